@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The wheel round trip, for every supported CPython found here: `pip wheel .` builds
+# a wheel (in an isolated build environment, from pyproject.toml alone), a fresh
+# virtual environment installs it, and the Python test suite runs there against the
+# installed package, never the build tree. Extra arguments go to pytest.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+require_pythons
+work="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-wheel.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+for python in "${PYTHONS[@]}"; do
+    version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    wheels="$work/wheels-$version" venv="$work/venv-$version"
+
+    echo "== $version: pip wheel ."
+    "$python" -m pip wheel -q --disable-pip-version-check --no-deps -w "$wheels" "$ROOT"
+    wheel="$(ls "$wheels"/kestrava-*.whl)"
+    echo "   built $(basename "$wheel")"
+
+    # The wheel holds the extension, the stub package and the command's module.
+    "$python" - "$wheel" <<'EOF'
+import sys, zipfile
+names = set(zipfile.ZipFile(sys.argv[1]).namelist())
+wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan.py"}
+missing = wanted - names
+if missing or not any(n.startswith("kestrava.cpython-") and n.endswith(".so") for n in names):
+    sys.exit(f"wheel lacks {sorted(missing) or 'the extension'}: {sorted(names)}")
+EOF
+
+    echo "== $version: fresh virtual environment"
+    "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel"
+    # The test suite's own needs (pytest, numpy, mypy) come from the project's requirements.
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt"
+
+    # Both modules must come from the venv's site-packages.
+    "$venv/bin/python" - "$venv" <<'EOF'
+import pathlib, sys, kestrava, kestrava_plan
+venv = pathlib.Path(sys.argv[1]).resolve()
+for module in (kestrava, kestrava_plan):
+    where = pathlib.Path(module.__file__).resolve()
+    if venv not in where.parents or "site-packages" not in where.parts:
+        sys.exit(f"{module.__name__} imported from {where}, not from {venv}")
+    print(f"   {module.__name__}: {where}")
+EOF
+
+    echo "== $version: tests against the installed wheel"
+    # Run from the tests folder with the fresh venv's interpreter: nothing of the
+    # source tree is on the import path.
+    (cd "$ROOT/tests/python" && "$venv/bin/python" -m pytest -q -p no:cacheprovider "$@")
+done
+echo "== wheel round trip passed for: ${PYTHONS[*]}"

@@ -1,0 +1,75 @@
+# Shared set-up for the project's commands: finds the supported interpreters,
+# installs what the build needs and builds the package into one virtual
+# environment per interpreter. Sourced, not run.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+MIN_MINOR=12
+
+# Prints one interpreter path per supported CPython minor version (3.12 and later),
+# the first one found for each.
+find_pythons() {
+    local candidates=() seen=" " path minor
+    for name in python3.12 python3.13 python3.14 python3.15 python3; do
+        path="$(command -v "$name" 2>/dev/null || true)"
+        [ -n "$path" ] && candidates+=("$path")
+    done
+    for path in /usr/bin/python3.1[2-9] /usr/local/bin/python3.1[2-9] \
+                "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.1[2-9]*/bin/python3; do
+        [ -x "$path" ] && candidates+=("$path")
+    done
+    for path in "${candidates[@]}"; do
+        minor="$("$path" -c 'import sys; print(sys.version_info[1] if sys.version_info >= (3, '"$MIN_MINOR"') and sys.implementation.name == "cpython" else "")' 2>/dev/null || true)"
+        [ -n "$minor" ] || continue
+        case "$seen" in *" $minor "*) continue ;; esac
+        seen="$seen$minor "
+        echo "$path"
+    done
+}
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# GoogleTest for the C++ unit tests comes from Debian's packages.
+ensure_gtest() {
+    if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -f /usr/local/include/gtest/gtest.h ]; then
+        echo "== installing GoogleTest (libgtest-dev)"
+        as_root apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null
+    fi
+}
+
+# venv_for PYTHON -> prints the path of the project's virtual environment for it,
+# creating it and installing the build and test requirements when needed.
+venv_for() {
+    local python="$1" version venv
+    version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    venv="$ROOT/.venv/py$version"
+    if [ ! -x "$venv/bin/python" ]; then
+        "$python" -m venv "$venv" >&2
+    fi
+    if ! cmp -s "$ROOT/requirements-dev.txt" "$venv/.requirements-dev.txt"; then
+        "$venv/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt" >&2
+        cp "$ROOT/requirements-dev.txt" "$venv/.requirements-dev.txt"
+    fi
+    echo "$venv"
+}
+
+# install_package VENV: builds the extension for the venv's interpreter and installs it there.
+install_package() {
+    local venv="$1" version
+    version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
+        --no-build-isolation --no-deps \
+        -Cbuild-dir="$ROOT/build/py$version" "$ROOT" >&2
+}
+
+require_pythons() {
+    PYTHONS=()
+    while IFS= read -r line; do PYTHONS+=("$line"); done < <(find_pythons)
+    if [ "${#PYTHONS[@]}" -eq 0 ]; then
+        echo "error: no CPython 3.$MIN_MINOR or later found (looked on PATH, in /usr/bin, /usr/local/bin and pyenv)" >&2
+        exit 1
+    fi
+}

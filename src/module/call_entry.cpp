@@ -1,0 +1,113 @@
+// One call of get_cheapest_periods: bind, convert in parameter order, select, and turn
+// the result into a list of ints or the selection's error into an exception.
+#include "module/call_entry.hpp"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "module/argument_binding.hpp"
+#include "module/call_boundary.hpp"
+#include "module/conversions.hpp"
+#include "module/function_description.hpp"
+#include "module/list_price_source.hpp"
+#include "module/messages.hpp"
+#include "selection/request.hpp"
+
+namespace kestrava::module {
+
+namespace {
+
+using Slots = std::array<PyObject*, get_cheapest_periods_slot_count>;
+
+PythonError tied_to_argument(std::size_t slot, PythonError error) {
+    return argument_extraction_error(get_cheapest_periods_parameters[slot], std::move(error));
+}
+
+// A count argument by the unsigned rule, or `absent` when it was not given.
+Outcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot, std::uint64_t absent = 0) {
+    if (slots[slot] == nullptr) {
+        return absent;
+    }
+    Outcome<std::uint64_t> count = extract_unsigned(slots[slot]);
+    if (!count.ok()) {
+        return tied_to_argument(slot, count.take_error());
+    }
+    return count;
+}
+
+// The indices as a new list of ints, allocated once at its final length.
+OwnedRef index_list_to_python(const IndexList& indices) {
+    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(indices.size())));
+    if (!list) {
+        fail_python_api_call();
+    }
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        PyObject* index = PyLong_FromUnsignedLongLong(indices[i]);
+        if (index == nullptr) {
+            fail_python_api_call();
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), index);  // steals `index`
+    }
+    return list;
+}
+
+Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize_t positional_count,
+                                            PyObject* keyword_names) {
+    Slots slots{};
+    if (Status failure = extract_arguments_fastcall(get_cheapest_periods_description, arguments, positional_count,
+                                                    keyword_names, slots)) {
+        return std::move(*failure);
+    }
+
+    // Converted in parameter order; the first failure ends the call before later
+    // arguments (and their __index__) are looked at.
+    Outcome<PyObject*> prices = check_list(slots[prices_slot]);
+    if (!prices.ok()) {
+        return tied_to_argument(prices_slot, prices.take_error());
+    }
+    Outcome<std::string_view> threshold = extract_text(slots[low_price_threshold_slot]);
+    if (!threshold.ok()) {
+        return tied_to_argument(low_price_threshold_slot, threshold.take_error());
+    }
+    SelectionRules rules;
+    std::uint64_t* const counts[] = {&rules.min_selections, &rules.min_consecutive_periods,
+                                     &rules.max_gap_between_periods, &rules.max_gap_from_start};
+    for (std::size_t i = 0; i < std::size(counts); ++i) {
+        Outcome<std::uint64_t> count = count_argument(slots, min_selections_slot + i);
+        if (!count.ok()) {
+            return count.take_error();
+        }
+        *counts[i] = count.value();
+    }
+    bool aggressive = true;
+    if (slots[aggressive_slot] != nullptr) {
+        Outcome<bool> flag = extract_flag(slots[aggressive_slot]);
+        if (!flag.ok()) {
+            return tied_to_argument(aggressive_slot, flag.take_error());
+        }
+        aggressive = flag.value();
+    }
+
+    ListPriceTextSource price_texts(prices.value());
+    Result<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive);
+    if (!selected.ok()) {
+        const SelectionError& error = selected.error();
+        if (error.kind == SelectionErrorKind::price_not_text) {
+            return price_texts.take_error();
+        }
+        return PythonError::deferred(PyExc_ValueError, messages::selection_error_message(error));
+    }
+    return index_list_to_python(selected.value());
+}
+
+}  // namespace
+
+PyObject* get_cheapest_periods_entry(PyObject* /*self*/, PyObject* const* arguments, Py_ssize_t positional_count,
+                                     PyObject* keyword_names) noexcept {
+    return run_in_call_boundary(
+        [&] { return call_get_cheapest_periods(arguments, positional_count, keyword_names); });
+}
+
+}  // namespace kestrava::module

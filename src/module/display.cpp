@@ -1,0 +1,79 @@
+// The display rule and the type-name rule.
+#include "module/display.hpp"
+
+#include <cstddef>
+#include <string_view>
+
+#include "module/messages.hpp"
+#include "module/python_error.hpp"
+#include "module/python_ref.hpp"
+#include "module/utf8_lenient.hpp"
+
+namespace kestrava::module {
+
+std::string utf8_text_lenient(PyObject* str_object) {
+    Py_ssize_t length = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length)) {
+        return std::string(utf8, static_cast<std::size_t>(length));
+    }
+    drop_current_exception();
+    const OwnedRef bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str_object, "utf-8", "surrogatepass"));
+    if (!bytes) {
+        fail_python_api_call();
+    }
+    const char* data = PyBytes_AsString(bytes.get());
+    if (data == nullptr) {
+        fail_python_api_call();
+    }
+    const Py_ssize_t size = PyBytes_Size(bytes.get());
+    if (size < 0) {
+        fail_python_api_call();
+    }
+    return decode_utf8_lenient(std::string_view(data, static_cast<std::size_t>(size)));
+}
+
+std::optional<std::string> str_text(PyObject* object) {
+    const OwnedRef text = OwnedRef::steal(PyObject_Str(object));
+    if (!text) {
+        return std::nullopt;
+    }
+    return utf8_text_lenient(text.get());
+}
+
+std::string display_text(PyObject* object) {
+    if (std::optional<std::string> text = str_text(object)) {
+        return std::move(*text);
+    }
+    PyErr_WriteUnraisable(object);
+    const OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(object)));
+    if (!name) {
+        drop_current_exception();
+        return std::string(messages::unprintable_object);
+    }
+    // The name is shown by the same rule, but only one level deep: a name whose own
+    // str() fails counts as no name, so a type named by an unprintable object of that
+    // same type cannot recurse without end.
+    std::optional<std::string> name_text = str_text(name.get());
+    if (!name_text) {
+        drop_current_exception();
+        return std::string(messages::unprintable_object);
+    }
+    return messages::unprintable_named_object(*name_text);
+}
+
+std::string type_name_text(PyTypeObject* type) {
+    const OwnedRef name = OwnedRef::steal(PyType_GetQualName(type));
+    if (!name) {
+        drop_current_exception();
+        return std::string(messages::type_name_unavailable);
+    }
+    Py_ssize_t length = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &length);
+    if (utf8 == nullptr) {
+        drop_current_exception();
+        return std::string(messages::type_name_unavailable);
+    }
+    return std::string(utf8, static_cast<std::size_t>(length));
+}
+
+}  // namespace kestrava::module

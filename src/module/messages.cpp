@@ -1,0 +1,151 @@
+// The module's message texts and the builders that fill them in.
+#include "module/messages.hpp"
+
+#include <initializer_list>
+#include <string>
+
+namespace kestrava::module::messages {
+
+namespace {
+
+std::string concat(std::initializer_list<std::string_view> parts) {
+    std::size_t length = 0;
+    for (std::string_view part : parts) {
+        length += part.size();
+    }
+    std::string text;
+    text.reserve(length);
+    for (std::string_view part : parts) {
+        text += part;
+    }
+    return text;
+}
+
+PythonError type_error(std::string message) {
+    return PythonError::deferred(PyExc_TypeError, std::move(message));
+}
+
+// "missing 2 required positional arguments: 'a' and 'b'"
+PythonError missing_required_arguments(const FunctionDescription& description, std::string_view kind,
+                                       std::span<const std::string_view> missing) {
+    std::string message = concat({full_name(description), " missing ", std::to_string(missing.size()),
+                                  " required ", kind, missing.size() == 1 ? " argument: " : " arguments: "});
+    push_parameter_list(message, missing);
+    return type_error(std::move(message));
+}
+
+}  // namespace
+
+std::string internal_failure_report(std::uint64_t thread_id, std::string_view file, std::uint32_t line,
+                                    std::string_view message) {
+    return concat({"kestrava: internal failure in thread ", std::to_string(thread_id), " at ", file, ":",
+                   std::to_string(line), ": ", message, "\n"});
+}
+
+std::string unprintable_named_object(std::string_view type_name) {
+    return concat({"<unprintable ", type_name, " object>"});
+}
+
+PythonError cannot_convert(std::string_view type_name, std::string_view target) {
+    return type_error(concat({"'", type_name, "' object cannot be converted to '", target, "'"}));
+}
+
+PythonError no_bool_conversion(std::string_view type_display) {
+    return type_error(concat({"object of type '", type_display, "' does not define a '__bool__' conversion"}));
+}
+
+std::string argument_prefixed(std::string_view parameter_name, std::string_view text) {
+    return concat({"argument '", parameter_name, "': ", text});
+}
+
+std::string full_name(const FunctionDescription& description) {
+    if (description.class_name.empty()) {
+        return concat({description.function_name, "()"});
+    }
+    return concat({description.class_name, ".", description.function_name, "()"});
+}
+
+void push_parameter_list(std::string& message, std::span<const std::string_view> names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            // Two names are joined by " and "; longer lists put a comma after every name
+            // but the last, and "and" before the last.
+            if (names.size() > 2) {
+                message += ",";
+            }
+            message += i + 1 == names.size() ? " and " : " ";
+        }
+        message += "'";
+        message += names[i];
+        message += "'";
+    }
+}
+
+PythonError too_many_positional_arguments(const FunctionDescription& description, std::size_t given) {
+    const std::size_t total = description.positional_parameter_names.size();
+    const std::size_t required = description.required_positional_parameters;
+    const std::string range = required == total
+                                  ? std::to_string(total)
+                                  : concat({"from ", std::to_string(required), " to ", std::to_string(total)});
+    return type_error(concat({full_name(description), " takes ", range, " positional arguments but ",
+                              std::to_string(given), given == 1 ? " was given" : " were given"}));
+}
+
+PythonError unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text) {
+    return type_error(concat({full_name(description), " got an unexpected keyword argument '", name_text, "'"}));
+}
+
+PythonError multiple_values_for_argument(const FunctionDescription& description, std::string_view name) {
+    return type_error(concat({full_name(description), " got multiple values for argument '", name, "'"}));
+}
+
+PythonError missing_required_positional_arguments(const FunctionDescription& description,
+                                                  std::span<const std::string_view> missing) {
+    return missing_required_arguments(description, "positional", missing);
+}
+
+PythonError missing_required_keyword_arguments(const FunctionDescription& description,
+                                               std::span<const std::string_view> missing) {
+    return missing_required_arguments(description, "keyword", missing);
+}
+
+PythonError positional_only_keyword_arguments(const FunctionDescription& description,
+                                              std::span<const std::string_view> names) {
+    std::string message =
+        concat({full_name(description), " got some positional-only arguments passed as keyword arguments: "});
+    push_parameter_list(message, names);
+    return type_error(std::move(message));
+}
+
+std::string selection_error_message(const SelectionError& error) {
+    switch (error.kind) {
+        case SelectionErrorKind::price_not_text:
+            // Never shown: the call raises the element's own conversion error instead.
+            return std::string(price_error_missing);
+        case SelectionErrorKind::invalid_decimal:
+            return "Invalid decimal";
+        case SelectionErrorKind::prices_empty:
+            return "prices cannot be empty";
+        case SelectionErrorKind::too_many_prices:
+            return "prices cannot contain more than 28 items";
+        case SelectionErrorKind::min_selections_zero:
+            return "min_selections must be greater than 0";
+        case SelectionErrorKind::min_selections_above_count:
+            return "min_selections cannot be greater than total number of items";
+        case SelectionErrorKind::min_consecutive_zero:
+            return "min_consecutive_periods must be greater than 0";
+        case SelectionErrorKind::min_consecutive_above_selections:
+            return "min_consecutive_periods cannot be greater than min_selections";
+        case SelectionErrorKind::start_gap_above_gap:
+            return "max_gap_from_start must be less than or equal to max_gap_between_periods";
+        case SelectionErrorKind::no_valid_combination:
+            return concat({"No valid combination found that satisfies the constraints for ",
+                           std::to_string(error.item_count), " items"});
+        case SelectionErrorKind::no_valid_main_combination:
+            return concat({"No valid main combination found that satisfies the constraints for ",
+                           std::to_string(error.item_count), " items"});
+    }
+    return "unknown selection error";
+}
+
+}  // namespace kestrava::module::messages

@@ -1,0 +1,181 @@
+// The module's definition and its init entry PyInit_kestrava: single-phase
+// initialization, one module object per process, bound to the first interpreter.
+#include "module/call_boundary.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "module/call_entry.hpp"
+#include "module/display.hpp"
+#include "module/interned_strings.hpp"
+#include "module/messages.hpp"
+#include "module/python_error.hpp"
+#include "module/python_ref.hpp"
+#include "selection/internal_failure.hpp"
+
+namespace kestrava::module {
+
+namespace {
+
+// The first line and the "--" line form the text signature; the interpreter splits them
+// off into __text_signature__ and keeps the rest as __doc__.
+constexpr const char* get_cheapest_periods_doc =
+    "get_cheapest_periods(prices, low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods=0, max_gap_from_start=0, aggressive=True)\n"
+    "--\n"
+    "\n"
+    "Find the cheapest periods in a sequence of prices\n"
+    "\n"
+    "This algorithm selects periods (indices) from a price sequence to minimize cost\n"
+    "while satisfying various timing constraints. The algorithm prioritizes periods\n"
+    "with prices at or below the threshold, but still respects all constraints.\n"
+    "\n"
+    "# Parameters\n"
+    "- `prices`: Sequence of prices for each period\n"
+    "- `low_price_threshold`: Price threshold below/equal to which periods are preferentially selected\n"
+    "- `min_selections`: Desired minimum number of periods to select (will be incremented if no valid solution found)\n"
+    "- `min_consecutive_periods`: Minimum consecutive periods required for each consecutive block\n"
+    "- `max_gap_between_periods`: Maximum gap allowed between selected periods\n"
+    "- `max_gap_from_start`: Maximum gap from start before first selection\n"
+    "- `aggressive`: Whether to use aggressive (cost-minimizing) or conservative (cheap-item-maximizing) strategy\n"
+    "\n"
+    "# Algorithm\n"
+    "1. Find cheapest main combination that meets constraints (with adaptive min_selections retry)\n"
+    "2. Try adding cheap items to that combination, validating each merge\n"
+    "3. Return the cheapest valid combination of main+cheap items\n"
+    "\n"
+    "# Important Notes\n"
+    "- `min_consecutive_periods` is enforced as a minimum for each consecutive block\n"
+    "- The algorithm adaptively increases `min_selections` if no valid solution is found\n"
+    "\n"
+    "# Returns\n"
+    "List of indices representing selected periods, sorted by index";
+
+// The interpreter keeps a pointer to the definition for the life of the function object,
+// so each function object gets its own heap copy of this record.
+const PyMethodDef get_cheapest_periods_method{
+    "get_cheapest_periods",
+    // The fast-call-with-keywords signature, stored in the generic slot as the
+    // interpreter expects; the cast through void(*)() says the mismatch is intended.
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&get_cheapest_periods_entry)),
+    METH_FASTCALL | METH_KEYWORDS,
+    get_cheapest_periods_doc,
+};
+
+struct ModuleDef {
+    PyModuleDef definition;
+    // Fills a freshly created module.
+    Status (*initializer)(PyObject* module);
+    // -1 until the first interpreter initializes the module, then that interpreter's id.
+    std::atomic<std::int64_t> interpreter_id;
+    // The module, once made; one strong reference kept until the process ends.
+    PyObject* module_cache;
+};
+
+// The module's API version for PyModule_Create2.
+constexpr int module_api_version = 1013;
+
+Status add_get_cheapest_periods(PyObject* module);
+
+ModuleDef module_def{
+    .definition =
+        {
+            PyModuleDef_HEAD_INIT,
+            "kestrava",                   // m_name
+            messages::module_doc.data(),  // m_doc (a literal, so NUL-terminated)
+            0,                            // m_size: no per-module state
+            nullptr,                      // m_methods: the function is added by the initializer
+            nullptr,                      // m_slots: single-phase initialization
+            nullptr,                      // m_traverse
+            nullptr,                      // m_clear
+            nullptr,                      // m_free
+        },
+    .initializer = &add_get_cheapest_periods,
+    .interpreter_id = -1,
+    .module_cache = nullptr,
+};
+
+// Makes the function object, lists its name in __all__ and stores it on the module.
+Status add_get_cheapest_periods(PyObject* module) {
+    OwnedRef function;
+    {
+        const OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
+        if (!module_name) {
+            return take_over_current_exception();
+        }
+        auto definition_copy = std::make_unique<PyMethodDef>(get_cheapest_periods_method);
+        function = OwnedRef::steal(PyCMethod_New(definition_copy.get(), module, module_name.get(), nullptr));
+        if (!function) {
+            return take_over_current_exception();
+        }
+        // Now referenced by the function object, which the module keeps for the process.
+        static_cast<void>(definition_copy.release());
+    }
+
+    const OwnedRef name = OwnedRef::steal(PyObject_GetAttr(function.get(), interned_name_attribute()));
+    if (!name) {
+        return take_over_current_exception();
+    }
+    if (!PyUnicode_Check(name.get())) {
+        return messages::cannot_convert(type_name_text(Py_TYPE(name.get())), "PyString");
+    }
+
+    OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned_all_attribute()));
+    if (!all) {
+        PythonError lookup_failure = take_over_current_exception();
+        if (!lookup_failure.matches(PyExc_AttributeError)) {
+            return lookup_failure;
+        }
+        all = OwnedRef::steal(PyList_New(0));
+        if (!all) {
+            fail_python_api_call();
+        }
+        if (PyObject_SetAttr(module, interned_all_attribute(), all.get()) < 0) {
+            return take_over_current_exception();
+        }
+    } else if (!PyList_Check(all.get())) {
+        return messages::cannot_convert(type_name_text(Py_TYPE(all.get())), "PyList");
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) {
+        drop_current_exception();
+        throw InternalFailure(std::string(messages::could_not_append_to_all));
+    }
+
+    if (PyObject_SetAttr(module, name.get(), function.get()) < 0) {
+        return take_over_current_exception();
+    }
+    return std::nullopt;
+}
+
+Outcome<OwnedRef> initialize_module() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1) {
+        return take_over_current_exception();
+    }
+    // Checked before the cache: the cached module belongs to the first interpreter only.
+    std::int64_t bound = -1;
+    if (!module_def.interpreter_id.compare_exchange_strong(bound, interpreter) && bound != interpreter) {
+        return PythonError::deferred(PyExc_ImportError, std::string(messages::subinterpreters_unsupported));
+    }
+    if (module_def.module_cache != nullptr) {
+        return OwnedRef::new_reference(module_def.module_cache);
+    }
+    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_def.definition, module_api_version));
+    if (!module) {
+        return take_over_current_exception();
+    }
+    if (Status failure = module_def.initializer(module.get())) {
+        return std::move(*failure);
+    }
+    module_def.module_cache = OwnedRef::new_reference(module.get()).release();
+    return module;
+}
+
+}  // namespace
+
+}  // namespace kestrava::module
+
+PyMODINIT_FUNC PyInit_kestrava() {
+    return kestrava::module::run_in_call_boundary([] { return kestrava::module::initialize_module(); });
+}

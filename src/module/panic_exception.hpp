@@ -1,0 +1,24 @@
+// PanicException: the exception class through which an internal failure reaches Python.
+// It derives from BaseException, so a plain `except Exception` does not catch it, and it
+// is not an attribute of the module.
+#pragma once
+
+#include "module/python_include.hpp"
+
+#include "module/python_ref.hpp"
+
+namespace kestrava::module {
+
+// The class, created on first use and kept for the process.
+// Throws InternalFailure "Failed to initialize new exception type." when it cannot be made.
+PyObject* panic_exception_type();
+
+// The class when it has been made already, else NULL. Never creates it.
+PyObject* panic_exception_type_if_made() noexcept;
+
+// Resumes an internal failure that came back from the interpreter as a PanicException:
+// writes two lines to standard error, prints the exception (which clears it) and throws
+// InternalFailure with the exception's str, or "Unwrapped panic from Python code".
+[[noreturn]] void resume_panic(OwnedRef exception);
+
+}  // namespace kestrava::module

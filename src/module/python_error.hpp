@@ -1,0 +1,100 @@
+// PythonError: an error on its way to the interpreter, held either deferred (a class and
+// its message, no instance made yet) or as an exception instance; Outcome<T>: a value or
+// such an error. Also the helpers that take over, drop or fail on the interpreter's
+// current exception.
+#pragma once
+
+#include "module/python_include.hpp"
+
+#include <optional>
+#include <source_location>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "module/python_ref.hpp"
+
+namespace kestrava::module {
+
+class PythonError {
+public:
+    // `exception_class` is borrowed and must live for the process: a built-in class
+    // or the cached PanicException type.
+    static PythonError deferred(PyObject* exception_class, std::string message) {
+        PythonError error;
+        error.class_ = exception_class;
+        error.message_ = std::move(message);
+        return error;
+    }
+    static PythonError from_instance(OwnedRef instance) noexcept {
+        PythonError error;
+        error.instance_ = std::move(instance);
+        return error;
+    }
+
+    bool is_deferred() const noexcept { return !instance_; }
+    // For a deferred error: its class and message.
+    PyObject* deferred_class() const noexcept { return class_; }
+    const std::string& deferred_message() const noexcept { return message_; }
+
+    // Whether the error is an instance of `exception_class` (or a subclass of it), as
+    // PyErr_GivenExceptionMatches decides.
+    bool matches(PyObject* exception_class) const noexcept {
+        return PyErr_GivenExceptionMatches(instance_ ? instance_.get() : class_, exception_class) != 0;
+    }
+
+    // Sets the error as the interpreter's current exception. A deferred error is raised
+    // with PyErr_SetObject(class, argument), the argument being the message str, or for
+    // PanicException a 1-tuple holding it. May throw InternalFailure when the argument
+    // cannot be made.
+    void raise() &&;
+
+    // The error as an exception instance: a deferred error is raised and taken back.
+    OwnedRef into_instance() &&;
+
+private:
+    PythonError() = default;
+
+    PyObject* class_ = nullptr;
+    std::string message_;
+    OwnedRef instance_;
+};
+
+// Takes over the interpreter's current exception with PyErr_GetRaisedException. None set
+// gives SystemError "attempted to fetch exception but none was set". An exception whose
+// type is exactly PanicException is printed and resumed as an InternalFailure carrying
+// its message (so this may throw).
+PythonError take_over_current_exception();
+
+// Success, or the PythonError of a step that has no value to give.
+using Status = std::optional<PythonError>;
+
+// As take_over_current_exception, but nullopt when no exception is set.
+Status take_over_exception_if_set();
+
+// Takes the current exception out of the interpreter and discards it (nothing when none
+// is set). For failures that are ignored on purpose: a name that cannot be read, a
+// keyword that cannot be encoded.
+void drop_current_exception() noexcept;
+
+// Prints the interpreter's current exception with PyErr_Print and throws the
+// InternalFailure "Python API call failed": for interpreter calls whose failure
+// cannot be reported any other way (out of memory while building a result).
+[[noreturn]] void fail_python_api_call(std::source_location where = std::source_location::current());
+
+// A value of type T, or the PythonError that prevented it.
+template <class T>
+class [[nodiscard]] Outcome {
+public:
+    Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    Outcome(PythonError error) : state_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const noexcept { return state_.index() == 0; }
+    T& value() noexcept { return *std::get_if<0>(&state_); }
+    PythonError take_error() noexcept { return std::move(*std::get_if<1>(&state_)); }
+
+private:
+    std::variant<T, PythonError> state_;
+};
+
+}  // namespace kestrava::module

@@ -1,0 +1,99 @@
+// get_cheapest_periods_aggressive: the selection with the lowest average price per
+// period. Sizes are tried from min_selections upward; at each size every valid
+// combination is a main combination, extended by every admissible choice of whole
+// cheap blocks; the first size that yields a selection ends the search.
+//
+// Every replacement needs a strict improvement, so among equal averages the earlier
+// candidate in the fixed orders wins: smaller size, earlier combination (positions in
+// lexicographic order), lower block mask, and the main combination over its merges.
+#include <cstdint>
+#include <optional>
+
+#include "selection/cheap_blocks.hpp"
+#include "selection/combination_checks.hpp"
+#include "selection/combination_enumerator.hpp"
+#include "selection/internal_failure.hpp"
+#include "selection/period_mask.hpp"
+#include "selection/price_sums.hpp"
+#include "selection/strategies.hpp"
+
+namespace kestrava {
+namespace {
+
+// cost / count as the decimal division rounds it; averages are compared only in this
+// rounded form. A count of at least 1 cannot make either failure happen; were one to
+// happen it is an internal failure, not an answer.
+Decimal average_price(const Decimal& cost, std::size_t count) {
+    const Quotient quotient = divide(cost, Decimal::from_unsigned(count));
+    if (quotient.status == DivisionStatus::division_by_zero) throw InternalFailure("Division by zero");
+    if (quotient.status == DivisionStatus::overflow) throw InternalFailure("Division overflowed");
+    return quotient.value;
+}
+
+struct Selection {
+    PeriodMask periods = 0;
+    Decimal cost;
+    std::size_t count = 0;
+    Decimal average;
+};
+
+// The main combination, or the first of its merges with the lowest average.
+Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap_items,
+                        PeriodMask main_combination, const Decimal& main_cost, std::size_t main_count,
+                        std::uint64_t min_consecutive_periods) {
+    Selection best{main_combination, main_cost, main_count, average_price(main_cost, main_count)};
+    const BlockMasks cheap_blocks = remaining_cheap_blocks(cheap_items, main_combination);
+    const std::uint32_t end = block_mask_end(cheap_blocks);
+    IndexArray merge_indices;
+    for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
+        const PeriodMask merge = merge_of(main_combination, cheap_blocks, block_mask);
+        // The main combination meets the gap limits and added periods only shorten
+        // gaps, so the block rule alone decides whether a merge is admissible.
+        if (!meets_block_rule(ascending_indices(merge, merge_indices), min_consecutive_periods,
+                              items.size())) {
+            continue;
+        }
+        const Decimal cost = sum_of_prices(items, merge);
+        const std::size_t count = period_count(merge);
+        const Decimal average = average_price(cost, count);
+        if (average < best.average) best = Selection{merge, cost, count, average};
+    }
+    return best;
+}
+
+}  // namespace
+
+Result<IndexList> get_cheapest_periods_aggressive(std::span<const Item> items,
+                                                  std::span<const Item> cheap_items,
+                                                  const SelectionRules& rules) {
+    const std::uint64_t n = items.size();
+    // The sum of all prices is the empty best selection's cost, which is never
+    // compared; it is still formed first, so that a total that overflows fails the
+    // call even when a smaller selection's sum would fit.
+    sum_of_prices(items);
+
+    std::optional<Selection> best_selection;
+    for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
+        bool size_successful = false;
+        CombinationEnumerator combinations(items, static_cast<std::size_t>(size));
+        while (const auto combination = combinations.next()) {
+            if (!is_valid_combination(*combination, rules.min_consecutive_periods,
+                                      rules.max_gap_between_periods, rules.max_gap_from_start, n)) {
+                continue;
+            }
+            const Decimal main_cost = sum_of_prices(*combination);
+            const Selection candidate =
+                best_merge_of(items, cheap_items, mask_of(*combination), main_cost, combination->size(),
+                              rules.min_consecutive_periods);
+            const Decimal reference = best_selection ? best_selection->average : Decimal::max_value();
+            if (candidate.average < reference) {
+                best_selection = candidate;
+                size_successful = true;
+            }
+        }
+        if (size_successful) return index_list_of(best_selection->periods);
+    }
+    return SelectionError{SelectionErrorKind::no_valid_combination, n};
+}
+
+}  // namespace kestrava

@@ -1,0 +1,109 @@
+// CombinationEnumerator: the order of the combinations, the edge sizes, and that it
+// stays exhausted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <string>
+#include <vector>
+
+#include "selection/combination_enumerator.hpp"
+#include "selection_test_support.hpp"
+
+namespace kestrava {
+namespace {
+
+using Positions = std::vector<std::size_t>;
+
+// Drains the enumerator; checks on the way that each combination holds copies of
+// the list's Items at the reported positions.
+std::vector<Positions> drain(CombinationEnumerator& enumerator, std::span<const Item> list) {
+    std::vector<Positions> seen;
+    while (const auto combination = enumerator.next()) {
+        const auto positions = enumerator.positions();
+        EXPECT_EQ(combination->size(), positions.size());
+        for (std::size_t slot = 0; slot < positions.size(); ++slot) {
+            EXPECT_EQ((*combination)[slot].index, list[positions[slot]].index);
+            EXPECT_EQ((*combination)[slot].price, list[positions[slot]].price);
+        }
+        seen.emplace_back(positions.begin(), positions.end());
+    }
+    return seen;
+}
+
+// A list of m Items whose indices are not their positions, so that a mix-up shows.
+std::vector<Item> list_of(std::size_t m) {
+    std::vector<Item> list;
+    for (std::size_t p = 0; p < m; ++p) list.push_back(Item{10 + 3 * p, Decimal::from_unsigned(p)});
+    return list;
+}
+
+struct OrderCase {
+    std::string name;
+    std::size_t m;
+    std::size_t k;
+    std::vector<Positions> expected;
+};
+
+TEST(CombinationEnumerator, HandsOutCombinationsInLexicographicOrderOfPositions) {
+    const std::vector<OrderCase> cases = {
+        {"pairs of four", 4, 2, {{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}}},
+        {"triples of five",
+         5,
+         3,
+         {{0, 1, 2},
+          {0, 1, 3},
+          {0, 1, 4},
+          {0, 2, 3},
+          {0, 2, 4},
+          {0, 3, 4},
+          {1, 2, 3},
+          {1, 2, 4},
+          {1, 3, 4},
+          {2, 3, 4}}},
+        {"all of the list", 3, 3, {{0, 1, 2}}},
+        {"singles", 3, 1, {{0}, {1}, {2}}},
+        {"size zero", 3, 0, {{}}},
+        {"size zero of an empty list", 0, 0, {{}}},
+        {"larger than the list", 3, 4, {}},
+        {"any size of an empty list", 0, 1, {}},
+    };
+    for (const OrderCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        const std::vector<Item> list = list_of(row.m);
+        CombinationEnumerator enumerator(list, row.k);
+        EXPECT_EQ(drain(enumerator, list), row.expected);
+        // Exhausted stays exhausted.
+        for (int again = 0; again < 3; ++again) EXPECT_FALSE(enumerator.next().has_value());
+    }
+}
+
+// Every k-subset of 0..m-1 as an ascending tuple, sorted: the order the enumerator
+// must produce, built from all bit patterns rather than by stepping positions.
+std::vector<Positions> sorted_subsets(std::size_t m, std::size_t k) {
+    std::vector<Positions> subsets;
+    for (std::uint32_t bits = 0; bits < (std::uint32_t{1} << m); ++bits) {
+        if (static_cast<std::size_t>(std::popcount(bits)) != k) continue;
+        Positions subset;
+        for (std::size_t p = 0; p < m; ++p) {
+            if ((bits >> p) & 1U) subset.push_back(p);
+        }
+        subsets.push_back(subset);
+    }
+    std::sort(subsets.begin(), subsets.end());
+    return subsets;
+}
+
+TEST(CombinationEnumerator, ProducesEverySubsetOnceInSortedOrderForSmallLists) {
+    for (std::size_t m = 0; m <= 10; ++m) {
+        for (std::size_t k = 0; k <= m + 1; ++k) {
+            SCOPED_TRACE("m=" + std::to_string(m) + " k=" + std::to_string(k));
+            const std::vector<Item> list = list_of(m);
+            CombinationEnumerator enumerator(list, k);
+            EXPECT_EQ(drain(enumerator, list), sorted_subsets(m, k));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrava
