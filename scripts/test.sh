@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the whole test suite on a fresh machine: installs what is missing, runs the
 # C++ unit tests of the core once, then builds the extension and runs the Python
-# tests against every supported CPython found here.
+# tests against every supported CPython found here; then runs the C++ and Python tests
+# again under the address and undefined-behaviour sanitizers, and each fuzz harness
+# for a short fixed number of runs.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 require_pythons
@@ -23,3 +25,7 @@ for python in "${PYTHONS[@]}"; do
     # Run from the tests folder so the installed package is imported, never the source tree.
     (cd "$ROOT/tests/python" && "$venv/bin/python" -m pytest -q "$@")
 done
+
+# Both take their own builds; pytest arguments given here are not passed on.
+"$ROOT/scripts/sanitize.sh"
+"$ROOT/scripts/fuzz.sh"

@@ -1,0 +1,114 @@
+// The forked worker that runs exhaustive strategy calls, and the parent side that
+// waits for each answer no longer than the budget.
+#include "budget_runner.hpp"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "selection/strategies.hpp"
+
+namespace kestrava::bench {
+namespace {
+
+bool write_all(int fd, const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written <= 0) return false;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool read_all(int fd, void* data, std::size_t size) {
+    char* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got <= 0) return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+BudgetRunner::BudgetRunner(std::span<const BenchRequest> requests, bool aggressive, std::uint64_t budget_milliseconds)
+    : requests_(requests), aggressive_(aggressive), budget_milliseconds_(budget_milliseconds) {
+    ::signal(SIGPIPE, SIG_IGN);  // a killed worker must not end the benchmark
+}
+
+BudgetRunner::~BudgetRunner() { stop_worker(); }
+
+void BudgetRunner::start_worker() {
+    int to_worker[2];
+    int from_worker[2];
+    if (::pipe(to_worker) != 0 || ::pipe(from_worker) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::close(to_worker[1]);
+        ::close(from_worker[0]);
+        serve(to_worker[0], from_worker[1]);
+    }
+    ::close(to_worker[0]);
+    ::close(from_worker[1]);
+    worker_ = pid;
+    to_worker_ = to_worker[1];
+    from_worker_ = from_worker[0];
+}
+
+void BudgetRunner::stop_worker() {
+    if (worker_ < 0) return;
+    ::kill(worker_, SIGKILL);
+    ::waitpid(worker_, nullptr, 0);
+    ::close(to_worker_);
+    ::close(from_worker_);
+    worker_ = -1;
+}
+
+void BudgetRunner::serve(int requests_fd, int answers_fd) {
+    std::uint64_t index = 0;
+    while (read_all(requests_fd, &index, sizeof index)) {
+        const BenchRequest& request = requests_[static_cast<std::size_t>(index)];
+        const auto start = std::chrono::steady_clock::now();
+        const Result<IndexList> result =
+            aggressive_ ? get_cheapest_periods_aggressive(request.items, request.cheap_items, request.rules)
+                        : get_cheapest_periods_conservative(request.items, request.cheap_items, request.rules);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        TimedAnswer answer;
+        answer.nanoseconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+        answer.ok = result.ok();
+        if (result.ok()) {
+            for (const std::uint64_t period : result.value()) answer.periods |= period_bit(period);
+        }
+        if (!write_all(answers_fd, &answer, sizeof answer)) break;
+    }
+    ::_exit(0);
+}
+
+std::optional<TimedAnswer> BudgetRunner::run(std::size_t index) {
+    if (worker_ < 0) start_worker();
+    const std::uint64_t wire_index = index;
+    if (!write_all(to_worker_, &wire_index, sizeof wire_index)) {
+        stop_worker();
+        return std::nullopt;
+    }
+    pollfd answer_ready{from_worker_, POLLIN, 0};
+    const int ready = ::poll(&answer_ready, 1, static_cast<int>(budget_milliseconds_));
+    TimedAnswer answer;
+    if (ready != 1 || !read_all(from_worker_, &answer, sizeof answer)) {
+        stop_worker();  // over budget (or the worker died): a fresh one takes the next request
+        return std::nullopt;
+    }
+    return answer;
+}
+
+}  // namespace kestrava::bench

@@ -1,0 +1,48 @@
+// Runs the exhaustive strategies under a time budget per request. A literal search
+// can take minutes and cannot be interrupted, so the calls run in a forked worker
+// process that already holds every request; a call that outlasts the budget is ended
+// by killing the worker, and the next request goes to a fresh one. Never hangs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <sys/types.h>
+
+#include "bench_suites.hpp"
+#include "selection/period_mask.hpp"
+
+namespace kestrava::bench {
+
+struct TimedAnswer {
+    std::uint64_t nanoseconds = 0;
+    bool ok = false;  // the strategy returned indices (not an error)
+    PeriodMask periods = 0;
+};
+
+class BudgetRunner {
+public:
+    // `requests` must outlive the runner; the workers read them through fork.
+    BudgetRunner(std::span<const BenchRequest> requests, bool aggressive, std::uint64_t budget_milliseconds);
+    ~BudgetRunner();
+    BudgetRunner(const BudgetRunner&) = delete;
+    BudgetRunner& operator=(const BudgetRunner&) = delete;
+
+    // The exhaustive strategy's answer to request `index` and its time, or nullopt
+    // when it did not finish within the budget.
+    std::optional<TimedAnswer> run(std::size_t index);
+
+private:
+    void start_worker();
+    void stop_worker();
+    [[noreturn]] void serve(int requests_fd, int answers_fd);
+
+    std::span<const BenchRequest> requests_;
+    bool aggressive_;
+    std::uint64_t budget_milliseconds_;
+    pid_t worker_ = -1;
+    int to_worker_ = -1;
+    int from_worker_ = -1;
+};
+
+}  // namespace kestrava::bench

@@ -1,0 +1,139 @@
+// The edge of the fast planner's exact integer path: requests just inside each bound
+// are answered, and answered as the exhaustive strategies answer them; requests just
+// outside are left to the exhaustive strategies (nullopt).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fast_planner_requests.hpp"
+#include "selection/fast_planner_prices.hpp"
+
+namespace kestrava {
+namespace {
+
+using testing::decimal_text;
+using testing::int128;
+using testing::PlannerRequest;
+
+constexpr int128 two_to_the(int exponent) { return int128{1} << exponent; }
+
+constexpr int128 power_of_ten(int exponent) {
+    int128 power = 1;
+    for (int i = 0; i < exponent; ++i) power *= 10;
+    return power;
+}
+
+// floor((2^96 - 1) / 10^d): the largest price, in units, whose averages keep d guard digits.
+constexpr int128 largest_for_averages(int guard_digits) { return (two_to_the(96) - 1) / power_of_ten(guard_digits); }
+
+struct BoundaryCase {
+    std::string name;
+    PlannerRequest request;
+    bool answered;
+};
+
+PlannerRequest request_of(const std::vector<int128>& units, unsigned scale, bool aggressive) {
+    PlannerRequest request;
+    for (const int128 u : units) request.prices.push_back(decimal_text(u, scale, 0));
+    // The threshold makes the lowest prices cheap; the rules keep the exhaustive search short.
+    std::vector<int128> sorted = units;
+    std::sort(sorted.begin(), sorted.end());
+    request.threshold = decimal_text(sorted[units.size() / 4], scale, 0);
+    const std::uint64_t n = units.size();
+    request.rules = SelectionRules{n - 1, 1, 1, 1};
+    request.aggressive = aggressive;
+    return request;
+}
+
+// n prices near 10^(base_digits - scale), a few units of the last decimal apart: their
+// averages part only in the last digits of a 28-digit quotient.
+std::vector<int128> near(std::size_t n, int base_digits) {
+    std::vector<int128> units;
+    for (std::size_t i = 0; i < n; ++i) units.push_back(power_of_ten(base_digits) + static_cast<int128>((i * 7) % 5) - 2);
+    return units;
+}
+
+std::vector<BoundaryCase> boundary_cases() {
+    std::vector<BoundaryCase> cases;
+    const int128 quarter = two_to_the(88);
+    for (const bool aggressive : {true, false}) {
+        const std::string strategy = aggressive ? " (aggressive)" : " (conservative)";
+        // The sum of magnitudes in units of the common scale: at most 2^90.
+        cases.push_back({"magnitudes summing to exactly 2^90" + strategy,
+                         request_of({quarter, quarter, -quarter, quarter}, 0, aggressive), true});
+        cases.push_back({"magnitudes summing to 2^90 + 1" + strategy,
+                         request_of({quarter, quarter, -quarter, quarter + 1}, 0, aggressive), false});
+        // 0.5 brings the common scale to 1, so that -1000 counts 10000 units.
+        const int128 rest = two_to_the(89) - 10005;
+        cases.push_back({"2^90 units at scale 1" + strategy,
+                         request_of({5, -10000, two_to_the(89), rest}, 1, aggressive), true});
+        cases.push_back({"2^90 + 1 units at scale 1" + strategy,
+                         request_of({5, -10000, two_to_the(89), rest + 1}, 1, aggressive), false});
+    }
+
+    // Averages need the largest price times 10^d to fit in 96 bits: d = 2 for 3 prices,
+    // 4 for 23. The conservative strategy compares sums only and takes both.
+    for (const bool aggressive : {true, false}) {
+        const std::string strategy = aggressive ? " (aggressive)" : " (conservative)";
+        cases.push_back({"the largest price for averages over 3" + strategy,
+                         request_of({largest_for_averages(2), 1, 2}, 0, aggressive), true});
+        cases.push_back({"one unit above it" + strategy, request_of({largest_for_averages(2) + 1, 1, 2}, 0, aggressive),
+                         !aggressive});
+        cases.push_back({"the most negative price for averages over 3" + strategy,
+                         request_of({-largest_for_averages(2), 1, 2}, 0, aggressive), true});
+        cases.push_back({"one unit below it" + strategy,
+                         request_of({-largest_for_averages(2) - 1, 1, 2}, 0, aggressive), !aggressive});
+        std::vector<int128> twenty_three(23, 3);
+        twenty_three[11] = largest_for_averages(4);
+        cases.push_back({"the largest price for averages over 23" + strategy, request_of(twenty_three, 0, aggressive), true});
+        twenty_three[11] += 1;
+        cases.push_back({"one unit above it, 23 prices" + strategy, request_of(twenty_three, 0, aggressive), !aggressive});
+    }
+
+    // Averages also need the common scale plus d to stay within 28 decimals. The
+    // prices are small enough that the other bounds hold: near 1 inside, near 0.1 or
+    // 0.001 just outside.
+    for (const bool aggressive : {true, false}) {
+        const std::string strategy = aggressive ? " (aggressive)" : " (conservative)";
+        cases.push_back({"23 prices at 24 decimals" + strategy, request_of(near(23, 24), 24, aggressive), true});
+        cases.push_back({"23 prices at 25 decimals" + strategy, request_of(near(23, 24), 25, aggressive), !aggressive});
+        cases.push_back({"22 prices at 25 decimals" + strategy, request_of(near(22, 25), 25, aggressive), true});
+        cases.push_back({"22 prices at 26 decimals" + strategy, request_of(near(22, 25), 26, aggressive), !aggressive});
+        cases.push_back({"2 prices at 27 decimals" + strategy, request_of(near(2, 25), 27, aggressive), true});
+        cases.push_back({"2 prices at 28 decimals" + strategy, request_of(near(2, 25), 28, aggressive), !aggressive});
+    }
+
+    // Zero digits at the end do not count towards the scale.
+    PlannerRequest padded = request_of(near(23, 24), 24, true);
+    for (std::string& price : padded.prices) price += "0000";
+    cases.push_back({"24 significant decimals written with 28", padded, true});
+    // Two prices allow 27 decimals: 28 written, the last a zero, for small and for
+    // wide coefficients.
+    for (const int base_digits : {1, 25}) {
+        PlannerRequest small = request_of(near(2, base_digits), 27, true);
+        for (std::string& price : small.prices) price += "0";
+        cases.push_back({"27 significant decimals written with 28, " + std::to_string(base_digits + 1) + " digits", small, true});
+    }
+    return cases;
+}
+
+TEST(FastPlannerEligibility, JustInsideAgreesAndJustOutsideFallsBack) {
+    for (const BoundaryCase& c : boundary_cases()) {
+        SCOPED_TRACE(c.name + ": " + c.request.describe());
+        const testing::Comparison comparison = testing::compare_engines(c.request);
+        EXPECT_EQ(comparison.answered, c.answered);
+        EXPECT_TRUE(comparison.agrees) << comparison.report;
+    }
+}
+
+TEST(FastPlannerEligibility, GuardDigitsKeepAveragesOfUpToNPeriodsApart) {
+    // The smallest d with 10^d >= 2 n^2.
+    const std::vector<std::pair<std::size_t, unsigned>> table = {{1, 1}, {2, 1}, {3, 2}, {7, 2}, {8, 3}, {22, 3}, {23, 4}, {28, 4}};
+    for (const auto& [n, digits] : table) EXPECT_EQ(fast_planner::average_guard_digits(n), digits) << "n = " << n;
+}
+
+}  // namespace
+}  // namespace kestrava
