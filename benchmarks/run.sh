@@ -1,10 +1,34 @@
 #!/usr/bin/env bash
-# Times kestrava.get_cheapest_periods from Python on real days and on hard requests:
-# sets up the package on first use, then runs the benchmark. Options go to
-# benchmarks/bench_python.py (see --help), e.g. --limit 200 --budget 2 --suite hard.
+# The benchmark command. With no argument it runs both halves:
+#   python   times kestrava.get_cheapest_periods from Python on real days and on hard
+#            requests (benchmarks/bench_python.py; see its --help);
+#   engines  runs the fast planner and the exhaustive search side by side in C++ on the
+#            same suites and prints the ratio (benchmarks/engines.cpp; see its --help).
+# `benchmarks/run.sh python ARGS...` or `benchmarks/run.sh engines ARGS...` runs one half
+# with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
-require_pythons
-venv="$(venv_for "${PYTHONS[-1]}")"
-install_package "$venv"
-exec "$venv/bin/python" "$ROOT/benchmarks/bench_python.py" "$@"
+run_python() {
+    require_pythons
+    local venv
+    venv="$(venv_for "${PYTHONS[-1]}")"
+    install_package "$venv"
+    "$venv/bin/python" "$ROOT/benchmarks/bench_python.py" "$@"
+}
+
+run_engines() {
+    require_pythons
+    ensure_gtest
+    local venv
+    venv="$(venv_for "${PYTHONS[0]}")"
+    PATH="$venv/bin:$PATH" cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/bench" --target kestrava_engines >/dev/null
+    "$ROOT/build/bench/benchmarks/kestrava_engines" "$@"
+}
+
+case "${1:-all}" in
+    python) shift; run_python "$@" ;;
+    engines) shift; run_engines "$@" ;;
+    all) run_python; echo; run_engines ;;
+    *) echo "usage: benchmarks/run.sh [python|engines] [options]" >&2; exit 2 ;;
+esac
