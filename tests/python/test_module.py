@@ -83,10 +83,10 @@ def test_reimport_gives_the_same_module():
 
 
 def test_init_entry_called_again_returns_the_cached_module():
-    spec = importlib.util.find_spec("kestrava")
-    assert isinstance(spec.loader, importlib.machinery.ExtensionFileLoader)
+    module_spec = importlib.util.find_spec("kestrava")
+    assert isinstance(module_spec.loader, importlib.machinery.ExtensionFileLoader)
     for _ in range(3):
-        assert spec.loader.create_module(spec) is kestrava
+        assert module_spec.loader.create_module(module_spec) is kestrava
     assert kestrava.__all__ == ["get_cheapest_periods"]
 
 
