@@ -17,13 +17,9 @@ namespace {
 // The UTF-8 bytes of a keyword name; nullopt (exception dropped) when it has none, and
 // such a name then matches no parameter.
 std::optional<std::string_view> keyword_name_utf8(PyObject* name) noexcept {
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &length);
-    if (utf8 == nullptr) {
-        drop_current_exception();
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(length));
+    const auto utf8 = utf8_view(name);
+    if (!utf8) drop_current_exception();
+    return utf8;
 }
 
 // The slot of the parameter called `name`: keyword-only parameters first, then the

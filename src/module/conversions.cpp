@@ -15,15 +15,6 @@ namespace kestrava::module {
 
 namespace {
 
-std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept {
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length);
-    if (utf8 == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(length));
-}
-
 // Whether `type` names itself numpy's boolean: its __module__ is the str "numpy" and its
 // name is "bool_" or "bool". Nothing of numpy is imported. A failure while reading the
 // names means "no" and is dropped.
@@ -71,12 +62,11 @@ Outcome<std::string_view> extract_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
         return messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyString");
     }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &length);
-    if (utf8 == nullptr) {
+    const auto utf8 = utf8_view(object);
+    if (!utf8) {
         return take_over_current_exception();
     }
-    return std::string_view(utf8, static_cast<std::size_t>(length));
+    return *utf8;
 }
 
 Outcome<std::uint64_t> extract_unsigned(PyObject* object) {

@@ -11,10 +11,18 @@
 
 namespace kestrava::module {
 
-std::string utf8_text_lenient(PyObject* str_object) {
+std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept {
     Py_ssize_t length = 0;
-    if (const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length)) {
-        return std::string(utf8, static_cast<std::size_t>(length));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length);
+    if (utf8 == nullptr) {
+        return std::nullopt;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(length));
+}
+
+std::string utf8_text_lenient(PyObject* str_object) {
+    if (const auto utf8 = utf8_view(str_object)) {
+        return std::string(*utf8);
     }
     drop_current_exception();
     const OwnedRef bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str_object, "utf-8", "surrogatepass"));
@@ -67,13 +75,12 @@ std::string type_name_text(PyTypeObject* type) {
         drop_current_exception();
         return std::string(messages::type_name_unavailable);
     }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &length);
-    if (utf8 == nullptr) {
+    const auto utf8 = utf8_view(name.get());
+    if (!utf8) {
         drop_current_exception();
         return std::string(messages::type_name_unavailable);
     }
-    return std::string(utf8, static_cast<std::size_t>(length));
+    return std::string(*utf8);
 }
 
 }  // namespace kestrava::module

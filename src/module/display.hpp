@@ -6,8 +6,13 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kestrava::module {
+
+// The UTF-8 bytes that a str object caches, borrowed from it; nullopt when it cannot be
+// encoded (lone surrogates), the interpreter's exception then left set.
+std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept;
 
 // The UTF-8 text of a str object. A str that cannot be encoded (lone surrogates) is
 // encoded with "surrogatepass" and decoded leniently, so each ill-formed part shows as
