@@ -7,7 +7,6 @@
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
 #include "module/python_ref.hpp"
-#include "module/utf8_lenient.hpp"
 
 namespace kestrava::module {
 
@@ -25,19 +24,23 @@ std::string utf8_text_lenient(PyObject* str_object) {
         return std::string(*utf8);
     }
     drop_current_exception();
+    // Only lone surrogates stop the strict encoding; "surrogatepass" keeps them as
+    // ill-formed bytes, and the interpreter's "replace" decoder turns each maximal
+    // ill-formed subpart into U+FFFD.
     const OwnedRef bytes = OwnedRef::steal(PyUnicode_AsEncodedString(str_object, "utf-8", "surrogatepass"));
     if (!bytes) {
         fail_python_api_call();
     }
-    const char* data = PyBytes_AsString(bytes.get());
-    if (data == nullptr) {
+    const OwnedRef replaced = OwnedRef::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    if (!replaced) {
         fail_python_api_call();
     }
-    const Py_ssize_t size = PyBytes_Size(bytes.get());
-    if (size < 0) {
+    const auto utf8 = utf8_view(replaced.get());
+    if (!utf8) {
         fail_python_api_call();
     }
-    return decode_utf8_lenient(std::string_view(data, static_cast<std::size_t>(size)));
+    return std::string(*utf8);
 }
 
 std::optional<std::string> str_text(PyObject* object) {

@@ -15,8 +15,9 @@ namespace kestrava::module {
 std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept;
 
 // The UTF-8 text of a str object. A str that cannot be encoded (lone surrogates) is
-// encoded with "surrogatepass" and decoded leniently, so each ill-formed part shows as
-// U+FFFD. Throws InternalFailure only when the interpreter cannot encode at all.
+// encoded with "surrogatepass" and decoded with "replace", so each ill-formed part
+// shows as U+FFFD. Throws InternalFailure only when the interpreter cannot encode or
+// decode at all (out of memory).
 std::string utf8_text_lenient(PyObject* str_object);
 
 // str(object) as UTF-8, taken leniently; nullopt when str() fails, its exception left set.

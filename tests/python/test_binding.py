@@ -1,5 +1,7 @@
 """Binding of positional and keyword arguments to the seven parameters, and its messages."""
 
+import os
+import random
 import sys
 
 import pytest
@@ -83,6 +85,34 @@ def test_lone_surrogate_is_replaced_per_ill_formed_byte():
     with pytest.raises(TypeError) as excinfo:
         get_cheapest_periods(**{"a\udc80b": 1})
     assert str(excinfo.value) == f"{FULL} got an unexpected keyword argument 'a\ufffd\ufffd\ufffdb'"
+
+
+# Pieces of keyword names: mostly lone surrogates (alone, doubled, in pairs that stay
+# two code points) between characters of every UTF-8 length.
+NAME_PIECES = [
+    lambda rng: chr(rng.randint(0x20, 0x7E)),
+    lambda rng: chr(rng.randint(0x80, 0x7FF)),
+    lambda rng: chr(rng.choice([rng.randint(0x800, 0xD7FF), rng.randint(0xE000, 0xFFFF)])),
+    lambda rng: chr(rng.randint(0x10000, 0x10FFFF)),
+    lambda rng: chr(rng.randint(0xD800, 0xDBFF)),
+    lambda rng: chr(rng.randint(0xDC00, 0xDFFF)),
+    lambda rng: chr(rng.randint(0xD800, 0xDBFF)) + chr(rng.randint(0xDC00, 0xDFFF)),
+    lambda rng: chr(rng.randint(0xDC00, 0xDFFF)) + chr(rng.randint(0xD800, 0xDBFF)),
+]
+
+
+def test_keyword_names_with_lone_surrogates_are_shown_as_the_replace_decoder_shows_them():
+    count = int(os.environ.get("KESTRAVA_NAME_STRINGS", "20000"))
+    rng = random.Random(20240421)
+    ill_formed = 0
+    for _ in range(count):
+        name = "".join(rng.choice(NAME_PIECES)(rng) for _ in range(rng.randint(1, 8)))
+        ill_formed += any(0xD800 <= ord(c) <= 0xDFFF for c in name)
+        with pytest.raises(TypeError) as excinfo:
+            get_cheapest_periods(*FIRST_FOUR, **{name: 1})
+        assert str(excinfo.value) == f"{FULL} got an unexpected keyword argument '{lenient(name)}'", ascii(name)
+    print(f"{count} keyword names, {ill_formed} ill-formed in UTF-8")
+    assert ill_formed > count // 2
 
 
 def test_keyword_name_is_shown_by_its_str():
