@@ -12,13 +12,12 @@
 
 namespace kestrava::module {
 
-// Fills `slots` (description.slot_count() of them, all NULL on entry) with borrowed
-// references from `arguments`: the first `positional_count` are positional, then one
-// value per name of `keyword_names` (a tuple of str, or NULL). Tests in this order, the
-// first failure ending the binding: too many positional arguments; each keyword in call
-// order (unexpected, or a value given twice); positional-only parameters passed by
-// keyword; missing required positional arguments; missing required keyword-only ones.
-// Runs no code of the arguments.
+// Fills `slots` (one per parameter, all NULL on entry) with borrowed references from
+// `arguments`: the first `positional_count` are positional, then one value per name of
+// `keyword_names` (a tuple of str, or NULL). Tests in this order, the first failure
+// ending the binding: too many positional arguments; each keyword in call order
+// (unexpected, or a value given twice); missing required arguments. Slots of omitted
+// optional parameters stay NULL. Runs no code of the arguments.
 Status extract_arguments_fastcall(const FunctionDescription& description, PyObject* const* arguments,
                                   Py_ssize_t positional_count, PyObject* keyword_names,
                                   std::span<PyObject*> slots);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <variant>
 
 #include "module/argument_binding.hpp"
 #include "module/call_boundary.hpp"
@@ -13,6 +14,7 @@
 #include "module/function_description.hpp"
 #include "module/list_price_source.hpp"
 #include "module/messages.hpp"
+#include "selection/internal_failure.hpp"
 #include "selection/request.hpp"
 
 namespace kestrava::module {
@@ -22,13 +24,24 @@ namespace {
 using Slots = std::array<PyObject*, get_cheapest_periods_slot_count>;
 
 PythonError tied_to_argument(std::size_t slot, PythonError error) {
-    return argument_extraction_error(get_cheapest_periods_parameters[slot], std::move(error));
+    return argument_extraction_error(get_cheapest_periods_parameters[slot].name, std::move(error));
 }
 
-// A count argument by the unsigned rule, or `absent` when it was not given.
-Outcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot, std::uint64_t absent = 0) {
+// The default of an omitted argument, as the parameter table gives it. Only optional
+// parameters can be omitted once the binding has succeeded.
+template <class Value>
+Value default_of(std::size_t slot) {
+    const Value* value = std::get_if<Value>(&get_cheapest_periods_parameters[slot].default_value);
+    if (value == nullptr) {
+        throw InternalFailure(std::string(messages::omitted_without_default));
+    }
+    return *value;
+}
+
+// A count argument by the unsigned rule, or its default when it was not given.
+Outcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot) {
     if (slots[slot] == nullptr) {
-        return absent;
+        return default_of<std::uint64_t>(slot);
     }
     Outcome<std::uint64_t> count = extract_unsigned(slots[slot]);
     if (!count.ok()) {
@@ -81,7 +94,7 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
         }
         *counts[i] = count.value();
     }
-    bool aggressive = true;
+    bool aggressive = default_of<bool>(aggressive_slot);
     if (slots[aggressive_slot] != nullptr) {
         Outcome<bool> flag = extract_flag(slots[aggressive_slot]);
         if (!flag.ok()) {

@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <variant>
 
 namespace kestrava::module::messages {
 
@@ -25,13 +26,36 @@ PythonError type_error(std::string message) {
     return PythonError::deferred(PyExc_TypeError, std::move(message));
 }
 
-// "missing 2 required positional arguments: 'a' and 'b'"
-PythonError missing_required_arguments(const FunctionDescription& description, std::string_view kind,
-                                       std::span<const std::string_view> missing) {
-    std::string message = concat({full_name(description), " missing ", std::to_string(missing.size()),
-                                  " required ", kind, missing.size() == 1 ? " argument: " : " arguments: "});
-    push_parameter_list(message, missing);
-    return type_error(std::move(message));
+// "get_cheapest_periods()", the prefix of every binding message.
+std::string called_name(const FunctionDescription& description) {
+    return concat({description.function_name, "()"});
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'": two names are joined by " and "; longer
+// lists put a comma after every name but the last, and "and" before the last.
+void push_parameter_list(std::string& message, std::span<const std::string_view> names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() > 2) {
+                message += ",";
+            }
+            message += i + 1 == names.size() ? " and " : " ";
+        }
+        message += "'";
+        message += names[i];
+        message += "'";
+    }
+}
+
+// A default as Python writes it.
+std::string default_literal(const DefaultValue& value) {
+    if (const auto* count = std::get_if<std::uint64_t>(&value)) {
+        return std::to_string(*count);
+    }
+    if (const auto* flag = std::get_if<bool>(&value)) {
+        return *flag ? "True" : "False";
+    }
+    return {};
 }
 
 }  // namespace
@@ -58,63 +82,44 @@ std::string argument_prefixed(std::string_view parameter_name, std::string_view 
     return concat({"argument '", parameter_name, "': ", text});
 }
 
-std::string full_name(const FunctionDescription& description) {
-    if (description.class_name.empty()) {
-        return concat({description.function_name, "()"});
-    }
-    return concat({description.class_name, ".", description.function_name, "()"});
-}
-
-void push_parameter_list(std::string& message, std::span<const std::string_view> names) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) {
-            // Two names are joined by " and "; longer lists put a comma after every name
-            // but the last, and "and" before the last.
-            if (names.size() > 2) {
-                message += ",";
-            }
-            message += i + 1 == names.size() ? " and " : " ";
-        }
-        message += "'";
-        message += names[i];
-        message += "'";
-    }
-}
-
 PythonError too_many_positional_arguments(const FunctionDescription& description, std::size_t given) {
-    const std::size_t total = description.positional_parameter_names.size();
-    const std::size_t required = description.required_positional_parameters;
+    const std::size_t total = description.parameters.size();
+    const std::size_t required = description.required_parameters;
     const std::string range = required == total
                                   ? std::to_string(total)
                                   : concat({"from ", std::to_string(required), " to ", std::to_string(total)});
-    return type_error(concat({full_name(description), " takes ", range, " positional arguments but ",
+    return type_error(concat({called_name(description), " takes ", range, " positional arguments but ",
                               std::to_string(given), given == 1 ? " was given" : " were given"}));
 }
 
 PythonError unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text) {
-    return type_error(concat({full_name(description), " got an unexpected keyword argument '", name_text, "'"}));
+    return type_error(concat({called_name(description), " got an unexpected keyword argument '", name_text, "'"}));
 }
 
 PythonError multiple_values_for_argument(const FunctionDescription& description, std::string_view name) {
-    return type_error(concat({full_name(description), " got multiple values for argument '", name, "'"}));
+    return type_error(concat({called_name(description), " got multiple values for argument '", name, "'"}));
 }
 
-PythonError missing_required_positional_arguments(const FunctionDescription& description,
-                                                  std::span<const std::string_view> missing) {
-    return missing_required_arguments(description, "positional", missing);
-}
-
-PythonError missing_required_keyword_arguments(const FunctionDescription& description,
-                                               std::span<const std::string_view> missing) {
-    return missing_required_arguments(description, "keyword", missing);
-}
-
-PythonError positional_only_keyword_arguments(const FunctionDescription& description,
-                                              std::span<const std::string_view> names) {
-    std::string message =
-        concat({full_name(description), " got some positional-only arguments passed as keyword arguments: "});
-    push_parameter_list(message, names);
+PythonError missing_required_arguments(const FunctionDescription& description,
+                                       std::span<const std::string_view> missing) {
+    std::string message = concat({called_name(description), " missing ", std::to_string(missing.size()),
+                                  " required positional ", missing.size() == 1 ? "argument: " : "arguments: "});
+    push_parameter_list(message, missing);
     return type_error(std::move(message));
+}
+
+std::string text_signature(const FunctionDescription& description) {
+    std::string signature = concat({description.function_name, "("});
+    for (std::size_t i = 0; i < description.parameters.size(); ++i) {
+        const Parameter& parameter = description.parameters[i];
+        signature += i == 0 ? "" : ", ";
+        signature += parameter.name;
+        if (i >= description.required_parameters) {
+            signature += "=" + default_literal(parameter.default_value);
+        }
+    }
+    signature += ")";
+    return signature;
 }
 
 std::string selection_error_message(const SelectionError& error) {

@@ -18,6 +18,34 @@ namespace kestrava::module::messages {
 // Module set-up and the interpreter's exceptions.
 inline constexpr std::string_view module_doc =
     "A Python module implemented in C++ that chooses the cheapest periods to run a flexible load.";
+// get_cheapest_periods's docstring after its signature line (see text_signature).
+inline constexpr std::string_view get_cheapest_periods_doc_text =
+    "Find the cheapest periods in a sequence of prices\n"
+    "\n"
+    "This algorithm selects periods (indices) from a price sequence to minimize cost\n"
+    "while satisfying various timing constraints. The algorithm prioritizes periods\n"
+    "with prices at or below the threshold, but still respects all constraints.\n"
+    "\n"
+    "# Parameters\n"
+    "- `prices`: Sequence of prices for each period\n"
+    "- `low_price_threshold`: Price threshold below/equal to which periods are preferentially selected\n"
+    "- `min_selections`: Desired minimum number of periods to select (will be incremented if no valid solution found)\n"
+    "- `min_consecutive_periods`: Minimum consecutive periods required for each consecutive block\n"
+    "- `max_gap_between_periods`: Maximum gap allowed between selected periods\n"
+    "- `max_gap_from_start`: Maximum gap from start before first selection\n"
+    "- `aggressive`: Whether to use aggressive (cost-minimizing) or conservative (cheap-item-maximizing) strategy\n"
+    "\n"
+    "# Algorithm\n"
+    "1. Find cheapest main combination that meets constraints (with adaptive min_selections retry)\n"
+    "2. Try adding cheap items to that combination, validating each merge\n"
+    "3. Return the cheapest valid combination of main+cheap items\n"
+    "\n"
+    "# Important Notes\n"
+    "- `min_consecutive_periods` is enforced as a minimum for each consecutive block\n"
+    "- The algorithm adaptively increases `min_selections` if no valid solution is found\n"
+    "\n"
+    "# Returns\n"
+    "List of indices representing selected periods, sorted by index";
 inline constexpr std::string_view subinterpreters_unsupported =
     "kestrava does not yet support subinterpreters";
 inline constexpr std::string_view no_exception_set = "attempted to fetch exception but none was set";
@@ -28,6 +56,7 @@ inline constexpr std::string_view could_not_append_to_all = "could not append __
 inline constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
 inline constexpr std::string_view exception_type_not_created = "Failed to initialize new exception type.";
 inline constexpr std::string_view price_error_missing = "a price element gave no text and no error";
+inline constexpr std::string_view omitted_without_default = "an argument without a default of its type was omitted";
 
 // Lines on standard error.
 inline constexpr std::string_view resuming_panic_line =
@@ -53,17 +82,15 @@ PythonError no_bool_conversion(std::string_view type_display);
 std::string argument_prefixed(std::string_view parameter_name, std::string_view text);
 
 // Argument binding failures: deferred TypeErrors built from the description.
-std::string full_name(const FunctionDescription& description);
-void push_parameter_list(std::string& message, std::span<const std::string_view> names);
 PythonError too_many_positional_arguments(const FunctionDescription& description, std::size_t given);
 PythonError unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text);
 PythonError multiple_values_for_argument(const FunctionDescription& description, std::string_view name);
-PythonError missing_required_positional_arguments(const FunctionDescription& description,
-                                                  std::span<const std::string_view> missing);
-PythonError missing_required_keyword_arguments(const FunctionDescription& description,
-                                               std::span<const std::string_view> missing);
-PythonError positional_only_keyword_arguments(const FunctionDescription& description,
-                                              std::span<const std::string_view> names);
+PythonError missing_required_arguments(const FunctionDescription& description,
+                                       std::span<const std::string_view> missing);
+
+// The signature line that opens the docstring:
+// "name(a, b, c=0, flag=True)", the defaults written as Python literals.
+std::string text_signature(const FunctionDescription& description);
 
 // The ValueError message of a selection error (not price_not_text, which keeps the
 // element's own error).

@@ -9,6 +9,7 @@
 
 #include "module/call_entry.hpp"
 #include "module/display.hpp"
+#include "module/function_description.hpp"
 #include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
@@ -19,48 +20,25 @@ namespace kestrava::module {
 
 namespace {
 
-// The first line and the "--" line form the text signature; the interpreter splits them
-// off into __text_signature__ and keeps the rest as __doc__.
-constexpr const char* get_cheapest_periods_doc =
-    "get_cheapest_periods(prices, low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods=0, max_gap_from_start=0, aggressive=True)\n"
-    "--\n"
-    "\n"
-    "Find the cheapest periods in a sequence of prices\n"
-    "\n"
-    "This algorithm selects periods (indices) from a price sequence to minimize cost\n"
-    "while satisfying various timing constraints. The algorithm prioritizes periods\n"
-    "with prices at or below the threshold, but still respects all constraints.\n"
-    "\n"
-    "# Parameters\n"
-    "- `prices`: Sequence of prices for each period\n"
-    "- `low_price_threshold`: Price threshold below/equal to which periods are preferentially selected\n"
-    "- `min_selections`: Desired minimum number of periods to select (will be incremented if no valid solution found)\n"
-    "- `min_consecutive_periods`: Minimum consecutive periods required for each consecutive block\n"
-    "- `max_gap_between_periods`: Maximum gap allowed between selected periods\n"
-    "- `max_gap_from_start`: Maximum gap from start before first selection\n"
-    "- `aggressive`: Whether to use aggressive (cost-minimizing) or conservative (cheap-item-maximizing) strategy\n"
-    "\n"
-    "# Algorithm\n"
-    "1. Find cheapest main combination that meets constraints (with adaptive min_selections retry)\n"
-    "2. Try adding cheap items to that combination, validating each merge\n"
-    "3. Return the cheapest valid combination of main+cheap items\n"
-    "\n"
-    "# Important Notes\n"
-    "- `min_consecutive_periods` is enforced as a minimum for each consecutive block\n"
-    "- The algorithm adaptively increases `min_selections` if no valid solution is found\n"
-    "\n"
-    "# Returns\n"
-    "List of indices representing selected periods, sorted by index";
+// The docstring: the signature line built from the parameter table, the "--" line and a
+// blank line (the interpreter splits these off into __text_signature__), then the text.
+// Made once and never freed: the function objects point at it for the process.
+const char* get_cheapest_periods_doc() {
+    static const std::string* const doc =
+        new std::string(messages::text_signature(get_cheapest_periods_description) + "\n--\n\n" +
+                        std::string(messages::get_cheapest_periods_doc_text));
+    return doc->c_str();
+}
 
 // The interpreter keeps a pointer to the definition for the life of the function object,
-// so each function object gets its own heap copy of this record.
+// so each function object gets its own heap copy of this record (its docstring filled in then).
 const PyMethodDef get_cheapest_periods_method{
     "get_cheapest_periods",
     // The fast-call-with-keywords signature, stored in the generic slot as the
     // interpreter expects; the cast through void(*)() says the mismatch is intended.
     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&get_cheapest_periods_entry)),
     METH_FASTCALL | METH_KEYWORDS,
-    get_cheapest_periods_doc,
+    nullptr,
 };
 
 struct ModuleDef {
@@ -105,6 +83,7 @@ Status add_get_cheapest_periods(PyObject* module) {
             return take_over_current_exception();
         }
         auto definition_copy = std::make_unique<PyMethodDef>(get_cheapest_periods_method);
+        definition_copy->ml_doc = get_cheapest_periods_doc();
         function = OwnedRef::steal(PyCMethod_New(definition_copy.get(), module, module_name.get(), nullptr));
         if (!function) {
             return take_over_current_exception();
