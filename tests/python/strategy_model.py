@@ -3,7 +3,8 @@ straight from the rules of the selection, for cross-checking the extension on
 random requests.
 
 It is deliberately naive: itertools gives the combinations (in lexicographic
-order of positions), lists and sets hold selections, sums are exact decimals and
+order of positions), lists and sets hold selections, prices and sums are
+decimals rounded only where the extension's 96-bit coefficient forces it, and
 averages are exact fractions rounded the way the extension's decimal division
 rounds them. It is meant for short price lists (ten or so) only.
 """
@@ -21,8 +22,10 @@ LARGEST_COEFFICIENT = 2**96 - 1
 MAX_SCALE = 28
 MAX_PRICES = 28
 
-# Wide enough that sums of a few short texts are always exact.
+# Wide enough that sums of a few short texts are always exact; rounding is asked for
+# explicitly where the extension's 96-bit coefficient forces it.
 EXACT = decimal.Context(prec=200, traps=[decimal.Inexact, decimal.InvalidOperation])
+ROUNDING = decimal.Context(prec=200, traps=[decimal.InvalidOperation])
 
 
 class ModelError(Exception):
@@ -55,18 +58,33 @@ def rounded_average(cost: decimal.Decimal, count: int) -> Fraction:
     raise OverflowError("Division overflowed")
 
 
-def exact_sum(values: Sequence[decimal.Decimal]) -> decimal.Decimal:
-    """The sum from zero in the given order. The extension rounds a sum whose
-    coefficient outgrows 96 bits; the model does not, so it refuses such sums
-    rather than give an answer that could differ."""
+def fitted(value: decimal.Decimal, rounding: str) -> decimal.Decimal:
+    """The value as the extension's decimal holds it: at its own scale (at most 28),
+    or rounded to the largest smaller scale at which the coefficient fits in 96 bits.
+    OverflowError when it does not fit even as a whole number."""
+    exponent = value.as_tuple().exponent
+    assert isinstance(exponent, int)
+    for scale in range(min(max(-exponent, 0), MAX_SCALE), -1, -1):
+        rounded = value.quantize(decimal.Decimal(1).scaleb(-scale), rounding=rounding, context=ROUNDING)
+        if abs(rounded.scaleb(scale)) <= LARGEST_COEFFICIENT:
+            return rounded
+    raise OverflowError("Addition overflowed")
+
+
+def parse(text: str) -> decimal.Decimal:
+    """A plain decimal text; digits that do not fit are rounded half up."""
+    try:
+        return fitted(decimal.Decimal(text), decimal.ROUND_HALF_UP)
+    except (decimal.InvalidOperation, OverflowError):
+        raise ModelError("Invalid decimal") from None
+
+
+def rounded_sum(values: Sequence[decimal.Decimal]) -> decimal.Decimal:
+    """The sum from zero in the given order, each partial sum rounded half to even
+    when its coefficient outgrows 96 bits."""
     total = decimal.Decimal(0)
     for value in values:
-        total = EXACT.add(total, value)
-        _, digits, exponent = total.as_tuple()
-        assert isinstance(exponent, int)
-        coefficient = int("".join(map(str, digits))) * 10 ** max(exponent, 0)
-        if coefficient > LARGEST_COEFFICIENT:
-            raise OverflowError("the sum needs rounding, which the model does not emulate")
+        total = fitted(EXACT.add(total, value), decimal.ROUND_HALF_EVEN)
     return total
 
 
@@ -118,18 +136,18 @@ def merges(main: tuple[int, ...], cheap: Sequence[int]):
 
 def aggressive(prices: Sequence[decimal.Decimal], cheap: Sequence[int], rules: Rules) -> list[int]:
     n = len(prices)
-    exact_sum(prices)
+    rounded_sum(prices)
     best: tuple[list[int], Fraction] | None = None
     for size in range(rules.min_selections, n + 1):
         successful = False
         for main in combinations(range(n), size):
             if not is_valid(main, rules, n):
                 continue
-            best_merge = (list(main), rounded_average(exact_sum([prices[i] for i in main]), size))
+            best_merge = (list(main), rounded_average(rounded_sum([prices[i] for i in main]), size))
             for _, merge in merges(main, cheap):
                 if not block_rule_holds(merge, rules, n):
                     continue
-                average = rounded_average(exact_sum([prices[i] for i in merge]), len(merge))
+                average = rounded_average(rounded_sum([prices[i] for i in merge]), len(merge))
                 if average < best_merge[1]:
                     best_merge = (merge, average)
             reference = Fraction(LARGEST_COEFFICIENT) if best is None else best[1]
@@ -144,13 +162,13 @@ def aggressive(prices: Sequence[decimal.Decimal], cheap: Sequence[int], rules: R
 
 def conservative(prices: Sequence[decimal.Decimal], cheap: Sequence[int], rules: Rules) -> list[int]:
     n = len(prices)
-    exact_sum(prices)
+    rounded_sum(prices)
     main: tuple[tuple[int, ...], decimal.Decimal] | None = None
     for size in range(rules.min_selections, n + 1):
         for combination in combinations(range(n), size):
             if not is_valid(combination, rules, n):
                 continue
-            cost = exact_sum([prices[i] for i in combination])
+            cost = rounded_sum([prices[i] for i in combination])
             if main is None or cost < main[1]:
                 main = (combination, cost)
         if main is not None:
@@ -164,7 +182,7 @@ def conservative(prices: Sequence[decimal.Decimal], cheap: Sequence[int], rules:
     for _, merge in merges(main[0], cheap):
         if not is_valid(merge, rules, n):
             continue
-        cost = exact_sum([prices[i] for i in merge])
+        cost = rounded_sum([prices[i] for i in merge])
         merge_cheap = len(cheap_set.intersection(merge))
         if merge_cheap > result_cheap or (merge_cheap == result_cheap and cost < result_cost):
             result, result_cost, result_cheap = merge, cost, merge_cheap
@@ -182,11 +200,8 @@ def get_cheapest_periods(
 ) -> list[int]:
     """The model's answer for plain decimal texts (no underscores, no signs other
     than a leading minus); raises ModelError with the extension's message."""
-    try:
-        values = [decimal.Decimal(text) for text in prices]
-        threshold = decimal.Decimal(low_price_threshold)
-    except decimal.InvalidOperation:
-        raise ModelError("Invalid decimal") from None
+    values = [parse(text) for text in prices]
+    threshold = parse(low_price_threshold)
     n = len(values)
     rules = Rules(min_selections, min_consecutive_periods, max_gap_between_periods, max_gap_from_start)
     failures = [

@@ -1,5 +1,6 @@
-"""The two strategies through the extension: requests worked out by hand, and a
-seeded differential check against the plain-Python model in strategy_model.py.
+"""The two strategies through the extension: the requests worked out by hand in
+tests/data/worked_requests.txt, and a seeded differential check against the
+plain-Python model in strategy_model.py.
 
 The differential check runs a short tier by default. A longer run:
     KESTRAVA_DIFF_REQUESTS=100000 python -m pytest -q test_strategies.py
@@ -11,6 +12,7 @@ from __future__ import annotations
 
 import decimal
 import os
+import pathlib
 import random
 from dataclasses import dataclass
 
@@ -50,35 +52,23 @@ def answer_of(function, request: Request, error_type: type[Exception]) -> object
         return ("error", str(error))
 
 
-# prices, threshold, (min_selections, min_consecutive_periods, max gap, max gap from start),
-# aggressive answer, conservative answer.
-WORKED = [
-    (["5", "1", "5", "5"], "0", (1, 1, 3, 3), [1], [1]),
-    (["3", "9", "1"], "0", (1, 1, 1, 0), [0, 2], [0, 2]),
-    (["4", "1", "1", "9", "9", "2"], "1", (1, 1, 5, 0), [0, 1, 2], [0, 1, 2]),
-    (["4", "4", "9", "1", "9", "9"], "1", (2, 2, 5, 0), [0, 1], [0, 1]),
-    (["4", "4", "9", "1", "1", "9"], "1", (2, 2, 5, 0), [0, 1, 3, 4], [0, 1, 3, 4]),
-    (["4", "4", "9", "9", "9", "1"], "1", (2, 2, 5, 0), [0, 1, 5], [0, 1, 5]),
-    (["2", "2", "9", "2", "2", "9"], "2", (2, 2, 5, 0), [0, 1], [0, 1, 3, 4]),
-    (["1", "1", "4", "6", "6"], "1", (2, 2, 1, 0), [0, 1, 2, 3], [0, 1, 2, 3]),
-    (["5", "1", "9", "1", "8", "1"], "2", (1, 1, 5, 5), [1], [1, 3, 5]),
-    (["5", "1", "9", "1", "8", "1"], "2", (1, 1, 0, 0), [0, 1, 2, 3, 4, 5], [0, 1, 2, 3, 4, 5]),
-    (["7", "2", "6", "6", "1", "7", "1"], "1", (2, 2, 5, 0), [0, 1, 6], [0, 1, 6]),
-    (["6", "2", "9", "7", "1", "1", "8"], "2", (2, 2, 3, 3), [3, 4, 5], [3, 4, 5]),
-    (["3", "0", "0"], "-1", (1, 1, 2, 2), [1], [1]),
-    (["2", "0"], "-1", (1, 1, 1, 0), [0], [0]),
-    # [0, 1, 2] averages 1/3, which rounds to 28 threes after the point: exactly the
-    # average of [1, 2, 3]. The rounded quotients tie, so the earlier one stays.
-    (["1", "0", "0", "0.9999999999999999999999999999"], "-1", (3, 3, 3, 3), [0, 1, 2], [1, 2, 3]),
-]
+WORKED_REQUESTS = pathlib.Path(__file__).resolve().parents[1] / "data" / "worked_requests.txt"
 
 
 def worked_requests() -> list:
+    """Each row of the shared table of worked requests (its header gives the format),
+    once per strategy."""
     params = []
-    for prices, threshold, rules, aggressive_answer, conservative_answer in WORKED:
-        for aggressive, expected in ((True, aggressive_answer), (False, conservative_answer)):
-            name = f"{'-'.join(prices)}@{threshold}{rules}-{'aggressive' if aggressive else 'conservative'}"
-            params.append(pytest.param(Request(prices, threshold, *rules, aggressive), expected, id=name))
+    for line in WORKED_REQUESTS.read_text(encoding="utf-8").splitlines():
+        if not line.strip() or line.startswith("#"):
+            continue
+        what, prices, threshold, rules, aggressive_answer, conservative_answer = line.split(" | ")
+        counts = [int(count) for count in rules.split()]
+        assert len(counts) == 4, line
+        for aggressive, answer in ((True, aggressive_answer), (False, conservative_answer)):
+            request = Request(prices.split(), threshold, *counts, aggressive)
+            expected = [int(index) for index in answer.split()]
+            params.append(pytest.param(request, expected, id=f"{what}-{'aggressive' if aggressive else 'conservative'}"))
     return params
 
 
