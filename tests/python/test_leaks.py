@@ -122,14 +122,19 @@ def paths(panic_exception_type):
     three = Index(3)
     false_flag = numpy_like_flag(lambda self: False)
     raising_flag = numpy_like_flag(raise_custom_error)
-    type_error_index = RaisingIndex(lambda: TypeError(fresh("no integer")))
-    custom_error_index = RaisingIndex(lambda: CustomError(fresh("custom")))
+    # The raised exceptions share their texts, so an exception the call keeps alive
+    # shows in the texts' reference counts.
+    no_integer = fresh("no integer")
+    custom = fresh("custom")
+    from_python = fresh("from python")
+    type_error_index = RaisingIndex(lambda: TypeError(no_integer))
+    custom_error_index = RaisingIndex(lambda: CustomError(custom))
     unprintable_index = RaisingIndex(lambda: TypeError(Unprintable()))
-    panic_index = RaisingIndex(lambda: panic_exception_type(fresh("from python")))
+    panic_index = RaisingIndex(lambda: panic_exception_type(from_python))
     gaps = (5, 0)
 
     def caused():
-        failure = TypeError(fresh("no integer"))
+        failure = TypeError(no_integer)
         failure.__cause__ = KeyError(fresh("why"))
         return failure
 
@@ -199,11 +204,12 @@ def paths(panic_exception_type):
         ("resumed panic", lambda: f(*args, panic_index, 1), (panic_exception_type, "from python")),
     ]
     tracked = [
-        prices, *prices, threshold, cheap_threshold, subclass_prices, *subclass_prices, with_float,
+        prices, *prices, threshold, cheap_threshold, subclass_prices, *subclass_prices, with_float, *with_float,
         with_surrogate, *with_surrogate, with_bad_text, *with_bad_text, twenty_nine, *twenty_nine, overflowing,
         *overflowing, tuple_prices, surrogate_threshold, bad_threshold, unknown_keyword, surrogate_keyword,
         three, false_flag, type(false_flag), raising_flag, type(raising_flag), type_error_index, caused_index,
         custom_error_index, unprintable_index, panic_index, CustomError, Unprintable, panic_exception_type,
+        no_integer, custom, from_python,
     ]
     return table, tracked
 
