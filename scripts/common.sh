@@ -31,9 +31,13 @@ as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+have_gtest() {
+    [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ]
+}
+
 # GoogleTest for the C++ unit tests comes from Debian's packages.
 ensure_gtest() {
-    if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -f /usr/local/include/gtest/gtest.h ]; then
+    if ! have_gtest; then
         echo "== installing GoogleTest (libgtest-dev)"
         as_root apt-get update -qq
         DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null

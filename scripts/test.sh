@@ -1,22 +1,48 @@
 #!/usr/bin/env bash
-# Runs the whole test suite on a fresh machine: installs what is missing, runs the
-# C++ unit tests of the core once, then builds the extension and runs the Python
-# tests against every supported CPython found here; then runs the C++ and Python tests
-# again under the address and undefined-behaviour sanitizers, and each fuzz harness
-# for a short fixed number of runs.
+# Runs the test suite.
+#
+#   scripts/test.sh [PYTEST ARGS...]          everything, as CI runs it: installs what is
+#       missing, runs the C++ unit tests of the core once, builds the extension and runs
+#       the Python tests against every supported CPython found here, then the C++ and
+#       Python tests again under the address and undefined-behaviour sanitizers, the
+#       leak, thread and bad-input tests under valgrind, and each fuzz harness for a
+#       short fixed number of runs.
+#   scripts/test.sh --quick [PYTEST ARGS...]  the C++ unit tests and the Python tests on
+#       the first CPython found; no sanitizers, valgrind or fuzzing, and no system
+#       package installed (without GoogleTest the C++ tests are skipped).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+quick=false
+if [ "${1:-}" = --quick ]; then
+    quick=true
+    shift
+fi
+
 require_pythons
-ensure_gtest
+if "$quick"; then
+    PYTHONS=("${PYTHONS[0]}")
+else
+    cat <<'PLAN'
+== full run. Installed with apt-get when missing: GoogleTest (libgtest-dev), clang 16 and
+   its runtime libraries (clang-16, libclang-rt-16-dev) for fuzzing, valgrind.
+   Besides the plain builds it makes a sanitizer build (build/hardening-asan) and the fuzz
+   harnesses (build/hardening-fuzz). scripts/test.sh --quick skips all of these.
+PLAN
+    ensure_gtest
+fi
 echo "== interpreters: ${PYTHONS[*]}"
 
 first_venv="$(venv_for "${PYTHONS[0]}")"
 export PATH="$first_venv/bin:$PATH"
 
-echo "== C++ core tests"
-cmake -S "$ROOT" -B "$ROOT/build/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_WERROR=ON >/dev/null
-cmake --build "$ROOT/build/core"
-ctest --test-dir "$ROOT/build/core" --output-on-failure -j2
+if have_gtest; then
+    echo "== C++ core tests"
+    cmake -S "$ROOT" -B "$ROOT/build/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_WERROR=ON >/dev/null
+    cmake --build "$ROOT/build/core"
+    ctest --test-dir "$ROOT/build/core" --output-on-failure -j2
+else
+    echo "== C++ core tests SKIPPED: GoogleTest (libgtest-dev) is not installed; scripts/test.sh without --quick installs it"
+fi
 
 for python in "${PYTHONS[@]}"; do
     venv="$(venv_for "$python")"
@@ -26,6 +52,10 @@ for python in "${PYTHONS[@]}"; do
     (cd "$ROOT/tests/python" && "$venv/bin/python" -m pytest -q "$@")
 done
 
-# Both take their own builds; pytest arguments given here are not passed on.
+if "$quick"; then
+    exit 0
+fi
+# Each takes its own build; pytest arguments given here are not passed on.
 "$ROOT/scripts/sanitize.sh"
+"$ROOT/scripts/valgrind.sh"
 "$ROOT/scripts/fuzz.sh"

@@ -88,7 +88,8 @@ def test_lone_surrogate_is_replaced_per_ill_formed_byte():
 
 
 # Pieces of keyword names: mostly lone surrogates (alone, doubled, in pairs that stay
-# two code points) between characters of every UTF-8 length.
+# two code points) between characters of every UTF-8 length. A longer run:
+#   KESTRAVA_NAME_STRINGS=1000000 python -m pytest -q test_binding.py
 NAME_PIECES = [
     lambda rng: chr(rng.randint(0x20, 0x7E)),
     lambda rng: chr(rng.randint(0x80, 0x7FF)),
