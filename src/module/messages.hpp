@@ -1,5 +1,5 @@
-// Every text the module shows: exception messages (binding, conversion, selection,
-// module set-up, internal failures) and the lines it writes to standard error.
+// Every text the module shows: the docstrings, exception messages (binding, conversion,
+// selection, module set-up, internal failures) and the lines it writes to standard error.
 // Builders that make an error return it deferred; the others return the text.
 #pragma once
 
