@@ -146,7 +146,8 @@ LongRequest long_request(std::uint64_t seed, std::uint64_t number) {
     const std::vector<std::int64_t> units = long_prices(random, n, static_cast<int>(run));
     std::vector<std::int64_t> sorted = units;
     std::sort(sorted.begin(), sorted.end());
-    const std::int64_t threshold = random.chance(10) ? sorted[0] - 1 : sorted[random.between(0, static_cast<std::uint64_t>(n) - 2)];
+    std::int64_t threshold = random.chance(10) ? sorted[0] - 1 : sorted[random.between(0, static_cast<std::uint64_t>(n) - 2)];
+    if (threshold >= sorted.back()) threshold = sorted.back() - 1;  // every period cheap needs no search
     const unsigned scale = static_cast<unsigned>(random.between(0, 3));
     for (const std::int64_t u : units) request.texts.prices.push_back(testing::decimal_text(u, scale, 0));
     request.texts.threshold = testing::decimal_text(threshold, scale, 0);

@@ -45,13 +45,12 @@ int fewest_main_after(const Shape& shape, int p) noexcept {
     const Count x = shape.n - 1 - p;  // periods after p
     const Count g = shape.max_gap;
     if (x <= g) return 0;  // the selection may end at p
-    // Only p's run goes on: it must leave at most G periods after it.
-    const Count run_goes_on = x - g;
     // t >= 1 new runs and a trailing gap: t + 1 gaps (the first right after p's run).
     const Count with_trailing_gap = least_over_runs(1, shape.min_run, 0, x - g, g);
-    // t >= 1 new runs, the last ending at the last period: t gaps.
+    // t >= 1 new runs, the last ending at the last period: t gaps. (p's run going on
+    // and then stopping needs x - G periods too, as many as t = 1 here.)
     const Count ending_at_last = least_over_runs(1, shape.min_run, 1 - shape.min_run, x, g);
-    return static_cast<int>(std::min({run_goes_on, with_trailing_gap, ending_at_last}));
+    return static_cast<int>(std::min(with_trailing_gap, ending_at_last));
 }
 
 int fewest_main_through(const Shape& shape, int p) noexcept {
