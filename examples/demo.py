@@ -18,7 +18,7 @@ from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
 
 import kestrava
-from kestrava_plan import decimal_of, glyphs_for, render_chart
+from kestrava_plan.chart import decimal_of, glyphs_for, render_chart
 
 DATA_DIR = Path(__file__).resolve().parent.parent / "data" / "day-ahead-2024"
 ZONE_FILES = {"DE-LU": "DE-LU-sample.csv", "NL": "NL-sample.csv"}

@@ -45,7 +45,7 @@ def plan_sections(stdout: str, hours: int) -> dict[str, tuple[list[int], list[in
         if headline:
             listed = [int(hour) for hour in headline.group(3).split(", ")]
             if headline.group(4) is None:
-                rows = lines[number + 2:number + 2 + hours]  # after the scale line
+                rows = [row for row in lines[number + 1:] if row[:1].isdigit()][:hours]  # after the scale
                 assert [row.split()[0] for row in rows] == [f"{h:02}:00" for h in range(hours)]
                 marked = [index for index, row in enumerate(rows) if row.split()[2] in ("●", "*")]
             sections[headline.group(1)] = (listed, marked)
