@@ -174,7 +174,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args.rows is not None:
             prices = prices.sliced(args.rows)
         texts = prices.texts()
-        threshold = price_text(args.low_price_threshold, prices.decimal_comma, "--low-price-threshold")
+        # Typed, not read from the file: a point is a decimal point even in a file of commas.
+        threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,
+                               "--low-price-threshold")
         if args.times and prices.times is None:
             raise InputError("--times: the input has no time column (name one with --time-column)")
     except InputError as error:

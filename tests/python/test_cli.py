@@ -239,6 +239,13 @@ def test_times_print_one_a_line() -> None:
     assert result.stdout.splitlines() == [f"21.04.2024 {hour:02}:00" for hour in expected(PRICES, False)]
 
 
+def test_a_threshold_may_be_typed_with_a_comma_or_a_point_for_a_file_of_commas() -> None:
+    csv_text = "Zeit;Preis\n" + "".join(f"{hour}:00;{price},5\n" for hour, price in enumerate(PRICES))
+    answers = {run(*RULES[2:], "--low-price-threshold", typed, stdin=csv_text).stdout for typed in ("1,5", "1.5")}
+    assert answers == {" ".join(map(str, expected(PRICES, True))) + "\n"}
+    assert "--decimal-comma" in run(*RULES[2:], "--low-price-threshold", "1,5", stdin="5\n1\n").stderr
+
+
 def test_gap_limits_of_zero_warn_that_everything_is_chosen() -> None:
     rules = ["--low-price-threshold", "2", "--min-selections", "2", "--min-consecutive-periods", "1"]
     result = run(*rules, stdin="\n".join(PRICES))
