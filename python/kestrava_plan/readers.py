@@ -162,7 +162,8 @@ def read_csv_prices(text: str, options: ReadOptions) -> PriceList:
     written, places, times = [], [], []
     for line, row in rows:
         if price >= len(row) or (time is not None and time >= len(row)):
-            raise InputError(f"row {line}: {len(row)} cells, too few for column {name}")
+            raise InputError(f"row {line} has {len(row)} {'cell' if len(row) == 1 else 'cells'}, too few "
+                             f"for column {name}")
         written.append(row[price])
         places.append(f"row {line}, column {name}")
         if time is not None:

@@ -108,7 +108,7 @@ CSV_ERRORS = [
     ("a,b\n1,2\n", {}, "the CSV input has several columns; choose one with --column NAME or --column INDEX"),
     ("time,a,b\n00:00,1,2\n", {}, "the CSV input has several columns; choose one with --column NAME or --column INDEX"),
     ("a,b\n1,2\n", {"column": "c"}, "no column 'c'; the header has 'a', 'b'"),
-    ("price,time\n1,00:00\n2\n", {}, "row 3: 1 cells, too few for column 'price'"),
+    ("price,time\n1,00:00\n2\n", {}, "row 3 has 1 cell, too few for column 'price'"),
     ("1\n2\n", {"column": "price"}, "column 'price' named, but the CSV input has no header row"),
     ("1,2\n3,4\n", {"column": "3"}, "column 3 is out of range: the rows have 2 columns"),
     ("", {}, "no prices: the input is empty"),
