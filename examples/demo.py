@@ -1,8 +1,13 @@
-"""Plans a heat pump on a real day of day-ahead electricity prices with both
-strategies, draws each plan as a terminal chart and compares the money with
-simply running at the start of the day.
+"""Plans a heat pump on a real day of day-ahead electricity prices and shows what it
+saves.
 
-Standard library only; `--png FILE` also draws the day with matplotlib
+On an hourly day (2024) it plans with both strategies, draws each plan as a terminal
+chart and compares the money with a timer plan: the first plan in time order that keeps
+the same rules, prices ignored. On a quarter-hour day (2025) it plans the 96 (or 92, or
+100) quarter-hours with `kestrava_plan.cheapest_periods` and compares the plan with
+the one made on the same day's hourly averages, both priced on the quarter-hours.
+
+Standard library only; `--png FILE` also draws the plans with matplotlib
 (`pip install 'kestrava[plot]'`). Money is computed with `decimal`, exactly.
 """
 
@@ -10,30 +15,59 @@ from __future__ import annotations
 
 import argparse
 import csv
-import os
 import sys
 from collections.abc import Sequence
 from dataclasses import dataclass
-from decimal import ROUND_HALF_EVEN, Decimal
+from datetime import datetime
+from decimal import ROUND_HALF_EVEN, Decimal, Inexact, localcontext
+from functools import cache
 from pathlib import Path
+from typing import Any
+from zoneinfo import ZoneInfo
 
 import kestrava
-from kestrava_plan import decimal_of, glyphs_for, render_chart
+from kestrava_plan import cheapest_periods
+from kestrava_plan.chart import decimal_of, glyphs_for, render_chart, use_color
 
-DATA_DIR = Path(__file__).resolve().parent.parent / "data" / "day-ahead-2024"
-ZONE_FILES = {"DE-LU": "DE-LU-sample.csv", "NL": "NL-sample.csv"}
+DATA_DIR = Path(__file__).resolve().parent.parent / "data"
+HOURLY_FILES = {"DE-LU": "day-ahead-2024/DE-LU-sample.csv", "NL": "day-ahead-2024/NL-sample.csv"}
+# Quarter-hour files: the path and the price unit (the NL source publishes EUR/kWh).
+QUARTER_FILES = {"DE-LU": ("day-ahead-15min/DE-LU-15min.csv", "EUR/MWh"),
+                 "FR": ("day-ahead-15min/FR-15min.csv", "EUR/MWh"),
+                 "NL": ("day-ahead-15min/NL-15min.csv", "EUR/kWh")}
+# The three zones keep Central European time; the quarter-hour files are in UTC.
+MARKET_TIME = ZoneInfo("Europe/Berlin")
 DEFAULT_ZONE = "NL"
 DEFAULT_DAY = "2024-04-21"
 # The threshold defaults to the price of the day's CHEAP_RANK-th cheapest hour,
 # so that roughly a quarter of the hours count as cheap.
 CHEAP_RANK = 6
+QUARTERS = 4  # quarter-hours in an hour
 SAME_HOURS = "(the same hours as above)"
+BASELINE_NOTE = ("Timer plan: the first plan in time order that keeps the same rules and size, prices ignored "
+                 "(a timer that needs no price data).")
 
 
 @dataclass(frozen=True)
-class Hour:
+class Period:
     label: str  # "HH:MM", local time
-    price: str  # EUR/MWh, the text exactly as published
+    price: str  # the text exactly as published
+
+
+@dataclass(frozen=True)
+class Rules:
+    min_selections: int
+    min_consecutive_periods: int
+    max_gap_between_periods: int
+    max_gap_from_start: int
+
+    def values(self) -> tuple[int, int, int, int]:
+        """The four counts in the order of the planners' parameters."""
+        return (self.min_selections, self.min_consecutive_periods, self.max_gap_between_periods,
+                self.max_gap_from_start)
+
+    def scaled(self, factor: int) -> Rules:
+        return Rules(*(value * factor for value in self.values()))
 
 
 @dataclass(frozen=True)
@@ -48,19 +82,32 @@ class Money:
     hours: int
     cost: Decimal  # EUR for the chosen hours
     average_price: Decimal  # EUR/MWh over the chosen hours
-    cost_at_start: Decimal  # EUR for as many hours from the start of the day
-    saving: Decimal  # cost_at_start - cost
+    baseline: list[int]  # the timer plan of as many hours
+    cost_of_baseline: Decimal  # EUR for the timer plan
+    saving: Decimal  # cost_of_baseline - cost
 
 
-def load_days(path: Path) -> dict[str, list[Hour]]:
+def load_hourly_days(path: Path) -> dict[str, list[Period]]:
     """The file's hours grouped by date, in file order."""
-    days: dict[str, list[Hour]] = {}
+    days: dict[str, list[Period]] = {}
     with path.open(newline="", encoding="utf-8") as handle:
         reader = csv.reader(handle)
         next(reader)  # header: Datetime,Price (EUR/MWh)
         for stamp, price in reader:
             date, _, time = stamp.partition(" ")
-            days.setdefault(date, []).append(Hour(label=time[:5], price=price))
+            days.setdefault(date, []).append(Period(label=time[:5], price=price))
+    return days
+
+
+def load_quarter_days(path: Path) -> dict[str, list[Period]]:
+    """The file's quarter-hours (UTC starts) grouped by local market day."""
+    days: dict[str, list[Period]] = {}
+    with path.open(newline="", encoding="utf-8") as handle:
+        reader = csv.reader(handle)
+        next(reader)  # header: start,price
+        for start, price in reader:
+            local = datetime.fromisoformat(start).astimezone(MARKET_TIME)
+            days.setdefault(local.date().isoformat(), []).append(Period(f"{local:%H:%M}", price))
     return days
 
 
@@ -70,32 +117,73 @@ def cheapest_rank_price(prices: Sequence[str], rank: int) -> str:
     return ordered[min(rank, len(ordered)) - 1]
 
 
-def money_of(prices: Sequence[str], chosen: Sequence[int], power_kw: Decimal) -> Money:
-    """What running `power_kw` during the chosen hours costs, against running it for
-    the same number of hours from the start of the day."""
+def timer_plan(count: int, size: int, rules: Rules) -> list[int]:
+    """The first valid plan of exactly `size` of `count` periods in time order (the
+    smallest list of indices): what a timer would run, knowing the rules but no prices.
+
+    Each period is taken when a valid plan can still be completed after taking it;
+    `can_finish` answers that from the state after a period: how many periods are
+    still to take, the current run's length (capped where the rule stops caring) and
+    the current gap's length.
+    """
+    shortest, longest_gap, latest_start = (rules.min_consecutive_periods, rules.max_gap_between_periods,
+                                           rules.max_gap_from_start)
+
+    def taken(state: tuple[int, int, int, bool]) -> tuple[int, int, int, bool] | None:
+        left, run, _, _ = state
+        return (left - 1, min(run + 1, shortest), 0, True) if left > 0 else None
+
+    def skipped(state: tuple[int, int, int, bool]) -> tuple[int, int, int, bool] | None:
+        left, run, gap, started = state
+        if 0 < run < shortest:  # a run may only end short at the end of the day
+            return None
+        gap = gap + 1 if run == 0 else 1
+        return (left, 0, gap, started) if gap <= (longest_gap if started else latest_start) else None
+
+    @cache
+    def can_finish(index: int, state: tuple[int, int, int, bool]) -> bool:
+        if index == count:
+            return state[0] == 0 and state[3]
+        return any(after is not None and can_finish(index + 1, after) for after in (taken(state), skipped(state)))
+
+    state: tuple[int, int, int, bool] | None = (size, 0, 0, False)
+    if not can_finish(0, state):
+        raise ValueError(f"no valid plan of {size} of {count} periods")
+    plan: list[int] = []
+    for index in range(count):
+        # The state can finish, so taking or skipping this period can.
+        after = taken(state) if state is not None else None
+        if after is not None and can_finish(index + 1, after):
+            plan.append(index)
+            state = after
+        else:
+            state = skipped(state) if state is not None else None
+    return plan
+
+
+def money_of(prices: Sequence[str], chosen: Sequence[int], rules: Rules, power_kw: Decimal) -> Money:
+    """What running `power_kw` during the chosen hours costs, against the timer plan of
+    as many hours."""
     values = [decimal_of(price) for price in prices]
     per_mwh = power_kw / 1000  # MWh used in one hour
+    baseline = timer_plan(len(prices), len(chosen), rules)
     cost = sum((values[i] for i in chosen), Decimal(0)) * per_mwh
-    cost_at_start = sum(values[: len(chosen)], Decimal(0)) * per_mwh
+    cost_of_baseline = sum((values[i] for i in baseline), Decimal(0)) * per_mwh
     average = sum((values[i] for i in chosen), Decimal(0)) / len(chosen)
-    return Money(len(chosen), cost, average, cost_at_start, cost_at_start - cost)
+    return Money(len(chosen), cost, average, baseline, cost_of_baseline, cost_of_baseline - cost)
+
+
+def rounded(value: Decimal, places: str = "0.01") -> str:
+    return f"{value.quantize(Decimal(places), ROUND_HALF_EVEN):,}"
 
 
 def euros(value: Decimal) -> str:
-    return f"{value.quantize(Decimal('0.01'), ROUND_HALF_EVEN):,} EUR"
+    return f"{rounded(value)} EUR"
 
 
-def format_money_table(plans: Sequence[Plan], money: Sequence[Money]) -> str:
-    header = ("strategy", "hours", "avg EUR/MWh", "cost", "from 00:00", "saved")
-    rows = [header]
-    for plan, m in zip(plans, money):
-        saved = euros(m.saving)
-        if m.cost_at_start > 0:
-            share = (m.saving * 100 / m.cost_at_start).quantize(Decimal("0.1"), ROUND_HALF_EVEN)
-            saved += f" ({share}%)"
-        rows.append((plan.title, str(m.hours), f"{m.average_price.quantize(Decimal('0.01'), ROUND_HALF_EVEN)}",
-                     euros(m.cost), euros(m.cost_at_start), saved))
-    widths = [max(len(row[c]) for row in rows) for c in range(len(header))]
+def table(rows: Sequence[Sequence[str]]) -> str:
+    """Columns padded to their widest cell: the first left-aligned, the others right."""
+    widths = [max(len(row[c]) for row in rows) for c in range(len(rows[0]))]
     lines = []
     for row in rows:
         cells = [row[0].ljust(widths[0])] + [cell.rjust(width) for cell, width in zip(row[1:], widths[1:])]
@@ -103,42 +191,104 @@ def format_money_table(plans: Sequence[Plan], money: Sequence[Money]) -> str:
     return "\n".join(lines)
 
 
-def save_png(path: Path, title: str, hours: Sequence[Hour], threshold: str, plans: Sequence[Plan]) -> None:
-    """Draws one bar chart per plan into a PNG file (needs matplotlib)."""
-    import matplotlib
+def format_money_table(plans: Sequence[Plan], money: Sequence[Money]) -> str:
+    rows = [("strategy", "hours", "avg EUR/MWh", "cost", "timer plan", "saved")]
+    for plan, m in zip(plans, money):
+        saved = euros(m.saving)
+        if m.cost_of_baseline > 0:
+            saved += f" ({rounded(m.saving * 100 / m.cost_of_baseline, '0.1')}%)"
+        rows.append((plan.title, str(m.hours), rounded(m.average_price), euros(m.cost),
+                     euros(m.cost_of_baseline), saved))
+    return table(rows)
 
+
+def hourly_averages(prices: Sequence[str]) -> list[str]:
+    """The exact average of each hour's four quarter-hour prices, as decimal texts."""
+    with localcontext() as context:
+        context.traps[Inexact] = True  # a quarter of a decimal is a decimal: never rounded
+        averages = [sum(map(decimal_of, prices[start:start + QUARTERS]), Decimal(0)) / QUARTERS
+                    for start in range(0, len(prices), QUARTERS)]
+    return [format(value.normalize(), "f") for value in averages]
+
+
+def quarters_of(hours: Sequence[int]) -> list[int]:
+    return [hour * QUARTERS + quarter for hour in hours for quarter in range(QUARTERS)]
+
+
+def runs_of(chosen: Sequence[int], periods: Sequence[Period]) -> str:
+    """The chosen periods as runs of local start times: "01:00-02:45, 13:00-13:45"."""
+    runs: list[list[int]] = []
+    for index in chosen:
+        if runs and runs[-1][-1] == index - 1:
+            runs[-1].append(index)
+        else:
+            runs.append([index])
+    return ", ".join(f"{periods[run[0]].label}-{periods[run[-1]].label}" for run in runs)
+
+
+def save_png(path: Path, title: str, periods: Sequence[Period], threshold: str, plans: Sequence[Plan],
+             unit: str = "EUR/MWh") -> None:
+    """Draws one bar chart per plan into a PNG file (needs matplotlib)."""
+    try:
+        import matplotlib
+    except ImportError:
+        raise DemoError("the PNG needs matplotlib: pip install 'kestrava[plot]'") from None
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    # Floats only for pixel positions; every amount printed comes from decimals.
-    values = [float(decimal_of(hour.price)) for hour in hours]
-    figure, axes = plt.subplots(len(plans), 1, figsize=(10, 3.2 * len(plans)), sharex=True, squeeze=False)
-    for axis, plan in zip(axes[:, 0], plans):
-        colours = ["tab:green" if i in plan.chosen else "lightgrey" for i in range(len(hours))]
-        axis.bar(range(len(hours)), values, color=colours)
-        axis.axhline(float(decimal_of(threshold)), color="tab:orange", linestyle="--",
-                     label=f"threshold {threshold}")
-        axis.axhline(0, color="black", linewidth=0.6)
-        axis.set_title(f"{plan.title}: hours {', '.join(map(str, plan.chosen))}", fontsize=10)
-        axis.set_ylabel("EUR/MWh")
-        axis.legend(loc="upper left", fontsize=8)
-    axes[-1, 0].set_xticks(range(len(hours)), [hour.label[:2] for hour in hours], fontsize=8)
-    axes[-1, 0].set_xlabel("hour")
-    figure.suptitle(title)
-    figure.tight_layout()
+    figure = plot_figure(plt, title, periods, threshold, plans, unit)
     figure.savefig(path, dpi=100)
     plt.close(figure)
 
 
+def plot_figure(plt: Any, title: str, periods: Sequence[Period], threshold: str, plans: Sequence[Plan],
+                unit: str) -> Any:
+    """The figure: chosen bars green and outlined, a marker under every chosen period
+    (a bar of a price near zero is too thin to see), the threshold dashed, and a legend
+    that names all three."""
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
+
+    # Floats only for pixel positions; every amount printed comes from decimals.
+    values = [float(decimal_of(period.price)) for period in periods]
+    figure, axes = plt.subplots(len(plans), 1, figsize=(10, 3.4 * len(plans)), sharex=True, squeeze=False)
+    for axis, plan in zip(axes[:, 0], plans):
+        chosen = set(plan.chosen)
+        axis.bar(range(len(periods)), values, color=["tab:green" if i in chosen else "lightgrey" for i in
+                                                     range(len(periods))],
+                 edgecolor=["darkgreen" if i in chosen else "none" for i in range(len(periods))], linewidth=0.8)
+        axis.scatter(sorted(chosen), [0.03] * len(chosen), marker="^", color="darkgreen", s=18,
+                     transform=axis.get_xaxis_transform(), zorder=3)
+        axis.axhline(float(decimal_of(threshold)), color="tab:orange", linestyle="--")
+        axis.axhline(0, color="black", linewidth=0.6)
+        axis.set_title(f"{plan.title} (aggressive={plan.aggressive})", fontsize=10)
+        axis.set_ylabel(unit)
+        axis.legend(handles=[
+            Patch(facecolor="tab:green", edgecolor="darkgreen", label=f"chosen ({len(chosen)}), marked ▲"),
+            Patch(facecolor="lightgrey", label="left out"),
+            Line2D([], [], color="tab:orange", linestyle="--", label=f"threshold {threshold} (cheap at or below)"),
+        ], loc="upper left", fontsize=8)
+    step = max(1, len(periods) // 24)
+    ticks = range(0, len(periods), step)
+    axes[-1, 0].set_xticks(list(ticks), [periods[i].label for i in ticks], fontsize=7, rotation=90)
+    axes[-1, 0].set_xlabel("local time")
+    figure.suptitle(title)
+    figure.tight_layout()
+    return figure
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        description="Plan a heat pump on a bundled real day of day-ahead prices with both strategies.")
-    parser.add_argument("--zone", choices=sorted(ZONE_FILES), default=DEFAULT_ZONE, help="bidding zone")
+        description="Plan a heat pump on a bundled real day of day-ahead prices: an hourly day of 2024 with "
+        "both strategies, or a quarter-hour day of 2025 against its hourly averages.")
+    parser.add_argument("--zone", choices=sorted(set(HOURLY_FILES) | set(QUARTER_FILES)), default=DEFAULT_ZONE,
+                        help="bidding zone")
     parser.add_argument("--day", default=DEFAULT_DAY, help="date, YYYY-MM-DD (see --list)")
     parser.add_argument("--list", action="store_true", help="list the bundled zones and days, then stop")
-    parser.add_argument("--data-dir", type=Path, default=DATA_DIR, help="folder of the price files")
+    parser.add_argument("--data-dir", type=Path, default=DATA_DIR, help="folder of the price folders")
     parser.add_argument("--threshold", metavar="PRICE",
-                        help=f"cheap at or below this price (default: the day's {CHEAP_RANK}th cheapest price)")
+                        help=f"cheap at or below this price (default: the day's {CHEAP_RANK}th cheapest hour, "
+                        f"or {CHEAP_RANK * QUARTERS}th cheapest quarter-hour)")
     parser.add_argument("--power-kw", type=Decimal, default=Decimal(2), metavar="KW",
                         help="electric power of the appliance while it runs (default 2)")
     parser.add_argument("--min-selections", type=int, default=6, metavar="N", help="hours to run (default 6)")
@@ -154,43 +304,59 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: Sequence[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)
-    files = {zone: args.data_dir / name for zone, name in ZONE_FILES.items()}
+class DemoError(Exception):
+    """A problem to report in one line, with exit status 2."""
+
+
+@dataclass(frozen=True)
+class Day:
+    periods: list[Period]
+    unit: str  # of the prices
+    quarter_hours: bool  # else hours
+
+
+def load_day(args: argparse.Namespace) -> Day:
+    """The chosen day: an hourly day of 2024, or a quarter-hour day when its date is in
+    the zone's quarter-hour file."""
     try:
-        if args.list:
-            for zone, path in files.items():
-                print(f"{zone}: {', '.join(load_days(path))}")
-            return 0
-        days = load_days(files[args.zone])
+        hourly = load_hourly_days(args.data_dir / HOURLY_FILES[args.zone]) if args.zone in HOURLY_FILES else {}
+        quarters = load_quarter_days(args.data_dir / QUARTER_FILES[args.zone][0]) \
+            if args.zone in QUARTER_FILES else {}
     except OSError as error:
-        print(f"demo: cannot read {error.filename}: {error.strerror or error}", file=sys.stderr)
-        return 2
-    if args.day not in days:
-        print(f"demo: no day {args.day} for {args.zone}; bundled days: {', '.join(days)}", file=sys.stderr)
-        return 2
-    hours = days[args.day]
+        raise DemoError(f"cannot read {error.filename}: {error.strerror or error}") from None
+    if args.day in hourly:
+        return Day(hourly[args.day], "EUR/MWh", quarter_hours=False)
+    if args.day in quarters:
+        return Day(quarters[args.day], QUARTER_FILES[args.zone][1], quarter_hours=True)
+    raise DemoError(f"no day {args.day} for {args.zone}; bundled days: {', '.join([*hourly, *quarters])}")
+
+
+def list_days(data_dir: Path) -> None:
+    for zone in sorted(set(HOURLY_FILES) | set(QUARTER_FILES)):
+        parts = []
+        if zone in HOURLY_FILES:
+            parts.append(f"{', '.join(load_hourly_days(data_dir / HOURLY_FILES[zone]))} (hours)")
+        if zone in QUARTER_FILES:
+            parts.append(f"{', '.join(load_quarter_days(data_dir / QUARTER_FILES[zone][0]))} (quarter-hours)")
+        print(f"{zone}: {'; '.join(parts)}")
+
+
+def rules_line(rules: Rules, unit: str) -> str:
+    return (f"at least {rules.min_selections} {unit}s, runs of at least {rules.min_consecutive_periods} {unit}s, "
+            f"never more than {rules.max_gap_between_periods} {unit}s off, first run starting by {unit} "
+            f"{rules.max_gap_from_start}")
+
+
+def show_hourly_day(args: argparse.Namespace, hours: list[Period], rules: Rules) -> list[Plan]:
     prices = [hour.price for hour in hours]
     threshold = args.threshold if args.threshold is not None else cheapest_rank_price(prices, CHEAP_RANK)
-    rules = (args.min_selections, args.min_consecutive_periods, args.max_gap_between_periods, args.max_gap_from_start)
-
-    plans = []
-    try:
-        for title, aggressive in (("lowest average", True), ("cheap base + cheap hours", False)):
-            chosen = kestrava.get_cheapest_periods(prices, threshold, *rules, aggressive)
-            plans.append(Plan(title, aggressive, chosen))
-    except (ValueError, TypeError, OverflowError) as error:
-        print(f"demo: {error}", file=sys.stderr)
-        return 2
-
-    title = f"Heat pump, {args.zone} day-ahead prices, {args.day} (EUR/MWh)"
-    print(title)
-    print(f"Rules: at least {rules[0]} hours, runs of at least {rules[1]} hours, never more than "
-          f"{rules[2]} hours off, first run starting by hour {rules[3]}")
+    plans = [Plan(title, aggressive, kestrava.get_cheapest_periods(prices, threshold, *rules.values(),
+                                                                   aggressive))
+             for title, aggressive in (("lowest average", True), ("cheap base + cheap hours", False))]
+    print(f"Heat pump, {args.zone} day-ahead prices, {args.day} (EUR/MWh)")
+    print(f"Rules: {rules_line(rules, 'hour')}")
     cheap = sum(1 for price in prices if decimal_of(price) <= decimal_of(threshold))
     print(f"Cheap hours: {cheap} of {len(prices)}, priced at or below {threshold}")
-    glyphs = glyphs_for(sys.stdout)
-    color = args.color == "always" or (args.color == "auto" and sys.stdout.isatty() and not os.environ.get("NO_COLOR"))
     drawn: list[list[int]] = []
     for plan in plans:
         print()
@@ -200,18 +366,96 @@ def main(argv: Sequence[str] | None = None) -> int:
             continue
         print(headline)
         print(render_chart(prices, set(plan.chosen), threshold, labels=[hour.label for hour in hours],
-                           width=args.width, glyphs=glyphs, color=color))
+                           width=args.width, glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
         drawn.append(plan.chosen)
+    money = [money_of(prices, plan.chosen, rules, args.power_kw) for plan in plans]
     print()
-    print(f"Money for a {args.power_kw} kW heat pump, against running the same number of hours from 00:00:")
-    print(format_money_table(plans, [money_of(prices, plan.chosen, args.power_kw) for plan in plans]))
-
+    print(f"Money for a {args.power_kw} kW heat pump, against a timer plan of as many hours:")
+    print(format_money_table(plans, money))
+    print(BASELINE_NOTE)
+    for size in sorted({m.hours for m in money}):
+        baseline = next(m.baseline for m in money if m.hours == size)
+        print(f"  timer plan of {size} hours: {', '.join(map(str, baseline))}")
     if args.png is not None:
-        try:
-            save_png(args.png, title, hours, threshold, plans)
-        except ImportError:
-            print("demo: the PNG needs matplotlib: pip install 'kestrava[plot]'", file=sys.stderr)
-            return 2
+        save_png(args.png, f"Heat pump, {args.zone}, {args.day}", hours, threshold, plans)
+    return plans
+
+
+def quarter_money(prices: Sequence[str], chosen: Sequence[int], power_kw: Decimal, unit: str) -> tuple[Decimal, Decimal]:
+    """(average price, cost in EUR) of running `power_kw` in the chosen quarter-hours."""
+    total = sum((decimal_of(prices[i]) for i in chosen), Decimal(0))
+    kwh = power_kw / QUARTERS  # energy of one quarter-hour
+    per_unit = kwh / 1000 if unit == "EUR/MWh" else kwh
+    return total / len(chosen), total * per_unit
+
+
+def show_quarter_day(args: argparse.Namespace, quarters: list[Period], unit: str, rules: Rules) -> list[Plan]:
+    prices = [quarter.price for quarter in quarters]
+    if len(prices) % QUARTERS or not quarters[0].label.endswith(":00"):
+        raise DemoError(f"{args.day} does not split into whole hours")
+    threshold = args.threshold if args.threshold is not None else cheapest_rank_price(prices, CHEAP_RANK * QUARTERS)
+    fine = rules.scaled(QUARTERS)
+    chosen = cheapest_periods(prices, threshold, *fine.values())
+    hourly_chosen = cheapest_periods(hourly_averages(prices), threshold, *rules.values())
+    plans = [Plan("quarter-hours", True, chosen), Plan("hourly averages", True, quarters_of(hourly_chosen))]
+    print(f"Heat pump, {args.zone} day-ahead prices, {args.day}, {len(prices)} quarter-hours ({unit})")
+    print(f"Rules in quarter-hours (the hourly rules x{QUARTERS}): {rules_line(fine, 'quarter-hour')}")
+    cheap = sum(1 for price in prices if decimal_of(price) <= decimal_of(threshold))
+    print(f"Cheap quarter-hours: {cheap} of {len(prices)}, priced at or below {threshold}")
+    print()
+    print(f"quarter-hour plan (aggressive=True): {runs_of(chosen, quarters)}")
+    print(render_chart(prices, set(chosen), threshold, labels=[quarter.label for quarter in quarters],
+                       width=args.width, glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
+    print()
+    print(f"plan on the hourly averages (aggressive=True): hours {', '.join(map(str, hourly_chosen))} "
+          f"({runs_of(plans[1].chosen, quarters)})")
+    print()
+    print(f"Money for a {args.power_kw} kW heat pump, both plans priced on the quarter-hour prices:")
+    figures = [quarter_money(prices, plan.chosen, args.power_kw, unit) for plan in plans]
+    print(table([("plan", "hours", f"avg {unit}", "cost")] + [
+        (f"{plan.title} ({len(prices) // (1 if i == 0 else QUARTERS)} prices)",
+         str(Decimal(len(plan.chosen)) / QUARTERS), rounded(average, "0.00001" if unit == "EUR/kWh" else "0.01"),
+         euros(cost)) for i, (plan, (average, cost)) in enumerate(zip(plans, figures))]))
+    print(saving_line(figures, len(chosen), args.power_kw, unit))
+    if args.png is not None:
+        save_png(args.png, f"Heat pump, {args.zone}, {args.day}", quarters, threshold, plans, unit)
+    return plans
+
+
+def saving_line(figures: Sequence[tuple[Decimal, Decimal]], quarter_count: int, power_kw: Decimal, unit: str) -> str:
+    """How much less the quarter-hour plan pays per unit of energy than the hourly one,
+    and what that comes to for the energy the quarter-hour plan uses."""
+    (fine_average, _), (hourly_average, _) = figures
+    difference = hourly_average - fine_average
+    kwh = power_kw * quarter_count / QUARTERS
+    energy = kwh / 1000 if unit == "EUR/MWh" else kwh
+    share = f" ({rounded(difference * 100 / hourly_average, '0.1')}%)" if hourly_average > 0 else ""
+    digits = "0.00001" if unit == "EUR/kWh" else "0.01"
+    less = "less" if difference >= 0 else "more"
+    return (f"Planning the quarter-hours pays {rounded(abs(difference), digits)} {unit} {less} on average{share}: "
+            f"{euros(abs(difference) * energy)} {less} for its {rounded(kwh, '0.1')} kWh.")
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    rules = Rules(args.min_selections, args.min_consecutive_periods, args.max_gap_between_periods,
+                  args.max_gap_from_start)
+    try:
+        if args.list:
+            try:
+                list_days(args.data_dir)
+            except OSError as error:
+                raise DemoError(f"cannot read {error.filename}: {error.strerror or error}") from None
+            return 0
+        day = load_day(args)
+        if day.quarter_hours:
+            show_quarter_day(args, day.periods, day.unit, rules)
+        else:
+            show_hourly_day(args, day.periods, rules)
+    except (DemoError, ValueError, TypeError, OverflowError) as error:
+        print(f"demo: {error}", file=sys.stderr)
+        return 2
+    if args.png is not None:
         print(f"\nSaved {args.png}")
     return 0
 

@@ -18,11 +18,11 @@ for python in "${PYTHONS[@]}"; do
     wheel="$(ls "$wheels"/kestrava-*.whl)"
     echo "   built $(basename "$wheel")"
 
-    # The wheel holds the extension, the stub package and the command's module.
+    # The wheel holds the extension, the stub package and the command's package.
     "$python" - "$wheel" <<'EOF'
 import sys, zipfile
 names = set(zipfile.ZipFile(sys.argv[1]).namelist())
-wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan.py"}
+wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py"}
 missing = wanted - names
 if missing or not any(n.startswith("kestrava.cpython-") and n.endswith(".so") for n in names):
     sys.exit(f"wheel lacks {sorted(missing) or 'the extension'}: {sorted(names)}")

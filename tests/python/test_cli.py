@@ -11,10 +11,19 @@ from pathlib import Path
 import pytest
 
 import kestrava
+import kestrava_plan
+from kestrava_plan import _planner
+from kestrava_plan.command import _planner_message
+from kestrava_plan.price_texts import PriceList
 
 SCRIPT = Path(sys.executable).parent / "kestrava-plan"
 ROOT = Path(__file__).resolve().parents[2]
 REAL_DAYS = ROOT / "data" / "day-ahead-2024" / "NL-sample.csv"
+QUARTER_HOURS = ROOT / "data" / "day-ahead-15min"
+
+# Until the compiled planner is built, a local stand-in plans at most 28 prices.
+LONG_SERIES = pytest.mark.skipif(not hasattr(_planner, "__file__") or str(_planner.__file__).endswith(".py"),
+                                 reason="kestrava_plan._planner is the Python stand-in, limited to 28 prices")
 
 # Lowest average takes hour 1 alone; the conservative plan adds the cheap hours 3 and 5.
 PRICES = ["5", "1", "9", "1", "8", "1"]
@@ -82,9 +91,23 @@ def test_rows_select_one_real_day_of_a_longer_file() -> None:
     result = run(str(REAL_DAYS), *rules, "--rows", ":24", "--json")
     assert result.returncode == 0, result.stderr
     assert json.loads(result.stdout)["indices"] == kestrava.get_cheapest_periods(day, "65", 4, 2, 6, 6)
-    # Without --rows the file's 120 hours are too many for one plan.
-    whole = run(str(REAL_DAYS), *rules)
-    assert (whole.returncode, whole.stderr) == (2, "kestrava-plan: error: prices cannot contain more than 28 items\n")
+
+
+@LONG_SERIES
+def test_a_whole_file_of_120_hours_is_one_plan() -> None:
+    rules = ["--low-price-threshold", "65", "--min-selections", "40", "--min-consecutive-periods", "2",
+             "--max-gap-between-periods", "6", "--max-gap-from-start", "6"]
+    hours = [line.split(",")[1] for line in REAL_DAYS.read_text().splitlines()[1:]]
+    result = run(str(REAL_DAYS), *rules, "--json")
+    assert result.returncode == 0, result.stderr
+    assert json.loads(result.stdout)["indices"] == kestrava_plan.cheapest_periods(hours, "65", 40, 2, 6, 6)
+
+
+@LONG_SERIES
+def test_more_prices_than_the_planner_takes_are_refused() -> None:
+    result = run(*RULES, stdin="1\n" * 3001)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.startswith("kestrava-plan: error: ") and "3000" in result.stderr
 
 
 def test_chart_marks_exactly_the_chosen_periods() -> None:
@@ -93,7 +116,7 @@ def test_chart_marks_exactly_the_chosen_periods() -> None:
     chosen = expected(PRICES, aggressive=False)
     lines = result.stdout.splitlines()
     assert printed_indices(result.stdout) == chosen
-    bars = lines[3:3 + len(PRICES)]  # indices, a blank line, the scale, then one bar per period
+    bars = [line for line in lines[2:] if line[:1].isdigit()]  # after the indices, a blank line and the scale
     marked = [int(line.split()[0]) for line in bars if line.split()[2:3] == ["●"]]
     assert marked == chosen
     assert [line.split()[1] for line in bars] == PRICES
@@ -104,25 +127,32 @@ HUGE = "79228162514264337593543950335"  # the largest price text the planner acc
 
 # (arguments, stdin, the planner's own message)
 ERRORS = [
-    ([*RULES], "", "prices cannot be empty"),
-    ([*RULES], "\n".join(["1"] * 29), "prices cannot contain more than 28 items"),
-    ([*RULES, "--no-header"], "5\nabc\n1", "Invalid decimal"),
-    ([*RULES], "5\n1 000\n1", "Invalid decimal"),
-    ([*RULES[:1], "1e3", *RULES[2:]], "5\n1", "Invalid decimal"),
+    ([*RULES, "--rows", "5:"], "1\n2\n", "prices cannot be empty"),
+    ([*RULES, "--no-header"], "5\nabc\n1", "row 2, column 0: 'abc' is not a decimal number"),
+    ([*RULES], "5\n1 000\n1", "row 2, column 0: '1 000' is not a decimal number (thousands separators are not "
+     "accepted: write 1000)"),
+    ([*RULES[:1], "1e3", *RULES[2:]], "5\n1", "--low-price-threshold: '1e3' is not a decimal number (exponents are "
+     "not accepted: write 1000)"),
+    ([*RULES[:1], "2,5", *RULES[2:]], "5\n1", "--low-price-threshold: '2,5' is not a decimal number (decimal "
+     "comma? try --decimal-comma)"),
     ([*RULES[:3], "0", *RULES[4:]], "5\n1", "min_selections must be greater than 0"),
     ([*RULES[:3], "3", *RULES[4:]], "5\n1", "min_selections cannot be greater than total number of items"),
     ([*RULES[:5], "0", *RULES[6:]], "5\n1", "min_consecutive_periods must be greater than 0"),
     ([*RULES[:5], "2", *RULES[6:]], "5\n1\n3", "min_consecutive_periods cannot be greater than min_selections"),
     ([*RULES[:7], "1", *RULES[8:]], "5\n1\n3", "max_gap_from_start must be less than or equal to max_gap_between_periods"),
-    ([*RULES], '["5", null]', "'NoneType' object cannot be converted to 'PyString'"),
-    ([*RULES], '[{"price": "5"}, {"price": true}]', "'bool' object cannot be converted to 'PyString'"),
+    ([*RULES], '["5", null]', "JSON element 1: null is not a price (a number or a decimal text)"),
+    ([*RULES], '[{"price": "5"}, {"price": true}]',
+     "JSON element 1, member 'price': true is not a price (a number or a decimal text)"),
+    ([*RULES], "start;Preis\n0:00;5,5\n1:00;\n", "row 3, column 'Preis': empty price"),
+    ([*RULES], "", "no prices: the input is empty"),
+    ([*RULES, "--times"], "5\n1\n", "--times: the input has no time column (name one with --time-column)"),
     (["--low-price-threshold", "0", "--min-selections", "1", "--min-consecutive-periods", "1",
       "--max-gap-between-periods", "1", "--max-gap-from-start", "1"], f"{HUGE}\n{HUGE}", "Addition overflowed"),
 ]
 
 
 @pytest.mark.parametrize(("args", "stdin", "message"), ERRORS, ids=[message for _, _, message in ERRORS])
-def test_errors_print_the_planners_message_and_exit_2(args: list[str], stdin: str, message: str) -> None:
+def test_errors_print_the_message_and_exit_2(args: list[str], stdin: str, message: str) -> None:
     result = run(*args, stdin=stdin)
     assert result.returncode == 2
     assert result.stdout == ""
@@ -160,3 +190,84 @@ def test_unreadable_input_and_bad_options_exit_2(args: list[str], stdin: str, fr
 def test_version_is_the_installed_distributions() -> None:
     result = run("--version")
     assert (result.returncode, result.stdout) == (0, f"kestrava-plan {metadata.version('kestrava')}\n")
+
+
+def fr_day_forms(folder: Path) -> dict[str, tuple[Path, list[str]]]:
+    """The FR autumn daylight-saving day (100 quarter-hours) as users meet it: the plain
+    CSV, the ENTSO-E XML, and the European CSV forms (times written as UTC texts, so
+    that --times prints the same in every form)."""
+    day = [line.split(",") for line in (QUARTER_HOURS / "FR-15min.csv").read_text().splitlines()[1:]]
+    forms = {"plain csv": (QUARTER_HOURS / "FR-15min.csv", []),
+             "entso-e xml": (QUARTER_HOURS / "FR-2025-10-26-A44.xml", [])}
+    for name, delimiter, quote, options in (("semicolon, decimal comma", ";", "", []),
+                                            ("tab, decimal comma", "\t", "", []),
+                                            ("quoted decimal comma", ",", '"', ["--decimal-comma"])):
+        rows = [f"Zeitstempel{delimiter}Preis (EUR/MWh)"]
+        rows += [f"{start}{delimiter}{quote}{price.replace('.', ',')}{quote}" for start, price in day]
+        path = folder / f"{name.replace(' ', '-').replace(',', '')}.txt"
+        path.write_text("\n".join(rows) + "\n", encoding="utf-8")
+        forms[name] = (path, options)
+    return forms
+
+
+QUARTER_RULES = ["--low-price-threshold", "10", "--min-selections", "8", "--min-consecutive-periods", "4",
+                 "--max-gap-between-periods", "8", "--max-gap-from-start", "8"]
+
+
+@pytest.mark.parametrize("rows", [pytest.param(":28", id="first 28"), pytest.param("60:88", id="later 28"),
+                                  pytest.param(None, id="whole day", marks=LONG_SERIES)])
+def test_every_form_of_a_day_gives_the_plain_files_answer(rows: str | None, tmp_path: Path) -> None:
+    forms = fr_day_forms(tmp_path)
+    selection = ["--rows", rows] if rows else []
+    answers = {}
+    for name, (path, options) in forms.items():
+        result = run(str(path), *QUARTER_RULES, *selection, *options, "--times", "--json")
+        assert (result.returncode, result.stderr) == (0, ""), name
+        answers[name] = json.loads(result.stdout)
+    plain = answers.pop("plain csv")
+    assert plain["times"] and all(answer == plain for answer in answers.values()), answers
+    day = [line.split(",") for line in (QUARTER_HOURS / "FR-15min.csv").read_text().splitlines()[1:]]
+    part = day[slice(*(int(end) if end else None for end in rows.split(":")))] if rows else day
+    chosen = kestrava_plan.cheapest_periods([price for _, price in part], "10", 8, 4, 8, 8)
+    assert plain == {"indices": chosen, "times": [part[index][0] for index in chosen]}
+
+
+def test_times_print_one_a_line() -> None:
+    csv_text = "Datum;Preis\n" + "".join(f"21.04.2024 {hour:02}:00;{price},5\n" for hour, price in enumerate(PRICES))
+    result = run(*RULES, "--no-aggressive", "--times", stdin=csv_text)
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout.splitlines() == [f"21.04.2024 {hour:02}:00" for hour in expected(PRICES, False)]
+
+
+def test_a_threshold_may_be_typed_with_a_comma_or_a_point_for_a_file_of_commas() -> None:
+    csv_text = "Zeit;Preis\n" + "".join(f"{hour}:00;{price},5\n" for hour, price in enumerate(PRICES))
+    answers = {run(*RULES[2:], "--low-price-threshold", typed, stdin=csv_text).stdout for typed in ("1,5", "1.5")}
+    assert answers == {" ".join(map(str, expected(PRICES, True))) + "\n"}
+    assert "--decimal-comma" in run(*RULES[2:], "--low-price-threshold", "1,5", stdin="5\n1\n").stderr
+
+
+def test_gap_limits_of_zero_warn_that_everything_is_chosen() -> None:
+    rules = ["--low-price-threshold", "2", "--min-selections", "2", "--min-consecutive-periods", "1"]
+    result = run(*rules, stdin="\n".join(PRICES))
+    assert (result.returncode, result.stdout) == (0, "0 1 2 3 4 5\n")
+    assert result.stderr == ("kestrava-plan: warning: both gap limits are 0, so every period is chosen; allow pauses "
+                             "with --max-gap-between-periods and --max-gap-from-start (--quiet hides this)\n")
+    assert run(*rules, "--quiet", stdin="\n".join(PRICES)).stderr == ""
+    # Asking for every period is no surprise.
+    assert run(*rules[:3], "6", *rules[4:], stdin="\n".join(PRICES)).stderr == ""
+
+
+@LONG_SERIES
+def test_the_planners_complaint_about_a_price_names_its_row() -> None:
+    # Valid syntax that no decimal of the planner holds: only the planner can refuse it.
+    result = run(*RULES, stdin="start,price\n0:00,5\n1:00,1" + "0" * 40 + "\n")
+    assert result.returncode == 2
+    assert result.stderr.startswith("kestrava-plan: error: row 3, column 'price': "), result.stderr
+
+
+def test_a_price_the_planner_refuses_is_named_by_its_place() -> None:
+    prices = PriceList(["5", "1" + "0" * 40], ["row 2, column 'price'", "row 3, column 'price'"], None, False)
+    refusal = ValueError(f"prices[1]: '1{'0' * 40}' is out of range")
+    assert _planner_message(refusal, prices) == f"row 3, column 'price': '1{'0' * 40}' is out of range"
+    assert _planner_message(ValueError("prices[2]: no such row"), prices) == "prices[2]: no such row"
+    assert _planner_message(ValueError("prices cannot be empty"), prices) == "prices cannot be empty"

@@ -1,25 +1,49 @@
-"""The demo on the bundled real days: what it prints must agree with the library."""
+"""The demo on the bundled real days: what it prints must agree with the library, and
+its baseline must keep the rules the plan keeps."""
 
 from __future__ import annotations
 
 import csv
 import importlib.util
+import itertools
 import os
+import random
 import re
 import subprocess
 import sys
+from collections.abc import Sequence
 from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
+from types import ModuleType
 
 import pytest
 
 import kestrava
+import kestrava_plan
+from kestrava_plan import _planner
 
 ROOT = Path(__file__).resolve().parents[2]
 DEMO = ROOT / "examples" / "demo.py"
 DATA = ROOT / "data" / "day-ahead-2024"
 STRATEGIES = {"lowest average": True, "cheap base + cheap hours": False}
 HEAT_PUMP = (6, 2, 4, 4)  # hours, shortest run, longest pause, latest start
+BUNDLED_DAYS = [(zone, day) for zone in ("DE-LU", "NL")
+                for day in ("2024-01-15", "2024-04-21", "2024-07-07", "2024-10-13", "2024-12-12")]
+QUARTER_DAYS = [("DE-LU", "2025-10-01"), ("FR", "2025-10-26"), ("NL", "2025-12-16"), ("NL", "2025-12-18")]
+LONG_SERIES = pytest.mark.skipif(str(getattr(_planner, "__file__", "")).endswith(".py"),
+                                 reason="kestrava_plan._planner is the Python stand-in, limited to 28 prices")
+
+
+def load_demo() -> ModuleType:
+    spec = importlib.util.spec_from_file_location("demo", DEMO)
+    assert spec is not None and spec.loader is not None
+    module = importlib.util.module_from_spec(spec)
+    sys.modules["demo"] = module  # dataclasses look their module up by name
+    spec.loader.exec_module(module)
+    return module
+
+
+demo = load_demo()
 
 
 def run_demo(*args: str, encoding: str = "utf-8") -> subprocess.CompletedProcess[str]:
@@ -33,7 +57,46 @@ def day_prices(zone: str, day: str) -> list[str]:
         return [price for stamp, price in list(csv.reader(handle))[1:] if stamp.startswith(day)]
 
 
-def plan_sections(stdout: str, hours: int) -> dict[str, tuple[list[int], list[int]]]:
+def obeys_rules(plan: Sequence[int], count: int, shortest: int, longest_gap: int, latest_start: int) -> bool:
+    """The rules read straight from their wording, on the list of chosen periods."""
+    if not plan or plan[0] > latest_start or count - 1 - plan[-1] > longest_gap:
+        return False
+    runs: list[list[int]] = [[plan[0]]]
+    for before, index in zip(plan, plan[1:]):
+        if index - before - 1 > longest_gap:
+            return False
+        if index == before + 1:
+            runs[-1].append(index)
+        else:
+            runs.append([index])
+    return all(len(run) >= shortest or run[-1] == count - 1 for run in runs)
+
+
+def first_valid_plan(count: int, size: int, shortest: int, longest_gap: int, latest_start: int) -> list[int] | None:
+    """The model of the timer plan: combinations come in time order, so the first that
+    obeys the rules is the one."""
+    return next((list(plan) for plan in itertools.combinations(range(count), size)
+                 if obeys_rules(plan, count, shortest, longest_gap, latest_start)), None)
+
+
+def test_timer_plan_is_the_first_valid_plan_in_time_order() -> None:
+    rng = random.Random(7)
+    for _ in range(300):
+        count = rng.randint(1, 10)
+        size = rng.randint(1, count)
+        shortest = rng.randint(1, size)
+        longest_gap = rng.randint(0, 4)
+        latest_start = rng.randint(0, longest_gap)
+        rules = demo.Rules(size, shortest, longest_gap, latest_start)
+        expected = first_valid_plan(count, size, shortest, longest_gap, latest_start)
+        if expected is None:
+            with pytest.raises(ValueError, match=f"no valid plan of {size} of {count} periods"):
+                demo.timer_plan(count, size, rules)
+        else:
+            assert demo.timer_plan(count, size, rules) == expected, (count, rules)
+
+
+def plan_sections(stdout: str) -> dict[str, tuple[list[int], list[int]]]:
     """For each strategy: the hours its headline lists and the rows its chart marks
     (a plan with the same hours as the one before it refers to that chart)."""
     lines = stdout.splitlines()
@@ -45,20 +108,44 @@ def plan_sections(stdout: str, hours: int) -> dict[str, tuple[list[int], list[in
         if headline:
             listed = [int(hour) for hour in headline.group(3).split(", ")]
             if headline.group(4) is None:
-                rows = lines[number + 2:number + 2 + hours]  # after the scale line
-                assert [row.split()[0] for row in rows] == [f"{h:02}:00" for h in range(hours)]
+                rows = itertools.takewhile(lambda row: row[:1].isdigit(),
+                                           itertools.dropwhile(lambda row: not row[:1].isdigit(), lines[number + 1:]))
                 marked = [index for index, row in enumerate(rows) if row.split()[2] in ("●", "*")]
             sections[headline.group(1)] = (listed, marked)
     return sections
 
 
 def money_rows(stdout: str) -> dict[str, list[str]]:
-    table = stdout.split("from 00:00:\n", 1)[1].splitlines()
+    table = stdout.split("timer plan of as many hours:\n", 1)[1].splitlines()
     return {title: table[i].removeprefix(title).split() for i, title in enumerate(STRATEGIES, start=1)}
 
 
 def euros(value: Decimal) -> str:
     return f"{value.quantize(Decimal('0.01'), ROUND_HALF_EVEN):,}"
+
+
+def check_plans_and_money(stdout: str, prices: list[str], threshold: str) -> list[Decimal]:
+    """Checks the plans and the money table against the library and the timer model;
+    returns each strategy's saving."""
+    sections = plan_sections(stdout)
+    money = money_rows(stdout)
+    assert sections.keys() == STRATEGIES.keys()
+    savings = []
+    for title, aggressive in STRATEGIES.items():
+        chosen = kestrava.get_cheapest_periods(prices, threshold, *HEAT_PUMP, aggressive)
+        assert sections[title] == (chosen, chosen)
+        # 2 kW for an hour uses 0.002 MWh; the baseline is the first valid plan of as many hours.
+        baseline = first_valid_plan(len(prices), len(chosen), *HEAT_PUMP[1:])
+        assert baseline is not None and obeys_rules(baseline, len(prices), *HEAT_PUMP[1:])
+        total = sum((Decimal(prices[i]) for i in chosen), Decimal(0))
+        cost = total * Decimal("0.002")
+        of_baseline = sum((Decimal(prices[i]) for i in baseline), Decimal(0)) * Decimal("0.002")
+        average = (total / len(chosen)).quantize(Decimal("0.01"))
+        assert money[title][:7] == [str(len(chosen)), str(average), euros(cost), "EUR", euros(of_baseline), "EUR",
+                                    euros(of_baseline - cost)]
+        assert f"timer plan of {len(chosen)} hours: {', '.join(map(str, baseline))}" in stdout
+        savings.append(of_baseline - cost)
+    return savings
 
 
 @pytest.mark.parametrize(("zone", "day", "threshold"), [
@@ -74,35 +161,36 @@ def test_demo_shows_the_librarys_plans_and_their_money(zone: str, day: str, thre
     if threshold is None:  # the day's sixth-cheapest price
         threshold = sorted(prices, key=Decimal)[5]
     assert f"priced at or below {threshold}\n" in result.stdout
+    check_plans_and_money(result.stdout, prices, threshold)
 
-    sections = plan_sections(result.stdout, len(prices))
-    money = money_rows(result.stdout)
-    assert sections.keys() == STRATEGIES.keys()
-    for title, aggressive in STRATEGIES.items():
-        chosen = kestrava.get_cheapest_periods(prices, threshold, *HEAT_PUMP, aggressive)
-        assert sections[title] == (chosen, chosen)
-        # 2 kW for an hour uses 0.002 MWh; the baseline runs as many hours from 00:00.
-        total = sum((Decimal(prices[i]) for i in chosen), Decimal(0))
-        cost = total * Decimal("0.002")
-        at_start = sum((Decimal(p) for p in prices[:len(chosen)]), Decimal(0)) * Decimal("0.002")
-        average = (total / len(chosen)).quantize(Decimal("0.01"))
-        assert money[title][:7] == [str(len(chosen)), str(average), euros(cost), "EUR", euros(at_start), "EUR",
-                                    euros(at_start - cost)]
+
+@pytest.mark.parametrize(("zone", "day"), BUNDLED_DAYS)
+def test_no_bundled_day_shows_a_saving_against_a_forbidden_plan(zone: str, day: str) -> None:
+    # Running from midnight broke "never more than 4 hours off" and showed losses on
+    # half of these days; the timer plan keeps the rules, and the plan never loses to it.
+    result = run_demo("--zone", zone, "--day", day)
+    assert (result.returncode, result.stderr) == (0, ""), result.stderr
+    prices = day_prices(zone, day)
+    savings = check_plans_and_money(result.stdout, prices, sorted(prices, key=Decimal)[5])
+    assert all(saving >= 0 for saving in savings), savings
+    assert demo.BASELINE_NOTE in result.stdout.splitlines()
 
 
 def test_demo_lists_the_bundled_days() -> None:
     result = run_demo("--list")
     assert result.returncode == 0
+    lines = result.stdout.splitlines()
     for zone in ("DE-LU", "NL"):
         days = sorted({row[:10] for row in (DATA / f"{zone}-sample.csv").read_text().splitlines()[1:]})
-        assert f"{zone}: {', '.join(days)}" in result.stdout.splitlines()
+        assert any(line.startswith(f"{zone}: {', '.join(days)} (hours)") for line in lines), lines
+    assert "FR: 2025-10-26 (quarter-hours)" in lines
 
 
 @pytest.mark.parametrize(("args", "message"), [
     (["--day", "2024-02-30"], "demo: no day 2024-02-30 for NL; bundled days: 2024-01-15, "),
     (["--threshold", "cheap"], "demo: Invalid decimal"),
     (["--min-consecutive-periods", "7"], "demo: min_consecutive_periods cannot be greater than min_selections"),
-    (["--data-dir", "/nonexistent"], "demo: cannot read /nonexistent/NL-sample.csv"),
+    (["--data-dir", "/nonexistent"], "demo: cannot read /nonexistent/day-ahead-2024/NL-sample.csv"),
 ])
 def test_demo_errors_exit_2_with_a_message(args: list[str], message: str) -> None:
     result = run_demo(*args)
@@ -114,7 +202,7 @@ def test_demo_falls_back_to_ascii_where_the_terminal_cannot_draw_boxes() -> None
     result = run_demo(encoding="ascii")
     assert result.returncode == 0, result.stderr
     assert result.stdout.isascii()
-    assert plan_sections(result.stdout, 24) == plan_sections(run_demo().stdout, 24)
+    assert plan_sections(result.stdout) == plan_sections(run_demo().stdout)
 
 
 def test_png_needs_the_plot_extra(tmp_path: Path) -> None:
@@ -127,3 +215,73 @@ def test_png_needs_the_plot_extra(tmp_path: Path) -> None:
     else:
         assert result.returncode == 0, result.stderr
         assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_png_marks_every_chosen_period_and_explains_its_marks(tmp_path: Path) -> None:
+    pytest.importorskip("matplotlib", reason="the PNG is drawn only with the plot extra installed")
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    # Hours 3 and 4 are chosen at prices below 1 EUR/MWh: their bars are too thin to see.
+    prices = day_prices("DE-LU", "2024-07-07")
+    threshold = sorted(prices, key=Decimal)[5]
+    periods = [demo.Period(f"{hour:02}:00", price) for hour, price in enumerate(prices)]
+    plans = [demo.Plan(title, aggressive, kestrava.get_cheapest_periods(prices, threshold, *HEAT_PUMP, aggressive))
+             for title, aggressive in STRATEGIES.items()]
+    assert {3, 4} <= set(plans[0].chosen) and all(abs(Decimal(prices[hour])) < 1 for hour in (3, 4))
+    figure = demo.plot_figure(plt, "DE-LU", periods, threshold, plans, "EUR/MWh")
+    for axis, plan in zip(figure.axes, plans):
+        legend = [text.get_text() for text in axis.get_legend().get_texts()]
+        assert legend == [f"chosen ({len(plan.chosen)}), marked ▲", "left out",
+                          f"threshold {threshold} (cheap at or below)"]
+        marked = sorted(int(x) for collection in axis.collections for x, _ in collection.get_offsets())
+        assert marked == plan.chosen
+    plt.close(figure)
+    demo.save_png(tmp_path / "day.png", "DE-LU", periods, threshold, plans)
+    assert (tmp_path / "day.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_hourly_averages_are_exact() -> None:
+    rng = random.Random(15)
+    prices = [f"{rng.randint(-50_000, 300_000) / 1000:.3f}" for _ in range(100)]
+    averages = demo.hourly_averages(prices)
+    assert len(averages) == 25
+    for hour, average in enumerate(averages):
+        assert Decimal(average) * 4 == sum(Decimal(price) for price in prices[4 * hour:4 * hour + 4])
+    assert demo.hourly_averages(["0.0001", "0", "0", "0"]) == ["0.000025"]
+    assert demo.quarters_of([0, 2]) == [0, 1, 2, 3, 8, 9, 10, 11]
+
+
+def quarter_day(zone: str, day: str) -> tuple[list[str], list[str]]:
+    """(local labels, prices) of a bundled quarter-hour day."""
+    periods = demo.load_quarter_days(ROOT / "data" / "day-ahead-15min" / f"{zone}-15min.csv")[day]
+    return [period.label for period in periods], [period.price for period in periods]
+
+
+def test_quarter_hour_days_are_whole_local_days() -> None:
+    lengths = {(zone, day): len(quarter_day(zone, day)[1]) for zone, day in QUARTER_DAYS}
+    assert lengths == {("DE-LU", "2025-10-01"): 96, ("FR", "2025-10-26"): 100, ("NL", "2025-12-16"): 96,
+                       ("NL", "2025-12-18"): 96}
+    labels, _ = quarter_day("FR", "2025-10-26")
+    assert labels[:2] == ["00:00", "00:15"] and labels.count("02:00") == 2 and labels[-1] == "23:45"
+
+
+@LONG_SERIES
+@pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
+def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: str) -> None:
+    result = run_demo("--zone", zone, "--day", day)
+    assert (result.returncode, result.stderr) == (0, ""), result.stderr
+    labels, prices = quarter_day(zone, day)
+    threshold = sorted(prices, key=Decimal)[23]
+    chosen = kestrava_plan.cheapest_periods(prices, threshold, 24, 8, 16, 16)
+    averages = demo.hourly_averages(prices)
+    hours = kestrava_plan.cheapest_periods(averages, threshold, *HEAT_PUMP)
+    assert f"priced at or below {threshold}\n" in result.stdout
+    assert f"): hours {', '.join(map(str, hours))} (" in result.stdout
+    per_quarter = Decimal("0.0005") if zone != "NL" else Decimal("0.5")  # 2 kW for 15 minutes, in MWh or kWh
+    costs = [sum(Decimal(prices[i]) for i in plan) * per_quarter for plan in (chosen, demo.quarters_of(hours))]
+    table = result.stdout.split("priced on the quarter-hour prices:\n", 1)[1].splitlines()
+    assert [row.split()[-2] for row in table[1:3]] == [euros(cost) for cost in costs]
+    assert table[1].split()[3] == str(Decimal(len(chosen)) / 4)

@@ -88,7 +88,7 @@ def test_type_checker_rejects_misuse(misuse_report: str, number: int) -> None:
 def test_shipped_python_code_passes_strict_checking(tmp_path: Path) -> None:
     # matplotlib is an optional extra and may be absent.
     (tmp_path / "mypy.ini").write_text("[mypy]\nstrict = True\n[mypy-matplotlib.*]\nignore_missing_imports = True\n")
-    result = mypy("--config-file", str(tmp_path / "mypy.ini"), str(ROOT / "python" / "kestrava_plan.py"),
+    result = mypy("--config-file", str(tmp_path / "mypy.ini"), str(ROOT / "python" / "kestrava_plan"),
                   str(ROOT / "examples" / "demo.py"), cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
@@ -96,10 +96,11 @@ def test_shipped_python_code_passes_strict_checking(tmp_path: Path) -> None:
 def test_distribution_ships_stubs_command_and_metadata() -> None:
     distribution = metadata.distribution("kestrava")
     files = {str(path) for path in distribution.files or []}
-    assert {"kestrava-stubs/__init__.pyi", "kestrava_plan.py"} <= files
+    assert {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py",
+            "kestrava_plan/_planner.pyi", "kestrava_plan/py.typed"} <= files
     assert any(re.fullmatch(r"kestrava\.cpython-\d+.*\.so", path) for path in files), files
     scripts = {(point.name, point.value) for point in distribution.entry_points if point.group == "console_scripts"}
-    assert scripts == {("kestrava-plan", "kestrava_plan:main")}
+    assert scripts == {("kestrava-plan", "kestrava_plan.command:main")}
 
     fields = distribution.metadata
     with (ROOT / "pyproject.toml").open("rb") as handle:
@@ -118,9 +119,9 @@ def test_distribution_ships_stubs_command_and_metadata() -> None:
 def test_command_module_is_installed_beside_the_extension_not_inside_it() -> None:
     public = sorted(name for name in vars(kestrava) if not name.startswith("_"))
     assert public == ["get_cheapest_periods"] and kestrava.__all__ == ["get_cheapest_periods"]
-    command_module = importlib.util.find_spec("kestrava_plan")
-    assert command_module is not None and command_module.origin is not None and kestrava.__file__ is not None
+    command_package = importlib.util.find_spec("kestrava_plan")
+    assert command_package is not None and command_package.origin is not None and kestrava.__file__ is not None
     installed = {Path(sysconfig.get_path("platlib")), Path(sysconfig.get_path("purelib"))}
     # Both come from the environment's site-packages, never from the source tree.
-    assert Path(command_module.origin).parent in installed
+    assert Path(command_package.origin).parent.parent in installed
     assert Path(kestrava.__file__).parent in installed

@@ -1,0 +1,197 @@
+"""The `kestrava-plan` command: plans a series of prices read from CSV, JSON, ENTSO-E XML
+or stdin with `cheapest_periods`, and prints the chosen indices or times."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import re
+import sys
+from collections.abc import Sequence
+from importlib import metadata
+from pathlib import Path
+
+from ._planner import cheapest_periods
+from .chart import glyphs_for, render_chart, use_color
+from .price_texts import InputError, PriceList, price_text
+from .readers import ReadOptions, format_for, read_prices
+
+PROGRAM = "kestrava-plan"
+
+# The planner names a bad price by its index; the command names its place in the file.
+_PRICE_INDEX = re.compile(r"prices\[([0-9]+)\]: (.*)", re.DOTALL)
+
+_DESCRIPTION = """\
+Choose the cheapest periods of a series of prices under timing rules, and print their
+zero-based indices (or, with --times, their times).
+
+Mind the defaults: both gap limits are 0, which allows no period off, so with only the
+required options every period is chosen. Set --max-gap-between-periods and
+--max-gap-from-start to the longest pause you accept."""
+
+
+def parse_rows(text: str) -> slice:
+    """Turns "START:STOP" (either side may be empty) into a slice of data rows."""
+    start_text, colon, stop_text = text.partition(":")
+    if not colon:
+        raise argparse.ArgumentTypeError(f"expected START:STOP, got {text!r}")
+    try:
+        start = int(start_text) if start_text.strip() else None
+        stop = int(stop_text) if stop_text.strip() else None
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected START:STOP with integers, got {text!r}") from None
+    return slice(start, stop)
+
+
+def _input_options(parser: argparse.ArgumentParser) -> None:
+    source = parser.add_argument_group("input")
+    source.add_argument("--format", dest="input_format", choices=("auto", "csv", "json", "xml"), default="auto",
+                        help="auto: by the file suffix (.csv, .tsv, .txt, .json, .xml), else by the first "
+                        "character: [ or { is JSON, < is XML, anything else CSV")
+    source.add_argument("--column", help="the price column, by header name or zero-based index (default: the "
+                        "only column, the first whose name says price, or the one beside the time column); "
+                        "JSON: the member holding the price(s)")
+    source.add_argument("--time-column", metavar="COLUMN", help="the time column for --times (default: the "
+                        "first whose name looks like a time or date, or whose cells look like one)")
+    source.add_argument("--no-header", dest="header", action="store_const", const=False, default=None,
+                        help="CSV: the first row is data (default: detected)")
+    source.add_argument("--delimiter", metavar="{,|;|tab}",
+                        help="CSV: the cell delimiter (default: sniffed among comma, semicolon and tab)")
+    source.add_argument("--decimal-comma", action=argparse.BooleanOptionalAction, default=None,
+                        help="prices (and the threshold) write the decimal point as a comma: 81,85 (default: "
+                        "on for a semicolon or tab file whose prices look like 81,85 and never like 81.85)")
+    source.add_argument("--series", type=int, default=1, metavar="N", help="XML: the time series whose "
+                        "classificationSequence_AttributeInstanceComponent.position is N (default 1)")
+    source.add_argument("--rows", type=parse_rows, metavar="START:STOP",
+                        help="use only the data rows START:STOP (zero-based, like a slice)")
+
+
+def _rule_options(parser: argparse.ArgumentParser) -> None:
+    rules = parser.add_argument_group("planning (named like the function's parameters)")
+    rules.add_argument("--low-price-threshold", required=True, metavar="PRICE",
+                       help="periods priced at or below this decimal text are cheap")
+    rules.add_argument("--min-selections", type=int, required=True, metavar="N", help="choose at least N periods")
+    rules.add_argument("--min-consecutive-periods", type=int, required=True, metavar="N",
+                       help="every run of adjacent chosen periods is at least N long")
+    rules.add_argument("--max-gap-between-periods", type=int, default=0, metavar="N",
+                       help="no gap between runs, nor after the last run, is longer than N (default 0: none, "
+                       "so every period from the first on is chosen)")
+    rules.add_argument("--max-gap-from-start", type=int, default=0, metavar="N",
+                       help="the first chosen period is at most N periods in (default 0)")
+    rules.add_argument("--aggressive", action=argparse.BooleanOptionalAction, default=True,
+                       help="lowest average price (default); --no-aggressive: cheapest base plan "
+                       "plus the most cheap periods")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROGRAM, description=_DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog="Exit status: 0 on success, 2 on any error, printed as 'kestrava-plan: error: ...' with the "
+        "row and column of a bad price.")
+    parser.add_argument("source", nargs="?", default="-",
+                        help="a CSV, JSON or ENTSO-E XML file; - or nothing reads stdin")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    _input_options(parser)
+    _rule_options(parser)
+    output = parser.add_argument_group("output")
+    shapes = output.add_mutually_exclusive_group()
+    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times")')
+    shapes.add_argument("--chart", action="store_true", help="also draw the prices with the chosen periods")
+    output.add_argument("--times", action="store_true",
+                        help="print the chosen periods' times, one a line, instead of their indices")
+    output.add_argument("--color", choices=("auto", "always", "never"), default="auto",
+                        help="colour the chart's chosen bars (auto: on a terminal, unless NO_COLOR is set)")
+    output.add_argument("--quiet", action="store_true", help="no warning about gap limits that choose everything")
+    return parser
+
+
+def _version() -> str:
+    try:
+        return metadata.version("kestrava")
+    except metadata.PackageNotFoundError:
+        return "unknown"
+
+
+def _read_source(source: str) -> str:
+    """The input's text: UTF-8 (a byte order mark is dropped), else Windows-1252, the
+    encoding spreadsheet programs often save CSV files in."""
+    try:
+        data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
+    except OSError as error:
+        raise InputError(f"cannot read {source}: {error.strerror or error}") from None
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        return data.decode("cp1252", errors="replace")
+
+
+def _fail(message: str) -> int:
+    print(f"{PROGRAM}: error: {message}", file=sys.stderr)
+    return 2
+
+
+def _planner_message(error: BaseException, prices: PriceList) -> str:
+    """The planner's message, a bad price named by its place in the file."""
+    message = str(error)
+    match = _PRICE_INDEX.fullmatch(message)
+    if match is not None and int(match[1]) < len(prices.places):
+        return f"{prices.places[int(match[1])]}: {match[2]}"
+    return message
+
+
+def _print_plan(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str,
+                chosen: list[int]) -> None:
+    times = prices.times if args.times else None
+    if args.json:
+        document: dict[str, list[int] | list[str]] = {"indices": chosen}
+        if times is not None:
+            document["times"] = [times[index] for index in chosen]
+        print(json.dumps(document))
+        return
+    if times is not None:
+        print("\n".join(times[index] for index in chosen))
+    else:
+        print(" ".join(map(str, chosen)))
+    if args.chart:
+        print()
+        print(render_chart(texts, set(chosen), threshold, labels=times, glyphs=glyphs_for(sys.stdout),
+                           color=use_color(args.color, sys.stdout)))
+
+
+def _warn_if_everything(args: argparse.Namespace, count: int) -> None:
+    if args.quiet or args.max_gap_between_periods or args.max_gap_from_start or args.min_selections >= count:
+        return
+    print(f"{PROGRAM}: warning: both gap limits are 0, so every period is chosen; allow pauses with "
+          "--max-gap-between-periods and --max-gap-from-start (--quiet hides this)", file=sys.stderr)
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
+                          args.delimiter, args.decimal_comma, args.series)
+    try:
+        prices = read_prices(_read_source(args.source), options)
+        if args.rows is not None:
+            prices = prices.sliced(args.rows)
+        texts = prices.texts()
+        # Typed, not read from the file: a point is a decimal point even in a file of commas.
+        threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,
+                               "--low-price-threshold")
+        if args.times and prices.times is None:
+            raise InputError("--times: the input has no time column (name one with --time-column)")
+    except InputError as error:
+        return _fail(str(error))
+    try:
+        chosen = cheapest_periods(texts, threshold, args.min_selections, args.min_consecutive_periods,
+                                  args.max_gap_between_periods, args.max_gap_from_start, args.aggressive)
+    except (ValueError, TypeError, OverflowError) as error:
+        return _fail(_planner_message(error, prices))
+    except BaseException as error:
+        # An internal failure of the planner (an exact sum that overflows) derives
+        # from BaseException; it is reported like any other error of the request.
+        if type(error).__name__ != "PanicException":
+            raise
+        return _fail(str(error))
+    _warn_if_everything(args, len(texts))
+    _print_plan(args, prices, texts, threshold, chosen)
+    return 0

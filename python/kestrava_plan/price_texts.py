@@ -1,0 +1,127 @@
+"""Price texts on their way from a file to the planner: the list a reader found
+(`PriceList`), the decimal syntax the planner reads, decimal commas turned into points,
+exponents written out, and the message, with a hint where one applies, for a text that
+cannot be a price.
+
+The command checks the syntax before planning so that a refusal can name the row and
+the column of the text; the planner's own check stays the definition, and a test
+holds this one to it.
+"""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass
+from decimal import Decimal, InvalidOperation
+
+
+class InputError(Exception):
+    """The input could not be turned into a list of price texts."""
+
+
+# The planner's syntax: an optional sign, then digits with at most one point, and `_`
+# as a digit separator anywhere after the first digit. ASCII digits only: `\d` would
+# also take other scripts' digits, which the planner refuses.
+DECIMAL_TEXT = re.compile(r"[+-]?(?:[0-9][0-9_]*(?:\.[0-9_]*)?|\.[0-9][0-9_]*)")
+DECIMAL_COMMA_TEXT = re.compile(r"[+-]?[0-9]+,[0-9]+")
+POINT_DECIMAL_TEXT = re.compile(r"[+-]?[0-9]+\.[0-9]+")
+# Groups of three digits behind one separator, then maybe a fraction behind another:
+# 1.234,56  1,234.56  1 234,5  1'234.5  1.234.567
+THOUSANDS_TEXT = re.compile(
+    r"(?P<sign>[+-]?)(?P<integer>[0-9]{1,3}(?P<group>[.,' \u00a0\u202f])[0-9]{3}(?:(?P=group)[0-9]{3})*)"
+    r"(?:(?P<point>[.,])(?P<fraction>[0-9]+))?"
+)
+EXPONENT_TEXT = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)[eE][+-]?[0-9]+")
+
+# An exponent is written out in full only while that stays short: 1e999999 would
+# otherwise become a million digits.
+LONGEST_EXPONENT = 60
+
+
+def plain_decimal(text: str) -> str | None:
+    """The exact plain decimal text of a number written with an exponent
+    ("1e2" -> "100", "2.5E-3" -> "0.0025"), or None when it would be absurdly long."""
+    try:
+        value = Decimal(text)
+    except InvalidOperation:
+        return None
+    if not value.is_finite():
+        return None
+    if value.is_zero():
+        return "0"
+    if abs(value.adjusted()) > LONGEST_EXPONENT:
+        return None
+    return format(value, "f")
+
+
+def _thousands_fix(text: str) -> str | None:
+    """The text without its digit grouping ("1.234,56" -> "1234.56"), or None when the
+    text is not grouped digits."""
+    match = THOUSANDS_TEXT.fullmatch(text)
+    if match is None or match["point"] == match["group"]:
+        return None
+    integer = re.sub(r"[^0-9]", "", match["integer"])
+    fraction = f".{match['fraction']}" if match["fraction"] else ""
+    return f"{match['sign']}{integer}{fraction}"
+
+
+def refusal(text: str, decimal_comma: bool) -> str:
+    """Why `text` is no price, with the likely fix."""
+    if not text:
+        return "empty price"
+    problem = f"{text!r} is not a decimal number"
+    if not decimal_comma and DECIMAL_COMMA_TEXT.fullmatch(text):
+        return f"{problem} (decimal comma? try --decimal-comma)"
+    grouped = _thousands_fix(text)
+    if grouped is not None:
+        return f"{problem} (thousands separators are not accepted: write {grouped})"
+    if decimal_comma and POINT_DECIMAL_TEXT.fullmatch(text):
+        return f"{problem} (a point, but decimal commas are on: --no-decimal-comma reads points)"
+    if EXPONENT_TEXT.fullmatch(text):
+        written_out = plain_decimal(text)
+        fix = f": write {written_out}" if written_out is not None else ""
+        return f"{problem} (exponents are not accepted{fix})"
+    return problem
+
+
+def price_text(text: str, decimal_comma: bool, place: str) -> str:
+    """The text the planner gets for a price written as `text`; InputError naming
+    `place` when it cannot be one.
+
+    With decimal commas on, a point is refused: in such files "1.234" means 1234.
+    """
+    if decimal_comma:
+        if DECIMAL_COMMA_TEXT.fullmatch(text):
+            return text.replace(",", ".")
+        accepted = "." not in text and DECIMAL_TEXT.fullmatch(text) is not None
+    else:
+        accepted = DECIMAL_TEXT.fullmatch(text) is not None
+    if not accepted:
+        raise InputError(f"{place}: {refusal(text, decimal_comma)}")
+    return text
+
+
+def looks_like_decimal_commas(texts: list[str]) -> bool:
+    """Whether a column writes its decimals with commas: one price at least like
+    "81,85", none like "81.85"."""
+    return any(DECIMAL_COMMA_TEXT.fullmatch(text) for text in texts) and not any(
+        POINT_DECIMAL_TEXT.fullmatch(text) for text in texts
+    )
+
+
+@dataclass(frozen=True)
+class PriceList:
+    """The prices a reader found, in order, before any check of their syntax."""
+
+    written: list[str]  # each price as the file writes it
+    places: list[str]  # where each price is, for messages: "row 19, column 'Preis'"
+    times: list[str] | None  # the time of each period, when the input has a time column
+    decimal_comma: bool  # the file writes the decimal point as a comma
+
+    def texts(self) -> list[str]:
+        """The texts the planner gets; InputError at the first that cannot be a price."""
+        return [price_text(text, self.decimal_comma, place) for text, place in zip(self.written, self.places)]
+
+    def sliced(self, rows: slice) -> PriceList:
+        times = self.times[rows] if self.times is not None else None
+        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma)
