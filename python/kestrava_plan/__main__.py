@@ -4,4 +4,6 @@ import sys
 
 from .command import main
 
-sys.exit(main())
+# Guarded so that importing the module (as mypy's stubtest does) runs nothing.
+if __name__ == "__main__":
+    sys.exit(main())

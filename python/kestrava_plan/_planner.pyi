@@ -1,13 +1,16 @@
-# The compiled planner's signature, for type checkers.
-from collections.abc import Sequence
+# The compiled planner's signature, for type checkers. prices may be any iterable
+# (numpy arrays and pandas Series are not Sequences to a type checker); the counts are
+# anything with __index__ but a bool.
+from collections.abc import Iterable
 from decimal import Decimal
+from typing import SupportsIndex
 
 def cheapest_periods(
-    prices: Sequence[str | int | Decimal | float],
+    prices: Iterable[str | int | Decimal | float],
     low_price_threshold: str | int | Decimal | float,
-    min_selections: int,
-    min_consecutive_periods: int,
-    max_gap_between_periods: int = 0,
-    max_gap_from_start: int = 0,
+    min_selections: SupportsIndex,
+    min_consecutive_periods: SupportsIndex,
+    max_gap_between_periods: SupportsIndex = 0,
+    max_gap_from_start: SupportsIndex = 0,
     aggressive: bool = True,
 ) -> list[int]: ...

@@ -1,0 +1,127 @@
+// The texts of plan_messages.hpp.
+#include "plan_module/plan_messages.hpp"
+
+#include <string>
+
+namespace kestrava::plan_module::messages {
+
+namespace {
+
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::string text;
+    for (const std::string_view piece : pieces) text += piece;
+    return text;
+}
+
+}  // namespace
+
+std::string cheapest_periods_doc() {
+    return "Choose the cheapest periods of a price series under timing rules.\n"
+           "\n"
+           "prices holds one price per period, 1 to 3000 of them, in any sequence or\n"
+           "iterable: a list, tuple, numpy array or pandas Series (not a str, bytes or\n"
+           "mapping). Each price, and low_price_threshold, is a decimal text (\"63.88\",\n"
+           "\"-0.5\", \"1_000\"; no exponent, no spaces), an int (numpy integers too), a\n"
+           "finite decimal.Decimal, or a float (numpy float64 too), which means the\n"
+           "decimal its repr shows: 0.1 is exactly one tenth. bool, NaN, infinities and\n"
+           "other types (numpy float32: convert with .astype(float)) are refused.\n"
+           "\n"
+           "A period priced at or below low_price_threshold is cheap. A valid plan has at\n"
+           "least min_selections periods, in runs of at least min_consecutive_periods (a\n"
+           "run that ends at the last period may be shorter), is never more than\n"
+           "max_gap_between_periods periods off (after the last run too) and starts at\n"
+           "most max_gap_from_start periods in. With both gap limits 0, the only valid\n"
+           "plan is every period. The smallest size with a valid plan is used, and whole\n"
+           "runs of cheap periods are added where the rules still hold.\n"
+           "\n"
+           "aggressive=True: the lowest average price over the plans and their cheap\n"
+           "runs. aggressive=False: the cheapest plan, then every cheap run that fits.\n"
+           "Sums and averages are exact rationals. Ties go to the plan whose periods come\n"
+           "first, then to the fewest late cheap runs (the smallest mask, run j = 2**j).\n"
+           "\n"
+           "Limits: 3000 prices; a price may have at most 140 significant digits at the\n"
+           "largest number of decimals among the prices. The interpreter lock is released\n"
+           "while planning, and Ctrl-C ends a long plan with KeyboardInterrupt.\n"
+           "\n"
+           "Returns the chosen indices in ascending order. Raises TypeError for an argument\n"
+           "of the wrong type and ValueError for a value that breaks a rule; the message\n"
+           "names the argument, the price's index and the values.";
+}
+
+std::string prices_not_a_sequence(std::string_view type_name) {
+    return joined({"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not ",
+                   type_name});
+}
+
+std::string too_many_prices(std::size_t limit, std::size_t count) {
+    return joined({"prices cannot contain more than ", std::to_string(limit), " items (got ", std::to_string(count),
+                   ")"});
+}
+
+std::string not_a_decimal_number(std::string_view place, std::string_view shown) {
+    return joined({place, ": ", shown, " is not a decimal number"});
+}
+
+std::string not_finite(std::string_view place, std::string_view shown) {
+    return joined({place, ": ", shown, " is not a finite number"});
+}
+
+std::string bool_not_a_price(std::string_view place, std::string_view shown) {
+    return joined({place, ": ", shown, " is a bool, not a price"});
+}
+
+std::string narrow_float_not_a_price(std::string_view place, std::string_view shown, std::string_view type_name) {
+    return joined({place, ": ", shown, " is a ", type_name,
+                   ", not a price; convert it with .astype(float) or to text"});
+}
+
+std::string not_a_price_type(std::string_view place, std::string_view shown, std::string_view type_name) {
+    return joined({place, ": ", shown, " is a ", type_name,
+                   ", not a price (a decimal text, int, Decimal or float)"});
+}
+
+std::string too_long_to_write_out(std::string_view place, std::string_view shown, std::size_t limit) {
+    return joined({place, ": ", shown, " has more than ", std::to_string(limit), " digits when written out"});
+}
+
+std::string too_many_digits(std::string_view place, std::string_view shown, std::size_t limit) {
+    return joined({place, ": ", shown, " has more than ", std::to_string(limit), " significant digits"});
+}
+
+std::string too_many_decimals(std::string_view place, std::string_view shown, std::size_t limit) {
+    return joined({place, ": ", shown, " has so many decimals that some price needs more than ",
+                   std::to_string(limit), " significant digits"});
+}
+
+std::string count_not_an_int(std::string_view name, std::string_view type_name) {
+    return joined({name, " must be an int, not ", type_name});
+}
+
+std::string count_negative(std::string_view name, std::string_view value) {
+    return joined({name, " cannot be negative (got ", value, ")"});
+}
+
+std::string flag_not_a_bool(std::string_view type_name) {
+    return joined({"aggressive must be a bool, not ", type_name});
+}
+
+std::string min_selections_above_count(std::string_view min_selections, std::size_t count) {
+    return joined({"min_selections (", min_selections, ") cannot be greater than the number of prices (",
+                   std::to_string(count), ")"});
+}
+
+std::string min_consecutive_above_selections(std::string_view min_consecutive, std::string_view min_selections) {
+    return joined({"min_consecutive_periods (", min_consecutive, ") cannot be greater than min_selections (",
+                   min_selections, ")"});
+}
+
+std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap) {
+    return joined({"max_gap_from_start (", start_gap, ") cannot be greater than max_gap_between_periods (", gap,
+                   ")"});
+}
+
+std::string internal_failure(std::string_view what) {
+    return joined({"kestrava_plan: internal failure: ", what});
+}
+
+}  // namespace kestrava::plan_module::messages

@@ -1,0 +1,48 @@
+// Every text the planner module shows: its docstrings and the message of each error
+// it raises. A message names the argument (and the index of a price), the rule and
+// the values involved, so that it points at the mistake.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrava::plan_module::messages {
+
+inline constexpr std::string_view module_doc =
+    "The compiled planner of kestrava_plan: cheapest_periods for any number of prices.";
+
+std::string cheapest_periods_doc();
+
+// The container of the prices.
+std::string prices_not_a_sequence(std::string_view type_name);
+inline constexpr std::string_view prices_empty = "prices cannot be empty";
+std::string too_many_prices(std::size_t limit, std::size_t count);
+
+// One price or the threshold; `place` is "prices[17]" or "low_price_threshold", `shown`
+// the value as the message shows it (see price_objects.hpp).
+std::string not_a_decimal_number(std::string_view place, std::string_view shown);
+std::string not_finite(std::string_view place, std::string_view shown);
+std::string bool_not_a_price(std::string_view place, std::string_view shown);
+std::string narrow_float_not_a_price(std::string_view place, std::string_view shown, std::string_view type_name);
+std::string not_a_price_type(std::string_view place, std::string_view shown, std::string_view type_name);
+std::string too_long_to_write_out(std::string_view place, std::string_view shown, std::size_t limit);
+std::string too_many_digits(std::string_view place, std::string_view shown, std::size_t limit);
+std::string too_many_decimals(std::string_view place, std::string_view shown, std::size_t limit);
+
+// The counts and the strategy flag.
+std::string count_not_an_int(std::string_view name, std::string_view type_name);
+std::string count_negative(std::string_view name, std::string_view value);
+std::string flag_not_a_bool(std::string_view type_name);
+
+// The rules between the counts; values are the counts as written by Python's str().
+inline constexpr std::string_view min_selections_zero = "min_selections must be greater than 0";
+std::string min_selections_above_count(std::string_view min_selections, std::size_t count);
+inline constexpr std::string_view min_consecutive_zero = "min_consecutive_periods must be greater than 0";
+std::string min_consecutive_above_selections(std::string_view min_consecutive, std::string_view min_selections);
+std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap);
+
+// A failure of the planner's own reasoning, never an answer to the request.
+std::string internal_failure(std::string_view what);
+
+}  // namespace kestrava::plan_module::messages

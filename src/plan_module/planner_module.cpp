@@ -1,0 +1,144 @@
+// The module kestrava_plan._planner and its one function, cheapest_periods: converts
+// the arguments with the interpreter lock held, plans without it (so that threads plan
+// in parallel and signal handlers still run), and turns the planner's answer or error
+// value into a list of ints or a pointed exception.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+
+#include "plan_module/argument_binding.hpp"
+#include "plan_module/plan_messages.hpp"
+#include "plan_module/price_objects.hpp"
+#include "plan_module/python_types.hpp"
+#include "plan_module/rule_arguments.hpp"
+#include "plan_module/signal_stop_check.hpp"
+#include "selection/horizon/cheapest_periods.hpp"
+#include "selection/horizon/integer_ladder.hpp"
+#include "selection/internal_failure.hpp"
+
+namespace kestrava::plan_module {
+
+namespace {
+
+using horizon::Error;
+using horizon::ErrorKind;
+
+struct Request {
+    PriceTexts prices;
+    nb::object threshold;
+    RuleArguments counts;
+    bool aggressive = true;
+};
+
+// The message of an error value that concerns one price or the threshold.
+std::string price_message(const Request& request, const Error& error) {
+    const std::string place = "prices[" + std::to_string(error.index) + "]";
+    const auto price = [&] { return shown(request.prices.prices[error.index]); };
+    switch (error.kind) {
+        case ErrorKind::invalid_price:
+            return messages::not_a_decimal_number(place, price());
+        case ErrorKind::invalid_threshold:
+            return messages::not_a_decimal_number("low_price_threshold", shown(request.threshold));
+        case ErrorKind::price_too_large:
+            return messages::too_many_digits(place, price(), horizon::max_price_digits);
+        default:
+            return messages::too_many_decimals(place, price(), horizon::max_price_digits);
+    }
+}
+
+// Raises the ValueError of an error value other than `interrupted`.
+[[noreturn]] void raise_refusal(const Request& request, const Error& error) {
+    const RuleArguments& counts = request.counts;
+    const std::size_t n = request.prices.texts.size();
+    std::string message;
+    switch (error.kind) {
+        case ErrorKind::prices_empty:
+            message = messages::prices_empty;
+            break;
+        case ErrorKind::too_many_prices:
+            message = messages::too_many_prices(horizon::max_periods, n);
+            break;
+        case ErrorKind::min_selections_zero:
+            message = messages::min_selections_zero;
+            break;
+        case ErrorKind::min_selections_above_count:
+            message = messages::min_selections_above_count(counts.min_selections.written(), n);
+            break;
+        case ErrorKind::min_consecutive_zero:
+            message = messages::min_consecutive_zero;
+            break;
+        case ErrorKind::min_consecutive_above_selections:
+            message = messages::min_consecutive_above_selections(counts.min_consecutive_periods.written(),
+                                                                 counts.min_selections.written());
+            break;
+        case ErrorKind::start_gap_above_gap:
+            message = messages::start_gap_above_gap(counts.max_gap_from_start.written(),
+                                                    counts.max_gap_between_periods.written());
+            break;
+        default:
+            message = price_message(request, error);
+    }
+    throw nb::value_error(message.c_str());
+}
+
+Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
+                     nb::handle min_consecutive_periods, nb::handle max_gap_between_periods,
+                     nb::handle max_gap_from_start, nb::handle aggressive) {
+    Request request;
+    request.prices = read_prices(prices, horizon::max_periods);
+    request.threshold = read_threshold(low_price_threshold);
+    request.counts.min_selections = read_count(min_selections, "min_selections");
+    request.counts.min_consecutive_periods = read_count(min_consecutive_periods, "min_consecutive_periods");
+    request.counts.max_gap_between_periods = read_count(max_gap_between_periods, "max_gap_between_periods");
+    request.counts.max_gap_from_start = read_count(max_gap_from_start, "max_gap_from_start");
+    request.aggressive = read_flag(aggressive);
+    return request;
+}
+
+nb::list index_list(const IndexList& indices) {
+    nb::list result = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(indices.size())));
+    if (!result.is_valid()) throw nb::python_error();
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        PyObject* index = PyLong_FromUnsignedLongLong(indices[i]);
+        if (index == nullptr) throw nb::python_error();
+        PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i), index);
+    }
+    return result;
+}
+
+nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
+                          nb::handle min_consecutive_periods, nb::handle max_gap_between_periods,
+                          nb::handle max_gap_from_start, nb::handle aggressive) {
+    const Request request = read_request(prices, low_price_threshold, min_selections, min_consecutive_periods,
+                                         max_gap_between_periods, max_gap_from_start, aggressive);
+    SignalStopCheck stop;
+    const std::string_view threshold = text_of(request.threshold);
+    horizon::Outcome<IndexList> outcome = Error{ErrorKind::interrupted};
+    try {
+        nb::gil_scoped_release unlocked;
+        outcome = horizon::cheapest_periods(request.prices.texts, threshold, request.counts.rules(),
+                                            request.aggressive, stop.check());
+    } catch (const InternalFailure& failure) {
+        throw std::runtime_error(messages::internal_failure(failure.message()));
+    }
+    // A signal handler's exception wins over any answer: Ctrl-C is never lost.
+    if (stop.restore_raised()) throw nb::python_error();
+    if (!outcome.ok()) raise_refusal(request, outcome.error());
+    return index_list(outcome.value());
+}
+
+}  // namespace
+
+}  // namespace kestrava::plan_module
+
+NB_MODULE(_planner, module) {
+    namespace nb = nanobind;
+    namespace plan = kestrava::plan_module;
+    plan::remember_python_types();
+    module.doc() = plan::messages::module_doc.data();
+    // Positional only; cheapest_periods binds the arguments in front of it.
+    module.def("_cheapest_periods", &plan::cheapest_periods);
+    plan::define_cheapest_periods(module, "_cheapest_periods");
+}

@@ -1,0 +1,168 @@
+// The conversions of price_objects.hpp.
+#include "plan_module/price_objects.hpp"
+
+#include <optional>
+#include <string>
+
+#include "plan_module/plan_messages.hpp"
+#include "plan_module/python_types.hpp"
+#include "plan_module/scientific_text.hpp"
+
+namespace kestrava::plan_module {
+
+namespace {
+
+// Messages show at most this many characters of a value.
+constexpr std::size_t longest_shown = 60;
+
+// Where a value sits, for messages: "prices[17]" or "low_price_threshold".
+struct Place {
+    std::string_view name;
+    std::optional<std::size_t> index;
+
+    std::string text() const {
+        std::string place(name);
+        if (index) place += "[" + std::to_string(*index) + "]";
+        return place;
+    }
+};
+
+[[noreturn]] void refuse_type(const std::string& message) { throw nb::type_error(message.c_str()); }
+[[noreturn]] void refuse_value(const std::string& message) { throw nb::value_error(message.c_str()); }
+
+nb::object checked(PyObject* result) {
+    if (result == nullptr) throw nb::python_error();
+    return nb::steal(result);
+}
+
+nb::object new_str(std::string_view text) {
+    return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// A float as its shortest repr, written out plainly when the repr has an exponent.
+nb::object float_text(nb::handle value, const Place& place) {
+    nb::object repr = checked(PyFloat_Type.tp_repr(value.ptr()));
+    const std::string_view text = text_of(repr);
+    if (text == "nan" || text == "inf" || text == "-inf") refuse_value(messages::not_finite(place.text(), text));
+    if (std::optional<std::string> plain = plain_from_scientific(text)) return new_str(*plain);
+    return repr;
+}
+
+// How long a finite Decimal's plain text is, from its digits and exponent; nullopt
+// when the exponent does not even fit 64 bits.
+std::optional<long long> written_out_length(nb::handle value) {
+    nb::object parts = checked(PyObject_CallMethod(value.ptr(), "as_tuple", nullptr));
+    const nb::object digit_tuple = parts[1];
+    const nb::object exponent_object = parts[2];
+    const auto digits = static_cast<long long>(nb::len(digit_tuple));
+    int overflow = 0;
+    // An int for a finite Decimal; -1 with overflow 0 also when it is not one, and
+    // that case never reaches here (is_finite was asked first).
+    const long long exponent = PyLong_AsLongLongAndOverflow(exponent_object.ptr(), &overflow);
+    if (exponent == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow != 0 || exponent < -(1LL << 40) || exponent > (1LL << 40)) return std::nullopt;
+    if (exponent >= 0) return digits + exponent;
+    return (digits > -exponent ? digits : -exponent + 1) + 1;
+}
+
+nb::object decimal_text(nb::handle value, const Place& place) {
+    nb::object finite = checked(PyObject_CallMethod(value.ptr(), "is_finite", nullptr));
+    if (!PyObject_IsTrue(finite.ptr())) refuse_value(messages::not_finite(place.text(), shown(value)));
+    const std::optional<long long> length = written_out_length(value);
+    if (!length || *length > static_cast<long long>(longest_written_out_decimal)) {
+        refuse_value(messages::too_long_to_write_out(place.text(), shown(value), longest_written_out_decimal));
+    }
+    nb::object format = new_str("f");
+    return checked(PyObject_Format(value.ptr(), format.ptr()));
+}
+
+// An integer (an int, or any type with __index__) as its digits.
+nb::object integer_text(nb::handle value) {
+    nb::object integer = checked(PyNumber_Index(value.ptr()));
+    return checked(PyLong_Type.tp_repr(integer.ptr()));
+}
+
+[[noreturn]] void refuse_other_type(nb::handle value, const Place& place) {
+    const std::string type_name = Py_TYPE(value.ptr())->tp_name;
+    if (is_numpy_bool(value)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
+    if (is_numpy_narrow_float(value)) {
+        refuse_type(messages::narrow_float_not_a_price(place.text(), shown(value), type_name));
+    }
+    refuse_type(messages::not_a_price_type(place.text(), shown(value), type_name));
+}
+
+// The text of one price or of the threshold, as a str of its own.
+nb::object price_text(nb::handle value, const Place& place) {
+    PyObject* object = value.ptr();
+    if (PyUnicode_Check(object)) return nb::borrow(value);
+    if (PyBool_Check(object)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
+    if (PyFloat_Check(object)) return float_text(value, place);
+    if (PyLong_Check(object)) return integer_text(value);
+    if (is_decimal(value)) return decimal_text(value, place);
+    if (PyIndex_Check(object) && !is_numpy_bool(value)) return integer_text(value);
+    refuse_other_type(value, place);
+}
+
+bool is_refused_container(nb::handle prices) {
+    PyObject* object = prices.ptr();
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object)) return true;
+    if (PyList_Check(object) || PyTuple_Check(object)) return false;
+    return is_mapping(prices) || (Py_TYPE(object)->tp_iter == nullptr && !PySequence_Check(object));
+}
+
+}  // namespace
+
+PriceTexts read_prices(nb::handle prices, std::size_t most_prices) {
+    if (is_refused_container(prices)) refuse_type(messages::prices_not_a_sequence(Py_TYPE(prices.ptr())->tp_name));
+    PriceTexts read;
+    read.prices = nb::steal<nb::tuple>(checked(PySequence_Tuple(prices.ptr())).release());
+    const std::size_t count = read.prices.size();
+    if (count == 0) refuse_value(std::string(messages::prices_empty));
+    if (count > most_prices) refuse_value(messages::too_many_prices(most_prices, count));
+    read.holders.reserve(count);
+    read.texts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        read.holders.push_back(price_text(read.prices[i], Place{"prices", i}));
+    }
+    // Views are taken once every text exists: a str made later cannot move an earlier one's bytes.
+    for (const nb::object& holder : read.holders) read.texts.push_back(text_of(holder));
+    return read;
+}
+
+nb::object read_threshold(nb::handle threshold) {
+    nb::object text = price_text(threshold, Place{"low_price_threshold", std::nullopt});
+    text_of(text);
+    return text;
+}
+
+std::string_view text_of(nb::handle text) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (data == nullptr) {
+        // A lone surrogate has no UTF-8 form; it is no digit either, so the text
+        // stands for no number. The planner gets one that says so.
+        PyErr_Clear();
+        return "\xff";
+    }
+    return {data, static_cast<std::size_t>(size)};
+}
+
+std::string shown(nb::handle value) {
+    PyObject* object = value.ptr();
+    PyObject* repr = PyFloat_Check(object) ? PyFloat_Type.tp_repr(object) : PyObject_Repr(object);
+    if (repr == nullptr) {
+        PyErr_Clear();
+        return std::string("<") + Py_TYPE(object)->tp_name + " object>";
+    }
+    nb::object held = nb::steal(repr);
+    std::string text(text_of(held));
+    if (text.size() > longest_shown) {
+        // Cut at the start of a character, never inside its UTF-8 bytes.
+        std::size_t cut = longest_shown - 3;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text = text.substr(0, cut) + "...";
+    }
+    return text;
+}
+
+}  // namespace kestrava::plan_module

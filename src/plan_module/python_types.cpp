@@ -1,0 +1,55 @@
+// The type checks of python_types.hpp.
+#include "plan_module/python_types.hpp"
+
+#include <string_view>
+
+namespace kestrava::plan_module {
+
+namespace {
+
+// Strong references taken once and never released: the module cannot be unloaded,
+// and a release after the interpreter ends would be a use after free.
+PyObject* decimal_class = nullptr;
+PyObject* mapping_class = nullptr;
+
+PyObject* class_from(const char* module_name, const char* class_name) {
+    nb::object module = nb::module_::import_(module_name);
+    nb::object cls = module.attr(class_name);
+    return cls.release().ptr();
+}
+
+bool is_instance(nb::handle value, PyObject* cls) {
+    const int answer = PyObject_IsInstance(value.ptr(), cls);
+    if (answer < 0) throw nb::python_error();
+    return answer == 1;
+}
+
+// The type's name when numpy defines it, else empty.
+std::string_view numpy_type_name(nb::handle value) {
+    const std::string_view full = Py_TYPE(value.ptr())->tp_name;
+    constexpr std::string_view prefix = "numpy.";
+    return full.starts_with(prefix) ? full.substr(prefix.size()) : std::string_view{};
+}
+
+}  // namespace
+
+void remember_python_types() {
+    decimal_class = class_from("decimal", "Decimal");
+    mapping_class = class_from("collections.abc", "Mapping");
+}
+
+bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
+
+bool is_mapping(nb::handle value) { return is_instance(value, mapping_class); }
+
+bool is_numpy_bool(nb::handle value) {
+    const std::string_view name = numpy_type_name(value);
+    return name == "bool" || name == "bool_";
+}
+
+bool is_numpy_narrow_float(nb::handle value) {
+    const std::string_view name = numpy_type_name(value);
+    return name.starts_with("float") || name == "longdouble" || name == "half" || name == "single";
+}
+
+}  // namespace kestrava::plan_module

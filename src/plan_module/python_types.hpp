@@ -1,0 +1,24 @@
+// The interpreter's types that the conversions recognise and that have no C API
+// check of their own: decimal.Decimal, collections.abc.Mapping, and numpy's bool and
+// narrow float scalars (known by name, so numpy is never imported here).
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace kestrava::plan_module {
+
+namespace nb = nanobind;
+
+// Imports decimal and collections.abc once, when the module is made; the classes are
+// kept for the life of the process. Raises when an import fails.
+void remember_python_types();
+
+bool is_decimal(nb::handle value);
+bool is_mapping(nb::handle value);
+// numpy.bool (numpy.bool_ before numpy 2).
+bool is_numpy_bool(nb::handle value);
+// A numpy float scalar that is not float64 (float16, float32, longdouble): no float
+// subclass, so it has no repr the planner would take as its value.
+bool is_numpy_narrow_float(nb::handle value);
+
+}  // namespace kestrava::plan_module
