@@ -76,13 +76,22 @@ nb::object decimal_text(nb::handle value, const Place& place) {
     return checked(PyObject_Format(value.ptr(), format.ptr()));
 }
 
-// An integer (an int, or any type with __index__) as its digits.
-nb::object integer_text(nb::handle value) {
-    nb::object integer = checked(PyNumber_Index(value.ptr()));
-    return checked(PyLong_Type.tp_repr(integer.ptr()));
+[[noreturn]] void refuse_other_type(nb::handle value, const Place& place);
+
+// An integer (an int, or any type with __index__) as its digits. An object whose
+// __index__ refuses with a TypeError (a numpy array has one) is no integer after all.
+nb::object integer_text(nb::handle value, const Place& place) {
+    PyObject* integer = PyNumber_Index(value.ptr());
+    if (integer == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
+        PyErr_Clear();
+        refuse_other_type(value, place);
+    }
+    nb::object held = nb::steal(integer);
+    return checked(PyLong_Type.tp_repr(integer));
 }
 
-[[noreturn]] void refuse_other_type(nb::handle value, const Place& place) {
+void refuse_other_type(nb::handle value, const Place& place) {
     const std::string type_name = Py_TYPE(value.ptr())->tp_name;
     if (is_numpy_bool(value)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
     if (is_numpy_narrow_float(value)) {
@@ -97,9 +106,9 @@ nb::object price_text(nb::handle value, const Place& place) {
     if (PyUnicode_Check(object)) return nb::borrow(value);
     if (PyBool_Check(object)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
     if (PyFloat_Check(object)) return float_text(value, place);
-    if (PyLong_Check(object)) return integer_text(value);
+    if (PyLong_Check(object)) return integer_text(value, place);
     if (is_decimal(value)) return decimal_text(value, place);
-    if (PyIndex_Check(object) && !is_numpy_bool(value)) return integer_text(value);
+    if (PyIndex_Check(object) && !is_numpy_bool(value)) return integer_text(value, place);
     refuse_other_type(value, place);
 }
 

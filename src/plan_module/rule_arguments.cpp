@@ -24,9 +24,13 @@ Count read_count(nb::handle value, const char* name) {
     if (!count.integer.is_valid()) throw nb::python_error();
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(count.integer.ptr(), &overflow);
-    if (small == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow == 0 && small == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow > 0) {
+        count.value = std::numeric_limits<std::uint64_t>::max();
+        return count;
+    }
     if (overflow < 0 || small < 0) throw nb::value_error(messages::count_negative(name, count.written()).c_str());
-    count.value = overflow > 0 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(small);
+    count.value = static_cast<std::uint64_t>(small);
     return count;
 }
 

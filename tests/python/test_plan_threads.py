@@ -1,0 +1,126 @@
+"""cheapest_periods plans without the interpreter lock: other threads run meanwhile,
+threads planning at once get the serial answers, and a signal handler (Ctrl-C) ends a
+long plan with its exception."""
+
+from __future__ import annotations
+
+import os
+import random
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+
+from kestrava_plan import cheapest_periods
+
+
+def long_request(seed: int) -> tuple[list[str], str, int, int, int, int]:
+    """3000 prices and loose rules: tens of milliseconds of planning."""
+    rng = random.Random(seed)
+    prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(3000)]
+    return prices, "0", 1000, 1, 20, 20
+
+
+def test_another_thread_counts_on_while_a_plan_runs() -> None:
+    # The planner runs signal handlers at its stop checks, inside the call: a handler
+    # that sees the other thread's counter move between two of its runs in one call has
+    # seen that thread run while the call was planning.
+    request = long_request(1)
+    counter = 0
+    stop = threading.Event()
+    seen_inside: list[list[int]] = []
+
+    def spin() -> None:
+        nonlocal counter
+        while not stop.is_set():
+            counter += 1
+            if counter % 2000 == 0:
+                os.kill(os.getpid(), signal.SIGUSR1)
+
+    def note(signum, frame) -> None:
+        if frame is not None and frame.f_code.co_name == "cheapest_periods":
+            seen_inside[-1].append(counter)
+
+    previous = signal.signal(signal.SIGUSR1, note)
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        for _ in range(20):
+            seen_inside.append([])
+            cheapest_periods(*request)
+            if len(set(seen_inside[-1])) >= 2:
+                break
+    finally:
+        stop.set()
+        spinner.join()
+        signal.signal(signal.SIGUSR1, previous)
+    counts = seen_inside[-1]
+    assert len(counts) >= 2 and counts[-1] > counts[0], seen_inside
+
+
+def test_threads_planning_at_once_get_the_serial_answers() -> None:
+    requests = [(long_request(seed), aggressive) for seed in range(3) for aggressive in (True, False)]
+    serial = [cheapest_periods(*request, aggressive) for request, aggressive in requests]
+    results: dict[int, list[list[int]]] = {}
+
+    def work(number: int) -> None:
+        order = list(range(len(requests)))
+        random.Random(number).shuffle(order)
+        results[number] = [None] * len(requests)  # type: ignore[list-item]
+        for i in order:
+            request, aggressive = requests[i]
+            results[number][i] = cheapest_periods(*request, aggressive)
+
+    threads = [threading.Thread(target=work, args=(number,)) for number in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert all(results[number] == serial for number in range(4))
+
+
+# Plans long requests until a SIGINT arrives. One that lands between two calls (in
+# Python code) is noted and the loop goes on; one that ends a call inside the planner
+# is raised after one more call shows the module still works.
+CHILD = textwrap.dedent("""
+    import random, sys, traceback
+    from kestrava_plan import cheapest_periods
+    rng = random.Random(1)
+    prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(3000)]
+    print("ready", flush=True)
+    while True:
+        try:
+            cheapest_periods(prices, "0", 1000, 1, 20, 20)
+        except KeyboardInterrupt as interrupt:
+            if traceback.extract_tb(interrupt.__traceback__)[-1].name != "cheapest_periods":
+                print("between calls", flush=True)
+                continue
+            print("after:", cheapest_periods(["3", "1", "2"], "0", 1, 1, 2, 2), flush=True)
+            raise
+""")
+
+
+def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
+    child = subprocess.Popen([sys.executable, "-c", CHILD], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True)
+    try:
+        assert child.stdout is not None
+        assert child.stdout.readline() == "ready\n"
+        lines = []
+        while child.poll() is None:
+            child.send_signal(signal.SIGINT)
+            line = child.stdout.readline()
+            if not line:
+                break
+            lines.append(line)
+            if line.startswith("after:"):
+                break
+        _, stderr = child.communicate(timeout=60)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert lines[-1] == "after: [1]\n", lines
+    assert child.returncode == -signal.SIGINT
+    assert stderr.rstrip().endswith("KeyboardInterrupt"), stderr
