@@ -1,0 +1,175 @@
+"""cheapest_periods keeps nothing across calls: over thousands of calls through every
+path (answers from each kind of input, each refusal, exceptions raised by the caller's
+objects, a plan ended by a signal handler), the live objects, the reference counts of
+the arguments, the interpreter's memory blocks and the native heap stay flat."""
+
+from __future__ import annotations
+
+import gc
+import signal
+import sys
+from decimal import Decimal
+
+import numpy as np
+import pytest
+from test_leaks import fresh, native_heap_in_use, outcome_of, run_rounds
+from test_plan_threads import long_request
+
+from kestrava_plan import cheapest_periods
+
+ROUNDS = 2000
+INTERRUPTED_ROUNDS = 150  # each waits for the first stop check, some 10 ms in
+
+LIVE_OBJECT_SLACK = 50
+MEMORY_BLOCK_SLACK = 200
+NATIVE_HEAP_SLACK_BYTES = 32 * 1024
+
+
+class Count:
+    def __init__(self, value: int) -> None:
+        self.value = value
+
+    def __index__(self) -> int:
+        return self.value
+
+
+class RaisingCount:
+    def __init__(self, text: str) -> None:
+        self.text = text
+
+    def __index__(self) -> int:
+        raise LookupError(self.text)
+
+
+class RaisingIterable:
+    def __init__(self, text: str) -> None:
+        self.text = text
+
+    def __iter__(self):
+        yield fresh("1.5")
+        raise LookupError(self.text)
+
+
+class Stop(Exception):
+    pass
+
+
+def paths():
+    """(name, call, expected outcome: list or (exception type, message start)), and the
+    objects whose reference counts must stay flat."""
+    texts = [fresh(text) for text in ("4.0", "1.0", "1.0", "9.0", "9.0", "2.0")]
+    threshold = fresh("1.0")
+    floats = [4.5, 1.25, 1e-7, 9.0, 9.5, 2.0]
+    decimals = [Decimal(text) for text in ("4.0", "1E+1", "-2.5E-3", "9", "9.0", "2")]
+    array = np.array(floats)
+    texts_tuple = tuple(texts)
+    huge_count = 2**80
+    count = Count(2)
+    bad_text = fresh("81,85")
+    nan_list = [texts[0], float("nan")]
+    bool_list = [texts[0], True]
+    none_list = [texts[0], None]
+    long_decimal = [Decimal("1E+20000")]
+    too_long = [fresh("1" * 141), texts[1]]
+    raising_count = RaisingCount(fresh("no count"))
+    raising_iterable = RaisingIterable(fresh("no prices"))
+    f = cheapest_periods
+    table = [
+        ("texts, aggressive", lambda: f(texts, threshold, 2, 1, 3, 3), list),
+        ("texts, conservative", lambda: f(texts, threshold, 2, 1, 3, 3, False), list),
+        ("every period", lambda: f(texts, threshold, 6, 1), list),
+        ("floats", lambda: f(floats, 2.0, 2, 1, 3, 3), list),
+        ("Decimals", lambda: f(decimals, Decimal("2"), 2, 1, 3, 3), list),
+        ("numpy array", lambda: f(array, threshold, count, 1, huge_count, 3), list),
+        ("tuple, keywords", lambda: f(prices=texts_tuple, low_price_threshold=threshold, min_selections=2,
+                                      min_consecutive_periods=1, max_gap_between_periods=3), list),
+        ("prices a str", lambda: f(threshold, threshold, 1, 1), (TypeError, "prices must be")),
+        ("empty", lambda: f([], threshold, 1, 1), (ValueError, "prices cannot be empty")),
+        ("not a decimal", lambda: f([bad_text], threshold, 1, 1), (ValueError, "prices[0]: '81,85'")),
+        ("nan", lambda: f(nan_list, threshold, 1, 1), (ValueError, "prices[1]: nan")),
+        ("bool", lambda: f(bool_list, threshold, 1, 1), (TypeError, "prices[1]: True")),
+        ("None", lambda: f(none_list, threshold, 1, 1), (TypeError, "prices[1]: None")),
+        ("Decimal too long", lambda: f(long_decimal, threshold, 1, 1), (ValueError, "prices[0]: Decimal")),
+        ("too many digits", lambda: f(too_long, threshold, 1, 1, 1, 1), (ValueError, "prices[0]: '111")),
+        ("threshold", lambda: f(texts, bad_text, 1, 1), (ValueError, "low_price_threshold")),
+        ("count type", lambda: f(texts, threshold, threshold, 1), (TypeError, "min_selections must")),
+        ("count negative", lambda: f(texts, threshold, -huge_count, 1), (ValueError, "min_selections cannot")),
+        ("rule", lambda: f(texts, threshold, huge_count, 1), (ValueError, "min_selections (")),
+        ("flag", lambda: f(texts, threshold, 1, 1, 0, 0, count), (TypeError, "aggressive must")),
+        ("__index__ raises", lambda: f(texts, threshold, raising_count, 1), (LookupError, "no count")),
+        ("iteration raises", lambda: f(raising_iterable, threshold, 1, 1), (LookupError, "no prices")),
+        ("binding", lambda: f(texts, threshold, 1), (TypeError, "cheapest_periods() missing")),
+    ]
+    tracked = [texts, *texts, threshold, floats, *floats, decimals, *decimals, array, texts_tuple, huge_count, count,
+               bad_text, nan_list, bool_list, none_list, long_decimal, too_long, *too_long, raising_count,
+               raising_iterable, raising_count.text, raising_iterable.text]
+    return table, tracked
+
+
+def matches(outcome, expected) -> bool:
+    if expected is list:
+        return type(outcome) is list and all(type(index) is int for index in outcome)
+    kind, start = expected
+    return isinstance(outcome, tuple) and outcome[0] is kind and outcome[1].startswith(start)
+
+
+def measure():
+    gc.collect()
+    return len(gc.get_objects()), sys.getallocatedblocks(), native_heap_in_use()
+
+
+def assert_flat(before, after, references_before, references_after, tracked) -> None:
+    changed = [(repr(each)[:60], old, new)
+               for each, old, new in zip(tracked, references_before, references_after) if old != new]
+    assert changed == []
+    assert after[0] - before[0] <= LIVE_OBJECT_SLACK
+    if before[1]:  # zero blocks: objects come from malloc, which the heap measure sees
+        assert after[1] - before[1] <= MEMORY_BLOCK_SLACK
+    if before[2] is not None and after[2] is not None:
+        assert after[2] - before[2] <= NATIVE_HEAP_SLACK_BYTES
+
+
+def test_every_path_leaves_nothing_behind() -> None:
+    table, tracked = paths()
+    mismatched = [(name, outcome_of(call)) for name, call, expected in table if not matches(outcome_of(call),
+                                                                                             expected)]
+    assert mismatched == []
+    calls = [call for _, call, _ in table]
+    run_rounds(calls, 3)
+    references_before = [sys.getrefcount(each) for each in tracked]
+    before = measure()
+    run_rounds(calls, ROUNDS)
+    after = measure()
+    assert_flat(before, after, references_before, [sys.getrefcount(each) for each in tracked], tracked)
+
+
+@pytest.fixture
+def stop_on_alarm():
+    def stop(signum, frame):
+        raise Stop(signum)
+
+    previous = signal.signal(signal.SIGALRM, stop)
+    yield
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    signal.signal(signal.SIGALRM, previous)
+
+
+def test_a_plan_ended_by_a_signal_handler_leaves_nothing_behind(stop_on_alarm) -> None:
+    prices, *rules = long_request(2)
+    prices = [fresh(text) for text in prices]
+    tracked = [prices, *prices[:50]]
+
+    def interrupted() -> bool:
+        signal.setitimer(signal.ITIMER_REAL, 0.001)
+        try:
+            cheapest_periods(prices, *rules)
+        except Stop:
+            return True
+        return False
+
+    assert interrupted()
+    references_before = [sys.getrefcount(each) for each in tracked]
+    before = measure()
+    assert sum(interrupted() for _ in range(INTERRUPTED_ROUNDS)) == INTERRUPTED_ROUNDS
+    after = measure()
+    assert_flat(before, after, references_before, [sys.getrefcount(each) for each in tracked], tracked)
