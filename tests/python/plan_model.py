@@ -456,7 +456,7 @@ def _as_argument(value: Fraction, rng: random.Random) -> object:
         return value.numerator
     if kind < 0.12:
         return decimal.Decimal(text)
-    if kind < 0.18 and len(text) <= 15 and float(text) == value:
+    if kind < 0.18 and exact_value(float(text)) == value:  # the float's repr shows the same decimal
         return float(text)
     if kind < 0.22 and "." in text:
         return text + "0"  # the same value written longer
