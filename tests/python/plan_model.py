@@ -389,28 +389,25 @@ def lowest_average(problem: Problem, size: int) -> list[int]:
         trial = Fraction(sum(problem.costs[i] for i in merged), len(merged))
 
 
+def cheapest_main_selection(problem: Problem) -> list[int]:
+    """The conservative strategy's first stage, before any cheap block joins."""
+    return Programme(problem, smallest_size(problem), problem.costs, with_blocks=False).first_optimal_selection()
+
+
 def slow_dp(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
     problem = check_request(prices, threshold, min_sel, min_run, max_gap, max_lead)
     everything = every_period_answer(problem)
     if everything is not None:
         return everything
-    size = smallest_size(problem)
     if aggressive:
-        return lowest_average(problem, size)
-    main = Programme(problem, size, problem.costs, with_blocks=False).first_optimal_selection()
+        return lowest_average(problem, smallest_size(problem))
+    main = cheapest_main_selection(problem)
     chosen = set(main)
     merged = set(main)
     for block in cheap_blocks(main, problem):
         if block_fits_alone(block, chosen, problem):
             merged.update(block)
     return sorted(merged)
-
-
-def cheapest_main_selection(problem: Problem) -> tuple[int, list[int]]:
-    """(scaled cost, indices) of the conservative strategy's first stage."""
-    size = smallest_size(problem)
-    main = Programme(problem, size, problem.costs, with_blocks=False).first_optimal_selection()
-    return sum(problem.costs[i] for i in main), main
 
 
 # ---------------------------------------------------------------------------
