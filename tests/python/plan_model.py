@@ -27,8 +27,9 @@ averages as exact fractions. It is for n <= 14.
   a block that is short, starts with no selected period before it and does not end
   the day is taken only while the period after it gets selected.
 * Aggressive: for a trial average p/q the programme minimises the sum of
-  q*price - p over a merge; the minimum is 0 exactly when no merge averages below
-  p/q (Dinkelbach's iteration moves p/q to the average of a minimiser until then).
+  q*price - p over a merge, which is below 0 exactly when some merge averages below
+  p/q. Dinkelbach's iteration moves p/q to the average of a minimiser until the
+  minimum is 0: p/q is then the lowest average, and the merges of sum 0 reach it.
   With backward values known, a forward walk keeps every optimal state that agrees
   with the selection so far and selects period i whenever some optimal completion
   does: that is the lexicographically first selection among the optimal ones (equal
