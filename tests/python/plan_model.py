@@ -1,0 +1,503 @@
+"""Two plain-Python models of ``kestrava_plan.cheapest_periods``, written from the
+definition of the answer alone, and a seeded generator of requests for checking the
+extension against them.
+
+``brute_force`` is the definition read literally: sizes from ``min_selections`` up,
+selections of a size in lexicographic order, then block masks in increasing order,
+averages as exact fractions. It is for n <= 14.
+
+``slow_dp`` gives the same answers for n up to about 150. Why it matches:
+
+* Prices are exact integers at a common scale (the least common multiple of their
+  denominators), so every sum and comparison is exact.
+* A selection is read period by period. The state between period i-1 and i is the
+  number selected so far, the shape (no period selected yet; in a run of length l,
+  capped at min_run; or in a gap of length d) and, for the merges, what the cheap
+  block ending at i-1 does (none; left out; taken; taken but still waiting for a
+  selected neighbour). Lead, gap, trailing-gap and run rules are checked on the
+  transitions that close a lead, gap or run, so the accepted paths of exactly k
+  selections are the valid selections of size k. A gap holds only unselected
+  periods, so once d plus the unselected periods still to come is at most max_gap,
+  no gap can break the rule any more and d is no longer counted.
+* A merge run without a selected period is a single cheap block: two blocks are
+  always parted by a selected or a dear period. A run holding a selected run is long
+  enough or ends the day, because the selection is valid. So a set of blocks is
+  admissible exactly when each block alone is: it touches a selected period, ends
+  at n-1, or is at least min_run long. Blocks are therefore chosen one at a time;
+  a block that is short, starts with no selected period before it and does not end
+  the day is taken only while the period after it gets selected.
+* Aggressive: for a trial average p/q the programme minimises the sum of
+  q*price - p over a merge, which is below 0 exactly when some merge averages below
+  p/q. Dinkelbach's iteration moves p/q to the average of a minimiser until the
+  minimum is 0: p/q is then the lowest average, and the merges of sum 0 reach it.
+  With backward values known, a forward walk keeps every optimal state that agrees
+  with the selection so far and selects period i whenever some optimal completion
+  does: that is the lexicographically first selection among the optimal ones (equal
+  sizes, so the first differing index decides). For that selection the smallest
+  mask takes exactly the admissible blocks of negative sum: any other optimal mask
+  adds blocks of sum 0, which only raise the mask.
+* Conservative: the same programme with the prices as weights and no blocks gives
+  the cheapest valid selection, lexicographically first. Admissibility is per block,
+  so taking every admissible block is the only merge with the most cheap periods;
+  the later tie rules (total, mask) never come into play.
+"""
+
+from __future__ import annotations
+
+import decimal
+import math
+import random
+from dataclasses import dataclass
+from fractions import Fraction
+from itertools import combinations
+from typing import Sequence
+
+MAX_PRICES = 3000
+
+
+@dataclass(frozen=True)
+class Request:
+    prices: list
+    low_price_threshold: object
+    min_selections: int
+    min_consecutive_periods: int
+    max_gap_between_periods: int = 0
+    max_gap_from_start: int = 0
+    aggressive: bool = True
+
+    def arguments(self) -> tuple:
+        return (self.prices, self.low_price_threshold, self.min_selections, self.min_consecutive_periods,
+                self.max_gap_between_periods, self.max_gap_from_start, self.aggressive)
+
+
+@dataclass(frozen=True)
+class Problem:
+    """A validated request: prices as integers at one scale, and the rules."""
+    costs: tuple[int, ...]
+    cheap: tuple[bool, ...]
+    min_selections: int
+    min_run: int
+    max_gap: int
+    max_lead: int
+
+    @property
+    def n(self) -> int:
+        return len(self.costs)
+
+
+# ---------------------------------------------------------------------------
+# Request checking and exact prices, shared by both models
+
+
+def exact_value(value: object) -> Fraction:
+    """A price or threshold as an exact fraction; a float stands for the decimal its
+    repr shows."""
+    if isinstance(value, bool):
+        raise TypeError("a price cannot be a bool")
+    if isinstance(value, int):
+        return Fraction(value)
+    if isinstance(value, float):
+        if not math.isfinite(value):
+            raise ValueError("a price must be finite")
+        return Fraction(decimal.Decimal(repr(value)))
+    if isinstance(value, decimal.Decimal):
+        if not value.is_finite():
+            raise ValueError("a price must be finite")
+        return Fraction(value)
+    if isinstance(value, str):
+        return _decimal_text(value)
+    raise TypeError(f"a price cannot be a {type(value).__name__}")
+
+
+def _decimal_text(text: str) -> Fraction:
+    """Optional sign, digits with at most one point, '_' only after the first digit."""
+    body = text[1:] if text[:1] in ("+", "-") else text
+    digits = [position for position, char in enumerate(body) if char.isascii() and char.isdigit()]
+    well_formed = (
+        digits
+        and set(body) <= set("0123456789._")
+        and body.count(".") <= 1
+        and "_" not in body[: digits[0]]
+    )
+    if not well_formed:
+        raise ValueError(f"not a decimal text: {text!r}")
+    value = Fraction(decimal.Decimal(body.replace("_", "")))
+    return -value if text.startswith("-") else value
+
+
+def check_request(prices: Sequence, threshold, min_sel: int, min_run: int, max_gap: int,
+                  max_lead: int) -> Problem:
+    n = len(prices)
+    failures = [
+        (n == 0, "prices cannot be empty"),
+        (n > MAX_PRICES, f"prices cannot contain more than {MAX_PRICES} items"),
+        (min_sel == 0, "min_selections must be greater than 0"),
+        (min_sel > n, "min_selections cannot be greater than total number of items"),
+        (min_run == 0, "min_consecutive_periods must be greater than 0"),
+        (min_run > min_sel, "min_consecutive_periods cannot be greater than min_selections"),
+        (max_lead > max_gap, "max_gap_from_start must be less than or equal to max_gap_between_periods"),
+    ]
+    for failed, message in failures:
+        if failed:
+            raise ValueError(message)
+    values = [exact_value(price) for price in prices]
+    limit = exact_value(threshold)
+    scale = math.lcm(*(value.denominator for value in values))
+    return Problem(tuple(int(value * scale) for value in values), tuple(value <= limit for value in values),
+                   min_sel, min_run, max_gap, max_lead)
+
+
+def every_period_answer(problem: Problem) -> list[int] | None:
+    if problem.min_selections == problem.n or all(problem.cheap):
+        return list(range(problem.n))
+    return None
+
+
+# ---------------------------------------------------------------------------
+# The literal model
+
+
+def runs_of(indices: Sequence[int]) -> list[list[int]]:
+    runs: list[list[int]] = []
+    for index in indices:
+        if runs and runs[-1][-1] + 1 == index:
+            runs[-1].append(index)
+        else:
+            runs.append([index])
+    return runs
+
+
+def runs_are_long_enough(indices: Sequence[int], problem: Problem) -> bool:
+    return all(len(run) >= problem.min_run or run[-1] == problem.n - 1 for run in runs_of(indices))
+
+
+def is_valid(indices: Sequence[int], problem: Problem) -> bool:
+    gaps = [later - earlier - 1 for earlier, later in zip(indices, indices[1:])]
+    gaps.append(problem.n - 1 - indices[-1])
+    return (indices[0] <= problem.max_lead and max(gaps) <= problem.max_gap
+            and runs_are_long_enough(indices, problem))
+
+
+def cheap_blocks(main: Sequence[int], problem: Problem) -> list[list[int]]:
+    chosen = set(main)
+    return runs_of([i for i in range(problem.n) if problem.cheap[i] and i not in chosen])
+
+
+def merges(main: tuple[int, ...], problem: Problem):
+    """(mask, merged indices) for every mask in increasing order, the empty one first."""
+    blocks = cheap_blocks(main, problem)
+    for mask in range(2 ** len(blocks)):
+        added = [i for j, block in enumerate(blocks) if mask >> j & 1 for i in block]
+        yield mask, sorted(main + tuple(added))
+
+
+def brute_force(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
+    problem = check_request(prices, threshold, min_sel, min_run, max_gap, max_lead)
+    everything = every_period_answer(problem)
+    if everything is not None:
+        return everything
+    n = problem.n
+    for size in range(min_sel, n + 1):
+        valid = [main for main in combinations(range(n), size) if is_valid(main, problem)]
+        if valid:
+            break
+
+    def total(indices: Sequence[int]) -> int:
+        return sum(problem.costs[i] for i in indices)
+
+    if aggressive:
+        best: tuple[Fraction, list[int]] | None = None
+        for main in valid:
+            for _, merged in merges(main, problem):
+                average = Fraction(total(merged), len(merged))
+                if runs_are_long_enough(merged, problem) and (best is None or average < best[0]):
+                    best = (average, merged)
+        assert best is not None
+        return best[1]
+    main_star = min(valid, key=total)  # min keeps the first of equals: lexicographic order
+    candidates = [((-sum(problem.cheap[i] for i in merged), total(merged), mask), merged)
+                  for mask, merged in merges(main_star, problem) if runs_are_long_enough(merged, problem)]
+    return min(candidates)[1]
+
+
+# ---------------------------------------------------------------------------
+# The dynamic programme
+
+LEAD, RUN, GAP = 0, 1, 2                  # shape: nothing selected yet / in a run / in a gap
+NO_BLOCK, LEFT_OUT, TAKEN, WAITING = 0, 1, 2, 3  # the cheap block the previous period ends
+
+
+def shape_after_selecting(i: int, kind: int, length: int, problem: Problem) -> tuple[int, int] | None:
+    if kind == LEAD and i > problem.max_lead:
+        return None
+    if kind == RUN:
+        return RUN, min(length + 1, problem.min_run)
+    return RUN, 1
+
+
+def shape_after_skipping(i: int, kind: int, length: int, problem: Problem) -> tuple[int, int] | None:
+    """A gap of length 0 is one that can no longer grow past max_gap."""
+    if kind == LEAD:
+        return (LEAD, 0) if i + 1 <= problem.max_lead else None
+    if kind == RUN:
+        return (GAP, 1) if length >= problem.min_run and problem.max_gap >= 1 else None
+    if length == 0:
+        return GAP, 0
+    return (GAP, length + 1) if length + 1 <= problem.max_gap else None
+
+
+def smallest_size(problem: Problem) -> int:
+    """k: the sets of reachable counts per shape, as bit sets, pushed through the periods."""
+    layer = {(LEAD, 0): 1}
+    for i in range(problem.n):
+        following: dict[tuple[int, int], int] = {}
+        for (kind, length), counts in layer.items():
+            for shape, shifted in ((shape_after_selecting(i, kind, length, problem), counts << 1),
+                                   (shape_after_skipping(i, kind, length, problem), counts)):
+                if shape is not None:
+                    following[shape] = following.get(shape, 0) | shifted
+        layer = following
+    reachable = 0
+    for (kind, _), counts in layer.items():
+        if kind != LEAD:
+            reachable |= counts
+    reachable >>= problem.min_selections
+    assert reachable, "selecting every period is always valid"
+    return problem.min_selections + (reachable & -reachable).bit_length() - 1
+
+
+class Programme:
+    """The cheapest valid selection of exactly ``size`` periods under per-period
+    weights, with (``with_blocks``) each cheap block taken or left out as well."""
+
+    START = (0, LEAD, 0, NO_BLOCK)
+
+    def __init__(self, problem: Problem, size: int, weights: Sequence[int], with_blocks: bool):
+        self.problem, self.size, self.weights, self.with_blocks = problem, size, weights, with_blocks
+        n = problem.n
+        # The last index of the run of cheap periods through i.
+        self.cheap_run_end = [0] * n
+        for i in reversed(range(n)):
+            following = i + 1 < n and problem.cheap[i + 1]
+            self.cheap_run_end[i] = self.cheap_run_end[i + 1] if following else i
+        self.values = self._backward_values(self._reachable_layers())
+
+    def moves(self, i: int, state: tuple) -> list[tuple[bool, int, tuple]]:
+        """(selects i, weight added, next state) for each way through period i."""
+        count, kind, length, block = state
+        result = []
+        if count < self.size:
+            shape = shape_after_selecting(i, kind, length, self.problem)
+            if shape is not None:
+                result.append((True, self.weights[i], (count + 1, *shape, NO_BLOCK)))
+        if count + self.problem.n - i - 1 >= self.size:
+            shape = shape_after_skipping(i, kind, length, self.problem)
+            if shape is not None:
+                # A gap holds only unselected periods: once the ones left cannot carry it
+                # past max_gap, its length no longer matters (nor that of any later gap).
+                unselected_left = self.problem.n - i - 1 - (self.size - count)
+                if shape[0] == GAP and shape[1] + unselected_left <= self.problem.max_gap:
+                    shape = (GAP, 0)
+                for next_block, weight in self._block_moves(i, kind, block):
+                    result.append((False, weight, (count, *shape, next_block)))
+        return result
+
+    def _block_moves(self, i: int, kind: int, block: int) -> list[tuple[int, int]]:
+        problem = self.problem
+        if not self.with_blocks:
+            return [(NO_BLOCK, 0)]
+        if not problem.cheap[i]:
+            # A waiting block that a dear period ends was short and touched nothing selected.
+            return [] if block == WAITING else [(NO_BLOCK, 0)]
+        if block == LEFT_OUT:
+            return [(LEFT_OUT, 0)]
+        if block in (TAKEN, WAITING):
+            return [(block, self.weights[i])]
+        # A new block starts at i: after a selected period, or at the start of its cheap run.
+        # One that waits to the end of the day is fine too: no dear period ever ends it.
+        end = self.cheap_run_end[i]
+        fine_alone = kind == RUN or end - i + 1 >= problem.min_run
+        return [(LEFT_OUT, 0), (TAKEN if fine_alone else WAITING, self.weights[i])]
+
+    def _accepts(self, state: tuple) -> bool:
+        count, kind, _, _ = state
+        return count == self.size and kind != LEAD
+
+    def _reachable_layers(self) -> list[set]:
+        layers = [{self.START}]
+        for i in range(self.problem.n):
+            layers.append({state for current in layers[i] for _, _, state in self.moves(i, current)})
+        return layers
+
+    def _backward_values(self, layers: list[set]) -> list[dict]:
+        """values[i][state]: the least weight periods i.. can add from that state."""
+        n = self.problem.n
+        values: list[dict] = [{}] * (n + 1)
+        values[n] = {state: 0 for state in layers[n] if self._accepts(state)}
+        for i in reversed(range(n)):
+            later = values[i + 1]
+            row = {}
+            for state in layers[i]:
+                totals = [weight + later[after] for _, weight, after in self.moves(i, state) if after in later]
+                if totals:
+                    row[state] = min(totals)
+            values[i] = row
+        return values
+
+    def optimum(self) -> int:
+        return self.values[0][self.START]
+
+    def first_optimal_selection(self) -> list[int]:
+        """The lexicographically first selection on an optimal path."""
+        target = self.optimum()
+        live = {self.START: 0}  # state -> weight so far; each lies on an optimal path
+        chosen = []
+        for i in range(self.problem.n):
+            later = self.values[i + 1]
+            for selecting in (True, False):
+                following = {}
+                for state, so_far in live.items():
+                    for selects, weight, after in self.moves(i, state):
+                        if selects == selecting and after in later and so_far + weight + later[after] == target:
+                            following[after] = so_far + weight
+                if following:
+                    break
+            if selecting:
+                chosen.append(i)
+            live = following
+        return chosen
+
+
+def block_fits_alone(block: list[int], main: set[int], problem: Problem) -> bool:
+    return (block[0] - 1 in main or block[-1] + 1 in main or block[-1] == problem.n - 1
+            or len(block) >= problem.min_run)
+
+
+def lowest_average(problem: Problem, size: int) -> list[int]:
+    trial = Fraction(min(problem.costs))  # any start will do: the first step lands on a real average
+    while True:
+        weights = [trial.denominator * cost - trial.numerator for cost in problem.costs]
+        programme = Programme(problem, size, weights, with_blocks=True)
+        main = programme.first_optimal_selection()
+        chosen = set(main)
+        merged = set(main)
+        for block in cheap_blocks(main, problem):
+            if block_fits_alone(block, chosen, problem) and sum(weights[i] for i in block) < 0:
+                merged.update(block)
+        assert sum(weights[i] for i in merged) == programme.optimum()
+        if programme.optimum() == 0:
+            return sorted(merged)
+        trial = Fraction(sum(problem.costs[i] for i in merged), len(merged))
+
+
+def cheapest_main_selection(problem: Problem) -> list[int]:
+    """The conservative strategy's first stage, before any cheap block joins."""
+    return Programme(problem, smallest_size(problem), problem.costs, with_blocks=False).first_optimal_selection()
+
+
+def slow_dp(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
+    problem = check_request(prices, threshold, min_sel, min_run, max_gap, max_lead)
+    everything = every_period_answer(problem)
+    if everything is not None:
+        return everything
+    if aggressive:
+        return lowest_average(problem, smallest_size(problem))
+    main = cheapest_main_selection(problem)
+    chosen = set(main)
+    merged = set(main)
+    for block in cheap_blocks(main, problem):
+        if block_fits_alone(block, chosen, problem):
+            merged.update(block)
+    return sorted(merged)
+
+
+# ---------------------------------------------------------------------------
+# Random requests aimed at the corners
+
+
+def _price_values(rng: random.Random, n: int, most_places: int) -> list[Fraction]:
+    """Runs of cheap-ish and dear-ish values in one of a few styles."""
+    style = rng.choice(["palette", "palette", "runs", "decimals", "wide"])
+    if style == "palette":  # few distinct values: ties of prices and of averages
+        palette = [Fraction(rng.randint(-3, 6)) for _ in range(rng.randint(2, 4))]
+        return [rng.choice(palette) for _ in range(n)]
+    if style == "decimals":  # many digits after the point, small magnitudes
+        places = rng.randint(min(5, most_places), most_places)
+        return [Fraction(rng.randint(-10**places, 3 * 10**places), 10**places) for _ in range(n)]
+    values: list[Fraction] = []
+    low, high = (0, 5) if style == "runs" else (-1000, 1000)
+    places = 0 if style == "runs" else rng.randint(0, 4)
+    while len(values) < n:
+        cheap_run = rng.random() < 0.5
+        run = rng.choice([1, 1, 2, 3, rng.randint(1, 12)])
+        for _ in range(run):
+            value = rng.randint(low, (low + high) // 2) if cheap_run else rng.randint((low + high) // 2, high)
+            values.append(Fraction(value * 10**places + rng.randint(0, 10**places - 1), 10**places))
+    return values[:n]
+
+
+def decimal_text(value: Fraction) -> str:
+    """The exact decimal text of a value whose denominator divides a power of ten."""
+    places = 0
+    while (value * 10**places).denominator != 1:
+        places += 1
+    digits = str(abs(value.numerator * 10**places // value.denominator)).rjust(places + 1, "0")
+    sign = "-" if value < 0 else ""
+    return sign + (digits[:-places] + "." + digits[-places:] if places else digits)
+
+
+def _as_argument(value: Fraction, rng: random.Random) -> object:
+    """Mostly a decimal text; now and then an int, a Decimal or a float of the same value."""
+    text = decimal_text(value)
+    kind = rng.random()
+    if kind < 0.06 and value.denominator == 1:
+        return value.numerator
+    if kind < 0.12:
+        return decimal.Decimal(text)
+    if kind < 0.18 and exact_value(float(text)) == value:  # the float's repr shows the same decimal
+        return float(text)
+    if kind < 0.22 and "." in text:
+        return text + "0"  # the same value written longer
+    return text
+
+
+def _rules(rng: random.Random, n: int) -> tuple[int, int, int, int]:
+    """min_selections, min_consecutive_periods, max gap, max gap from start: each at an
+    edge now and then, mostly loose enough to leave many valid selections."""
+    edge = rng.random()
+    min_sel = (rng.choice([1, max(1, n - 1), n]) if edge < 0.15
+               else rng.randint(1, max(1, 2 * n // 3)))
+    min_run = rng.choice([1, min_sel]) if rng.random() < 0.3 else rng.randint(1, min(min_sel, 4))
+    edge = rng.random()
+    if edge < 0.05:
+        max_gap = 0
+    elif edge < 0.15:
+        max_gap = rng.choice([n - 1, n])
+    else:
+        max_gap = rng.randint(1, n)
+    max_lead = rng.choice([0, max_gap]) if rng.random() < 0.3 else rng.randint(0, max_gap)
+    return min_sel, min_run, max_gap, max_lead
+
+
+def random_request(rng: random.Random, smallest: int = 1, largest: int = 150, texts_only: bool = False) -> Request:
+    """With ``texts_only``, prices and threshold are decimal texts of at most 4 places
+    and magnitudes below 10**6 (where averages of up to 28 prices rounded to 28
+    significant places still order and tie exactly)."""
+    n = rng.randint(smallest, largest)
+    values = _price_values(rng, n, 4 if texts_only else 20)
+    ordered = sorted(values)
+    below_top = [value for value in ordered[: max(1, n // 2)] if value < ordered[-1]]
+    threshold_choice = rng.random()
+    if threshold_choice < 0.7 and below_top:  # a price itself: periods priced exactly at the threshold
+        threshold = rng.choice(below_top)
+    elif threshold_choice < 0.8:
+        threshold = ordered[0] - 1  # nothing cheap
+    elif threshold_choice < 0.83:
+        threshold = ordered[-1]  # everything cheap
+    else:
+        threshold = Fraction(math.floor((ordered[0] + ordered[-1]) * 5000), 10000)
+    if texts_only:
+        return Request([decimal_text(value) for value in values], decimal_text(threshold), *_rules(rng, n),
+                       rng.random() < 0.5)
+    prices = [_as_argument(value, rng) for value in values]
+    return Request(prices, _as_argument(threshold, rng), *_rules(rng, n), rng.random() < 0.5)
