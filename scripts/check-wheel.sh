@@ -18,14 +18,18 @@ for python in "${PYTHONS[@]}"; do
     wheel="$(ls "$wheels"/kestrava-*.whl)"
     echo "   built $(basename "$wheel")"
 
-    # The wheel holds the extension, the stub package and the command's package.
+    # The wheel holds both extensions, the stubs and the command's package.
     "$python" - "$wheel" <<'EOF'
 import sys, zipfile
 names = set(zipfile.ZipFile(sys.argv[1]).namelist())
-wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py"}
+wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py",
+          "kestrava_plan/_planner.pyi", "kestrava_plan/py.typed"}
 missing = wanted - names
-if missing or not any(n.startswith("kestrava.cpython-") and n.endswith(".so") for n in names):
-    sys.exit(f"wheel lacks {sorted(missing) or 'the extension'}: {sorted(names)}")
+for extension in ("kestrava.cpython-", "kestrava_plan/_planner.cpython-"):
+    if not any(n.startswith(extension) and n.endswith(".so") for n in names):
+        missing.add(extension + "*.so")
+if missing:
+    sys.exit(f"wheel lacks {sorted(missing)}: {sorted(names)}")
 EOF
 
     echo "== $version: fresh virtual environment"

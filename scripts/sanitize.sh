@@ -32,17 +32,21 @@ BUILD="$ROOT/build/hardening-asan"
 echo "== sanitized build (address, undefined) with $("$python" -VV | head -n 1)"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_WERROR=ON \
     -DKESTRAVA_SANITIZE=ON -DKESTRAVA_BUILD_EXTENSION=ON -DPython_EXECUTABLE="$python" >/dev/null
-cmake --build "$BUILD" --parallel 2 --target kestrava_core_tests kestrava
+cmake --build "$BUILD" --parallel 2 --target kestrava_core_tests kestrava _planner
 
 echo "== C++ core tests under the sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$BUILD" --output-on-failure -j2
 
-# The sanitized extension alone on the import path, ahead of any installed build.
+# The sanitized extensions alone on the import path, ahead of any installed build:
+# kestrava, and the kestrava_plan package from the source tree with its sanitized _planner.
 module_dir="$BUILD/python-path"
 rm -rf "$module_dir"
 mkdir -p "$module_dir"
 cp "$BUILD"/kestrava.*.so "$module_dir/"
+cp -r "$ROOT/python/kestrava_plan" "$module_dir/"
+rm -rf "$module_dir/kestrava_plan/__pycache__"
+cp "$BUILD"/_planner.*.so "$module_dir/kestrava_plan/"
 
 echo "== Python tests under the sanitizers"
 runtimes="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
@@ -50,7 +54,7 @@ for runtime in $runtimes; do
     [ -f "$runtime" ] || { echo "error: sanitizer runtime $runtime not found" >&2; exit 1; }
 done
 # The installed-layout check is the one test that cannot hold here: the sanitized
-# module comes from the build folder, not from site-packages.
+# modules come from the build folder, not from site-packages.
 (cd "$ROOT/tests/python" &&
     LD_PRELOAD="$runtimes" PYTHONPATH="$module_dir" PYTHONMALLOC=malloc \
     ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \

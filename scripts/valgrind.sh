@@ -5,6 +5,7 @@
 # definitely lost block fails the run; the summary is printed at the end.
 #
 #   scripts/valgrind.sh [PYTEST ARGS...]    default: test_leaks.py test_threads.py test_bad_input.py
+#                                           test_plan_leaks.py
 #
 # PYTHONMALLOC=malloc sends every Python object through malloc, so memcheck sees
 # each one; pymalloc's arenas would hide them.
@@ -29,7 +30,7 @@ if ! "$python" -c "import kestrava" 2>/dev/null; then
     install_package "$venv"
 fi
 
-[ "$#" -gt 0 ] || set -- test_leaks.py test_threads.py test_bad_input.py
+[ "$#" -gt 0 ] || set -- test_leaks.py test_threads.py test_bad_input.py test_plan_leaks.py
 log="$ROOT/build/hardening-valgrind.log"
 mkdir -p "$ROOT/build"
 echo "== memcheck over: $* (log: $log)"
@@ -48,11 +49,11 @@ import re, sys
 text = open(sys.argv[1]).read()
 records = re.split(r"\n==\d+== \n", text)
 lost = [r for r in records if "definitely lost in loss record" in r]
-ours = [r for r in lost if "kestrava.cpython-" in r]
+ours = [r for r in lost if "kestrava.cpython-" in r or "_planner.cpython-" in r]
 per_call = [r for r in ours if "PyInit_kestrava" not in r]
 once = [r for r in ours if "PyInit_kestrava" in r]
 size = lambda r: int(re.search(r"([\d,]+) bytes in", r).group(1).replace(",", ""))
-print(f"definitely lost: {len(lost)} records; allocated by the extension: {len(ours)} "
+print(f"definitely lost: {len(lost)} records; allocated by the extensions: {len(ours)} "
       f"({len(once)} in the init entry, {sum(map(size, once))} bytes; {len(per_call)} elsewhere)")
 for record in per_call:
     print(record)

@@ -27,8 +27,9 @@ def mypy(*args: str, cwd: Path, module: str = "mypy") -> subprocess.CompletedPro
                           text=True, timeout=600)
 
 
-def test_stubs_agree_with_the_extension(tmp_path: Path) -> None:
-    result = mypy("kestrava", cwd=tmp_path, module="mypy.stubtest")
+@pytest.mark.parametrize("package", ["kestrava", "kestrava_plan"])
+def test_stubs_agree_with_the_extension(tmp_path: Path, package: str) -> None:
+    result = mypy(package, cwd=tmp_path, module="mypy.stubtest")
     assert result.returncode == 0, result.stdout + result.stderr
 
 
@@ -41,6 +42,13 @@ reveal_type(plan)
 other = get_cheapest_periods(["1"], "1", 1, 1, max_gap_between_periods=0, max_gap_from_start=0, aggressive=False)
 reveal_type(other)
 first: int = plan[0]
+from decimal import Decimal
+import numpy as np
+from kestrava_plan import cheapest_periods
+week = cheapest_periods(np.array([0.25, 0.1]), Decimal("0.1"), np.int64(1), 1, aggressive=False)
+reveal_type(week)
+mixed = cheapest_periods(("0.25", 1, Decimal("0.1"), 0.5), 0.1, 1, 1, 2, 2)
+reveal_type(mixed)
 """
 
 
@@ -51,7 +59,8 @@ def test_user_code_sees_the_signature(tmp_path: Path) -> None:
     revealed = re.findall(r'user\.py:(\d+): note: Revealed type is "(.*)"', result.stdout)
     # Older mypy releases spell builtins in full ("builtins.list[builtins.int]"),
     # newer ones print "list[int]"; both name the same type.
-    assert [(line, typ.replace("builtins.", "")) for line, typ in revealed] == [("5", "list[int]"), ("7", "list[int]")]
+    assert [(line, typ.replace("builtins.", "")) for line, typ in revealed] == [("5", "list[int]"), ("7", "list[int]"),
+                                                                                 ("13", "list[int]"), ("15", "list[int]")]
 
 
 MISUSES = {
@@ -66,6 +75,11 @@ MISUSES = {
     "too many arguments": 'kestrava.get_cheapest_periods(["0.25"], "0.1", 1, 1, 0, 0, True, 0)',
     "the result as texts": 'texts: list[str] = kestrava.get_cheapest_periods(["0.25"], "0.1", 1, 1)',
     "a name the module lacks": 'kestrava.plan(["0.25"])',
+    "plan: a count as a float": 'kestrava_plan.cheapest_periods(["0.25"], "0.1", 1.0, 1)',
+    "plan: threshold None": 'kestrava_plan.cheapest_periods(["0.25"], None, 1, 1)',
+    "plan: prices of None": 'kestrava_plan.cheapest_periods([None], "0.1", 1, 1)',
+    "plan: aggressive as an int": 'kestrava_plan.cheapest_periods(["0.25"], "0.1", 1, 1, aggressive=1)',
+    "plan: the result as texts": 'texts: list[str] = kestrava_plan.cheapest_periods(["0.25"], "0.1", 1, 1)',
 }
 
 
@@ -74,7 +88,7 @@ def misuse_report(tmp_path_factory: pytest.TempPathFactory) -> str:
     """One mypy run over one small file per misuse; each misuse sits on line 2."""
     folder = tmp_path_factory.mktemp("misuses")
     for number, code in enumerate(MISUSES.values()):
-        (folder / f"misuse_{number}.py").write_text(f"import kestrava\n{code}\n")
+        (folder / f"misuse_{number}.py").write_text(f"import kestrava, kestrava_plan\n{code}\n")
     result = mypy("--strict", *sorted(p.name for p in folder.glob("misuse_*.py")), cwd=folder)
     assert result.returncode == 1, result.stdout + result.stderr
     return result.stdout
@@ -99,6 +113,7 @@ def test_distribution_ships_stubs_command_and_metadata() -> None:
     assert {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py",
             "kestrava_plan/_planner.pyi", "kestrava_plan/py.typed"} <= files
     assert any(re.fullmatch(r"kestrava\.cpython-\d+.*\.so", path) for path in files), files
+    assert any(re.fullmatch(r"kestrava_plan/_planner\.cpython-\d+.*\.so", path) for path in files), files
     scripts = {(point.name, point.value) for point in distribution.entry_points if point.group == "console_scripts"}
     assert scripts == {("kestrava-plan", "kestrava_plan.command:main")}
 
