@@ -34,6 +34,7 @@ from __future__ import annotations
 import argparse
 import csv
 import json
+import os
 import platform
 import resource
 import statistics
@@ -200,7 +201,8 @@ def machine() -> str:
                      if line.startswith("model name"))
     except (OSError, StopIteration):
         model = platform.processor() or "unknown CPU"
-    return f"{model}, CPython {platform.python_version()}"
+    load = ", ".join(f"{value:.1f}" for value in os.getloadavg())
+    return f"{model}, {os.cpu_count()} CPUs, CPython {platform.python_version()}; load average at the start {load}"
 
 
 def main() -> None:

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The benchmark command. With no argument it runs both halves:
+# The benchmark command. With no argument it runs all three parts:
 #   python   times kestrava.get_cheapest_periods from Python on real days and on hard
 #            requests (benchmarks/bench_python.py; see its --help);
 #   engines  runs the fast planner and the exhaustive search side by side in C++ on the
-#            same suites and prints the ratio (benchmarks/engines.cpp; see its --help).
-# `benchmarks/run.sh python ARGS...` or `benchmarks/run.sh engines ARGS...` runs one half
+#            same suites and prints the ratio (benchmarks/engines.cpp; see its --help);
+#   plan     times kestrava_plan.cheapest_periods from Python on real windows of 24 to
+#            3000 periods, one thread against two, and the HiGHS peer
+#            (benchmarks/bench_plan.py; see its --help).
+# `benchmarks/run.sh python|engines|plan ARGS...` runs one part
 # with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
@@ -14,6 +17,14 @@ run_python() {
     venv="$(venv_for "${PYTHONS[-1]}")"
     install_package "$venv"
     "$venv/bin/python" "$ROOT/benchmarks/bench_python.py" "$@"
+}
+
+run_plan() {
+    require_pythons
+    local venv
+    venv="$(venv_for "${PYTHONS[-1]}")"
+    install_package "$venv"
+    "$venv/bin/python" "$ROOT/benchmarks/bench_plan.py" "$@"
 }
 
 run_engines() {
@@ -29,6 +40,7 @@ run_engines() {
 case "${1:-all}" in
     python) shift; run_python "$@" ;;
     engines) shift; run_engines "$@" ;;
-    all) run_python; echo; run_engines ;;
-    *) echo "usage: benchmarks/run.sh [python|engines] [options]" >&2; exit 2 ;;
+    plan) shift; run_plan "$@" ;;
+    all) run_python; echo; run_engines; echo; run_plan ;;
+    *) echo "usage: benchmarks/run.sh [python|engines|plan] [options]" >&2; exit 2 ;;
 esac
