@@ -1,6 +1,7 @@
 // The texts of plan_messages.hpp.
 #include "plan_module/plan_messages.hpp"
 
+#include <initializer_list>
 #include <string>
 
 namespace kestrava::plan_module::messages {
@@ -23,7 +24,7 @@ std::string cheapest_periods_doc() {
            "mapping). Each price, and low_price_threshold, is a decimal text (\"63.88\",\n"
            "\"-0.5\", \"1_000\"; no exponent, no spaces), an int (numpy integers too), a\n"
            "finite decimal.Decimal, or a float (numpy float64 too), which means the\n"
-           "decimal its repr shows: 0.1 is exactly one tenth. bool, NaN, infinities and\n"
+           "decimal its shortest repr shows: 0.1 is one tenth. bool, NaN, infinities and\n"
            "other types (numpy float32: convert with .astype(float)) are refused.\n"
            "\n"
            "A period priced at or below low_price_threshold is cheap. A valid plan has at\n"
