@@ -3,8 +3,8 @@
 // in parallel and signal handlers still run), and turns the planner's answer or error
 // value into a list of ints or a pointed exception.
 #include <cstddef>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include <nanobind/nanobind.h>
 
@@ -138,7 +138,8 @@ NB_MODULE(_planner, module) {
     namespace plan = kestrava::plan_module;
     plan::remember_python_types();
     module.doc() = plan::messages::module_doc.data();
-    // Positional only, None let through to the conversions; cheapest_periods binds the arguments in front of it.
+    // Positional only, None let through to the conversions; cheapest_periods, defined
+    // next, binds the arguments in front of it.
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
     plan::define_cheapest_periods(module, "_cheapest_periods");
