@@ -25,7 +25,7 @@
 
 #include "bench_suites.hpp"
 #include "budget_runner.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -139,9 +139,9 @@ struct FastTiming {
 FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options& options) {
     FastTiming timing;
     const auto first = plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive);
-    if (!first || !first->ok()) return timing;
+    if (!first) return timing;
     timing.answered = true;
-    timing.periods = mask_of_indices(first->value());
+    timing.periods = mask_of_indices(*first);
     std::vector<std::uint64_t> per_call;
     for (unsigned batch = 0; batch < options.batches; ++batch) {
         const auto start = std::chrono::steady_clock::now();

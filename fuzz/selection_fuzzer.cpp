@@ -30,12 +30,12 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/item.hpp"
 #include "selection/request.hpp"
 #include "selection/rules.hpp"
-#include "selection/strategies.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 
 namespace {
 
@@ -298,8 +298,8 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
     }
     const SelectionRules& rules = request.rules;
     const Outcome exhaustive = outcome_of([&] {
-        return request.aggressive ? get_cheapest_periods_aggressive(items, cheap_items, rules)
-                                  : get_cheapest_periods_conservative(items, cheap_items, rules);
+        return request.aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
+                                  : exhaustive::search_conservative(items, cheap_items, rules);
     });
     if (entry != exhaustive) fail(request, "entry gave " + show(entry) + ", the exhaustive strategy " + show(exhaustive));
 
@@ -319,10 +319,9 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
         fail(request, "a valid request found no selection: " + show(exhaustive));
     }
 
-    const std::optional<Result<IndexList>> planned =
-        plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
-    if (!planned) return;  // left to the exhaustive strategy
-    const Outcome fast = planned->ok() ? Outcome(planned->value()) : Outcome(planned->error());
+    const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
+    if (!planned) return;  // left to the exhaustive search
+    const Outcome fast(*planned);
     if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive strategy " + show(exhaustive));
 }
 

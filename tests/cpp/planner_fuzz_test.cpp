@@ -13,7 +13,7 @@
 #include <iostream>
 #include <string>
 
-#include "fast_planner_requests.hpp"
+#include "planner_requests.hpp"
 
 namespace kestrava {
 namespace {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
-#include "selection/strategies.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 
 namespace kestrava::testing {
 
@@ -248,17 +248,17 @@ inline std::string indices_text(const Result<IndexList>& result) {
 inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
-    const std::optional<Result<IndexList>> fast =
+    const std::optional<IndexList> planned =
         plan_cheapest_periods_fast(input.items, input.cheap_items, request.rules, request.aggressive);
-    if (!fast) return comparison;
+    if (!planned) return comparison;
     comparison.answered = true;
     const Result<IndexList> exhaustive =
-        request.aggressive ? get_cheapest_periods_aggressive(input.items, input.cheap_items, request.rules)
-                           : get_cheapest_periods_conservative(input.items, input.cheap_items, request.rules);
-    comparison.agrees = fast->ok() == exhaustive.ok() && (!fast->ok() || fast->value() == exhaustive.value());
+        request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
+                           : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
+    comparison.agrees = exhaustive.ok() && *planned == exhaustive.value();
     if (!comparison.agrees) {
-        comparison.report = request.describe() + "\n  fast planner: " + indices_text(*fast) +
-                            "\n  exhaustive:   " + indices_text(exhaustive);
+        comparison.report = request.describe() + "\n  planner:    " + indices_text(*planned) +
+                            "\n  exhaustive: " + indices_text(exhaustive);
     }
     return comparison;
 }

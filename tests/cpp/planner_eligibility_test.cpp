@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "fast_planner_requests.hpp"
-#include "selection/fast_planner_prices.hpp"
+#include "planner_requests.hpp"
+#include "selection/planner/prices.hpp"
 
 namespace kestrava {
 namespace {
@@ -132,7 +132,7 @@ TEST(FastPlannerEligibility, JustInsideAgreesAndJustOutsideFallsBack) {
 TEST(FastPlannerEligibility, GuardDigitsKeepAveragesOfUpToNPeriodsApart) {
     // The smallest d with 10^d >= 2 n^2.
     const std::vector<std::pair<std::size_t, unsigned>> table = {{1, 1}, {2, 1}, {3, 2}, {7, 2}, {8, 3}, {22, 3}, {23, 4}, {28, 4}};
-    for (const auto& [n, digits] : table) EXPECT_EQ(fast_planner::average_guard_digits(n), digits) << "n = " << n;
+    for (const auto& [n, digits] : table) EXPECT_EQ(planner::average_guard_digits(n), digits) << "n = " << n;
 }
 
 }  // namespace
