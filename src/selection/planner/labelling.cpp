@@ -27,6 +27,7 @@
 #include "selection/planner/labelling.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -137,7 +138,8 @@ private:
     using GapRow = typename LabellingTables<Score>::GapRow;
 
     // Period p and what the transitions at p read: the band of counts lo .. hi that
-    // can have been reached and can still reach `size`, and the live gaps.
+    // can have been reached and can still reach `size`, and the live gaps. Passed by
+    // value, so that the compiler sees that the tables' stores cannot change it.
     struct Step {
         int p;
         int lo;
@@ -149,15 +151,15 @@ private:
     };
 
     std::optional<Step> step_at(int p) const noexcept;
-    void open_main_blocks(const Step& step) noexcept;
-    void rescan_window(int count, const Step& step) noexcept;
-    void carry_cheap_labels(const Step& step) noexcept;
-    void move_labels(Score& out, Score& touching, Score& detached, const Step& step,
-                     bool detached_long_enough) const noexcept;
-    void close_leading_gap(const Step& step) noexcept;
-    void open_gaps(const Step& step) noexcept;
-    void join_main_combination(const Step& step) noexcept;
-    void extend_runs(const Step& step) noexcept;
+    void open_main_blocks(Step step) noexcept;
+    void rescan_window(int count, Step step) noexcept;
+    void carry_cheap_labels(Step step) noexcept;
+    static void move_labels(Score& out, Score& touching, Score& detached, Step step, Score added,
+                            bool detached_long_enough) noexcept;
+    void close_leading_gap(Step step) noexcept;
+    void open_gaps(Step step) noexcept;
+    void join_main_combination(Step step) noexcept;
+    void extend_runs(Step step) noexcept;
     Score best_final_score() const noexcept;
     static Labelling decode(Score best) noexcept;
 
@@ -222,10 +224,11 @@ auto LabellingPass<Score, with_blocks>::step_at(int p) const noexcept -> std::op
 // ends here ends next to the main combination and is admissible. Only counts below
 // `size` can grow. The leading gap, while short enough, opens one with count 0.
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::open_main_blocks(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::open_main_blocks(Step step) noexcept {
     const int labels_in_play = with_blocks && step.previous_cheap ? label_count : 1;
+    const bool stale = window_stale_;
     for (int c = step.lo; c <= step.top; ++c) {
-        if (window_stale_ || t_.window_holder[c] < step.first_live) rescan_window(c, step);
+        if (stale || t_.window_holder[c] < step.first_live) rescan_window(c, step);
         Score best = t_.window_least[c];
         for (int label = 1; label < labels_in_play; ++label) {
             const GapRow& row = t_.after_block[label][c];
@@ -242,7 +245,7 @@ void LabellingPass<Score, with_blocks>::open_main_blocks(const Step& step) noexc
 }
 
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::rescan_window(int count, const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::rescan_window(int count, Step step) noexcept {
     Score least = unreachable;
     int holder = layout_.n;
     const GapRow& row = t_.after_block[not_added][count];
@@ -259,9 +262,10 @@ void LabellingPass<Score, with_blocks>::rescan_window(int count, const Step& ste
 // Period p stays out of the main combination: the label of the cheap block in
 // progress moves on, in every gap that can still grow and in the leading gap.
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::carry_cheap_labels(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::carry_cheap_labels(Step step) noexcept {
     if (!with_blocks || !(step.previous_cheap || step.cheap)) return;
     const int p = step.p;
+    const Score added = added_score_[p];
     // A detached block that ends before an out period needs min_run periods.
     const bool detached_long_enough = step.previous_cheap && p - layout_.cheap_run_start[p - 1] >= layout_.min_run;
     // Gaps shorter than max_gap can take p as well.
@@ -271,11 +275,11 @@ void LabellingPass<Score, with_blocks>::carry_cheap_labels(const Step& step) noe
         GapRow& touching = t_.after_block[added_touching][c];
         GapRow& detached = t_.after_block[added_detached][c];
         for (int first_out = first_growing; first_out < p; ++first_out) {
-            move_labels(out[first_out], touching[first_out], detached[first_out], step, detached_long_enough);
+            move_labels(out[first_out], touching[first_out], detached[first_out], step, added, detached_long_enough);
         }
     }
     if (p < layout_.max_lead) {
-        move_labels(leading_[not_added], leading_[added_touching], leading_[added_detached], step,
+        move_labels(leading_[not_added], leading_[added_touching], leading_[added_detached], step, added,
                     detached_long_enough);
     }
     // A closing block lowers not-added scores inside the window.
@@ -283,9 +287,8 @@ void LabellingPass<Score, with_blocks>::carry_cheap_labels(const Step& step) noe
 }
 
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::move_labels(Score& out, Score& touching, Score& detached, const Step& step,
-                                                    bool detached_long_enough) const noexcept {
-    const Score added = added_score_[step.p];
+void LabellingPass<Score, with_blocks>::move_labels(Score& out, Score& touching, Score& detached, Step step,
+                                                    Score added, bool detached_long_enough) noexcept {
     if (step.previous_cheap && step.cheap) {  // the block goes on with its label
         touching += added;
         detached += added;
@@ -299,23 +302,25 @@ void LabellingPass<Score, with_blocks>::move_labels(Score& out, Score& touching,
 }
 
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::close_leading_gap(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::close_leading_gap(Step step) noexcept {
     if (step.p >= layout_.max_lead) leading_ = {{unreachable, unreachable, unreachable}};
 }
 
 // A long enough main block ends before p: p is the first out period of a new gap.
 // Its entries above `hi` are unreachable; below `lo` they are never read.
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::open_gaps(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::open_gaps(Step step) noexcept {
     if (layout_.max_gap < 1) return;
     const int p = step.p;
+    const int size = size_;
     const CountRow& ended = t_.in_block[last_run_];
     const bool may_add = with_blocks && step.cheap;
-    for (int c = step.lo; c <= size_; ++c) {
+    const Score added = added_score_[p];
+    for (int c = step.lo; c <= size; ++c) {
         const Score entry = c <= step.hi ? ended[c] : unreachable;
         t_.after_block[not_added][c][p] = entry;
         if constexpr (with_blocks) {
-            t_.after_block[added_touching][c][p] = may_add ? entry + added_score_[p] : unreachable;
+            t_.after_block[added_touching][c][p] = may_add ? entry + added : unreachable;
             t_.after_block[added_detached][c][p] = unreachable;
         }
         if (entry < t_.window_least[c]) {
@@ -328,25 +333,27 @@ void LabellingPass<Score, with_blocks>::open_gaps(const Step& step) noexcept {
 // Period p joins the main combination: the count grows by one. Count lo with p in the
 // main combination would have come from count lo - 1, which cannot reach `size`.
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::join_main_combination(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::join_main_combination(Step step) noexcept {
     if (step.top >= step.lo) extend_runs(step);
-    for (int r = 0; r <= last_run_; ++r) t_.in_block[r][step.lo] = unreachable;
+    const int last_run = last_run_;
+    for (int r = 0; r <= last_run; ++r) t_.in_block[r][step.lo] = unreachable;
 }
 
 // Descending counts let each row be rewritten in place. A run of min_run periods
 // stays at min_run; a shorter one grows by one; a new run starts from `entering`.
 template <class Score, bool with_blocks>
-void LabellingPass<Score, with_blocks>::extend_runs(const Step& step) noexcept {
+void LabellingPass<Score, with_blocks>::extend_runs(Step step) noexcept {
     const Score joined = main_score_[step.p];
     const int lo = step.lo;
-    CountRow& longest = t_.in_block[last_run_];
-    if (last_run_ == 0) {
+    const int last_run = last_run_;
+    CountRow& longest = t_.in_block[last_run];
+    if (last_run == 0) {
         for (int c = step.top; c >= lo; --c) longest[c + 1] = std::min(longest[c], t_.entering[c]) + joined;
         return;
     }
-    const CountRow& shorter = t_.in_block[last_run_ - 1];
+    const CountRow& shorter = t_.in_block[last_run - 1];
     for (int c = step.top; c >= lo; --c) longest[c + 1] = std::min(longest[c], shorter[c]) + joined;
-    for (int r = last_run_ - 1; r >= 1; --r) {
+    for (int r = last_run - 1; r >= 1; --r) {
         CountRow& row = t_.in_block[r];
         const CountRow& before = t_.in_block[r - 1];
         for (int c = step.top; c >= lo; --c) row[c + 1] = before[c] + joined;
@@ -378,8 +385,8 @@ Labelling LabellingPass<Score, with_blocks>::decode(Score best) noexcept {
     const int128 weight = -((-packed) >> tie_break_bits);
     const int128 key = weight * (int128{1} << tie_break_bits) - packed;
     PeriodMask main_combination = 0;
-    for (int p = 0; p < tie_break_bits; ++p) {
-        if ((key >> (tie_break_bits - 1 - p)) & 1) main_combination |= PeriodMask{1} << p;
+    for (auto bits = static_cast<std::uint32_t>(key); bits != 0; bits &= bits - 1) {
+        main_combination |= PeriodMask{1} << (tie_break_bits - 1 - std::countr_zero(bits));
     }
     return Labelling{true, weight, main_combination};
 }
