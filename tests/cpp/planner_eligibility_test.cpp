@@ -1,6 +1,6 @@
-// The edge of the fast planner's exact integer path: requests just inside each bound
-// are answered, and answered as the exhaustive strategies answer them; requests just
-// outside are left to the exhaustive strategies (nullopt).
+// The edge of the planner's exact integer path: requests just inside each bound
+// are answered, and answered as the exhaustive search answers them; requests just
+// outside are left to the exhaustive search (nullopt).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -120,7 +120,7 @@ std::vector<BoundaryCase> boundary_cases() {
     return cases;
 }
 
-TEST(FastPlannerEligibility, JustInsideAgreesAndJustOutsideFallsBack) {
+TEST(PlannerEligibility, JustInsideAgreesAndJustOutsideFallsBack) {
     for (const BoundaryCase& c : boundary_cases()) {
         SCOPED_TRACE(c.name + ": " + c.request.describe());
         const testing::Comparison comparison = testing::compare_engines(c.request);
@@ -129,7 +129,7 @@ TEST(FastPlannerEligibility, JustInsideAgreesAndJustOutsideFallsBack) {
     }
 }
 
-TEST(FastPlannerEligibility, GuardDigitsKeepAveragesOfUpToNPeriodsApart) {
+TEST(PlannerEligibility, GuardDigitsKeepAveragesOfUpToNPeriodsApart) {
     // The smallest d with 10^d >= 2 n^2.
     const std::vector<std::pair<std::size_t, unsigned>> table = {{1, 1}, {2, 1}, {3, 2}, {7, 2}, {8, 3}, {22, 3}, {23, 4}, {28, 4}};
     for (const auto& [n, digits] : table) EXPECT_EQ(planner::average_guard_digits(n), digits) << "n = " << n;

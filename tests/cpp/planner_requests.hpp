@@ -1,5 +1,5 @@
-// Random requests for the fast planner's differential tests, and a comparison of
-// the fast planner with the exhaustive strategies on one request.
+// Random requests for the planner's differential tests, and a comparison of
+// the planner with the exhaustive search on one request.
 //
 // Each request is drawn from its own generator seeded by (seed, number), so any one
 // of them can be rebuilt from the two numbers that a failure prints.
@@ -120,7 +120,7 @@ inline std::string decimal_text(int128 units, unsigned scale, unsigned extra_zer
 
 // n periods (2 <= n <= max_n); with large_n, n is drawn from 17 to 28 instead and
 // the rules keep the successful size small or close to n, so that the exhaustive
-// strategies stay quick.
+// search stays quick.
 inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, std::size_t max_n, bool large_n = false) {
     RequestRandom random(seed, number);
     PlannerRequest request;
@@ -233,7 +233,7 @@ inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, s
 
 // Both engines' answers to one request, or a note on what differs.
 struct Comparison {
-    bool answered = false;  // the fast planner took the request
+    bool answered = false;  // the planner took the request
     bool agrees = true;
     std::string report;
 };
