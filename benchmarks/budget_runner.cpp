@@ -1,4 +1,4 @@
-// The forked worker that runs exhaustive strategy calls, and the parent side that
+// The forked worker that runs exhaustive search calls, and the parent side that
 // waits for each answer no longer than the budget.
 #include "budget_runner.hpp"
 

@@ -1,9 +1,9 @@
-// kestrava_engines: times the fast planner and the exhaustive strategies side by side
+// kestrava_engines: times the fast planner and the exhaustive search side by side
 // on the realistic and the hard suite, checks that their answers agree, and prints
 // per suite, strategy and engine the median, 99th percentile and largest time per
 // call, with the ratio between the engines.
 //
-// The exhaustive strategies run in a forked worker under a time budget per request
+// The exhaustive searches run in a forked worker under a time budget per request
 // (--budget); a call that outlasts it is killed and counted as over budget. They run
 // on a seeded sample (--exhaustive-limit) because a single call can take minutes.
 #include <algorithm>
@@ -51,7 +51,7 @@ const char* usage =
     "                        [--limit N] [--exhaustive-limit N] [--budget SECONDS] [--data DIR]\n"
     "                        [--rules-per-day N] [--hard-requests N] [--seed N] [--batches N]\n"
     "  --limit N             time at most N requests per suite and strategy (a seeded sample)\n"
-    "  --exhaustive-limit N  run the exhaustive strategies on at most N of them (default 100; 0: none)\n"
+    "  --exhaustive-limit N  run the exhaustive search on at most N of them (default 100; 0: none)\n"
     "  --budget SECONDS      time allowed to one exhaustive call, e.g. 2 or 0.5 (default 2)\n";
 
 std::uint64_t parse_count(const std::string& text) {

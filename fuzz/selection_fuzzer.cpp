@@ -6,7 +6,7 @@
 //  - a conversion or validation failure: exactly the error of the first broken rule,
 //    after reading exactly the elements up to the first failing one;
 //  - a shortcut: every index;
-//  - a search: the exhaustive strategy's own answer, called directly, which must be a
+//  - a search: the exhaustive search's own answer, called directly, which must be a
 //    selection that meets every timing rule; and the fast planner, whenever it
 //    answers, gives the same selection or the same error.
 //
@@ -30,19 +30,19 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/planner/planner.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/planner.hpp"
 #include "selection/request.hpp"
 #include "selection/rules.hpp"
-#include "selection/exhaustive/exhaustive.hpp"
 
 namespace {
 
 using namespace kestrava;
 
 // Requests that reach a search keep to this many prices, so that the exhaustive
-// strategies answer in well under a millisecond.
+// search answers in well under a millisecond.
 constexpr std::size_t max_searched_prices = 10;
 constexpr std::uint64_t all_ones = std::numeric_limits<std::uint64_t>::max();
 
@@ -301,7 +301,7 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
         return request.aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
                                   : exhaustive::search_conservative(items, cheap_items, rules);
     });
-    if (entry != exhaustive) fail(request, "entry gave " + show(entry) + ", the exhaustive strategy " + show(exhaustive));
+    if (entry != exhaustive) fail(request, "entry gave " + show(entry) + ", the exhaustive search " + show(exhaustive));
 
     if (const auto* indices = std::get_if<IndexList>(&exhaustive)) {
         for (std::size_t i = 0; i < indices->size(); ++i) {
@@ -322,7 +322,7 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
     const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
     if (!planned) return;  // left to the exhaustive search
     const Outcome fast(*planned);
-    if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive strategy " + show(exhaustive));
+    if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
 }
 
 }  // namespace
