@@ -223,7 +223,8 @@ TEST(PlannerParts, LightestLabellingMatchesEveryLabelling) {
                 best_main = main;
             }
         }
-        const planner::Labelling labelling = planner::lightest_labelling(layout, size, weights, with_blocks);
+        const planner::Labelling labelling =
+            planner::lightest_labelling(planner::thread_labelling_workspace(), layout, size, weights, with_blocks);
         ASSERT_TRUE(best_weight.has_value());
         ASSERT_TRUE(labelling.found) << "trial " << trial;
         ASSERT_EQ(labelling.weight, *best_weight) << "trial " << trial;

@@ -1,6 +1,6 @@
 // The one table of worked requests (tests/data/worked_requests.txt, whose header gives
 // the format), run against both engines and through the selection entry, for both
-// strategies. The extension's tests read the same file.
+// strategies.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -23,7 +23,7 @@
 // open a main block after a live gap or the leading gap, carry the cheap-block labels
 // across the period as an out period, close the leading gap once it is too long, open
 // a gap after a long enough main block, and join the period to the main combination.
-// The tables live in a per-thread workspace on the heap, not on the stack.
+// The tables live in a workspace on the heap, one per thread, not on the stack.
 #include "selection/planner/labelling.hpp"
 
 #include <algorithm>
@@ -108,19 +108,15 @@ struct LabellingTables {
     IntIndexed<int, count_slots> window_holder;
 };
 
-// About 27 kB and 54 kB: made once per thread and kept, since a small thread stack
-// cannot hold them and clearing or allocating them per call would cost more than a search.
+}  // namespace
+
+// About 27 kB and 54 kB of tables for the two score widths.
 struct LabellingWorkspace {
     LabellingTables<std::int64_t> narrow;
     LabellingTables<int128> wide;
 };
 
-LabellingWorkspace& thread_workspace() {
-    thread_local std::unique_ptr<LabellingWorkspace> workspace;
-    // Left uninitialized: each pass writes every entry before reading it.
-    if (!workspace) workspace = std::make_unique_for_overwrite<LabellingWorkspace>();
-    return *workspace;
-}
+namespace {
 
 // One search for one size and one set of weights. with_blocks: whether cheap blocks
 // may be added (a compile-time choice, so that the search without blocks carries none
@@ -410,8 +406,15 @@ bool narrow_scores_suffice(std::span<const int128> weights) noexcept {
     return magnitude_sum(weights) <= ScoreBounds<std::int64_t>::weight_limit;
 }
 
-Labelling lightest_labelling(const Layout& layout, int size, std::span<const int128> weights, bool with_blocks) {
-    LabellingWorkspace& workspace = thread_workspace();
+LabellingWorkspace& thread_labelling_workspace() {
+    thread_local std::unique_ptr<LabellingWorkspace> workspace;
+    // Left uninitialized: each pass writes every entry before reading it.
+    if (!workspace) workspace = std::make_unique_for_overwrite<LabellingWorkspace>();
+    return *workspace;
+}
+
+Labelling lightest_labelling(LabellingWorkspace& workspace, const Layout& layout, int size,
+                             std::span<const int128> weights, bool with_blocks) noexcept {
     if (narrow_scores_suffice(weights)) {
         return with_blocks ? run_pass<std::int64_t, true>(workspace.narrow, layout, size, weights)
                            : run_pass<std::int64_t, false>(workspace.narrow, layout, size, weights);

@@ -25,12 +25,20 @@ struct Labelling {
     PeriodMask main_combination = 0;  // the first main combination that reaches it
 };
 
+// The search's tables, about 80 kB: too much for a small thread stack, and too costly
+// to allocate per search, so each thread makes one at its first request and keeps it.
+struct LabellingWorkspace;
+
+// The calling thread's workspace, made at the first call; std::bad_alloc, if that
+// allocation fails, is the only way it can throw. Fetch it once per request: a
+// thread-local lookup in a shared library is a library call.
+LabellingWorkspace& thread_labelling_workspace();
+
 // Preconditions: the layout's rules as the exhaustive search receives them;
-// 1 <= size <= n; weights has n entries and sum |weights| < 2^96. The search's tables
-// live in a workspace of the calling thread, allocated at its first call and kept
-// (about 80 kB, too much for a small thread stack); std::bad_alloc, if that
-// allocation fails, is the only way it can throw.
-Labelling lightest_labelling(const Layout& layout, int size, std::span<const int128> weights, bool with_blocks);
+// 1 <= size <= n; weights has n entries and sum |weights| < 2^96; the workspace is
+// used by no other search meanwhile. Does not allocate.
+Labelling lightest_labelling(LabellingWorkspace& workspace, const Layout& layout, int size,
+                             std::span<const int128> weights, bool with_blocks) noexcept;
 
 // Whether the search may keep its scores in 64 bits for these weights (sum |weights|
 // <= 2^31); otherwise it takes 128-bit scores. Never allocates.

@@ -50,15 +50,17 @@ bool lower_average(const Merge& a, const Merge& b) noexcept { return a.cost * b.
 // nullopt only if the searches were to contradict each other or find nothing, which
 // the reasoning above rules out; the caller then falls back to the exhaustive search
 // rather than loop or answer from nothing.
-std::optional<PeriodMask> plan_aggressive(const Layout& layout, const IntegerPrices& prices, int size) {
+std::optional<PeriodMask> plan_aggressive(LabellingWorkspace& workspace, const Layout& layout,
+                                          const IntegerPrices& prices, int size) noexcept {
     // Start from the cheapest main combination: a good first guess at the lowest average.
-    const Labelling cheapest = lightest_labelling(layout, size, price_weights(prices), false);
+    const Labelling cheapest = lightest_labelling(workspace, layout, size, price_weights(prices), false);
     if (!cheapest.found) return std::nullopt;
     Merge best = lowest_average_merge(layout, prices, cheapest.main_combination);
     Weights weights;
     for (;;) {
         // The current best merge weighs 0, so the lightest weight is at most 0.
-        const Labelling lightest = lightest_labelling(layout, size, weights_against(prices, best, weights), true);
+        const Labelling lightest =
+            lightest_labelling(workspace, layout, size, weights_against(prices, best, weights), true);
         if (!lightest.found) return std::nullopt;
         const Merge candidate = lowest_average_merge(layout, prices, lightest.main_combination);
         if (lightest.weight == 0) return candidate.periods;
@@ -90,12 +92,13 @@ std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items,
     // storage relies on it.
     if (size > layout.n) return std::nullopt;
 
+    LabellingWorkspace& workspace = thread_labelling_workspace();
     if (aggressive) {
-        const std::optional<PeriodMask> selection = plan_aggressive(layout, *prices, size);
+        const std::optional<PeriodMask> selection = plan_aggressive(workspace, layout, *prices, size);
         if (!selection) return std::nullopt;
         return index_list_of(*selection);
     }
-    const Labelling cheapest = lightest_labelling(layout, size, price_weights(*prices), false);
+    const Labelling cheapest = lightest_labelling(workspace, layout, size, price_weights(*prices), false);
     if (!cheapest.found) return std::nullopt;
     return index_list_of(widest_merge(layout, *prices, cheapest.main_combination));
 }
