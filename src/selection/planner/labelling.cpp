@@ -91,7 +91,7 @@ int fewest_after(const Layout& layout, int p) noexcept {
 
 // The search's tables for one score type; every entry is written before it is read.
 template <class Score>
-struct LabellingTables {
+struct alignas(64) LabellingTables {
     static constexpr int count_slots = max_periods + 1;  // counts 0 .. 28
     using CountRow = IntIndexed<Score, count_slots>;
     using GapRow = PerPeriod<Score>;  // by the first out period of the gap
@@ -110,8 +110,9 @@ struct LabellingTables {
 
 }  // namespace
 
-// About 27 kB and 54 kB of tables for the two score widths.
-struct LabellingWorkspace {
+// About 27 kB and 54 kB of tables for the two score widths. Cache-line aligned, so
+// that where the rows fall does not depend on the allocator's choice of address.
+struct alignas(64) LabellingWorkspace {
     LabellingTables<std::int64_t> narrow;
     LabellingTables<int128> wide;
 };
