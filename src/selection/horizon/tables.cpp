@@ -39,16 +39,10 @@ bool Tables<Int>::build(std::span<const Int> weights, bool with_additions, const
     fill_final_column();
     std::size_t since_poll = 0;
     for (int c = 1; c < shape_.size; ++c) {
-        // A column walks its band plus at most G + 1 periods above it.
-        since_poll += static_cast<std::size_t>(std::max(0, band_.last(c) - band_.first(c)) + shape_.max_gap + 2);
+        since_poll += static_cast<std::size_t>(with_additions ? fill_column<true>(c) : fill_column<false>(c));
         if (since_poll >= states_between_polls) {
             since_poll = 0;
             if (stop.stop_requested()) return false;
-        }
-        if (with_additions) {
-            fill_column<true>(c);
-        } else {
-            fill_column<false>(c);
         }
     }
     optimum_ = least_lead_total();
@@ -70,12 +64,13 @@ void Tables<Int>::fill_final_column() noexcept {
     }
 }
 
+// Returns the number of periods walked.
 template <class Int>
 template <bool with_additions>
-void Tables<Int>::fill_column(int c) noexcept {
+int Tables<Int>::fill_column(int c) noexcept {
     const int first = band_.first(c);
     const int last = band_.last(c);
-    if (first > last) return;
+    if (first > last) return 0;
     // c main periods from a start s need s <= n - c.
     const int highest_start = std::min(shape_.n - 1, shape_.n - c);
     // Starts up to last + 1 + G can follow the band's highest end; they enter at e = s - 2.
@@ -89,6 +84,7 @@ void Tables<Int>::fill_column(int c) noexcept {
         next_gap_start = slide_windows<with_additions>(e, next_gap_start);
         if (e <= last) runs_[band_.cell(e, c)] = std::min(continue_value(e, c), exit_from_windows<with_additions>(e));
     }
+    return top - first + 1;
 }
 
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.

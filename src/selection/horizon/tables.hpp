@@ -90,7 +90,7 @@ private:
 
     void fill_final_column() noexcept;
     template <bool with_additions>
-    void fill_column(int c) noexcept;
+    int fill_column(int c) noexcept;
     template <bool with_additions>
     void enter_start(int s, int c) noexcept;
     template <bool with_additions>
