@@ -23,7 +23,7 @@ constexpr std::size_t states_between_polls = 4096;
 template <class Int>
 Tables<Int>::Tables(const Shape& shape) : shape_(shape), band_(shape), additions_(shape) {
     const auto n = static_cast<std::size_t>(shape.n);
-    runs_.resize(band_.cells());
+    runs_ = std::make_unique_for_overwrite<Int[]>(band_.cells());
     starts_.resize(n);
     gap_keys_.resize(n);
     taken_keys_.resize(n);
@@ -227,7 +227,7 @@ std::size_t Tables<Int>::workspace_bytes() const noexcept {
     const auto n = static_cast<std::size_t>(shape_.n);
     // The run table, four per-period arrays of the additions plus its three run-sum
     // arrays, the three per-column key arrays, and the windows' slots.
-    return (runs_.capacity() + 10 * n) * sizeof(Int) + 3 * (n + 1) * sizeof(int);
+    return (band_.cells() + 10 * n) * sizeof(Int) + 3 * (n + 1) * sizeof(int);
 }
 
 template class Tables<std::int64_t>;
