@@ -79,19 +79,38 @@ int Tables<Int>::fill_column(int c) noexcept {
     kept_window_.clear();
     taken_window_.clear();
     int next_gap_start = std::min(highest_start, top + 2) + 1;
+    // A run going on reads column c - 1; a run's forced head ends in column c - R.
+    const Column shorter = column(c - 1);
+    const Column heads_end = column(c - shape_.min_run);
+    Int* cells = &runs_[band_.cell(first, c)];
     for (int e = top; e >= first; --e) {
-        if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c);
+        if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c, heads_end);
         next_gap_start = slide_windows<with_additions>(e, next_gap_start);
-        if (e <= last) runs_[band_.cell(e, c)] = std::min(continue_value(e, c), exit_from_windows<with_additions>(e));
+        if (e > last) continue;
+        const Int going_on = e + 1 < shape_.n ? additions_.weight(e + 1) + shorter.at(e + 1) : unreachable_;
+        cells[e - first] = std::min(going_on, exit_from_windows<with_additions>(e));
     }
     return top - first + 1;
+}
+
+template <class Int>
+typename Tables<Int>::Column Tables<Int>::column(int c) const noexcept {
+    if (c < 0 || band_.first(c) > band_.last(c)) return Column{};
+    return Column{&runs_[band_.cell(band_.first(c), c)], band_.first(c), band_.last(c)};
 }
 
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.
 template <class Int>
 template <bool with_additions>
-void Tables<Int>::enter_start(int s, int c) noexcept {
-    const Int start = start_value(s, c);
+void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
+    const int min_run = shape_.min_run;
+    // As start_value(s, c), with the column of the head's end at hand.
+    Int start = unreachable_;
+    if (s + min_run <= shape_.n) {
+        start = additions_.run_head(s) + heads_end.at(s + min_run - 1);
+    } else if (c == shape_.n - s) {
+        start = additions_.run_head(s);
+    }
     starts_[at(s)] = start;
     if constexpr (with_additions) {
         gap_keys_[at(s)] = start + additions_.before_start(s);

@@ -90,11 +90,20 @@ private:
 
     static std::size_t at(int p) noexcept { return static_cast<std::size_t>(p); }
 
+    // One column of the run table, for reads inside a pass.
+    struct Column {
+        const Int* cells = nullptr;  // the cell of period `first`
+        int first = 0;
+        int last = -1;
+        Int at(int p) const noexcept { return p >= first && p <= last ? cells[p - first] : unreachable_; }
+    };
+    Column column(int c) const noexcept;
+
     void fill_final_column() noexcept;
     template <bool with_additions>
     int fill_column(int c) noexcept;
     template <bool with_additions>
-    void enter_start(int s, int c) noexcept;
+    void enter_start(int s, int c, const Column& heads_end) noexcept;
     template <bool with_additions>
     int slide_windows(int e, int next_gap_start) noexcept;
     template <bool with_additions>
