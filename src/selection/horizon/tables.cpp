@@ -132,7 +132,7 @@ template <bool with_additions>
 int Tables<Int>::slide_windows(int e, int next_gap_start) noexcept {
     const int farthest = e + 1 + shape_.max_gap;
     const int wholly_cheap_until = with_additions ? additions_.wholly_cheap_until(e) : e + 1;
-    // Starts already computed (>= e + 2) that no longer close a wholly cheap gap.
+    // Starts already computed (>= e + 2) whose gap after e is not wholly cheap.
     while (next_gap_start - 1 > wholly_cheap_until) {
         --next_gap_start;
         gap_window_.enter(next_gap_start, gap_keys_.data());
