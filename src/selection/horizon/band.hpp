@@ -1,0 +1,45 @@
+// The band of the run table: which states (p, c) can lie on a valid selection of
+// k main periods, where the state means "p is a main period, its run is already at
+// least min_run long at p, and c main periods follow p". The table stores only
+// these, one column per c, so that its size follows the request's real freedom
+// instead of n * k.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "selection/horizon/shape.hpp"
+
+namespace kestrava::horizon {
+
+class Band {
+public:
+    // Precondition: 1 <= shape.size < shape.n.
+    explicit Band(const Shape& shape);
+
+    // Whether (p, c) may lie on a valid selection; false guarantees it lies on none.
+    bool holds(int p, int c) const noexcept {
+        if (c < 0 || c >= columns_) return false;
+        const auto column = static_cast<std::size_t>(c);
+        return p >= first_[column] && p <= last_[column];
+    }
+    // Column c covers the periods first(c) .. last(c); first(c) > last(c) when empty.
+    int first(int c) const noexcept { return first_[static_cast<std::size_t>(c)]; }
+    int last(int c) const noexcept { return last_[static_cast<std::size_t>(c)]; }
+    // Position of (p, c) in the table. Precondition: holds(p, c).
+    std::size_t cell(int p, int c) const noexcept {
+        const auto column = static_cast<std::size_t>(c);
+        return offset_[column] + static_cast<std::size_t>(p - first_[column]);
+    }
+    std::size_t cells() const noexcept { return cells_; }
+    int columns() const noexcept { return columns_; }
+
+private:
+    int columns_ = 0;  // c = 0 .. k - 1
+    std::vector<int> first_;
+    std::vector<int> last_;
+    std::vector<std::size_t> offset_;
+    std::size_t cells_ = 0;
+};
+
+}  // namespace kestrava::horizon
