@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fast_planner_requests.hpp"
+#include "planner_requests.hpp"
 #include "selection/horizon/cheapest_periods.hpp"
 #include "selection/horizon/exact_prices.hpp"
 #include "selection/horizon/integer_ladder.hpp"
