@@ -1,4 +1,4 @@
-// The forked worker that runs exhaustive strategy calls, and the parent side that
+// The forked worker that runs exhaustive search calls, and the parent side that
 // waits for each answer no longer than the budget.
 #include "budget_runner.hpp"
 
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "selection/strategies.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -80,8 +80,8 @@ void BudgetRunner::serve(int requests_fd, int answers_fd) {
         const BenchRequest& request = requests_[static_cast<std::size_t>(index)];
         const auto start = std::chrono::steady_clock::now();
         const Result<IndexList> result =
-            aggressive_ ? get_cheapest_periods_aggressive(request.items, request.cheap_items, request.rules)
-                        : get_cheapest_periods_conservative(request.items, request.cheap_items, request.rules);
+            aggressive_ ? exhaustive::search_aggressive(request.items, request.cheap_items, request.rules)
+                        : exhaustive::search_conservative(request.items, request.cheap_items, request.rules);
         const auto elapsed = std::chrono::steady_clock::now() - start;
         TimedAnswer answer;
         answer.nanoseconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());

@@ -1,4 +1,4 @@
-// Runs the exhaustive strategies under a time budget per request. A literal search
+// Runs the exhaustive search under a time budget per request. A literal search
 // can take minutes and cannot be interrupted, so the calls run in a forked worker
 // process that already holds every request; a call that outlasts the budget is ended
 // by killing the worker, and the next request goes to a fresh one. Never hangs.
@@ -28,7 +28,7 @@ public:
     BudgetRunner(const BudgetRunner&) = delete;
     BudgetRunner& operator=(const BudgetRunner&) = delete;
 
-    // The exhaustive strategy's answer to request `index` and its time, or nullopt
+    // The exhaustive search's answer to request `index` and its time, or nullopt
     // when it did not finish within the budget.
     std::optional<TimedAnswer> run(std::size_t index);
 

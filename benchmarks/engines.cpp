@@ -1,9 +1,9 @@
-// kestrava_engines: times the fast planner and the exhaustive strategies side by side
+// kestrava_engines: times the fast planner and the exhaustive search side by side
 // on the realistic and the hard suite, checks that their answers agree, and prints
 // per suite, strategy and engine the median, 99th percentile and largest time per
 // call, with the ratio between the engines.
 //
-// The exhaustive strategies run in a forked worker under a time budget per request
+// The exhaustive searches run in a forked worker under a time budget per request
 // (--budget); a call that outlasts it is killed and counted as over budget. They run
 // on a seeded sample (--exhaustive-limit) because a single call can take minutes.
 #include <algorithm>
@@ -25,7 +25,7 @@
 
 #include "bench_suites.hpp"
 #include "budget_runner.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -51,7 +51,7 @@ const char* usage =
     "                        [--limit N] [--exhaustive-limit N] [--budget SECONDS] [--data DIR]\n"
     "                        [--rules-per-day N] [--hard-requests N] [--seed N] [--batches N]\n"
     "  --limit N             time at most N requests per suite and strategy (a seeded sample)\n"
-    "  --exhaustive-limit N  run the exhaustive strategies on at most N of them (default 100; 0: none)\n"
+    "  --exhaustive-limit N  run the exhaustive search on at most N of them (default 100; 0: none)\n"
     "  --budget SECONDS      time allowed to one exhaustive call, e.g. 2 or 0.5 (default 2)\n";
 
 std::uint64_t parse_count(const std::string& text) {
@@ -139,9 +139,9 @@ struct FastTiming {
 FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options& options) {
     FastTiming timing;
     const auto first = plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive);
-    if (!first || !first->ok()) return timing;
+    if (!first) return timing;
     timing.answered = true;
-    timing.periods = mask_of_indices(first->value());
+    timing.periods = mask_of_indices(*first);
     std::vector<std::uint64_t> per_call;
     for (unsigned batch = 0; batch < options.batches; ++batch) {
         const auto start = std::chrono::steady_clock::now();

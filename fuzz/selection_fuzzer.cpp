@@ -6,7 +6,7 @@
 //  - a conversion or validation failure: exactly the error of the first broken rule,
 //    after reading exactly the elements up to the first failing one;
 //  - a shortcut: every index;
-//  - a search: the exhaustive strategy's own answer, called directly, which must be a
+//  - a search: the exhaustive search's own answer, called directly, which must be a
 //    selection that meets every timing rule; and the fast planner, whenever it
 //    answers, gives the same selection or the same error.
 //
@@ -30,19 +30,19 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/planner.hpp"
 #include "selection/request.hpp"
 #include "selection/rules.hpp"
-#include "selection/strategies.hpp"
 
 namespace {
 
 using namespace kestrava;
 
 // Requests that reach a search keep to this many prices, so that the exhaustive
-// strategies answer in well under a millisecond.
+// search answers in well under a millisecond.
 constexpr std::size_t max_searched_prices = 10;
 constexpr std::uint64_t all_ones = std::numeric_limits<std::uint64_t>::max();
 
@@ -298,10 +298,10 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
     }
     const SelectionRules& rules = request.rules;
     const Outcome exhaustive = outcome_of([&] {
-        return request.aggressive ? get_cheapest_periods_aggressive(items, cheap_items, rules)
-                                  : get_cheapest_periods_conservative(items, cheap_items, rules);
+        return request.aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
+                                  : exhaustive::search_conservative(items, cheap_items, rules);
     });
-    if (entry != exhaustive) fail(request, "entry gave " + show(entry) + ", the exhaustive strategy " + show(exhaustive));
+    if (entry != exhaustive) fail(request, "entry gave " + show(entry) + ", the exhaustive search " + show(exhaustive));
 
     if (const auto* indices = std::get_if<IndexList>(&exhaustive)) {
         for (std::size_t i = 0; i < indices->size(); ++i) {
@@ -319,11 +319,10 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
         fail(request, "a valid request found no selection: " + show(exhaustive));
     }
 
-    const std::optional<Result<IndexList>> planned =
-        plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
-    if (!planned) return;  // left to the exhaustive strategy
-    const Outcome fast = planned->ok() ? Outcome(planned->value()) : Outcome(planned->error());
-    if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive strategy " + show(exhaustive));
+    const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
+    if (!planned) return;  // left to the exhaustive search
+    const Outcome fast(*planned);
+    if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
 }
 
 }  // namespace

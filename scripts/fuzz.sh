@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses of fuzz/ (clang, address and undefined-behaviour
-# sanitizers) and runs each of them, one after the other, on one core.
+# Builds the libFuzzer harnesses of fuzz/ (the main CMake build with -DKESTRAVA_FUZZ=ON:
+# clang, address and undefined-behaviour sanitizers) and runs each of them, one after
+# the other, on one core.
 #
 #   scripts/fuzz.sh                 a short fixed number of runs per harness (CI)
 #   scripts/fuzz.sh long [RUNS]     RUNS executions per harness (default 10000000)
@@ -41,10 +42,14 @@ venv="$(venv_for "${PYTHONS[0]}")"
 export PATH="$venv/bin:$PATH"
 
 BUILD="$ROOT/build/hardening-fuzz"
+# A cache configured from another source folder cannot be reused.
+if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$ROOT" "$BUILD/CMakeCache.txt"; then
+    rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
+fi
 echo "== building the fuzz harnesses (clang $CLANG_VERSION)"
-cmake -S "$ROOT/fuzz" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER="clang++-$CLANG_VERSION" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" --parallel 2
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER="clang++-$CLANG_VERSION" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_FUZZ=ON -DKESTRAVA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --parallel 2 --target decimal_parse_fuzzer selection_fuzzer
 
 # run_harness NAME RUNS [libFuzzer options...]
 run_harness() {

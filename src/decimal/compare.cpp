@@ -17,8 +17,8 @@ constexpr int sign_of(const Decimal& value) noexcept {
 // coefficient would pass 2^96 - 1 it is larger than any coefficient, so the product
 // is never formed beyond 96 bits.
 std::strong_ordering compare_magnitudes(uint128 small_scale, uint128 large_scale, unsigned scale_gap) noexcept {
-    if (small_scale > decimal_detail::max_coefficient_over_pow10[scale_gap]) return std::strong_ordering::greater;
-    return small_scale * decimal_detail::pow10_u128[scale_gap] <=> large_scale;
+    if (small_scale > max_coefficient_over_pow10[scale_gap]) return std::strong_ordering::greater;
+    return small_scale * pow10_u128[scale_gap] <=> large_scale;
 }
 
 }  // namespace

@@ -115,7 +115,9 @@ std::string text_signature(const FunctionDescription& description) {
         signature += i == 0 ? "" : ", ";
         signature += parameter.name;
         if (i >= description.required_parameters) {
-            signature += "=" + default_literal(parameter.default_value);
+            // Two appends: GCC 12 misreads `"=" + std::string` as an overlapping copy (-Wrestrict).
+            signature += '=';
+            signature += default_literal(parameter.default_value);
         }
     }
     signature += ")";

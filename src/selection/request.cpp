@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/fast_planner.hpp"
-#include "selection/strategies.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
+#include "selection/planner/planner.hpp"
 
 namespace kestrava {
 namespace {
@@ -75,13 +75,13 @@ Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view
     if (rules.min_selections == items.size()) return every_index(items.size());
     if (cheap_items.size() == items.size()) return every_index(items.size());
 
-    // The fast planner gives the exhaustive search's answer whenever exact integer
-    // arithmetic can reproduce it; outside that range the literal search runs.
-    if (auto planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) {
+    // The planner gives the exhaustive search's answer whenever exact integer
+    // arithmetic can reproduce it; outside that range the exhaustive search runs.
+    if (std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) {
         return std::move(*planned);
     }
-    return aggressive ? get_cheapest_periods_aggressive(items, cheap_items, rules)
-                      : get_cheapest_periods_conservative(items, cheap_items, rules);
+    return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
+                      : exhaustive::search_conservative(items, cheap_items, rules);
 }
 
 }  // namespace kestrava

@@ -1,14 +1,16 @@
-// compare, checked_add and divide on tables of vectors: scales, signs, the 2^96 - 1
-// limit, half-even ties, rounding carries and overflow.
+// compare, checked_add, divide and reduced_scale on tables of vectors: scales, signs,
+// the 2^96 - 1 limit, half-even ties, rounding carries and overflow.
 #include <gtest/gtest.h>
 
 #include <compare>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decimal/decimal.hpp"
+#include "decimal/powers_of_ten.hpp"
 
 namespace kestrava {
 namespace {
@@ -205,6 +207,26 @@ TEST(DecimalDivide, ReportsDivisionByZeroAndOverflow) {
         {max_text, "0.0000000000000000000000000001", "overflow"},
         {"71305346262837903834189555302", "0.9", "overflow"},  // rounds up to 2^96 at scale 0
     });
+}
+
+// Both the 64-bit and the 128-bit path: coefficients up to 2^64 - 1 and beyond.
+TEST(DecimalReducedScale, DropsOnlyTrailingZeroDigits) {
+    const std::vector<std::pair<std::string_view, unsigned>> table = {
+        {"0", 0},
+        {"-0.000", 0},
+        {"1.500", 1},
+        {"-2.50", 1},
+        {"100", 0},
+        {"100.00", 0},
+        {"0.0000000000000000000000000001", 28},
+        {"0.1000000000000000000000000000", 1},
+        {"18446744073709551615.000", 0},  // 2^64 - 1 at scale 3: 64-bit path
+        {"1844674407370955161.6000", 1},  // 2^64 at scale 4: 128-bit path
+        {"7922816251426433759354395033.5", 1},
+        {"79228162514264337593543950330", 0},
+        {"7.9228162514264337593543950330", 27},
+    };
+    for (const auto& [text, scale] : table) EXPECT_EQ(reduced_scale(number(text)), scale) << text;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fast_planner_requests.hpp"
+#include "planner_requests.hpp"
 #include "horizon_reference.hpp"
 #include "selection/horizon/cheapest_periods.hpp"
 #include "selection/horizon/shape.hpp"
@@ -50,8 +50,8 @@ std::string disagreement_with_engines(const PlannerRequest& request, std::uint64
     if (!fast) return "";
     ++compared;
     const Result<IndexList> exhaustive =
-        request.aggressive ? get_cheapest_periods_aggressive(input.items, input.cheap_items, request.rules)
-                           : get_cheapest_periods_conservative(input.items, input.cheap_items, request.rules);
+        request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
+                           : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
     const Result<IndexList> horizon = horizon_answer(request);
     const std::string answers[] = {indices_text(*fast), indices_text(exhaustive), indices_text(horizon)};
     if (answers[0] == answers[2] && answers[1] == answers[2]) return "";
@@ -183,6 +183,10 @@ TEST(HorizonDifferential, AgreesWithTheReferenceFromThirtyToTwoHundredPeriods) {
             for (int p = 0; p < static_cast<int>(request.reference.prices.size()); ++p) expected.push_back(p);
         } else {
             expected = request.texts.aggressive ? reference.aggressive() : reference.conservative();
+        }
+        if (!everything) {
+            std::vector<std::uint8_t> cheap(request.reference.cheap.begin(), request.reference.cheap.end());
+            EXPECT_EQ(horizon::make_shape(cheap, request.texts.rules).size, reference.size()) << request.texts.describe();
         }
         const Result<IndexList> actual = horizon_answer(request.texts);
         std::vector<int> actual_list;

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "fast_planner_requests.hpp"
+#include "planner_requests.hpp"
 #include "horizon_reference.hpp"
 #include "selection/horizon/band.hpp"
 #include "selection/horizon/shape.hpp"

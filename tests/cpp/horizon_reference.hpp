@@ -155,53 +155,70 @@ private:
     // A new cheap block at p is added touching the main combination when p - 1 is main.
     int added_label(int tail) const { return tail >= 1 && tail <= r_.min_run ? added_touching : added_detached; }
 
-    // The least value over the moves from a state.
-    std::int64_t best_step(const std::vector<std::int64_t>& w, bool with_blocks, int p, int c, int tail, int label) const {
-        std::int64_t best = infinity;
-        auto consider = [&](int next_c, int next_tail, int next_label, std::int64_t cost) {
-            const std::int64_t next = value_[index(p + 1, next_c, next_tail, next_label)];
-            if (next < infinity) best = std::min(best, next + cost);
-        };
+    // Calls move(joins, next c, next tail, next label, weight) for every move from a
+    // state at period p: joining the main combination, or staying out (with the cheap
+    // block in progress going on, ending, or starting left out or added).
+    template <class Move>
+    void for_each_move(const std::vector<std::int64_t>& w, bool with_blocks, int p, int c, int tail, int label,
+                       Move move) const {
         const int main_tail = main_step(p, tail);
-        if (main_tail >= 0 && c < k_) consider(c + 1, main_tail, none, w[p]);
+        if (main_tail >= 0 && c < k_) move(true, c + 1, main_tail, none, w[p]);
         const int out_tail = out_step(p, tail);
-        if (out_tail < 0) return best;
+        if (out_tail < 0) return;
         const bool in_block = label != none;
         if (!r_.cheap[p]) {
-            if (!in_block || block_may_end_before_out(p, label)) consider(c, out_tail, none, 0);
+            if (!in_block || block_may_end_before_out(p, label)) move(false, c, out_tail, none, 0);
         } else if (in_block) {
-            consider(c, out_tail, label, label == left_out ? 0 : w[p]);
+            move(false, c, out_tail, label, label == left_out ? 0 : w[p]);
         } else {
-            consider(c, out_tail, left_out, 0);
-            if (with_blocks) consider(c, out_tail, added_label(tail), w[p]);
+            move(false, c, out_tail, left_out, 0);
+            if (with_blocks) move(false, c, out_tail, added_label(tail), w[p]);
         }
+    }
+
+    std::int64_t best_step(const std::vector<std::int64_t>& w, bool with_blocks, int p, int c, int tail, int label) const {
+        std::int64_t best = infinity;
+        for_each_move(w, with_blocks, p, c, tail, label, [&](bool, int next_c, int next_tail, int next_label, std::int64_t cost) {
+            const std::int64_t next = value_[index(p + 1, next_c, next_tail, next_label)];
+            if (next < infinity) best = std::min(best, next + cost);
+        });
         return best;
     }
 
-    // The first main combination in lexicographic order of least weight: join the
-    // main combination whenever that keeps the least weight, else take an out move
-    // that keeps it (which one does not change the main combination).
+    // The first main combination in lexicographic order of least weight. Several
+    // states (the labels of cheap blocks, which the main combination does not show)
+    // can carry optimal prefixes of the same main periods, so all of them are kept:
+    // each with its least prefix weight, live when that plus its value is the least
+    // weight. Period p joins the main combination when some live state can join
+    // and stay optimal.
     std::vector<bool> first_main(const std::vector<std::int64_t>& w, bool with_blocks) {
         fill(w, with_blocks);
+        const std::int64_t optimum = value_[index(0, 0, 0, none)];
+        const std::size_t per_period = index(1, 0, 0, 0);
+        std::vector<std::int64_t> prefix(per_period, infinity);
+        prefix[index(0, 0, 0, none)] = 0;
         std::vector<bool> main(n_, false);
-        int c = 0, tail = 0, label = none;
         for (int p = 0; p < n_; ++p) {
-            const std::int64_t here = value_[index(p, c, tail, label)];
-            const int main_tail = main_step(p, tail);
-            if (main_tail >= 0 && c < k_ && value_[index(p + 1, c + 1, main_tail, none)] + w[p] == here) {
-                main[p] = true;
-                ++c;
-                tail = main_tail;
-                label = none;
-                continue;
+            std::vector<std::int64_t> next(per_period, infinity);
+            for (const bool joining : {true, false}) {
+                for (int c = 0; c <= k_; ++c) {
+                    for (int tail = 0; tail < tails_; ++tail) {
+                        for (int label = 0; label < label_count; ++label) {
+                            const std::int64_t before = prefix[index(0, c, tail, label)];
+                            if (before >= infinity || before + value_[index(p, c, tail, label)] != optimum) continue;
+                            for_each_move(w, with_blocks, p, c, tail, label, [&](bool joins, int next_c, int next_tail, int next_label, std::int64_t cost) {
+                                const std::int64_t after = value_[index(p + 1, next_c, next_tail, next_label)];
+                                if (joins != joining || after >= infinity || before + cost + after != optimum) return;
+                                std::int64_t& slot = next[index(0, next_c, next_tail, next_label)];
+                                slot = std::min(slot, before + cost);
+                            });
+                        }
+                    }
+                }
+                main[p] = joining;
+                if (std::any_of(next.begin(), next.end(), [](std::int64_t v) { return v < infinity; })) break;
             }
-            const int out_tail = out_step(p, tail);
-            if (!r_.cheap[p]) {
-                label = none;
-            } else if (label == none) {
-                label = value_[index(p + 1, c, out_tail, left_out)] == here ? static_cast<int>(left_out) : added_label(tail);
-            }
-            tail = out_tail;
+            prefix = std::move(next);
         }
         return main;
     }

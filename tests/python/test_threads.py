@@ -1,9 +1,12 @@
 """Eight Python threads calling at once, with valid and invalid requests mixed and the
 interpreter lock handed over as often as it can be, get exactly the outcomes of serial
-calls; every internal failure is reported once, by the thread that met it."""
+calls; every internal failure is reported once, by the thread that met it; and a thread
+with the smallest stack Python allows gets the same answers."""
 
+import json
 import random
 import re
+import subprocess
 import sys
 import threading
 import time
@@ -181,3 +184,32 @@ def test_a_list_changed_by_another_thread_is_read_whole(frequent_switches):
         thread.join()
     seen = {each for outcomes in gathered for each in outcomes}
     assert seen <= possible
+
+
+# A hard request: 28 prices in alternating cheap and dear runs, at least 12 periods,
+# loose gaps. The search's working tables must not live on the caller's stack.
+HARD_PRICES = [str(price) for price in
+               [1, 1, 9, 8, 9, 2, 1, 7, 9, 9, 3, 1, 1, 8, 2, 9, 8, 1, 2, 1, 9, 7, 1, 8, 9, 2, 1, 1]]
+HARD_REQUESTS = [(HARD_PRICES, "2", 12, 2, 6, 4, aggressive) for aggressive in (True, False)]
+
+SMALL_STACK_SCRIPT = """
+import json, sys, threading
+import kestrava
+
+requests = json.loads(sys.argv[1])
+threading.stack_size(32 * 1024)
+answers = []
+thread = threading.Thread(target=lambda: answers.extend(kestrava.get_cheapest_periods(*r) for r in requests))
+thread.start()
+thread.join()
+print(json.dumps(answers))
+"""
+
+
+def test_a_thread_with_a_32_kib_stack_gets_the_main_threads_answers():
+    # In a subprocess, so that a stack overflow is a failure of this test, not the end of the run.
+    expected = [get_cheapest_periods(*request) for request in HARD_REQUESTS]
+    run = subprocess.run([sys.executable, "-c", SMALL_STACK_SCRIPT, json.dumps(HARD_REQUESTS)],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, f"exit status {run.returncode}: {run.stderr[-2000:]}"
+    assert json.loads(run.stdout) == expected

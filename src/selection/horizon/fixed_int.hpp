@@ -23,6 +23,8 @@ class FixedInt {
 public:
     static constexpr int bits = static_cast<int>(64 * Limbs);
 
+    // Like a native integer: FixedInt{} is zero, a default-initialized one (as in a
+    // table allocated for overwriting) holds no particular value.
     constexpr FixedInt() noexcept = default;
     constexpr explicit FixedInt(std::int64_t value) noexcept {
         limbs_[0] = static_cast<std::uint64_t>(value);
@@ -40,7 +42,7 @@ public:
 
     // 2^exponent. Precondition: exponent < bits - 1.
     static constexpr FixedInt power_of_two(unsigned exponent) noexcept {
-        FixedInt result;
+        FixedInt result{};
         result.limbs_[exponent / 64] = std::uint64_t{1} << (exponent % 64);
         return result;
     }
@@ -89,7 +91,7 @@ public:
     // The low 64 * Limbs bits of the product: for two's complement operands these
     // are the product's own bits, whatever the signs.
     friend constexpr FixedInt operator*(const FixedInt& a, const FixedInt& b) noexcept {
-        FixedInt product;
+        FixedInt product{};
         for (std::size_t i = 0; i < Limbs; ++i) {
             if (a.limbs_[i] == 0) continue;
             unsigned __int128 carry = 0;
@@ -121,7 +123,7 @@ public:
     }
 
 private:
-    std::array<std::uint64_t, Limbs> limbs_{};
+    std::array<std::uint64_t, Limbs> limbs_;
 };
 
 using Int256 = FixedInt<4>;

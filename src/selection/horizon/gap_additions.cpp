@@ -12,6 +12,7 @@ GapAdditions<Int>::GapAdditions(const Shape& shape) : shape_(shape) {
     const auto n = static_cast<std::size_t>(shape.n);
     weights_.resize(n);
     prefix_.resize(n + 1);
+    run_heads_.resize(n);
     started_before_.resize(n + 2);
     ended_before_.resize(n + 1);
     after_end_.resize(n);
@@ -33,6 +34,7 @@ void GapAdditions<Int>::assign(std::span<const Int> weights, bool with_additions
         weights_[at(p)] = weights[at(p)];
         prefix_[at(p + 1)] = prefix_[at(p)] + weights[at(p)];
     }
+    for (int s = 0; s < n; ++s) run_heads_[at(s)] = prefix(std::min(s + shape_.min_run, n)) - prefix(s);
     if (!with_additions) return;  // lead(), between() and trailing() answer 0 without reading the rest
 
     Int started{};
@@ -66,11 +68,6 @@ void GapAdditions<Int>::assign(std::span<const Int> weights, bool with_additions
             shape_.is_cheap(s - 1) ? std::min(Int{}, prefix(s) - prefix(shape_.run_first[at(s - 1)])) : Int{};
         before_start_[at(s)] = touching + ended_before_[at(s - 1)];
     }
-}
-
-template <class Int>
-Int GapAdditions<Int>::run_head(int s) const noexcept {
-    return prefix(std::min(s + shape_.min_run, shape_.n)) - prefix(s);
 }
 
 // A wholly cheap leading gap is one run touching s: the split form already counts

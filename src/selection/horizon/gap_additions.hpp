@@ -54,7 +54,7 @@ public:
     // The weight of periods 0 .. p - 1.
     const Int& prefix(int p) const noexcept { return prefix_[at(p)]; }
     // The weight of the periods s .. min(s + min_run, n) - 1, the forced head of a run.
-    Int run_head(int s) const noexcept;
+    const Int& run_head(int s) const noexcept { return run_heads_[at(s)]; }
 
     // The best additions of the leading gap 0 .. s - 1 (first main period s).
     Int lead(int s) const noexcept;
@@ -81,6 +81,7 @@ private:
     bool with_additions_ = false;
     std::vector<Int> weights_;
     std::vector<Int> prefix_;          // n + 1 entries
+    std::vector<Int> run_heads_;
     std::vector<Int> started_before_;  // value of the runs whose first period is below x; n + 2 entries
     std::vector<Int> ended_before_;    // value of the runs whose last period is below x; n + 1 entries
     std::vector<Int> after_end_;

@@ -23,7 +23,7 @@ constexpr std::size_t states_between_polls = 4096;
 template <class Int>
 Tables<Int>::Tables(const Shape& shape) : shape_(shape), band_(shape), additions_(shape) {
     const auto n = static_cast<std::size_t>(shape.n);
-    runs_.resize(band_.cells());
+    runs_ = std::make_unique_for_overwrite<Int[]>(band_.cells());
     starts_.resize(n);
     gap_keys_.resize(n);
     taken_keys_.resize(n);
@@ -39,16 +39,10 @@ bool Tables<Int>::build(std::span<const Int> weights, bool with_additions, const
     fill_final_column();
     std::size_t since_poll = 0;
     for (int c = 1; c < shape_.size; ++c) {
-        // A column walks its band plus at most G + 1 periods above it.
-        since_poll += static_cast<std::size_t>(std::max(0, band_.last(c) - band_.first(c)) + shape_.max_gap + 2);
+        since_poll += static_cast<std::size_t>(with_additions ? fill_column<true>(c) : fill_column<false>(c));
         if (since_poll >= states_between_polls) {
             since_poll = 0;
             if (stop.stop_requested()) return false;
-        }
-        if (with_additions) {
-            fill_column<true>(c);
-        } else {
-            fill_column<false>(c);
         }
     }
     optimum_ = least_lead_total();
@@ -70,12 +64,13 @@ void Tables<Int>::fill_final_column() noexcept {
     }
 }
 
+// Returns the number of periods walked.
 template <class Int>
 template <bool with_additions>
-void Tables<Int>::fill_column(int c) noexcept {
+int Tables<Int>::fill_column(int c) noexcept {
     const int first = band_.first(c);
     const int last = band_.last(c);
-    if (first > last) return;
+    if (first > last) return 0;
     // c main periods from a start s need s <= n - c.
     const int highest_start = std::min(shape_.n - 1, shape_.n - c);
     // Starts up to last + 1 + G can follow the band's highest end; they enter at e = s - 2.
@@ -84,18 +79,38 @@ void Tables<Int>::fill_column(int c) noexcept {
     kept_window_.clear();
     taken_window_.clear();
     int next_gap_start = std::min(highest_start, top + 2) + 1;
+    // A run going on reads column c - 1; a run's forced head ends in column c - R.
+    const Column shorter = column(c - 1);
+    const Column heads_end = column(c - shape_.min_run);
+    Int* cells = &runs_[band_.cell(first, c)];
     for (int e = top; e >= first; --e) {
-        if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c);
+        if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c, heads_end);
         next_gap_start = slide_windows<with_additions>(e, next_gap_start);
-        if (e <= last) runs_[band_.cell(e, c)] = std::min(continue_value(e, c), exit_from_windows<with_additions>(e));
+        if (e > last) continue;
+        const Int going_on = e + 1 < shape_.n ? additions_.weight(e + 1) + shorter.at(e + 1) : unreachable_;
+        cells[e - first] = std::min(going_on, exit_from_windows<with_additions>(e));
     }
+    return top - first + 1;
+}
+
+template <class Int>
+typename Tables<Int>::Column Tables<Int>::column(int c) const noexcept {
+    if (c < 0 || band_.first(c) > band_.last(c)) return Column{};
+    return Column{&runs_[band_.cell(band_.first(c), c)], band_.first(c), band_.last(c)};
 }
 
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.
 template <class Int>
 template <bool with_additions>
-void Tables<Int>::enter_start(int s, int c) noexcept {
-    const Int start = start_value(s, c);
+void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
+    const int min_run = shape_.min_run;
+    // As start_value(s, c), with the column of the head's end at hand.
+    Int start = unreachable_;
+    if (s + min_run <= shape_.n) {
+        start = additions_.run_head(s) + heads_end.at(s + min_run - 1);
+    } else if (c == shape_.n - s) {
+        start = additions_.run_head(s);
+    }
     starts_[at(s)] = start;
     if constexpr (with_additions) {
         gap_keys_[at(s)] = start + additions_.before_start(s);
@@ -117,7 +132,7 @@ template <bool with_additions>
 int Tables<Int>::slide_windows(int e, int next_gap_start) noexcept {
     const int farthest = e + 1 + shape_.max_gap;
     const int wholly_cheap_until = with_additions ? additions_.wholly_cheap_until(e) : e + 1;
-    // Starts already computed (>= e + 2) that no longer close a wholly cheap gap.
+    // Starts already computed (>= e + 2) whose gap after e is not wholly cheap.
     while (next_gap_start - 1 > wholly_cheap_until) {
         --next_gap_start;
         gap_window_.enter(next_gap_start, gap_keys_.data());
@@ -231,7 +246,7 @@ std::size_t Tables<Int>::workspace_bytes() const noexcept {
     const auto n = static_cast<std::size_t>(shape_.n);
     // The run table, four per-period arrays of the additions plus its three run-sum
     // arrays, the three per-column key arrays, and the windows' slots.
-    return (runs_.capacity() + 10 * n) * sizeof(Int) + 3 * (n + 1) * sizeof(int);
+    return (band_.cells() + 10 * n) * sizeof(Int) + 3 * (n + 1) * sizeof(int);
 }
 
 template class Tables<std::int64_t>;

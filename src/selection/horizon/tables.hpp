@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -45,10 +46,8 @@ namespace kestrava::horizon {
 template <class Int>
 class Tables {
 public:
-    static Int unreachable() noexcept { return power_of_two<Int>(IntegerWidth<Int>::bits - 3); }
-    static bool is_reachable(const Int& value) noexcept {
-        return value < power_of_two<Int>(IntegerWidth<Int>::bits - 4);
-    }
+    static constexpr Int unreachable() noexcept { return unreachable_; }
+    static constexpr bool is_reachable(const Int& value) noexcept { return value < reachable_below_; }
 
     // Allocates the whole workspace for this shape (the banded run table and O(n)
     // scratch). Keeps a reference to `shape`, which must outlive the tables.
@@ -86,13 +85,25 @@ public:
     std::size_t workspace_bytes() const noexcept;
 
 private:
+    static constexpr Int unreachable_ = power_of_two<Int>(IntegerWidth<Int>::bits - 3);
+    static constexpr Int reachable_below_ = power_of_two<Int>(IntegerWidth<Int>::bits - 4);
+
     static std::size_t at(int p) noexcept { return static_cast<std::size_t>(p); }
+
+    // One column of the run table, for reads inside a pass.
+    struct Column {
+        const Int* cells = nullptr;  // the cell of period `first`
+        int first = 0;
+        int last = -1;
+        Int at(int p) const noexcept { return p >= first && p <= last ? cells[p - first] : unreachable_; }
+    };
+    Column column(int c) const noexcept;
 
     void fill_final_column() noexcept;
     template <bool with_additions>
-    void fill_column(int c) noexcept;
+    int fill_column(int c) noexcept;
     template <bool with_additions>
-    void enter_start(int s, int c) noexcept;
+    void enter_start(int s, int c, const Column& heads_end) noexcept;
     template <bool with_additions>
     int slide_windows(int e, int next_gap_start) noexcept;
     template <bool with_additions>
@@ -104,7 +115,9 @@ private:
     const Shape& shape_;
     Band band_;
     GapAdditions<Int> additions_;
-    std::vector<Int> runs_;  // run(p, c) over the band, column by column
+    // run(p, c) over the band, column by column. Left uninitialized: a pass writes
+    // every cell before any read, and zeroing would cost a pass of its own.
+    std::unique_ptr<Int[]> runs_;
     // Per column, indexed by start period: start(s, c), and the window keys
     // start + before_start(s) (gaps not wholly cheap) and start + prefix(s)
     // (wholly cheap gaps whose block is added).

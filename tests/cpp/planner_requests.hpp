@@ -1,5 +1,5 @@
-// Random requests for the fast planner's differential tests, and a comparison of
-// the fast planner with the exhaustive strategies on one request.
+// Random requests for the planner's differential tests, and a comparison of
+// the planner with the exhaustive search on one request.
 //
 // Each request is drawn from its own generator seeded by (seed, number), so any one
 // of them can be rebuilt from the two numbers that a failure prints.
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
-#include "selection/strategies.hpp"
+#include "selection/exhaustive/exhaustive.hpp"
 
 namespace kestrava::testing {
 
@@ -120,7 +120,7 @@ inline std::string decimal_text(int128 units, unsigned scale, unsigned extra_zer
 
 // n periods (2 <= n <= max_n); with large_n, n is drawn from 17 to 28 instead and
 // the rules keep the successful size small or close to n, so that the exhaustive
-// strategies stay quick.
+// search stays quick.
 inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, std::size_t max_n, bool large_n = false) {
     RequestRandom random(seed, number);
     PlannerRequest request;
@@ -233,7 +233,7 @@ inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, s
 
 // Both engines' answers to one request, or a note on what differs.
 struct Comparison {
-    bool answered = false;  // the fast planner took the request
+    bool answered = false;  // the planner took the request
     bool agrees = true;
     std::string report;
 };
@@ -248,17 +248,17 @@ inline std::string indices_text(const Result<IndexList>& result) {
 inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
-    const std::optional<Result<IndexList>> fast =
+    const std::optional<IndexList> planned =
         plan_cheapest_periods_fast(input.items, input.cheap_items, request.rules, request.aggressive);
-    if (!fast) return comparison;
+    if (!planned) return comparison;
     comparison.answered = true;
     const Result<IndexList> exhaustive =
-        request.aggressive ? get_cheapest_periods_aggressive(input.items, input.cheap_items, request.rules)
-                           : get_cheapest_periods_conservative(input.items, input.cheap_items, request.rules);
-    comparison.agrees = fast->ok() == exhaustive.ok() && (!fast->ok() || fast->value() == exhaustive.value());
+        request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
+                           : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
+    comparison.agrees = exhaustive.ok() && *planned == exhaustive.value();
     if (!comparison.agrees) {
-        comparison.report = request.describe() + "\n  fast planner: " + indices_text(*fast) +
-                            "\n  exhaustive:   " + indices_text(exhaustive);
+        comparison.report = request.describe() + "\n  planner:    " + indices_text(*planned) +
+                            "\n  exhaustive: " + indices_text(exhaustive);
     }
     return comparison;
 }

@@ -1,4 +1,4 @@
-// Seeded differential fuzzing: the fast planner against the exhaustive strategies on
+// Seeded differential fuzzing: the planner against the exhaustive search on
 // random requests (n <= 16, both strategies, ties, negative prices, every amount of
 // cheap periods, tight and loose rules).
 //
@@ -13,7 +13,7 @@
 #include <iostream>
 #include <string>
 
-#include "fast_planner_requests.hpp"
+#include "planner_requests.hpp"
 
 namespace kestrava {
 namespace {
@@ -23,7 +23,7 @@ std::uint64_t setting(const char* name, std::uint64_t fallback) {
     return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
-TEST(FastPlannerFuzz, AgreesWithTheExhaustiveStrategies) {
+TEST(PlannerFuzz, AgreesWithTheExhaustiveSearch) {
     const std::uint64_t seed = setting("KESTRAVA_FUZZ_SEED", 20240101);
     const std::uint64_t first = setting("KESTRAVA_FUZZ_FIRST", 0);
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_REQUESTS", 20000);
@@ -39,18 +39,18 @@ TEST(FastPlannerFuzz, AgreesWithTheExhaustiveStrategies) {
             ++mismatches;
             ADD_FAILURE() << "mismatch; replay with KESTRAVA_FUZZ_SEED=" << seed << " KESTRAVA_FUZZ_FIRST=" << number
                           << " KESTRAVA_FUZZ_REQUESTS=1 KESTRAVA_FUZZ_MAX_N=" << max_n
-                          << " kestrava_core_tests --gtest_filter=FastPlannerFuzz.*\n  " << comparison.report;
+                          << " kestrava_core_tests --gtest_filter=PlannerFuzz.*\n  " << comparison.report;
             if (mismatches >= 10) break;
         }
     }
     // Every generated price fits the exact fast path, so the planner must take each request.
-    EXPECT_EQ(answered, requests) << "requests left to the exhaustive strategies";
+    EXPECT_EQ(answered, requests) << "requests left to the exhaustive search";
     std::cout << "[ fuzz     ] seed " << seed << ": " << answered << " requests compared, " << mismatches << " mismatches\n";
 }
 
 // n from 17 to 28, with rules under which the exhaustive search stays short: the
 // tie-break bits, masks and count columns at their full width.
-TEST(FastPlannerFuzz, AgreesWithTheExhaustiveStrategiesUpToTwentyEightPeriods) {
+TEST(PlannerFuzz, AgreesWithTheExhaustiveSearchUpToTwentyEightPeriods) {
     const std::uint64_t seed = setting("KESTRAVA_FUZZ_SEED", 20240101);
     const std::uint64_t first = setting("KESTRAVA_FUZZ_FIRST", 0);
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_LARGE_REQUESTS", 300);
@@ -64,7 +64,7 @@ TEST(FastPlannerFuzz, AgreesWithTheExhaustiveStrategiesUpToTwentyEightPeriods) {
             ++mismatches;
             ADD_FAILURE() << "mismatch; replay with KESTRAVA_FUZZ_SEED=" << seed << " KESTRAVA_FUZZ_FIRST=" << number
                           << " KESTRAVA_FUZZ_LARGE_REQUESTS=1"
-                          << " kestrava_core_tests --gtest_filter=FastPlannerFuzz.*TwentyEight*\n  " << comparison.report;
+                          << " kestrava_core_tests --gtest_filter=PlannerFuzz.*TwentyEight*\n  " << comparison.report;
             if (mismatches >= 10) break;
         }
     }

@@ -1,21 +1,23 @@
-// get_cheapest_periods_conservative: the cheapest valid combination of the smallest
-// size that has one (the main combination), then extended by the choice of whole
-// cheap blocks that holds the most cheap periods while every timing rule still holds.
+// search_conservative, the exhaustive conservative search: the cheapest valid
+// combination of the smallest size that has one (the main combination), then extended
+// by the choice of whole cheap blocks that holds the most cheap periods while every
+// timing rule still holds.
 //
 // Every replacement needs a strict improvement: among main combinations of equal cost
 // the earliest in lexicographic order of positions wins, and among merges of equal
 // cheap count and cost the lowest block mask wins.
+#include "selection/exhaustive/exhaustive.hpp"
+
 #include <cstdint>
 #include <optional>
 
-#include "selection/cheap_blocks.hpp"
-#include "selection/combination_checks.hpp"
-#include "selection/combination_enumerator.hpp"
+#include "selection/exhaustive/cheap_blocks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
+#include "selection/exhaustive/combination_enumerator.hpp"
+#include "selection/exhaustive/price_sums.hpp"
 #include "selection/period_mask.hpp"
-#include "selection/price_sums.hpp"
-#include "selection/strategies.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 namespace {
 
 struct PricedSelection {
@@ -28,18 +30,14 @@ std::optional<PricedSelection> find_main_combination(std::span<const Item> items
     const std::uint64_t n = items.size();
     std::optional<PricedSelection> main_combination;
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
-        CombinationEnumerator combinations(items, static_cast<std::size_t>(size));
-        while (const auto combination = combinations.next()) {
-            if (!is_valid_combination(*combination, rules.min_consecutive_periods,
-                                      rules.max_gap_between_periods, rules.max_gap_from_start, n)) {
-                continue;
-            }
-            const Decimal cost = sum_of_prices(*combination);
+        const std::size_t k = static_cast<std::size_t>(size);
+        for_each_valid_combination(items, k, rules, [&](std::span<const Item> combination) {
+            const Decimal cost = sum_of_prices(combination);
             // The first valid combination is taken whatever its cost.
             if (!main_combination || cost < main_combination->cost) {
-                main_combination = PricedSelection{mask_of(*combination), cost};
+                main_combination = PricedSelection{mask_of(combination), cost};
             }
-        }
+        });
         // Nothing is taken before the first successful size, so holding a main
         // combination here means this size succeeded.
         if (main_combination) return main_combination;
@@ -49,9 +47,8 @@ std::optional<PricedSelection> find_main_combination(std::span<const Item> items
 
 }  // namespace
 
-Result<IndexList> get_cheapest_periods_conservative(std::span<const Item> items,
-                                                    std::span<const Item> cheap_items,
-                                                    const SelectionRules& rules) {
+Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
+                                      const SelectionRules& rules) {
     const std::uint64_t n = items.size();
     // Never compared; formed first so that a total that overflows fails the call even
     // when a smaller selection's sum would fit.
@@ -71,10 +68,7 @@ Result<IndexList> get_cheapest_periods_conservative(std::span<const Item> items,
     IndexArray merge_indices;
     for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
         const PeriodMask merge = merge_of(main_combination->periods, cheap_blocks, block_mask);
-        if (!is_valid_combination(ascending_indices(merge, merge_indices), rules.min_consecutive_periods,
-                                  rules.max_gap_between_periods, rules.max_gap_from_start, n)) {
-            continue;
-        }
+        if (!is_valid_combination(ascending_indices(merge, merge_indices), rules, n)) continue;
         const Decimal cost = sum_of_prices(items, merge);
         const std::size_t cheap_count = period_count(merge & cheap_periods);
         if (cheap_count > result_cheap_count || (cheap_count == result_cheap_count && cost < result.cost)) {
@@ -85,4 +79,4 @@ Result<IndexList> get_cheapest_periods_conservative(std::span<const Item> items,
     return index_list_of(result.periods);
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

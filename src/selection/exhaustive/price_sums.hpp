@@ -9,7 +9,7 @@
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 // sum += addend; throws InternalFailure("Addition overflowed") when the sum does not
 // fit even at scale 0.
@@ -23,4 +23,4 @@ Decimal sum_of_prices(std::span<const Item> items);
 // items.size() and items[i].index == i. Throws as add_price.
 Decimal sum_of_prices(std::span<const Item> items, PeriodMask selection);
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

@@ -1,12 +1,12 @@
 // Exact, ordered sums of prices; the one place where a sum's overflow turns into
 // an internal failure.
-#include "selection/price_sums.hpp"
+#include "selection/exhaustive/price_sums.hpp"
 
 #include <bit>
 
 #include "selection/internal_failure.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 void add_price(Decimal& sum, const Decimal& addend) {
     const std::optional<Decimal> result = checked_add(sum, addend);
@@ -29,4 +29,4 @@ Decimal sum_of_prices(std::span<const Item> items, PeriodMask selection) {
     return sum;
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

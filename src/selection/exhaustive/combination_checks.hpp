@@ -11,11 +11,13 @@
 
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
+#include "selection/rules.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 // True when the ascending selection meets every timing rule of a request over n
-// periods, tested in this order (the first failure answers false):
+// periods, tested in this order (the first failure answers false); min_selections is
+// not read, the size being the caller's concern:
 //   - it is not empty;
 //   - the leading gap (the first index) is at most max_gap_from_start and at most
 //     max_gap_between_periods;
@@ -23,11 +25,9 @@ namespace kestrava {
 //   - every gap between neighbours (later - earlier - 1) is at most max_gap_between_periods;
 //   - meets_block_rule(...).
 // Preconditions: strictly ascending indices, each below n. Never allocates, never throws.
-bool is_valid_combination(std::span<const Item> combination, std::uint64_t min_consecutive_periods,
-                          std::uint64_t max_gap_between_periods, std::uint64_t max_gap_from_start,
+bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules,
                           std::uint64_t n) noexcept;
-bool is_valid_combination(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods,
-                          std::uint64_t max_gap_between_periods, std::uint64_t max_gap_from_start,
+bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules,
                           std::uint64_t n) noexcept;
 
 // The block rule alone: every consecutive block holds at least min_consecutive_periods
@@ -55,4 +55,4 @@ struct BlockMasks {
 // Precondition: indices ascending, each below 32. Does not allocate.
 BlockMasks group_consecutive_indices(std::span<const std::uint64_t> indices) noexcept;
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

@@ -1,18 +1,19 @@
 // Cheap blocks of a main combination and its lowest-average merge, with masks and
 // exact fractions.
-#include "selection/fast_planner_blocks.hpp"
+#include "selection/planner/blocks.hpp"
 
 #include <bit>
 
-namespace kestrava::fast_planner {
+namespace kestrava::planner {
 
 int128 cost_of(const IntegerPrices& prices, PeriodMask periods) noexcept {
     int128 cost = 0;
-    for (; periods != 0; periods &= periods - 1) cost += prices.units[static_cast<std::size_t>(std::countr_zero(periods))];
+    for (; periods != 0; periods &= periods - 1) cost += prices.units[std::countr_zero(periods)];
     return cost;
 }
 
-AdmissibleBlocks admissible_blocks(const Layout& layout, const IntegerPrices& prices, PeriodMask main_combination) noexcept {
+AdmissibleBlocks admissible_blocks(const Layout& layout, const IntegerPrices& prices,
+                                   PeriodMask main_combination) noexcept {
     AdmissibleBlocks result;
     const PeriodMask all_periods = static_cast<PeriodMask>((std::uint64_t{1} << layout.n) - 1);
     PeriodMask remaining = layout.cheap & ~main_combination;
@@ -43,7 +44,7 @@ Merge lowest_average_merge(const Layout& layout, const IntegerPrices& prices, Pe
     Merge merge = main;
     for (;;) {
         Merge next = main;
-        for (std::size_t j = 0; j < admissible.count; ++j) {
+        for (int j = 0; j < admissible.count; ++j) {
             const CheapBlock& block = admissible.blocks[j];
             // block.cost / block.size < merge.cost / merge.count, both counts positive.
             if (block.cost * merge.count < merge.cost * block.size) {
@@ -60,8 +61,8 @@ Merge lowest_average_merge(const Layout& layout, const IntegerPrices& prices, Pe
 PeriodMask widest_merge(const Layout& layout, const IntegerPrices& prices, PeriodMask main_combination) noexcept {
     const AdmissibleBlocks admissible = admissible_blocks(layout, prices, main_combination);
     PeriodMask merge = main_combination;
-    for (std::size_t j = 0; j < admissible.count; ++j) merge |= admissible.blocks[j].periods;
+    for (int j = 0; j < admissible.count; ++j) merge |= admissible.blocks[j].periods;
     return merge;
 }
 
-}  // namespace kestrava::fast_planner
+}  // namespace kestrava::planner

@@ -13,14 +13,12 @@
 // admissible blocks.
 #pragma once
 
-#include <array>
-#include <cstddef>
-
-#include "selection/fast_planner_layout.hpp"
-#include "selection/fast_planner_prices.hpp"
+#include "selection/planner/int_indexed.hpp"
+#include "selection/planner/layout.hpp"
+#include "selection/planner/prices.hpp"
 #include "selection/period_mask.hpp"
 
-namespace kestrava::fast_planner {
+namespace kestrava::planner {
 
 struct CheapBlock {
     PeriodMask periods = 0;
@@ -31,12 +29,13 @@ struct CheapBlock {
 // The admissible cheap blocks of a main combination, in ascending index order.
 struct AdmissibleBlocks {
     // Two cheap blocks are separated by at least one period, so 28 periods hold at most 14.
-    static constexpr std::size_t capacity = (max_price_count + 1) / 2;
-    std::array<CheapBlock, capacity> blocks{};
-    std::size_t count = 0;
+    static constexpr int capacity = (max_periods + 1) / 2;
+    IntIndexed<CheapBlock, capacity> blocks{};
+    int count = 0;
 };
 
-AdmissibleBlocks admissible_blocks(const Layout& layout, const IntegerPrices& prices, PeriodMask main_combination) noexcept;
+AdmissibleBlocks admissible_blocks(const Layout& layout, const IntegerPrices& prices,
+                                   PeriodMask main_combination) noexcept;
 
 // A selection with its exact cost; its average is cost / count.
 struct Merge {
@@ -58,4 +57,4 @@ PeriodMask widest_merge(const Layout& layout, const IntegerPrices& prices, Perio
 // The exact cost of a selection, in units of the common scale.
 int128 cost_of(const IntegerPrices& prices, PeriodMask periods) noexcept;
 
-}  // namespace kestrava::fast_planner
+}  // namespace kestrava::planner

@@ -1,8 +1,8 @@
 // The timing-rule check and the consecutive-block split. One template walks any
 // ascending sequence of indices, so the Item and the plain-index forms cannot drift.
-#include "selection/combination_checks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 namespace {
 
 std::uint64_t index_of(const Item& item) noexcept { return item.index; }
@@ -28,36 +28,29 @@ bool block_rule_holds(std::span<const Element> selection, std::uint64_t min_cons
 }
 
 template <class Element>
-bool timing_rules_hold(std::span<const Element> selection, std::uint64_t min_consecutive_periods,
-                       std::uint64_t max_gap_between_periods, std::uint64_t max_gap_from_start,
-                       std::uint64_t n) noexcept {
+bool timing_rules_hold(std::span<const Element> selection, const SelectionRules& rules, std::uint64_t n) noexcept {
     if (selection.empty()) return false;
     const std::uint64_t leading_gap = index_of(selection.front());
-    if (leading_gap > max_gap_from_start) return false;
-    if (leading_gap > max_gap_between_periods) return false;
+    if (leading_gap > rules.max_gap_from_start) return false;
+    if (leading_gap > rules.max_gap_between_periods) return false;
     const std::uint64_t trailing_gap = n - 1 - index_of(selection.back());
-    if (trailing_gap > max_gap_between_periods) return false;
+    if (trailing_gap > rules.max_gap_between_periods) return false;
     for (std::size_t i = 1; i < selection.size(); ++i) {
         const std::uint64_t gap = index_of(selection[i]) - index_of(selection[i - 1]) - 1;
-        if (gap > max_gap_between_periods) return false;
+        if (gap > rules.max_gap_between_periods) return false;
     }
-    return block_rule_holds(selection, min_consecutive_periods, n);
+    return block_rule_holds(selection, rules.min_consecutive_periods, n);
 }
 
 }  // namespace
 
-bool is_valid_combination(std::span<const Item> combination, std::uint64_t min_consecutive_periods,
-                          std::uint64_t max_gap_between_periods, std::uint64_t max_gap_from_start,
-                          std::uint64_t n) noexcept {
-    return timing_rules_hold(combination, min_consecutive_periods, max_gap_between_periods,
-                             max_gap_from_start, n);
+bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n) noexcept {
+    return timing_rules_hold(combination, rules, n);
 }
 
-bool is_valid_combination(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods,
-                          std::uint64_t max_gap_between_periods, std::uint64_t max_gap_from_start,
+bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules,
                           std::uint64_t n) noexcept {
-    return timing_rules_hold(indices, min_consecutive_periods, max_gap_between_periods,
-                             max_gap_from_start, n);
+    return timing_rules_hold(indices, rules, n);
 }
 
 bool meets_block_rule(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods,
@@ -95,4 +88,4 @@ BlockMasks group_consecutive_indices(std::span<const std::uint64_t> indices) noe
     return result;
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

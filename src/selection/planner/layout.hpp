@@ -1,17 +1,18 @@
-// The shape of a request as the fast planner reads it: the number of periods, the
-// timing rules brought into the range that can matter, and where the cheap periods
-// lie; plus the smallest size at which a valid combination exists.
+// The shape of a request as the planner reads it: the number of periods, the timing
+// rules brought into the range that can matter, and where the cheap periods lie; plus
+// the smallest size at which a valid combination exists. Periods, counts and run
+// lengths are plain ints throughout the planner: a request has at most 28 periods.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
+#include "selection/planner/int_indexed.hpp"
 #include "selection/rules.hpp"
 
-namespace kestrava::fast_planner {
+namespace kestrava::planner {
 
 struct Layout {
     int n = 0;         // periods
@@ -20,13 +21,15 @@ struct Layout {
     int max_lead = 0;  // max_gap_from_start, at most n - 1
     PeriodMask cheap = 0;
     // For a cheap period, the first period of the run of cheap periods holding it.
-    std::array<int, max_price_count> cheap_run_start{};
+    PerPeriod<int> cheap_run_start{};
 
-    bool is_cheap(int period) const noexcept { return period >= 0 && holds_period(cheap, static_cast<std::uint64_t>(period)); }
+    bool is_cheap(int period) const noexcept {
+        return period >= 0 && holds_period(cheap, static_cast<std::uint64_t>(period));
+    }
 };
 
-// Preconditions as for the strategies: 2 <= items.size() <= 28, cheap_items ascending
-// with indices below items.size(), 1 <= min_consecutive_periods <= min_selections.
+// Preconditions as for the exhaustive search: 2 <= n <= 28, cheap_items ascending with
+// indices below n, 1 <= min_consecutive_periods <= min_selections.
 Layout make_layout(std::size_t n, std::span<const Item> cheap_items, const SelectionRules& rules) noexcept;
 
 // A size at which a valid combination surely exists: t blocks of min_run periods,
@@ -43,4 +46,4 @@ int valid_size_upper_bound(const Layout& layout) noexcept;
 // has a valid combination too.
 int smallest_valid_size(const Layout& layout) noexcept;
 
-}  // namespace kestrava::fast_planner
+}  // namespace kestrava::planner

@@ -1,4 +1,4 @@
-// The fast planner's two strategies on top of the labelling search.
+// The planner's two strategies on top of the labelling search.
 //
 // Both strategies stop at the smallest size from min_selections upward that has a
 // valid combination: every improvement is strict and the first valid combination of
@@ -18,31 +18,30 @@
 // combination is the first one, in lexicographic order, that reaches the lowest
 // average, which is the one the exhaustive search keeps; its lowest-average merge
 // with the lowest block mask is the answer.
-#include "selection/fast_planner.hpp"
+#include "selection/planner/planner.hpp"
 
 #include <algorithm>
-#include <array>
 
-#include "selection/fast_planner_blocks.hpp"
-#include "selection/fast_planner_labelling.hpp"
-#include "selection/fast_planner_layout.hpp"
-#include "selection/fast_planner_prices.hpp"
+#include "selection/planner/blocks.hpp"
+#include "selection/planner/labelling.hpp"
+#include "selection/planner/layout.hpp"
+#include "selection/planner/prices.hpp"
 #include "selection/period_mask.hpp"
 
-namespace kestrava {
+namespace kestrava::planner {
 namespace {
 
-using namespace fast_planner;
+using Weights = PerPeriod<int128>;
 
 std::span<const int128> price_weights(const IntegerPrices& prices) noexcept {
-    return {prices.units.data(), prices.count};
+    return std::span<const int128>(prices.units.values).first(static_cast<std::size_t>(prices.count));
 }
 
 // Weights under which a selection's total is count * cost(selection) - cost * |selection|.
 std::span<const int128> weights_against(const IntegerPrices& prices, const Merge& reference,
-                                        std::array<int128, max_price_count>& storage) noexcept {
-    for (std::size_t p = 0; p < prices.count; ++p) storage[p] = reference.count * prices.units[p] - reference.cost;
-    return {storage.data(), prices.count};
+                                        Weights& storage) noexcept {
+    for (int p = 0; p < prices.count; ++p) storage[p] = reference.count * prices.units[p] - reference.cost;
+    return std::span<const int128>(storage.values).first(static_cast<std::size_t>(prices.count));
 }
 
 // a / b < c / d for positive counts b and d.
@@ -51,15 +50,17 @@ bool lower_average(const Merge& a, const Merge& b) noexcept { return a.cost * b.
 // nullopt only if the searches were to contradict each other or find nothing, which
 // the reasoning above rules out; the caller then falls back to the exhaustive search
 // rather than loop or answer from nothing.
-std::optional<PeriodMask> plan_aggressive(const Layout& layout, const IntegerPrices& prices, int size) noexcept {
+std::optional<PeriodMask> plan_aggressive(LabellingWorkspace& workspace, const Layout& layout,
+                                          const IntegerPrices& prices, int size) noexcept {
     // Start from the cheapest main combination: a good first guess at the lowest average.
-    const Labelling cheapest = lightest_labelling(layout, size, price_weights(prices), false);
+    const Labelling cheapest = lightest_labelling(workspace, layout, size, price_weights(prices), false);
     if (!cheapest.found) return std::nullopt;
     Merge best = lowest_average_merge(layout, prices, cheapest.main_combination);
-    std::array<int128, max_price_count> weights;
+    Weights weights;
     for (;;) {
         // The current best merge weighs 0, so the lightest weight is at most 0.
-        const Labelling lightest = lightest_labelling(layout, size, weights_against(prices, best, weights), true);
+        const Labelling lightest =
+            lightest_labelling(workspace, layout, size, weights_against(prices, best, weights), true);
         if (!lightest.found) return std::nullopt;
         const Merge candidate = lowest_average_merge(layout, prices, lightest.main_combination);
         if (lightest.weight == 0) return candidate.periods;
@@ -71,16 +72,19 @@ std::optional<PeriodMask> plan_aggressive(const Layout& layout, const IntegerPri
 }
 
 }  // namespace
+}  // namespace kestrava::planner
 
-std::optional<Result<IndexList>> plan_cheapest_periods_fast(std::span<const Item> items,
-                                                            std::span<const Item> cheap_items,
-                                                            const SelectionRules& rules, bool aggressive) {
+namespace kestrava {
+
+std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                    const SelectionRules& rules, bool aggressive) {
+    using namespace planner;
     const std::optional<IntegerPrices> prices = exact_integer_prices(items, aggressive);
     if (!prices) return std::nullopt;
     const Layout layout = make_layout(items.size(), cheap_items, rules);
     // The search stops at the smallest size from min_selections up that has a valid
     // combination; every larger size has one too.
-    const int min_selections = static_cast<int>(rules.min_selections);
+    const int min_selections = static_cast<int>(rules.min_selections);  // below n <= 28
     const int size = valid_size_upper_bound(layout) <= min_selections
                          ? min_selections
                          : std::max(min_selections, smallest_valid_size(layout));
@@ -88,14 +92,15 @@ std::optional<Result<IndexList>> plan_cheapest_periods_fast(std::span<const Item
     // storage relies on it.
     if (size > layout.n) return std::nullopt;
 
+    LabellingWorkspace& workspace = thread_labelling_workspace();
     if (aggressive) {
-        const std::optional<PeriodMask> selection = plan_aggressive(layout, *prices, size);
+        const std::optional<PeriodMask> selection = plan_aggressive(workspace, layout, *prices, size);
         if (!selection) return std::nullopt;
-        return Result<IndexList>(index_list_of(*selection));
+        return index_list_of(*selection);
     }
-    const Labelling cheapest = lightest_labelling(layout, size, price_weights(*prices), false);
+    const Labelling cheapest = lightest_labelling(workspace, layout, size, price_weights(*prices), false);
     if (!cheapest.found) return std::nullopt;
-    return Result<IndexList>(index_list_of(widest_merge(layout, *prices, cheapest.main_combination)));
+    return index_list_of(widest_merge(layout, *prices, cheapest.main_combination));
 }
 
 }  // namespace kestrava

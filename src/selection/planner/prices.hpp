@@ -1,5 +1,5 @@
 // The prices of a request as exact integers at one common scale, and the bounds
-// inside which the fast planner's integer arithmetic reaches the same outcomes as
+// inside which the planner's integer arithmetic reaches the same outcomes as
 // the decimal sums and rounded decimal averages that define an answer.
 //
 // Why the bounds are enough. Let every price be c_i / 10^s with integer c_i (s the
@@ -26,18 +26,18 @@
 //    128-bit integer for the 28 tie-break bits packed below it.
 //
 // Requests outside these bounds (astronomical magnitudes, or more than 24 decimals
-// when averages are compared) are left to the exhaustive strategies.
+// when averages are compared) are left to the exhaustive search.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
 
 #include "decimal/decimal.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/int_indexed.hpp"
 
-namespace kestrava::fast_planner {
+namespace kestrava::planner {
 
 using int128 = __int128;
 
@@ -45,11 +45,11 @@ using int128 = __int128;
 inline constexpr uint128 exact_magnitude_limit = uint128{1} << 90;
 
 struct IntegerPrices {
-    std::size_t count = 0;
-    unsigned scale = 0;                          // the common scale s
-    std::array<int128, max_price_count> units{};  // price i * 10^s, exactly
-    uint128 magnitude_sum = 0;                   // sum of |units|
-    uint128 largest_magnitude = 0;               // max of |units|
+    int count = 0;
+    unsigned scale = 0;                // the common scale s
+    PerPeriod<int128> units{};         // price i * 10^s, exactly
+    uint128 magnitude_sum = 0;         // sum of |units|
+    uint128 largest_magnitude = 0;     // max of |units|
 };
 
 // The smallest d with 10^d >= 2 n^2: the extra decimal digits that keep averages over
@@ -61,4 +61,4 @@ unsigned average_guard_digits(std::size_t n) noexcept;
 // strategy needs. Precondition: 1 <= items.size() <= 28. Does not allocate.
 std::optional<IntegerPrices> exact_integer_prices(std::span<const Item> items, bool compares_averages) noexcept;
 
-}  // namespace kestrava::fast_planner
+}  // namespace kestrava::planner

@@ -1,6 +1,6 @@
-// The fast planner's parts against literal brute force on small requests: the
-// smallest valid size, the admissible cheap blocks, the lowest-average merge and the
-// labelling search; and hand-worked requests run through both engines.
+// The planner's parts against literal brute force on small requests: the smallest
+// valid size, the admissible cheap blocks, the lowest-average merge and the labelling
+// search.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,28 +10,25 @@
 #include <string>
 #include <vector>
 
-#include "fast_planner_requests.hpp"
-#include "selection/combination_checks.hpp"
-#include "selection/fast_planner.hpp"
-#include "selection/fast_planner_blocks.hpp"
-#include "selection/fast_planner_labelling.hpp"
-#include "selection/fast_planner_layout.hpp"
+#include "planner_requests.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
+#include "selection/planner/blocks.hpp"
+#include "selection/planner/labelling.hpp"
+#include "selection/planner/layout.hpp"
 #include "selection/period_mask.hpp"
-#include "selection/strategies.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {
 namespace {
 
-using fast_planner::int128;
+using planner::int128;
 
 IndexArray index_buffer;
 
 std::span<const std::uint64_t> indices_of_mask(PeriodMask mask) { return ascending_indices(mask, index_buffer); }
 
 bool valid(PeriodMask mask, const SelectionRules& rules, std::size_t n) {
-    return is_valid_combination(indices_of_mask(mask), rules.min_consecutive_periods, rules.max_gap_between_periods,
-                                rules.max_gap_from_start, n);
+    return exhaustive::is_valid_combination(indices_of_mask(mask), rules, n);
 }
 
 // Lexicographic order of the ascending index tuples of two sets of equal size: the
@@ -49,7 +46,7 @@ std::vector<Item> zero_priced_items(std::size_t n) {
 
 // Every rule set over n <= 9 periods: the size search finds the fewest periods of any
 // valid combination, and the constructed bound is never below it.
-TEST(FastPlannerParts, SmallestValidSizeMatchesEveryCombination) {
+TEST(PlannerParts, SmallestValidSizeMatchesEveryCombination) {
     for (std::size_t n = 2; n <= 9; ++n) {
         const PeriodMask all = (PeriodMask{1} << n) - 1;
         for (std::uint64_t run = 1; run < n; ++run) {
@@ -60,11 +57,11 @@ TEST(FastPlannerParts, SmallestValidSizeMatchesEveryCombination) {
                     for (PeriodMask mask = 1; mask <= all; ++mask) {
                         if (valid(mask, rules, n)) fewest = std::min(fewest, period_count(mask));
                     }
-                    const fast_planner::Layout layout = fast_planner::make_layout(n, {}, rules);
+                    const planner::Layout layout = planner::make_layout(n, {}, rules);
                     SCOPED_TRACE("n " + std::to_string(n) + ", min run " + std::to_string(run) + ", max gap " +
                                  std::to_string(gap) + ", max lead " + std::to_string(lead));
-                    EXPECT_EQ(fast_planner::smallest_valid_size(layout), static_cast<int>(fewest));
-                    EXPECT_GE(fast_planner::valid_size_upper_bound(layout), static_cast<int>(fewest));
+                    EXPECT_EQ(planner::smallest_valid_size(layout), static_cast<int>(fewest));
+                    EXPECT_GE(planner::valid_size_upper_bound(layout), static_cast<int>(fewest));
                 }
             }
         }
@@ -90,18 +87,18 @@ const std::vector<BlockCase> block_cases = {
     {"no cheap period outside the main combination", 6, 1, {1, 2}, {1, 2}, {}},
 };
 
-TEST(FastPlannerParts, AdmissibleBlocks) {
+TEST(PlannerParts, AdmissibleBlocks) {
     for (const BlockCase& c : block_cases) {
         SCOPED_TRACE(c.name);
         std::vector<Item> items = zero_priced_items(c.n);
         std::vector<Item> cheap;
         for (const std::uint64_t i : c.cheap) cheap.push_back(items[i]);
-        const fast_planner::Layout layout = fast_planner::make_layout(c.n, cheap, SelectionRules{c.min_run, c.min_run, c.n, c.n});
-        const auto prices = fast_planner::exact_integer_prices(items, true);
+        const planner::Layout layout = planner::make_layout(c.n, cheap, SelectionRules{c.min_run, c.min_run, c.n, c.n});
+        const auto prices = planner::exact_integer_prices(items, true);
         ASSERT_TRUE(prices.has_value());
-        const auto admissible = fast_planner::admissible_blocks(layout, *prices, mask_of(testing::items_at(c.main)));
+        const auto admissible = planner::admissible_blocks(layout, *prices, mask_of(testing::items_at(c.main)));
         std::vector<std::vector<std::uint64_t>> found;
-        for (std::size_t j = 0; j < admissible.count; ++j) {
+        for (int j = 0; j < admissible.count; ++j) {
             const auto indices = indices_of_mask(admissible.blocks[j].periods);
             found.emplace_back(indices.begin(), indices.end());
         }
@@ -141,17 +138,18 @@ PeriodMask literal_lowest_average_merge(const SmallCase& c) {
     for (const Item& item : c.cheap) {
         if (!holds_period(c.main, item.index)) remaining[count++] = item.index;
     }
-    const BlockMasks blocks = group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
-    const auto prices = fast_planner::exact_integer_prices(c.items, true);
+    const exhaustive::BlockMasks blocks =
+        exhaustive::group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
+    const auto prices = planner::exact_integer_prices(c.items, true);
     PeriodMask best = c.main;
-    int128 best_cost = fast_planner::cost_of(*prices, best);
+    int128 best_cost = planner::cost_of(*prices, best);
     for (std::uint32_t block_mask = 1; block_mask < (1U << blocks.count); ++block_mask) {
         PeriodMask merge = c.main;
         for (std::size_t j = 0; j < blocks.count; ++j) {
             if ((block_mask >> j) & 1U) merge |= blocks.blocks[j];
         }
-        if (!meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, c.items.size())) continue;
-        const int128 cost = fast_planner::cost_of(*prices, merge);
+        if (!exhaustive::meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, c.items.size())) continue;
+        const int128 cost = planner::cost_of(*prices, merge);
         if (cost * std::popcount(best) < best_cost * std::popcount(merge)) {
             best = merge;
             best_cost = cost;
@@ -160,15 +158,15 @@ PeriodMask literal_lowest_average_merge(const SmallCase& c) {
     return best;
 }
 
-TEST(FastPlannerParts, LowestAverageMergeIsTheFirstLowestMask) {
+TEST(PlannerParts, LowestAverageMergeIsTheFirstLowestMask) {
     testing::RequestRandom random(99, 0);
     for (int trial = 0; trial < 3000; ++trial) {
         const SmallCase c = random_small_case(random, random.between(2, 12));
-        const auto prices = fast_planner::exact_integer_prices(c.items, true);
-        const fast_planner::Layout layout = fast_planner::make_layout(c.items.size(), c.cheap, c.rules);
-        const fast_planner::Merge merge = fast_planner::lowest_average_merge(layout, *prices, c.main);
+        const auto prices = planner::exact_integer_prices(c.items, true);
+        const planner::Layout layout = planner::make_layout(c.items.size(), c.cheap, c.rules);
+        const planner::Merge merge = planner::lowest_average_merge(layout, *prices, c.main);
         ASSERT_EQ(merge.periods, literal_lowest_average_merge(c)) << "trial " << trial;
-        EXPECT_EQ(merge.cost, fast_planner::cost_of(*prices, merge.periods));
+        EXPECT_EQ(merge.cost, planner::cost_of(*prices, merge.periods));
         EXPECT_EQ(merge.count, std::popcount(merge.periods));
     }
 }
@@ -176,14 +174,14 @@ TEST(FastPlannerParts, LowestAverageMergeIsTheFirstLowestMask) {
 // The labelling search against every valid combination of the size and, with
 // blocks, every passing merge: least weight, then the lexicographically first main
 // combination.
-TEST(FastPlannerParts, LightestLabellingMatchesEveryLabelling) {
+TEST(PlannerParts, LightestLabellingMatchesEveryLabelling) {
     testing::RequestRandom random(7, 0);
     for (int trial = 0; trial < 3000; ++trial) {
         SmallCase c = random_small_case(random, random.between(2, 10));
         const std::size_t n = c.items.size();
         const bool with_blocks = random.chance(60);
-        const fast_planner::Layout layout = fast_planner::make_layout(n, c.cheap, c.rules);
-        const int smallest = fast_planner::smallest_valid_size(layout);
+        const planner::Layout layout = planner::make_layout(n, c.cheap, c.rules);
+        const int smallest = planner::smallest_valid_size(layout);
         ASSERT_GE(smallest, 1);
         ASSERT_LE(smallest, static_cast<int>(n));
         const int size = static_cast<int>(random.between(static_cast<std::uint64_t>(smallest), n));
@@ -207,13 +205,14 @@ TEST(FastPlannerParts, LightestLabellingMatchesEveryLabelling) {
                 for (const Item& item : c.cheap) {
                     if (!holds_period(main, item.index)) remaining[count++] = item.index;
                 }
-                const BlockMasks blocks = group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
+                const exhaustive::BlockMasks blocks =
+        exhaustive::group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
                 for (std::uint32_t block_mask = 1; block_mask < (1U << blocks.count); ++block_mask) {
                     PeriodMask merge = main;
                     for (std::size_t j = 0; j < blocks.count; ++j) {
                         if ((block_mask >> j) & 1U) merge |= blocks.blocks[j];
                     }
-                    if (meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, n)) {
+                    if (exhaustive::meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, n)) {
                         lightest = std::min(lightest, weight_of(merge));
                     }
                 }
@@ -224,58 +223,12 @@ TEST(FastPlannerParts, LightestLabellingMatchesEveryLabelling) {
                 best_main = main;
             }
         }
-        const fast_planner::Labelling labelling = fast_planner::lightest_labelling(layout, size, weights, with_blocks);
+        const planner::Labelling labelling =
+            planner::lightest_labelling(planner::thread_labelling_workspace(), layout, size, weights, with_blocks);
         ASSERT_TRUE(best_weight.has_value());
         ASSERT_TRUE(labelling.found) << "trial " << trial;
         ASSERT_EQ(labelling.weight, *best_weight) << "trial " << trial;
         ASSERT_EQ(labelling.main_combination, best_main) << "trial " << trial;
-    }
-}
-
-// Requests worked out by hand; both engines must give these answers.
-struct WorkedCase {
-    std::string name;
-    std::vector<std::string> prices;
-    std::string threshold;
-    SelectionRules rules;
-    IndexList aggressive;
-    IndexList conservative;
-};
-
-const std::vector<WorkedCase> worked_cases = {
-    {"cheap blocks: the conservative strategy takes them all, the aggressive only ties",
-     {"5", "1", "9", "1", "8", "1"}, "2", {1, 1, 5, 5}, {1}, {1, 3, 5}},
-    {"a short last block is allowed at the last period", {"7", "2", "6", "6", "1", "7", "1"}, "1", {2, 2, 5, 0},
-     {0, 1, 6}, {0, 1, 6}},
-    {"an added block joins the main combination's block", {"6", "2", "9", "7", "1", "1", "8"}, "2", {2, 2, 3, 3},
-     {3, 4, 5}, {3, 4, 5}},
-    {"equal costs keep the earlier combination", {"3", "0", "0"}, "-1", {1, 1, 2, 2}, {1}, {1}},
-    {"the first valid combination is taken whatever its cost", {"2", "0"}, "-1", {1, 1, 1, 0}, {0}, {0}},
-    {"a cheap block lowers the average", {"4", "1", "1", "9", "9", "2"}, "1", {1, 1, 5, 0}, {0, 1, 2}, {0, 1, 2}},
-    // Size 4: [0, 1, 2, 3] and [0, 1, 2, 4] both average 3 (and cost 12): the earlier wins.
-    {"equal averages at size four keep the earlier", {"1", "1", "4", "6", "6"}, "1", {2, 2, 1, 0}, {0, 1, 2, 3},
-     {0, 1, 2, 3}},
-    // The merge [0, 1, 3, 4] only ties the main combination's average of 2.
-    {"a merge of equal average does not replace", {"2", "2", "9", "2", "2", "9"}, "2", {2, 2, 5, 0}, {0, 1},
-     {0, 1, 3, 4}},
-};
-
-TEST(FastPlannerParts, WorkedRequestsAgreeInBothEngines) {
-    for (const WorkedCase& c : worked_cases) {
-        SCOPED_TRACE(c.name);
-        const std::vector<Item> items = testing::items_from(c.prices);
-        const std::vector<Item> cheap = testing::cheap_items_of(items, c.threshold);
-        for (const bool aggressive : {true, false}) {
-            const IndexList& expected = aggressive ? c.aggressive : c.conservative;
-            const auto fast = plan_cheapest_periods_fast(items, cheap, c.rules, aggressive);
-            ASSERT_TRUE(fast.has_value());
-            ASSERT_TRUE(fast->ok());
-            EXPECT_EQ(fast->value(), expected) << (aggressive ? "aggressive" : "conservative");
-            const Result<IndexList> exhaustive = aggressive ? get_cheapest_periods_aggressive(items, cheap, c.rules)
-                                                            : get_cheapest_periods_conservative(items, cheap, c.rules);
-            ASSERT_TRUE(exhaustive.ok());
-            EXPECT_EQ(exhaustive.value(), expected) << (aggressive ? "aggressive" : "conservative");
-        }
     }
 }
 

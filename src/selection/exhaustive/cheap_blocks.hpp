@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <span>
 
-#include "selection/combination_checks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 // Walks the cheap items in order, keeps those whose index `main_combination` lacks,
 // and splits them into consecutive blocks: block 0 holds the lowest indices.
@@ -33,4 +33,4 @@ constexpr std::uint32_t block_mask_end(const BlockMasks& cheap_blocks) noexcept 
     return std::uint32_t{1} << cheap_blocks.count;
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

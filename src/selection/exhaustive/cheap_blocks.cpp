@@ -1,7 +1,7 @@
 // The cheap blocks that lie outside a main combination.
-#include "selection/cheap_blocks.hpp"
+#include "selection/exhaustive/cheap_blocks.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 BlockMasks remaining_cheap_blocks(std::span<const Item> cheap_items, PeriodMask main_combination) noexcept {
     IndexArray remaining;
@@ -12,4 +12,4 @@ BlockMasks remaining_cheap_blocks(std::span<const Item> cheap_items, PeriodMask 
     return group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

@@ -1,5 +1,6 @@
 // CombinationEnumerator: the k-combinations of a list of Items, one at a time, in
-// lexicographic order of positions. The strategies' tie-breaks rest on this order.
+// lexicographic order of positions; and for_each_valid_combination, the one loop of
+// the exhaustive search over them. The strategies' tie-breaks rest on this order.
 #pragma once
 
 #include <cstddef>
@@ -7,9 +8,11 @@
 #include <span>
 #include <vector>
 
+#include "selection/exhaustive/combination_checks.hpp"
 #include "selection/item.hpp"
+#include "selection/rules.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 // For a list L of m Items and a size k, next() hands out (0, 1, ..., k-1) first;
 // then the last position runs up to m - 1, the one before it advances by one and
@@ -42,4 +45,16 @@ private:
     Stage stage_ = Stage::fresh;
 };
 
-}  // namespace kestrava
+// Calls on_valid(combination) for each combination of `size` of the items that passes
+// is_valid_combination, in the enumerator's order; the span is valid during the call.
+// Allocates the enumerator's storage once.
+template <class OnValid>
+void for_each_valid_combination(std::span<const Item> items, std::size_t size, const SelectionRules& rules,
+                                OnValid&& on_valid) {
+    CombinationEnumerator combinations(items, size);
+    while (const std::optional<std::span<const Item>> combination = combinations.next()) {
+        if (is_valid_combination(*combination, rules, items.size())) on_valid(*combination);
+    }
+}
+
+}  // namespace kestrava::exhaustive

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "selection/combination_enumerator.hpp"
+#include "selection/exhaustive/combination_enumerator.hpp"
 #include "selection_test_support.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 namespace {
 
 using Positions = std::vector<std::size_t>;
@@ -106,4 +106,4 @@ TEST(CombinationEnumerator, ProducesEverySubsetOnceInSortedOrderForSmallLists) {
 }
 
 }  // namespace
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

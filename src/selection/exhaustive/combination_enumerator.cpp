@@ -1,7 +1,7 @@
 // CombinationEnumerator: advances the position tuple in lexicographic order.
-#include "selection/combination_enumerator.hpp"
+#include "selection/exhaustive/combination_enumerator.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 
 CombinationEnumerator::CombinationEnumerator(std::span<const Item> list, std::size_t k)
     : list_(list), positions_(k), combination_(k) {}
@@ -49,4 +49,4 @@ std::optional<std::span<const Item>> CombinationEnumerator::next() noexcept {
     return std::span<const Item>(combination_);
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

@@ -1,23 +1,23 @@
-// get_cheapest_periods_aggressive: the selection with the lowest average price per
-// period. Sizes are tried from min_selections upward; at each size every valid
-// combination is a main combination, extended by every admissible choice of whole
-// cheap blocks; the first size that yields a selection ends the search.
+// search_aggressive, the exhaustive aggressive search: the selection with the lowest
+// average price per period. Sizes are tried from min_selections upward; at each size
+// every valid combination is a main combination, extended by every admissible choice
+// of whole cheap blocks; the first size that yields a selection ends the search.
 //
 // Every replacement needs a strict improvement, so among equal averages the earlier
 // candidate in the fixed orders wins: smaller size, earlier combination (positions in
 // lexicographic order), lower block mask, and the main combination over its merges.
+#include "selection/exhaustive/exhaustive.hpp"
+
 #include <cstdint>
 #include <optional>
 
-#include "selection/cheap_blocks.hpp"
-#include "selection/combination_checks.hpp"
-#include "selection/combination_enumerator.hpp"
+#include "selection/exhaustive/cheap_blocks.hpp"
+#include "selection/exhaustive/combination_enumerator.hpp"
+#include "selection/exhaustive/price_sums.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/period_mask.hpp"
-#include "selection/price_sums.hpp"
-#include "selection/strategies.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 namespace {
 
 // cost / count as the decimal division rounds it; averages are compared only in this
@@ -63,9 +63,8 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
 
 }  // namespace
 
-Result<IndexList> get_cheapest_periods_aggressive(std::span<const Item> items,
-                                                  std::span<const Item> cheap_items,
-                                                  const SelectionRules& rules) {
+Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
+                                    const SelectionRules& rules) {
     const std::uint64_t n = items.size();
     // The sum of all prices is the empty best selection's cost, which is never
     // compared; it is still formed first, so that a total that overflows fails the
@@ -75,25 +74,20 @@ Result<IndexList> get_cheapest_periods_aggressive(std::span<const Item> items,
     std::optional<Selection> best_selection;
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
         bool size_successful = false;
-        CombinationEnumerator combinations(items, static_cast<std::size_t>(size));
-        while (const auto combination = combinations.next()) {
-            if (!is_valid_combination(*combination, rules.min_consecutive_periods,
-                                      rules.max_gap_between_periods, rules.max_gap_from_start, n)) {
-                continue;
-            }
-            const Decimal main_cost = sum_of_prices(*combination);
-            const Selection candidate =
-                best_merge_of(items, cheap_items, mask_of(*combination), main_cost, combination->size(),
-                              rules.min_consecutive_periods);
+        const std::size_t k = static_cast<std::size_t>(size);
+        for_each_valid_combination(items, k, rules, [&](std::span<const Item> combination) {
+            const Decimal main_cost = sum_of_prices(combination);
+            const Selection candidate = best_merge_of(items, cheap_items, mask_of(combination), main_cost,
+                                                      combination.size(), rules.min_consecutive_periods);
             const Decimal reference = best_selection ? best_selection->average : Decimal::max_value();
             if (candidate.average < reference) {
                 best_selection = candidate;
                 size_successful = true;
             }
-        }
+        });
         if (size_successful) return index_list_of(best_selection->periods);
     }
     return SelectionError{SelectionErrorKind::no_valid_combination, n};
 }
 
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

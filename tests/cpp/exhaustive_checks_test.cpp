@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "selection/cheap_blocks.hpp"
-#include "selection/combination_checks.hpp"
+#include "selection/exhaustive/cheap_blocks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
 #include "selection_test_support.hpp"
 
-namespace kestrava {
+namespace kestrava::exhaustive {
 namespace {
 
 using testing::items_at;
@@ -53,13 +53,12 @@ const std::vector<ValidityCase> validity_cases = {
 TEST(IsValidCombination, AnswersEveryRowForIndicesAndItems) {
     for (const ValidityCase& row : validity_cases) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(is_valid_combination(std::span<const std::uint64_t>(row.indices), row.min_consecutive_periods,
-                                       row.max_gap_between_periods, row.max_gap_from_start, row.n),
-                  row.valid);
+        // min_selections is the caller's concern; a value above every size shows it is not read.
+        const SelectionRules rules{99, row.min_consecutive_periods, row.max_gap_between_periods,
+                                   row.max_gap_from_start};
+        EXPECT_EQ(is_valid_combination(std::span<const std::uint64_t>(row.indices), rules, row.n), row.valid);
         const std::vector<Item> items = items_at(row.indices);
-        EXPECT_EQ(is_valid_combination(std::span<const Item>(items), row.min_consecutive_periods,
-                                       row.max_gap_between_periods, row.max_gap_from_start, row.n),
-                  row.valid);
+        EXPECT_EQ(is_valid_combination(std::span<const Item>(items), rules, row.n), row.valid);
     }
 }
 
@@ -175,4 +174,4 @@ TEST(RemainingCheapBlocks, SplitsCheapRunsAroundTheMainCombination) {
 }
 
 }  // namespace
-}  // namespace kestrava
+}  // namespace kestrava::exhaustive

@@ -1,0 +1,29 @@
+// The exhaustive search: the two strategies searched literally as the contract defines
+// the answer (sizes ascending, combinations in lexicographic order of positions, block
+// masks ascending, strict improvement only). It is the definition of every answer the
+// fast planner gives, and the path for requests outside the planner's exact range.
+//
+// Preconditions (checked by the selection entry, not here): 2 <= items.size() <= 28,
+// items[i].index == i; cheap_items are the items priced at or below the threshold, in
+// order, fewer than items.size(); 1 <= min_consecutive_periods <= min_selections <
+// items.size(); max_gap_from_start <= max_gap_between_periods.
+// Both throw InternalFailure("Addition overflowed") when an exact sum overflows.
+#pragma once
+
+#include <span>
+
+#include "selection/item.hpp"
+#include "selection/result.hpp"
+#include "selection/rules.hpp"
+
+namespace kestrava::exhaustive {
+
+// The selection with the lowest average price per period, cheap blocks merged in.
+Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
+                                    const SelectionRules& rules);
+
+// The cheapest valid combination of the smallest size, extended by the most cheap periods.
+Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
+                                      const SelectionRules& rules);
+
+}  // namespace kestrava::exhaustive

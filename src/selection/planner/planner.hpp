@@ -1,0 +1,32 @@
+// The planner: the answers of exhaustive::search_aggressive and
+// exhaustive::search_conservative, every tie-break included, found in microseconds by
+// dynamic programming over the periods instead of by enumerating combinations.
+//
+// It answers when the prices fit its exact integer arithmetic (see prices.hpp);
+// otherwise it returns nullopt and the caller runs the exhaustive search, which gives
+// the answer for every request.
+//
+// Where each step lives: prices.hpp (exact integers and the proof of their bounds),
+// layout.hpp (the rules as ints, the smallest valid size), labelling.hpp (the one
+// dynamic programme), blocks.hpp (the cheap blocks a main combination may take), and
+// planner.cpp (the two strategies on top).
+#pragma once
+
+#include <optional>
+#include <span>
+
+#include "selection/item.hpp"
+#include "selection/rules.hpp"
+
+namespace kestrava {
+
+// Preconditions as for the exhaustive search (exhaustive/exhaustive.hpp):
+// 2 <= items.size() <= 28, items[i].index == i; cheap_items are the items priced at or
+// below the threshold, in order, fewer than items.size(); 1 <= min_consecutive_periods
+// <= min_selections < items.size(); max_gap_from_start <= max_gap_between_periods.
+// Allocates the returned index list and, once per thread, the search's workspace; an
+// allocation failure is the only way it can throw (std::bad_alloc).
+std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                    const SelectionRules& rules, bool aggressive);
+
+}  // namespace kestrava

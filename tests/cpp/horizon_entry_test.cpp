@@ -1,0 +1,173 @@
+// The horizon planner's text entry: exact reading of price texts (the grammar of
+// Decimal::parse, nothing rounded), the order of its checks and error kinds, the
+// digit limit, the answers that need no search, and the stop check.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "planner_requests.hpp"
+#include "selection/horizon/cheapest_periods.hpp"
+#include "selection/horizon/exact_prices.hpp"
+#include "selection/horizon/integer_ladder.hpp"
+
+namespace kestrava {
+namespace {
+
+using horizon::ErrorKind;
+using testing::RequestRandom;
+
+// a then b; appending avoids a false -Wrestrict of GCC 12 on literal + string.
+std::string joined(std::string a, const std::string& b) { return a.append(b); }
+
+horizon::Outcome<IndexList> plan(const std::vector<std::string>& prices, const std::string& threshold,
+                                 SelectionRules rules, bool aggressive = true, const StopCheck& stop = {}) {
+    const std::vector<std::string_view> views(prices.begin(), prices.end());
+    return horizon::cheapest_periods(views, threshold, rules, aggressive, stop);
+}
+
+// Random texts over the grammar's alphabet: accepted exactly when Decimal::parse
+// accepts them, and equal in value where Decimal holds them without rounding.
+TEST(HorizonEntry, ReadsTheDecimalGrammarExactly) {
+    const char alphabet[] = "0123456789._+-x";
+    for (std::uint64_t number = 0; number < 50000; ++number) {
+        RequestRandom random(5, number);
+        std::string text;
+        const std::uint64_t length = random.between(0, 12);
+        // Signs and stray letters mostly first, digits, points and underscores after.
+        for (std::uint64_t i = 0; i < length; ++i) text.push_back(alphabet[random.between(0, i == 0 || random.chance(5) ? 14 : 11)]);
+        const std::optional<Decimal> decimal = Decimal::parse(text);
+        horizon::ExactPrices exact;
+        const std::vector<std::string_view> texts = {text};
+        const bool accepted = !horizon::read_exact_prices(texts, "0.5", exact).has_value();
+        ASSERT_EQ(accepted, decimal.has_value()) << "text '" << text << "'";
+        if (accepted) {
+            EXPECT_EQ(exact.is_cheap(0), compare(*decimal, Decimal::parse("0.5").value()) <= 0) << "text '" << text << "'";
+        }
+    }
+}
+
+// Values that differ only past the 28th decimal or in the 100th digit, which a
+// 96-bit decimal would round together.
+TEST(HorizonEntry, ComparesLongValuesExactly) {
+    struct Case {
+        const char* price;
+        const char* threshold;
+        bool cheap;
+    };
+    const Case cases[] = {
+        {"0.10000000000000000000000000000000000001", "0.1", false},
+        {"0.1", "0.10000000000000000000000000000000000001", true},
+        {"0.1000000000000000000000000000000000000", "0.1", true},
+        {"-0.00000000000000000000000000000000000001", "0", true},
+        {"0", "-0.00000000000000000000000000000000000001", false},
+        {"-0", "0.000", true},
+        {"1_000_000_000_000_000_000_000_000_000_000_000", "999999999999999999999999999999999.9999", false},
+        {"-1_000_000_000_000_000_000_000_000_000_000_000", "-999999999999999999999999999999999.9999", true},
+        {"123.456", "123.4560000", true},
+        {"00012.5", "12.49999999999999999999999999999999", false},
+    };
+    for (const Case& c : cases) {
+        horizon::ExactPrices prices;
+        const std::vector<std::string_view> texts = {c.price};
+        ASSERT_FALSE(horizon::read_exact_prices(texts, c.threshold, prices).has_value()) << c.price;
+        EXPECT_EQ(prices.is_cheap(0), c.cheap) << c.price << " against " << c.threshold;
+    }
+}
+
+TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
+    const std::vector<std::string> three = {"1", "2", "3"};
+    const std::vector<std::string> too_many(horizon::max_periods + 1, "1");
+    struct Case {
+        std::vector<std::string> prices;
+        std::string threshold;
+        SelectionRules rules;
+        horizon::Error expected;
+    };
+    const Case cases[] = {
+        {{"1", "x", "1e3"}, "y", {1, 1, 1, 1}, {ErrorKind::invalid_price, 1}},
+        {{"1", "2"}, "1.2.3", {0, 0, 0, 9}, {ErrorKind::invalid_threshold}},
+        {{}, "1", {0, 0, 0, 0}, {ErrorKind::prices_empty}},
+        {too_many, "1", {0, 0, 0, 0}, {ErrorKind::too_many_prices}},
+        {three, "1", {0, 0, 0, 9}, {ErrorKind::min_selections_zero}},
+        {three, "1", {4, 0, 0, 9}, {ErrorKind::min_selections_above_count}},
+        {three, "1", {2, 0, 0, 9}, {ErrorKind::min_consecutive_zero}},
+        {three, "1", {2, 3, 0, 9}, {ErrorKind::min_consecutive_above_selections}},
+        {three, "1", {2, 2, 1, 2}, {ErrorKind::start_gap_above_gap}},
+        {{"1", std::string(141, '9'), "2"}, "0", {1, 1, 2, 2}, {ErrorKind::price_too_large, 1}},
+        // Each within the limit alone; 70 decimals push the 71-digit price past it.
+        {{"1", std::string(71, '7'), joined(joined("0.", std::string(69, '0')), "3")}, "0", {1, 1, 2, 2}, {ErrorKind::price_too_precise, 2}},
+    };
+    for (const Case& c : cases) {
+        const auto outcome = plan(c.prices, c.threshold, c.rules);
+        ASSERT_FALSE(outcome.ok()) << static_cast<int>(c.expected.kind);
+        EXPECT_EQ(outcome.error(), c.expected) << static_cast<int>(c.expected.kind);
+    }
+}
+
+TEST(HorizonEntry, DigitLimitAndAnswersWithoutSearch) {
+    const std::string largest(horizon::max_price_digits, '9');
+    const std::string beyond = largest + "9";
+    // 140 digits at the common scale plan at the widest rung; the answer is the single cheapest.
+    auto widest = plan({joined("5", largest.substr(1)), largest, joined("1", largest.substr(1)), joined("-", largest)}, "-1", {1, 1, 3, 3});
+    ASSERT_TRUE(widest.ok());
+    EXPECT_EQ(widest.value(), (IndexList{3}));
+    // Every period cheap, or min_selections = n: every index, whatever the digits.
+    const auto all_cheap = plan({beyond, joined("-", beyond)}, beyond, {1, 1, 1, 1});
+    ASSERT_TRUE(all_cheap.ok());
+    EXPECT_EQ(all_cheap.value(), (IndexList{0, 1}));
+    const auto all_chosen = plan({beyond, "1"}, "0", {2, 1, 1, 1});
+    ASSERT_TRUE(all_chosen.ok());
+    EXPECT_EQ(all_chosen.value(), (IndexList{0, 1}));
+    // Gap limits of 0 leave only every period, however small min_selections is.
+    const auto no_gaps = plan({"3", "1", "2"}, "0", {1, 1, 0, 0});
+    ASSERT_TRUE(no_gaps.ok());
+    EXPECT_EQ(no_gaps.value(), (IndexList{0, 1, 2}));
+}
+
+struct PollCounter {
+    int polls = 0;
+    int stop_at = 0;  // 0: never
+    static bool poll(void* context) noexcept {
+        auto* self = static_cast<PollCounter*>(context);
+        return ++self->polls == self->stop_at;
+    }
+};
+
+// 3000 periods, k = 1500 and no binding gap: the widest band, about 2.25 million
+// states per pass. Wide prices take the 256-bit rung.
+std::vector<std::string> long_prices() {
+    std::vector<std::string> prices;
+    for (std::size_t p = 0; p < horizon::max_periods; ++p) prices.push_back(joined(std::to_string((p * 7919) % 1000), std::string(30, '1')));
+    return prices;
+}
+
+TEST(HorizonEntry, StopCheckEndsALongRun) {
+    const std::vector<std::string> prices = long_prices();
+    const SelectionRules rules{1500, 1, 3000, 3000};
+    PollCounter counter{0, 5};
+    const auto interrupted = plan(prices, "300", rules, true, StopCheck{&PollCounter::poll, &counter});
+    ASSERT_FALSE(interrupted.ok());
+    EXPECT_EQ(interrupted.error().kind, ErrorKind::interrupted);
+    EXPECT_EQ(counter.polls, 5);
+
+    PollCounter at_once{0, 1};
+    const auto immediately = plan(prices, "300", rules, false, StopCheck{&PollCounter::poll, &at_once});
+    ASSERT_FALSE(immediately.ok());
+    EXPECT_EQ(immediately.error().kind, ErrorKind::interrupted);
+    EXPECT_EQ(at_once.polls, 1);
+}
+
+TEST(HorizonEntry, StopCheckIsPolledThroughoutAPass) {
+    // One conservative pass over about 2.25 million states polls every few thousand.
+    PollCounter counter;
+    const auto answer = plan(long_prices(), "300", SelectionRules{1500, 1, 3000, 3000}, false, StopCheck{&PollCounter::poll, &counter});
+    ASSERT_TRUE(answer.ok());
+    EXPECT_EQ(answer.value().size(), 1500U);  // nothing is cheap
+    EXPECT_GT(counter.polls, 300);
+}
+
+}  // namespace
+}  // namespace kestrava

@@ -1,0 +1,114 @@
+// The one table of worked requests (tests/data/worked_requests.txt, whose header gives
+// the format), run against both engines and through the selection entry, for both
+// strategies.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "selection/exhaustive/exhaustive.hpp"
+#include "selection/planner/planner.hpp"
+#include "selection/planner/prices.hpp"
+#include "selection/request.hpp"
+#include "selection_test_support.hpp"
+
+namespace kestrava {
+namespace {
+
+struct WorkedRequest {
+    int line = 0;
+    std::string name;
+    std::vector<std::string> prices;
+    std::string threshold;
+    SelectionRules rules;
+    IndexList aggressive;
+    IndexList conservative;
+};
+
+std::vector<std::string> fields_of(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t bar; (bar = line.find(" | ", start)) != std::string::npos; start = bar + 3) {
+        fields.push_back(line.substr(start, bar - start));
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+template <class T>
+std::vector<T> words_of(const std::string& field) {
+    std::istringstream in(field);
+    std::vector<T> words;
+    for (T word; in >> word;) words.push_back(word);
+    return words;
+}
+
+// nullopt for a line that does not follow the format.
+std::optional<WorkedRequest> parse_row(const std::string& line, int number) {
+    const std::vector<std::string> fields = fields_of(line);
+    if (fields.size() != 6) return std::nullopt;
+    const auto rules = words_of<std::uint64_t>(fields[3]);
+    const auto thresholds = words_of<std::string>(fields[2]);
+    if (rules.size() != 4 || thresholds.size() != 1) return std::nullopt;
+    return WorkedRequest{number,
+                         fields[0],
+                         words_of<std::string>(fields[1]),
+                         thresholds[0],
+                         SelectionRules{rules[0], rules[1], rules[2], rules[3]},
+                         words_of<std::uint64_t>(fields[4]),
+                         words_of<std::uint64_t>(fields[5])};
+}
+
+std::vector<WorkedRequest> worked_requests() {
+    std::ifstream file(KESTRAVA_WORKED_REQUESTS);
+    EXPECT_TRUE(file.is_open()) << "cannot read " << KESTRAVA_WORKED_REQUESTS;
+    std::vector<WorkedRequest> rows;
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        if (line.empty() || line.front() == '#') continue;
+        const std::optional<WorkedRequest> row = parse_row(line, number);
+        EXPECT_TRUE(row.has_value()) << KESTRAVA_WORKED_REQUESTS << ":" << number << ": not a request: " << line;
+        if (row) rows.push_back(*row);
+    }
+    return rows;
+}
+
+TEST(WorkedRequests, BothEnginesAndTheEntryGiveTheWorkedAnswers) {
+    const std::vector<WorkedRequest> rows = worked_requests();
+    ASSERT_GE(rows.size(), 20U);
+    for (const WorkedRequest& row : rows) {
+        const std::vector<Item> items = testing::items_from(row.prices);
+        const std::vector<Item> cheap = testing::cheap_items_of(items, row.threshold);
+        for (const bool aggressive : {true, false}) {
+            SCOPED_TRACE("line " + std::to_string(row.line) + ": " + row.name +
+                         (aggressive ? " (aggressive)" : " (conservative)"));
+            const IndexList& expected = aggressive ? row.aggressive : row.conservative;
+
+            testing::VectorPriceSource source({row.prices.begin(), row.prices.end()});
+            const Result<IndexList> entry = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
+            ASSERT_TRUE(entry.ok());
+            EXPECT_EQ(entry.value(), expected);
+
+            // The entry answers these without a search: every period is cheap, or asked for.
+            if (cheap.size() == items.size() || row.rules.min_selections == items.size()) continue;
+            const Result<IndexList> exhaustive = aggressive ? exhaustive::search_aggressive(items, cheap, row.rules)
+                                                            : exhaustive::search_conservative(items, cheap, row.rules);
+            ASSERT_TRUE(exhaustive.ok());
+            EXPECT_EQ(exhaustive.value(), expected);
+
+            // The planner may decline only prices outside its exact integers.
+            const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap, row.rules, aggressive);
+            EXPECT_EQ(planned.has_value(), planner::exact_integer_prices(items, aggressive).has_value());
+            if (planned) {
+                EXPECT_EQ(*planned, expected);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrava
