@@ -11,6 +11,7 @@ import subprocess
 import sys
 import textwrap
 import threading
+import time
 
 from kestrava_plan import cheapest_periods
 
@@ -86,9 +87,12 @@ def test_threads_planning_at_once_get_the_serial_answers() -> None:
 # list.extend): a call that finishes leaves its answer in `done` before any Python code
 # runs, and a signal handled in Python code shows the generator's frame or nothing started.
 CHILD = textwrap.dedent("""
-    import random, traceback
+    import random, signal, traceback
     from itertools import starmap
     from kestrava_plan import _planner, cheapest_periods
+    # Python's own Ctrl-C handler even when started from a background job, which
+    # inherits SIGINT ignored.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     rng = random.Random(1)
     prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(3000)]
 
@@ -120,6 +124,9 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
             lines.append(line)
             if line.startswith("after:") or len(lines) > MOST_SIGNALS:
                 break
+            # Sent straight away, the signal would mostly meet the child still in Python
+            # code; a few milliseconds in, it meets the call (tens of milliseconds long).
+            time.sleep(0.005)
             child.send_signal(signal.SIGINT)
         if not lines[-1].startswith("after:"):
             child.kill()
