@@ -144,38 +144,49 @@ def test_every_path_leaves_nothing_behind() -> None:
 
 
 @pytest.fixture
-def stop_on_alarm():
-    # Raises only inside the planner's stop check, where the frame running is the
-    # function's own; an alarm that comes in anywhere else is set again.
+def alarm():
+    """A SIGALRM handler that raises Stop only inside the planner's stop check, where the
+    frame running is the function's own; an alarm that comes in anywhere else while
+    armed is set again. Disarmed, a late alarm does nothing."""
+    armed = {"now": False}
+
     def stop(signum, frame):
+        if not armed["now"]:
+            return
         if frame is not None and frame.f_code.co_name == "cheapest_periods":
+            armed["now"] = False
             raise Stop(signum)
         signal.setitimer(signal.ITIMER_REAL, 0.001)
 
     previous = signal.signal(signal.SIGALRM, stop)
-    yield
+    yield armed
+    armed["now"] = False
     signal.setitimer(signal.ITIMER_REAL, 0)
     signal.signal(signal.SIGALRM, previous)
 
 
-def test_a_plan_ended_by_a_signal_handler_leaves_nothing_behind(stop_on_alarm) -> None:
+def test_a_plan_ended_by_a_signal_handler_leaves_nothing_behind(alarm) -> None:
     prices, *rules = long_request(2)
     prices = [fresh(text) for text in prices]
     tracked = [prices, *prices[:50]]
 
     def interrupted() -> bool:
+        alarm["now"] = True
         signal.setitimer(signal.ITIMER_REAL, 0.001)
         try:
             cheapest_periods(prices, *rules)
         except Stop:
             return True
         finally:
+            alarm["now"] = False
             signal.setitimer(signal.ITIMER_REAL, 0)
         return False
 
     assert interrupted()
     references_before = [sys.getrefcount(each) for each in tracked]
     before = measure()
-    assert sum(interrupted() for _ in range(INTERRUPTED_ROUNDS)) == INTERRUPTED_ROUNDS
+    # Under valgrind a signal may come in only after a call has ended; two thirds of the
+    # rounds still put a leak of one object a call far above the slack.
+    assert sum(interrupted() for _ in range(INTERRUPTED_ROUNDS)) >= INTERRUPTED_ROUNDS * 2 // 3 > LIVE_OBJECT_SLACK
     after = measure()
     assert_flat(before, after, references_before, [sys.getrefcount(each) for each in tracked], tracked)
