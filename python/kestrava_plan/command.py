@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import re
 import sys
 from collections.abc import Sequence
@@ -193,5 +194,12 @@ def main(argv: Sequence[str] | None = None) -> int:
             raise
         return _fail(str(error))
     _warn_if_everything(args, len(texts))
-    _print_plan(args, prices, texts, threshold, chosen)
+    try:
+        _print_plan(args, prices, texts, threshold, chosen)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader went away (`kestrava-plan ... | head`): stop quietly, as shell tools do,
+        # and keep the interpreter from complaining again while it flushes at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     return 0

@@ -12,7 +12,7 @@ import pytest
 
 import kestrava
 import kestrava_plan
-from kestrava_plan import _planner, cheapest_periods
+from kestrava_plan import cheapest_periods
 from kestrava_plan.command import _planner_message
 from kestrava_plan.price_texts import PriceList
 
@@ -21,9 +21,6 @@ ROOT = Path(__file__).resolve().parents[2]
 REAL_DAYS = ROOT / "data" / "day-ahead-2024" / "NL-sample.csv"
 QUARTER_HOURS = ROOT / "data" / "day-ahead-15min"
 
-# Until the compiled planner is built, a local stand-in plans at most 28 prices.
-LONG_SERIES = pytest.mark.skipif(not hasattr(_planner, "__file__") or str(_planner.__file__).endswith(".py"),
-                                 reason="kestrava_plan._planner is the Python stand-in, limited to 28 prices")
 
 # Lowest average takes hour 1 alone; the conservative plan adds the cheap hours 3 and 5.
 PRICES = ["5", "1", "9", "1", "8", "1"]
@@ -93,7 +90,6 @@ def test_rows_select_one_real_day_of_a_longer_file() -> None:
     assert json.loads(result.stdout)["indices"] == kestrava.get_cheapest_periods(day, "65", 4, 2, 6, 6)
 
 
-@LONG_SERIES
 def test_a_whole_file_of_120_hours_is_one_plan() -> None:
     rules = ["--low-price-threshold", "65", "--min-selections", "40", "--min-consecutive-periods", "2",
              "--max-gap-between-periods", "6", "--max-gap-from-start", "6"]
@@ -103,7 +99,6 @@ def test_a_whole_file_of_120_hours_is_one_plan() -> None:
     assert json.loads(result.stdout)["indices"] == kestrava_plan.cheapest_periods(hours, "65", 40, 2, 6, 6)
 
 
-@LONG_SERIES
 def test_more_prices_than_the_planner_takes_are_refused() -> None:
     result = run(*RULES, stdin="1\n" * 3001)
     assert (result.returncode, result.stdout) == (2, "")
@@ -216,7 +211,7 @@ QUARTER_RULES = ["--low-price-threshold", "10", "--min-selections", "8", "--min-
 
 
 @pytest.mark.parametrize("rows", [pytest.param(":28", id="first 28"), pytest.param("60:88", id="later 28"),
-                                  pytest.param(None, id="whole day", marks=LONG_SERIES)])
+                                  pytest.param(None, id="whole day")])
 def test_every_form_of_a_day_gives_the_plain_files_answer(rows: str | None, tmp_path: Path) -> None:
     forms = fr_day_forms(tmp_path)
     selection = ["--rows", rows] if rows else []
@@ -240,6 +235,17 @@ def test_times_print_one_a_line() -> None:
     assert result.stdout.splitlines() == [f"21.04.2024 {hour:02}:00" for hour in expected(PRICES, False)]
 
 
+def test_a_reader_that_goes_away_ends_the_command_quietly() -> None:
+    # `kestrava-plan ... | head -1`: the pipe is closed before anything is written.
+    process = subprocess.Popen([str(SCRIPT), *RULES, "--times"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    assert process.stdout is not None
+    process.stdout.close()
+    _, stderr = process.communicate("time,price\n" + "".join(f"{hour}:00,{price}\n" for hour, price in
+                                                              enumerate(PRICES)))
+    assert (process.returncode, stderr) == (1, "")
+
+
 def test_a_threshold_may_be_typed_with_a_comma_or_a_point_for_a_file_of_commas() -> None:
     csv_text = "Zeit;Preis\n" + "".join(f"{hour}:00;{price},5\n" for hour, price in enumerate(PRICES))
     answers = {run(*RULES[2:], "--low-price-threshold", typed, stdin=csv_text).stdout for typed in ("1,5", "1.5")}
@@ -258,7 +264,6 @@ def test_gap_limits_of_zero_warn_that_everything_is_chosen() -> None:
     assert run(*rules[:3], "6", *rules[4:], stdin="\n".join(PRICES)).stderr == ""
 
 
-@LONG_SERIES
 def test_the_planners_complaint_about_a_price_names_its_row() -> None:
     # Valid syntax with more digits than the planner takes: only the planner can refuse it.
     result = run(*RULES, stdin="start,price\n0:00,5\n1:00,1" + "0" * 140 + "\n")

@@ -20,7 +20,6 @@ import pytest
 
 import kestrava
 import kestrava_plan
-from kestrava_plan import _planner
 
 ROOT = Path(__file__).resolve().parents[2]
 DEMO = ROOT / "examples" / "demo.py"
@@ -30,8 +29,6 @@ HEAT_PUMP = (6, 2, 4, 4)  # hours, shortest run, longest pause, latest start
 BUNDLED_DAYS = [(zone, day) for zone in ("DE-LU", "NL")
                 for day in ("2024-01-15", "2024-04-21", "2024-07-07", "2024-10-13", "2024-12-12")]
 QUARTER_DAYS = [("DE-LU", "2025-10-01"), ("FR", "2025-10-26"), ("NL", "2025-12-16"), ("NL", "2025-12-18")]
-LONG_SERIES = pytest.mark.skipif(str(getattr(_planner, "__file__", "")).endswith(".py"),
-                                 reason="kestrava_plan._planner is the Python stand-in, limited to 28 prices")
 
 
 def load_demo() -> ModuleType:
@@ -268,7 +265,6 @@ def test_quarter_hour_days_are_whole_local_days() -> None:
     assert labels[:2] == ["00:00", "00:15"] and labels.count("02:00") == 2 and labels[-1] == "23:45"
 
 
-@LONG_SERIES
 @pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
 def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: str) -> None:
     result = run_demo("--zone", zone, "--day", day)
