@@ -7,6 +7,10 @@
 #   scripts/valgrind.sh [PYTEST ARGS...]    default: test_leaks.py test_threads.py test_bad_input.py
 #                                           test_plan_leaks.py
 #
+# --fair-sched=yes hands valgrind's one running thread over in turn: without it a
+# thread that spins on the interpreter lock can starve the others for minutes, and
+# a signal can wait until a call has ended.
+#
 # PYTHONMALLOC=malloc sends every Python object through malloc, so memcheck sees
 # each one; pymalloc's arenas would hide them.
 #
@@ -38,7 +42,7 @@ mkdir -p "$ROOT/build"
 echo "== memcheck over: $* (log: $log)"
 status=0
 (cd "$ROOT/tests/python" &&
-    PYTHONMALLOC=malloc valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite \
+    PYTHONMALLOC=malloc valgrind --tool=memcheck --fair-sched=yes --leak-check=full --show-leak-kinds=definite \
         --errors-for-leak-kinds=none --error-exitcode=99 --num-callers=30 --log-file="$log" \
         "$python" -m pytest -q -p no:cacheprovider "$@") || status=$?
 grep -A2 "HEAP SUMMARY" "$log"

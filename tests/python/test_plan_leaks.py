@@ -182,7 +182,9 @@ def test_a_plan_ended_by_a_signal_handler_leaves_nothing_behind(alarm) -> None:
             signal.setitimer(signal.ITIMER_REAL, 0)
         return False
 
-    assert interrupted()
+    # A slow run (valgrind) may see the first alarms only after a call; one of a few
+    # calls must still be ended by one.
+    assert any(interrupted() for _ in range(10))
     references_before = [sys.getrefcount(each) for each in tracked]
     before = measure()
     # Under valgrind a signal may come in only after a call has ended; two thirds of the
