@@ -34,7 +34,10 @@ PyObject* raise_internal_failure(const InternalFailure& failure) {
     write_to_stderr(messages::internal_failure_report(static_cast<std::uint64_t>(gettid()),
                                                       source_path(where.file_name()), where.line(),
                                                       failure.message()));
-    PythonError::deferred(panic_exception_type(), failure.message()).raise();
+    // Without memory for the class, its MemoryError is what the call raises.
+    if (PyObject* panic_type = panic_exception_type()) {
+        PythonError::deferred(panic_type, failure.message()).raise();
+    }
     return nullptr;
 }
 

@@ -6,9 +6,10 @@
 //  - A body's PythonError is raised and NULL returned.
 //  - An InternalFailure (the only C++ exception the module throws on purpose) is reported
 //    on standard error and raised as PanicException; the interpreter stays usable.
-//  - A failure that escapes this handling (the PanicException class cannot be made, the
-//    panic cannot be raised) writes "uncaught panic at ffi boundary" and aborts: nothing
-//    may unwind into the interpreter.
+//  - Where raising fails for lack of memory (the PanicException class or an exception's
+//    argument cannot be made), the interpreter's MemoryError is left set instead.
+//  - A failure that escapes this handling writes "uncaught panic at ffi boundary" and
+//    aborts: nothing may unwind into the interpreter.
 #pragma once
 
 #include "module/python_include.hpp"
@@ -23,8 +24,8 @@
 
 namespace kestrava::module {
 
-// Writes the failure report and raises PanicException carrying the failure's message.
-// Throws when the PanicException cannot be made, which the boundary's trap turns into an abort.
+// Writes the failure report and raises PanicException carrying the failure's message, or
+// leaves MemoryError set when the PanicException cannot be made.
 PyObject* raise_internal_failure(const InternalFailure& failure);
 
 // The trap: a failure escaped the boundary's own handling.

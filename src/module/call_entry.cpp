@@ -14,6 +14,7 @@
 #include "module/function_description.hpp"
 #include "module/list_price_source.hpp"
 #include "module/messages.hpp"
+#include "module/signal_stop_check.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/request.hpp"
 
@@ -104,11 +105,15 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
     }
 
     ListPriceTextSource price_texts(prices.value());
-    Result<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive);
+    const StopCheck stop = signal_stop_check();
+    Result<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive, stop);
     if (!selected.ok()) {
         const SelectionError& error = selected.error();
         if (error.kind == SelectionErrorKind::price_not_text) {
             return price_texts.take_error();
+        }
+        if (error.kind == SelectionErrorKind::interrupted) {
+            return take_over_current_exception();
         }
         return PythonError::deferred(PyExc_ValueError, messages::selection_error_message(error));
     }

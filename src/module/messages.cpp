@@ -151,6 +151,9 @@ std::string selection_error_message(const SelectionError& error) {
         case SelectionErrorKind::no_valid_main_combination:
             return concat({"No valid main combination found that satisfies the constraints for ",
                            std::to_string(error.item_count), " items"});
+        case SelectionErrorKind::interrupted:
+            // Never shown: the call raises what the signal handler raised instead.
+            return std::string(stop_error_missing);
     }
     return "unknown selection error";
 }

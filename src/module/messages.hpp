@@ -54,8 +54,8 @@ inline constexpr std::string_view no_exception_set = "attempted to fetch excepti
 inline constexpr std::string_view python_api_call_failed = "Python API call failed";
 inline constexpr std::string_view could_not_append_to_all = "could not append __name__ to __all__";
 inline constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
-inline constexpr std::string_view exception_type_not_created = "Failed to initialize new exception type.";
 inline constexpr std::string_view price_error_missing = "a price element gave no text and no error";
+inline constexpr std::string_view stop_error_missing = "the search was stopped and no error was set";
 inline constexpr std::string_view omitted_without_default = "an argument without a default of its type was omitted";
 
 // Lines on standard error.
@@ -93,7 +93,7 @@ PythonError missing_required_arguments(const FunctionDescription& description,
 std::string text_signature(const FunctionDescription& description);
 
 // The ValueError message of a selection error (not price_not_text, which keeps the
-// element's own error).
+// element's own error, nor interrupted, which keeps the signal handler's).
 std::string selection_error_message(const SelectionError& error);
 
 }  // namespace kestrava::module::messages

@@ -29,15 +29,10 @@ void write_to_stderr(std::string_view text) noexcept {
 
 }  // namespace
 
-PyObject* panic_exception_type() {
+PyObject* panic_exception_type() noexcept {
     if (panic_type == nullptr) {
-        PyObject* made = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
-                                                   PyExc_BaseException, nullptr);
-        if (made == nullptr) {
-            drop_current_exception();
-            throw InternalFailure(std::string(messages::exception_type_not_created));
-        }
-        panic_type = made;
+        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
+                                               PyExc_BaseException, nullptr);
     }
     return panic_type;
 }

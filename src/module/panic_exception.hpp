@@ -9,9 +9,9 @@
 
 namespace kestrava::module {
 
-// The class, created on first use and kept for the process.
-// Throws InternalFailure "Failed to initialize new exception type." when it cannot be made.
-PyObject* panic_exception_type();
+// The class, created on first use and kept for the process. NULL, with the
+// interpreter's error (MemoryError) set, when it cannot be made; a later call tries again.
+PyObject* panic_exception_type() noexcept;
 
 // The class when it has been made already, else NULL. Never creates it.
 PyObject* panic_exception_type_if_made() noexcept;

@@ -7,20 +7,22 @@
 
 namespace kestrava::module {
 
-void PythonError::raise() && {
+void PythonError::raise() && noexcept {
     if (instance_) {
         PyErr_SetRaisedException(instance_.release());
         return;
     }
+    // An argument that cannot be made leaves the interpreter's MemoryError set: a
+    // failure raised in its place could fail the same way.
     OwnedRef text =
         OwnedRef::steal(PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
     if (!text) {
-        fail_python_api_call();
+        return;
     }
     if (class_ != nullptr && class_ == panic_exception_type_if_made()) {
         const OwnedRef arguments = OwnedRef::steal(PyTuple_New(1));
         if (!arguments) {
-            fail_python_api_call();
+            return;
         }
         PyTuple_SET_ITEM(arguments.get(), 0, text.release());  // steals the str
         PyErr_SetObject(class_, arguments.get());
@@ -46,9 +48,9 @@ Status take_over_exception_if_set() {
     if (!exception) {
         return std::nullopt;
     }
-    // Made before the comparison, so that a PanicException is always recognised.
-    PyObject* panic_type = panic_exception_type();
-    if (reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
+    // No PanicException can exist before its class has been made.
+    PyObject* panic_type = panic_exception_type_if_made();
+    if (panic_type != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
         resume_panic(std::move(exception));
     }
     return PythonError::from_instance(std::move(exception));

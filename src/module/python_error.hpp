@@ -45,11 +45,12 @@ public:
 
     // Sets the error as the interpreter's current exception. A deferred error is raised
     // with PyErr_SetObject(class, argument), the argument being the message str, or for
-    // PanicException a 1-tuple holding it. May throw InternalFailure when the argument
-    // cannot be made.
-    void raise() &&;
+    // PanicException a 1-tuple holding it. When the argument cannot be made, the
+    // interpreter's own error (MemoryError) is left set instead.
+    void raise() && noexcept;
 
-    // The error as an exception instance: a deferred error is raised and taken back.
+    // The error as an exception instance: a deferred error is raised and taken back
+    // (a MemoryError when raising it failed).
     OwnedRef into_instance() &&;
 
 private:

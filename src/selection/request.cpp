@@ -40,7 +40,7 @@ IndexList every_index(std::size_t count) {
 }  // namespace
 
 Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view low_price_threshold,
-                                       const SelectionRules& rules, bool aggressive) {
+                                       const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     // Elements are read while the index is below both the starting and the current
     // size, so a source that shrinks while it is read ends the conversion early.
     // Every element is converted before any rule is tested: conversion failures come
@@ -80,8 +80,8 @@ Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view
     if (std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) {
         return std::move(*planned);
     }
-    return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
-                      : exhaustive::search_conservative(items, cheap_items, rules);
+    return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules, stop)
+                      : exhaustive::search_conservative(items, cheap_items, rules, stop);
 }
 
 }  // namespace kestrava

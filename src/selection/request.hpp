@@ -9,6 +9,7 @@
 #include "selection/item.hpp"
 #include "selection/result.hpp"
 #include "selection/rules.hpp"
+#include "selection/stop_check.hpp"
 
 namespace kestrava {
 
@@ -26,8 +27,9 @@ public:
 // Reads the prices (while the index is below both the starting and the current size),
 // parses them and the threshold, validates the rules in a fixed order, answers the two
 // cases that need no search, and otherwise runs the aggressive or the conservative
-// strategy. May throw InternalFailure ("Addition overflowed").
+// strategy. May throw InternalFailure ("Addition overflowed"). A long search polls `stop`
+// and ends with `interrupted` when it answers true.
 Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view low_price_threshold,
-                                       const SelectionRules& rules, bool aggressive);
+                                       const SelectionRules& rules, bool aggressive, const StopCheck& stop = {});
 
 }  // namespace kestrava

@@ -19,6 +19,7 @@ enum class SelectionErrorKind {
     start_gap_above_gap,               // max_gap_from_start exceeds max_gap_between_periods
     no_valid_combination,              // the aggressive search found nothing (carries the item count)
     no_valid_main_combination,         // the conservative search found nothing (carries the item count)
+    interrupted,                       // the caller's StopCheck asked the search to stop
 };
 
 struct SelectionError {

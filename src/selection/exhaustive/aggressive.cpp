@@ -14,6 +14,7 @@
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_enumerator.hpp"
 #include "selection/exhaustive/price_sums.hpp"
+#include "selection/exhaustive/stop_poller.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/period_mask.hpp"
 
@@ -37,15 +38,16 @@ struct Selection {
     Decimal average;
 };
 
-// The main combination, or the first of its merges with the lowest average.
+// The main combination, or the first of its merges with the lowest average. Each merge
+// is a step of `stop`; once it has stopped, the answer is incomplete and must not be used.
 Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap_items,
                         PeriodMask main_combination, const Decimal& main_cost, std::size_t main_count,
-                        std::uint64_t min_consecutive_periods) {
+                        std::uint64_t min_consecutive_periods, StopPoller& stop) {
     Selection best{main_combination, main_cost, main_count, average_price(main_cost, main_count)};
     const BlockMasks cheap_blocks = remaining_cheap_blocks(cheap_items, main_combination);
     const std::uint32_t end = block_mask_end(cheap_blocks);
     IndexArray merge_indices;
-    for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
+    for (std::uint32_t block_mask = 1; block_mask < end && !stop.step(); ++block_mask) {
         const PeriodMask merge = merge_of(main_combination, cheap_blocks, block_mask);
         // The main combination meets the gap limits and added periods only shorten
         // gaps, so the block rule alone decides whether a merge is admissible.
@@ -64,27 +66,29 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
 }  // namespace
 
 Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
-                                    const SelectionRules& rules) {
+                                    const SelectionRules& rules, const StopCheck& stop_check) {
     const std::uint64_t n = items.size();
     // The sum of all prices is the empty best selection's cost, which is never
     // compared; it is still formed first, so that a total that overflows fails the
     // call even when a smaller selection's sum would fit.
     sum_of_prices(items);
 
+    StopPoller stop(stop_check);
     std::optional<Selection> best_selection;
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
         bool size_successful = false;
         const std::size_t k = static_cast<std::size_t>(size);
-        for_each_valid_combination(items, k, rules, [&](std::span<const Item> combination) {
+        for_each_valid_combination(items, k, rules, stop, [&](std::span<const Item> combination) {
             const Decimal main_cost = sum_of_prices(combination);
             const Selection candidate = best_merge_of(items, cheap_items, mask_of(combination), main_cost,
-                                                      combination.size(), rules.min_consecutive_periods);
+                                                      combination.size(), rules.min_consecutive_periods, stop);
             const Decimal reference = best_selection ? best_selection->average : Decimal::max_value();
             if (candidate.average < reference) {
                 best_selection = candidate;
                 size_successful = true;
             }
         });
+        if (stop.stopped()) return SelectionError{SelectionErrorKind::interrupted};
         if (size_successful) return index_list_of(best_selection->periods);
     }
     return SelectionError{SelectionErrorKind::no_valid_combination, n};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "selection/exhaustive/combination_checks.hpp"
+#include "selection/exhaustive/stop_poller.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
 
@@ -47,12 +48,15 @@ private:
 
 // Calls on_valid(combination) for each combination of `size` of the items that passes
 // is_valid_combination, in the enumerator's order; the span is valid during the call.
+// Every combination is a step of `stop`; the loop ends early once it has stopped.
 // Allocates the enumerator's storage once.
 template <class OnValid>
 void for_each_valid_combination(std::span<const Item> items, std::size_t size, const SelectionRules& rules,
-                                OnValid&& on_valid) {
+                                StopPoller& stop, OnValid&& on_valid) {
     CombinationEnumerator combinations(items, size);
-    while (const std::optional<std::span<const Item>> combination = combinations.next()) {
+    while (!stop.step()) {
+        const std::optional<std::span<const Item>> combination = combinations.next();
+        if (!combination) return;
         if (is_valid_combination(*combination, rules, items.size())) on_valid(*combination);
     }
 }

@@ -15,6 +15,7 @@
 #include "selection/exhaustive/combination_checks.hpp"
 #include "selection/exhaustive/combination_enumerator.hpp"
 #include "selection/exhaustive/price_sums.hpp"
+#include "selection/exhaustive/stop_poller.hpp"
 #include "selection/period_mask.hpp"
 
 namespace kestrava::exhaustive {
@@ -26,12 +27,14 @@ struct PricedSelection {
 };
 
 // The cheapest valid combination of the smallest size from min_selections upward.
-std::optional<PricedSelection> find_main_combination(std::span<const Item> items, const SelectionRules& rules) {
+// Once `stop` has stopped, the answer is incomplete and must not be used.
+std::optional<PricedSelection> find_main_combination(std::span<const Item> items, const SelectionRules& rules,
+                                                     StopPoller& stop) {
     const std::uint64_t n = items.size();
     std::optional<PricedSelection> main_combination;
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
         const std::size_t k = static_cast<std::size_t>(size);
-        for_each_valid_combination(items, k, rules, [&](std::span<const Item> combination) {
+        for_each_valid_combination(items, k, rules, stop, [&](std::span<const Item> combination) {
             const Decimal cost = sum_of_prices(combination);
             // The first valid combination is taken whatever its cost.
             if (!main_combination || cost < main_combination->cost) {
@@ -48,13 +51,15 @@ std::optional<PricedSelection> find_main_combination(std::span<const Item> items
 }  // namespace
 
 Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules) {
+                                      const SelectionRules& rules, const StopCheck& stop_check) {
     const std::uint64_t n = items.size();
     // Never compared; formed first so that a total that overflows fails the call even
     // when a smaller selection's sum would fit.
     sum_of_prices(items);
 
-    const std::optional<PricedSelection> main_combination = find_main_combination(items, rules);
+    StopPoller stop(stop_check);
+    const std::optional<PricedSelection> main_combination = find_main_combination(items, rules, stop);
+    if (stop.stopped()) return SelectionError{SelectionErrorKind::interrupted};
     if (!main_combination) return SelectionError{SelectionErrorKind::no_valid_main_combination, n};
 
     // Cheap periods count against the whole cheap-item list, so cheap periods that the
@@ -67,6 +72,7 @@ Result<IndexList> search_conservative(std::span<const Item> items, std::span<con
     const std::uint32_t end = block_mask_end(cheap_blocks);
     IndexArray merge_indices;
     for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
+        if (stop.step()) return SelectionError{SelectionErrorKind::interrupted};
         const PeriodMask merge = merge_of(main_combination->periods, cheap_blocks, block_mask);
         if (!is_valid_combination(ascending_indices(merge, merge_indices), rules, n)) continue;
         const Decimal cost = sum_of_prices(items, merge);

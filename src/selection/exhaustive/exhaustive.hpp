@@ -8,6 +8,8 @@
 // order, fewer than items.size(); 1 <= min_consecutive_periods <= min_selections <
 // items.size(); max_gap_from_start <= max_gap_between_periods.
 // Both throw InternalFailure("Addition overflowed") when an exact sum overflows.
+// Both poll `stop` every StopPoller::poll_interval combinations or merges and end with
+// `interrupted` once it answers true.
 #pragma once
 
 #include <span>
@@ -15,15 +17,16 @@
 #include "selection/item.hpp"
 #include "selection/result.hpp"
 #include "selection/rules.hpp"
+#include "selection/stop_check.hpp"
 
 namespace kestrava::exhaustive {
 
 // The selection with the lowest average price per period, cheap blocks merged in.
 Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
-                                    const SelectionRules& rules);
+                                    const SelectionRules& rules, const StopCheck& stop = {});
 
 // The cheapest valid combination of the smallest size, extended by the most cheap periods.
 Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules);
+                                      const SelectionRules& rules, const StopCheck& stop = {});
 
 }  // namespace kestrava::exhaustive
