@@ -380,7 +380,8 @@ def main() -> None:
 
     print(f"kestrava from {kestrava.__file__}")
     print(f"Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs; "
-          f"budget {options.budget:g} s per call; seed {options.seed}; limit {options.limit or 'none'}")
+          f"budget {options.budget:g} s per call; seed {options.seed}; limit {options.limit or 'none'} "
+          f"(converted: {options.limit or options.converted_limit})")
     worker = Worker()
     outcomes = []
     try:
