@@ -7,12 +7,17 @@ Suites:
              few typical rule sets per day drawn from a small grid
   hard       26 to 28 prices in alternating cheap and dear runs, 10 to 14 selections,
              loose gaps
+  converted  the realistic days converted three ways, rules from the same grid:
+             divided by an exchange rate (1.0856) and with VAT divided out (1.19),
+             both as the extension's decimal type divides, and as the full binary
+             value of the nearest float (20 to 28 decimals and more: sums round)
 
 Each call runs in a worker process. A call holds the interpreter lock and cannot
 be interrupted, so a call that outlasts the time budget is ended by killing its
 worker, counted as "over budget", and the next request goes to a fresh worker.
 
-Prices are handled as the texts they are; no price is ever turned into a float.
+Prices are handled as the texts they are; only the converted suite's third way turns
+a price into a float, on purpose, as a caller's float would.
 """
 
 from __future__ import annotations
@@ -35,7 +40,7 @@ REPOSITORY = Path(__file__).resolve().parent.parent
 DEFAULT_DATA = REPOSITORY.parent / "shared" / "data" / "day-ahead-2024"
 
 STRATEGIES = {"aggressive": True, "conservative": False}
-SUITES = ("realistic", "hard")
+SUITES = ("realistic", "hard", "converted")
 
 # The grid of typical rules for a real day: run 3 to 8 hours, in blocks of 1 to 3,
 # never more than 4 to 12 hours off, and a first start within that gap.
@@ -96,23 +101,77 @@ def low_percentile(prices: list[str], percentile: int) -> str:
     return ordered[(len(ordered) - 1) * percentile // 100]
 
 
+def day_request(prices: list[str], rng: random.Random) -> Request:
+    """A request over one day's prices with rules drawn from the realistic grid."""
+    min_selections = rng.choice(REALISTIC_MIN_SELECTIONS)
+    max_gap = rng.choice(REALISTIC_MAX_GAPS)
+    return Request(
+        prices,
+        low_percentile(prices, rng.choice(REALISTIC_THRESHOLD_PERCENTILES)),
+        min_selections,
+        rng.choice([m for m in REALISTIC_MIN_CONSECUTIVE if m <= min_selections]),
+        max_gap,
+        rng.randint(0, max_gap),
+    )
+
+
 def realistic_requests(data: Path, rules_per_day: int, seed: int) -> list[Request]:
+    rng = random.Random(seed)
+    return [day_request(prices, rng) for _, prices in read_days(data) for _ in range(rules_per_day)]
+
+
+# The decimal type's coefficient limit and its finest scale.
+MAX_COEFFICIENT = 2**96 - 1
+MAX_SCALE = 28
+
+
+def divided_text(price: str, divisor: str) -> str:
+    """price / divisor as the extension's decimal type divides (the C++ benchmark's
+    converted suite uses that division): the quotient at the largest scale up to 28
+    whose coefficient fits in 96 bits, rounded half to even once, every scale digit
+    written. Python's default context (28 significant digits) would give other texts."""
+    from decimal import Decimal
+
+    def parts(text: str) -> tuple[bool, int, int]:
+        sign, digits, exponent = Decimal(text).as_tuple()
+        coefficient = int("".join(map(str, digits)))
+        assert isinstance(exponent, int)
+        return bool(sign), coefficient * 10 ** max(exponent, 0), max(-exponent, 0)
+
+    negative_a, a, scale_a = parts(price)
+    negative_b, b, scale_b = parts(divisor)
+    if a == 0:
+        return "0"
+    for scale in range(MAX_SCALE, -1, -1):
+        quotient, remainder = divmod(a * 10 ** (scale + scale_b), b * 10**scale_a)
+        if 2 * remainder > b * 10**scale_a or (2 * remainder == b * 10**scale_a and quotient % 2 == 1):
+            quotient += 1
+        if quotient <= MAX_COEFFICIENT:
+            break
+    else:
+        raise ValueError(f"{price} / {divisor} does not fit")
+    digits = tuple(int(digit) for digit in str(quotient))
+    return format(Decimal((int(negative_a != negative_b and quotient != 0), digits, -scale)), "f")
+
+
+def binary_value_text(price: str) -> str:
+    """The full binary value of the float nearest to the price, as exact decimal text."""
+    from decimal import Decimal
+
+    return format(Decimal(float(price)), "f")
+
+
+def converted_requests(data: Path, rules_per_day: int, seed: int) -> list[Request]:
     rng = random.Random(seed)
     requests = []
     for _, prices in read_days(data):
+        conversions = (
+            [divided_text(price, "1.0856") for price in prices],
+            [divided_text(price, "1.19") for price in prices],
+            [binary_value_text(price) for price in prices],
+        )
         for _ in range(rules_per_day):
-            min_selections = rng.choice(REALISTIC_MIN_SELECTIONS)
-            max_gap = rng.choice(REALISTIC_MAX_GAPS)
-            requests.append(
-                Request(
-                    prices,
-                    low_percentile(prices, rng.choice(REALISTIC_THRESHOLD_PERCENTILES)),
-                    min_selections,
-                    rng.choice([m for m in REALISTIC_MIN_CONSECUTIVE if m <= min_selections]),
-                    max_gap,
-                    rng.randint(0, max_gap),
-                )
-            )
+            requests.extend(day_request(converted, rng) for converted in conversions)
     return requests
 
 
@@ -261,7 +320,7 @@ def rank(outcome: Outcome, fraction: float) -> str:
 
 
 def print_table(outcomes: list[Outcome], budget: float) -> None:
-    header = ("suite", "strategy", "requests", "median µs", "p99 µs", "max µs", f"over budget ({budget:g} s)")
+    header = ("suite", "strategy", "requests", "median µs", "p90 µs", "p99 µs", "max µs", f"over budget ({budget:g} s)")
     rows = [header]
     for outcome in outcomes:
         rows.append(
@@ -270,6 +329,7 @@ def print_table(outcomes: list[Outcome], budget: float) -> None:
                 outcome.strategy,
                 str(outcome.requests),
                 rank(outcome, 0.5),
+                rank(outcome, 0.9),
                 rank(outcome, 0.99),
                 rank(outcome, 1.0),
                 str(outcome.over_budget),
@@ -296,6 +356,9 @@ def main() -> None:
     parser.add_argument("--seed", type=int, default=2024, help="seed of the rules, the hard prices and the sample")
     parser.add_argument("--budget", type=float, default=2.0, help="seconds a call may take before it counts as "
                         "over budget and its worker is killed (default 2)")
+    parser.add_argument("--converted-limit", type=int, default=200,
+                        help="converted suite: requests timed when --limit is not given, a seeded sample "
+                        "(default 200; most fall back to the exhaustive search)")
     parser.add_argument("--rules-per-day", type=int, default=2, help="rule sets per real day (default 2)")
     parser.add_argument("--hard-requests", type=int, default=40, help="requests in the hard suite (default 40)")
     parser.add_argument("--repeat", type=int, default=5,
@@ -311,19 +374,22 @@ def main() -> None:
     requests = {
         "realistic": lambda: realistic_requests(options.data, options.rules_per_day, options.seed),
         "hard": lambda: hard_requests(options.hard_requests, options.seed),
+        "converted": lambda: converted_requests(options.data, options.rules_per_day, options.seed),
     }
     import kestrava
 
     print(f"kestrava from {kestrava.__file__}")
     print(f"Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs; "
-          f"budget {options.budget:g} s per call; seed {options.seed}; limit {options.limit or 'none'}")
+          f"budget {options.budget:g} s per call; seed {options.seed}; limit {options.limit or 'none'} "
+          f"(converted: {options.limit or options.converted_limit})")
     worker = Worker()
     outcomes = []
     try:
         for suite in suites:
             suite_requests = requests[suite]()
-            if options.limit is not None and options.limit < len(suite_requests):
-                suite_requests = random.Random(options.seed).sample(suite_requests, options.limit)
+            limit = options.limit if options.limit is not None or suite != "converted" else options.converted_limit
+            if limit is not None and limit < len(suite_requests):
+                suite_requests = random.Random(options.seed).sample(suite_requests, limit)
             for strategy in strategies:
                 outcomes.append(measure(suite, strategy, suite_requests, options.budget, options.repeat, worker,
                                         not options.quiet))

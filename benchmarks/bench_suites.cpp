@@ -1,11 +1,15 @@
 // Building the benchmark suites from the day-ahead CSV files and from a seeded
-// generator. Prices stay decimal texts throughout.
+// generator. Prices stay decimal texts throughout; only the "double" conversion
+// goes through a binary double, as a caller's float would.
 #include "bench_suites.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 #include "decimal/decimal.hpp"
 
@@ -39,17 +43,9 @@ std::string percentile_price(const std::vector<std::string>& prices, unsigned pe
     return ordered[(ordered.size() - 1) * percentile / 100];
 }
 
-}  // namespace
-
-std::uint64_t BenchRandom::next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-std::vector<BenchRequest> realistic_suite(const std::filesystem::path& data, unsigned rules_per_day,
-                                          std::uint64_t seed) {
+// The whole days (24 rows) of every CSV in `data`, labelled "<file stem> <date>", in
+// file and date order.
+std::vector<std::pair<std::string, std::vector<std::string>>> whole_days(const std::filesystem::path& data) {
     std::vector<std::filesystem::path> files;
     if (std::filesystem::is_directory(data)) {
         for (const auto& entry : std::filesystem::directory_iterator(data)) {
@@ -59,8 +55,7 @@ std::vector<BenchRequest> realistic_suite(const std::filesystem::path& data, uns
     if (files.empty()) throw std::runtime_error("no CSV files in " + data.string() + " (use --data)");
     std::sort(files.begin(), files.end());
 
-    BenchRandom random(seed);
-    std::vector<BenchRequest> requests;
+    std::vector<std::pair<std::string, std::vector<std::string>>> whole;
     for (const auto& file : files) {
         std::ifstream stream(file);
         std::string line;
@@ -73,22 +68,87 @@ std::vector<BenchRequest> realistic_suite(const std::filesystem::path& data, uns
             days[line.substr(0, 10)].push_back(line.substr(comma + 1));
         }
         for (const auto& [date, prices] : days) {
-            if (prices.size() != 24) continue;
-            for (unsigned r = 0; r < rules_per_day; ++r) {
-                BenchRequest request;
-                request.label = file.stem().string() + " " + date;
-                request.prices = prices;
-                SelectionRules& rules = request.rules;
-                rules.min_selections = random.between(3, 8);
-                rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(3, rules.min_selections));
-                rules.max_gap_between_periods = random.between(4, 12);
-                rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
-                request.threshold = percentile_price(prices, threshold_percentiles[random.between(0, 3)]);
-                if (prepare(request)) requests.push_back(std::move(request));
-            }
+            if (prices.size() == 24) whole.emplace_back(file.stem().string() + " " + date, prices);
+        }
+    }
+    return whole;
+}
+
+// One request over a day's prices with rules drawn from the realistic grid; skipped
+// when every price is cheap.
+void add_day_request(std::vector<BenchRequest>& requests, const std::string& label,
+                     const std::vector<std::string>& prices, BenchRandom& random) {
+    BenchRequest request;
+    request.label = label;
+    request.prices = prices;
+    SelectionRules& rules = request.rules;
+    rules.min_selections = random.between(3, 8);
+    rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(3, rules.min_selections));
+    rules.max_gap_between_periods = random.between(4, 12);
+    rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
+    request.threshold = percentile_price(prices, threshold_percentiles[random.between(0, 3)]);
+    if (prepare(request)) requests.push_back(std::move(request));
+}
+
+// price / divisor with the decimal type's division, as its own text.
+std::string divided_text(const std::string& price, const Decimal& divisor) {
+    const Quotient quotient = divide(parse_price(price), divisor);
+    if (quotient.status != DivisionStatus::ok) throw std::runtime_error("cannot divide " + price);
+    return quotient.value.to_string();
+}
+
+}  // namespace
+
+std::uint64_t BenchRandom::next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+std::vector<BenchRequest> realistic_suite(const std::filesystem::path& data, unsigned rules_per_day,
+                                          std::uint64_t seed) {
+    BenchRandom random(seed);
+    std::vector<BenchRequest> requests;
+    for (const auto& [label, prices] : whole_days(data)) {
+        for (unsigned r = 0; r < rules_per_day; ++r) add_day_request(requests, label, prices, random);
+    }
+    return requests;
+}
+
+std::vector<BenchRequest> converted_suite(const std::filesystem::path& data, unsigned rules_per_day,
+                                          std::uint64_t seed) {
+    const Decimal exchange_rate = parse_price("1.0856");
+    const Decimal with_vat = parse_price("1.19");
+    BenchRandom random(seed ^ 0xBB67AE8584CAA73BULL);
+    std::vector<BenchRequest> requests;
+    for (const auto& [label, prices] : whole_days(data)) {
+        std::vector<std::string> exchanged;
+        std::vector<std::string> net;
+        std::vector<std::string> binary;
+        for (const std::string& price : prices) {
+            exchanged.push_back(divided_text(price, exchange_rate));
+            net.push_back(divided_text(price, with_vat));
+            binary.push_back(binary_value_text(price));
+        }
+        for (unsigned r = 0; r < rules_per_day; ++r) {
+            add_day_request(requests, label + " /1.0856", exchanged, random);
+            add_day_request(requests, label + " /1.19", net, random);
+            add_day_request(requests, label + " double", binary, random);
         }
     }
     return requests;
+}
+
+std::string binary_value_text(const std::string& price) {
+    // glibc prints the exact expansion; a double has at most 1074 fractional digits.
+    const double value = std::strtod(price.c_str(), nullptr);
+    std::vector<char> digits(1500);
+    std::snprintf(digits.data(), digits.size(), "%.1074f", value);
+    std::string text = digits.data();
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    return text;
 }
 
 std::vector<BenchRequest> hard_suite(unsigned count, std::uint64_t seed) {

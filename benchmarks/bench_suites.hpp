@@ -1,6 +1,8 @@
 // The benchmark's requests: the realistic suite (real days of day-ahead prices with
-// typical rules) and the hard suite (26 to 28 prices in alternating cheap and dear
-// runs), built as the selection entry would hand them to a strategy.
+// typical rules), the converted suite (the same days in another currency, net of VAT
+// or as binary doubles: 20 to 28 decimals, where sums round) and the hard suite (26 to
+// 28 prices in alternating cheap and dear runs), built as the selection entry would
+// hand them to a strategy.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,19 @@ struct BenchRequest {
 // when the folder holds no CSV file.
 std::vector<BenchRequest> realistic_suite(const std::filesystem::path& data, unsigned rules_per_day,
                                           std::uint64_t seed);
+
+// The days of realistic_suite, each converted three ways, with rules drawn from the
+// same grid (threshold at a percentile of the converted day):
+//   "/1.0856"  divided by an exchange rate with the decimal type's own divide,
+//              written by Decimal::to_string;
+//   "/1.19"    the same with VAT divided out;
+//   "double"   the full binary value of the nearest double, which parsing rounds to
+//              28 decimals (what Python's format(Decimal(float(text)), "f") gives).
+std::vector<BenchRequest> converted_suite(const std::filesystem::path& data, unsigned rules_per_day,
+                                          std::uint64_t seed);
+
+// The exact decimal expansion of the double nearest to `price`, no trailing zeros.
+std::string binary_value_text(const std::string& price);
 
 // `count` requests: n from 26 to 28, runs of 1 to 3 cheap prices (0 to 20) and dear
 // prices (60 to 150) in turn, threshold 25, min_selections 10 to 14,

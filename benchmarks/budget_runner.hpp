@@ -1,4 +1,5 @@
-// Runs the exhaustive search under a time budget per request. A literal search
+// Runs the exhaustive search, or the selection entry (which may fall back to it),
+// under a time budget per request. A literal search
 // can take minutes and cannot be interrupted, so the calls run in a forked worker
 // process that already holds every request; a call that outlasts the budget is ended
 // by killing the worker, and the next request goes to a fresh one. Never hangs.
@@ -14,21 +15,28 @@
 
 namespace kestrava::bench {
 
+enum class TimedEngine {
+    exhaustive,  // exhaustive::search_aggressive / search_conservative on the Item lists
+    entry,       // get_cheapest_periods on the price texts
+};
+
 struct TimedAnswer {
-    std::uint64_t nanoseconds = 0;
-    bool ok = false;  // the strategy returned indices (not an error)
+    std::uint64_t nanoseconds = 0;  // a call under 1 ms is repeated and its median kept
+    bool ok = false;                // the strategy returned indices (not an error)
+    bool failed = false;            // it threw InternalFailure
     PeriodMask periods = 0;
 };
 
 class BudgetRunner {
 public:
     // `requests` must outlive the runner; the workers read them through fork.
-    BudgetRunner(std::span<const BenchRequest> requests, bool aggressive, std::uint64_t budget_milliseconds);
+    BudgetRunner(std::span<const BenchRequest> requests, bool aggressive, std::uint64_t budget_milliseconds,
+                 TimedEngine engine = TimedEngine::exhaustive);
     ~BudgetRunner();
     BudgetRunner(const BudgetRunner&) = delete;
     BudgetRunner& operator=(const BudgetRunner&) = delete;
 
-    // The exhaustive search's answer to request `index` and its time, or nullopt
+    // The engine's answer to request `index` and its time, or nullopt
     // when it did not finish within the budget.
     std::optional<TimedAnswer> run(std::size_t index);
 
@@ -40,6 +48,7 @@ private:
     std::span<const BenchRequest> requests_;
     bool aggressive_;
     std::uint64_t budget_milliseconds_;
+    TimedEngine engine_;
     pid_t worker_ = -1;
     int to_worker_ = -1;
     int from_worker_ = -1;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The benchmark command. With no argument it runs all three parts:
-#   python   times kestrava.get_cheapest_periods from Python on real days and on hard
-#            requests (benchmarks/bench_python.py; see its --help);
-#   engines  runs the fast planner and the exhaustive search side by side in C++ on the
-#            same suites and prints the ratio (benchmarks/engines.cpp; see its --help);
+#   python   times kestrava.get_cheapest_periods from Python on real days, on hard
+#            requests and on converted days (prices with 20 to 28 decimals, whose sums
+#            round) (benchmarks/bench_python.py; see its --help);
+#   engines  runs the fast planner (the selection entry on converted days) and the
+#            exhaustive search side by side in C++ on the same suites and prints the
+#            ratio (benchmarks/engines.cpp; see its --help);
 #   plan     times kestrava_plan.cheapest_periods from Python on real windows of 24 to
 #            3000 periods, one thread against two, and the HiGHS peer
 #            (benchmarks/bench_plan.py; see its --help).
