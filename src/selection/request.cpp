@@ -80,6 +80,9 @@ Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view
     if (std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) {
         return std::move(*planned);
     }
+    if (std::optional<IndexList> planned = plan_cheapest_periods_rounded(items, cheap_items, rules, aggressive)) {
+        return std::move(*planned);
+    }
     return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
                       : exhaustive::search_conservative(items, cheap_items, rules);
 }
