@@ -76,8 +76,13 @@ Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view
     if (cheap_items.size() == items.size()) return every_index(items.size());
 
     // The planner gives the exhaustive search's answer whenever exact integer
-    // arithmetic can reproduce it; outside that range the exhaustive search runs.
+    // arithmetic can reproduce it.
     if (std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) {
+        return std::move(*planned);
+    }
+    // Requests whose sums round: the same answers, unless the prices are astronomical
+    // or rounding leaves too many candidates.
+    if (std::optional<IndexList> planned = plan_cheapest_periods_rounded(items, cheap_items, rules, aggressive)) {
         return std::move(*planned);
     }
     return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules, stop)

@@ -1,7 +1,7 @@
 // Seeded differential fuzzing aimed at the rounding regime: prices with 20 to 40
 // decimals, converted prices, magnitudes at the 96-bit bounds and near-ties, where a
 // decimal sum rounds (or overflows) and the exact planner steps aside. The selection
-// entry and planner_answer (the planner for this regime, once it exists) are each
+// entry and planner_answer (the exact planner, then the one for sums that round) are each
 // compared with the exhaustive search on the same items, "Addition overflowed" included.
 //
 // KESTRAVA_FUZZ_ROUNDING_REQUESTS sets the number of requests (n <= 16, at most
@@ -36,11 +36,12 @@ using testing::int128;
 using testing::PlannerRequest;
 using testing::RequestRandom;
 
-// The planner under test in the rounding regime; nullopt leaves a request to the
-// exhaustive search. Point it at the new planner when it lands.
+// The planners as the selection entry tries them; nullopt leaves a request to the
+// exhaustive search.
 std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<const Item> cheap_items,
                                         const SelectionRules& rules, bool aggressive) {
-    return plan_cheapest_periods_fast(items, cheap_items, rules, aggressive);
+    if (auto planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) return planned;
+    return plan_cheapest_periods_rounded(items, cheap_items, rules, aggressive);
 }
 
 std::uint64_t setting(const char* name, std::uint64_t fallback) {

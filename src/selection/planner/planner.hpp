@@ -29,4 +29,12 @@ namespace kestrava {
 std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items, std::span<const Item> cheap_items,
                                                     const SelectionRules& rules, bool aggressive);
 
+// The same answers for requests whose sums and averages round (rounded_planner.cpp),
+// with the same preconditions. nullopt when the prices' magnitudes add up to more than
+// about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
+// that keeps the call near 10 ms; the caller then runs the exhaustive search. Throws
+// std::bad_alloc only.
+std::optional<IndexList> plan_cheapest_periods_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                       const SelectionRules& rules, bool aggressive);
+
 }  // namespace kestrava
