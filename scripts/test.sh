@@ -35,6 +35,9 @@ echo "== interpreters: ${PYTHONS[*]}"
 first_venv="$(venv_for "${PYTHONS[0]}")"
 export PATH="$first_venv/bin:$PATH"
 
+echo "== function size: lizard src -L 60 -C 20"
+lizard "$ROOT/src" -L 60 -C 20 -w
+
 if have_gtest; then
     echo "== C++ core tests"
     # The whole tree (core, extension, tests, benchmark) builds here with -Werror, which
