@@ -3,7 +3,7 @@ strategy, the median, 99th percentile and largest time per call.
 
 Suites:
   realistic  every day of the real day-ahead prices of 2024 (24 hourly prices a day,
-             ../shared/data/day-ahead-2024 beside the repository, or --data) with a
+             the bundled data/day-ahead-2024, or --data) with a
              few typical rule sets per day drawn from a small grid
   hard       26 to 28 prices in alternating cheap and dear runs, 10 to 14 selections,
              loose gaps
@@ -37,7 +37,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 REPOSITORY = Path(__file__).resolve().parent.parent
-DEFAULT_DATA = REPOSITORY.parent / "shared" / "data" / "day-ahead-2024"
+DEFAULT_DATA = REPOSITORY / "data" / "day-ahead-2024"
 
 STRATEGIES = {"aggressive": True, "conservative": False}
 SUITES = ("realistic", "hard", "converted")
@@ -79,7 +79,7 @@ class Request:
 def read_days(data: Path) -> list[tuple[str, list[str]]]:
     """(zone and date, the day's 24 price texts) for every whole day of every CSV."""
     days: list[tuple[str, list[str]]] = []
-    files = sorted(data.glob("*.csv"))
+    files = sorted(path for path in data.glob("*.csv") if not path.stem.endswith("-sample"))  # samples repeat days
     if not files:
         raise SystemExit(f"no CSV files in {data} (use --data to point elsewhere)")
     for path in files:

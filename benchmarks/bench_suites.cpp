@@ -49,7 +49,10 @@ std::vector<std::pair<std::string, std::vector<std::string>>> whole_days(const s
     std::vector<std::filesystem::path> files;
     if (std::filesystem::is_directory(data)) {
         for (const auto& entry : std::filesystem::directory_iterator(data)) {
-            if (entry.path().extension() == ".csv") files.push_back(entry.path());
+            // The sample files repeat days of the full years.
+            if (entry.path().extension() == ".csv" && !entry.path().stem().string().ends_with("-sample")) {
+                files.push_back(entry.path());
+            }
         }
     }
     if (files.empty()) throw std::runtime_error("no CSV files in " + data.string() + " (use --data)");

@@ -35,7 +35,7 @@ namespace {
 constexpr std::uint64_t over_budget = std::numeric_limits<std::uint64_t>::max();
 
 struct Options {
-    std::filesystem::path data = std::filesystem::path(KESTRAVA_SOURCE_DIR) / ".." / "shared" / "data" / "day-ahead-2024";
+    std::filesystem::path data = std::filesystem::path(KESTRAVA_SOURCE_DIR) / "data" / "day-ahead-2024";
     std::vector<std::string> suites;
     std::vector<std::string> strategies;
     std::optional<std::size_t> limit;

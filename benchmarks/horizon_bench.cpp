@@ -204,7 +204,7 @@ void worst_case() {
 
 int main(int argc, char** argv) {
     using namespace kestrava::bench;
-    std::filesystem::path data = std::filesystem::path(KESTRAVA_SOURCE_DIR) / ".." / "shared" / "data" / "day-ahead-15min";
+    std::filesystem::path data = std::filesystem::path(KESTRAVA_SOURCE_DIR) / "data" / "day-ahead-15min";
     bool with_worst_case = true;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
