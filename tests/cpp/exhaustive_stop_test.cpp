@@ -14,14 +14,7 @@
 namespace kestrava::exhaustive {
 namespace {
 
-struct PollCounter {
-    int polls = 0;
-    int stop_at = 0;  // 0: never
-    static bool poll(void* context) noexcept {
-        auto* self = static_cast<PollCounter*>(context);
-        return ++self->polls == self->stop_at;
-    }
-};
+using testing::PollCounter;
 
 Result<IndexList> search(std::span<const Item> items, std::span<const Item> cheap, const SelectionRules& rules,
                          bool aggressive, PollCounter& counter) {
@@ -29,11 +22,12 @@ Result<IndexList> search(std::span<const Item> items, std::span<const Item> chea
     return aggressive ? search_aggressive(items, cheap, rules, check) : search_conservative(items, cheap, rules, check);
 }
 
-// 28 prices of about 1.5e27 alternating in sign: the planner declines them, and
+// 28 prices of 3e27 alternating in sign: their magnitudes add up to more than 2^96,
+// so no planner takes them, yet no partial sum overflows; and
 // (12, 1, 27, 27) leaves about 30 million combinations to the search.
 std::vector<std::string> long_search_prices() {
     std::vector<std::string> prices;
-    for (std::size_t i = 0; i < max_price_count; ++i) prices.push_back(i % 2 ? "-1500000000000000000000000000" : "1500000000000000000000000000");
+    for (std::size_t i = 0; i < max_price_count; ++i) prices.push_back(i % 2 ? "-3000000000000000000000000000" : "3000000000000000000000000000");
     return prices;
 }
 

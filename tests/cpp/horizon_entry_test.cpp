@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "planner_requests.hpp"
+#include "selection_test_support.hpp"
 #include "selection/horizon/cheapest_periods.hpp"
 #include "selection/horizon/exact_prices.hpp"
 #include "selection/horizon/integer_ladder.hpp"
@@ -127,14 +128,7 @@ TEST(HorizonEntry, DigitLimitAndAnswersWithoutSearch) {
     EXPECT_EQ(no_gaps.value(), (IndexList{0, 1, 2}));
 }
 
-struct PollCounter {
-    int polls = 0;
-    int stop_at = 0;  // 0: never
-    static bool poll(void* context) noexcept {
-        auto* self = static_cast<PollCounter*>(context);
-        return ++self->polls == self->stop_at;
-    }
-};
+using testing::PollCounter;
 
 // 3000 periods, k = 1500 and no binding gap: the widest band, about 2.25 million
 // states per pass. Wide prices take the 256-bit rung.

@@ -100,4 +100,14 @@ inline std::vector<std::optional<std::string>> repeated_texts(std::size_t n, con
     return std::vector<std::optional<std::string>>(n, text);
 }
 
+// A stop check that counts its polls and asks to stop at poll `stop_at` (0: never).
+struct PollCounter {
+    int polls = 0;
+    int stop_at = 0;  // 0: never
+    static bool poll(void* context) noexcept {
+        auto* self = static_cast<PollCounter*>(context);
+        return ++self->polls == self->stop_at;
+    }
+};
+
 }  // namespace kestrava::testing
