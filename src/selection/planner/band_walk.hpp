@@ -37,14 +37,18 @@
 
 namespace kestrava::planner {
 
-// A run state reached with a decimal sum of the main prices so far.
+// A state reached with a decimal sum of the prices so far: a run state (period,
+// count), or a point inside a gap (the next period to decide, the count from the
+// gap's end on, and that end).
 struct SumAtState {
     int period = 0;
     int count = 0;
     Decimal sum;
+    int gap_end = -1;  // -1 for a run state
 
     bool operator==(const SumAtState& other) const noexcept {
-        return period == other.period && count == other.count && sum.coefficient() == other.sum.coefficient() &&
+        return period == other.period && count == other.count && gap_end == other.gap_end &&
+               sum.coefficient() == other.sum.coefficient() &&
                sum.scale() == other.sum.scale() && sum.is_negative() == other.sum.is_negative();
     }
 };
@@ -53,6 +57,7 @@ struct SumAtStateHash {
     std::size_t operator()(const SumAtState& key) const noexcept {
         const uint128 c = key.sum.coefficient();
         std::uint64_t h = static_cast<std::uint64_t>(c) ^ (static_cast<std::uint64_t>(c >> 64) * 0x9E3779B97F4A7C15ULL);
+        h ^= static_cast<std::uint64_t>(key.gap_end + 1) << 32;
         h ^= (static_cast<std::uint64_t>(key.period) << 40) ^ (static_cast<std::uint64_t>(key.count) << 48) ^
              (static_cast<std::uint64_t>(key.sum.scale()) << 56) ^ (key.sum.is_negative() ? 1ULL << 63 : 0);
         return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ULL);

@@ -7,20 +7,19 @@
 // admissible cheap blocks) whose exact average lies within 2u of the lowest. Under
 // the lowest-average tables' weights (count * p - cost at that average, so every
 // merge weighs at least 0) that is a weight of at most 2u * count * |merge|, below
-// 2u * count * n. The band walk gives the main combinations whose best merge lies
-// within that, in lexicographic order; each one's merges within it are the block
-// sets whose weight exceeds the best additions by no more than what is left. The
-// answer is the first merge, in the order (main combination, block mask), with the
-// lowest rounded average: the exhaustive search keeps exactly that one, since it
-// replaces its best only on a strict improvement.
+// 2u * count * n. The merge walk (merge_walk.hpp) goes through exactly those and
+// keeps the first, in the order (main combination, block mask), with the lowest
+// rounded average: the exhaustive search keeps that one, since it replaces its best
+// only on a strict improvement.
 //
 // Conservative: the candidates are the main combinations whose exact cost lies within
 // (k - 1) u of the least; the first with the lowest rounded cost is the main
 // combination, and its widest merge (unique: the union of all admissible blocks) is
 // the answer.
 //
-// On real prices the candidates are the exact ties of the optimum. Beyond a cap on
-// candidates the request is left to the exhaustive search.
+// On real prices the candidates are the exact ties of the optimum, and repeated
+// prices fold together in both walks. Beyond a cap on candidates or states the
+// request is left to the exhaustive search.
 #include <algorithm>
 #include <cstdint>
 #include <type_traits>
@@ -33,6 +32,7 @@
 #include "selection/horizon/shape.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/band_walk.hpp"
+#include "selection/planner/merge_walk.hpp"
 #include "selection/planner/planner.hpp"
 #include "selection/planner/rounding_error.hpp"
 
@@ -81,88 +81,6 @@ PeriodMask mask_of_indices(const IndexList& indices) noexcept {
     return mask;
 }
 
-struct RoundedAverage {
-    PeriodMask periods = 0;
-    std::uint32_t block_mask = 0;
-    Decimal average;
-};
-
-// The rounded average, as the exhaustive search forms it: the sum in index order,
-// divided by the count (at least 1, and the sum below 2^96 by rounding_error.hpp).
-Decimal rounded_average(std::span<const Item> items, PeriodMask periods) {
-    return divide(exhaustive::sum_of_prices(items, periods), Decimal::from_unsigned(period_count(periods))).value;
-}
-
-template <class Int>
-class AggressiveCandidates {
-public:
-    AggressiveCandidates(std::span<const Item> items, const horizon::Tables<Int>& tables, const Int& limit)
-        : items_(items), tables_(tables), limit_(limit) {
-        marks_.assign(static_cast<std::size_t>(tables.shape().n), 0);
-        blocks_.reserve(items.size() / 2 + 1);
-    }
-
-    static bool visit(void* context, const IndexList& main, const Int& weight) {
-        return static_cast<AggressiveCandidates*>(context)->take_main(main, weight);
-    }
-
-    bool capped() const noexcept { return evaluated_ > candidate_cap; }
-    const std::optional<RoundedAverage>& best() const noexcept { return best_; }
-
-private:
-    // The merges of one main combination within the limit; the best of them replaces
-    // the best so far only when strictly lower.
-    bool take_main(const IndexList& main, const Int& weight) {
-        horizon::admissible_blocks(tables_.shape(), main, marks_, blocks_);
-        const auto& additions = tables_.additions();
-        block_weights_.clear();
-        for (const horizon::CheapBlock& block : blocks_) {
-            block_weights_.push_back(additions.prefix(block.last + 1) - additions.prefix(block.first));
-        }
-        of_main_.reset();
-        main_periods_ = mask_of_indices(main);
-        take_blocks(0, 0, main_periods_, limit_ - weight);
-        if (capped()) return false;
-        if (of_main_ && (!best_ || of_main_->average < best_->average)) best_ = of_main_;
-        return true;
-    }
-
-    // Block j onwards: its best choice costs nothing more, the other one |weight|.
-    void take_blocks(std::size_t j, std::uint32_t block_mask, PeriodMask periods, const Int& slack) {
-        if (capped()) return;
-        if (j == blocks_.size()) return evaluate(block_mask, periods);
-        const Int& w = block_weights_[j];
-        const bool best_takes = w < Int{};
-        const Int extra = best_takes ? Int{} - w : w;
-        const PeriodMask taken = periods | block_periods(blocks_[j]);
-        const std::uint32_t bit = std::uint32_t{1} << j;
-        take_blocks(j + 1, best_takes ? block_mask | bit : block_mask, best_takes ? taken : periods, slack);
-        if (extra <= slack) {
-            take_blocks(j + 1, best_takes ? block_mask : block_mask | bit, best_takes ? periods : taken, slack - extra);
-        }
-    }
-
-    void evaluate(std::uint32_t block_mask, PeriodMask periods) {
-        ++evaluated_;
-        const Decimal average = rounded_average(items_, periods);
-        if (!of_main_ || average < of_main_->average ||
-            (average == of_main_->average && block_mask < of_main_->block_mask)) {
-            of_main_ = RoundedAverage{periods, block_mask, average};
-        }
-    }
-
-    std::span<const Item> items_;
-    const horizon::Tables<Int>& tables_;
-    Int limit_;
-    std::vector<std::uint8_t> marks_;
-    std::vector<horizon::CheapBlock> blocks_;
-    std::vector<Int> block_weights_;
-    PeriodMask main_periods_ = 0;
-    std::uint64_t evaluated_ = 0;
-    std::optional<RoundedAverage> of_main_;
-    std::optional<RoundedAverage> best_;
-};
-
 struct RoundedCost {
     PeriodMask periods = 0;
     Decimal cost;
@@ -194,21 +112,13 @@ private:
 
 template <class Int>
 std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
-                                                const horizon::Shape& shape, horizon::Planner<Int>& planner) {
+                                                horizon::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
     const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
     const Int limit = band_limit(Int{}, error_in_units(prices, 2 * count * items.size()));
-    AggressiveCandidates<Int> candidates(items, planner.tables(), limit);
-    IndexList path;
-    path.reserve(items.size());
-    BandWalk<Int> walk(planner.tables(), limit, path);
-    walk.cap_states(state_cap);
-    // Without cheap periods a merge is its main combination alone.
-    if (std::none_of(shape.cheap.begin(), shape.cheap.end(), [](std::uint8_t cheap) { return cheap != 0; })) {
-        walk.merge_equal_prefixes(items);
-    }
-    if (!walk.run(&AggressiveCandidates<Int>::visit, &candidates) || !candidates.best()) return std::nullopt;
-    return index_list_of(candidates.best()->periods);
+    MergeWalk<Int> walk(planner.tables(), items, limit, state_cap, candidate_cap);
+    if (!walk.run() || !walk.best()) return std::nullopt;
+    return index_list_of(walk.best()->periods);
 }
 
 template <class Int>
@@ -240,7 +150,7 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, const Rounded
     std::vector<Int> units(items.size());
     for (int i = 0; i < prices.count; ++i) units[static_cast<std::size_t>(i)] = narrow<Int>(prices.units[i]);
     horizon::Planner<Int> planner(shape, units);
-    return aggressive ? lowest_rounded_average(items, prices, shape, planner)
+    return aggressive ? lowest_rounded_average(items, prices, planner)
                       : cheapest_rounded_main(items, prices, shape, planner);
 }
 
