@@ -37,9 +37,8 @@ bool prepare(BenchRequest& request) {
 // The day's price at the given percentile, by decimal order.
 std::string percentile_price(const std::vector<std::string>& prices, unsigned percentile) {
     std::vector<std::string> ordered = prices;
-    std::sort(ordered.begin(), ordered.end(), [](const std::string& a, const std::string& b) {
-        return compare(parse_price(a), parse_price(b)) < 0;
-    });
+    std::sort(ordered.begin(), ordered.end(),
+              [](const std::string& a, const std::string& b) { return compare(parse_price(a), parse_price(b)) < 0; });
     return ordered[(ordered.size() - 1) * percentile / 100];
 }
 
@@ -167,7 +166,8 @@ std::vector<BenchRequest> hard_suite(unsigned count, std::uint64_t seed) {
             for (std::uint64_t i = 0; i < run && request.prices.size() < n; ++i) {
                 const std::uint64_t cents = cheap ? random.between(0, 2000) : random.between(6000, 15000);
                 const std::uint64_t fraction = cents % 100;
-                request.prices.push_back(std::to_string(cents / 100) + (fraction < 10 ? ".0" : ".") + std::to_string(fraction));
+                request.prices.push_back(std::to_string(cents / 100) + (fraction < 10 ? ".0" : ".") +
+                                         std::to_string(fraction));
             }
             cheap = !cheap;
         }

@@ -69,7 +69,8 @@ TimedAnswer timed_call(const BenchRequest& request, bool aggressive, TimedEngine
         answer.failed = true;
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    answer.nanoseconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+    answer.nanoseconds =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
     return answer;
 }
 

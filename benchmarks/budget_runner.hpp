@@ -5,10 +5,10 @@
 // by killing the worker, and the next request goes to a fresh one. Never hangs.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <sys/types.h>
 
 #include "bench_suites.hpp"
 #include "selection/period_mask.hpp"

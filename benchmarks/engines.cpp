@@ -157,7 +157,8 @@ FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options
             asm volatile("" : : "g"(&answer) : "memory");  // keep the call
         }
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        const auto total = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+        const auto total =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
         per_call.push_back(total * 100 / options.calls_per_batch);
     }
     std::sort(per_call.begin(), per_call.end());
@@ -216,8 +217,8 @@ Row summary_row(const std::string& suite, const std::string& strategy, const std
                 const Summary& summary, const std::string& over, const std::string& ratio_cell,
                 const std::string& agree, std::uint64_t budget) {
     return Row{{suite, strategy, engine, std::to_string(summary.requests), microseconds(summary.median, budget),
-                microseconds(summary.p90, budget), microseconds(summary.p99, budget),
-                microseconds(summary.max, budget), over, ratio_cell, agree}};
+                microseconds(summary.p90, budget), microseconds(summary.p99, budget), microseconds(summary.max, budget),
+                over, ratio_cell, agree}};
 }
 
 void print_table(const std::vector<Row>& rows) {
@@ -288,8 +289,8 @@ std::vector<Row> planner_rows(const std::vector<BenchRequest>& requests, const s
 
     std::vector<std::size_t> sampled_requests;
     for (const std::size_t t : sample) sampled_requests.push_back(timed[t]);
-    const BudgetedRun slow =
-        run_budgeted(requests, sampled_requests, aggressive, TimedEngine::exhaustive, options, suite + " " + strategy + ": exhaustive");
+    const BudgetedRun slow = run_budgeted(requests, sampled_requests, aggressive, TimedEngine::exhaustive, options,
+                                          suite + " " + strategy + ": exhaustive");
     std::vector<std::uint64_t> fast_on_sample;
     std::size_t compared = 0;
     std::size_t agreed = 0;
@@ -325,16 +326,19 @@ std::vector<Row> entry_rows(const std::vector<BenchRequest>& requests, const std
     std::size_t planner_answers = 0;
     for (const std::size_t r : timed) {
         const BenchRequest& request = requests[r];
-        planner_answers += plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive) ? 1 : 0;
+        planner_answers +=
+            plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive) ? 1 : 0;
     }
     planned = "converted " + strategy + ": the planner answered " + std::to_string(planner_answers) + " of " +
               std::to_string(timed.size()) + " entry calls";
 
     const std::uint64_t budget = options.budget_milliseconds;
-    const BudgetedRun entry = run_budgeted(requests, timed, aggressive, TimedEngine::entry, options, "converted " + strategy + ": entry");
+    const BudgetedRun entry =
+        run_budgeted(requests, timed, aggressive, TimedEngine::entry, options, "converted " + strategy + ": entry");
     const Summary entry_summary = summarize(entry.times);
     std::vector<Row> rows;
-    rows.push_back(summary_row("converted", strategy, "entry", entry_summary, std::to_string(entry_summary.over), "", "", budget));
+    rows.push_back(
+        summary_row("converted", strategy, "entry", entry_summary, std::to_string(entry_summary.over), "", "", budget));
     if (sample.empty()) return rows;
 
     std::vector<std::size_t> sampled_requests;
@@ -379,13 +383,15 @@ int run(const Options& options) {
 #endif
     std::cout << "kestrava engines benchmark; compiler " << __VERSION__ << ", " << build << "\n"
               << "budget " << options.budget_milliseconds << " ms per budgeted call; seed " << options.seed
-              << "; exhaustive sample " << options.exhaustive_limit << " per suite and strategy; converted entry sample "
-              << options.limit.value_or(options.entry_limit) << "\n"
+              << "; exhaustive sample " << options.exhaustive_limit
+              << " per suite and strategy; converted entry sample " << options.limit.value_or(options.entry_limit)
+              << "\n"
               << "times per call in microseconds; fast planner from the Item lists (median of " << options.batches
               << " batches of " << options.calls_per_batch << " calls); a budgeted call under 1 ms: median of 5\n\n";
 
     std::vector<Row> rows;
-    rows.push_back({{"suite", "strategy", "engine", "requests", "median", "p90", "p99", "max", "over budget", "ratio", "agree"}});
+    rows.push_back(
+        {{"suite", "strategy", "engine", "requests", "median", "p90", "p99", "max", "over budget", "ratio", "agree"}});
     std::vector<std::string> notes;
     int disagreements = 0;
     for (const std::string& suite : options.suites) {

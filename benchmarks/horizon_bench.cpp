@@ -166,7 +166,8 @@ void time_size(const std::vector<Series>& series, std::size_t n, std::size_t win
         const Timing t = summarize(samples);
         std::cout << "| " << n << " | " << (aggressive ? "aggressive" : "conservative") << " | " << requests.size()
                   << " | " << std::fixed << std::setprecision(1) << t.median << " | " << t.p99 << " | " << t.max
-                  << " | " << most_cpu << " | " << std::setprecision(2) << static_cast<double>(workspace) / 1e6 << " |\n";
+                  << " | " << most_cpu << " | " << std::setprecision(2) << static_cast<double>(workspace) / 1e6
+                  << " |\n";
     }
 }
 
@@ -195,7 +196,9 @@ void worst_case() {
     std::cout << "  its workspace: " << std::setprecision(1)
               << static_cast<double>(horizon::Planner<horizon::Int512>(shape, units).workspace_bytes()) / 1e6
               << " MB at 512 bits; "
-              << static_cast<double>(horizon::Planner<std::int64_t>(shape, std::vector<std::int64_t>(3000, 1)).workspace_bytes()) / 1e6
+              << static_cast<double>(
+                     horizon::Planner<std::int64_t>(shape, std::vector<std::int64_t>(3000, 1)).workspace_bytes()) /
+                     1e6
               << " MB at 64 bits\n";
 }
 

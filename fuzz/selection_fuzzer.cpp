@@ -186,7 +186,8 @@ FuzzRequest decode(FuzzedDataProvider& in, bool& wide) {
     request.threshold = in.ConsumeIntegralInRange<int>(0, 15) == 0 ? price_text(in) : small_price(in);
     const std::uint64_t n = request.starting_size;
     request.rules.min_selections = count_up_to(in, n + 1);
-    request.rules.min_consecutive_periods = count_up_to(in, std::min<std::uint64_t>(request.rules.min_selections, n) + 1);
+    request.rules.min_consecutive_periods =
+        count_up_to(in, std::min<std::uint64_t>(request.rules.min_selections, n) + 1);
     request.rules.max_gap_between_periods = count_up_to(in, n + 1);
     request.rules.max_gap_from_start =
         count_up_to(in, std::min<std::uint64_t>(request.rules.max_gap_between_periods, n) + 1);
@@ -236,8 +237,8 @@ Expected expected_outcome(const FuzzRequest& request) {
     }
     bool every_price_cheap = true;
     for (const Decimal& price : expected.prices) every_price_cheap = every_price_cheap && price <= *threshold;
-    expected.kind = rules.min_selections == n || every_price_cheap ? Expected::Kind::every_index
-                                                                  : Expected::Kind::search;
+    expected.kind =
+        rules.min_selections == n || every_price_cheap ? Expected::Kind::every_index : Expected::Kind::search;
     return expected;
 }
 
@@ -322,7 +323,8 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
     const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
     if (!planned) return;  // left to the exhaustive search
     const Outcome fast(*planned);
-    if (fast != exhaustive) fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
+    if (fast != exhaustive)
+        fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
 }
 
 }  // namespace
@@ -348,14 +350,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                     request.aggressive);
     });
     if (source.reads() != expected.reads) {
-        fail(request, "read " + std::to_string(source.reads()) + " elements, expected " + std::to_string(expected.reads));
+        fail(request,
+             "read " + std::to_string(source.reads()) + " elements, expected " + std::to_string(expected.reads));
     }
 
     switch (expected.kind) {
         case Expected::Kind::error:
             // The item count is carried by the no-result errors only, which no
             // conversion or validation failure is.
-            if (!std::holds_alternative<SelectionError>(entry) || std::get<SelectionError>(entry).kind != expected.error) {
+            if (!std::holds_alternative<SelectionError>(entry) ||
+                std::get<SelectionError>(entry).kind != expected.error) {
                 fail(request, "expected error kind " + std::to_string(static_cast<int>(expected.error)) + ", got " +
                                   show(entry));
             }

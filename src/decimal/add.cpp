@@ -60,8 +60,8 @@ std::optional<Decimal> checked_add(const Decimal& a, const Decimal& b) noexcept 
     const unsigned scale_gap = higher.scale() - lower.scale();
     const uint128 lower_coefficient = lower.coefficient();
     if (lower_coefficient <= max_coefficient_over_pow10[scale_gap]) {
-        return add_aligned(lower.is_negative(), lower_coefficient * pow10_u128[scale_gap],
-                           higher.is_negative(), higher.coefficient(), higher.scale());
+        return add_aligned(lower.is_negative(), lower_coefficient * pow10_u128[scale_gap], higher.is_negative(),
+                           higher.coefficient(), higher.scale());
     }
     return add_wide_aligned(lower.is_negative(), lower_coefficient, scale_gap, higher.is_negative(),
                             higher.coefficient(), higher.scale());

@@ -34,9 +34,7 @@ public:
         d.negative_ = negative && coefficient != 0;
         return d;
     }
-    static constexpr Decimal from_unsigned(std::uint64_t value) noexcept {
-        return from_parts(false, value, 0);
-    }
+    static constexpr Decimal from_unsigned(std::uint64_t value) noexcept { return from_parts(false, value, 0); }
     // The largest value: coefficient 2^96 - 1, scale 0, positive.
     static constexpr Decimal max_value() noexcept { return from_parts(false, max_coefficient, 0); }
 

@@ -38,8 +38,7 @@ Quotient divide(const Decimal& dividend, const Decimal& divisor) noexcept {
     const uint128 divisor_coefficient = divisor.coefficient();
     const uint128 dividend_coefficient = dividend.coefficient();
 
-    if (exponent < max_u128_over_pow10.size() &&
-        dividend_coefficient <= max_u128_over_pow10[exponent]) {
+    if (exponent < max_u128_over_pow10.size() && dividend_coefficient <= max_u128_over_pow10[exponent]) {
         // The scaled dividend fits in 128 bits: native division.
         const uint128 scaled = dividend_coefficient * pow10_u128[exponent];
         const uint128 quotient = scaled / divisor_coefficient;

@@ -15,8 +15,8 @@ namespace {
 
 using decimal_detail::classify_remainder;
 using decimal_detail::DroppedPart;
-using decimal_detail::rounds_up;
 using decimal_detail::RoundingMode;
+using decimal_detail::rounds_up;
 
 // A text of at most 17 bytes holds at most 17 digits: below 10^17 < 2^57, with at
 // most 17 fractional digits. It can neither overflow 96 bits nor reach the 29th

@@ -17,11 +17,15 @@ namespace kestrava::decimal_detail {
 
 constexpr bool fits_u96(uint128 value) noexcept { return value <= Decimal::max_coefficient; }
 template <std::size_t Limbs>
-constexpr bool fits_u96(const WideUnsigned<Limbs>& value) noexcept { return value.fits_u96(); }
+constexpr bool fits_u96(const WideUnsigned<Limbs>& value) noexcept {
+    return value.fits_u96();
+}
 
 constexpr uint128 low_u128(uint128 value) noexcept { return value; }
 template <std::size_t Limbs>
-constexpr uint128 low_u128(const WideUnsigned<Limbs>& value) noexcept { return value.low_u128(); }
+constexpr uint128 low_u128(const WideUnsigned<Limbs>& value) noexcept {
+    return value.low_u128();
+}
 
 constexpr unsigned bit_length(uint128 value) noexcept {
     const auto high = static_cast<std::uint64_t>(value >> 64);
@@ -29,7 +33,9 @@ constexpr unsigned bit_length(uint128 value) noexcept {
     return static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(value)));
 }
 template <std::size_t Limbs>
-constexpr unsigned bit_length(const WideUnsigned<Limbs>& value) noexcept { return value.bit_length(); }
+constexpr unsigned bit_length(const WideUnsigned<Limbs>& value) noexcept {
+    return value.bit_length();
+}
 
 // Drops the `count` lowest decimal digits of `value` (truncating) and returns what
 // the dropped digits, with the `earlier` part dropped before them, were worth.
@@ -56,9 +62,7 @@ constexpr DroppedPart drop_digits(WideUnsigned<Limbs>& value, unsigned count, Dr
 // of L bits is at least 2^(L-1), and it fits after k drops only if
 // 2^(L-1) < 2^96 * 10^k, that is k > (L - 97) * log10(2). 1233/4096 is just below
 // log10(2), so the floor of (L - 97) * 1233 / 4096 never exceeds the true minimum.
-constexpr unsigned digits_to_drop_at_least(unsigned bits) noexcept {
-    return bits > 97 ? (bits - 97) * 1233 / 4096 : 0;
-}
+constexpr unsigned digits_to_drop_at_least(unsigned bits) noexcept { return bits > 97 ? (bits - 97) * 1233 / 4096 : 0; }
 
 // The exact value magnitude / 10^scale (plus `dropped`, the part of a unit below
 // it, already discarded) rounded half to even to the largest scale at most

@@ -34,8 +34,8 @@ std::optional<std::size_t> find_parameter(const FunctionDescription& description
 
 // Binds each keyword argument to its parameter's slot, in call order; the first name
 // that is unknown or names a filled slot ends the binding.
-Status bind_keyword_arguments(const FunctionDescription& description, PyObject* const* values,
-                              PyObject* keyword_names, std::span<PyObject*> slots) {
+Status bind_keyword_arguments(const FunctionDescription& description, PyObject* const* values, PyObject* keyword_names,
+                              std::span<PyObject*> slots) {
     if (keyword_names == nullptr) {
         return std::nullopt;
     }
@@ -72,8 +72,7 @@ Status check_required_arguments(const FunctionDescription& description, std::spa
 }  // namespace
 
 Status extract_arguments_fastcall(const FunctionDescription& description, PyObject* const* arguments,
-                                  Py_ssize_t positional_count, PyObject* keyword_names,
-                                  std::span<PyObject*> slots) {
+                                  Py_ssize_t positional_count, PyObject* keyword_names, std::span<PyObject*> slots) {
     const auto given = static_cast<std::size_t>(positional_count);
     // Surplus positional arguments are reported before any keyword is looked at.
     if (given > description.parameters.size()) {

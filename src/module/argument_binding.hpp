@@ -19,8 +19,7 @@ namespace kestrava::module {
 // (unexpected, or a value given twice); missing required arguments. Slots of omitted
 // optional parameters stay NULL. Runs no code of the arguments.
 Status extract_arguments_fastcall(const FunctionDescription& description, PyObject* const* arguments,
-                                  Py_ssize_t positional_count, PyObject* keyword_names,
-                                  std::span<PyObject*> slots);
+                                  Py_ssize_t positional_count, PyObject* keyword_names, std::span<PyObject*> slots);
 
 // A conversion failure of the argument `parameter_name`: a TypeError (exactly that
 // class) is replaced by a new TypeError "argument '{name}': {its text}" that keeps the

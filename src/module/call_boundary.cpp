@@ -16,9 +16,7 @@ namespace kestrava::module {
 
 namespace {
 
-void write_to_stderr(std::string_view text) noexcept {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-}
+void write_to_stderr(std::string_view text) noexcept { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 // The source path from its "src/" component on, so the report does not depend on
 // where the tree was built.
@@ -32,8 +30,7 @@ std::string_view source_path(std::string_view file) noexcept {
 PyObject* raise_internal_failure(const InternalFailure& failure) {
     const std::source_location& where = failure.where();
     write_to_stderr(messages::internal_failure_report(static_cast<std::uint64_t>(gettid()),
-                                                      source_path(where.file_name()), where.line(),
-                                                      failure.message()));
+                                                      source_path(where.file_name()), where.line(), failure.message()));
     // Without memory for the class, its MemoryError is what the call raises.
     if (PyObject* panic_type = panic_exception_type()) {
         PythonError::deferred(panic_type, failure.message()).raise();

@@ -124,8 +124,7 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
 
 PyObject* get_cheapest_periods_entry(PyObject* /*self*/, PyObject* const* arguments, Py_ssize_t positional_count,
                                      PyObject* keyword_names) noexcept {
-    return run_in_call_boundary(
-        [&] { return call_get_cheapest_periods(arguments, positional_count, keyword_names); });
+    return run_in_call_boundary([&] { return call_get_cheapest_periods(arguments, positional_count, keyword_names); });
 }
 
 }  // namespace kestrava::module

@@ -31,8 +31,8 @@ std::string utf8_text_lenient(PyObject* str_object) {
     if (!bytes) {
         fail_python_api_call();
     }
-    const OwnedRef replaced = OwnedRef::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    const OwnedRef replaced =
+        OwnedRef::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
     if (!replaced) {
         fail_python_api_call();
     }

@@ -22,14 +22,10 @@ std::string concat(std::initializer_list<std::string_view> parts) {
     return text;
 }
 
-PythonError type_error(std::string message) {
-    return PythonError::deferred(PyExc_TypeError, std::move(message));
-}
+PythonError type_error(std::string message) { return PythonError::deferred(PyExc_TypeError, std::move(message)); }
 
 // "get_cheapest_periods()", the prefix of every binding message.
-std::string called_name(const FunctionDescription& description) {
-    return concat({description.function_name, "()"});
-}
+std::string called_name(const FunctionDescription& description) { return concat({description.function_name, "()"}); }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'": two names are joined by " and "; longer
 // lists put a comma after every name but the last, and "and" before the last.

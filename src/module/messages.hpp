@@ -46,8 +46,7 @@ inline constexpr std::string_view get_cheapest_periods_doc_text =
     "\n"
     "# Returns\n"
     "List of indices representing selected periods, sorted by index";
-inline constexpr std::string_view subinterpreters_unsupported =
-    "kestrava does not yet support subinterpreters";
+inline constexpr std::string_view subinterpreters_unsupported = "kestrava does not yet support subinterpreters";
 inline constexpr std::string_view no_exception_set = "attempted to fetch exception but none was set";
 
 // Internal failures.

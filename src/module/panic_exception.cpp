@@ -23,16 +23,14 @@ constexpr const char* panic_exception_doc =
 // Filled once under the interpreter lock, never released.
 PyObject* panic_type = nullptr;
 
-void write_to_stderr(std::string_view text) noexcept {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-}
+void write_to_stderr(std::string_view text) noexcept { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 }  // namespace
 
 PyObject* panic_exception_type() noexcept {
     if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
-                                               PyExc_BaseException, nullptr);
+        panic_type =
+            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc, PyExc_BaseException, nullptr);
     }
     return panic_type;
 }

@@ -63,9 +63,7 @@ PythonError take_over_current_exception() {
     return PythonError::deferred(PyExc_SystemError, std::string(messages::no_exception_set));
 }
 
-void drop_current_exception() noexcept {
-    const OwnedRef dropped = OwnedRef::steal(PyErr_GetRaisedException());
-}
+void drop_current_exception() noexcept { const OwnedRef dropped = OwnedRef::steal(PyErr_GetRaisedException()); }
 
 void fail_python_api_call(std::source_location where) {
     PyErr_Print();

@@ -50,13 +50,13 @@ std::string cheapest_periods_doc() {
 }
 
 std::string prices_not_a_sequence(std::string_view type_name) {
-    return joined({"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not ",
-                   type_name});
+    return joined(
+        {"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not ", type_name});
 }
 
 std::string too_many_prices(std::size_t limit, std::size_t count) {
-    return joined({"prices cannot contain more than ", std::to_string(limit), " items (got ", std::to_string(count),
-                   ")"});
+    return joined(
+        {"prices cannot contain more than ", std::to_string(limit), " items (got ", std::to_string(count), ")"});
 }
 
 std::string not_a_decimal_number(std::string_view place, std::string_view shown) {
@@ -72,13 +72,12 @@ std::string bool_not_a_price(std::string_view place, std::string_view shown) {
 }
 
 std::string narrow_float_not_a_price(std::string_view place, std::string_view shown, std::string_view type_name) {
-    return joined({place, ": ", shown, " is a ", type_name,
-                   ", not a price; convert it with .astype(float) or to text"});
+    return joined(
+        {place, ": ", shown, " is a ", type_name, ", not a price; convert it with .astype(float) or to text"});
 }
 
 std::string not_a_price_type(std::string_view place, std::string_view shown, std::string_view type_name) {
-    return joined({place, ": ", shown, " is a ", type_name,
-                   ", not a price (a decimal text, int, Decimal or float)"});
+    return joined({place, ": ", shown, " is a ", type_name, ", not a price (a decimal text, int, Decimal or float)"});
 }
 
 std::string too_long_to_write_out(std::string_view place, std::string_view shown, std::size_t limit) {
@@ -90,8 +89,8 @@ std::string too_many_digits(std::string_view place, std::string_view shown, std:
 }
 
 std::string too_many_decimals(std::string_view place, std::string_view shown, std::size_t limit) {
-    return joined({place, ": ", shown, " has so many decimals that some price needs more than ",
-                   std::to_string(limit), " significant digits"});
+    return joined({place, ": ", shown, " has so many decimals that some price needs more than ", std::to_string(limit),
+                   " significant digits"});
 }
 
 std::string count_not_an_int(std::string_view name, std::string_view type_name) {
@@ -117,12 +116,9 @@ std::string min_consecutive_above_selections(std::string_view min_consecutive, s
 }
 
 std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap) {
-    return joined({"max_gap_from_start (", start_gap, ") cannot be greater than max_gap_between_periods (", gap,
-                   ")"});
+    return joined({"max_gap_from_start (", start_gap, ") cannot be greater than max_gap_between_periods (", gap, ")"});
 }
 
-std::string internal_failure(std::string_view what) {
-    return joined({"kestrava_plan: internal failure: ", what});
-}
+std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
 }  // namespace kestrava::plan_module::messages

@@ -118,8 +118,8 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
     horizon::Outcome<IndexList> outcome = Error{ErrorKind::interrupted};
     try {
         nb::gil_scoped_release unlocked;
-        outcome = horizon::cheapest_periods(request.prices.texts, threshold, request.counts.rules(),
-                                            request.aggressive, stop.check());
+        outcome = horizon::cheapest_periods(request.prices.texts, threshold, request.counts.rules(), request.aggressive,
+                                            stop.check());
     } catch (const InternalFailure& failure) {
         throw std::runtime_error(messages::internal_failure(failure.message()));
     }

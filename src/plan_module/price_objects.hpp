@@ -26,8 +26,8 @@ inline constexpr std::size_t longest_written_out_decimal = 10000;
 // caller's containers meanwhile: the prices are copied into a tuple of their own and
 // every text is held by a str of its own.
 struct PriceTexts {
-    nb::tuple prices;                  // the caller's price objects, for messages
-    std::vector<nb::object> holders;   // one str per price, owning the text
+    nb::tuple prices;                 // the caller's price objects, for messages
+    std::vector<nb::object> holders;  // one str per price, owning the text
     std::vector<std::string_view> texts;
 };
 

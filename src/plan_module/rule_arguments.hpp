@@ -16,9 +16,9 @@ namespace kestrava::plan_module {
 namespace nb = nanobind;
 
 struct Count {
-    nb::object integer;        // the count as an int, for messages
-    std::uint64_t value = 0;   // the count, or UINT64_MAX for a larger one: no rule
-                               // can tell them apart with at most 3000 prices
+    nb::object integer;       // the count as an int, for messages
+    std::uint64_t value = 0;  // the count, or UINT64_MAX for a larger one: no rule
+                              // can tell them apart with at most 3000 prices
     std::string written() const;
 };
 

@@ -11,8 +11,8 @@ bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 struct Scientific {
     bool negative = false;
-    std::string digits;           // every mantissa digit, the point left out
-    std::ptrdiff_t point = 0;     // how many of the digits stand before the point
+    std::string digits;        // every mantissa digit, the point left out
+    std::ptrdiff_t point = 0;  // how many of the digits stand before the point
 };
 
 // Reads the exponent ([sign] 1 to max_exponent_digits digits) into `exponent`.

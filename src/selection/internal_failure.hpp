@@ -13,8 +13,7 @@ namespace kestrava {
 
 class InternalFailure : public std::exception {
 public:
-    explicit InternalFailure(std::string message,
-                             std::source_location where = std::source_location::current())
+    explicit InternalFailure(std::string message, std::source_location where = std::source_location::current())
         : message_(std::move(message)), where_(where) {}
 
     const char* what() const noexcept override { return message_.c_str(); }

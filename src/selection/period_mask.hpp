@@ -22,17 +22,11 @@ static_assert(max_price_count <= 32, "a request's periods must fit in one Period
 using IndexArray = std::array<std::uint64_t, max_price_count>;
 
 // Precondition: index < 32.
-constexpr PeriodMask period_bit(std::uint64_t index) noexcept {
-    return PeriodMask{1} << index;
-}
+constexpr PeriodMask period_bit(std::uint64_t index) noexcept { return PeriodMask{1} << index; }
 
-constexpr bool holds_period(PeriodMask mask, std::uint64_t index) noexcept {
-    return (mask & period_bit(index)) != 0;
-}
+constexpr bool holds_period(PeriodMask mask, std::uint64_t index) noexcept { return (mask & period_bit(index)) != 0; }
 
-constexpr std::size_t period_count(PeriodMask mask) noexcept {
-    return static_cast<std::size_t>(std::popcount(mask));
-}
+constexpr std::size_t period_count(PeriodMask mask) noexcept { return static_cast<std::size_t>(std::popcount(mask)); }
 
 // Writes the indices of `mask` into `out` in ascending order (lowest bit first) and
 // returns them as a view of `out`. Precondition: every set bit is below

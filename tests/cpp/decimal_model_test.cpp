@@ -235,14 +235,25 @@ Decimal random_decimal(std::mt19937_64& random) {
     for (unsigned i = 0; i < power; ++i) ten_to_power *= 10;
     uint128 coefficient = 0;
     switch (random() % 5) {
-        case 0: coefficient = random() % 1000; break;
-        case 1: coefficient = bits >> (32 + random() % 96); break;
-        case 2: coefficient = Decimal::max_coefficient - random() % 1000; break;
-        case 3: coefficient = ten_to_power * (1 + random() % 7) - random() % 2; break;
-        default: coefficient = ten_to_power * 5 + (random() % 4 == 0 ? 1 : 0); break;
+        case 0:
+            coefficient = random() % 1000;
+            break;
+        case 1:
+            coefficient = bits >> (32 + random() % 96);
+            break;
+        case 2:
+            coefficient = Decimal::max_coefficient - random() % 1000;
+            break;
+        case 3:
+            coefficient = ten_to_power * (1 + random() % 7) - random() % 2;
+            break;
+        default:
+            coefficient = ten_to_power * 5 + (random() % 4 == 0 ? 1 : 0);
+            break;
     }
     const unsigned scale_pick = static_cast<unsigned>(random() % 32);
-    const unsigned scale = scale_pick > Decimal::max_scale ? (scale_pick % 2 == 0 ? 0 : Decimal::max_scale) : scale_pick;
+    const unsigned scale =
+        scale_pick > Decimal::max_scale ? (scale_pick % 2 == 0 ? 0 : Decimal::max_scale) : scale_pick;
     return Decimal::from_parts((random() & 1) != 0, coefficient, scale);
 }
 
@@ -285,8 +296,8 @@ TEST(DecimalModel, AddAgreesWithTheRoundedExactSumAndCommutes) {
         const std::optional<Decimal> expected = model_add(a, b);
         const std::optional<Decimal> sum = checked_add(a, b);
         ASSERT_TRUE(same_representation(sum, expected) && same_representation(checked_add(b, a), expected))
-            << "seed " << seed << " iteration " << i << ": " << a.to_string() << " + " << b.to_string()
-            << " gave " << shown(sum) << ", expected " << shown(expected);
+            << "seed " << seed << " iteration " << i << ": " << a.to_string() << " + " << b.to_string() << " gave "
+            << shown(sum) << ", expected " << shown(expected);
         if (!expected || expected->scale() < std::max(a.scale(), b.scale())) ++rounded_or_overflowed;
     }
     // The draw must reach the rounding and overflow paths, or the check says little.
@@ -314,8 +325,8 @@ TEST(DecimalModel, DivideAgreesWithTheRoundedExactQuotient) {
         const std::optional<Decimal> got =
             quotient.status == DivisionStatus::ok ? std::optional<Decimal>(quotient.value) : std::nullopt;
         ASSERT_TRUE(quotient.status == expected_status && same_representation(got, expected))
-            << "seed " << seed << " iteration " << i << ": " << a.to_string() << " / " << b.to_string()
-            << " gave " << shown(got) << ", expected " << shown(expected);
+            << "seed " << seed << " iteration " << i << ": " << a.to_string() << " / " << b.to_string() << " gave "
+            << shown(got) << ", expected " << shown(expected);
     }
 }
 

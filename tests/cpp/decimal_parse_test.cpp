@@ -70,25 +70,51 @@ TEST(DecimalParse, AcceptsTheGrammar) {
         {"1_000.000_1", "1000.0001"},
         {"1_.5", "1.5"},
         {"1._5", "1.5"},
-        {"12345678901234567", "12345678901234567"},      // 17 bytes: the short path
-        {"-1234567890123456", "-1234567890123456"},      // 17 bytes with a sign
-        {"123456789012345678", "123456789012345678"},    // 18 bytes: the long path
-        {"0.1234567890123456", "0.1234567890123456"},    // 18 bytes, 16 fractional digits
+        {"12345678901234567", "12345678901234567"},    // 17 bytes: the short path
+        {"-1234567890123456", "-1234567890123456"},    // 17 bytes with a sign
+        {"123456789012345678", "123456789012345678"},  // 18 bytes: the long path
+        {"0.1234567890123456", "0.1234567890123456"},  // 18 bytes, 16 fractional digits
         {"-0.0000000000000000000000000001", "-0.0000000000000000000000000001"},
     });
 }
 
 TEST(DecimalParse, RejectsEverythingElse) {
     expect_parses({
-        {"", rejected},       {".", rejected},      {"+", rejected},      {"-", rejected},
-        {"+.", rejected},     {"-.", rejected},     {"_", rejected},      {"_1", rejected},
-        {"+_1", rejected},    {"-_1", rejected},    {"._5", rejected},    {"._", rejected},
-        {" 1", rejected},     {"1 ", rejected},     {"\t1", rejected},    {"1\n", rejected},
-        {"1e3", rejected},    {"1E3", rejected},    {"1.2.3", rejected},  {"1..", rejected},
-        {"..1", rejected},    {"--1", rejected},    {"+-1", rejected},    {"-+1", rejected},
-        {"1-", rejected},     {"1+", rejected},     {"1,5", rejected},    {"0x10", rejected},
-        {"inf", rejected},    {"NaN", rejected},    {"\xd9\xa1", rejected},  // a non-ASCII digit
-        {"1\xc2\xa0", rejected},  {"\xff", rejected},  {"1\0"sv, rejected},  {"\0"sv, rejected},
+        {"", rejected},
+        {".", rejected},
+        {"+", rejected},
+        {"-", rejected},
+        {"+.", rejected},
+        {"-.", rejected},
+        {"_", rejected},
+        {"_1", rejected},
+        {"+_1", rejected},
+        {"-_1", rejected},
+        {"._5", rejected},
+        {"._", rejected},
+        {" 1", rejected},
+        {"1 ", rejected},
+        {"\t1", rejected},
+        {"1\n", rejected},
+        {"1e3", rejected},
+        {"1E3", rejected},
+        {"1.2.3", rejected},
+        {"1..", rejected},
+        {"..1", rejected},
+        {"--1", rejected},
+        {"+-1", rejected},
+        {"-+1", rejected},
+        {"1-", rejected},
+        {"1+", rejected},
+        {"1,5", rejected},
+        {"0x10", rejected},
+        {"inf", rejected},
+        {"NaN", rejected},
+        {"\xd9\xa1", rejected},  // a non-ASCII digit
+        {"1\xc2\xa0", rejected},
+        {"\xff", rejected},
+        {"1\0"sv, rejected},
+        {"\0"sv, rejected},
         {"1\0002"sv, rejected},
         {"1234567890123456e", rejected},  // 17 bytes: the short path checks every byte too
         {"12345678901234567 ", rejected},

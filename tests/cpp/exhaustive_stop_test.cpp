@@ -27,7 +27,8 @@ Result<IndexList> search(std::span<const Item> items, std::span<const Item> chea
 // (12, 1, 27, 27) leaves about 30 million combinations to the search.
 std::vector<std::string> long_search_prices() {
     std::vector<std::string> prices;
-    for (std::size_t i = 0; i < max_price_count; ++i) prices.push_back(i % 2 ? "-3000000000000000000000000000" : "3000000000000000000000000000");
+    for (std::size_t i = 0; i < max_price_count; ++i)
+        prices.push_back(i % 2 ? "-3000000000000000000000000000" : "3000000000000000000000000000");
     return prices;
 }
 

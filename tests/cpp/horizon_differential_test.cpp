@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "planner_requests.hpp"
 #include "horizon_reference.hpp"
+#include "planner_requests.hpp"
 #include "selection/horizon/cheapest_periods.hpp"
 #include "selection/horizon/shape.hpp"
 
@@ -66,7 +66,8 @@ void run_engine_tier(const char* count_name, std::uint64_t fallback, std::size_t
     std::uint64_t compared = 0;
     std::uint64_t mismatches = 0;
     for (std::uint64_t number = first; number < first + requests && mismatches < 10; ++number) {
-        const std::string report = disagreement_with_engines(testing::random_request(seed, number, max_n, large_n), compared);
+        const std::string report =
+            disagreement_with_engines(testing::random_request(seed, number, max_n, large_n), compared);
         if (report.empty()) continue;
         ++mismatches;
         ADD_FAILURE() << "mismatch; replay with KESTRAVA_HORIZON_SEED=" << seed << " KESTRAVA_HORIZON_FIRST=" << number
@@ -106,8 +107,10 @@ std::vector<std::int64_t> long_prices(RequestRandom& random, int n, int min_run)
         case 1: {  // cheap and dear runs, the cheap ones around min_run long
             std::size_t p = 0;
             for (bool dear = random.chance(50); p < units.size(); dear = !dear) {
-                const std::uint64_t run = dear ? random.between(1, 4) : random.between(1, static_cast<std::uint64_t>(min_run) + 2);
-                for (std::uint64_t i = 0; i < run && p < units.size(); ++i, ++p) units[p] = dear ? 5 + small(10) : small(6) - 3;
+                const std::uint64_t run =
+                    dear ? random.between(1, 4) : random.between(1, static_cast<std::uint64_t>(min_run) + 2);
+                for (std::uint64_t i = 0; i < run && p < units.size(); ++i, ++p)
+                    units[p] = dear ? 5 + small(10) : small(6) - 3;
             }
             break;
         }
@@ -133,11 +136,16 @@ LongRequest long_request(std::uint64_t seed, std::uint64_t number) {
     const int n = static_cast<int>(random.chance(70) ? random.between(30, 80) : random.between(81, 200));
     const std::uint64_t run_choices[] = {1, 2, 3, random.between(1, 8)};
     const std::uint64_t run = run_choices[random.between(0, 3)];
-    const std::uint64_t gap_choices[] = {1, std::max<std::uint64_t>(1, run - 1), run, random.between(1, 25),
-                                         static_cast<std::uint64_t>(n - 1), 1000000000000ULL};
+    const std::uint64_t gap_choices[] = {1,
+                                         std::max<std::uint64_t>(1, run - 1),
+                                         run,
+                                         random.between(1, 25),
+                                         static_cast<std::uint64_t>(n - 1),
+                                         1000000000000ULL};
     const std::uint64_t gap = gap_choices[random.between(0, 5)];
     const std::uint64_t lead_choices[] = {0, gap, random.between(0, std::min<std::uint64_t>(gap, 30))};
-    const std::uint64_t most = random.chance(80) ? std::min<std::uint64_t>(static_cast<std::uint64_t>(n) - 1, 60) : static_cast<std::uint64_t>(n) - 1;
+    const std::uint64_t most = random.chance(80) ? std::min<std::uint64_t>(static_cast<std::uint64_t>(n) - 1, 60)
+                                                 : static_cast<std::uint64_t>(n) - 1;
 
     LongRequest request;
     SelectionRules& rules = request.texts.rules;
@@ -146,7 +154,8 @@ LongRequest long_request(std::uint64_t seed, std::uint64_t number) {
     const std::vector<std::int64_t> units = long_prices(random, n, static_cast<int>(run));
     std::vector<std::int64_t> sorted = units;
     std::sort(sorted.begin(), sorted.end());
-    std::int64_t threshold = random.chance(10) ? sorted[0] - 1 : sorted[random.between(0, static_cast<std::uint64_t>(n) - 2)];
+    std::int64_t threshold =
+        random.chance(10) ? sorted[0] - 1 : sorted[random.between(0, static_cast<std::uint64_t>(n) - 2)];
     if (threshold >= sorted.back()) threshold = sorted.back() - 1;  // every period cheap needs no search
     const unsigned scale = static_cast<unsigned>(random.between(0, 3));
     for (const std::int64_t u : units) request.texts.prices.push_back(testing::decimal_text(u, scale, 0));
@@ -158,7 +167,8 @@ LongRequest long_request(std::uint64_t seed, std::uint64_t number) {
     reference.min_selections = static_cast<int>(rules.min_selections);
     reference.min_run = static_cast<int>(run);
     reference.max_gap = static_cast<int>(std::min<std::uint64_t>(gap, static_cast<std::uint64_t>(n) - 1));
-    reference.max_lead = static_cast<int>(std::min<std::uint64_t>(rules.max_gap_from_start, static_cast<std::uint64_t>(n) - 1));
+    reference.max_lead =
+        static_cast<int>(std::min<std::uint64_t>(rules.max_gap_from_start, static_cast<std::uint64_t>(n) - 1));
     return request;
 }
 
@@ -176,8 +186,9 @@ TEST(HorizonDifferential, AgreesWithTheReferenceFromThirtyToTwoHundredPeriods) {
     for (std::uint64_t number = first; number < first + requests && mismatches < 10; ++number) {
         const LongRequest request = long_request(seed, number);
         testing::ReferencePlanner reference(request.reference);
-        const bool everything = request.texts.rules.min_selections == request.reference.prices.size() ||
-                                std::all_of(request.reference.cheap.begin(), request.reference.cheap.end(), [](bool b) { return b; });
+        const bool everything =
+            request.texts.rules.min_selections == request.reference.prices.size() ||
+            std::all_of(request.reference.cheap.begin(), request.reference.cheap.end(), [](bool b) { return b; });
         std::vector<int> expected;
         if (everything) {
             for (int p = 0; p < static_cast<int>(request.reference.prices.size()); ++p) expected.push_back(p);
@@ -186,7 +197,8 @@ TEST(HorizonDifferential, AgreesWithTheReferenceFromThirtyToTwoHundredPeriods) {
         }
         if (!everything) {
             std::vector<std::uint8_t> cheap(request.reference.cheap.begin(), request.reference.cheap.end());
-            EXPECT_EQ(horizon::make_shape(cheap, request.texts.rules).size, reference.size()) << request.texts.describe();
+            EXPECT_EQ(horizon::make_shape(cheap, request.texts.rules).size, reference.size())
+                << request.texts.describe();
         }
         const Result<IndexList> actual = horizon_answer(request.texts);
         std::vector<int> actual_list;
@@ -196,11 +208,13 @@ TEST(HorizonDifferential, AgreesWithTheReferenceFromThirtyToTwoHundredPeriods) {
         if (actual.ok() && actual_list == expected) continue;
         ++mismatches;
         ADD_FAILURE() << "mismatch; replay with KESTRAVA_HORIZON_SEED=" << seed << " KESTRAVA_HORIZON_FIRST=" << number
-                      << " KESTRAVA_HORIZON_LONG_REQUESTS=1 kestrava_core_tests --gtest_filter=HorizonDifferential.*Reference*\n  "
-                      << request.texts.describe() << "\n  reference (k = " << reference.size() << "): " << list_text(expected)
-                      << "\n  horizon:   " << indices_text(actual);
+                      << " KESTRAVA_HORIZON_LONG_REQUESTS=1 kestrava_core_tests "
+                         "--gtest_filter=HorizonDifferential.*Reference*\n  "
+                      << request.texts.describe() << "\n  reference (k = " << reference.size()
+                      << "): " << list_text(expected) << "\n  horizon:   " << indices_text(actual);
     }
-    std::cout << "[ horizon  ] seed " << seed << ": " << requests << " requests of 30 to 200 periods compared with the reference\n";
+    std::cout << "[ horizon  ] seed " << seed << ": " << requests
+              << " requests of 30 to 200 periods compared with the reference\n";
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection_test_support.hpp"
 #include "selection/horizon/cheapest_periods.hpp"
 #include "selection/horizon/exact_prices.hpp"
 #include "selection/horizon/integer_ladder.hpp"
+#include "selection_test_support.hpp"
 
 namespace kestrava {
 namespace {
@@ -38,14 +38,16 @@ TEST(HorizonEntry, ReadsTheDecimalGrammarExactly) {
         std::string text;
         const std::uint64_t length = random.between(0, 12);
         // Signs and stray letters mostly first, digits, points and underscores after.
-        for (std::uint64_t i = 0; i < length; ++i) text.push_back(alphabet[random.between(0, i == 0 || random.chance(5) ? 14 : 11)]);
+        for (std::uint64_t i = 0; i < length; ++i)
+            text.push_back(alphabet[random.between(0, i == 0 || random.chance(5) ? 14 : 11)]);
         const std::optional<Decimal> decimal = Decimal::parse(text);
         horizon::ExactPrices exact;
         const std::vector<std::string_view> texts = {text};
         const bool accepted = !horizon::read_exact_prices(texts, "0.5", exact).has_value();
         ASSERT_EQ(accepted, decimal.has_value()) << "text '" << text << "'";
         if (accepted) {
-            EXPECT_EQ(exact.is_cheap(0), compare(*decimal, Decimal::parse("0.5").value()) <= 0) << "text '" << text << "'";
+            EXPECT_EQ(exact.is_cheap(0), compare(*decimal, Decimal::parse("0.5").value()) <= 0)
+                << "text '" << text << "'";
         }
     }
 }
@@ -99,7 +101,10 @@ TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
         {three, "1", {2, 2, 1, 2}, {ErrorKind::start_gap_above_gap}},
         {{"1", std::string(141, '9'), "2"}, "0", {1, 1, 2, 2}, {ErrorKind::price_too_large, 1}},
         // Each within the limit alone; 70 decimals push the 71-digit price past it.
-        {{"1", std::string(71, '7'), joined(joined("0.", std::string(69, '0')), "3")}, "0", {1, 1, 2, 2}, {ErrorKind::price_too_precise, 2}},
+        {{"1", std::string(71, '7'), joined(joined("0.", std::string(69, '0')), "3")},
+         "0",
+         {1, 1, 2, 2},
+         {ErrorKind::price_too_precise, 2}},
     };
     for (const Case& c : cases) {
         const auto outcome = plan(c.prices, c.threshold, c.rules);
@@ -112,7 +117,8 @@ TEST(HorizonEntry, DigitLimitAndAnswersWithoutSearch) {
     const std::string largest(horizon::max_price_digits, '9');
     const std::string beyond = largest + "9";
     // 140 digits at the common scale plan at the widest rung; the answer is the single cheapest.
-    auto widest = plan({joined("5", largest.substr(1)), largest, joined("1", largest.substr(1)), joined("-", largest)}, "-1", {1, 1, 3, 3});
+    auto widest = plan({joined("5", largest.substr(1)), largest, joined("1", largest.substr(1)), joined("-", largest)},
+                       "-1", {1, 1, 3, 3});
     ASSERT_TRUE(widest.ok());
     EXPECT_EQ(widest.value(), (IndexList{3}));
     // Every period cheap, or min_selections = n: every index, whatever the digits.
@@ -134,7 +140,8 @@ using testing::PollCounter;
 // states per pass. Wide prices take the 256-bit rung.
 std::vector<std::string> long_prices() {
     std::vector<std::string> prices;
-    for (std::size_t p = 0; p < horizon::max_periods; ++p) prices.push_back(joined(std::to_string((p * 7919) % 1000), std::string(30, '1')));
+    for (std::size_t p = 0; p < horizon::max_periods; ++p)
+        prices.push_back(joined(std::to_string((p * 7919) % 1000), std::string(30, '1')));
     return prices;
 }
 
@@ -157,7 +164,8 @@ TEST(HorizonEntry, StopCheckEndsALongRun) {
 TEST(HorizonEntry, StopCheckIsPolledThroughoutAPass) {
     // One conservative pass over about 2.25 million states polls every few thousand.
     PollCounter counter;
-    const auto answer = plan(long_prices(), "300", SelectionRules{1500, 1, 3000, 3000}, false, StopCheck{&PollCounter::poll, &counter});
+    const auto answer =
+        plan(long_prices(), "300", SelectionRules{1500, 1, 3000, 3000}, false, StopCheck{&PollCounter::poll, &counter});
     ASSERT_TRUE(answer.ok());
     EXPECT_EQ(answer.value().size(), 1500U);  // nothing is cheap
     EXPECT_GT(counter.polls, 300);

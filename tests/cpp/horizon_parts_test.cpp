@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "planner_requests.hpp"
 #include "horizon_reference.hpp"
+#include "planner_requests.hpp"
 #include "selection/horizon/band.hpp"
 #include "selection/horizon/shape.hpp"
 #include "selection/horizon/tables.hpp"
@@ -47,7 +47,8 @@ TEST(HorizonParts, SmallestValidSizeMatchesEverySelection) {
                     const testing::ReferenceRequest rules = rules_only(n, run, gap, lead);
                     int fewest = n + 1;
                     for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {
-                        if (testing::reference_valid(rules, bits_of(mask, n))) fewest = std::min(fewest, std::popcount(mask));
+                        if (testing::reference_valid(rules, bits_of(mask, n)))
+                            fewest = std::min(fewest, std::popcount(mask));
                     }
                     EXPECT_EQ(horizon::smallest_valid_size(n, run, gap, lead), fewest)
                         << "n " << n << " run " << run << " gap " << gap << " lead " << lead;
@@ -78,7 +79,8 @@ SelectionStates states_of(const std::vector<bool>& chosen, int min_run) {
         --after;
         ++run;
         if (run >= min_run) states.runs.emplace_back(p, after);
-        if (run >= min_run && p + 1 < n && !chosen[static_cast<std::size_t>(p + 1)]) states.exits.emplace_back(p, after);
+        if (run >= min_run && p + 1 < n && !chosen[static_cast<std::size_t>(p + 1)])
+            states.exits.emplace_back(p, after);
     }
     return states;
 }
@@ -86,10 +88,10 @@ SelectionStates states_of(const std::vector<bool>& chosen, int min_run) {
 Shape shape_for(const testing::ReferenceRequest& request, int k) {
     std::vector<std::uint8_t> cheap;
     for (const bool c : request.cheap) cheap.push_back(c ? 1 : 0);
-    Shape shape = horizon::make_shape(cheap, SelectionRules{static_cast<std::uint64_t>(request.min_run),
-                                                            static_cast<std::uint64_t>(request.min_run),
-                                                            static_cast<std::uint64_t>(request.max_gap),
-                                                            static_cast<std::uint64_t>(request.max_lead)});
+    Shape shape = horizon::make_shape(
+        cheap,
+        SelectionRules{static_cast<std::uint64_t>(request.min_run), static_cast<std::uint64_t>(request.min_run),
+                       static_cast<std::uint64_t>(request.max_gap), static_cast<std::uint64_t>(request.max_lead)});
     shape.size = k;
     return shape;
 }
@@ -106,8 +108,9 @@ TEST(HorizonParts, BandHoldsEveryStateOfEveryValidSelection) {
                             const std::vector<bool> chosen = bits_of(mask, n);
                             if (std::popcount(mask) != k || !testing::reference_valid(rules, chosen)) continue;
                             for (const auto& [p, c] : states_of(chosen, run).runs) {
-                                ASSERT_TRUE(band.holds(p, c)) << "n " << n << " run " << run << " gap " << gap << " lead "
-                                                              << lead << " k " << k << " mask " << mask << " p " << p;
+                                ASSERT_TRUE(band.holds(p, c))
+                                    << "n " << n << " run " << run << " gap " << gap << " lead " << lead << " k " << k
+                                    << " mask " << mask << " p " << p;
                             }
                         }
                     }
@@ -131,7 +134,8 @@ std::int64_t completion(const testing::ReferenceRequest& request, const std::vec
         if (chosen[static_cast<std::size_t>(p)] || !request.cheap[static_cast<std::size_t>(p)]) continue;
         int last = p;
         std::int64_t block = 0;
-        for (; last < n && !chosen[static_cast<std::size_t>(last)] && request.cheap[static_cast<std::size_t>(last)]; ++last) {
+        for (; last < n && !chosen[static_cast<std::size_t>(last)] && request.cheap[static_cast<std::size_t>(last)];
+             ++last) {
             block += w[static_cast<std::size_t>(last)];
         }
         std::vector<bool> merged = chosen;
@@ -144,30 +148,36 @@ std::int64_t completion(const testing::ReferenceRequest& request, const std::vec
 
 struct Accessor {
     const char* name;
-    std::vector<std::pair<int, int>> SelectionStates::*states;
+    std::vector<std::pair<int, int>> SelectionStates::* states;
     bool including;
     std::int64_t (*value)(const horizon::Tables<std::int64_t>&, int, int);
 };
 
 TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
     const Accessor accessors[] = {
-        {"run", &SelectionStates::runs, false, [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
-        {"start", &SelectionStates::starts, true, [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.start_value(p, c); }},
-        {"exit", &SelectionStates::exits, false, [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.exit_value(p, c); }},
+        {"run", &SelectionStates::runs, false,
+         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
+        {"start", &SelectionStates::starts, true,
+         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.start_value(p, c); }},
+        {"exit", &SelectionStates::exits, false,
+         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.exit_value(p, c); }},
     };
     for (std::uint64_t number = 0; number < 400; ++number) {
         testing::RequestRandom random(77, number);
         const int n = static_cast<int>(random.between(3, 11));
         const int run = static_cast<int>(random.between(1, 3));
         const int gap = static_cast<int>(random.between(1, static_cast<std::uint64_t>(n - 1)));
-        testing::ReferenceRequest request = rules_only(n, std::min(run, n - 1), gap, static_cast<int>(random.between(0, static_cast<std::uint64_t>(gap))));
+        testing::ReferenceRequest request = rules_only(
+            n, std::min(run, n - 1), gap, static_cast<int>(random.between(0, static_cast<std::uint64_t>(gap))));
         std::vector<std::int64_t> w;
         for (int p = 0; p < n; ++p) {
             w.push_back(static_cast<std::int64_t>(random.between(0, 6)) - 3);
             request.cheap[static_cast<std::size_t>(p)] = random.chance(40);
         }
         const bool with_additions = random.chance(70);
-        const int k = static_cast<int>(random.between(static_cast<std::uint64_t>(horizon::smallest_valid_size(n, request.min_run, gap, request.max_lead)), static_cast<std::uint64_t>(n)));
+        const int k = static_cast<int>(random.between(
+            static_cast<std::uint64_t>(horizon::smallest_valid_size(n, request.min_run, gap, request.max_lead)),
+            static_cast<std::uint64_t>(n)));
         if (k == n) continue;
         const Shape shape = shape_for(request, k);
         horizon::Tables<std::int64_t> tables(shape);
@@ -191,7 +201,8 @@ TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
             const SelectionStates states = states_of(chosen, request.min_run);
             for (std::size_t a = 0; a < std::size(accessors); ++a) {
                 for (const auto& [p, c] : states.*(accessors[a].states)) {
-                    const std::int64_t value = completion(request, chosen, w, p, accessors[a].including, with_additions);
+                    const std::int64_t value =
+                        completion(request, chosen, w, p, accessors[a].including, with_additions);
                     auto [slot, fresh] = best_completion.try_emplace({static_cast<int>(a), p, c}, value);
                     if (!fresh) slot->second = std::min(slot->second, value);
                 }

@@ -37,7 +37,10 @@ inline bool reference_valid(const ReferenceRequest& r, const std::vector<bool>& 
     }
     if (previous < 0 || n - 1 - previous > r.max_gap) return false;
     for (int p = 0; p < n;) {
-        if (!chosen[p]) { ++p; continue; }
+        if (!chosen[p]) {
+            ++p;
+            continue;
+        }
         int end = p;
         while (end + 1 < n && chosen[end + 1]) ++end;
         if (end - p + 1 < r.min_run && end != n - 1) return false;
@@ -48,7 +51,8 @@ inline bool reference_valid(const ReferenceRequest& r, const std::vector<bool>& 
 
 class ReferencePlanner {
 public:
-    explicit ReferencePlanner(const ReferenceRequest& request) : r_(request), n_(static_cast<int>(request.prices.size())) {
+    explicit ReferencePlanner(const ReferenceRequest& request)
+        : r_(request), n_(static_cast<int>(request.prices.size())) {
         // A gap limit of n - 1 never binds, so one gap tail then serves for every length.
         gap_never_binds_ = r_.max_gap >= n_ - 1;
         gap_tails_ = gap_never_binds_ ? 1 : r_.max_gap;
@@ -68,7 +72,8 @@ public:
             if (value_[index(0, 0, 0, none)] == 0) break;
             std::tie(cost, count) = best_merge(main);
         }
-        return answer(main, [&](std::int64_t block_cost, std::int64_t size) { return block_cost * count < cost * size; });
+        return answer(main,
+                      [&](std::int64_t block_cost, std::int64_t size) { return block_cost * count < cost * size; });
     }
 
     std::vector<int> conservative() {
@@ -176,12 +181,14 @@ private:
         }
     }
 
-    std::int64_t best_step(const std::vector<std::int64_t>& w, bool with_blocks, int p, int c, int tail, int label) const {
+    std::int64_t best_step(const std::vector<std::int64_t>& w, bool with_blocks, int p, int c, int tail,
+                           int label) const {
         std::int64_t best = infinity;
-        for_each_move(w, with_blocks, p, c, tail, label, [&](bool, int next_c, int next_tail, int next_label, std::int64_t cost) {
-            const std::int64_t next = value_[index(p + 1, next_c, next_tail, next_label)];
-            if (next < infinity) best = std::min(best, next + cost);
-        });
+        for_each_move(w, with_blocks, p, c, tail, label,
+                      [&](bool, int next_c, int next_tail, int next_label, std::int64_t cost) {
+                          const std::int64_t next = value_[index(p + 1, next_c, next_tail, next_label)];
+                          if (next < infinity) best = std::min(best, next + cost);
+                      });
         return best;
     }
 
@@ -206,12 +213,15 @@ private:
                         for (int label = 0; label < label_count; ++label) {
                             const std::int64_t before = prefix[index(0, c, tail, label)];
                             if (before >= infinity || before + value_[index(p, c, tail, label)] != optimum) continue;
-                            for_each_move(w, with_blocks, p, c, tail, label, [&](bool joins, int next_c, int next_tail, int next_label, std::int64_t cost) {
-                                const std::int64_t after = value_[index(p + 1, next_c, next_tail, next_label)];
-                                if (joins != joining || after >= infinity || before + cost + after != optimum) return;
-                                std::int64_t& slot = next[index(0, next_c, next_tail, next_label)];
-                                slot = std::min(slot, before + cost);
-                            });
+                            for_each_move(
+                                w, with_blocks, p, c, tail, label,
+                                [&](bool joins, int next_c, int next_tail, int next_label, std::int64_t cost) {
+                                    const std::int64_t after = value_[index(p + 1, next_c, next_tail, next_label)];
+                                    if (joins != joining || after >= infinity || before + cost + after != optimum)
+                                        return;
+                                    std::int64_t& slot = next[index(0, next_c, next_tail, next_label)];
+                                    slot = std::min(slot, before + cost);
+                                });
                         }
                     }
                 }

@@ -50,7 +50,8 @@ void expect_native_agreement(RequestRandom& random) {
 void expect_ring_laws(RequestRandom& random) {
     auto wide = [&] {
         Int512 value = Int512::from_int128(random_signed(random, 62));
-        for (int limb = 0; limb < 3; ++limb) value = value * Int512::power_of_two(62) + Int512::from_int128(random_signed(random, 62));
+        for (int limb = 0; limb < 3; ++limb)
+            value = value * Int512::power_of_two(62) + Int512::from_int128(random_signed(random, 62));
         return value;
     };
     const Int512 a = wide(), b = wide(), c = wide();
@@ -89,7 +90,8 @@ IntegerRequest integer_request(std::uint64_t number, std::int64_t largest) {
     IntegerRequest request;
     const auto n = static_cast<std::size_t>(random.between(20, 150));
     for (std::size_t p = 0; p < n; ++p) {
-        request.prices.push_back(static_cast<std::int64_t>(random.between(0, 2 * static_cast<std::uint64_t>(largest))) - largest);
+        request.prices.push_back(static_cast<std::int64_t>(random.between(0, 2 * static_cast<std::uint64_t>(largest))) -
+                                 largest);
         request.cheap.push_back(request.prices.back() <= 0 ? 1 : 0);
     }
     request.prices[random.between(0, n - 1)] = random.chance(50) ? largest : -largest;  // the largest magnitude occurs
@@ -122,14 +124,16 @@ WidthAnswer plan_at_width(const IntegerRequest& request, const horizon::Shape& s
     std::vector<Int> prices;
     for (const std::int64_t price : request.prices) prices.push_back(static_cast<Int>(price));
     horizon::Planner<Int> planner(shape, prices);
-    const horizon::PlanStatus status = request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
+    const horizon::PlanStatus status =
+        request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
     EXPECT_EQ(status, horizon::PlanStatus::done);
     WidthAnswer answer{planner.main(), planner.selection(), {}};
     const horizon::Band& band = planner.tables().band();
     for (int c = 0; c < band.columns(); ++c) {
         for (int p = band.first(c); p <= band.last(c); ++p) {
             const Int value = planner.tables().run_value(p, c);
-            answer.runs.push_back(horizon::Tables<Int>::is_reachable(value) ? std::optional<int128>(low_bits(value)) : std::nullopt);
+            answer.runs.push_back(horizon::Tables<Int>::is_reachable(value) ? std::optional<int128>(low_bits(value))
+                                                                            : std::nullopt);
         }
     }
     return answer;
@@ -169,9 +173,11 @@ void expect_boundary_answers(horizon::Rung rung) {
             ASSERT_NE(horizon::rung_for(n, limit + 1), rung);
         }
         std::vector<Int> prices;
-        for (const std::int64_t q : request.prices) prices.push_back(static_cast<Int>(q) * horizon::power_of_two<Int>(limit - 3));
+        for (const std::int64_t q : request.prices)
+            prices.push_back(static_cast<Int>(q) * horizon::power_of_two<Int>(limit - 3));
         horizon::Planner<Int> planner(shape, prices);
-        const auto status = request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
+        const auto status =
+            request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
         ASSERT_EQ(status, horizon::PlanStatus::done);
         const WidthAnswer small = plan_at_width<std::int64_t>(request, shape);
         EXPECT_EQ(planner.main(), small.main) << "request " << number;
@@ -194,7 +200,8 @@ TEST(HorizonWidth, PricesScaledByPowersOfTenKeepTheAnswer) {
         std::optional<IndexList> first;
         for (const unsigned zeros : {0U, 17U, 45U, 100U, 112U}) {
             std::vector<std::string> texts;
-            for (const std::string& price : request.prices) texts.push_back(price + (price.find('.') == std::string::npos ? "." : "") + std::string(4, '0'));
+            for (const std::string& price : request.prices)
+                texts.push_back(price + (price.find('.') == std::string::npos ? "." : "") + std::string(4, '0'));
             auto scale = [&](std::string text) {
                 // Moving the point right by `zeros` digits (texts have a point and four extra zeros).
                 const std::size_t point = text.find('.');
@@ -204,7 +211,8 @@ TEST(HorizonWidth, PricesScaledByPowersOfTenKeepTheAnswer) {
             };
             std::vector<std::string> scaled;
             for (const std::string& text : texts) scaled.push_back(scale(text));
-            const std::string threshold = scale(request.threshold + (request.threshold.find('.') == std::string::npos ? "." : "") + "0000");
+            const std::string threshold =
+                scale(request.threshold + (request.threshold.find('.') == std::string::npos ? "." : "") + "0000");
             const std::vector<std::string_view> views(scaled.begin(), scaled.end());
             const auto outcome = horizon::cheapest_periods(views, threshold, request.rules, request.aggressive);
             ASSERT_TRUE(outcome.ok()) << request.describe() << " times 10^" << zeros;

@@ -55,7 +55,8 @@ PlannerRequest request_of(const std::vector<int128>& units, unsigned scale, bool
 // averages part only in the last digits of a 28-digit quotient.
 std::vector<int128> near(std::size_t n, int base_digits) {
     std::vector<int128> units;
-    for (std::size_t i = 0; i < n; ++i) units.push_back(power_of_ten(base_digits) + static_cast<int128>((i * 7) % 5) - 2);
+    for (std::size_t i = 0; i < n; ++i)
+        units.push_back(power_of_ten(base_digits) + static_cast<int128>((i * 7) % 5) - 2);
     return units;
 }
 
@@ -71,8 +72,8 @@ std::vector<BoundaryCase> boundary_cases() {
                          request_of({quarter, quarter, -quarter, quarter + 1}, 0, aggressive), false});
         // 0.5 brings the common scale to 1, so that -1000 counts 10000 units.
         const int128 rest = two_to_the(89) - 10005;
-        cases.push_back({"2^90 units at scale 1" + strategy,
-                         request_of({5, -10000, two_to_the(89), rest}, 1, aggressive), true});
+        cases.push_back(
+            {"2^90 units at scale 1" + strategy, request_of({5, -10000, two_to_the(89), rest}, 1, aggressive), true});
         cases.push_back({"2^90 + 1 units at scale 1" + strategy,
                          request_of({5, -10000, two_to_the(89), rest + 1}, 1, aggressive), false});
     }
@@ -91,9 +92,11 @@ std::vector<BoundaryCase> boundary_cases() {
                          request_of({-largest_for_averages(2) - 1, 1, 2}, 0, aggressive), !aggressive});
         std::vector<int128> twenty_three(23, 3);
         twenty_three[11] = largest_for_averages(4);
-        cases.push_back({"the largest price for averages over 23" + strategy, request_of(twenty_three, 0, aggressive), true});
+        cases.push_back(
+            {"the largest price for averages over 23" + strategy, request_of(twenty_three, 0, aggressive), true});
         twenty_three[11] += 1;
-        cases.push_back({"one unit above it, 23 prices" + strategy, request_of(twenty_three, 0, aggressive), !aggressive});
+        cases.push_back(
+            {"one unit above it, 23 prices" + strategy, request_of(twenty_three, 0, aggressive), !aggressive});
     }
 
     // Averages also need the common scale plus d to stay within 28 decimals. The
@@ -118,7 +121,8 @@ std::vector<BoundaryCase> boundary_cases() {
     for (const int base_digits : {1, 25}) {
         PlannerRequest small = request_of(near(2, base_digits), 27, true);
         for (std::string& price : small.prices) price += "0";
-        cases.push_back({"27 significant decimals written with 28, " + std::to_string(base_digits + 1) + " digits", small, true});
+        cases.push_back(
+            {"27 significant decimals written with 28, " + std::to_string(base_digits + 1) + " digits", small, true});
     }
 
     // A price written with fewer decimals is scaled up to the common scale in 128 bits:
@@ -198,7 +202,8 @@ TEST(PlannerEligibility, ScoresOfEitherWidthAgreeWithTheExhaustiveSearch) {
 
 TEST(PlannerEligibility, GuardDigitsKeepAveragesOfUpToNPeriodsApart) {
     // The smallest d with 10^d >= 2 n^2.
-    const std::vector<std::pair<std::size_t, unsigned>> table = {{1, 1}, {2, 1}, {3, 2}, {7, 2}, {8, 3}, {22, 3}, {23, 4}, {28, 4}};
+    const std::vector<std::pair<std::size_t, unsigned>> table = {{1, 1}, {2, 1},  {3, 2},  {7, 2},
+                                                                 {8, 3}, {22, 3}, {23, 4}, {28, 4}};
     for (const auto& [n, digits] : table) EXPECT_EQ(planner::average_guard_digits(n), digits) << "n = " << n;
 }
 

@@ -45,7 +45,8 @@ TEST(PlannerFuzz, AgreesWithTheExhaustiveSearch) {
     }
     // Every generated price fits the exact fast path, so the planner must take each request.
     EXPECT_EQ(answered, requests) << "requests left to the exhaustive search";
-    std::cout << "[ fuzz     ] seed " << seed << ": " << answered << " requests compared, " << mismatches << " mismatches\n";
+    std::cout << "[ fuzz     ] seed " << seed << ": " << answered << " requests compared, " << mismatches
+              << " mismatches\n";
 }
 
 // n from 17 to 28, with rules under which the exhaustive search stays short: the

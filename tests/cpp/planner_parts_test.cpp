@@ -12,10 +12,10 @@
 
 #include "planner_requests.hpp"
 #include "selection/exhaustive/combination_checks.hpp"
+#include "selection/period_mask.hpp"
 #include "selection/planner/blocks.hpp"
 #include "selection/planner/labelling.hpp"
 #include "selection/planner/layout.hpp"
-#include "selection/period_mask.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {
@@ -148,7 +148,8 @@ PeriodMask literal_lowest_average_merge(const SmallCase& c) {
         for (std::size_t j = 0; j < blocks.count; ++j) {
             if ((block_mask >> j) & 1U) merge |= blocks.blocks[j];
         }
-        if (!exhaustive::meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, c.items.size())) continue;
+        if (!exhaustive::meets_block_rule(indices_of_mask(merge), c.rules.min_consecutive_periods, c.items.size()))
+            continue;
         const int128 cost = planner::cost_of(*prices, merge);
         if (cost * std::popcount(best) < best_cost * std::popcount(merge)) {
             best = merge;
@@ -206,7 +207,7 @@ TEST(PlannerParts, LightestLabellingMatchesEveryLabelling) {
                     if (!holds_period(main, item.index)) remaining[count++] = item.index;
                 }
                 const exhaustive::BlockMasks blocks =
-        exhaustive::group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
+                    exhaustive::group_consecutive_indices(std::span<const std::uint64_t>(remaining.data(), count));
                 for (std::uint32_t block_mask = 1; block_mask < (1U << blocks.count); ++block_mask) {
                     PeriodMask merge = main;
                     for (std::size_t j = 0; j < blocks.count; ++j) {

@@ -13,17 +13,19 @@
 #include <vector>
 
 #include "decimal/decimal.hpp"
-#include "selection/planner/planner.hpp"
-#include "selection/item.hpp"
-#include "selection/rules.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
+#include "selection/item.hpp"
+#include "selection/planner/planner.hpp"
+#include "selection/rules.hpp"
 
 namespace kestrava::testing {
 
 // splitmix64: small, fast, and the same sequence on every platform.
 class RequestRandom {
 public:
-    RequestRandom(std::uint64_t seed, std::uint64_t number) : state_(seed ^ (number * 0x9E3779B97F4A7C15ULL)) { next(); }
+    RequestRandom(std::uint64_t seed, std::uint64_t number) : state_(seed ^ (number * 0x9E3779B97F4A7C15ULL)) {
+        next();
+    }
 
     std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
@@ -91,7 +93,8 @@ using int128 = __int128;
 inline std::string integer_text(int128 value) {
     if (value == 0) return "0";
     const bool negative = value < 0;
-    unsigned __int128 magnitude = negative ? static_cast<unsigned __int128>(-value) : static_cast<unsigned __int128>(value);
+    unsigned __int128 magnitude =
+        negative ? static_cast<unsigned __int128>(-value) : static_cast<unsigned __int128>(value);
     std::string digits;
     for (; magnitude != 0; magnitude /= 10) digits.push_back(static_cast<char>('0' + static_cast<int>(magnitude % 10)));
     if (negative) digits.push_back('-');
@@ -106,7 +109,8 @@ inline std::string decimal_text(int128 units, unsigned scale, unsigned extra_zer
     if (scale == 0) {
         text.append(digits);
     } else {
-        const std::string padded = digits.size() <= scale ? std::string(scale - digits.size() + 1, '0').append(digits) : digits;
+        const std::string padded =
+            digits.size() <= scale ? std::string(scale - digits.size() + 1, '0').append(digits) : digits;
         text.append(padded, 0, padded.size() - scale);
         text.push_back('.');
         text.append(padded, padded.size() - scale, scale);
@@ -121,7 +125,8 @@ inline std::string decimal_text(int128 units, unsigned scale, unsigned extra_zer
 // n periods (2 <= n <= max_n); with large_n, n is drawn from 17 to 28 instead and
 // the rules keep the successful size small or close to n, so that the exhaustive
 // search stays quick.
-inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, std::size_t max_n, bool large_n = false) {
+inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, std::size_t max_n,
+                                     bool large_n = false) {
     RequestRandom random(seed, number);
     PlannerRequest request;
     const std::size_t n = large_n ? random.between(17, 28) : random.between(2, max_n);
@@ -226,7 +231,8 @@ inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, s
     rules.min_selections = random.between(1, n - 1);
     rules.min_consecutive_periods = random.chance(40) ? 1 : random.between(1, rules.min_selections);
     rules.max_gap_between_periods = random.chance(10) ? random.between(n, 1000) : random.between(0, n);
-    rules.max_gap_from_start = random.chance(30) ? rules.max_gap_between_periods : random.between(0, rules.max_gap_between_periods);
+    rules.max_gap_from_start =
+        random.chance(30) ? rules.max_gap_between_periods : random.between(0, rules.max_gap_between_periods);
     request.aggressive = random.chance(50);
     return request;
 }

@@ -33,12 +33,18 @@ TEST(RoundedPlanner, AnswersMassesOfExactTiesItself) {
         // C(20, 10) = 184,756 main combinations of one exact cost, far beyond the cap.
         {"one third everywhere", repeated(third, 20), "0", {10, 1, 19, 19}},
         {"a converted price everywhere", repeated(converted, 20), "0", {10, 2, 19, 19}},
-        {"two converted prices, none cheap", alternating(converted, "80.12345678901234567890123456", 20), "1",
+        {"two converted prices, none cheap",
+         alternating(converted, "80.12345678901234567890123456", 20),
+         "1",
          {9, 1, 19, 19}},
         // Every third period cheap: 2^13 block sets of one exact average per main combination.
-        {"two converted prices, the lower cheap", alternating(converted, "80.12345678901234567890123456", 20),
-         converted, {2, 1, 19, 19}},
-        {"one third, every third period cheap", alternating(third, "0.6666666666666666666666666667", 20), third,
+        {"two converted prices, the lower cheap",
+         alternating(converted, "80.12345678901234567890123456", 20),
+         converted,
+         {2, 1, 19, 19}},
+        {"one third, every third period cheap",
+         alternating(third, "0.6666666666666666666666666667", 20),
+         third,
          {3, 1, 19, 19}},
     };
     for (const TieCase& tie : cases) {

@@ -59,10 +59,10 @@ std::string quotient_text(const std::string& dividend, const std::string& diviso
 // Price generators, one per way a rounded sum could part the engines.
 
 enum class Family {
-    long_decimals,    // 20 to 28 decimals, or 29 to 40 that parsing rounds
-    converted,        // short real prices divided by a rate, or a double's binary value
-    near_bounds,      // coefficients near 2^96, sums near 2^90, 2^95 and 2^96
-    near_ties,        // thirds, neighbours 10^-28 apart, repeats, cheap/dear runs
+    long_decimals,  // 20 to 28 decimals, or 29 to 40 that parsing rounds
+    converted,      // short real prices divided by a rate, or a double's binary value
+    near_bounds,    // coefficients near 2^96, sums near 2^90, 2^95 and 2^96
+    near_ties,      // thirds, neighbours 10^-28 apart, repeats, cheap/dear runs
     count
 };
 
@@ -80,7 +80,8 @@ void long_decimals(RequestRandom& random, std::vector<std::string>& prices) {
     const bool rounded_by_parsing = random.chance(30);
     const std::uint64_t whole_limit = random.chance(50) ? 2 : 300;
     for (std::string& price : prices) {
-        const unsigned decimals = static_cast<unsigned>(rounded_by_parsing ? random.between(29, 40) : random.between(20, 28));
+        const unsigned decimals =
+            static_cast<unsigned>(rounded_by_parsing ? random.between(29, 40) : random.between(20, 28));
         price = random_fraction_text(random, whole_limit, decimals, random.chance(20));
     }
 }
@@ -151,13 +152,16 @@ void near_ties(RequestRandom& random, std::vector<std::string>& prices) {
         for (int k = -3; k <= 6; ++k) pool.push_back(quotient_text(std::to_string(k), "3"));
     } else if (shape == 1) {  // a few units of the 28th decimal apart
         const int128 base = static_cast<int128>(random.next() % 7'000'000'000'000'000'000ULL) * 10'000'000'000;
-        for (int k = 0; k < 6; ++k) pool.push_back(decimal_text(base + static_cast<int128>(random.between(0, 5)), 28, 0));
+        for (int k = 0; k < 6; ++k)
+            pool.push_back(decimal_text(base + static_cast<int128>(random.between(0, 5)), 28, 0));
     } else {  // two or three long prices, repeated: many exact ties
-        for (std::uint64_t k = random.between(2, 3); k > 0; --k) pool.push_back(random_fraction_text(random, 9, 28, random.chance(20)));
+        for (std::uint64_t k = random.between(2, 3); k > 0; --k)
+            pool.push_back(random_fraction_text(random, 9, 28, random.chance(20)));
     }
     if (shape == 3) {
         std::vector<std::string> dear;
-        for (int k = 0; k < 3; ++k) dear.push_back(random_fraction_text(random, 300, static_cast<unsigned>(random.between(20, 26)), false));
+        for (int k = 0; k < 3; ++k)
+            dear.push_back(random_fraction_text(random, 300, static_cast<unsigned>(random.between(20, 26)), false));
         alternating(random, prices, pool, dear);
         return;
     }
@@ -198,10 +202,17 @@ std::string random_threshold(RequestRandom& random, std::vector<std::string>& pr
     const std::size_t highest = std::min(max_cheap, sorted.size()) - 1;
     std::string threshold;
     switch (random.between(0, 3)) {
-        case 0: threshold = sorted[random.between(0, highest)]; break;
-        case 1: threshold = shifted_text(sorted[random.between(0, highest)], "0.0000000000000000000000000001"); break;
-        case 2: threshold = sorted[std::min(highest, (sorted.size() - 1) / 2)]; break;
-        default: return below_all(random, prices, sorted.front());
+        case 0:
+            threshold = sorted[random.between(0, highest)];
+            break;
+        case 1:
+            threshold = shifted_text(sorted[random.between(0, highest)], "0.0000000000000000000000000001");
+            break;
+        case 2:
+            threshold = sorted[std::min(highest, (sorted.size() - 1) / 2)];
+            break;
+        default:
+            return below_all(random, prices, sorted.front());
     }
     const std::size_t cheap = cheap_count(prices, threshold);
     return cheap == prices.size() || cheap > max_cheap ? below_all(random, prices, sorted.front()) : threshold;
@@ -224,7 +235,8 @@ std::size_t random_rules(RequestRandom& random, std::size_t n, bool large, Selec
         rules.max_gap_between_periods = random.chance(10) ? random.between(n, 1000) : random.between(0, n);
     }
     rules.min_consecutive_periods = random.chance(40) ? 1 : random.between(1, rules.min_selections);
-    rules.max_gap_from_start = random.chance(30) ? rules.max_gap_between_periods : random.between(0, rules.max_gap_between_periods);
+    rules.max_gap_from_start =
+        random.chance(30) ? rules.max_gap_between_periods : random.between(0, rules.max_gap_between_periods);
     return max_cheap;
 }
 
@@ -234,11 +246,20 @@ PlannerRequest rounding_request(std::uint64_t seed, std::uint64_t number, std::s
     const std::size_t n = random.between(min_n, max_n);
     request.prices.resize(n);
     switch (static_cast<Family>(random.between(0, static_cast<std::uint64_t>(Family::count) - 1))) {
-        case Family::long_decimals: long_decimals(random, request.prices); break;
-        case Family::converted: converted(random, request.prices); break;
-        case Family::near_bounds: near_bounds(random, request.prices); break;
-        case Family::near_ties: near_ties(random, request.prices); break;
-        case Family::count: break;
+        case Family::long_decimals:
+            long_decimals(random, request.prices);
+            break;
+        case Family::converted:
+            converted(random, request.prices);
+            break;
+        case Family::near_bounds:
+            near_bounds(random, request.prices);
+            break;
+        case Family::near_ties:
+            near_ties(random, request.prices);
+            break;
+        case Family::count:
+            break;
     }
     const std::size_t max_cheap = random_rules(random, n, min_n > 16, request.rules);
     request.threshold = random_threshold(random, request.prices, max_cheap);
@@ -287,7 +308,8 @@ Verdict check(const PlannerRequest& request) {
                                   : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
     });
     const Outcome entry = outcome_of([&] {
-        testing::VectorPriceSource source(std::vector<std::optional<std::string>>(request.prices.begin(), request.prices.end()));
+        testing::VectorPriceSource source(
+            std::vector<std::optional<std::string>>(request.prices.begin(), request.prices.end()));
         return get_cheapest_periods(source, request.threshold, request.rules, request.aggressive);
     });
     std::optional<IndexList> planned;
@@ -323,8 +345,8 @@ Tally fuzz(std::uint64_t seed, std::uint64_t first, std::uint64_t count, std::si
         tally.planner_answered += verdict.planner_answered ? 1 : 0;
         tally.threw += verdict.exhaustive_threw ? 1 : 0;
         if (verdict.mismatch.empty()) continue;
-        ADD_FAILURE() << "mismatch; replay with KESTRAVA_FUZZ_SEED=" << seed << " KESTRAVA_FUZZ_FIRST=" << number
-                      << " " << replay << " kestrava_core_tests --gtest_filter=RoundingFuzz.*\n  " << verdict.mismatch;
+        ADD_FAILURE() << "mismatch; replay with KESTRAVA_FUZZ_SEED=" << seed << " KESTRAVA_FUZZ_FIRST=" << number << " "
+                      << replay << " kestrava_core_tests --gtest_filter=RoundingFuzz.*\n  " << verdict.mismatch;
         if (++tally.mismatches >= 10) break;
     }
     std::cout << "[ rounding ] seed " << seed << ", n " << min_n << " to " << max_n << ": " << tally.compared
@@ -337,7 +359,8 @@ TEST(RoundingFuzz, EntryAndPlannerAgreeWithTheExhaustiveSearch) {
     const std::uint64_t seed = setting("KESTRAVA_FUZZ_SEED", 20240101);
     const std::uint64_t first = setting("KESTRAVA_FUZZ_FIRST", 0);
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_ROUNDING_REQUESTS", 8000);
-    const std::size_t max_n = static_cast<std::size_t>(std::clamp<std::uint64_t>(setting("KESTRAVA_FUZZ_ROUNDING_MAX_N", 16), 2, 16));
+    const std::size_t max_n =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(setting("KESTRAVA_FUZZ_ROUNDING_MAX_N", 16), 2, 16));
     fuzz(seed, first, requests, 2, max_n,
          "KESTRAVA_FUZZ_ROUNDING_REQUESTS=1 KESTRAVA_FUZZ_ROUNDING_MAX_N=" + std::to_string(max_n));
 }

@@ -57,8 +57,7 @@ inline std::vector<Item> cheap_items_of(const std::vector<Item>& items, std::str
 // resize_after(reads, size), its size changes once that many elements have been read.
 class VectorPriceSource final : public PriceTextSource {
 public:
-    explicit VectorPriceSource(std::vector<std::optional<std::string>> elements)
-        : elements_(std::move(elements)) {}
+    explicit VectorPriceSource(std::vector<std::optional<std::string>> elements) : elements_(std::move(elements)) {}
 
     std::size_t current_size() const noexcept override { return elements_.size(); }
 

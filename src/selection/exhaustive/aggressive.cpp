@@ -40,9 +40,9 @@ struct Selection {
 
 // The main combination, or the first of its merges with the lowest average. Each merge
 // is a step of `stop`; once it has stopped, the answer is incomplete and must not be used.
-Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap_items,
-                        PeriodMask main_combination, const Decimal& main_cost, std::size_t main_count,
-                        std::uint64_t min_consecutive_periods, StopPoller& stop) {
+Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap_items, PeriodMask main_combination,
+                        const Decimal& main_cost, std::size_t main_count, std::uint64_t min_consecutive_periods,
+                        StopPoller& stop) {
     Selection best{main_combination, main_cost, main_count, average_price(main_cost, main_count)};
     const BlockMasks cheap_blocks = remaining_cheap_blocks(cheap_items, main_combination);
     const std::uint32_t end = block_mask_end(cheap_blocks);
@@ -51,8 +51,7 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
         const PeriodMask merge = merge_of(main_combination, cheap_blocks, block_mask);
         // The main combination meets the gap limits and added periods only shorten
         // gaps, so the block rule alone decides whether a merge is admissible.
-        if (!meets_block_rule(ascending_indices(merge, merge_indices), min_consecutive_periods,
-                              items.size())) {
+        if (!meets_block_rule(ascending_indices(merge, merge_indices), min_consecutive_periods, items.size())) {
             continue;
         }
         const Decimal cost = sum_of_prices(items, merge);

@@ -25,8 +25,7 @@ namespace kestrava::exhaustive {
 //   - every gap between neighbours (later - earlier - 1) is at most max_gap_between_periods;
 //   - meets_block_rule(...).
 // Preconditions: strictly ascending indices, each below n. Never allocates, never throws.
-bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules,
-                          std::uint64_t n) noexcept;
+bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n) noexcept;
 bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules,
                           std::uint64_t n) noexcept;
 

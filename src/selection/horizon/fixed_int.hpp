@@ -80,7 +80,8 @@ public:
         for (std::size_t i = 0; i < Limbs; ++i) {
             const std::uint64_t partial = a.limbs_[i] - b.limbs_[i];
             const std::uint64_t total = partial - borrow;
-            borrow = static_cast<std::uint64_t>(a.limbs_[i] < b.limbs_[i]) | static_cast<std::uint64_t>(partial < borrow);
+            borrow =
+                static_cast<std::uint64_t>(a.limbs_[i] < b.limbs_[i]) | static_cast<std::uint64_t>(partial < borrow);
             difference.limbs_[i] = total;
         }
         return difference;
@@ -97,8 +98,8 @@ public:
             unsigned __int128 carry = 0;
             for (std::size_t j = 0; i + j < Limbs; ++j) {
                 // (2^64 - 1)^2 + 2 (2^64 - 1) = 2^128 - 1: no wrap.
-                const unsigned __int128 step = static_cast<unsigned __int128>(a.limbs_[i]) * b.limbs_[j] +
-                                               product.limbs_[i + j] + carry;
+                const unsigned __int128 step =
+                    static_cast<unsigned __int128>(a.limbs_[i]) * b.limbs_[j] + product.limbs_[i + j] + carry;
                 product.limbs_[i + j] = static_cast<std::uint64_t>(step);
                 carry = step >> 64;
             }

@@ -55,9 +55,8 @@ void GapAdditions<Int>::assign(std::span<const Int> weights, bool with_additions
 
     for (int e = 0; e + 1 < n; ++e) {
         // The piece that touches e, less every run that starts at or before e + 1.
-        const Int touching = shape_.is_cheap(e + 1)
-                                 ? std::min(Int{}, prefix(shape_.run_last[at(e + 1)] + 1) - prefix(e + 1))
-                                 : Int{};
+        const Int touching =
+            shape_.is_cheap(e + 1) ? std::min(Int{}, prefix(shape_.run_last[at(e + 1)] + 1) - prefix(e + 1)) : Int{};
         after_end_[at(e)] = touching - started_before_[at(e + 2)];
     }
     after_end_[at(n - 1)] = Int{};  // no gap follows the last period

@@ -80,7 +80,7 @@ private:
     const Shape& shape_;
     bool with_additions_ = false;
     std::vector<Int> weights_;
-    std::vector<Int> prefix_;          // n + 1 entries
+    std::vector<Int> prefix_;  // n + 1 entries
     std::vector<Int> run_heads_;
     std::vector<Int> started_before_;  // value of the runs whose first period is below x; n + 2 entries
     std::vector<Int> ended_before_;    // value of the runs whose last period is below x; n + 1 entries

@@ -37,7 +37,9 @@ Average<Int> Merges<Int>::lowest_average(std::span<const Int> price_prefix, std:
     for (const std::uint64_t p : main) {
         merge.cost += price_prefix[static_cast<std::size_t>(p + 1)] - price_prefix[static_cast<std::size_t>(p)];
     }
-    auto average_of = [&](const CheapBlock& block) { return Average<Int>{block_cost(price_prefix, block), block.size()}; };
+    auto average_of = [&](const CheapBlock& block) {
+        return Average<Int>{block_cost(price_prefix, block), block.size()};
+    };
     std::sort(blocks.begin(), blocks.end(),
               [&](const CheapBlock& a, const CheapBlock& b) { return below(average_of(a), average_of(b)); });
     for (const CheapBlock& block : blocks) {

@@ -18,9 +18,11 @@ enum class ErrorKind {
     min_consecutive_zero,              // min_consecutive_periods is 0
     min_consecutive_above_selections,  // min_consecutive_periods exceeds min_selections
     start_gap_above_gap,               // max_gap_from_start exceeds max_gap_between_periods
-    price_too_large,                   // a price needs more than max_price_digits significant digits at its own scale (index: that price)
-    price_too_precise,                 // the decimals of a price (index) set a common scale at which some price needs more than max_price_digits digits
-    interrupted,                       // the stop check asked the planner to stop
+    price_too_large,    // a price needs more than max_price_digits significant digits at its own scale (index: that
+                        // price)
+    price_too_precise,  // the decimals of a price (index) set a common scale at which some price needs more than
+                        // max_price_digits digits
+    interrupted,        // the stop check asked the planner to stop
 };
 
 struct Error {

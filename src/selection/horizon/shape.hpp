@@ -14,11 +14,11 @@
 namespace kestrava::horizon {
 
 struct Shape {
-    int n = 0;         // periods
-    int size = 0;      // k: main periods in every candidate selection
-    int min_run = 1;   // min_consecutive_periods
-    int max_gap = 0;   // max_gap_between_periods, at most n - 1 (no gap can be longer)
-    int max_lead = 0;  // max_gap_from_start, at most n - 1
+    int n = 0;                        // periods
+    int size = 0;                     // k: main periods in every candidate selection
+    int min_run = 1;                  // min_consecutive_periods
+    int max_gap = 0;                  // max_gap_between_periods, at most n - 1 (no gap can be longer)
+    int max_lead = 0;                 // max_gap_from_start, at most n - 1
     std::vector<std::uint8_t> cheap;  // 1 for a cheap period
     // For a cheap period, the first and the last period of the run of cheap periods
     // holding it; unused elsewhere.

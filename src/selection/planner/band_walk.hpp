@@ -48,8 +48,8 @@ struct SumAtState {
 
     bool operator==(const SumAtState& other) const noexcept {
         return period == other.period && count == other.count && gap_end == other.gap_end &&
-               sum.coefficient() == other.sum.coefficient() &&
-               sum.scale() == other.sum.scale() && sum.is_negative() == other.sum.is_negative();
+               sum.coefficient() == other.sum.coefficient() && sum.scale() == other.sum.scale() &&
+               sum.is_negative() == other.sum.is_negative();
     }
 };
 

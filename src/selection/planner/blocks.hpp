@@ -13,10 +13,10 @@
 // admissible blocks.
 #pragma once
 
+#include "selection/period_mask.hpp"
 #include "selection/planner/int_indexed.hpp"
 #include "selection/planner/layout.hpp"
 #include "selection/planner/prices.hpp"
-#include "selection/period_mask.hpp"
 
 namespace kestrava::planner {
 

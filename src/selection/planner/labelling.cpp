@@ -163,7 +163,7 @@ private:
     LabellingTables<Score>& t_;
     const Layout& layout_;
     const int size_;
-    const int last_run_;  // the index of the in-block row of min_run periods
+    const int last_run_;            // the index of the in-block row of min_run periods
     PerPeriod<Score> added_score_;  // the packed weight of period p as an added period
     PerPeriod<Score> main_score_;   // the same less p's tie-break bit, as a main period
     IntIndexed<Score, label_count> leading_;
@@ -213,7 +213,12 @@ auto LabellingPass<Score, with_blocks>::step_at(int p) const noexcept -> std::op
     const int lo = std::max({0, size_ - (n - p), fewest_before(layout_, p)});
     const int hi = std::min({size_, p, size_ - fewest_after(layout_, p)});
     if (hi < lo) return std::nullopt;
-    return Step{p, lo, hi, std::min(hi, size_ - 1), layout_.is_cheap(p - 1), layout_.is_cheap(p),
+    return Step{p,
+                lo,
+                hi,
+                std::min(hi, size_ - 1),
+                layout_.is_cheap(p - 1),
+                layout_.is_cheap(p),
                 std::max(0, p - layout_.max_gap)};
 }
 

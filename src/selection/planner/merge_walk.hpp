@@ -161,8 +161,8 @@ private:
         periods_ |= head;
         const Decimal through_head = sum_through(sum, s, head_end - 1);
         const Int weight = gathered + additions_.run_head(s);
-        const bool going_on =
-            head_end == shape_.n ? finish(through_head) : walk_run(head_end - 1, c - shape_.min_run, weight, through_head);
+        const bool going_on = head_end == shape_.n ? finish(through_head)
+                                                   : walk_run(head_end - 1, c - shape_.min_run, weight, through_head);
         order_.main &= ~head;
         periods_ &= ~head;
         return going_on;
@@ -178,7 +178,8 @@ private:
             const PeriodMask next = period_bit(static_cast<std::uint64_t>(p + 1));
             order_.main |= next;
             periods_ |= next;
-            const bool going_on = walk_run(p + 1, c - 1, gathered + additions_.weight(p + 1), sum_through(sum, p + 1, p + 1));
+            const bool going_on =
+                walk_run(p + 1, c - 1, gathered + additions_.weight(p + 1), sum_through(sum, p + 1, p + 1));
             order_.main &= ~next;
             periods_ &= ~next;
             if (!going_on) return false;
@@ -207,7 +208,8 @@ private:
 
     bool finish(const Decimal& sum) {
         if (++evaluated_ > candidate_cap_) return false;
-        const Quotient average = divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods_))));
+        const Quotient average =
+            divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods_))));
         const RoundedMerge merge{order_, periods_, average.value};
         if (!best_ || merge.average < best_->average ||
             (merge.average == best_->average && merge.order.precedes(best_->order))) {

@@ -22,11 +22,11 @@
 
 #include <algorithm>
 
+#include "selection/period_mask.hpp"
 #include "selection/planner/blocks.hpp"
 #include "selection/planner/labelling.hpp"
 #include "selection/planner/layout.hpp"
 #include "selection/planner/prices.hpp"
-#include "selection/period_mask.hpp"
 
 namespace kestrava::planner {
 namespace {

@@ -46,10 +46,10 @@ inline constexpr uint128 exact_magnitude_limit = uint128{1} << 90;
 
 struct IntegerPrices {
     int count = 0;
-    unsigned scale = 0;                // the common scale s
-    PerPeriod<int128> units{};         // price i * 10^s, exactly
-    uint128 magnitude_sum = 0;         // sum of |units|
-    uint128 largest_magnitude = 0;     // max of |units|
+    unsigned scale = 0;             // the common scale s
+    PerPeriod<int128> units{};      // price i * 10^s, exactly
+    uint128 magnitude_sum = 0;      // sum of |units|
+    uint128 largest_magnitude = 0;  // max of |units|
 };
 
 // The smallest d with 10^d >= 2 n^2: the extra decimal digits that keep averages over

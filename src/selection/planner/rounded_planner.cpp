@@ -53,8 +53,7 @@ Int narrow(const Int256& value) noexcept {
     if constexpr (std::is_same_v<Int, Int256>) {
         return value;
     } else {
-        const auto low = static_cast<uint128>(value.limb(0)) |
-                         (static_cast<uint128>(value.limb(1)) << 64);
+        const auto low = static_cast<uint128>(value.limb(0)) | (static_cast<uint128>(value.limb(1)) << 64);
         return static_cast<Int>(static_cast<__int128>(low));
     }
 }

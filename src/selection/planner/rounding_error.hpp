@@ -39,10 +39,10 @@ namespace kestrava::planner {
 
 struct RoundedPrices {
     int count = 0;
-    unsigned scale = 0;                   // the common scale s
-    unsigned error_scale = 0;             // r: every rounding keeps at least r digits
-    PerPeriod<horizon::Int256> units{};   // price i * 10^s, exactly (below 2^190)
-    unsigned largest_bits = 0;            // bit width of the largest |units|
+    unsigned scale = 0;                  // the common scale s
+    unsigned error_scale = 0;            // r: every rounding keeps at least r digits
+    PerPeriod<horizon::Int256> units{};  // price i * 10^s, exactly (below 2^190)
+    unsigned largest_bits = 0;           // bit width of the largest |units|
 };
 
 // The prices as integers with their rounding bound, or nullopt when B > 2^96 - 1.
