@@ -191,6 +191,11 @@ def test_a_list_changed_by_another_thread_is_read_whole(frequent_switches):
 HARD_PRICES = [str(price) for price in
                [1, 1, 9, 8, 9, 2, 1, 7, 9, 9, 3, 1, 1, 8, 2, 9, 8, 1, 2, 1, 9, 7, 1, 8, 9, 2, 1, 1]]
 HARD_REQUESTS = [(HARD_PRICES, "2", 12, 2, 6, 4, aggressive) for aggressive in (True, False)]
+# Sums that round take the other planner, whose walks recurse once per period.
+THIRD, TWO_THIRDS = "0.3333333333333333333333333333", "0.6666666666666666666666666667"
+HARD_REQUESTS += [(prices, THIRD, *rules, aggressive)
+                  for prices, rules in (([THIRD, TWO_THIRDS] * 14, (27, 1, 27, 27)), ([TWO_THIRDS, THIRD] * 14, (1, 1, 27, 27)))
+                  for aggressive in (True, False)]
 
 SMALL_STACK_SCRIPT = """
 import json, sys, threading
