@@ -358,7 +358,7 @@ def main() -> None:
                         "over budget and its worker is killed (default 2)")
     parser.add_argument("--converted-limit", type=int, default=200,
                         help="converted suite: requests timed when --limit is not given, a seeded sample "
-                        "(default 200; most fall back to the exhaustive search)")
+                        "(default 200)")
     parser.add_argument("--rules-per-day", type=int, default=2, help="rule sets per real day (default 2)")
     parser.add_argument("--hard-requests", type=int, default=40, help="requests in the hard suite (default 40)")
     parser.add_argument("--repeat", type=int, default=5,

@@ -326,10 +326,12 @@ std::vector<Row> entry_rows(const std::vector<BenchRequest>& requests, const std
     std::size_t planner_answers = 0;
     for (const std::size_t r : timed) {
         const BenchRequest& request = requests[r];
-        planner_answers +=
-            plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive) ? 1 : 0;
+        const bool answered =
+            plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive).has_value() ||
+            plan_cheapest_periods_rounded(request.items, request.cheap_items, request.rules, aggressive).has_value();
+        planner_answers += answered ? 1 : 0;
     }
-    planned = "converted " + strategy + ": the planner answered " + std::to_string(planner_answers) + " of " +
+    planned = "converted " + strategy + ": the planners answered " + std::to_string(planner_answers) + " of " +
               std::to_string(timed.size()) + " entry calls";
 
     const std::uint64_t budget = options.budget_milliseconds;
