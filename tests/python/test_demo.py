@@ -32,11 +32,11 @@ QUARTER_DAYS = [("DE-LU", "2025-10-01"), ("FR", "2025-10-26"), ("NL", "2025-12-1
 
 
 def load_demo() -> ModuleType:
-    spec = importlib.util.spec_from_file_location("demo", DEMO)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location("demo", DEMO)
+    assert module_spec is not None and module_spec.loader is not None
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules["demo"] = module  # dataclasses look their module up by name
-    spec.loader.exec_module(module)
+    module_spec.loader.exec_module(module)
     return module
 
 
