@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <span>
 #include <unordered_set>
+#include <vector>
 
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/price_sums.hpp"
@@ -72,8 +73,11 @@ public:
     using Visit = bool (*)(void* context, const IndexList& main, const Int& weight);
 
     // `path` needs room for n entries so that the walk does not allocate.
-    BandWalk(const horizon::Tables<Int>& tables, const Int& limit, IndexList& path) noexcept
-        : tables_(tables), shape_(tables.shape()), limit_(limit), path_(path) {}
+    BandWalk(const horizon::Tables<Int>& tables, const Int& limit, IndexList& path)
+        : tables_(tables), shape_(tables.shape()), limit_(limit), path_(path) {
+        // A run state per period of the path at most: pushing never reallocates.
+        run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+    }
 
     // Skips later prefixes with an equal decimal sum at a run state (see above);
     // `items` give the prices. Only for candidates valued by their main prices alone.
@@ -96,6 +100,14 @@ public:
     }
 
 private:
+    // A period that ends a long enough run, with c main periods after it, and the
+    // weight through it.
+    struct RunState {
+        int p = 0;
+        int c = 0;
+        Int gathered{};
+    };
+
     bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
 
     // `gathered`: the weight of everything before period s.
@@ -114,30 +126,50 @@ private:
 
     // Period p ends a run that is long enough; c main periods follow; `gathered` holds
     // the weight through p.
+    // Going on lengthens the run, and the exits of each period come after those of the
+    // periods beyond it, as in a recursion per period; a loop over the run keeps the
+    // stack to a few frames per run instead.
     bool walk_run(int p, int c, const Int& gathered) {
-        if (!within(gathered, tables_.run_value(p, c))) return true;
-        if (++entered_ > state_cap_) return false;
-        if (!items_.empty() && !seen_.insert(SumAtState{p, c, prefix_sum()}).second) return true;
-        const auto& additions = tables_.additions();
-        if (c == 0) {
-            const Int total = gathered + tables_.exit_value(p, 0);
+        const std::size_t depth = path_.size();
+        const std::size_t base = run_states_.size();
+        RunState state{p, c, gathered};
+        bool going_on = true;
+        while (within(state.gathered, tables_.run_value(state.p, state.c))) {
+            if (++entered_ > state_cap_) {
+                going_on = false;
+                break;
+            }
+            if (!items_.empty() && !seen_.insert(SumAtState{state.p, state.c, prefix_sum()}).second) break;
+            run_states_.push_back(state);
+            if (state.c == 0 || state.p + 1 >= shape_.n) break;
+            path_.push_back(static_cast<std::uint64_t>(state.p + 1));
+            state = RunState{state.p + 1, state.c - 1, state.gathered + tables_.additions().weight(state.p + 1)};
+        }
+        while (run_states_.size() > base) {
+            const RunState entered = run_states_.back();
+            run_states_.pop_back();
+            path_.resize(depth + static_cast<std::size_t>(entered.p - p));
+            if (going_on) going_on = walk_exits(entered);
+        }
+        path_.resize(depth);
+        return going_on;
+    }
+
+    // The run ends at state.p: the selection ends, or a gap and a new start follow.
+    [[gnu::noinline]] bool walk_exits(const RunState& state) {
+        if (state.c == 0) {
+            const Int total = state.gathered + tables_.exit_value(state.p, 0);
             return within(total, Int{}) ? visit_(context_, path_, total) : true;
         }
-        if (p + 1 < shape_.n) {
-            path_.push_back(static_cast<std::uint64_t>(p + 1));
-            const bool going_on = walk_run(p + 1, c - 1, gathered + additions.weight(p + 1));
-            path_.pop_back();
-            if (!going_on) return false;
-        }
-        const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
-        for (int s = p + 2; s <= farthest; ++s) {
-            if (!walk_start(s, c, gathered + additions.between(p, s))) return false;
+        const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = state.p + 2; s <= farthest; ++s) {
+            if (!walk_start(s, state.c, state.gathered + tables_.additions().between(state.p, s))) return false;
         }
         return true;
     }
 
     // The decimal sum of the path's prices in index order, as candidates are valued.
-    Decimal prefix_sum() const {
+    [[gnu::noinline]] Decimal prefix_sum() const {
         Decimal sum;
         for (const std::uint64_t p : path_) exhaustive::add_price(sum, items_[p].price);
         return sum;
@@ -149,6 +181,7 @@ private:
     IndexList& path_;
     std::span<const Item> items_;
     std::unordered_set<SumAtState, SumAtStateHash> seen_;
+    std::vector<RunState> run_states_;
     std::uint64_t entered_ = 0;
     std::uint64_t state_cap_ = UINT64_MAX;
     Visit visit_ = nullptr;

@@ -25,6 +25,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <vector>
 
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/price_sums.hpp"
@@ -71,7 +72,10 @@ public:
           items_(items),
           limit_(limit),
           state_cap_(state_cap),
-          candidate_cap_(candidate_cap) {}
+          candidate_cap_(candidate_cap) {
+        // A run state per period of the path at most: pushing never reallocates.
+        run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+    }
 
     // Returns false when a cap ended the walk.
     bool run() {
@@ -93,15 +97,27 @@ private:
         int c = 0;
     };
 
+    // A period that ends a long enough run, with c main periods after it, and the
+    // weight and the decimal sum through it.
+    struct RunState {
+        int p = 0;
+        int c = 0;
+        Int gathered{};
+        Decimal sum;
+    };
+
     bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
 
     Int block_weight(int first, int last) const noexcept {
         return additions_.prefix(last + 1) - additions_.prefix(first);
     }
 
+    // The helpers of the recursive steps are kept out of line: their locals then take
+    // no room in each level of the recursion (a call must fit a 32 KiB thread stack).
+    //
     // The next cheap block of the gap at or after `from` that may stand alone, as
     // gap_additions.hpp defines it; first > last when there is none.
-    horizon::CheapBlock next_block(const Gap& gap, int from) const noexcept {
+    [[gnu::noinline]] horizon::CheapBlock next_block(const Gap& gap, int from) const noexcept {
         const int last_out = gap.s - 1;
         for (int q = from; q <= last_out; ++q) {
             if (!shape_.is_cheap(q)) continue;
@@ -114,7 +130,7 @@ private:
     }
 
     // The least weight the blocks of the gap from `from` on can add.
-    Int best_blocks_from(const Gap& gap, int from) const noexcept {
+    [[gnu::noinline]] Int best_blocks_from(const Gap& gap, int from) const noexcept {
         Int best{};
         for (horizon::CheapBlock block = next_block(gap, from); block.first <= block.last;
              block = next_block(gap, block.last + 1)) {
@@ -168,32 +184,57 @@ private:
         return going_on;
     }
 
-    // Period p ends a long enough run; c main periods follow.
+    // Period p ends a long enough run; c main periods follow. Going on lengthens the
+    // run, and the exits of each period come after those of the periods beyond it, as
+    // in a recursion per period; a loop over the run keeps the stack to a few frames
+    // per run instead.
     bool walk_run(int p, int c, const Int& gathered, const Decimal& sum) {
-        if (!within(gathered, tables_.run_value(p, c))) return true;
-        if (++entered_ > state_cap_) return false;
-        if (!first_arrival(SumAtState{p, c, sum})) return true;
-        if (c == 0) return walk_gap(Gap{p, shape_.n, 0}, p + 1, gathered, sum);
-        if (p + 1 < shape_.n) {
-            const PeriodMask next = period_bit(static_cast<std::uint64_t>(p + 1));
-            order_.main |= next;
-            periods_ |= next;
-            const bool going_on =
-                walk_run(p + 1, c - 1, gathered + additions_.weight(p + 1), sum_through(sum, p + 1, p + 1));
-            order_.main &= ~next;
-            periods_ &= ~next;
-            if (!going_on) return false;
+        const std::size_t base = run_states_.size();
+        RunState state{p, c, gathered, sum};
+        bool going_on = true;
+        while (within(state.gathered, tables_.run_value(state.p, state.c))) {
+            if (++entered_ > state_cap_) {
+                going_on = false;
+                break;
+            }
+            if (!first_arrival(SumAtState{state.p, state.c, state.sum})) break;
+            run_states_.push_back(state);
+            if (state.c == 0 || state.p + 1 >= shape_.n) break;
+            const int next = state.p + 1;
+            set_period(next, true);
+            state = RunState{next, state.c - 1, state.gathered + additions_.weight(next),
+                             sum_through(state.sum, next, next)};
         }
-        const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
-        for (int s = p + 2; s <= farthest; ++s) {
-            if (!within(gathered + additions_.between(p, s), tables_.start_value(s, c))) continue;
-            if (!walk_gap(Gap{p, s, c}, p + 1, gathered, sum)) return false;
+        int last = state.p;
+        while (run_states_.size() > base) {
+            const RunState entered = run_states_.back();
+            run_states_.pop_back();
+            for (; last > entered.p; --last) set_period(last, false);
+            if (going_on) going_on = walk_exits(entered);
+        }
+        for (; last > p; --last) set_period(last, false);
+        return going_on;
+    }
+
+    // The run ends at state.p: the trailing gap, or a gap and a new start.
+    [[gnu::noinline]] bool walk_exits(const RunState& state) {
+        if (state.c == 0) return walk_gap(Gap{state.p, shape_.n, 0}, state.p + 1, state.gathered, state.sum);
+        const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = state.p + 2; s <= farthest; ++s) {
+            if (!within(state.gathered + additions_.between(state.p, s), tables_.start_value(s, state.c))) continue;
+            if (!walk_gap(Gap{state.p, s, state.c}, state.p + 1, state.gathered, state.sum)) return false;
         }
         return true;
     }
 
+    void set_period(int p, bool main) noexcept {
+        const PeriodMask bit = period_bit(static_cast<std::uint64_t>(p));
+        order_.main = main ? order_.main | bit : order_.main & ~bit;
+        periods_ = main ? periods_ | bit : periods_ & ~bit;
+    }
+
     // True when no arrival at this state with this sum comes earlier in the order.
-    bool first_arrival(const SumAtState& state) {
+    [[gnu::noinline]] bool first_arrival(const SumAtState& state) {
         const auto [entry, inserted] = arrivals_.try_emplace(state, order_);
         if (inserted) return true;
         if (!order_.precedes(entry->second)) return false;
@@ -201,12 +242,12 @@ private:
         return true;
     }
 
-    Decimal sum_through(Decimal sum, int first, int last) const {
+    [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
         for (int p = first; p <= last; ++p) exhaustive::add_price(sum, items_[static_cast<std::size_t>(p)].price);
         return sum;
     }
 
-    bool finish(const Decimal& sum) {
+    [[gnu::noinline]] bool finish(const Decimal& sum) {
         if (++evaluated_ > candidate_cap_) return false;
         const Quotient average =
             divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods_))));
@@ -231,6 +272,7 @@ private:
     std::uint64_t entered_ = 0;
     std::uint64_t evaluated_ = 0;
     std::unordered_map<SumAtState, MergeOrder, SumAtStateHash> arrivals_;
+    std::vector<RunState> run_states_;
     std::optional<RoundedMerge> best_;
 };
 

@@ -22,6 +22,7 @@
 // request is left to the exhaustive search.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -115,9 +116,9 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
     planner.plan_lowest_average(StopCheck{});
     const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
     const Int limit = band_limit(Int{}, error_in_units(prices, 2 * count * items.size()));
-    MergeWalk<Int> walk(planner.tables(), items, limit, state_cap, candidate_cap);
-    if (!walk.run() || !walk.best()) return std::nullopt;
-    return index_list_of(walk.best()->periods);
+    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
+    if (!walk->run() || !walk->best()) return std::nullopt;
+    return index_list_of(walk->best()->periods);
 }
 
 template <class Int>
@@ -129,10 +130,10 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
     ConservativeCandidates candidates(items);
     IndexList main;
     main.reserve(items.size());
-    BandWalk<Int> walk(planner.tables(), limit, main);
-    walk.cap_states(state_cap);
-    walk.merge_equal_prefixes(items);
-    if (!walk.run(&ConservativeCandidates::visit<Int>, &candidates) || !candidates.best()) return std::nullopt;
+    const auto walk = std::make_unique<BandWalk<Int>>(planner.tables(), limit, main);
+    walk->cap_states(state_cap);
+    walk->merge_equal_prefixes(items);
+    if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates) || !candidates.best()) return std::nullopt;
     // The widest merge of the chosen main combination: every admissible block.
     const IndexList chosen = index_list_of(candidates.best()->periods);
     std::vector<std::uint8_t> marks(static_cast<std::size_t>(shape.n), 0);
@@ -143,14 +144,18 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
     return index_list_of(widest);
 }
 
+// Not inlined: only the one width in use holds a frame under the walks.
 template <class Int>
-std::optional<IndexList> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
-                                      const horizon::Shape& shape, bool aggressive) {
+[[gnu::noinline]] std::optional<IndexList> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
+                                                        const horizon::Shape& shape, bool aggressive) {
     std::vector<Int> units(items.size());
-    for (int i = 0; i < prices.count; ++i) units[static_cast<std::size_t>(i)] = narrow<Int>(prices.units[i]);
-    horizon::Planner<Int> planner(shape, units);
-    return aggressive ? lowest_rounded_average(items, prices, planner)
-                      : cheapest_rounded_main(items, prices, shape, planner);
+    for (int i = 0; i < prices.count; ++i)
+        units[static_cast<std::size_t>(i)] = narrow<Int>(prices.units[static_cast<std::size_t>(i)]);
+    // The planner and the walks live on the heap: the walks recurse, and a call must
+    // fit a 32 KiB thread stack.
+    const auto planner = std::make_unique<horizon::Planner<Int>>(shape, units);
+    return aggressive ? lowest_rounded_average(items, prices, *planner)
+                      : cheapest_rounded_main(items, prices, shape, *planner);
 }
 
 }  // namespace

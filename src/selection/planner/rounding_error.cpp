@@ -39,9 +39,10 @@ Int512 widen(const Int256& value) noexcept {
 
 }  // namespace
 
-std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) noexcept {
+std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
     RoundedPrices prices;
     prices.count = static_cast<int>(items.size());
+    prices.units.reserve(items.size());
     for (const Item& item : items) prices.scale = std::max(prices.scale, reduced_scale(item.price));
     // B * 10^s = sum |c_i| + n 10^s, below 2^196: exact in 512 bits, and so is every
     // product with a power of ten up to 10^28 below.
@@ -49,7 +50,7 @@ std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) noexcep
     Int512 bound = Int512(static_cast<std::int64_t>(items.size())) * unit;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Int256 units = units_of(items[i].price, prices.scale);
-        prices.units[static_cast<int>(i)] = units;
+        prices.units.push_back(units);
         const Int256 magnitude = units.is_negative() ? -units : units;
         bound += widen(magnitude);
         prices.largest_bits = std::max(prices.largest_bits, magnitude.magnitude_bit_width());

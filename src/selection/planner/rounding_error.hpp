@@ -29,11 +29,11 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "decimal/decimal.hpp"
 #include "selection/horizon/fixed_int.hpp"
 #include "selection/item.hpp"
-#include "selection/planner/int_indexed.hpp"
 
 namespace kestrava::planner {
 
@@ -41,13 +41,13 @@ struct RoundedPrices {
     int count = 0;
     unsigned scale = 0;                  // the common scale s
     unsigned error_scale = 0;            // r: every rounding keeps at least r digits
-    PerPeriod<horizon::Int256> units{};  // price i * 10^s, exactly (below 2^190)
+    std::vector<horizon::Int256> units;  // price i * 10^s, exactly (below 2^190); on the heap for a small stack
     unsigned largest_bits = 0;           // bit width of the largest |units|
 };
 
 // The prices as integers with their rounding bound, or nullopt when B > 2^96 - 1.
-// Precondition: 1 <= items.size() <= 28. Does not allocate.
-std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) noexcept;
+// Precondition: 1 <= items.size() <= 28. Allocates the list of units.
+std::optional<RoundedPrices> rounded_prices(std::span<const Item> items);
 
 // ceil(factor * u) in units of 10^-s: how far, in those units, candidates may lie from
 // the exact optimum when their values can each be off by `factor` times u.
