@@ -63,6 +63,7 @@ enum class Family {
     converted,      // short real prices divided by a rate, or a double's binary value
     near_bounds,    // coefficients near 2^96, sums near 2^90, 2^95 and 2^96
     near_ties,      // thirds, neighbours 10^-28 apart, repeats, cheap/dear runs
+    near_zero,      // optima within a few rounding units of zero
     count
 };
 
@@ -168,6 +169,75 @@ void near_ties(RequestRandom& random, std::vector<std::string>& prices) {
     for (std::string& price : prices) price = pool[random.between(0, pool.size() - 1)];
 }
 
+// Zero prices beside a few units of the 28th decimal, either sign, and now and then
+// a dear period: merges of equal sums and different counts.
+void tiny_around_zero(RequestRandom& random, std::vector<std::string>& prices) {
+    for (std::string& price : prices) {
+        const int128 units = static_cast<int128>(random.between(0, 10)) - 5;
+        price = random.chance(10)   ? decimal_text(static_cast<int128>(random.between(1, 300)), 0, 0)
+                : random.chance(40) ? std::string("0")
+                                    : decimal_text(units, static_cast<unsigned>(random.between(26, 28)), 0);
+    }
+}
+
+// Long decimals and their negations, with zeros between: selections that cancel.
+void cancelling_pairs(RequestRandom& random, std::vector<std::string>& prices) {
+    std::vector<std::string> pool{"0"};
+    for (std::uint64_t k = random.between(1, 3); k > 0; --k) {
+        const std::string value = random_fraction_text(random, random.chance(50) ? 0 : 9, 28, false);
+        pool.push_back(value);
+        pool.push_back("-" + value);
+    }
+    for (std::string& price : prices) price = pool[random.between(0, pool.size() - 1)];
+}
+
+// A day in another currency: dear mornings and evenings, zero and slightly negative
+// hours in a midday stretch, every price divided by an exchange rate.
+void converted_midday(RequestRandom& random, std::vector<std::string>& prices) {
+    static const char* const rates[] = {"0.8571", "1.0856", "1.19", "3", "7"};
+    const char* rate = rates[random.between(0, 4)];
+    const std::size_t n = prices.size();
+    const std::size_t first = random.between(0, n - 1);
+    const std::size_t last = std::min(n - 1, first + random.between(0, n / 2));
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool midday = i >= first && i <= last;
+        const int128 cents = midday ? (random.chance(50) ? 0 : -static_cast<int128>(random.between(1, 500)))
+                                    : static_cast<int128>(random.between(0, 30000));
+        prices[i] = quotient_text(decimal_text(cents, 2, 0), rate);
+    }
+}
+
+// Dear prices of 10^e make the sums round at about 28 - e digits; the cheap ones are
+// zero or a few units of those last digits, so the optimum's average is within a few
+// rounding units of zero.
+void at_the_rounding_unit(RequestRandom& random, std::vector<std::string>& prices) {
+    const unsigned e = static_cast<unsigned>(random.between(1, 26));
+    for (std::string& price : prices) {
+        if (random.chance(30)) {
+            price = std::to_string(random.between(1, 9)) + random_fraction_text(random, 0, 28, false).substr(1);
+            price.insert(1, e, '0');
+            price.resize(price.size() - e);
+            continue;
+        }
+        const unsigned scale = static_cast<unsigned>(std::min<std::uint64_t>(28, 28 - e + random.between(0, 3)));
+        price = random.chance(30) ? std::string("0")
+                                  : decimal_text(static_cast<int128>(random.between(0, 10)) - 5, scale, 0);
+    }
+}
+
+void near_zero(RequestRandom& random, std::vector<std::string>& prices) {
+    switch (random.between(0, 3)) {
+        case 0:
+            return tiny_around_zero(random, prices);
+        case 1:
+            return cancelling_pairs(random, prices);
+        case 2:
+            return converted_midday(random, prices);
+        default:
+            return at_the_rounding_unit(random, prices);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Thresholds and rules.
 
@@ -201,7 +271,7 @@ std::string random_threshold(RequestRandom& random, std::vector<std::string>& pr
               [](const std::string& a, const std::string& b) { return value_of(a) < value_of(b); });
     const std::size_t highest = std::min(max_cheap, sorted.size()) - 1;
     std::string threshold;
-    switch (random.between(0, 3)) {
+    switch (random.between(0, 4)) {
         case 0:
             threshold = sorted[random.between(0, highest)];
             break;
@@ -210,6 +280,9 @@ std::string random_threshold(RequestRandom& random, std::vector<std::string>& pr
             break;
         case 2:
             threshold = sorted[std::min(highest, (sorted.size() - 1) / 2)];
+            break;
+        case 3:  // zero: the price of free and slightly negative hours
+            threshold = "0";
             break;
         default:
             return below_all(random, prices, sorted.front());
@@ -257,6 +330,9 @@ PlannerRequest rounding_request(std::uint64_t seed, std::uint64_t number, std::s
             break;
         case Family::near_ties:
             near_ties(random, request.prices);
+            break;
+        case Family::near_zero:
+            near_zero(random, request.prices);
             break;
         case Family::count:
             break;

@@ -46,9 +46,12 @@ struct SumAtState {
     int count = 0;
     Decimal sum;
     int gap_end = -1;  // -1 for a run state
+    // Periods chosen so far. A main prefix's is fixed by (period, count); a merge's
+    // also counts its cheap blocks, and its average depends on it.
+    int chosen = 0;
 
     bool operator==(const SumAtState& other) const noexcept {
-        return period == other.period && count == other.count && gap_end == other.gap_end &&
+        return period == other.period && count == other.count && gap_end == other.gap_end && chosen == other.chosen &&
                sum.coefficient() == other.sum.coefficient() && sum.scale() == other.sum.scale() &&
                sum.is_negative() == other.sum.is_negative();
     }
@@ -58,7 +61,7 @@ struct SumAtStateHash {
     std::size_t operator()(const SumAtState& key) const noexcept {
         const uint128 c = key.sum.coefficient();
         std::uint64_t h = static_cast<std::uint64_t>(c) ^ (static_cast<std::uint64_t>(c >> 64) * 0x9E3779B97F4A7C15ULL);
-        h ^= static_cast<std::uint64_t>(key.gap_end + 1) << 32;
+        h ^= (static_cast<std::uint64_t>(key.gap_end + 1) << 32) ^ (static_cast<std::uint64_t>(key.chosen) << 24);
         h ^= (static_cast<std::uint64_t>(key.period) << 40) ^ (static_cast<std::uint64_t>(key.count) << 48) ^
              (static_cast<std::uint64_t>(key.sum.scale()) << 56) ^ (key.sum.is_negative() ? 1ULL << 63 : 0);
         return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ULL);

@@ -9,14 +9,19 @@
 // the weight gathered so far, plus the least weight that can follow, stays within
 // the limit.
 //
-// Equal prefixes. Two partial merges that reach the same run state, or the same point
-// of the same gap, with the same decimal sum have the same completions, each with the same rounded average; of two
-// such twins the one with the earlier prefix comes first in the order (the main
-// periods differ inside the prefix, or they agree there and so do the ranks of every
-// later block, and the prefix's block mask decides). So only the earliest arrival at
-// a (state, sum) is walked on; a later one that comes earlier in the order takes its
-// place and is walked too. A later arrival's completion can win only if its twin, of
-// the same rounded average, lies within the limit as well, so nothing is lost.
+// Equal prefixes. A merge's rounded average is its decimal sum, formed in index order,
+// divided by its number of periods. Two partial merges that reach the same run state,
+// or the same point of the same gap, with the same decimal sum and the same number of
+// periods have the same completions (the state fixes what may follow), and each
+// completion adds the same prices to the same sum and the same count: the same rounded
+// average. The sum alone is not enough: prefixes of equal sums and different counts
+// (zero prices, prices that cancel) end in different averages. Of two such twins the
+// one with the earlier prefix comes first in the order (the main periods differ inside
+// the prefix, or they agree there and so do the ranks of every later block, and the
+// prefix's block mask decides). So only the earliest arrival at a (state, sum, count)
+// is walked on; a later one that comes earlier in the order takes its place and is
+// walked too. A later arrival's completion can win only if its twin, of the same
+// rounded average, lies within the limit as well, so nothing is lost.
 #pragma once
 
 #include <algorithm>
@@ -145,7 +150,7 @@ private:
 
     // Chooses the gap's blocks from `from` on, then goes on at s.
     bool walk_gap(const Gap& gap, int from, const Int& gathered, const Decimal& sum) {
-        if (!first_arrival(SumAtState{from, gap.c, sum, gap.s})) return true;
+        if (!first_arrival(SumAtState{from, gap.c, sum, gap.s, std::popcount(periods_)})) return true;
         const horizon::CheapBlock block = next_block(gap, from);
         if (block.first > block.last) {
             return gap.s == shape_.n ? finish(sum) : walk_start(gap.s, gap.c, gathered, sum);
@@ -197,7 +202,7 @@ private:
                 going_on = false;
                 break;
             }
-            if (!first_arrival(SumAtState{state.p, state.c, state.sum})) break;
+            if (!first_arrival(SumAtState{state.p, state.c, state.sum, -1, std::popcount(periods_)})) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             const int next = state.p + 1;
@@ -233,7 +238,7 @@ private:
         periods_ = main ? periods_ | bit : periods_ & ~bit;
     }
 
-    // True when no arrival at this state with this sum comes earlier in the order.
+    // True when no arrival at this state with this sum and count comes earlier in the order.
     [[gnu::noinline]] bool first_arrival(const SumAtState& state) {
         const auto [entry, inserted] = arrivals_.try_emplace(state, order_);
         if (inserted) return true;
