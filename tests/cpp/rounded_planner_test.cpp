@@ -1,12 +1,17 @@
-// The planner for sums that round, on requests where the candidates it must value are
-// many: exact ties beyond its caps unless equal prefixes fold together. Each answer
-// is compared with the exhaustive search's, and the planner must give one itself.
+// The planner for sums that round: the scale that bounds its rounding errors, and
+// requests where the candidates it must value are many (exact ties beyond its caps
+// unless equal prefixes fold together, or near-ties whose sums all differ). Each
+// answer is compared with the exhaustive search's, and the planner must give one itself.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "planner_requests.hpp"
+#include "selection/exhaustive/cheap_blocks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
+#include "selection/planner/rounding_error.hpp"
 
 namespace kestrava {
 namespace {
@@ -23,6 +28,126 @@ std::vector<std::string> repeated(const char* price, std::size_t n) { return std
 std::vector<std::string> alternating(const char* low, const char* high, std::size_t n) {
     std::vector<std::string> prices;
     for (std::size_t i = 0; i < n; ++i) prices.push_back(i % 3 == 0 ? low : high);
+    return prices;
+}
+
+// r is the largest scale with (sum |p| + n) * 10^r <= 2^96 - 1.
+TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
+    struct ScaleCase {
+        std::vector<std::string> prices;
+        std::optional<unsigned> error_scale;
+    };
+    const std::vector<ScaleCase> cases = {
+        // 6.67 alone would allow 28 digits; with 20 more, 26.67 * 10^28 does not fit.
+        {repeated("0.3333333333333333333333333333", 20), 27},
+        {{"7.9228162514264337593543950335"}, 27},   // (2^96 - 1) * 10^-28, plus one
+        {{"79228162514264337593543950334"}, 0},     // 2^96 - 2, plus one: exactly the bound
+        {{"79228162514264337593543950335"}, std::nullopt},
+        {repeated("-39614081257132168796771975167", 2), std::nullopt},  // 2^96 - 2 in magnitude, plus two
+    };
+    for (const ScaleCase& scale_case : cases) {
+        const std::vector<Item> items = testing::input_of({scale_case.prices, "0", {1, 1, 1, 1}, true}).items;
+        const std::optional<planner::RoundedPrices> prices = planner::rounded_prices(items);
+        ASSERT_EQ(prices.has_value(), scale_case.error_scale.has_value()) << scale_case.prices.front();
+        if (prices) {
+            EXPECT_EQ(prices->error_scale, *scale_case.error_scale) << scale_case.prices.front();
+        }
+    }
+}
+
+// Every merge of the request (main combinations of the smallest valid size, each with
+// every admissible set of its cheap blocks), by brute force over the period masks.
+std::vector<PeriodMask> all_merges(const testing::PlannerInput& input, const SelectionRules& rules) {
+    const std::size_t n = input.items.size();
+    std::vector<PeriodMask> merges;
+    IndexArray indices;
+    for (std::size_t size = rules.min_selections; size <= n && merges.empty(); ++size) {
+        for (PeriodMask main = 0; main < period_bit(n); ++main) {
+            if (period_count(main) != size || !exhaustive::is_valid_combination(ascending_indices(main, indices), rules, n))
+                continue;
+            const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(input.cheap_items, main);
+            for (std::uint32_t mask = 0; mask < exhaustive::block_mask_end(blocks); ++mask) {
+                const PeriodMask merge = exhaustive::merge_of(main, blocks, mask);
+                if (exhaustive::meets_block_rule(ascending_indices(merge, indices), rules.min_consecutive_periods, n))
+                    merges.push_back(merge);
+            }
+        }
+    }
+    return merges;
+}
+
+horizon::Int256 units_of(const planner::RoundedPrices& prices, PeriodMask merge) {
+    horizon::Int256 sum{};
+    for (int i = 0; i < prices.count; ++i)
+        if (holds_period(merge, static_cast<std::uint64_t>(i))) sum += prices.units[static_cast<std::size_t>(i)];
+    return sum;
+}
+
+horizon::Int256 wide(std::uint64_t value) { return horizon::Int256::from_int128(static_cast<testing::int128>(value)); }
+
+// Near-ties at 28 decimals; a dear price now and then lowers the scale the sums keep,
+// so that u spans many units and many merges lie within 2u of the optimum.
+testing::PlannerRequest near_tie_request(std::uint64_t number) {
+    testing::RequestRandom random(31, number);
+    testing::PlannerRequest request;
+    const std::size_t n = random.between(4, 10);
+    const testing::int128 base = static_cast<testing::int128>(random.between(1, 9)) * 100000000000000000;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto units = base * 100000000000 + static_cast<testing::int128>(random.between(0, 40));
+        request.prices.push_back(testing::decimal_text(units, 28, 0));
+    }
+    if (random.chance(50)) request.prices[random.between(0, n - 1)] = "7000000000000000000000";
+    request.threshold = request.prices[random.between(0, n - 1)];
+    request.rules.min_selections = random.between(1, n - 1);
+    request.rules.min_consecutive_periods = random.between(1, 2);
+    request.rules.max_gap_between_periods = random.between(1, n);
+    request.rules.max_gap_from_start = random.between(0, request.rules.max_gap_between_periods);
+    return request;
+}
+
+// The aggressive walk values only merges within its band; the proof needs every merge
+// whose exact average lies within 2u of the lowest among them.
+TEST(RoundedPlanner, AverageBandHoldsEveryMergeWithinTwoUnitsOfTheLowestAverage) {
+    std::uint64_t checked = 0;
+    for (std::uint64_t number = 0; number < 400; ++number) {
+        testing::PlannerRequest request = near_tie_request(number);
+        if (request.rules.min_consecutive_periods > request.rules.min_selections) continue;
+        const testing::PlannerInput input = testing::input_of(request);
+        const std::optional<planner::RoundedPrices> prices = planner::rounded_prices(input.items);
+        const std::vector<PeriodMask> merges = all_merges(input, request.rules);
+        if (!prices || merges.empty()) continue;
+        // The lowest exact average, compared as fractions.
+        PeriodMask lowest = merges.front();
+        for (const PeriodMask merge : merges) {
+            if (units_of(*prices, merge) * wide(period_count(lowest)) <
+                units_of(*prices, lowest) * wide(period_count(merge)))
+                lowest = merge;
+        }
+        const std::uint64_t count = period_count(lowest);
+        const horizon::Int256 band = horizon::Int256::from_int128(
+            static_cast<testing::int128>(planner::average_band(*prices, count)));
+        for (const PeriodMask merge : merges) {
+            const std::uint64_t size = period_count(merge);
+            const horizon::Int256 weight =
+                wide(count) * units_of(*prices, merge) - wide(size) * units_of(*prices, lowest);
+            const horizon::Int256 within_two_units = horizon::Int256::from_int128(
+                static_cast<testing::int128>(planner::error_in_units(*prices, 2 * count * size)));
+            if (weight > within_two_units) continue;
+            ++checked;
+            ASSERT_LE(weight, band) << request.describe();
+        }
+    }
+    EXPECT_GT(checked, 1000U);
+}
+
+// 0.1 plus 2^i units of the 28th decimal for each of n periods, then 10^20: no two
+// choices of the small prices have the same sum.
+std::vector<std::string> distinct_sums(std::size_t n) {
+    std::vector<std::string> prices;
+    for (std::size_t i = 0; i < n; ++i) {
+        prices.push_back(testing::decimal_text(testing::int128{1000000000000000000} * 1000000000 + (1 << i), 28, 0));
+    }
+    prices.emplace_back("100000000000000000000");
     return prices;
 }
 
@@ -46,6 +171,9 @@ TEST(RoundedPlanner, AnswersMassesOfExactTiesItself) {
          alternating(third, "0.6666666666666666666666666667", 20),
          third,
          {3, 1, 19, 19}},
+        // A dear price rounds sums to 8 digits, so every choice of 6 of the other 16 is a
+        // candidate: C(16, 6) = 8,008 of them, whose sums all differ and never fold.
+        {"near-ties whose sums all differ", distinct_sums(16), "0", {6, 1, 16, 16}},
     };
     for (const TieCase& tie : cases) {
         for (const bool aggressive : {true, false}) {

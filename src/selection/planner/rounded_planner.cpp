@@ -115,7 +115,7 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
                                                 horizon::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
     const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
-    const Int limit = band_limit(Int{}, error_in_units(prices, 2 * count * items.size()));
+    const Int limit = band_limit(Int{}, average_band(prices, count));
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
     if (!walk->run() || !walk->best()) return std::nullopt;
     return index_list_of(walk->best()->periods);
@@ -126,7 +126,7 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
                                                const horizon::Shape& shape, horizon::Planner<Int>& planner) {
     planner.plan_cheapest_main(StopCheck{});
     const auto k = static_cast<std::uint64_t>(shape.size);
-    const Int limit = band_limit(planner.least_cost(), error_in_units(prices, k - 1));
+    const Int limit = band_limit(planner.least_cost(), cost_band(prices, k));
     ConservativeCandidates candidates(items);
     IndexList main;
     main.reserve(items.size());

@@ -54,4 +54,13 @@ std::optional<RoundedPrices> rounded_prices(std::span<const Item> items);
 // factor <= 2 * 28 * 28 keeps the result below 2^105.
 uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor) noexcept;
 
+// The aggressive candidates' limit (point 3): a merge M within 2u of the lowest
+// average, of `count` periods, weighs count * |M| * (average - lowest) <= 2u * count * n.
+inline uint128 average_band(const RoundedPrices& prices, std::uint64_t count) noexcept {
+    return error_in_units(prices, 2 * count * static_cast<std::uint64_t>(prices.count));
+}
+
+// The conservative candidates' limit: costs of k main periods within (k - 1) u of the least.
+inline uint128 cost_band(const RoundedPrices& prices, std::uint64_t k) noexcept { return error_in_units(prices, k - 1); }
+
 }  // namespace kestrava::planner
