@@ -331,9 +331,16 @@ def test_xml_errors(document: str, message: str) -> None:
     assert str(raised.value) == message
 
 
-def test_xml_bad_price_is_named_by_period_and_position() -> None:
-    read = read_publication_document(a44(time_series(period(*DAY, "PT15M", {"1": "1", "3": "81,85"}))))
+# (points, the rows read, the position named): a price that A03 carries forward is
+# named by the position that writes it, not the one it fills.
+BAD_XML_PRICES = [({"1": "1", "3": "81,85"}, slice(None), 3), ({"1": "81,85", "3": "1"}, slice(1, None), 1),
+                  ({"1": "1", "2": "81,85"}, slice(2, 4), 2)]
+
+
+@pytest.mark.parametrize(("points", "rows", "position"), BAD_XML_PRICES)
+def test_xml_bad_price_is_named_by_period_and_position(points: dict[str, str], rows: slice, position: int) -> None:
+    read = read_publication_document(a44(time_series(period(*DAY, "PT15M", points)))).sliced(rows)
     with pytest.raises(InputError) as raised:
         read.texts()
-    assert str(raised.value) == ("Period starting 2024-04-20T22:00Z, position 3: '81,85' is not a decimal number "
-                                 "(decimal comma? try --decimal-comma)")
+    assert str(raised.value) == (f"Period starting 2024-04-20T22:00Z, position {position}: '81,85' is not a decimal "
+                                 "number (decimal comma? try --decimal-comma)")
