@@ -4,18 +4,21 @@ or stdin with `cheapest_periods`, and prints the chosen indices or times."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import os
 import re
 import sys
 from collections.abc import Sequence
 from importlib import metadata
-from pathlib import Path
+from typing import BinaryIO
 
 from ._planner import cheapest_periods
 from .chart import glyphs_for, render_chart, use_color
-from .price_texts import InputError, PriceList, price_text
-from .readers import ReadOptions, format_for, read_prices
+from .price_texts import InputError, PriceList, cut, price_text
+from .read_options import ReadOptions
+from .readers import format_for, read_prices
+from .source_text import decoded
 
 PROGRAM = "kestrava-plan"
 
@@ -113,17 +116,21 @@ def _version() -> str:
         return "unknown"
 
 
-def _read_source(source: str) -> str:
-    """The input's text: UTF-8 (a byte order mark is dropped), else Windows-1252, the
-    encoding spreadsheet programs often save CSV files in."""
+def _opened(source: str) -> contextlib.AbstractContextManager[BinaryIO]:
+    if source != "-":
+        return open(source, "rb")
+    if sys.stdin is None:
+        raise InputError("cannot read stdin: it is closed (give a file, or - with input)")
+    return contextlib.nullcontext(sys.stdin.buffer)
+
+
+def _read(source: str, options: ReadOptions) -> PriceList:
+    """The prices of the file or stdin, read as a stream."""
     try:
-        data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
+        with _opened(source) as binary:
+            return read_prices(decoded(binary), options)
     except OSError as error:
         raise InputError(f"cannot read {source}: {error.strerror or error}") from None
-    try:
-        return data.decode("utf-8-sig")
-    except UnicodeDecodeError:
-        return data.decode("cp1252", errors="replace")
 
 
 def _fail(message: str) -> int:
@@ -168,12 +175,17 @@ def _warn_if_everything(args: argparse.Namespace, count: int) -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
-    options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
-                          args.delimiter, args.decimal_comma, args.series)
     try:
-        prices = read_prices(_read_source(args.source), options)
-        if args.rows is not None:
-            prices = prices.sliced(args.rows)
+        return _plan(args)
+    except Exception as error:  # noqa: BLE001 - a fault of the command is still one line and status 2
+        return _fail(f"unexpected {type(error).__name__}: {cut(str(error))} (a fault of {PROGRAM}: please report it)")
+
+
+def _plan(args: argparse.Namespace) -> int:
+    options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
+                          args.delimiter, args.decimal_comma, args.series, args.rows)
+    try:
+        prices = _read(args.source, options)
         texts = prices.texts()
         # Typed, not read from the file: a point is a decimal point even in a file of commas.
         threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,

@@ -19,11 +19,14 @@ import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass
 from datetime import UTC, datetime, timedelta
 
-from .price_texts import InputError, PriceList
+from .price_texts import MOST_READ, InputError, PriceList, cut, shown
 
 _ROOT = "Publication_MarketDocument"
 _SERIES_POSITION = "classificationSequence_AttributeInstanceComponent.position"
-_RESOLUTION = re.compile(r"PT([0-9]+)([HM])")
+# At most four digits: PT9999H is over a year, and a longer number would not fit a timedelta.
+_RESOLUTION = re.compile(r"PT([0-9]{1,4})([HM])")
+# A position as int() reads it, in ASCII digits ("²" is a digit to str.isdigit).
+_POSITION = re.compile(r"[0-9]{1,9}")
 
 
 class _RefuseDocumentType(ElementTree.TreeBuilder):
@@ -66,14 +69,18 @@ def _moment(text: str, where: str) -> datetime:
     try:
         moment = datetime.fromisoformat(text)
     except ValueError:
-        raise InputError(f"{where}: {text!r} is not an ISO 8601 time") from None
-    return moment.replace(tzinfo=UTC) if moment.tzinfo is None else moment.astimezone(UTC)
+        raise InputError(f"{where}: {shown(text)} is not an ISO 8601 time") from None
+    try:
+        return moment.replace(tzinfo=UTC) if moment.tzinfo is None else moment.astimezone(UTC)
+    except OverflowError:
+        raise InputError(f"{where}: {shown(text)} is out of range: in UTC it falls before year 1 or after "
+                         "year 9999") from None
 
 
 def _resolution(text: str, where: str) -> timedelta:
     match = _RESOLUTION.fullmatch(text)
     if match is None or int(match[1]) == 0:
-        raise InputError(f"{where}: resolution {text!r} is not supported (PT15M, PT30M, PT60M, ...)")
+        raise InputError(f"{where}: resolution {shown(text)} is not supported (PT15M, PT30M, PT60M, ...)")
     return timedelta(minutes=int(match[1]) * (60 if match[2] == "H" else 1))
 
 
@@ -104,7 +111,7 @@ def _periods(series: ElementTree.Element) -> list[_Period]:
     periods = []
     for element in _children(series, "Period"):
         start_text = _text(element, "timeInterval/start", "Period")
-        where = f"Period starting {start_text}"
+        where = f"Period starting {cut(start_text)}"
         periods.append(_Period(
             start=_moment(start_text, where),
             end=_moment(_text(element, "timeInterval/end", where), where),
@@ -118,8 +125,8 @@ def _points(period: _Period) -> dict[int, str]:
     points: dict[int, str] = {}
     for point in _children(period.element, "Point"):
         position_text = _text(point, "position", period.where)
-        if not position_text.isdigit() or not 1 <= int(position_text) <= count:
-            raise InputError(f"{period.where}: position {position_text!r} is outside 1 to {count}")
+        if not _POSITION.fullmatch(position_text) or not 1 <= int(position_text) <= count:
+            raise InputError(f"{period.where}: position {shown(position_text)} is outside 1 to {count}")
         position = int(position_text)
         if position in points:
             raise InputError(f"{period.where}: position {position} is given twice")
@@ -146,7 +153,7 @@ def _chosen_series(root: ElementTree.Element, series: int) -> list[ElementTree.E
     by_position: dict[int, list[ElementTree.Element]] = {}
     for element in _children(root, "TimeSeries"):
         texts = [(child.text or "").strip() for child in _children(element, _SERIES_POSITION)]
-        position = int(texts[0]) if texts and texts[0].isdigit() else 1
+        position = int(texts[0]) if texts and _POSITION.fullmatch(texts[0]) else 1
         by_position.setdefault(position, []).append(element)
     if not by_position:
         raise InputError("no prices: the document holds no TimeSeries")
@@ -164,6 +171,11 @@ def read_publication_document(text: str, series: int = 1) -> PriceList:
         raise InputError(f"the XML document is a {_local(root.tag)}, not a {_ROOT} of prices")
     periods = sorted((period for element in _chosen_series(root, series) for period in _periods(element)),
                      key=lambda period: period.start)
+    # Each position costs a price, a place and a time in memory: count them first.
+    positions = sum(period.count() for period in periods)
+    if positions > MOST_READ:
+        raise InputError(f"TimeSeries {series} holds {positions:,} positions, more than the {MOST_READ:,} read: "
+                         "ask for a shorter time interval")
     written: list[str] = []
     places: list[str] = []
     times: list[str] = []

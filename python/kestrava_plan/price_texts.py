@@ -31,11 +31,20 @@ THOUSANDS_TEXT = re.compile(
     r"(?P<sign>[+-]?)(?P<integer>[0-9]{1,3}(?P<group>[.,' \u00a0\u202f])[0-9]{3}(?:(?P=group)[0-9]{3})*)"
     r"(?:(?P<point>[.,])(?P<fraction>[0-9]+))?"
 )
-EXPONENT_TEXT = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)[eE][+-]?[0-9]+")
+# The fraction's digits follow a point that is not optional, so that a long run of
+# digits without an exponent fails in linear time, not quadratic.
+EXPONENT_TEXT = re.compile(r"[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)[eE][+-]?[0-9]+")
 
 # An exponent is written out in full only while that stays short: 1e999999 would
 # otherwise become a million digits.
 LONGEST_EXPONENT = 60
+# A text longer than this is shown cut short in messages.
+LONGEST_SHOWN = 60
+# The most prices the planner takes: a reader stops at the first one past it.
+MOST_PRICES = 3000
+# The most prices of a document that is read whole (JSON, XML): a year of one-minute
+# prices (527,040) fits.
+MOST_READ = 1_000_000
 
 
 def plain_decimal(text: str) -> str | None:
@@ -65,11 +74,29 @@ def _thousands_fix(text: str) -> str | None:
     return f"{match['sign']}{integer}{fraction}"
 
 
+def shown(text: str) -> str:
+    """A text quoted for a message, cut short as the planner cuts it: 'abc...'."""
+    if len(text) <= LONGEST_SHOWN:
+        return repr(text)
+    return f"{repr(text[:LONGEST_SHOWN - 4])[:-1]}..."
+
+
+def cut(text: str) -> str:
+    """A text for a message, unquoted, line breaks escaped and cut short: abc..."""
+    escaped = repr(text[:LONGEST_SHOWN])[1:-1]
+    return escaped if len(escaped) <= LONGEST_SHOWN else f"{escaped[:LONGEST_SHOWN - 3]}..."
+
+
+def too_many(place: str) -> InputError:
+    return InputError(f"{place}: more than {MOST_PRICES} prices to plan, the most the planner takes: "
+                      "choose a part with --rows START:STOP")
+
+
 def refusal(text: str, decimal_comma: bool) -> str:
     """Why `text` is no price, with the likely fix."""
     if not text:
         return "empty price"
-    problem = f"{text!r} is not a decimal number"
+    problem = f"{shown(text)} is not a decimal number"
     if not decimal_comma and DECIMAL_COMMA_TEXT.fullmatch(text):
         return f"{problem} (decimal comma? try --decimal-comma)"
     grouped = _thousands_fix(text)

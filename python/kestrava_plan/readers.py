@@ -1,46 +1,29 @@
-"""Readers of the command's input: CSV (comma, semicolon or tab, decimal points or
-commas) and JSON here, the ENTSO-E XML document in `entsoe`; each gives the price texts
-in order with the place of each in the file and, when the input has them, the times.
+"""Reading the command's input: the format chosen, the rows chosen, and the JSON reader.
+The CSV reader is in `csv_prices`, the ENTSO-E XML document's in `entsoe`; each gives
+the price texts in order with the place of each in the file and, when the input has
+them, the times.
 
 Prices stay texts from the file to the planner, so no value is ever rounded on the way.
+CSV is read row by row; JSON and XML are read whole, so their length is bounded.
 """
 
 from __future__ import annotations
 
-import csv
-import io
 import json
-import re
-from collections.abc import Sequence
-from dataclasses import dataclass
+import sys
+from collections.abc import Callable, Sequence
 from pathlib import Path
-from typing import Any
+from typing import Any, TextIO
 
+from .csv_prices import SNIFFED_LINES, read_csv_prices
 from .entsoe import read_publication_document
-from .price_texts import InputError, PriceList, looks_like_decimal_commas, plain_decimal
+from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, cut, plain_decimal, shown, too_many
+from .read_options import PRICE_WORDS, TIME_WORDS, ReadOptions
+from .source_text import Lines
 
-# A cell that starts like a number (optional sign, optional point, then a digit)
-# marks a data row; a first row without any such cell is a header.
-_NUMBER_START = re.compile(r"^[+-]?\.?[0-9]")
-# Header words that name a price or a time column, in the languages of the markets.
-_PRICE_WORDS = ("price", "preis", "prijs", "prix", "pris", "precio", "prezzo", "cena", "hinta")
-_TIME_WORDS = ("time", "date", "zeit", "datum", "tijd", "heure", "fecha", "start", "from", "mtu", "hour",
-               "stunde", "uur", "delivery")
-# A cell that looks like a date (2024-04-21, 21.04.2024, 04/21/2024) or a clock time.
-_TIME_VALUE = re.compile(r"[0-9]{1,4}[-./][0-9]{1,2}[-./][0-9]{1,4}|[0-9]{1,2}:[0-9]{2}")
-DELIMITERS = {",": ",", ";": ";", "tab": "\t", "\\t": "\t", "\t": "\t"}
-_SNIFFED_LINES = 50
-
-
-@dataclass(frozen=True)
-class ReadOptions:
-    input_format: str = "auto"  # auto, csv, json or xml
-    column: str | None = None  # the price column or JSON member
-    time_column: str | None = None  # the time column or JSON member
-    header: bool | None = None  # None: detected
-    delimiter: str | None = None  # None: sniffed
-    decimal_comma: bool | None = None  # None: on for a semicolon or tab file written so
-    series: int = 1  # XML: the classification position of the time series
+# The most text of a document read whole: a year of quarter-hours in either format
+# is a few MiB.
+LONGEST_DOCUMENT = 16 * 2**20
 
 
 def format_for(source: str, requested: str) -> str:
@@ -51,127 +34,34 @@ def format_for(source: str, requested: str) -> str:
     return {".json": "json", ".csv": "csv", ".tsv": "csv", ".txt": "csv", ".xml": "xml"}.get(suffix, "auto")
 
 
-def read_prices(text: str, options: ReadOptions) -> PriceList:
+def _document(lines: Lines, input_format: str) -> str:
+    text = lines.rest(LONGEST_DOCUMENT)
+    if text is None:
+        raise InputError(f"the {input_format.upper()} input is longer than {LONGEST_DOCUMENT // 2**20} MiB, more "
+                         "than is read whole: split it, or give CSV, which is read row by row")
+    return text
+
+
+def _planned(prices: PriceList, rows: slice | None) -> PriceList:
+    chosen = prices.sliced(rows) if rows is not None else prices
+    if len(chosen.written) > MOST_PRICES:
+        raise too_many(chosen.places[MOST_PRICES])
+    return chosen
+
+
+def read_prices(source: str | TextIO, options: ReadOptions) -> PriceList:
+    """The prices of the rows `options.rows` of a text in the format named, or, for
+    "auto", the one its first character says: [ or { is JSON, < is XML, else CSV."""
+    lines = Lines(source)
     input_format = options.input_format
     if input_format == "auto":
-        first = text.lstrip()[:1]
+        first = "".join(lines.ahead(SNIFFED_LINES)).lstrip()[:1]
         input_format = "json" if first in ("[", "{") else "xml" if first == "<" else "csv"
     if input_format == "json":
-        return read_json_prices(text, options)
+        return _planned(read_json_prices(_document(lines, input_format), options), options.rows)
     if input_format == "xml":
-        return read_publication_document(text, options.series)
-    return read_csv_prices(text, options)
-
-
-# ---------------------------------------------------------------------------
-# CSV
-
-
-def sniff_delimiter(text: str) -> str:
-    """The first of tab, semicolon and comma that splits every one of the first lines
-    into the same number of cells, more than one; a comma when none does."""
-    sample = [line for line in text.splitlines()[:_SNIFFED_LINES] if line.strip()]
-    for candidate in ("\t", ";", ","):
-        widths = {len(row) for row in csv.reader(sample, delimiter=candidate)}
-        if len(widths) == 1 and widths.pop() > 1:
-            return candidate
-    return ","
-
-
-def _delimiter_of(text: str, named: str | None) -> str:
-    if named is None:
-        return sniff_delimiter(text)
-    if named not in DELIMITERS:
-        raise InputError(f"unknown delimiter {named!r}: use ',', ';' or 'tab'")
-    return DELIMITERS[named]
-
-
-def _column_by_option(option: str, header: Sequence[str] | None, width: int) -> int:
-    if option.lstrip("-").isdigit():
-        index = int(option)
-        if not -width <= index < width:
-            raise InputError(f"column {index} is out of range: the rows have {width} columns")
-        return index % width
-    if header is None:
-        raise InputError(f"column {option!r} named, but the CSV input has no header row")
-    if option not in header:
-        raise InputError(f"no column {option!r}; the header has {', '.join(map(repr, header))}")
-    return list(header).index(option)
-
-
-def _named_like(header: Sequence[str] | None, words: Sequence[str], skip: int | None) -> int | None:
-    for index, name in enumerate(header or ()):
-        if index != skip and any(word in name.lower() for word in words):
-            return index
-    return None
-
-
-def _time_column(header: Sequence[str] | None, first_row: Sequence[str], width: int,
-                 option: str | None, price: int | None) -> int | None:
-    if option is not None:
-        return _column_by_option(option, header, width)
-    named = _named_like(header, _TIME_WORDS, price)
-    if named is not None:
-        return named
-    for index, cell in enumerate(first_row[:width]):
-        if index != price and _TIME_VALUE.search(cell):
-            return index
-    return None
-
-
-def _columns(header: Sequence[str] | None, first_row: Sequence[str], options: ReadOptions) -> tuple[int, int | None]:
-    """(price column, time column or None): as named by the options, else the only
-    column, the one whose name says price, or the one beside the time column."""
-    width = len(header) if header is not None else len(first_row)
-    price: int | None = None
-    if options.column is not None:
-        price = _column_by_option(options.column, header, width)
-    elif width == 1:
-        price = 0
-    else:
-        price = _named_like(header, _PRICE_WORDS, None)
-    time = _time_column(header, first_row, width, options.time_column, price)
-    if price is None:
-        others = [index for index in range(width) if index != time]
-        if len(others) != 1:
-            raise InputError("the CSV input has several columns; choose one with --column NAME or --column INDEX")
-        price = others[0]
-    return price, time
-
-
-def _is_header(row: Sequence[str]) -> bool:
-    return not any(_NUMBER_START.match(cell) for cell in row)
-
-
-def read_csv_prices(text: str, options: ReadOptions) -> PriceList:
-    """One CSV column of prices, blank rows skipped, cells stripped of spaces. A row is
-    named by its line in the file, counted from 1 with the header."""
-    delimiter = _delimiter_of(text, options.delimiter)
-    reader = csv.reader(io.StringIO(text), delimiter=delimiter)
-    rows = [(reader.line_num, [cell.strip() for cell in row]) for row in reader]
-    rows = [(line, row) for line, row in rows if any(row)]
-    if not rows:
-        raise InputError("no prices: the input is empty")
-    header: list[str] | None = None
-    if options.header is True or (options.header is None and _is_header(rows[0][1])):
-        header, rows = rows[0][1], rows[1:]
-        if not rows:
-            raise InputError("no prices: the CSV input has a header row but no data rows")
-    price, time = _columns(header, rows[0][1], options)
-    name = repr(header[price]) if header is not None else str(price)
-    written, places, times = [], [], []
-    for line, row in rows:
-        if price >= len(row) or (time is not None and time >= len(row)):
-            raise InputError(f"row {line} has {len(row)} {'cell' if len(row) == 1 else 'cells'}, too few "
-                             f"for column {name}")
-        written.append(row[price])
-        places.append(f"row {line}, column {name}")
-        if time is not None:
-            times.append(row[time])
-    decimal_comma = options.decimal_comma
-    if decimal_comma is None:
-        decimal_comma = delimiter in (";", "\t") and looks_like_decimal_commas(written)
-    return PriceList(written, places, times if time is not None else None, decimal_comma)
+        return _planned(read_publication_document(_document(lines, input_format), options.series), options.rows)
+    return read_csv_prices(lines, options)
 
 
 # ---------------------------------------------------------------------------
@@ -185,7 +75,7 @@ def _json_number(text: str, place: str) -> str:
         return text
     written_out = plain_decimal(text)
     if written_out is None:
-        raise InputError(f"{place}: {text} is too large or too small to write out as a decimal")
+        raise InputError(f"{place}: {cut(text)} is too large or too small to write out as a decimal")
     return written_out
 
 
@@ -197,23 +87,49 @@ def _json_price(value: Any, place: str) -> str:
     raise InputError(f"{place}: {_shown(value)} is not a price (a number or a decimal text)")
 
 
-def _shown(value: Any) -> str:
-    """A JSON value as its document writes it, numbers in their source text."""
-    if isinstance(value, (_JsonNumber, _JsonConstant)):
-        return str(value)
+# A number or a string longer than this is shown cut short.
+_CUT = 40
+
+
+def _shown(value: Any, depth: int = 0) -> str:
+    """A JSON value as its document writes it, numbers in their source text, cut short:
+    three items of a list or an object, three levels deep."""
+    if isinstance(value, (list, dict)) and depth == 3:
+        return "[...]" if isinstance(value, list) else "{...}"
     if isinstance(value, list):
-        return f"[{', '.join(map(_shown, value))}]"
+        items = [_shown(item, depth + 1) for item in value[:3]] + (["..."] if len(value) > 3 else [])
+        return f"[{', '.join(items)}]"
     if isinstance(value, dict):
-        return f"{{{', '.join(f'{json.dumps(key)}: {_shown(item)}' for key, item in value.items())}}}"
-    return json.dumps(value)
+        members = [f"{json.dumps(key)[:_CUT]}: {_shown(item, depth + 1)}" for key, item in list(value.items())[:3]]
+        return f"{{{', '.join(members + (['...'] if len(value) > 3 else []))}}}"
+    text = str(value) if isinstance(value, (_JsonNumber, _JsonConstant)) else json.dumps(value)
+    return text if len(text) <= _CUT else f"{text[:_CUT - 3]}..."
 
 
 class _JsonNumber(str):
     """The source text of a JSON number, kept apart from JSON strings."""
 
+    __slots__ = ()
+
+
+def _counted(make: Callable[[str], str]) -> Callable[[str], str]:
+    """`make`, refusing the document at its number past MOST_READ: a JSON number costs
+    far more memory than its text."""
+    count = 0
+
+    def number(text: str) -> str:
+        nonlocal count
+        count += 1
+        if count > MOST_READ:
+            raise InputError(f"the JSON input holds more than {MOST_READ:,} numbers, more than is read: split it")
+        return make(text)
+    return number
+
 
 class _JsonConstant(str):
     """NaN, Infinity or -Infinity, which JSON readers allow and no price is."""
+
+    __slots__ = ()
 
 
 def _member(element: dict[str, Any], option: str | None, words: Sequence[str], skip: str | None) -> str | None:
@@ -228,13 +144,13 @@ def _object_rows(document: list[Any], options: ReadOptions) -> tuple[list[str], 
         place = f"JSON element {position}"
         if not isinstance(element, dict):
             raise InputError(f"{place}: {_shown(element)} is not an object, unlike element 0")
-        key = _member(element, options.column, _PRICE_WORDS, None)
+        key = _member(element, options.column, PRICE_WORDS, None)
         if key is None:
             wanted = options.column if options.column is not None else "price"
-            raise InputError(f"{place} has no member {wanted!r}")
-        written.append(_json_price(element[key], f"{place}, member {key!r}"))
-        places.append(f"{place}, member {key!r}")
-        time_key = _member(element, options.time_column, _TIME_WORDS, key)
+            raise InputError(f"{place} has no member {shown(wanted)}")
+        written.append(_json_price(element[key], f"{place}, member {shown(key)}"))
+        places.append(f"{place}, member {shown(key)}")
+        time_key = _member(element, options.time_column, TIME_WORDS, key)
         if time_key is not None:
             times.append(str(element[time_key]))
     return written, places, times if len(times) == len(written) else None
@@ -245,14 +161,18 @@ def read_json_prices(text: str, options: ReadOptions) -> PriceList:
     price under `column` (default: "price", or the first member whose name says price),
     or an object holding the list under `column` (default "prices"). Numbers keep their
     exact source text; a number with an exponent is written out exactly."""
+    number = _counted(_JsonNumber)
     try:
-        document = json.loads(text, parse_float=_JsonNumber, parse_int=_JsonNumber, parse_constant=_JsonConstant)
+        document = json.loads(text, parse_float=number, parse_int=number, parse_constant=_counted(_JsonConstant))
     except json.JSONDecodeError as error:
         raise InputError(f"invalid JSON: {error}") from None
+    except RecursionError:
+        raise InputError(f"the JSON input is nested more than {sys.getrecursionlimit()} levels deep, which no "
+                         "list of prices is") from None
     if isinstance(document, dict):
         key = options.column if options.column is not None else "prices"
         if key not in document:
-            raise InputError(f"the JSON object has no member {key!r}")
+            raise InputError(f"the JSON object has no member {shown(key)}")
         document = document[key]
         options = ReadOptions(time_column=options.time_column, decimal_comma=options.decimal_comma)
     if not isinstance(document, list):

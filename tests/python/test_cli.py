@@ -14,7 +14,7 @@ import kestrava
 import kestrava_plan
 from kestrava_plan import cheapest_periods
 from kestrava_plan.command import _planner_message
-from kestrava_plan.price_texts import PriceList
+from kestrava_plan.price_texts import MOST_PRICES, PriceList
 
 SCRIPT = Path(sys.executable).parent / "kestrava-plan"
 ROOT = Path(__file__).resolve().parents[2]
@@ -99,10 +99,13 @@ def test_a_whole_file_of_120_hours_is_one_plan() -> None:
     assert json.loads(result.stdout)["indices"] == kestrava_plan.cheapest_periods(hours, "65", 40, 2, 6, 6)
 
 
-def test_more_prices_than_the_planner_takes_are_refused() -> None:
-    result = run(*RULES, stdin="1\n" * 3001)
+def test_more_prices_than_the_planner_takes_are_refused_at_the_first_row_past() -> None:
+    with pytest.raises(ValueError, match=f"more than {MOST_PRICES} items"):
+        cheapest_periods(["1"] * (MOST_PRICES + 1), "2", 1, 1)
+    result = run(*RULES, stdin="1\n" * (MOST_PRICES + 1))
     assert (result.returncode, result.stdout) == (2, "")
-    assert result.stderr.startswith("kestrava-plan: error: ") and "3000" in result.stderr
+    assert result.stderr == (f"kestrava-plan: error: row {MOST_PRICES + 1}: more than {MOST_PRICES} prices to plan, "
+                             "the most the planner takes: choose a part with --rows START:STOP\n")
 
 
 def test_chart_marks_exactly_the_chosen_periods() -> None:

@@ -4,6 +4,7 @@ XML document, and the price syntax the command checks before planning."""
 from __future__ import annotations
 
 import random
+from collections.abc import Iterable, Iterator
 from pathlib import Path
 
 import pytest
@@ -11,7 +12,9 @@ import pytest
 import kestrava
 from kestrava_plan.entsoe import read_publication_document
 from kestrava_plan.price_texts import DECIMAL_TEXT, InputError, price_text
-from kestrava_plan.readers import ReadOptions, read_csv_prices, read_json_prices, read_prices, sniff_delimiter
+from kestrava_plan.csv_prices import read_csv_prices, select_rows, sniff_delimiter
+from kestrava_plan.read_options import ReadOptions
+from kestrava_plan.readers import read_json_prices, read_prices
 
 ROOT = Path(__file__).resolve().parents[2]
 QUARTER_HOURS = ROOT / "data" / "day-ahead-15min"
@@ -60,6 +63,31 @@ def test_csv_column(text: str, options: dict[str, object], prices: list[str]) ->
 ])
 def test_delimiter_is_sniffed(lines: list[str], delimiter: str) -> None:
     assert sniff_delimiter("\n".join(lines) + "\n") == delimiter
+
+
+def test_rows_are_chosen_from_a_stream_as_a_slice_chooses_them() -> None:
+    """Against list slicing: the same rows, refused when more than `most`, and no row
+    read past STOP when both ends count from the start."""
+    rng = random.Random(2024_10_27)
+    ends = [None, *range(-9, 10), -10**30, 10**30]
+    for _ in range(5000):
+        count, most, rows = rng.randint(0, 8), rng.randint(0, 4), slice(rng.choice(ends), rng.choice(ends))
+        read: list[int] = []
+        expected = list(range(count))[rows]
+        try:
+            chosen = select_rows(counted(range(count), read), rows, str, most)
+        except InputError:
+            assert len(expected) > most, (count, rows, most)
+            continue
+        assert chosen == expected and len(expected) <= most, (count, rows, most)
+        if (rows.start or 0) >= 0 and rows.stop is not None and rows.stop >= 0:
+            assert len(read) <= rows.stop, (count, rows, most)
+
+
+def counted(items: Iterable[int], read: list[int]) -> Iterator[int]:
+    for item in items:
+        read.append(item)
+        yield item
 
 
 def fr_day() -> list[tuple[str, str]]:
@@ -331,9 +359,16 @@ def test_xml_errors(document: str, message: str) -> None:
     assert str(raised.value) == message
 
 
-def test_xml_bad_price_is_named_by_period_and_position() -> None:
-    read = read_publication_document(a44(time_series(period(*DAY, "PT15M", {"1": "1", "3": "81,85"}))))
+# (points, the rows read, the position named): a price that A03 carries forward is
+# named by the position that writes it, not the one it fills.
+BAD_XML_PRICES = [({"1": "1", "3": "81,85"}, slice(None), 3), ({"1": "81,85", "3": "1"}, slice(1, None), 1),
+                  ({"1": "1", "2": "81,85"}, slice(2, 4), 2)]
+
+
+@pytest.mark.parametrize(("points", "rows", "position"), BAD_XML_PRICES)
+def test_xml_bad_price_is_named_by_period_and_position(points: dict[str, str], rows: slice, position: int) -> None:
+    read = read_publication_document(a44(time_series(period(*DAY, "PT15M", points)))).sliced(rows)
     with pytest.raises(InputError) as raised:
         read.texts()
-    assert str(raised.value) == ("Period starting 2024-04-20T22:00Z, position 3: '81,85' is not a decimal number "
-                                 "(decimal comma? try --decimal-comma)")
+    assert str(raised.value) == (f"Period starting 2024-04-20T22:00Z, position {position}: '81,85' is not a decimal "
+                                 "number (decimal comma? try --decimal-comma)")

@@ -1,0 +1,22 @@
+"""Where the prices are: the command's input options, and the words of a column or
+member name that say price or time, in the languages of the markets."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+PRICE_WORDS = ("price", "preis", "prijs", "prix", "pris", "precio", "prezzo", "cena", "hinta")
+TIME_WORDS = ("time", "date", "zeit", "datum", "tijd", "heure", "fecha", "start", "from", "mtu", "hour",
+              "stunde", "uur", "delivery")
+
+
+@dataclass(frozen=True)
+class ReadOptions:
+    input_format: str = "auto"  # auto, csv, json or xml
+    column: str | None = None  # the price column or JSON member
+    time_column: str | None = None  # the time column or JSON member
+    header: bool | None = None  # None: detected
+    delimiter: str | None = None  # None: sniffed
+    decimal_comma: bool | None = None  # None: on for a semicolon or tab file written so
+    series: int = 1  # XML: the classification position of the time series
+    rows: slice | None = None  # the data rows to plan, like a slice; None: all
