@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "platform/forced_unwind.hpp"
+
 namespace kestrava::plan_module {
 
 namespace {
@@ -19,7 +21,7 @@ PyObject* class_from(const char* module_name, const char* class_name) {
 }
 
 bool is_instance(nb::handle value, PyObject* cls) {
-    const int answer = PyObject_IsInstance(value.ptr(), cls);
+    const int answer = parked_on_forced_unwind([&] { return PyObject_IsInstance(value.ptr(), cls); });
     if (answer < 0) throw nb::python_error();
     return answer == 1;
 }

@@ -6,6 +6,7 @@
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_types.hpp"
+#include "platform/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -20,7 +21,7 @@ Count read_count(nb::handle value, const char* name) {
     if (PyBool_Check(object) || is_numpy_bool(value) || !PyIndex_Check(object)) {
         throw nb::type_error(messages::count_not_an_int(name, Py_TYPE(object)->tp_name).c_str());
     }
-    Count count{nb::steal(PyNumber_Index(object))};
+    Count count{nb::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }))};
     if (!count.integer.is_valid()) throw nb::python_error();
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(count.integer.ptr(), &overflow);

@@ -1,0 +1,46 @@
+// Letting the interpreter lock go while planning, and taking it back, safely also when
+// the interpreter finalises under a daemon thread. CPython 3.12 and 3.13 end a thread
+// that asks for the lock while finalising with pthread_exit, a forced unwind; met by
+// a noexcept frame (the stop check, a lock guard's destructor) it ends the process in
+// std::terminate, and met by nanobind's dispatcher it aborts there. So the lock is
+// taken back only here, never in a destructor: finalising is checked first, and the
+// request itself sits in parked_on_forced_unwind for a finalising that starts in
+// between. Either way the thread is parked, and the process, which is exiting, ends it.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include <nanobind/nanobind.h>
+
+namespace kestrava::plan_module {
+
+// With the lock not held: PyGILState_Ensure, unless the thread is parked.
+PyGILState_STATE take_lock() noexcept;
+
+// With the lock not held: ends PyEval_SaveThread, unless the thread is parked.
+void take_lock_back(PyThreadState* state) noexcept;
+
+// With the lock held: whether the interpreter runs signal handlers on this thread (the
+// main thread of the main interpreter). Elsewhere PyErr_CheckSignals runs none.
+bool runs_signal_handlers() noexcept;
+
+// Runs `plan`, which must never touch the interpreter, without the lock, and returns
+// its value once the lock is back; an exception it throws is rethrown then.
+template <class Plan>
+auto without_lock(Plan&& plan) -> decltype(plan()) {
+    std::optional<decltype(plan())> value;
+    std::exception_ptr failure;
+    PyThreadState* const state = PyEval_SaveThread();
+    try {
+        value.emplace(std::forward<Plan>(plan)());
+    } catch (...) {  // never a forced unwind: the stop check parks the thread instead
+        failure = std::current_exception();
+    }
+    take_lock_back(state);
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*value);
+}
+
+}  // namespace kestrava::plan_module
