@@ -14,7 +14,11 @@
 
 #include <nanobind/nanobind.h>
 
+#include "platform/forced_unwind.hpp"
+
 namespace kestrava::plan_module {
+
+namespace nb = nanobind;
 
 // With the lock not held: PyGILState_Ensure, unless the thread is parked.
 PyGILState_STATE take_lock() noexcept;
@@ -25,6 +29,16 @@ void take_lock_back(PyThreadState* state) noexcept;
 // With the lock held: whether the interpreter runs signal handlers on this thread (the
 // main thread of the main interpreter). Elsewhere PyErr_CheckSignals runs none.
 bool runs_signal_handlers() noexcept;
+
+// With the lock held: a call that returns a new reference or nullptr with an exception
+// set, and that can run the caller's Python code (__iter__, __index__, a Decimal
+// subclass's methods), which can let the lock go and ask for it back.
+template <class Call>
+nb::object python_call(Call&& call) {
+    PyObject* const result = parked_on_forced_unwind(std::forward<Call>(call));
+    if (result == nullptr) throw nb::python_error();
+    return nb::steal(result);
+}
 
 // Runs `plan`, which must never touch the interpreter, without the lock, and returns
 // its value once the lock is back; an exception it throws is rethrown then.

@@ -3,12 +3,12 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
+#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
+#include "plan_module/price_sequence.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/scientific_text.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -37,13 +37,6 @@ nb::object checked(PyObject* result) {
     return nb::steal(result);
 }
 
-// A call that can run the caller's Python code (a Decimal subclass's methods, a
-// generator), which can let the lock go: see platform/forced_unwind.hpp.
-template <class Call>
-nb::object checked_python_call(Call&& call) {
-    return checked(parked_on_forced_unwind(std::forward<Call>(call)));
-}
-
 nb::object new_str(std::string_view text) {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -60,7 +53,7 @@ nb::object float_text(nb::handle value, const Place& place) {
 // How long a finite Decimal's plain text is, from its digits and exponent; nullopt
 // when the exponent does not even fit 64 bits.
 std::optional<long long> written_out_length(nb::handle value) {
-    nb::object parts = checked_python_call([&] { return PyObject_CallMethod(value.ptr(), "as_tuple", nullptr); });
+    nb::object parts = python_call([&] { return PyObject_CallMethod(value.ptr(), "as_tuple", nullptr); });
     const nb::object digit_tuple = parts[1];
     const nb::object exponent_object = parts[2];
     const auto digits = static_cast<long long>(nb::len(digit_tuple));
@@ -75,14 +68,14 @@ std::optional<long long> written_out_length(nb::handle value) {
 }
 
 nb::object decimal_text(nb::handle value, const Place& place) {
-    nb::object finite = checked_python_call([&] { return PyObject_CallMethod(value.ptr(), "is_finite", nullptr); });
+    nb::object finite = python_call([&] { return PyObject_CallMethod(value.ptr(), "is_finite", nullptr); });
     if (!PyObject_IsTrue(finite.ptr())) refuse_value(messages::not_finite(place.text(), shown(value)));
     const std::optional<long long> length = written_out_length(value);
     if (!length || *length > static_cast<long long>(longest_written_out_decimal)) {
         refuse_value(messages::too_long_to_write_out(place.text(), shown(value), longest_written_out_decimal));
     }
     nb::object format = new_str("f");
-    return checked_python_call([&] { return PyObject_Format(value.ptr(), format.ptr()); });
+    return python_call([&] { return PyObject_Format(value.ptr(), format.ptr()); });
 }
 
 [[noreturn]] void refuse_other_type(nb::handle value, const Place& place);
@@ -121,22 +114,13 @@ nb::object price_text(nb::handle value, const Place& place) {
     refuse_other_type(value, place);
 }
 
-bool is_refused_container(nb::handle prices) {
-    PyObject* object = prices.ptr();
-    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object)) return true;
-    if (PyList_Check(object) || PyTuple_Check(object)) return false;
-    return is_mapping(prices) || (Py_TYPE(object)->tp_iter == nullptr && !PySequence_Check(object));
-}
-
 }  // namespace
 
 PriceTexts read_prices(nb::handle prices, std::size_t most_prices) {
-    if (is_refused_container(prices)) refuse_type(messages::prices_not_a_sequence(Py_TYPE(prices.ptr())->tp_name));
     PriceTexts read;
-    read.prices = nb::steal<nb::tuple>(checked_python_call([&] { return PySequence_Tuple(prices.ptr()); }).release());
+    read.prices = read_price_items(prices, most_prices);
     const std::size_t count = read.prices.size();
     if (count == 0) refuse_value(std::string(messages::prices_empty));
-    if (count > most_prices) refuse_value(messages::too_many_prices(most_prices, count));
     read.holders.reserve(count);
     read.texts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {

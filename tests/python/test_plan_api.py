@@ -4,8 +4,10 @@ word for word."""
 
 from __future__ import annotations
 
+import collections.abc
 import decimal
 import inspect
+import itertools
 import random
 import struct
 from decimal import Decimal
@@ -174,8 +176,17 @@ REFUSALS = [
      "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not dict"),
     ((5, "2", 1, 1), TypeError,
      "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not int"),
+    # No order of periods: a set's follows the hash seed, a memoryview's items are bytes.
+    *[((container, "2", 1, 1), TypeError,
+       f"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not {name}")
+      for container, name in [({"1", "2"}, "set"), (frozenset({"1"}), "frozenset"), (memoryview(b"12"), "memoryview"),
+                              ({"a": "1"}.keys(), "dict_keys"), ({"a": "1"}.values(), "dict_values"),
+                              ({"a": "1"}.items(), "dict_items"), (collections.abc.KeysView({"a": 1}), "KeysView")]],
     (([], "2", 1, 1), ValueError, "prices cannot be empty"),
     ((["1"] * 3500, "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got 3500)"),
+    ((np.ones(3500), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got 3500)"),
+    ((itertools.repeat("1"), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got more than 3000)"),
+    ((iter(["1"] * 3001), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got more than 3000)"),
     ((["1"] * 17 + ["81,85"], "2", 1, 1), ValueError, "prices[17]: '81,85' is not a decimal number"),
     ((["1", "1e3"], "2", 1, 1), ValueError, "prices[1]: '1e3' is not a decimal number"),
     ((["1", " 2"], "2", 1, 1), ValueError, "prices[1]: ' 2' is not a decimal number"),
@@ -233,3 +244,21 @@ def test_refusals_name_the_argument_the_rule_and_the_values(arguments, error, me
         cheapest_periods(*arguments)
     assert type(raised.value) is error
     assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("count", [3000, 3001, 10**7])
+def test_an_iterable_is_read_no_further_than_one_item_past_the_limit(count: int) -> None:
+    read = 0
+
+    def prices():
+        nonlocal read
+        for _ in range(count):
+            read += 1
+            yield "1"
+
+    if count <= 3000:
+        assert cheapest_periods(prices(), "2", 1, 1) == list(range(count))
+    else:
+        with pytest.raises(ValueError, match=r"\(got more than 3000\)$"):
+            cheapest_periods(prices(), "2", 1, 1)
+    assert read == min(count, 3001)
