@@ -90,10 +90,8 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
     Request request;
     request.prices = read_prices(prices, horizon::max_periods);
     request.threshold = read_threshold(low_price_threshold);
-    request.counts.min_selections = read_count(min_selections, "min_selections");
-    request.counts.min_consecutive_periods = read_count(min_consecutive_periods, "min_consecutive_periods");
-    request.counts.max_gap_between_periods = read_count(max_gap_between_periods, "max_gap_between_periods");
-    request.counts.max_gap_from_start = read_count(max_gap_from_start, "max_gap_from_start");
+    request.counts =
+        read_rule_arguments(min_selections, min_consecutive_periods, max_gap_between_periods, max_gap_from_start);
     request.aggressive = read_flag(aggressive);
     return request;
 }

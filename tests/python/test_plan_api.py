@@ -16,6 +16,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
+import plan_model
 from kestrava_plan import cheapest_periods
 
 WIDE = decimal.Context(prec=2000)
@@ -228,6 +229,8 @@ REFUSALS = [
     ((P, "2", 1, 0), ValueError, "min_consecutive_periods must be greater than 0"),
     ((P, "2", 3, 5), ValueError, "min_consecutive_periods (5) cannot be greater than min_selections (3)"),
     ((P, "2", 1, 1, 1, 2), ValueError, "max_gap_from_start (2) cannot be greater than max_gap_between_periods (1)"),
+    ((P, "2", 1, 1, 2**64 - 1, 2**70), ValueError,
+     "max_gap_from_start (1180591620717411303424) cannot be greater than max_gap_between_periods (18446744073709551615)"),
     # The first failure is reported: types before texts, texts before the rules.
     ((["x"], True, 0, 0), TypeError, "low_price_threshold: True is a bool, not a price"),
     ((["x"], "2", 0, 0), ValueError, "prices[0]: 'x' is not a decimal number"),
@@ -262,3 +265,20 @@ def test_an_iterable_is_read_no_further_than_one_item_past_the_limit(count: int)
         with pytest.raises(ValueError, match=r"\(got more than 3000\)$"):
             cheapest_periods(prices(), "2", 1, 1)
     assert read == min(count, 3001)
+
+
+# Counts on either side of every width a binding could cut them to.
+COUNT_EDGES = [0, 1, 5, 6, 7, 2**63 - 1, 2**63, 2**64 - 1, 2**64, 2**70, 2**70 + 1]
+
+
+def test_the_rules_between_counts_compare_the_values_as_written() -> None:
+    def broken_rule(check, counts) -> tuple[str, bool] | None:
+        """The parameter the first broken rule names, and whether the rule is "> 0"."""
+        try:
+            check(P, "2", *counts)
+        except ValueError as refusal:
+            return str(refusal).split()[0], str(refusal).endswith("greater than 0")
+        return None
+
+    for counts in itertools.product(COUNT_EDGES, repeat=4):
+        assert broken_rule(cheapest_periods, counts) == broken_rule(plan_model.check_request, counts), counts
