@@ -282,3 +282,24 @@ def test_the_rules_between_counts_compare_the_values_as_written() -> None:
 
     for counts in itertools.product(COUNT_EDGES, repeat=4):
         assert broken_rule(cheapest_periods, counts) == broken_rule(plan_model.check_request, counts), counts
+
+
+# The longest Decimals taken and the shortest refused by the length of their plain text
+# (10000 characters, "0." and the point included, the sign not), below 1 and above.
+WRITTEN_OUT = [
+    (Decimal("1E-9998"), False), (Decimal("-1E-9998"), False), (Decimal("1E-9999"), True),
+    (Decimal("0." + "7" * 9998), False), (Decimal("0." + "7" * 9999), True),
+    (Decimal("1E+9999"), False), (Decimal("1E+10000"), True),
+    (Decimal("9" * 9998 + ".5"), False), (Decimal("9" * 9999 + ".5"), True),
+]
+
+
+@pytest.mark.parametrize(("value", "refused"), WRITTEN_OUT, ids=[f"{v!r:.24}-{r}" for v, r in WRITTEN_OUT])
+def test_a_decimal_is_refused_when_its_plain_text_passes_10000_characters(value: Decimal, refused: bool) -> None:
+    # One price and min_selections 1: every period, without arithmetic on the value.
+    try:
+        outcome = str(cheapest_periods([value], "2", 1, 1))
+    except ValueError as refusal:
+        outcome = str(refusal)
+    assert outcome.endswith(" has more than 10000 digits when written out") == refused, outcome[-80:]
+    assert refused or outcome == "[0]"
