@@ -10,7 +10,7 @@ SignalStopCheck::SignalStopCheck() noexcept : runs_handlers_(runs_signal_handler
 bool SignalStopCheck::run_handlers(void* context) noexcept {
     auto& self = *static_cast<SignalStopCheck*>(context);
     // The lock is held only for the handlers: other threads keep running in between.
-    const PyGILState_STATE state = take_lock();
+    const PyGILState_STATE state = take_lock_on_main_thread();
     if (PyErr_CheckSignals() < 0) self.raised_ = PyErr_GetRaisedException();
     PyGILState_Release(state);
     return self.raised_ != nullptr;

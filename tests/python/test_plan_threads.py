@@ -147,8 +147,9 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 # finalises under them. CPython 3.12 and 3.13 end a thread that asks for the lock back
 # then with pthread_exit, a forced unwind; the modules must let it go without an abort.
 # A count whose __index__ sleeps gives the lock away inside the conversions as well.
+# The main thread, which finalises, plans once more from a finalizer: it must not wait.
 EXIT_CHILD = textwrap.dedent("""
-    import random, sys, threading, time
+    import random, sys, threading, time, types
     import kestrava
     from kestrava_plan import cheapest_periods
 
@@ -173,6 +174,14 @@ EXIT_CHILD = textwrap.dedent("""
         count = SleepingCount(n // 3) if counts == "sleeping" else n // 3
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
+
+    class PlansWhenFinalised:
+        def __del__(self, entry=entry, prices=prices, count=count):
+            entry(prices, "0", count, 1, 20, 20)
+
+    # In a module of its own: __main__'s globals outlive finalising, held by the threads.
+    sys.modules["finalised_last"] = types.ModuleType("finalised_last")
+    sys.modules["finalised_last"].plans = PlansWhenFinalised()
     time.sleep(0.05)
 """)
 
