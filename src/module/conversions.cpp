@@ -10,6 +10,7 @@
 #include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_ref.hpp"
+#include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
 
@@ -75,7 +76,8 @@ Outcome<std::uint64_t> extract_unsigned(PyObject* object) {
     if (PyLong_Check(object)) {
         value = PyLong_AsUnsignedLongLong(object);
     } else {
-        const OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
+        // __index__ may be Python code: see platform/forced_unwind.hpp.
+        const OwnedRef index = OwnedRef::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }));
         if (!index) {
             return take_over_current_exception();
         }

@@ -7,6 +7,7 @@
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
 #include "module/python_ref.hpp"
+#include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
 
@@ -44,7 +45,8 @@ std::string utf8_text_lenient(PyObject* str_object) {
 }
 
 std::optional<std::string> str_text(PyObject* object) {
-    const OwnedRef text = OwnedRef::steal(PyObject_Str(object));
+    // __str__ and the unraisable hook may be Python code: see platform/forced_unwind.hpp.
+    const OwnedRef text = OwnedRef::steal(parked_on_forced_unwind([object] { return PyObject_Str(object); }));
     if (!text) {
         return std::nullopt;
     }
@@ -55,7 +57,7 @@ std::string display_text(PyObject* object) {
     if (std::optional<std::string> text = str_text(object)) {
         return std::move(*text);
     }
-    PyErr_WriteUnraisable(object);
+    parked_on_forced_unwind([object] { PyErr_WriteUnraisable(object); });
     const OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(object)));
     if (!name) {
         drop_current_exception();

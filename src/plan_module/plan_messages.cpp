@@ -20,8 +20,9 @@ std::string cheapest_periods_doc() {
     return "Choose the cheapest periods of a price series under timing rules.\n"
            "\n"
            "prices holds one price per period, 1 to 3000 of them, in any sequence or\n"
-           "iterable: a list, tuple, numpy array or pandas Series (not a str, bytes or\n"
-           "mapping). Each price, and low_price_threshold, is a decimal text (\"63.88\",\n"
+           "iterable: a list, tuple, numpy array or pandas Series (not a str, bytes,\n"
+           "mapping, set, mapping view or memoryview, whose items are no periods in\n"
+           "order). Each price, and low_price_threshold, is a decimal text (\"63.88\",\n"
            "\"-0.5\", \"1_000\"; no exponent, no spaces), an int (numpy integers too), a\n"
            "finite decimal.Decimal, or a float (numpy float64 too), which means the\n"
            "decimal its shortest repr shows: 0.1 is one tenth. bool, NaN, infinities and\n"
@@ -57,6 +58,11 @@ std::string prices_not_a_sequence(std::string_view type_name) {
 std::string too_many_prices(std::size_t limit, std::size_t count) {
     return joined(
         {"prices cannot contain more than ", std::to_string(limit), " items (got ", std::to_string(count), ")"});
+}
+
+std::string too_many_prices_unsized(std::size_t limit) {
+    const std::string most = std::to_string(limit);
+    return joined({"prices cannot contain more than ", most, " items (got more than ", most, ")"});
 }
 
 std::string not_a_decimal_number(std::string_view place, std::string_view shown) {

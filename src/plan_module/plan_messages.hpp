@@ -18,6 +18,8 @@ std::string cheapest_periods_doc();
 std::string prices_not_a_sequence(std::string_view type_name);
 inline constexpr std::string_view prices_empty = "prices cannot be empty";
 std::string too_many_prices(std::size_t limit, std::size_t count);
+// An iterable without len() that went on past the limit.
+std::string too_many_prices_unsized(std::size_t limit);
 
 // One price or the threshold; `place` is "prices[17]" or "low_price_threshold", `shown`
 // the value as the message shows it (see price_objects.hpp).

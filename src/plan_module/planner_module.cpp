@@ -9,6 +9,7 @@
 #include <nanobind/nanobind.h>
 
 #include "plan_module/argument_binding.hpp"
+#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_types.hpp"
@@ -89,10 +90,8 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
     Request request;
     request.prices = read_prices(prices, horizon::max_periods);
     request.threshold = read_threshold(low_price_threshold);
-    request.counts.min_selections = read_count(min_selections, "min_selections");
-    request.counts.min_consecutive_periods = read_count(min_consecutive_periods, "min_consecutive_periods");
-    request.counts.max_gap_between_periods = read_count(max_gap_between_periods, "max_gap_between_periods");
-    request.counts.max_gap_from_start = read_count(max_gap_from_start, "max_gap_from_start");
+    request.counts =
+        read_rule_arguments(min_selections, min_consecutive_periods, max_gap_between_periods, max_gap_from_start);
     request.aggressive = read_flag(aggressive);
     return request;
 }
@@ -115,11 +114,12 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
                                          max_gap_between_periods, max_gap_from_start, aggressive);
     SignalStopCheck stop;
     const std::string_view threshold = text_of(request.threshold);
+    const SelectionRules rules = request.counts.rules();
     horizon::Outcome<IndexList> outcome = Error{ErrorKind::interrupted};
     try {
-        nb::gil_scoped_release unlocked;
-        outcome = horizon::cheapest_periods(request.prices.texts, threshold, request.counts.rules(), request.aggressive,
-                                            stop.check());
+        outcome = without_lock([&] {
+            return horizon::cheapest_periods(request.prices.texts, threshold, rules, request.aggressive, stop.check());
+        });
     } catch (const InternalFailure& failure) {
         throw std::runtime_error(messages::internal_failure(failure.message()));
     }

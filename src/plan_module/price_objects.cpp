@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
+#include "plan_module/price_sequence.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/scientific_text.hpp"
 
@@ -51,7 +53,7 @@ nb::object float_text(nb::handle value, const Place& place) {
 // How long a finite Decimal's plain text is, from its digits and exponent; nullopt
 // when the exponent does not even fit 64 bits.
 std::optional<long long> written_out_length(nb::handle value) {
-    nb::object parts = checked(PyObject_CallMethod(value.ptr(), "as_tuple", nullptr));
+    nb::object parts = python_call([&] { return PyObject_CallMethod(value.ptr(), "as_tuple", nullptr); });
     const nb::object digit_tuple = parts[1];
     const nb::object exponent_object = parts[2];
     const auto digits = static_cast<long long>(nb::len(digit_tuple));
@@ -66,14 +68,14 @@ std::optional<long long> written_out_length(nb::handle value) {
 }
 
 nb::object decimal_text(nb::handle value, const Place& place) {
-    nb::object finite = checked(PyObject_CallMethod(value.ptr(), "is_finite", nullptr));
+    nb::object finite = python_call([&] { return PyObject_CallMethod(value.ptr(), "is_finite", nullptr); });
     if (!PyObject_IsTrue(finite.ptr())) refuse_value(messages::not_finite(place.text(), shown(value)));
     const std::optional<long long> length = written_out_length(value);
     if (!length || *length > static_cast<long long>(longest_written_out_decimal)) {
         refuse_value(messages::too_long_to_write_out(place.text(), shown(value), longest_written_out_decimal));
     }
     nb::object format = new_str("f");
-    return checked(PyObject_Format(value.ptr(), format.ptr()));
+    return python_call([&] { return PyObject_Format(value.ptr(), format.ptr()); });
 }
 
 [[noreturn]] void refuse_other_type(nb::handle value, const Place& place);
@@ -81,7 +83,7 @@ nb::object decimal_text(nb::handle value, const Place& place) {
 // An integer (an int, or any type with __index__) as its digits. An object whose
 // __index__ refuses with a TypeError (a numpy array has one) is no integer after all.
 nb::object integer_text(nb::handle value, const Place& place) {
-    PyObject* integer = PyNumber_Index(value.ptr());
+    PyObject* integer = parked_on_forced_unwind([&] { return PyNumber_Index(value.ptr()); });
     if (integer == nullptr) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw nb::python_error();
         PyErr_Clear();
@@ -112,22 +114,13 @@ nb::object price_text(nb::handle value, const Place& place) {
     refuse_other_type(value, place);
 }
 
-bool is_refused_container(nb::handle prices) {
-    PyObject* object = prices.ptr();
-    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object)) return true;
-    if (PyList_Check(object) || PyTuple_Check(object)) return false;
-    return is_mapping(prices) || (Py_TYPE(object)->tp_iter == nullptr && !PySequence_Check(object));
-}
-
 }  // namespace
 
 PriceTexts read_prices(nb::handle prices, std::size_t most_prices) {
-    if (is_refused_container(prices)) refuse_type(messages::prices_not_a_sequence(Py_TYPE(prices.ptr())->tp_name));
     PriceTexts read;
-    read.prices = nb::steal<nb::tuple>(checked(PySequence_Tuple(prices.ptr())).release());
+    read.prices = read_price_items(prices, most_prices);
     const std::size_t count = read.prices.size();
     if (count == 0) refuse_value(std::string(messages::prices_empty));
-    if (count > most_prices) refuse_value(messages::too_many_prices(most_prices, count));
     read.holders.reserve(count);
     read.texts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -158,7 +151,8 @@ std::string_view text_of(nb::handle text) {
 
 std::string shown(nb::handle value) {
     PyObject* object = value.ptr();
-    PyObject* repr = PyFloat_Check(object) ? PyFloat_Type.tp_repr(object) : PyObject_Repr(object);
+    PyObject* repr = PyFloat_Check(object) ? PyFloat_Type.tp_repr(object)
+                                           : parked_on_forced_unwind([object] { return PyObject_Repr(object); });
     if (repr == nullptr) {
         PyErr_Clear();
         return std::string("<") + Py_TYPE(object)->tp_name + " object>";

@@ -31,8 +31,8 @@ struct PriceTexts {
     std::vector<std::string_view> texts;
 };
 
-// Reads `prices`, refusing a str, bytes, a mapping or a non-iterable, then an empty
-// sequence or one of more than `most_prices` items, then each price in turn.
+// Reads `prices` (see price_sequence.hpp for the container), refusing an empty one,
+// then each price in turn.
 PriceTexts read_prices(nb::handle prices, std::size_t most_prices);
 
 // The threshold's text, held by the returned str.

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "platform/forced_unwind.hpp"
+
 namespace kestrava::plan_module {
 
 namespace {
@@ -10,7 +12,8 @@ namespace {
 // Strong references taken once and never released: the module cannot be unloaded,
 // and a release after the interpreter ends would be a use after free.
 PyObject* decimal_class = nullptr;
-PyObject* mapping_class = nullptr;
+// (Mapping, Set, MappingView): one isinstance call tests all three.
+PyObject* unordered_classes = nullptr;
 
 PyObject* class_from(const char* module_name, const char* class_name) {
     nb::object module = nb::module_::import_(module_name);
@@ -19,7 +22,7 @@ PyObject* class_from(const char* module_name, const char* class_name) {
 }
 
 bool is_instance(nb::handle value, PyObject* cls) {
-    const int answer = PyObject_IsInstance(value.ptr(), cls);
+    const int answer = parked_on_forced_unwind([&] { return PyObject_IsInstance(value.ptr(), cls); });
     if (answer < 0) throw nb::python_error();
     return answer == 1;
 }
@@ -35,12 +38,13 @@ std::string_view numpy_type_name(nb::handle value) {
 
 void remember_python_types() {
     decimal_class = class_from("decimal", "Decimal");
-    mapping_class = class_from("collections.abc", "Mapping");
+    nb::object abc = nb::module_::import_("collections.abc");
+    unordered_classes = nb::make_tuple(abc.attr("Mapping"), abc.attr("Set"), abc.attr("MappingView")).release().ptr();
 }
 
 bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
 
-bool is_mapping(nb::handle value) { return is_instance(value, mapping_class); }
+bool is_unordered_collection(nb::handle value) { return is_instance(value, unordered_classes); }
 
 bool is_numpy_bool(nb::handle value) {
     const std::string_view name = numpy_type_name(value);

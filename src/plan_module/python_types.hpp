@@ -1,6 +1,7 @@
 // The interpreter's types that the conversions recognise and that have no C API
-// check of their own: decimal.Decimal, collections.abc.Mapping, and numpy's bool and
-// narrow float scalars (known by name, so numpy is never imported here).
+// check of their own: decimal.Decimal, the collections.abc classes without an order of
+// items (Mapping, Set, MappingView), and numpy's bool and narrow float scalars (known
+// by name, so numpy is never imported here).
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -14,7 +15,8 @@ namespace nb = nanobind;
 void remember_python_types();
 
 bool is_decimal(nb::handle value);
-bool is_mapping(nb::handle value);
+// A collections.abc.Mapping, Set or MappingView, registered ones included.
+bool is_unordered_collection(nb::handle value);
 // numpy.bool (numpy.bool_ before numpy 2).
 bool is_numpy_bool(nb::handle value);
 // A numpy float scalar that is not float64 (float16, float32, longdouble): no float

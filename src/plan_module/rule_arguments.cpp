@@ -1,11 +1,12 @@
 // The conversions of rule_arguments.hpp.
 #include "plan_module/rule_arguments.hpp"
 
-#include <limits>
+#include <array>
 
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_types.hpp"
+#include "platform/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -15,23 +16,56 @@ std::string Count::written() const {
     return std::string(text_of(text));
 }
 
+namespace {
+
+constexpr std::uint64_t first_large_count = std::uint64_t{1} << 63;
+
 Count read_count(nb::handle value, const char* name) {
     PyObject* object = value.ptr();
     if (PyBool_Check(object) || is_numpy_bool(value) || !PyIndex_Check(object)) {
         throw nb::type_error(messages::count_not_an_int(name, Py_TYPE(object)->tp_name).c_str());
     }
-    Count count{nb::steal(PyNumber_Index(object))};
+    Count count{nb::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }))};
     if (!count.integer.is_valid()) throw nb::python_error();
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(count.integer.ptr(), &overflow);
     if (overflow == 0 && small == -1 && PyErr_Occurred()) throw nb::python_error();
     if (overflow > 0) {
-        count.value = std::numeric_limits<std::uint64_t>::max();
+        count.large = true;
         return count;
     }
     if (overflow < 0 || small < 0) throw nb::value_error(messages::count_negative(name, count.written()).c_str());
     count.value = static_cast<std::uint64_t>(small);
     return count;
+}
+
+bool exactly_below(const Count& low, const Count& high) {
+    const int below = PyObject_RichCompareBool(low.integer.ptr(), high.integer.ptr(), Py_LT);
+    if (below < 0) throw nb::python_error();
+    return below == 1;
+}
+
+void rank_large_counts(RuleArguments& arguments) {
+    const std::array<Count*, 4> counts = {&arguments.min_selections, &arguments.min_consecutive_periods,
+                                          &arguments.max_gap_between_periods, &arguments.max_gap_from_start};
+    for (Count* count : counts) {
+        if (!count->large) continue;
+        count->value = first_large_count;
+        for (const Count* other : counts) count->value += other->large && exactly_below(*other, *count) ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_consecutive_periods,
+                                  nb::handle max_gap_between_periods, nb::handle max_gap_from_start) {
+    RuleArguments arguments;
+    arguments.min_selections = read_count(min_selections, "min_selections");
+    arguments.min_consecutive_periods = read_count(min_consecutive_periods, "min_consecutive_periods");
+    arguments.max_gap_between_periods = read_count(max_gap_between_periods, "max_gap_between_periods");
+    arguments.max_gap_from_start = read_count(max_gap_from_start, "max_gap_from_start");
+    rank_large_counts(arguments);
+    return arguments;
 }
 
 bool read_flag(nb::handle value) {

@@ -15,10 +15,15 @@ namespace kestrava::plan_module {
 
 namespace nb = nanobind;
 
+// Counts of 2^63 and more mean the same to the planner (no limit reaches past 3000
+// prices), but the rules also compare two counts: 2**70 as max_gap_from_start is above
+// 2**64 - 1 as max_gap_between_periods. Such a count is planned with the value 2^63
+// plus the number of such counts below it, so every comparison keeps the answer of the
+// values as written.
 struct Count {
-    nb::object integer;       // the count as an int, for messages
-    std::uint64_t value = 0;  // the count, or UINT64_MAX for a larger one: no rule
-                              // can tell them apart with at most 3000 prices
+    nb::object integer;       // the count as an exact int, for the ranks and messages
+    std::uint64_t value = 0;  // the count, or its rank value when large
+    bool large = false;       // 2^63 or more
     std::string written() const;
 };
 
@@ -35,7 +40,8 @@ struct RuleArguments {
 };
 
 // Raise TypeError or ValueError naming the parameter.
-Count read_count(nb::handle value, const char* name);
+RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_consecutive_periods,
+                                  nb::handle max_gap_between_periods, nb::handle max_gap_from_start);
 bool read_flag(nb::handle value);
 
 }  // namespace kestrava::plan_module

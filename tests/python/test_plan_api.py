@@ -4,8 +4,10 @@ word for word."""
 
 from __future__ import annotations
 
+import collections.abc
 import decimal
 import inspect
+import itertools
 import random
 import struct
 from decimal import Decimal
@@ -14,6 +16,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
+import plan_model
 from kestrava_plan import cheapest_periods
 
 WIDE = decimal.Context(prec=2000)
@@ -174,8 +177,17 @@ REFUSALS = [
      "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not dict"),
     ((5, "2", 1, 1), TypeError,
      "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not int"),
+    # No order of periods: a set's follows the hash seed, a memoryview's items are bytes.
+    *[((container, "2", 1, 1), TypeError,
+       f"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not {name}")
+      for container, name in [({"1", "2"}, "set"), (frozenset({"1"}), "frozenset"), (memoryview(b"12"), "memoryview"),
+                              ({"a": "1"}.keys(), "dict_keys"), ({"a": "1"}.values(), "dict_values"),
+                              ({"a": "1"}.items(), "dict_items"), (collections.abc.KeysView({"a": 1}), "KeysView")]],
     (([], "2", 1, 1), ValueError, "prices cannot be empty"),
     ((["1"] * 3500, "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got 3500)"),
+    ((np.ones(3500), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got 3500)"),
+    ((itertools.repeat("1"), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got more than 3000)"),
+    ((iter(["1"] * 3001), "2", 1, 1), ValueError, "prices cannot contain more than 3000 items (got more than 3000)"),
     ((["1"] * 17 + ["81,85"], "2", 1, 1), ValueError, "prices[17]: '81,85' is not a decimal number"),
     ((["1", "1e3"], "2", 1, 1), ValueError, "prices[1]: '1e3' is not a decimal number"),
     ((["1", " 2"], "2", 1, 1), ValueError, "prices[1]: ' 2' is not a decimal number"),
@@ -217,6 +229,8 @@ REFUSALS = [
     ((P, "2", 1, 0), ValueError, "min_consecutive_periods must be greater than 0"),
     ((P, "2", 3, 5), ValueError, "min_consecutive_periods (5) cannot be greater than min_selections (3)"),
     ((P, "2", 1, 1, 1, 2), ValueError, "max_gap_from_start (2) cannot be greater than max_gap_between_periods (1)"),
+    ((P, "2", 1, 1, 2**64 - 1, 2**70), ValueError,
+     "max_gap_from_start (1180591620717411303424) cannot be greater than max_gap_between_periods (18446744073709551615)"),
     # The first failure is reported: types before texts, texts before the rules.
     ((["x"], True, 0, 0), TypeError, "low_price_threshold: True is a bool, not a price"),
     ((["x"], "2", 0, 0), ValueError, "prices[0]: 'x' is not a decimal number"),
@@ -233,3 +247,59 @@ def test_refusals_name_the_argument_the_rule_and_the_values(arguments, error, me
         cheapest_periods(*arguments)
     assert type(raised.value) is error
     assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("count", [3000, 3001, 10**7])
+def test_an_iterable_is_read_no_further_than_one_item_past_the_limit(count: int) -> None:
+    read = 0
+
+    def prices():
+        nonlocal read
+        for _ in range(count):
+            read += 1
+            yield "1"
+
+    if count <= 3000:
+        assert cheapest_periods(prices(), "2", 1, 1) == list(range(count))
+    else:
+        with pytest.raises(ValueError, match=r"\(got more than 3000\)$"):
+            cheapest_periods(prices(), "2", 1, 1)
+    assert read == min(count, 3001)
+
+
+# Counts on either side of every width a binding could cut them to.
+COUNT_EDGES = [0, 1, 5, 6, 7, 2**63 - 1, 2**63, 2**64 - 1, 2**64, 2**70, 2**70 + 1]
+
+
+def test_the_rules_between_counts_compare_the_values_as_written() -> None:
+    def broken_rule(check, counts) -> tuple[str, bool] | None:
+        """The parameter the first broken rule names, and whether the rule is "> 0"."""
+        try:
+            check(P, "2", *counts)
+        except ValueError as refusal:
+            return str(refusal).split()[0], str(refusal).endswith("greater than 0")
+        return None
+
+    for counts in itertools.product(COUNT_EDGES, repeat=4):
+        assert broken_rule(cheapest_periods, counts) == broken_rule(plan_model.check_request, counts), counts
+
+
+# The longest Decimals taken and the shortest refused by the length of their plain text
+# (10000 characters, "0." and the point included, the sign not), below 1 and above.
+WRITTEN_OUT = [
+    (Decimal("1E-9998"), False), (Decimal("-1E-9998"), False), (Decimal("1E-9999"), True),
+    (Decimal("0." + "7" * 9998), False), (Decimal("0." + "7" * 9999), True),
+    (Decimal("1E+9999"), False), (Decimal("1E+10000"), True),
+    (Decimal("9" * 9998 + ".5"), False), (Decimal("9" * 9999 + ".5"), True),
+]
+
+
+@pytest.mark.parametrize(("value", "refused"), WRITTEN_OUT, ids=[f"{v!r:.24}-{r}" for v, r in WRITTEN_OUT])
+def test_a_decimal_is_refused_when_its_plain_text_passes_10000_characters(value: Decimal, refused: bool) -> None:
+    # One price and min_selections 1: every period, without arithmetic on the value.
+    try:
+        outcome = str(cheapest_periods([value], "2", 1, 1))
+    except ValueError as refusal:
+        outcome = str(refusal)
+    assert outcome.endswith(" has more than 10000 digits when written out") == refused, outcome[-80:]
+    assert refused or outcome == "[0]"

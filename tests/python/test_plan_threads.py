@@ -1,6 +1,7 @@
 """cheapest_periods plans without the interpreter lock: other threads run meanwhile,
-threads planning at once get the serial answers, and a signal handler (Ctrl-C) ends a
-long plan with its exception."""
+threads planning at once get the serial answers, a signal handler (Ctrl-C) ends a
+long plan with its exception, and the process exits cleanly under daemon threads
+that are planning."""
 
 from __future__ import annotations
 
@@ -12,6 +13,8 @@ import sys
 import textwrap
 import threading
 import time
+
+import pytest
 
 from kestrava_plan import cheapest_periods
 
@@ -138,3 +141,55 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
     assert lines[-1] == "after: [1]\n", (len(lines), stderr[-2000:])
     assert child.returncode == -signal.SIGINT
     assert stderr.rstrip().endswith("KeyboardInterrupt"), stderr
+
+
+# Daemon threads plan in a loop while the main thread returns, so the interpreter
+# finalises under them. CPython 3.12 and 3.13 end a thread that asks for the lock back
+# then with pthread_exit, a forced unwind; the modules must let it go without an abort.
+# A count whose __index__ sleeps gives the lock away inside the conversions as well.
+# The main thread, which finalises, plans once more from a finalizer: it must not wait.
+EXIT_CHILD = textwrap.dedent("""
+    import random, sys, threading, time, types
+    import kestrava
+    from kestrava_plan import cheapest_periods
+
+    class SleepingCount:
+        def __init__(self, value):
+            self.value = value
+
+        def __index__(self):
+            time.sleep(0.0002)
+            return self.value
+
+    module, counts = sys.argv[1], sys.argv[2]
+    entry = kestrava.get_cheapest_periods if module == "kestrava" else cheapest_periods
+    rng = random.Random(1)
+
+    def plan(prices, count):
+        while True:
+            entry(prices, "0", count, 1, 20, 20)
+
+    for n in [24] * 3 if module == "kestrava" else [24, 96, 3000]:
+        prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(n)]
+        count = SleepingCount(n // 3) if counts == "sleeping" else n // 3
+        for _ in range(2):
+            threading.Thread(target=plan, args=(prices, count), daemon=True).start()
+
+    class PlansWhenFinalised:
+        def __del__(self, entry=entry, prices=prices, count=count):
+            entry(prices, "0", count, 1, 20, 20)
+
+    # In a module of its own: __main__'s globals outlive finalising, held by the threads.
+    sys.modules["finalised_last"] = types.ModuleType("finalised_last")
+    sys.modules["finalised_last"].plans = PlansWhenFinalised()
+    time.sleep(0.05)
+""")
+
+
+@pytest.mark.parametrize("counts", ["ints", "sleeping"])
+@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava"])
+def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, counts: str) -> None:
+    for _ in range(4):
+        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, counts], capture_output=True, text=True,
+                               timeout=60)
+        assert (child.returncode, child.stderr) == (0, "")

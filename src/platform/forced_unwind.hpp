@@ -1,0 +1,43 @@
+// What a thread does when the interpreter ends it in the middle of a call.
+//
+// While CPython 3.12 and 3.13 finalise, any thread other than the finalising one that
+// asks for the interpreter lock is ended with pthread_exit: a forced unwind. Through
+// C++ frames it runs every cleanup without the lock (Py_DECREF on a dying
+// interpreter), ends in std::terminate at the first noexcept frame, and aborts in a
+// catch (...) that does not rethrow. So each call into the interpreter that can let
+// the lock go (Python code, a taking of the lock) sits in parked_on_forced_unwind: the
+// unwind is caught right where it starts, before any of our frames is cleaned up, and
+// the thread waits there until the process, which is exiting, ends it.
+// No Python here: both extension modules include it.
+#pragma once
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
+namespace kestrava {
+
+[[noreturn]] inline void park_thread_forever() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+}
+
+// Runs `call`, which must not throw anything else. A handler that never returns
+// neither swallows the forced unwind nor lets it run on.
+template <class Call>
+decltype(auto) parked_on_forced_unwind(Call&& call) noexcept {
+#if defined(__GLIBCXX__)
+    try {
+        return std::forward<Call>(call)();
+    } catch (abi::__forced_unwind&) {
+        park_thread_forever();
+    }
+#else
+    return std::forward<Call>(call)();
+#endif
+}
+
+}  // namespace kestrava
