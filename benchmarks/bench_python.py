@@ -364,6 +364,8 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=5,
                         help="calls per request when one takes under 1 ms; the median is kept (default 5)")
     parser.add_argument("--quiet", action="store_true", help="no progress on standard error")
+    parser.add_argument("--json", action="store_true",
+                        help="print one JSON object of the times per suite and strategy instead of the table")
     options = parser.parse_args()
     if options.worker:
         run_worker()
@@ -378,10 +380,11 @@ def main() -> None:
     }
     import kestrava
 
-    print(f"kestrava from {kestrava.__file__}")
-    print(f"Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs; "
+    if not options.json:
+        print(f"kestrava from {kestrava.__file__}")
+        print(f"Python {platform.python_version()} on {platform.machine()}, {os.cpu_count()} CPUs; "
           f"budget {options.budget:g} s per call; seed {options.seed}; limit {options.limit or 'none'} "
-          f"(converted: {options.limit or options.converted_limit})")
+              f"(converted: {options.limit or options.converted_limit})")
     worker = Worker()
     outcomes = []
     try:
@@ -395,7 +398,11 @@ def main() -> None:
                                         not options.quiet))
     finally:
         worker.stop()
-    print_table(outcomes, options.budget)
+    if options.json:
+        print(json.dumps({f"{o.suite} {o.strategy}": {"times_ns": o.times_ns, "over_budget": o.over_budget,
+                                                        "errors": o.errors} for o in outcomes}))
+    else:
+        print_table(outcomes, options.budget)
 
 
 if __name__ == "__main__":

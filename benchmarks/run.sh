@@ -9,6 +9,10 @@
 #   plan     times kestrava_plan.cheapest_periods from Python on real windows of 24 to
 #            3000 periods, one thread against two, and the HiGHS peer
 #            (benchmarks/bench_plan.py; see its --help).
+#   compare  `benchmarks/run.sh compare REF [--rounds N] [-- BENCH_ARGS]` builds the commit
+#            REF into a venv of its own under build/compare and times it against the
+#            working tree from Python, in interleaved rounds of the same harness
+#            (benchmarks/compare.py).
 # `benchmarks/run.sh python|engines|plan ARGS...` runs one part
 # with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
@@ -39,10 +43,34 @@ run_engines() {
     "$ROOT/build/bench/benchmarks/kestrava_engines" "$@"
 }
 
+run_compare() {
+    local ref="${1:?usage: benchmarks/run.sh compare REF [--rounds N] [-- BENCH_ARGS]}"
+    shift
+    require_pythons
+    local python="${PYTHONS[-1]}" venv version base
+    venv="$(venv_for "$python")"
+    install_package "$venv"
+    version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    base="$ROOT/build/compare"
+    rm -rf "$base/tree"
+    mkdir -p "$base/tree"
+    git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
+    if [ ! -x "$base/venv-py$version/bin/python" ]; then
+        "$python" -m venv "$base/venv-py$version"
+        "$base/venv-py$version/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt"
+    fi
+    PATH="$base/venv-py$version/bin:$PATH" "$base/venv-py$version/bin/python" -m pip install -q \
+        --disable-pip-version-check --no-build-isolation --no-deps -Cbuild-dir="$base/build-py$version" "$base/tree"
+    echo "base: $(git -C "$ROOT" rev-parse --short "$ref"); new: the working tree at $(git -C "$ROOT" rev-parse --short HEAD)"
+    "$venv/bin/python" "$ROOT/benchmarks/compare.py" --base "$base/venv-py$version/bin/python" \
+        --new "$venv/bin/python" "$@"
+}
+
 case "${1:-all}" in
     python) shift; run_python "$@" ;;
     engines) shift; run_engines "$@" ;;
     plan) shift; run_plan "$@" ;;
+    compare) shift; run_compare "$@" ;;
     all) run_python; echo; run_engines; echo; run_plan ;;
-    *) echo "usage: benchmarks/run.sh [python|engines|plan] [options]" >&2; exit 2 ;;
+    *) echo "usage: benchmarks/run.sh [python|engines|plan|compare] [options]" >&2; exit 2 ;;
 esac
