@@ -6,23 +6,37 @@
 
 namespace kestrava::horizon {
 
-Band::Band(const Shape& shape) : columns_(shape.size) {
+void Band::assign(const Shape& shape) {
+    const Rules rules{shape.n, shape.size, shape.min_run, shape.max_gap, shape.max_lead};
+    if (rules == rules_) return;
+    rules_ = rules;
+    columns_ = shape.size;
+    cells_ = 0;
     const int n = shape.n;
     const int k = shape.size;
     const auto periods = static_cast<std::size_t>(n);
     // For (p, c): p + 1 >= k - c >= fewest main periods through p, and
     // fewest after p <= c <= n - 1 - p.
-    std::vector<int> lowest(periods);
-    std::vector<int> highest(periods);
-    for (int p = 0; p < n; ++p) {
-        const auto at = static_cast<std::size_t>(p);
-        lowest[at] = std::max({0, k - 1 - p, fewest_main_after(shape, p)});
-        highest[at] = std::min(n - 1 - p, k - fewest_main_through(shape, p));
-    }
+    std::vector<int>& lowest = lowest_;
+    std::vector<int>& highest = highest_;
+    lowest.resize(periods);
+    highest.resize(periods);
+    fewest_main_after_each(shape, lowest);
+    fewest_main_through_each(shape, highest);
     // Widening only adds states, which then read as unreachable: a running minimum of
     // the lower end from the left and a running maximum of the upper end from the right.
-    for (std::size_t at = 1; at < periods; ++at) lowest[at] = std::min(lowest[at], lowest[at - 1]);
-    for (std::size_t at = periods - 1; at-- > 0;) highest[at] = std::max(highest[at], highest[at + 1]);
+    int lower = k;
+    for (int p = 0; p < n; ++p) {
+        const auto at = static_cast<std::size_t>(p);
+        lower = std::min(lower, std::max(std::max(0, k - 1 - p), lowest[at]));
+        lowest[at] = lower;
+    }
+    int upper = -1;
+    for (int p = n - 1; p >= 0; --p) {
+        const auto at = static_cast<std::size_t>(p);
+        upper = std::max(upper, std::min(n - 1 - p, k - highest[at]));
+        highest[at] = upper;
+    }
 
     const auto columns = static_cast<std::size_t>(k);
     first_.assign(columns, n);

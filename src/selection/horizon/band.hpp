@@ -14,8 +14,13 @@ namespace kestrava::horizon {
 
 class Band {
 public:
+    Band() = default;
     // Precondition: 1 <= shape.size < shape.n.
-    explicit Band(const Shape& shape);
+    explicit Band(const Shape& shape) { assign(shape); }
+    // The band of another shape, in the arrays already held where they are large enough.
+    // The band depends on the rules alone (n, k, R, G, L): for the rules of the last
+    // shape it is already there.
+    void assign(const Shape& shape);
 
     // Whether (p, c) may lie on a valid selection; false guarantees it lies on none.
     bool holds(int p, int c) const noexcept {
@@ -35,11 +40,23 @@ public:
     int columns() const noexcept { return columns_; }
 
 private:
+    struct Rules {
+        int n = 0;
+        int size = 0;
+        int min_run = 0;
+        int max_gap = 0;
+        int max_lead = 0;
+        friend bool operator==(const Rules&, const Rules&) = default;
+    };
+
+    Rules rules_;      // those of the band held; n = 0 before the first
     int columns_ = 0;  // c = 0 .. k - 1
     std::vector<int> first_;
     std::vector<int> last_;
     std::vector<std::size_t> offset_;
     std::size_t cells_ = 0;
+    std::vector<int> lowest_;  // per period, scratch of assign()
+    std::vector<int> highest_;
 };
 
 }  // namespace kestrava::horizon

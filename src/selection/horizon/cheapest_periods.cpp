@@ -10,6 +10,7 @@
 #include "selection/horizon/integer_ladder.hpp"
 #include "selection/horizon/planner.hpp"
 #include "selection/horizon/shape.hpp"
+#include "selection/horizon/workspace.hpp"
 
 namespace kestrava::horizon {
 namespace {
@@ -34,9 +35,12 @@ IndexList every_period(std::size_t n) {
 
 template <class Int>
 Outcome<IndexList> plan_in(const ExactPrices& prices, const Shape& shape, bool aggressive, const StopCheck& stop) {
-    std::vector<Int> units(prices.prices.size());
+    const WorkspaceLease<Int> lease;
+    std::vector<Int>& units = lease->units;
+    units.resize(prices.prices.size());
     for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_of<Int>(prices, i);
-    Planner<Int> planner(shape, units);
+    Planner<Int>& planner = lease->planner;
+    planner.reset(shape, units);
     const PlanStatus status = aggressive ? planner.plan_lowest_average(stop) : planner.plan_cheapest_main(stop);
     if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
     return planner.selection();

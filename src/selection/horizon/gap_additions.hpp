@@ -41,9 +41,12 @@ namespace kestrava::horizon {
 template <class Int>
 class GapAdditions {
 public:
+    GapAdditions() = default;
     // Sizes the arrays for the shape; assign() then reuses them. Keeps a reference
-    // to `shape`, which must outlive this object.
-    explicit GapAdditions(const Shape& shape);
+    // to `shape`, which must outlive this object (or the next reset()).
+    explicit GapAdditions(const Shape& shape) { reset(shape); }
+    // As the constructor, in the arrays already held where they are large enough.
+    void reset(const Shape& shape);
 
     // Every term for these weights (one per period). Without additions every gap
     // adds 0: the main combination alone is weighed. Does not allocate.
@@ -69,7 +72,7 @@ public:
     // The largest s for which the gap e + 1 .. s - 1 is wholly cheap: past the end of
     // the cheap run at e + 1, or e + 1 when period e + 1 is not cheap (no such gap).
     int wholly_cheap_until(int e) const noexcept {
-        return shape_.is_cheap(e + 1) ? shape_.run_last[at(e + 1)] + 1 : e + 1;
+        return shape_->is_cheap(e + 1) ? shape_->run_last[at(e + 1)] + 1 : e + 1;
     }
 
 private:
@@ -77,7 +80,7 @@ private:
     // min(0, weight of the cheap run first .. last) when it may stand alone, else 0.
     Int run_value(int first, int last) const noexcept;
 
-    const Shape& shape_;
+    const Shape* shape_ = nullptr;
     bool with_additions_ = false;
     std::vector<Int> weights_;
     std::vector<Int> prefix_;  // n + 1 entries

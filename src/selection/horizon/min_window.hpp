@@ -13,7 +13,7 @@ class MinWindow {
 public:
     // Room for `capacity` entries between two clear() calls. Allocates.
     void reserve(std::size_t capacity) {
-        slots_.assign(capacity, 0);
+        slots_.resize(capacity);  // every slot is written before it is read
         clear();
     }
     void clear() noexcept { low_ = high_ = slots_.size(); }

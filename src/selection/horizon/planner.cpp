@@ -6,8 +6,10 @@
 namespace kestrava::horizon {
 
 template <class Int>
-Planner<Int>::Planner(const Shape& shape, std::span<const Int> prices)
-    : shape_(shape), prices_(prices), tables_(shape) {
+void Planner<Int>::reset(const Shape& shape, std::span<const Int> prices) {
+    shape_ = &shape;
+    prices_ = prices;
+    tables_.reset(shape);
     const auto n = static_cast<std::size_t>(shape.n);
     price_prefix_.resize(n + 1);
     for (std::size_t p = 0; p < n; ++p) price_prefix_[p + 1] = price_prefix_[p] + prices[p];
@@ -29,7 +31,7 @@ bool Planner<Int>::find_first_main(bool with_additions, const StopCheck& stop) {
 
 template <class Int>
 Average<Int> Planner<Int>::best_merge_of_main() {
-    admissible_blocks(shape_, main_, marks_, blocks_);
+    admissible_blocks(*shape_, main_, marks_, blocks_);
     return Merges<Int>::lowest_average(price_prefix_, main_, blocks_);
 }
 
@@ -50,7 +52,7 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
         candidate = next;
     }
     lowest_average_ = candidate;
-    admissible_blocks(shape_, main_, marks_, blocks_);
+    admissible_blocks(*shape_, main_, marks_, blocks_);
     Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, marks_, selection_);
     return PlanStatus::done;
 }
@@ -59,7 +61,7 @@ template <class Int>
 PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop) {
     if (!find_first_main(false, stop)) return PlanStatus::interrupted;
     least_cost_ = tables_.optimum();
-    admissible_blocks(shape_, main_, marks_, blocks_);
+    admissible_blocks(*shape_, main_, marks_, blocks_);
     Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);
     return PlanStatus::done;
 }

@@ -42,11 +42,14 @@ enum class PlanStatus {
 template <class Int>
 class Planner {
 public:
+    Planner() = default;
     // Allocates every workspace the strategies use; planning then allocates nothing.
     // Keeps references to `shape` and `prices` (one per period, in units of a common
     // scale, within the bound of integer_ladder.hpp for this width), which must
-    // outlive the planner. Precondition: 1 <= shape.size < shape.n.
-    Planner(const Shape& shape, std::span<const Int> prices);
+    // outlive the planner (or the next reset()). Precondition: 1 <= shape.size < shape.n.
+    Planner(const Shape& shape, std::span<const Int> prices) { reset(shape, prices); }
+    // As the constructor, in the workspace already held where it is large enough.
+    void reset(const Shape& shape, std::span<const Int> prices);
 
     // Throw InternalFailure only if the planner's own reasoning were contradicted.
     PlanStatus plan_lowest_average(const StopCheck& stop);
@@ -71,7 +74,7 @@ private:
     bool find_first_main(bool with_additions, const StopCheck& stop);
     Average<Int> best_merge_of_main();
 
-    const Shape& shape_;
+    const Shape* shape_ = nullptr;
     std::span<const Int> prices_;
     std::vector<Int> price_prefix_;
     std::vector<Int> weights_;

@@ -30,6 +30,27 @@ Count least_over_runs(Count first, Count a, Count b, Count d, Count e) noexcept 
     return std::min(larger(std::max(first, crossing)), larger(std::max(first, crossing + 1)));
 }
 
+// least_over_runs for a d that rises from one call to the next: the best t never
+// falls as d rises (the crossing of the two lines moves right), so a pointer that
+// only moves up finds it, without the division, in O(1) amortized per call.
+class RisingLeastOverRuns {
+public:
+    RisingLeastOverRuns(Count first, Count a, Count b, Count e) noexcept : t_(first), a_(a), b_(b), e_(e) {}
+
+    Count at(Count d) noexcept {
+        while (larger(t_ + 1, d) <= larger(t_, d)) ++t_;
+        return larger(t_, d);
+    }
+
+private:
+    Count larger(Count t, Count d) const noexcept { return std::max(a_ * t + b_, d - e_ * t); }
+
+    Count t_;
+    Count a_;
+    Count b_;
+    Count e_;
+};
+
 }  // namespace
 
 int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept {
@@ -41,26 +62,37 @@ int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept 
     return static_cast<int>(std::min({with_trailing_gap, ending_at_last, static_cast<Count>(n)}));
 }
 
-int fewest_main_after(const Shape& shape, int p) noexcept {
-    const Count x = shape.n - 1 - p;  // periods after p
+void fewest_main_after_each(const Shape& shape, std::span<int> fewest) noexcept {
     const Count g = shape.max_gap;
-    if (x <= g) return 0;  // the selection may end at p
     // t >= 1 new runs and a trailing gap: t + 1 gaps (the first right after p's run).
-    const Count with_trailing_gap = least_over_runs(1, shape.min_run, 0, x - g, g);
+    RisingLeastOverRuns with_trailing_gap(1, shape.min_run, 0, g);
     // t >= 1 new runs, the last ending at the last period: t gaps. (p's run going on
     // and then stopping needs x - G periods too, as many as t = 1 here.)
-    const Count ending_at_last = least_over_runs(1, shape.min_run, 1 - shape.min_run, x, g);
-    return static_cast<int>(std::min(with_trailing_gap, ending_at_last));
+    RisingLeastOverRuns ending_at_last(1, shape.min_run, 1 - shape.min_run, g);
+    // x, the periods after p, rises as p falls.
+    for (int p = shape.n - 1; p >= 0; --p) {
+        const Count x = shape.n - 1 - p;
+        // With x <= G the selection may end at p.
+        fewest[static_cast<std::size_t>(p)] =
+            x <= g ? 0 : static_cast<int>(std::min(with_trailing_gap.at(x - g), ending_at_last.at(x)));
+    }
 }
 
-int fewest_main_through(const Shape& shape, int p) noexcept {
+void fewest_main_through_each(const Shape& shape, std::span<int> fewest) noexcept {
     // t >= 1 runs of at least R in 0 .. p, the last one ending at p: t - 1 gaps.
-    const Count y = p + 1;
-    return static_cast<int>(least_over_runs(1, shape.min_run, 0, y - shape.max_lead + shape.max_gap, shape.max_gap));
+    RisingLeastOverRuns runs(1, shape.min_run, 0, shape.max_gap);
+    for (int p = 0; p < shape.n; ++p) {
+        fewest[static_cast<std::size_t>(p)] = static_cast<int>(runs.at(p + 1 - shape.max_lead + shape.max_gap));
+    }
 }
 
 Shape make_shape(std::span<const std::uint8_t> cheap, const SelectionRules& rules) {
     Shape shape;
+    make_shape(shape, cheap, rules);
+    return shape;
+}
+
+void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules) {
     shape.n = static_cast<int>(cheap.size());
     const std::uint64_t longest_gap = cheap.size() - 1;
     shape.min_run = static_cast<int>(rules.min_consecutive_periods);
@@ -81,7 +113,6 @@ Shape make_shape(std::span<const std::uint8_t> cheap, const SelectionRules& rule
         const auto at = static_cast<std::size_t>(p);
         shape.run_last[at] = shape.is_cheap(p + 1) ? shape.run_last[at + 1] : p;
     }
-    return shape;
 }
 
 }  // namespace kestrava::horizon

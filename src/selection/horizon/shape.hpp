@@ -34,6 +34,8 @@ struct Shape {
 // (1 <= min_consecutive_periods <= min_selections <= cheap.size(),
 // max_gap_from_start <= max_gap_between_periods).
 Shape make_shape(std::span<const std::uint8_t> cheap, const SelectionRules& rules);
+// The same into `shape`, reusing its arrays.
+void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules);
 
 // The fewest periods of any selection over n periods that meets the timing rules.
 // Adding a period next to a selected one never breaks a rule (gaps shrink, runs
@@ -43,10 +45,10 @@ Shape make_shape(std::span<const std::uint8_t> cheap, const SelectionRules& rule
 int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept;
 
 // Lower bounds for a selection that has period p in a run already at least min_run
-// long at p (it may go on after p): the main periods it holds after p, and those it
-// holds in 0 .. p. Both are exact minima of the counting argument in shape.cpp; the
-// planner only relies on their being lower bounds.
-int fewest_main_after(const Shape& shape, int p) noexcept;
-int fewest_main_through(const Shape& shape, int p) noexcept;
+// long at p (it may go on after p), for every p (`fewest` has n entries): the main
+// periods it holds after p, and those it holds in 0 .. p. Both are exact minima of the
+// counting argument in shape.cpp; the planner only relies on their being lower bounds.
+void fewest_main_after_each(const Shape& shape, std::span<int> fewest) noexcept;
+void fewest_main_through_each(const Shape& shape, std::span<int> fewest) noexcept;
 
 }  // namespace kestrava::horizon

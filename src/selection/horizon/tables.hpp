@@ -49,10 +49,13 @@ public:
     static constexpr Int unreachable() noexcept { return unreachable_; }
     static constexpr bool is_reachable(const Int& value) noexcept { return value < reachable_below_; }
 
+    Tables() = default;
     // Allocates the whole workspace for this shape (the banded run table and O(n)
-    // scratch). Keeps a reference to `shape`, which must outlive the tables.
-    // Precondition: 1 <= shape.size < shape.n (so shape.max_gap >= 1).
-    explicit Tables(const Shape& shape);
+    // scratch). Keeps a reference to `shape`, which must outlive the tables (or the
+    // next reset()). Precondition: 1 <= shape.size < shape.n (so shape.max_gap >= 1).
+    explicit Tables(const Shape& shape) { reset(shape); }
+    // As the constructor, in the workspace already held where it is large enough.
+    void reset(const Shape& shape);
 
     // Fills the tables for these weights, one per period, with or without the cheap
     // blocks' additions. The weights must satisfy the bound of integer_ladder.hpp.
@@ -71,7 +74,7 @@ public:
     Int exit_value(int e, int c) const noexcept;
 
     const GapAdditions<Int>& additions() const noexcept { return additions_; }
-    const Shape& shape() const noexcept { return shape_; }
+    const Shape& shape() const noexcept { return *shape_; }
     const Band& band() const noexcept { return band_; }
 
     // Appends to `main` (ascending) the first main combination in lexicographic order
@@ -100,6 +103,13 @@ private:
     Column column(int c) const noexcept;
 
     void fill_final_column() noexcept;
+    struct StartRange {
+        int first = 0;
+        int last = -1;
+    };
+    int fill_plain_column(int c) noexcept;
+    StartRange reachable_starts(int c, int lowest, int highest) const noexcept;
+    void plain_starts(int c, int lowest, const StartRange& reachable, std::span<Int> keys) const noexcept;
     template <bool with_additions>
     int fill_column(int c) noexcept;
     template <bool with_additions>
@@ -112,18 +122,20 @@ private:
     Int least_lead_total() const noexcept;
     int first_start_after(int e, int c, const Int& target) const;
 
-    const Shape& shape_;
+    const Shape* shape_ = nullptr;
     Band band_;
     GapAdditions<Int> additions_;
     // run(p, c) over the band, column by column. Left uninitialized: a pass writes
     // every cell before any read, and zeroing would cost a pass of its own.
     std::unique_ptr<Int[]> runs_;
+    std::size_t run_capacity_ = 0;
     // Per column, indexed by start period: start(s, c), and the window keys
     // start + before_start(s) (gaps not wholly cheap) and start + prefix(s)
     // (wholly cheap gaps whose block is added).
     std::vector<Int> starts_;
     std::vector<Int> gap_keys_;
     std::vector<Int> taken_keys_;
+    std::vector<Int> block_right_;
     MinWindow gap_window_;    // starts after a gap that is not wholly cheap
     MinWindow kept_window_;   // starts after a wholly cheap gap, block left out
     MinWindow taken_window_;  // starts after a wholly cheap gap, block added

@@ -1,15 +1,11 @@
-// The planner: the answers of exhaustive::search_aggressive and
-// exhaustive::search_conservative, every tie-break included, found in microseconds by
-// dynamic programming over the periods instead of by enumerating combinations.
+// The planner for requests of up to 28 prices: the answers of
+// exhaustive::search_aggressive and exhaustive::search_conservative, every tie-break
+// included, found in microseconds by the dynamic programme of horizon/ (the one that
+// plans any number of periods) instead of by enumerating combinations.
 //
-// It answers when the prices fit its exact integer arithmetic (see prices.hpp);
-// otherwise it returns nullopt and the caller runs the exhaustive search, which gives
-// the answer for every request.
-//
-// Where each step lives: prices.hpp (exact integers and the proof of their bounds),
-// layout.hpp (the rules as ints, the smallest valid size), labelling.hpp (the one
-// dynamic programme), blocks.hpp (the cheap blocks a main combination may take), and
-// planner.cpp (the two strategies on top).
+// It answers when the prices fit its exact integer arithmetic (see prices.hpp), and
+// the planner for sums that round takes most of the rest; otherwise the caller runs the
+// exhaustive search, which gives the answer for every request.
 #pragma once
 
 #include <optional>

@@ -34,7 +34,7 @@ std::optional<IntegerPrices> exact_integer_prices(std::span<const Item> items, b
         const unsigned scale = reduced_scale(item.price);
         if (scale > prices.scale) prices.scale = scale;
     }
-    int period = 0;
+    std::size_t period = 0;
     for (const Item& item : items) {
         const Decimal& price = item.price;
         // The price's own scale can exceed the common one only by zero digits, which

@@ -35,7 +35,7 @@
 
 #include "decimal/decimal.hpp"
 #include "selection/item.hpp"
-#include "selection/planner/int_indexed.hpp"
+#include <array>
 
 namespace kestrava::planner {
 
@@ -47,7 +47,7 @@ inline constexpr uint128 exact_magnitude_limit = uint128{1} << 90;
 struct IntegerPrices {
     int count = 0;
     unsigned scale = 0;             // the common scale s
-    PerPeriod<int128> units{};      // price i * 10^s, exactly
+    std::array<int128, max_price_count> units{};  // price i * 10^s, exactly
     uint128 magnitude_sum = 0;      // sum of |units|
     uint128 largest_magnitude = 0;  // max of |units|
 };

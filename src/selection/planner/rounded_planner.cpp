@@ -31,6 +31,7 @@
 #include "selection/horizon/merges.hpp"
 #include "selection/horizon/planner.hpp"
 #include "selection/horizon/shape.hpp"
+#include "selection/horizon/workspace.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/band_walk.hpp"
 #include "selection/planner/merge_walk.hpp"
@@ -148,14 +149,17 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
 template <class Int>
 [[gnu::noinline]] std::optional<IndexList> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
                                                         const horizon::Shape& shape, bool aggressive) {
-    std::vector<Int> units(items.size());
+    // The planner (in this thread's workspace) and the walks live on the heap: the
+    // walks recurse, and a call must fit a 32 KiB thread stack.
+    const horizon::WorkspaceLease<Int> lease;
+    std::vector<Int>& units = lease->units;
+    units.resize(items.size());
     for (int i = 0; i < prices.count; ++i)
         units[static_cast<std::size_t>(i)] = narrow<Int>(prices.units[static_cast<std::size_t>(i)]);
-    // The planner and the walks live on the heap: the walks recurse, and a call must
-    // fit a 32 KiB thread stack.
-    const auto planner = std::make_unique<horizon::Planner<Int>>(shape, units);
-    return aggressive ? lowest_rounded_average(items, prices, *planner)
-                      : cheapest_rounded_main(items, prices, shape, *planner);
+    horizon::Planner<Int>& planner = lease->planner;
+    planner.reset(shape, units);
+    return aggressive ? lowest_rounded_average(items, prices, planner)
+                      : cheapest_rounded_main(items, prices, shape, planner);
 }
 
 }  // namespace
