@@ -46,7 +46,7 @@ bool read_all(int fd, void* data, std::size_t size) {
 // Below this a single call is too short to time alone: it is repeated.
 constexpr std::uint64_t repeat_below_nanoseconds = 1'000'000;
 
-Result<IndexList> call_engine(const BenchRequest& request, bool aggressive, TimedEngine engine) {
+Outcome<IndexList> call_engine(const BenchRequest& request, bool aggressive, TimedEngine engine) {
     if (engine == TimedEngine::entry) {
         TextPriceSource prices(request.prices);
         return get_cheapest_periods(prices, request.threshold, request.rules, aggressive);
@@ -60,7 +60,7 @@ TimedAnswer timed_call(const BenchRequest& request, bool aggressive, TimedEngine
     TimedAnswer answer;
     const auto start = std::chrono::steady_clock::now();
     try {
-        const Result<IndexList> result = call_engine(request, aggressive, engine);
+        const Outcome<IndexList> result = call_engine(request, aggressive, engine);
         answer.ok = result.ok();
         if (result.ok()) {
             for (const std::uint64_t period : result.value()) answer.periods |= period_bit(period);

@@ -27,7 +27,7 @@
 
 #include "bench_suites.hpp"
 #include "budget_runner.hpp"
-#include "selection/planner/planner.hpp"
+#include "selection/planner/item_plans.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -145,7 +145,7 @@ struct FastTiming {
 // The fast planner's time per call: the median over several batches of calls.
 FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options& options) {
     FastTiming timing;
-    const auto first = plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive);
+    const auto first = plan_exact(request.items, request.cheap_items, request.rules, aggressive);
     if (!first) return timing;
     timing.answered = true;
     timing.periods = mask_of_indices(*first);
@@ -153,7 +153,7 @@ FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options
     for (unsigned batch = 0; batch < options.batches; ++batch) {
         const auto start = std::chrono::steady_clock::now();
         for (unsigned call = 0; call < options.calls_per_batch; ++call) {
-            auto answer = plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive);
+            auto answer = plan_exact(request.items, request.cheap_items, request.rules, aggressive);
             asm volatile("" : : "g"(&answer) : "memory");  // keep the call
         }
         const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -327,8 +327,8 @@ std::vector<Row> entry_rows(const std::vector<BenchRequest>& requests, const std
     for (const std::size_t r : timed) {
         const BenchRequest& request = requests[r];
         const bool answered =
-            plan_cheapest_periods_fast(request.items, request.cheap_items, request.rules, aggressive).has_value() ||
-            plan_cheapest_periods_rounded(request.items, request.cheap_items, request.rules, aggressive).has_value();
+            plan_exact(request.items, request.cheap_items, request.rules, aggressive).has_value() ||
+            plan_rounded(request.items, request.cheap_items, request.rules, aggressive).has_value();
         planner_answers += answered ? 1 : 0;
     }
     planned = "converted " + strategy + ": the planners answered " + std::to_string(planner_answers) + " of " +

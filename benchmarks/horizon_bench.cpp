@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/horizon/cheapest_periods.hpp"
-#include "selection/horizon/exact_prices.hpp"
-#include "selection/horizon/planner.hpp"
+#include "selection/planner/cheapest_periods.hpp"
+#include "selection/planner/exact_prices.hpp"
+#include "selection/planner/planner.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -79,8 +79,8 @@ std::vector<Series> read_series(const std::filesystem::path& folder) {
 // The window's price at a percentile, in exact decimal order.
 std::string percentile_price(const std::vector<std::string>& prices, unsigned percentile) {
     const std::vector<std::string_view> views(prices.begin(), prices.end());
-    horizon::ExactPrices exact;
-    if (horizon::read_exact_prices(views, "0", exact)) throw std::runtime_error("a price is not a decimal text");
+    planner::ExactPrices exact;
+    if (planner::read_exact_prices(views, "0", exact)) throw std::runtime_error("a price is not a decimal text");
     std::vector<std::size_t> order(prices.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
@@ -134,15 +134,15 @@ Timing summarize(std::vector<double> samples) {
 // The workspace of the planner for this request at the 64-bit rung (all real prices take it).
 std::size_t workspace_of(const Request& request) {
     const std::vector<std::string_view> views(request.prices.begin(), request.prices.end());
-    horizon::ExactPrices exact;
-    horizon::read_exact_prices(views, request.threshold, exact);
+    planner::ExactPrices exact;
+    planner::read_exact_prices(views, request.threshold, exact);
     std::vector<std::uint8_t> cheap;
     for (std::size_t i = 0; i < exact.prices.size(); ++i) cheap.push_back(exact.is_cheap(i) ? 1 : 0);
-    const horizon::Shape shape = horizon::make_shape(cheap, request.rules);
+    const rules::Shape shape = rules::make_shape(cheap, request.rules);
     if (shape.size >= shape.n) return 0;
     std::vector<std::int64_t> units;
-    for (std::size_t i = 0; i < exact.prices.size(); ++i) units.push_back(horizon::units_of<std::int64_t>(exact, i));
-    return horizon::Planner<std::int64_t>(shape, units).workspace_bytes();
+    for (std::size_t i = 0; i < exact.prices.size(); ++i) units.push_back(planner::units_of<std::int64_t>(exact, i));
+    return planner::Planner<std::int64_t>(shape, units).workspace_bytes();
 }
 
 void time_size(const std::vector<Series>& series, std::size_t n, std::size_t windows, unsigned repeats) {
@@ -157,7 +157,7 @@ void time_size(const std::vector<Series>& series, std::size_t n, std::size_t win
                 const std::vector<std::string_view> views(request.prices.begin(), request.prices.end());
                 const double cpu_start = thread_cpu_microseconds();
                 const auto start = Clock::now();
-                const auto outcome = horizon::cheapest_periods(views, request.threshold, request.rules, aggressive);
+                const auto outcome = planner::cheapest_periods(views, request.threshold, request.rules, aggressive);
                 samples.push_back(microseconds(Clock::now() - start));
                 most_cpu = std::max(most_cpu, thread_cpu_microseconds() - cpu_start);
                 if (!outcome.ok()) throw std::runtime_error("a benchmark request failed");
@@ -184,20 +184,20 @@ void worst_case() {
     const std::string threshold = "2" + std::string(139, '0');
     for (const bool aggressive : {true, false}) {
         const auto start = Clock::now();
-        const auto outcome = horizon::cheapest_periods(views, threshold, rules, aggressive);
+        const auto outcome = planner::cheapest_periods(views, threshold, rules, aggressive);
         if (!outcome.ok()) throw std::runtime_error("the worst case failed");
         std::cout << "worst case, 3000 periods, k = 1500, 140-digit prices (512-bit), "
                   << (aggressive ? "aggressive" : "conservative") << ": " << std::fixed << std::setprecision(1)
                   << microseconds(Clock::now() - start) / 1000 << " ms\n";
     }
     std::vector<std::uint8_t> cheap(3000, 0);
-    const horizon::Shape shape = horizon::make_shape(cheap, rules);
-    const std::vector<horizon::Int512> units(3000, horizon::Int512{1});
+    const rules::Shape shape = rules::make_shape(cheap, rules);
+    const std::vector<planner::Int512> units(3000, planner::Int512{1});
     std::cout << "  its workspace: " << std::setprecision(1)
-              << static_cast<double>(horizon::Planner<horizon::Int512>(shape, units).workspace_bytes()) / 1e6
+              << static_cast<double>(planner::Planner<planner::Int512>(shape, units).workspace_bytes()) / 1e6
               << " MB at 512 bits; "
               << static_cast<double>(
-                     horizon::Planner<std::int64_t>(shape, std::vector<std::int64_t>(3000, 1)).workspace_bytes()) /
+                     planner::Planner<std::int64_t>(shape, std::vector<std::int64_t>(3000, 1)).workspace_bytes()) /
                      1e6
               << " MB at 64 bits\n";
 }

@@ -33,7 +33,7 @@
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/item.hpp"
-#include "selection/planner/planner.hpp"
+#include "selection/planner/item_plans.hpp"
 #include "selection/request.hpp"
 #include "selection/rules.hpp"
 
@@ -198,7 +198,7 @@ FuzzRequest decode(FuzzedDataProvider& in, bool& wide) {
 
 struct Expected {
     enum class Kind { error, every_index, search } kind = Kind::error;
-    SelectionErrorKind error = SelectionErrorKind::prices_empty;
+    ErrorKind error = ErrorKind::prices_empty;
     std::size_t reads = 0;  // elements the entry reads
     std::vector<Decimal> prices;
     Decimal threshold;
@@ -206,34 +206,34 @@ struct Expected {
 
 Expected expected_outcome(const FuzzRequest& request) {
     Expected expected;
-    auto failed = [&](SelectionErrorKind error) {
+    auto failed = [&](ErrorKind error) {
         expected.kind = Expected::Kind::error;
         expected.error = error;
         return expected;
     };
     for (std::size_t i = 0; i < request.starting_size && i < request.size_after(i); ++i) {
         ++expected.reads;
-        if (!request.elements[i]) return failed(SelectionErrorKind::price_not_text);
+        if (!request.elements[i]) return failed(ErrorKind::price_not_text);
         const std::optional<Decimal> price = Decimal::parse(*request.elements[i]);
-        if (!price) return failed(SelectionErrorKind::invalid_decimal);
+        if (!price) return failed(ErrorKind::invalid_price);
         expected.prices.push_back(*price);
     }
     const std::optional<Decimal> threshold = Decimal::parse(request.threshold);
-    if (!threshold) return failed(SelectionErrorKind::invalid_decimal);
+    if (!threshold) return failed(ErrorKind::invalid_price);
     expected.threshold = *threshold;
 
     const std::uint64_t n = expected.prices.size();
     const SelectionRules& rules = request.rules;
-    if (n == 0) return failed(SelectionErrorKind::prices_empty);
-    if (n > max_price_count) return failed(SelectionErrorKind::too_many_prices);
-    if (rules.min_selections == 0) return failed(SelectionErrorKind::min_selections_zero);
-    if (rules.min_selections > n) return failed(SelectionErrorKind::min_selections_above_count);
-    if (rules.min_consecutive_periods == 0) return failed(SelectionErrorKind::min_consecutive_zero);
+    if (n == 0) return failed(ErrorKind::prices_empty);
+    if (n > max_price_count) return failed(ErrorKind::too_many_prices);
+    if (rules.min_selections == 0) return failed(ErrorKind::min_selections_zero);
+    if (rules.min_selections > n) return failed(ErrorKind::min_selections_above_count);
+    if (rules.min_consecutive_periods == 0) return failed(ErrorKind::min_consecutive_zero);
     if (rules.min_consecutive_periods > rules.min_selections) {
-        return failed(SelectionErrorKind::min_consecutive_above_selections);
+        return failed(ErrorKind::min_consecutive_above_selections);
     }
     if (rules.max_gap_from_start > rules.max_gap_between_periods) {
-        return failed(SelectionErrorKind::start_gap_above_gap);
+        return failed(ErrorKind::start_gap_above_gap);
     }
     bool every_price_cheap = true;
     for (const Decimal& price : expected.prices) every_price_cheap = every_price_cheap && price <= *threshold;
@@ -243,12 +243,12 @@ Expected expected_outcome(const FuzzRequest& request) {
 }
 
 // One answer: indices, an error value, or the message of an internal failure.
-using Outcome = std::variant<IndexList, SelectionError, std::string>;
+using Outcome = std::variant<IndexList, Error, std::string>;
 
 template <class Run>
 Outcome outcome_of(Run&& run) {
     try {
-        Result<IndexList> result = run();
+        Outcome<IndexList> result = run();
         if (result.ok()) return std::move(result).value();
         return result.error();
     } catch (const InternalFailure& failure) {
@@ -262,7 +262,7 @@ std::string show(const Outcome& outcome) {
         out << "indices [";
         for (std::size_t i = 0; i < indices->size(); ++i) out << (i ? ", " : "") << (*indices)[i];
         out << "]";
-    } else if (const auto* error = std::get_if<SelectionError>(&outcome)) {
+    } else if (const auto* error = std::get_if<Error>(&outcome)) {
         out << "error kind " << static_cast<int>(error->kind) << " (item count " << error->item_count << ")";
     } else {
         out << "internal failure \"" << std::get<std::string>(outcome) << "\"";
@@ -314,13 +314,13 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
         if (!meets_timing_rules(*indices, items.size(), rules)) {
             fail(request, "the selection breaks a timing rule: " + show(exhaustive));
         }
-    } else if (std::holds_alternative<SelectionError>(exhaustive)) {
+    } else if (std::holds_alternative<Error>(exhaustive)) {
         // Selecting every period meets every rule of a valid request, so a search
         // always has an answer.
         fail(request, "a valid request found no selection: " + show(exhaustive));
     }
 
-    const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap_items, rules, request.aggressive);
+    const std::optional<IndexList> planned = plan_exact(items, cheap_items, rules, request.aggressive);
     if (!planned) return;  // left to the exhaustive search
     const Outcome fast(*planned);
     if (fast != exhaustive)
@@ -358,8 +358,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case Expected::Kind::error:
             // The item count is carried by the no-result errors only, which no
             // conversion or validation failure is.
-            if (!std::holds_alternative<SelectionError>(entry) ||
-                std::get<SelectionError>(entry).kind != expected.error) {
+            if (!std::holds_alternative<Error>(entry) ||
+                std::get<Error>(entry).kind != expected.error) {
                 fail(request, "expected error kind " + std::to_string(static_cast<int>(expected.error)) + ", got " +
                                   show(entry));
             }

@@ -1,6 +1,5 @@
-// Decimal::parse: the text grammar of decimal numbers, read byte by byte, left to
-// right: an optional sign as the first byte, digits with at most one point, and
-// underscores (ignored) anywhere after the first digit.
+// Decimal::parse: a decimal text (decimal_text.hpp) to the nearest Decimal, rounding
+// half up at the first digit that does not fit 96 bits or 28 decimals.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,6 +7,7 @@
 #include <type_traits>
 
 #include "decimal/decimal.hpp"
+#include "decimal/decimal_text.hpp"
 #include "decimal/rounding.hpp"
 
 namespace kestrava {
@@ -22,8 +22,6 @@ using decimal_detail::rounds_up;
 // most 17 fractional digits. It can neither overflow 96 bits nor reach the 29th
 // fractional digit, so a 64-bit accumulator without bound checks reads it.
 constexpr std::size_t short_text_bytes = 17;
-
-constexpr bool is_digit(unsigned char byte) noexcept { return byte >= '0' && byte <= '9'; }
 
 // Ends a long text at the first digit that could not be stored (the 29th fractional
 // digit, or a fractional digit that would overflow 96 bits): that digit rounds the
@@ -45,66 +43,54 @@ std::optional<Decimal> finish_at_rounding_digit(uint128 coefficient, unsigned sc
     return Decimal::from_parts(negative, coefficient, scale);
 }
 
-// Reads the digits, points and underscores from `start` on. `Accumulator` is
-// std::uint64_t for short texts (no bound can be reached) and uint128 for long ones
-// (the coefficient stays at most 2^96 - 1, so ten times it plus a digit is below
-// 2^100 and the 128-bit working integer never wraps).
+// The digits of a text into a coefficient and scale. `Accumulator` is std::uint64_t
+// for short texts (no bound can be reached) and uint128 for long ones (the
+// coefficient stays at most 2^96 - 1, so ten times it plus a digit is below 2^100 and
+// the 128-bit working integer never wraps).
 //
 // An underscore after the 28th fractional digit is skipped like any other: the
 // first digit after it is the rounding digit, and the bytes before that digit are
 // still checked against the grammar.
 template <typename Accumulator>
-std::optional<Decimal> parse_body(std::string_view text, std::size_t start, bool negative) noexcept {
+std::optional<Decimal> parse_digits(std::string_view text) noexcept {
     constexpr bool long_text = std::is_same_v<Accumulator, uint128>;
     Accumulator coefficient = 0;
     unsigned scale = 0;
-    bool seen_digit = false;
-    bool seen_point = false;
-    for (std::size_t i = start; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (is_digit(byte)) {
-            const unsigned digit = byte - unsigned{'0'};
-            seen_digit = true;
-            if constexpr (long_text) {
-                if (seen_point && scale == Decimal::max_scale) {
-                    return finish_at_rounding_digit(coefficient, scale, digit, negative);
-                }
-                const uint128 next = coefficient * 10 + digit;
-                if (next > Decimal::max_coefficient) {
-                    // Integer digits are never rounded away.
-                    if (!seen_point) return std::nullopt;
-                    return finish_at_rounding_digit(coefficient, scale, digit, negative);
-                }
-                coefficient = next;
-            } else {
-                coefficient = coefficient * 10 + digit;
+    // The sign the grammar reads from the first byte, for a text that ends early.
+    const bool negative = !text.empty() && text[0] == '-';
+    // Set when a digit cannot be stored: it rounds, or an integer overflows.
+    std::optional<std::optional<Decimal>> ended;
+    const LexedText lexed = lex_decimal_text(text, [&](unsigned digit, bool after_point) noexcept {
+        if constexpr (long_text) {
+            const uint128 next = coefficient * 10 + digit;
+            if ((after_point && scale == Decimal::max_scale) || next > Decimal::max_coefficient) {
+                // Integer digits are never rounded away.
+                ended = after_point ? finish_at_rounding_digit(coefficient, scale, digit, negative) : std::nullopt;
+                return DigitStep::stop;
             }
-            if (seen_point) ++scale;
-        } else if (byte == '.') {
-            if (seen_point) return std::nullopt;
-            seen_point = true;
-        } else if (byte == '_') {
-            if (!seen_digit) return std::nullopt;
+            coefficient = next;
         } else {
-            return std::nullopt;
+            coefficient = coefficient * 10 + digit;
         }
+        if (after_point) ++scale;
+        return DigitStep::next;
+    });
+    switch (lexed.form) {
+        case TextForm::malformed:
+            return std::nullopt;
+        case TextForm::stopped:
+            return *ended;
+        case TextForm::complete:
+            break;
     }
-    if (!seen_digit) return std::nullopt;
-    return Decimal::from_parts(negative, coefficient, scale);
+    return Decimal::from_parts(lexed.negative, coefficient, scale);
 }
 
 }  // namespace
 
 std::optional<Decimal> Decimal::parse(std::string_view text) noexcept {
-    if (text.empty()) return std::nullopt;
-    std::size_t start = 0;
-    bool negative = false;
-    if (text[0] == '+' || text[0] == '-') {
-        negative = text[0] == '-';
-        start = 1;
-    }
-    if (text.size() <= short_text_bytes) return parse_body<std::uint64_t>(text, start, negative);
-    return parse_body<uint128>(text, start, negative);
+    if (text.size() <= short_text_bytes) return parse_digits<std::uint64_t>(text);
+    return parse_digits<uint128>(text);
 }
 
 }  // namespace kestrava

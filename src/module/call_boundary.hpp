@@ -35,13 +35,13 @@ PyObject* raise_internal_failure(const InternalFailure& failure);
 // where they fail, with their size; this one came from outside them.
 [[noreturn]] void abort_allocation_failure_of_unknown_size() noexcept;
 
-// Runs `body` (returning Outcome<OwnedRef>) as one entry of the module.
+// Runs `body` (returning PyOutcome<OwnedRef>) as one entry of the module.
 template <class Body>
 PyObject* run_in_call_boundary(Body&& body) noexcept {
     try {
         const EntryScope entry;
         try {
-            Outcome<OwnedRef> outcome = body();
+            PyOutcome<OwnedRef> outcome = body();
             if (outcome.ok()) {
                 return outcome.value().release();
             }

@@ -40,11 +40,11 @@ Value default_of(std::size_t slot) {
 }
 
 // A count argument by the unsigned rule, or its default when it was not given.
-Outcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot) {
+PyOutcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot) {
     if (slots[slot] == nullptr) {
         return default_of<std::uint64_t>(slot);
     }
-    Outcome<std::uint64_t> count = extract_unsigned(slots[slot]);
+    PyOutcome<std::uint64_t> count = extract_unsigned(slots[slot]);
     if (!count.ok()) {
         return tied_to_argument(slot, count.take_error());
     }
@@ -67,7 +67,7 @@ OwnedRef index_list_to_python(const IndexList& indices) {
     return list;
 }
 
-Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize_t positional_count,
+PyOutcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize_t positional_count,
                                             PyObject* keyword_names) {
     Slots slots{};
     if (Status failure = extract_arguments_fastcall(get_cheapest_periods_description, arguments, positional_count,
@@ -77,11 +77,11 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
 
     // Converted in parameter order; the first failure ends the call before later
     // arguments (and their __index__) are looked at.
-    Outcome<PyObject*> prices = check_list(slots[prices_slot]);
+    PyOutcome<PyObject*> prices = check_list(slots[prices_slot]);
     if (!prices.ok()) {
         return tied_to_argument(prices_slot, prices.take_error());
     }
-    Outcome<std::string_view> threshold = extract_text(slots[low_price_threshold_slot]);
+    PyOutcome<std::string_view> threshold = extract_text(slots[low_price_threshold_slot]);
     if (!threshold.ok()) {
         return tied_to_argument(low_price_threshold_slot, threshold.take_error());
     }
@@ -89,7 +89,7 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
     std::uint64_t* const counts[] = {&rules.min_selections, &rules.min_consecutive_periods,
                                      &rules.max_gap_between_periods, &rules.max_gap_from_start};
     for (std::size_t i = 0; i < std::size(counts); ++i) {
-        Outcome<std::uint64_t> count = count_argument(slots, min_selections_slot + i);
+        PyOutcome<std::uint64_t> count = count_argument(slots, min_selections_slot + i);
         if (!count.ok()) {
             return count.take_error();
         }
@@ -97,7 +97,7 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
     }
     bool aggressive = default_of<bool>(aggressive_slot);
     if (slots[aggressive_slot] != nullptr) {
-        Outcome<bool> flag = extract_flag(slots[aggressive_slot]);
+        PyOutcome<bool> flag = extract_flag(slots[aggressive_slot]);
         if (!flag.ok()) {
             return tied_to_argument(aggressive_slot, flag.take_error());
         }
@@ -106,13 +106,13 @@ Outcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize
 
     ListPriceTextSource price_texts(prices.value());
     const StopCheck stop = signal_stop_check();
-    Result<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive, stop);
+    Outcome<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive, stop);
     if (!selected.ok()) {
-        const SelectionError& error = selected.error();
-        if (error.kind == SelectionErrorKind::price_not_text) {
+        const Error& error = selected.error();
+        if (error.kind == ErrorKind::price_not_text) {
             return price_texts.take_error();
         }
-        if (error.kind == SelectionErrorKind::interrupted) {
+        if (error.kind == ErrorKind::interrupted) {
             return take_over_current_exception();
         }
         return PythonError::deferred(PyExc_ValueError, messages::selection_error_message(error));

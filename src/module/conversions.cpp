@@ -52,14 +52,14 @@ bool is_numpy_boolean_type(PyTypeObject* type) {
 
 }  // namespace
 
-Outcome<PyObject*> check_list(PyObject* object) {
+PyOutcome<PyObject*> check_list(PyObject* object) {
     if (PyList_Check(object)) {
         return object;
     }
     return messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyList");
 }
 
-Outcome<std::string_view> extract_text(PyObject* object) {
+PyOutcome<std::string_view> extract_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
         return messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyString");
     }
@@ -70,7 +70,7 @@ Outcome<std::string_view> extract_text(PyObject* object) {
     return *utf8;
 }
 
-Outcome<std::uint64_t> extract_unsigned(PyObject* object) {
+PyOutcome<std::uint64_t> extract_unsigned(PyObject* object) {
     constexpr unsigned long long all_ones = std::numeric_limits<unsigned long long>::max();
     unsigned long long value = 0;
     if (PyLong_Check(object)) {
@@ -93,7 +93,7 @@ Outcome<std::uint64_t> extract_unsigned(PyObject* object) {
     return static_cast<std::uint64_t>(value);
 }
 
-Outcome<bool> extract_flag(PyObject* object) {
+PyOutcome<bool> extract_flag(PyObject* object) {
     if (Py_IS_TYPE(object, &PyBool_Type)) {
         return object == Py_True;
     }

@@ -21,7 +21,7 @@ std::optional<std::string_view> ListPriceTextSource::text_at(std::size_t index) 
     std::swap(current_element_, element);
     element.reset();
     try {
-        Outcome<std::string_view> text = extract_text(current_element_.get());
+        PyOutcome<std::string_view> text = extract_text(current_element_.get());
         if (text.ok()) {
             return text.value();
         }

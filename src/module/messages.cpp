@@ -120,36 +120,40 @@ std::string text_signature(const FunctionDescription& description) {
     return signature;
 }
 
-std::string selection_error_message(const SelectionError& error) {
+std::string selection_error_message(const Error& error) {
     switch (error.kind) {
-        case SelectionErrorKind::price_not_text:
+        case ErrorKind::price_not_text:
             // Never shown: the call raises the element's own conversion error instead.
             return std::string(price_error_missing);
-        case SelectionErrorKind::invalid_decimal:
+        case ErrorKind::invalid_price:
+        case ErrorKind::invalid_threshold:
             return "Invalid decimal";
-        case SelectionErrorKind::prices_empty:
+        case ErrorKind::prices_empty:
             return "prices cannot be empty";
-        case SelectionErrorKind::too_many_prices:
+        case ErrorKind::too_many_prices:
             return "prices cannot contain more than 28 items";
-        case SelectionErrorKind::min_selections_zero:
+        case ErrorKind::min_selections_zero:
             return "min_selections must be greater than 0";
-        case SelectionErrorKind::min_selections_above_count:
+        case ErrorKind::min_selections_above_count:
             return "min_selections cannot be greater than total number of items";
-        case SelectionErrorKind::min_consecutive_zero:
+        case ErrorKind::min_consecutive_zero:
             return "min_consecutive_periods must be greater than 0";
-        case SelectionErrorKind::min_consecutive_above_selections:
+        case ErrorKind::min_consecutive_above_selections:
             return "min_consecutive_periods cannot be greater than min_selections";
-        case SelectionErrorKind::start_gap_above_gap:
+        case ErrorKind::start_gap_above_gap:
             return "max_gap_from_start must be less than or equal to max_gap_between_periods";
-        case SelectionErrorKind::no_valid_combination:
+        case ErrorKind::no_valid_combination:
             return concat({"No valid combination found that satisfies the constraints for ",
                            std::to_string(error.item_count), " items"});
-        case SelectionErrorKind::no_valid_main_combination:
+        case ErrorKind::no_valid_main_combination:
             return concat({"No valid main combination found that satisfies the constraints for ",
                            std::to_string(error.item_count), " items"});
-        case SelectionErrorKind::interrupted:
+        case ErrorKind::interrupted:
             // Never shown: the call raises what the signal handler raised instead.
             return std::string(stop_error_missing);
+        case ErrorKind::price_too_large:
+        case ErrorKind::price_too_precise:
+            break;  // only the entry for any number of periods limits digits
     }
     return "unknown selection error";
 }

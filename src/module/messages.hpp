@@ -11,7 +11,7 @@
 
 #include "module/function_description.hpp"
 #include "module/python_error.hpp"
-#include "selection/result.hpp"
+#include "selection/outcome.hpp"
 
 namespace kestrava::module::messages {
 
@@ -93,6 +93,6 @@ std::string text_signature(const FunctionDescription& description);
 
 // The ValueError message of a selection error (not price_not_text, which keeps the
 // element's own error, nor interrupted, which keeps the signal handler's).
-std::string selection_error_message(const SelectionError& error);
+std::string selection_error_message(const Error& error);
 
 }  // namespace kestrava::module::messages

@@ -127,7 +127,7 @@ Status add_get_cheapest_periods(PyObject* module) {
     return std::nullopt;
 }
 
-Outcome<OwnedRef> initialize_module() {
+PyOutcome<OwnedRef> initialize_module() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) {
         return take_over_current_exception();

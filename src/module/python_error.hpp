@@ -1,5 +1,5 @@
 // PythonError: an error on its way to the interpreter, held either deferred (a class and
-// its message, no instance made yet) or as an exception instance; Outcome<T>: a value or
+// its message, no instance made yet) or as an exception instance; PyOutcome<T>: a value or
 // such an error. Also the helpers that take over, drop or fail on the interpreter's
 // current exception.
 #pragma once
@@ -85,10 +85,10 @@ void drop_current_exception() noexcept;
 
 // A value of type T, or the PythonError that prevented it.
 template <class T>
-class [[nodiscard]] Outcome {
+class [[nodiscard]] PyOutcome {
 public:
-    Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Outcome(PythonError error) : state_(std::in_place_index<1>, std::move(error)) {}
+    PyOutcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    PyOutcome(PythonError error) : state_(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const noexcept { return state_.index() == 0; }
     T& value() noexcept { return *std::get_if<0>(&state_); }

@@ -15,16 +15,14 @@
 #include "plan_module/python_types.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/signal_stop_check.hpp"
-#include "selection/horizon/cheapest_periods.hpp"
-#include "selection/horizon/integer_ladder.hpp"
+#include "selection/planner/cheapest_periods.hpp"
+#include "selection/planner/integer_ladder.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::plan_module {
 
 namespace {
 
-using horizon::Error;
-using horizon::ErrorKind;
 
 struct Request {
     PriceTexts prices;
@@ -43,9 +41,9 @@ std::string price_message(const Request& request, const Error& error) {
         case ErrorKind::invalid_threshold:
             return messages::not_a_decimal_number("low_price_threshold", shown(request.threshold));
         case ErrorKind::price_too_large:
-            return messages::too_many_digits(place, price(), horizon::max_price_digits);
+            return messages::too_many_digits(place, price(), planner::max_price_digits);
         default:
-            return messages::too_many_decimals(place, price(), horizon::max_price_digits);
+            return messages::too_many_decimals(place, price(), planner::max_price_digits);
     }
 }
 
@@ -59,7 +57,7 @@ std::string price_message(const Request& request, const Error& error) {
             message = messages::prices_empty;
             break;
         case ErrorKind::too_many_prices:
-            message = messages::too_many_prices(horizon::max_periods, n);
+            message = messages::too_many_prices(planner::max_periods, n);
             break;
         case ErrorKind::min_selections_zero:
             message = messages::min_selections_zero;
@@ -88,7 +86,7 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
                      nb::handle min_consecutive_periods, nb::handle max_gap_between_periods,
                      nb::handle max_gap_from_start, nb::handle aggressive) {
     Request request;
-    request.prices = read_prices(prices, horizon::max_periods);
+    request.prices = read_prices(prices, planner::max_periods);
     request.threshold = read_threshold(low_price_threshold);
     request.counts =
         read_rule_arguments(min_selections, min_consecutive_periods, max_gap_between_periods, max_gap_from_start);
@@ -115,10 +113,10 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
     SignalStopCheck stop;
     const std::string_view threshold = text_of(request.threshold);
     const SelectionRules rules = request.counts.rules();
-    horizon::Outcome<IndexList> outcome = Error{ErrorKind::interrupted};
+    Outcome<IndexList> outcome = Error{ErrorKind::interrupted};
     try {
         outcome = without_lock([&] {
-            return horizon::cheapest_periods(request.prices.texts, threshold, rules, request.aggressive, stop.check());
+            return planner::cheapest_periods(request.prices.texts, threshold, rules, request.aggressive, stop.check());
         });
     } catch (const InternalFailure& failure) {
         throw std::runtime_error(messages::internal_failure(failure.message()));

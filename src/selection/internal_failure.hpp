@@ -1,7 +1,7 @@
 // InternalFailure: the one C++ exception type of the project. It marks a failure
 // that is not an answer to the caller's request (an exact sum that overflows, an
 // interpreter call that fails) and unwinds to the call boundary, which alone
-// catches it. Errors that answer a request are values (see result.hpp).
+// catches it. Errors that answer a request are values (see outcome.hpp).
 #pragma once
 
 #include <exception>

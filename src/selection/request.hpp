@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "selection/item.hpp"
-#include "selection/result.hpp"
+#include "selection/outcome.hpp"
 #include "selection/rules.hpp"
 #include "selection/stop_check.hpp"
 
@@ -29,7 +29,7 @@ public:
 // cases that need no search, and otherwise runs the aggressive or the conservative
 // strategy. May throw InternalFailure ("Addition overflowed"). A long search polls `stop`
 // and ends with `interrupted` when it answers true.
-Result<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view low_price_threshold,
+Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view low_price_threshold,
                                        const SelectionRules& rules, bool aggressive, const StopCheck& stop = {});
 
 }  // namespace kestrava

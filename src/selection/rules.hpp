@@ -1,7 +1,13 @@
-// The timing rules of a request, as the caller gives them.
+// The timing rules of a request, as the caller gives them, and the checks that both
+// request entries make of a request before any search, in their fixed order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "selection/item.hpp"
+#include "selection/outcome.hpp"
 
 namespace kestrava {
 
@@ -11,5 +17,13 @@ struct SelectionRules {
     std::uint64_t max_gap_between_periods = 0;  // longest gap between runs, and after the last one
     std::uint64_t max_gap_from_start = 0;       // longest gap before the first selected period
 };
+
+// The first rule that a request of n prices breaks, in the order in which they are
+// tested; an entry takes at most max_n prices.
+std::optional<ErrorKind> broken_rule(std::size_t n, std::size_t max_n, const SelectionRules& rules) noexcept;
+
+// Every period of n, ascending: the answer when min_selections is n or every price is
+// cheap, since taking every period meets every rule of a valid request.
+IndexList every_period(std::size_t n);
 
 }  // namespace kestrava

@@ -16,7 +16,7 @@ namespace {
 
 using testing::PollCounter;
 
-Result<IndexList> search(std::span<const Item> items, std::span<const Item> cheap, const SelectionRules& rules,
+Outcome<IndexList> search(std::span<const Item> items, std::span<const Item> cheap, const SelectionRules& rules,
                          bool aggressive, PollCounter& counter) {
     const StopCheck check{&PollCounter::poll, &counter};
     return aggressive ? search_aggressive(items, cheap, rules, check) : search_conservative(items, cheap, rules, check);
@@ -64,9 +64,9 @@ TEST(ExhaustiveStop, AStopCheckThatAnswersTrueEndsEitherSearchAsInterrupted) {
                 SCOPED_TRACE(row.name + (aggressive ? " aggressive" : " conservative") + ", stop at poll " +
                              std::to_string(stop_at));
                 PollCounter counter{0, stop_at};
-                const Result<IndexList> result = search(items, cheap, row.rules, aggressive, counter);
+                const Outcome<IndexList> result = search(items, cheap, row.rules, aggressive, counter);
                 ASSERT_FALSE(result.ok());
-                EXPECT_EQ(result.error().kind, SelectionErrorKind::interrupted);
+                EXPECT_EQ(result.error().kind, ErrorKind::interrupted);
                 // Once it has answered true the check is not asked again.
                 EXPECT_EQ(counter.polls, stop_at);
             }
@@ -79,10 +79,10 @@ TEST(ExhaustiveStop, TheSelectionEntryPassesTheStopCheckOn) {
     for (const bool aggressive : {true, false}) {
         testing::VectorPriceSource source({row.prices.begin(), row.prices.end()});
         PollCounter counter{0, 3};
-        const Result<IndexList> result =
+        const Outcome<IndexList> result =
             get_cheapest_periods(source, row.threshold, row.rules, aggressive, StopCheck{&PollCounter::poll, &counter});
         ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error().kind, SelectionErrorKind::interrupted);
+        EXPECT_EQ(result.error().kind, ErrorKind::interrupted);
         EXPECT_EQ(counter.polls, 3);
     }
 }
@@ -93,9 +93,9 @@ TEST(ExhaustiveStop, TheMergesOfAFewMainCombinationsArePolled) {
     const std::vector<Item> cheap = testing::cheap_items_of(items, row.threshold);
     for (const bool aggressive : {true, false}) {
         PollCounter counter;
-        const Result<IndexList> result = search(items, cheap, row.rules, aggressive, counter);
+        const Outcome<IndexList> result = search(items, cheap, row.rules, aggressive, counter);
         ASSERT_TRUE(result.ok());
-        EXPECT_EQ(result.value(), *plan_cheapest_periods_fast(items, cheap, row.rules, aggressive));
+        EXPECT_EQ(result.value(), *plan_exact(items, cheap, row.rules, aggressive));
         // 28 main combinations are far fewer than one poll interval.
         EXPECT_GE(counter.polls, 8) << (aggressive ? "aggressive" : "conservative");
     }
@@ -108,10 +108,10 @@ TEST(ExhaustiveStop, ACheckThatNeverStopsLeavesTheAnswersAsThePlannerGivesThem) 
         const testing::PlannerRequest request = testing::random_request(seed, number, 16);
         const testing::PlannerInput input = testing::input_of(request);
         const std::optional<IndexList> planned =
-            plan_cheapest_periods_fast(input.items, input.cheap_items, request.rules, request.aggressive);
+            plan_exact(input.items, input.cheap_items, request.rules, request.aggressive);
         ASSERT_TRUE(planned.has_value()) << request.describe();
         PollCounter counter;
-        const Result<IndexList> searched =
+        const Outcome<IndexList> searched =
             search(input.items, input.cheap_items, request.rules, request.aggressive, counter);
         ASSERT_TRUE(searched.ok()) << request.describe();
         EXPECT_EQ(searched.value(), *planned) << request.describe();

@@ -60,13 +60,13 @@ TEST(ExhaustiveSearch, ReportTheItemCountWhenNoSizeIsLeftToTry) {
         const std::vector<Item> items = items_from(std::vector<std::string>(n, "1"));
         const SelectionRules rules{n + 1, 1, 0, 0};
 
-        const Result<IndexList> aggressive = search_aggressive(items, {}, rules);
+        const Outcome<IndexList> aggressive = search_aggressive(items, {}, rules);
         ASSERT_FALSE(aggressive.ok());
-        EXPECT_EQ(aggressive.error(), (SelectionError{SelectionErrorKind::no_valid_combination, n}));
+        EXPECT_EQ(aggressive.error(), (Error{.kind = ErrorKind::no_valid_combination, .item_count = n}));
 
-        const Result<IndexList> conservative = search_conservative(items, {}, rules);
+        const Outcome<IndexList> conservative = search_conservative(items, {}, rules);
         ASSERT_FALSE(conservative.ok());
-        EXPECT_EQ(conservative.error(), (SelectionError{SelectionErrorKind::no_valid_main_combination, n}));
+        EXPECT_EQ(conservative.error(), (Error{.kind = ErrorKind::no_valid_main_combination, .item_count = n}));
     }
 }
 

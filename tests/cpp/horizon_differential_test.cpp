@@ -20,8 +20,8 @@
 
 #include "horizon_reference.hpp"
 #include "planner_requests.hpp"
-#include "selection/horizon/cheapest_periods.hpp"
-#include "selection/horizon/shape.hpp"
+#include "selection/planner/cheapest_periods.hpp"
+#include "selection/rules/shape.hpp"
 
 namespace kestrava {
 namespace {
@@ -35,24 +35,24 @@ std::uint64_t setting(const char* name, std::uint64_t fallback) {
     return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
-Result<IndexList> horizon_answer(const PlannerRequest& request) {
+Outcome<IndexList> horizon_answer(const PlannerRequest& request) {
     const std::vector<std::string_view> texts(request.prices.begin(), request.prices.end());
-    horizon::Outcome<IndexList> outcome =
-        horizon::cheapest_periods(texts, request.threshold, request.rules, request.aggressive);
-    if (!outcome.ok()) return SelectionError{SelectionErrorKind::no_valid_combination, 0};
+    Outcome<IndexList> outcome =
+        planner::cheapest_periods(texts, request.threshold, request.rules, request.aggressive);
+    if (!outcome.ok()) return Error{.kind = ErrorKind::no_valid_combination, .item_count = 0};
     return std::move(outcome).value();
 }
 
 // "" when the three engines agree or the fast planner declines the request.
 std::string disagreement_with_engines(const PlannerRequest& request, std::uint64_t& compared) {
     const testing::PlannerInput input = testing::input_of(request);
-    const auto fast = plan_cheapest_periods_fast(input.items, input.cheap_items, request.rules, request.aggressive);
+    const auto fast = plan_exact(input.items, input.cheap_items, request.rules, request.aggressive);
     if (!fast) return "";
     ++compared;
-    const Result<IndexList> exhaustive =
+    const Outcome<IndexList> exhaustive =
         request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
                            : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
-    const Result<IndexList> horizon = horizon_answer(request);
+    const Outcome<IndexList> horizon = horizon_answer(request);
     const std::string answers[] = {indices_text(*fast), indices_text(exhaustive), indices_text(horizon)};
     if (answers[0] == answers[2] && answers[1] == answers[2]) return "";
     return request.describe() + "\n  fast planner: " + answers[0] + "\n  exhaustive:   " + answers[1] +
@@ -197,10 +197,10 @@ TEST(HorizonDifferential, AgreesWithTheReferenceFromThirtyToTwoHundredPeriods) {
         }
         if (!everything) {
             std::vector<std::uint8_t> cheap(request.reference.cheap.begin(), request.reference.cheap.end());
-            EXPECT_EQ(horizon::make_shape(cheap, request.texts.rules).size, reference.size())
+            EXPECT_EQ(rules::make_shape(cheap, request.texts.rules).size, reference.size())
                 << request.texts.describe();
         }
-        const Result<IndexList> actual = horizon_answer(request.texts);
+        const Outcome<IndexList> actual = horizon_answer(request.texts);
         std::vector<int> actual_list;
         if (actual.ok()) {
             for (const std::uint64_t p : actual.value()) actual_list.push_back(static_cast<int>(p));

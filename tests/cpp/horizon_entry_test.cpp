@@ -9,24 +9,23 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection/horizon/cheapest_periods.hpp"
-#include "selection/horizon/exact_prices.hpp"
-#include "selection/horizon/integer_ladder.hpp"
+#include "selection/planner/cheapest_periods.hpp"
+#include "selection/planner/exact_prices.hpp"
+#include "selection/planner/integer_ladder.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {
 namespace {
 
-using horizon::ErrorKind;
 using testing::RequestRandom;
 
 // a then b; appending avoids a false -Wrestrict of GCC 12 on literal + string.
 std::string joined(std::string a, const std::string& b) { return a.append(b); }
 
-horizon::Outcome<IndexList> plan(const std::vector<std::string>& prices, const std::string& threshold,
+Outcome<IndexList> plan(const std::vector<std::string>& prices, const std::string& threshold,
                                  SelectionRules rules, bool aggressive = true, const StopCheck& stop = {}) {
     const std::vector<std::string_view> views(prices.begin(), prices.end());
-    return horizon::cheapest_periods(views, threshold, rules, aggressive, stop);
+    return planner::cheapest_periods(views, threshold, rules, aggressive, stop);
 }
 
 // Random texts over the grammar's alphabet: accepted exactly when Decimal::parse
@@ -41,9 +40,9 @@ TEST(HorizonEntry, ReadsTheDecimalGrammarExactly) {
         for (std::uint64_t i = 0; i < length; ++i)
             text.push_back(alphabet[random.between(0, i == 0 || random.chance(5) ? 14 : 11)]);
         const std::optional<Decimal> decimal = Decimal::parse(text);
-        horizon::ExactPrices exact;
+        planner::ExactPrices exact;
         const std::vector<std::string_view> texts = {text};
-        const bool accepted = !horizon::read_exact_prices(texts, "0.5", exact).has_value();
+        const bool accepted = !planner::read_exact_prices(texts, "0.5", exact).has_value();
         ASSERT_EQ(accepted, decimal.has_value()) << "text '" << text << "'";
         if (accepted) {
             EXPECT_EQ(exact.is_cheap(0), compare(*decimal, Decimal::parse("0.5").value()) <= 0)
@@ -73,21 +72,21 @@ TEST(HorizonEntry, ComparesLongValuesExactly) {
         {"00012.5", "12.49999999999999999999999999999999", false},
     };
     for (const Case& c : cases) {
-        horizon::ExactPrices prices;
+        planner::ExactPrices prices;
         const std::vector<std::string_view> texts = {c.price};
-        ASSERT_FALSE(horizon::read_exact_prices(texts, c.threshold, prices).has_value()) << c.price;
+        ASSERT_FALSE(planner::read_exact_prices(texts, c.threshold, prices).has_value()) << c.price;
         EXPECT_EQ(prices.is_cheap(0), c.cheap) << c.price << " against " << c.threshold;
     }
 }
 
 TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
     const std::vector<std::string> three = {"1", "2", "3"};
-    const std::vector<std::string> too_many(horizon::max_periods + 1, "1");
+    const std::vector<std::string> too_many(planner::max_periods + 1, "1");
     struct Case {
         std::vector<std::string> prices;
         std::string threshold;
         SelectionRules rules;
-        horizon::Error expected;
+        Error expected;
     };
     const Case cases[] = {
         {{"1", "x", "1e3"}, "y", {1, 1, 1, 1}, {ErrorKind::invalid_price, 1}},
@@ -114,7 +113,7 @@ TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
 }
 
 TEST(HorizonEntry, DigitLimitAndAnswersWithoutSearch) {
-    const std::string largest(horizon::max_price_digits, '9');
+    const std::string largest(planner::max_price_digits, '9');
     const std::string beyond = largest + "9";
     // 140 digits at the common scale plan at the widest rung; the answer is the single cheapest.
     auto widest = plan({joined("5", largest.substr(1)), largest, joined("1", largest.substr(1)), joined("-", largest)},
@@ -140,7 +139,7 @@ using testing::PollCounter;
 // states per pass. Wide prices take the 256-bit rung.
 std::vector<std::string> long_prices() {
     std::vector<std::string> prices;
-    for (std::size_t p = 0; p < horizon::max_periods; ++p)
+    for (std::size_t p = 0; p < planner::max_periods; ++p)
         prices.push_back(joined(std::to_string((p * 7919) % 1000), std::string(30, '1')));
     return prices;
 }

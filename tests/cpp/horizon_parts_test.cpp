@@ -14,14 +14,14 @@
 
 #include "horizon_reference.hpp"
 #include "planner_requests.hpp"
-#include "selection/horizon/band.hpp"
-#include "selection/horizon/shape.hpp"
-#include "selection/horizon/tables.hpp"
+#include "selection/rules/band.hpp"
+#include "selection/rules/shape.hpp"
+#include "selection/planner/tables.hpp"
 
 namespace kestrava {
 namespace {
 
-using horizon::Shape;
+using rules::Shape;
 
 std::vector<bool> bits_of(std::uint32_t mask, int n) {
     std::vector<bool> chosen(static_cast<std::size_t>(n));
@@ -50,7 +50,7 @@ TEST(HorizonParts, SmallestValidSizeMatchesEverySelection) {
                         if (testing::reference_valid(rules, bits_of(mask, n)))
                             fewest = std::min(fewest, std::popcount(mask));
                     }
-                    EXPECT_EQ(horizon::smallest_valid_size(n, run, gap, lead), fewest)
+                    EXPECT_EQ(rules::smallest_valid_size(n, run, gap, lead), fewest)
                         << "n " << n << " run " << run << " gap " << gap << " lead " << lead;
                 }
             }
@@ -85,10 +85,10 @@ SelectionStates states_of(const std::vector<bool>& chosen, int min_run) {
     return states;
 }
 
-Shape shape_for(const testing::ReferenceRequest& request, int k) {
+rules::Shape shape_for(const testing::ReferenceRequest& request, int k) {
     std::vector<std::uint8_t> cheap;
     for (const bool c : request.cheap) cheap.push_back(c ? 1 : 0);
-    Shape shape = horizon::make_shape(
+    rules::Shape shape = rules::make_shape(
         cheap,
         SelectionRules{static_cast<std::uint64_t>(request.min_run), static_cast<std::uint64_t>(request.min_run),
                        static_cast<std::uint64_t>(request.max_gap), static_cast<std::uint64_t>(request.max_lead)});
@@ -102,8 +102,8 @@ TEST(HorizonParts, BandHoldsEveryStateOfEveryValidSelection) {
             for (int gap = 1; gap < n; ++gap) {
                 for (int lead = 0; lead <= gap; ++lead) {
                     const testing::ReferenceRequest rules = rules_only(n, run, gap, lead);
-                    for (int k = horizon::smallest_valid_size(n, run, gap, lead); k < n; ++k) {
-                        const horizon::Band band(shape_for(rules, k));
+                    for (int k = rules::smallest_valid_size(n, run, gap, lead); k < n; ++k) {
+                        const rules::Band band(shape_for(rules, k));
                         for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {
                             const std::vector<bool> chosen = bits_of(mask, n);
                             if (std::popcount(mask) != k || !testing::reference_valid(rules, chosen)) continue;
@@ -150,17 +150,17 @@ struct Accessor {
     const char* name;
     std::vector<std::pair<int, int>> SelectionStates::* states;
     bool including;
-    std::int64_t (*value)(const horizon::Tables<std::int64_t>&, int, int);
+    std::int64_t (*value)(const planner::Tables<std::int64_t>&, int, int);
 };
 
 TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
     const Accessor accessors[] = {
         {"run", &SelectionStates::runs, false,
-         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
+         [](const planner::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
         {"start", &SelectionStates::starts, true,
-         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.start_value(p, c); }},
+         [](const planner::Tables<std::int64_t>& t, int p, int c) { return t.start_value(p, c); }},
         {"exit", &SelectionStates::exits, false,
-         [](const horizon::Tables<std::int64_t>& t, int p, int c) { return t.exit_value(p, c); }},
+         [](const planner::Tables<std::int64_t>& t, int p, int c) { return t.exit_value(p, c); }},
     };
     for (std::uint64_t number = 0; number < 400; ++number) {
         testing::RequestRandom random(77, number);
@@ -176,14 +176,14 @@ TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
         }
         const bool with_additions = random.chance(70);
         const int k = static_cast<int>(random.between(
-            static_cast<std::uint64_t>(horizon::smallest_valid_size(n, request.min_run, gap, request.max_lead)),
+            static_cast<std::uint64_t>(rules::smallest_valid_size(n, request.min_run, gap, request.max_lead)),
             static_cast<std::uint64_t>(n)));
         if (k == n) continue;
-        const Shape shape = shape_for(request, k);
-        horizon::Tables<std::int64_t> tables(shape);
+        const rules::Shape shape = shape_for(request, k);
+        planner::Tables<std::int64_t> tables(shape);
         ASSERT_TRUE(tables.build(w, with_additions, StopCheck{}));
 
-        std::int64_t best_total = horizon::Tables<std::int64_t>::unreachable();
+        std::int64_t best_total = planner::Tables<std::int64_t>::unreachable();
         std::uint32_t first_best = 0;
         std::map<std::tuple<int, int, int>, std::int64_t> best_completion;  // (accessor, p, c)
         for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {

@@ -13,17 +13,17 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection/horizon/cheapest_periods.hpp"
-#include "selection/horizon/integer_ladder.hpp"
-#include "selection/horizon/planner.hpp"
+#include "selection/planner/cheapest_periods.hpp"
+#include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/planner.hpp"
 
 namespace kestrava {
 namespace {
 
-using horizon::FixedInt;
-using horizon::int128;
-using horizon::Int256;
-using horizon::Int512;
+using planner::FixedInt;
+using planner::int128;
+using planner::Int256;
+using planner::Int512;
 using testing::RequestRandom;
 
 int128 random_signed(RequestRandom& random, unsigned bits) {
@@ -43,7 +43,7 @@ void expect_native_agreement(RequestRandom& random) {
     EXPECT_EQ(wide_a * wide_b, Wide::from_int128(a * b));
     EXPECT_EQ(-wide_a, Wide::from_int128(-a));
     EXPECT_EQ(wide_a <=> wide_b, a <=> b);
-    EXPECT_EQ(wide_a.magnitude_bit_width(), horizon::magnitude_bit_width(a));
+    EXPECT_EQ(wide_a.magnitude_bit_width(), planner::magnitude_bit_width(a));
 }
 
 // Values of up to 250 bits, where nothing native can check a product: ring laws.
@@ -112,7 +112,7 @@ struct WidthAnswer {
 
 template <class Int>
 int128 low_bits(const Int& value) {
-    if constexpr (horizon::IntegerWidth<Int>::bits <= 128) {
+    if constexpr (planner::IntegerWidth<Int>::bits <= 128) {
         return static_cast<int128>(value);
     } else {
         return static_cast<int128>((static_cast<unsigned __int128>(value.limb(1)) << 64) | value.limb(0));
@@ -120,31 +120,31 @@ int128 low_bits(const Int& value) {
 }
 
 template <class Int>
-WidthAnswer plan_at_width(const IntegerRequest& request, const horizon::Shape& shape) {
+WidthAnswer plan_at_width(const IntegerRequest& request, const rules::Shape& shape) {
     std::vector<Int> prices;
     for (const std::int64_t price : request.prices) prices.push_back(static_cast<Int>(price));
-    horizon::Planner<Int> planner(shape, prices);
-    const horizon::PlanStatus status =
+    planner::Planner<Int> planner(shape, prices);
+    const planner::PlanStatus status =
         request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
-    EXPECT_EQ(status, horizon::PlanStatus::done);
+    EXPECT_EQ(status, planner::PlanStatus::done);
     WidthAnswer answer{planner.main(), planner.selection(), {}};
-    const horizon::Band& band = planner.tables().band();
+    const rules::Band& band = planner.tables().band();
     for (int c = 0; c < band.columns(); ++c) {
         for (int p = band.first(c); p <= band.last(c); ++p) {
             const Int value = planner.tables().run_value(p, c);
-            answer.runs.push_back(horizon::Tables<Int>::is_reachable(value) ? std::optional<int128>(low_bits(value))
+            answer.runs.push_back(planner::Tables<Int>::is_reachable(value) ? std::optional<int128>(low_bits(value))
                                                                             : std::nullopt);
         }
     }
     return answer;
 }
 
-horizon::Shape shape_of(const IntegerRequest& request) { return horizon::make_shape(request.cheap, request.rules); }
+rules::Shape shape_of(const IntegerRequest& request) { return rules::make_shape(request.cheap, request.rules); }
 
 TEST(HorizonWidth, EveryWidthGivesTheSameAnswerAndTables) {
     for (std::uint64_t number = 0; number < 200; ++number) {
         const IntegerRequest request = integer_request(number, 50);
-        const horizon::Shape shape = shape_of(request);
+        const rules::Shape shape = shape_of(request);
         if (shape.size == shape.n) continue;
         const WidthAnswer narrow = plan_at_width<std::int64_t>(request, shape);
         const WidthAnswer answers[] = {plan_at_width<int128>(request, shape), plan_at_width<Int256>(request, shape),
@@ -160,25 +160,25 @@ TEST(HorizonWidth, EveryWidthGivesTheSameAnswerAndTables) {
 // Prices q * 2^m with |q| <= 7 and one |q| = 7, m as large as the rung allows: the
 // answer must be that of q.
 template <class Int>
-void expect_boundary_answers(horizon::Rung rung) {
-    constexpr int bits = horizon::IntegerWidth<Int>::bits;
+void expect_boundary_answers(planner::Rung rung) {
+    constexpr int bits = planner::IntegerWidth<Int>::bits;
     for (std::uint64_t number = 0; number < 40; ++number) {
         const IntegerRequest request = integer_request(number, 7);
-        const horizon::Shape shape = shape_of(request);
+        const rules::Shape shape = shape_of(request);
         if (shape.size == shape.n) continue;
         const std::uint64_t n = request.prices.size();
         const unsigned limit = static_cast<unsigned>(bits - 7 - std::bit_width(2 * n * n));
-        ASSERT_EQ(horizon::rung_for(n, limit), rung);
-        if (rung != horizon::Rung::bits512) {
-            ASSERT_NE(horizon::rung_for(n, limit + 1), rung);
+        ASSERT_EQ(planner::rung_for(n, limit), rung);
+        if (rung != planner::Rung::bits512) {
+            ASSERT_NE(planner::rung_for(n, limit + 1), rung);
         }
         std::vector<Int> prices;
         for (const std::int64_t q : request.prices)
-            prices.push_back(static_cast<Int>(q) * horizon::power_of_two<Int>(limit - 3));
-        horizon::Planner<Int> planner(shape, prices);
+            prices.push_back(static_cast<Int>(q) * planner::power_of_two<Int>(limit - 3));
+        planner::Planner<Int> planner(shape, prices);
         const auto status =
             request.aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
-        ASSERT_EQ(status, horizon::PlanStatus::done);
+        ASSERT_EQ(status, planner::PlanStatus::done);
         const WidthAnswer small = plan_at_width<std::int64_t>(request, shape);
         EXPECT_EQ(planner.main(), small.main) << "request " << number;
         EXPECT_EQ(planner.selection(), small.selection) << "request " << number;
@@ -186,10 +186,10 @@ void expect_boundary_answers(horizon::Rung rung) {
 }
 
 TEST(HorizonWidth, LargestMagnitudesOfEachRungKeepTheAnswer) {
-    expect_boundary_answers<std::int64_t>(horizon::Rung::bits64);
-    expect_boundary_answers<int128>(horizon::Rung::bits128);
-    expect_boundary_answers<Int256>(horizon::Rung::bits256);
-    expect_boundary_answers<Int512>(horizon::Rung::bits512);
+    expect_boundary_answers<std::int64_t>(planner::Rung::bits64);
+    expect_boundary_answers<int128>(planner::Rung::bits128);
+    expect_boundary_answers<Int256>(planner::Rung::bits256);
+    expect_boundary_answers<Int512>(planner::Rung::bits512);
 }
 
 // The same request with every price and the threshold times 10^d, as texts: the
@@ -214,7 +214,7 @@ TEST(HorizonWidth, PricesScaledByPowersOfTenKeepTheAnswer) {
             const std::string threshold =
                 scale(request.threshold + (request.threshold.find('.') == std::string::npos ? "." : "") + "0000");
             const std::vector<std::string_view> views(scaled.begin(), scaled.end());
-            const auto outcome = horizon::cheapest_periods(views, threshold, request.rules, request.aggressive);
+            const auto outcome = planner::cheapest_periods(views, threshold, request.rules, request.aggressive);
             ASSERT_TRUE(outcome.ok()) << request.describe() << " times 10^" << zeros;
             if (!first) first = outcome.value();
             EXPECT_EQ(outcome.value(), *first) << request.describe() << " times 10^" << zeros;

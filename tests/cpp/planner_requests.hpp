@@ -15,7 +15,7 @@
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/item.hpp"
-#include "selection/planner/planner.hpp"
+#include "selection/planner/item_plans.hpp"
 #include "selection/rules.hpp"
 
 namespace kestrava::testing {
@@ -244,7 +244,7 @@ struct Comparison {
     std::string report;
 };
 
-inline std::string indices_text(const Result<IndexList>& result) {
+inline std::string indices_text(const Outcome<IndexList>& result) {
     if (!result.ok()) return "error";
     std::string text = "[";
     for (std::size_t i = 0; i < result.value().size(); ++i) text += (i ? ", " : "") + std::to_string(result.value()[i]);
@@ -255,10 +255,10 @@ inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
     const std::optional<IndexList> planned =
-        plan_cheapest_periods_fast(input.items, input.cheap_items, request.rules, request.aggressive);
+        plan_exact(input.items, input.cheap_items, request.rules, request.aggressive);
     if (!planned) return comparison;
     comparison.answered = true;
-    const Result<IndexList> exhaustive =
+    const Outcome<IndexList> exhaustive =
         request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
                            : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
     comparison.agrees = exhaustive.ok() && *planned == exhaustive.value();

@@ -11,7 +11,7 @@
 #include "planner_requests.hpp"
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_checks.hpp"
-#include "selection/planner/rounding_error.hpp"
+#include "selection/planner/rounded/rounding_error.hpp"
 
 namespace kestrava {
 namespace {
@@ -76,14 +76,14 @@ std::vector<PeriodMask> all_merges(const testing::PlannerInput& input, const Sel
     return merges;
 }
 
-horizon::Int256 units_of(const planner::RoundedPrices& prices, PeriodMask merge) {
-    horizon::Int256 sum{};
+planner::Int256 units_of(const planner::RoundedPrices& prices, PeriodMask merge) {
+    planner::Int256 sum{};
     for (int i = 0; i < prices.count; ++i)
         if (holds_period(merge, static_cast<std::uint64_t>(i))) sum += prices.units[static_cast<std::size_t>(i)];
     return sum;
 }
 
-horizon::Int256 wide(std::uint64_t value) { return horizon::Int256::from_int128(static_cast<testing::int128>(value)); }
+planner::Int256 wide(std::uint64_t value) { return planner::Int256::from_int128(static_cast<testing::int128>(value)); }
 
 // Near-ties at 28 decimals; a dear price now and then lowers the scale the sums keep,
 // so that u spans many units and many merges lie within 2u of the optimum.
@@ -124,13 +124,13 @@ TEST(RoundedPlanner, AverageBandHoldsEveryMergeWithinTwoUnitsOfTheLowestAverage)
                 lowest = merge;
         }
         const std::uint64_t count = period_count(lowest);
-        const horizon::Int256 band = horizon::Int256::from_int128(
+        const planner::Int256 band = planner::Int256::from_int128(
             static_cast<testing::int128>(planner::average_band(*prices, count)));
         for (const PeriodMask merge : merges) {
             const std::uint64_t size = period_count(merge);
-            const horizon::Int256 weight =
+            const planner::Int256 weight =
                 wide(count) * units_of(*prices, merge) - wide(size) * units_of(*prices, lowest);
-            const horizon::Int256 within_two_units = horizon::Int256::from_int128(
+            const planner::Int256 within_two_units = planner::Int256::from_int128(
                 static_cast<testing::int128>(planner::error_in_units(*prices, 2 * count * size)));
             if (weight > within_two_units) continue;
             ++checked;
@@ -179,8 +179,8 @@ TEST(RoundedPlanner, AnswersMassesOfExactTiesItself) {
         for (const bool aggressive : {true, false}) {
             testing::PlannerRequest request{tie.prices, tie.threshold, tie.rules, aggressive};
             const testing::PlannerInput input = testing::input_of(request);
-            const auto planned = plan_cheapest_periods_rounded(input.items, input.cheap_items, tie.rules, aggressive);
-            const Result<IndexList> expected =
+            const auto planned = plan_rounded(input.items, input.cheap_items, tie.rules, aggressive);
+            const Outcome<IndexList> expected =
                 aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, tie.rules)
                            : exhaustive::search_conservative(input.items, input.cheap_items, tie.rules);
             ASSERT_TRUE(planned.has_value()) << tie.label << (aggressive ? ", aggressive" : ", conservative");

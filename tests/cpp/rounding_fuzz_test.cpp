@@ -24,7 +24,7 @@
 #include "planner_requests.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
-#include "selection/planner/planner.hpp"
+#include "selection/planner/item_plans.hpp"
 #include "selection/request.hpp"
 #include "selection_test_support.hpp"
 
@@ -40,8 +40,8 @@ using testing::RequestRandom;
 // exhaustive search.
 std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<const Item> cheap_items,
                                         const SelectionRules& rules, bool aggressive) {
-    if (auto planned = plan_cheapest_periods_fast(items, cheap_items, rules, aggressive)) return planned;
-    return plan_cheapest_periods_rounded(items, cheap_items, rules, aggressive);
+    if (auto planned = plan_exact(items, cheap_items, rules, aggressive)) return planned;
+    return plan_rounded(items, cheap_items, rules, aggressive);
 }
 
 std::uint64_t setting(const char* name, std::uint64_t fallback) {
@@ -347,11 +347,11 @@ PlannerRequest rounding_request(std::uint64_t seed, std::uint64_t number, std::s
 // The comparison.
 
 // An engine's answer: indices, an error value, or an InternalFailure's message.
-struct Outcome {
-    std::optional<Result<IndexList>> result;
+struct EngineAnswer {
+    std::optional<Outcome<IndexList>> result;
     std::string failure;
 
-    bool operator==(const Outcome& other) const {
+    bool operator==(const EngineAnswer& other) const {
         if (result.has_value() != other.result.has_value()) return false;
         if (!result) return failure == other.failure;
         if (result->ok() != other.result->ok()) return false;
@@ -361,8 +361,8 @@ struct Outcome {
 };
 
 template <class Call>
-Outcome outcome_of(Call&& call) {
-    Outcome outcome;
+EngineAnswer answer_of(Call&& call) {
+    EngineAnswer outcome;
     try {
         outcome.result = call();
     } catch (const InternalFailure& failure) {
@@ -379,17 +379,17 @@ struct Verdict {
 
 Verdict check(const PlannerRequest& request) {
     const testing::PlannerInput input = testing::input_of(request);
-    const Outcome exhaustive = outcome_of([&] {
+    const EngineAnswer exhaustive = answer_of([&] {
         return request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
                                   : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
     });
-    const Outcome entry = outcome_of([&] {
+    const EngineAnswer entry = answer_of([&] {
         testing::VectorPriceSource source(
             std::vector<std::optional<std::string>>(request.prices.begin(), request.prices.end()));
         return get_cheapest_periods(source, request.threshold, request.rules, request.aggressive);
     });
     std::optional<IndexList> planned;
-    const Outcome planner = outcome_of([&]() -> Result<IndexList> {
+    const EngineAnswer planner = answer_of([&]() -> Outcome<IndexList> {
         planned = planner_answer(input.items, input.cheap_items, request.rules, request.aggressive);
         return planned.value_or(IndexList{});
     });

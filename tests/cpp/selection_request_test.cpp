@@ -23,7 +23,7 @@ struct RejectionCase {
     Texts prices;
     std::string threshold;
     SelectionRules rules;
-    SelectionErrorKind expected;
+    ErrorKind expected;
 };
 
 TEST(GetCheapestPeriods, RejectsWithTheFirstFailureInItsFixedOrder) {
@@ -31,51 +31,51 @@ TEST(GetCheapestPeriods, RejectsWithTheFirstFailureInItsFixedOrder) {
     Texts twenty_nine_with_one_bad = repeated_texts(29, "1");
     twenty_nine_with_one_bad[17] = "1.2.3";
     const std::vector<RejectionCase> cases = {
-        {"no prices", {}, "1", fine, SelectionErrorKind::prices_empty},
-        {"no prices and an unparsable threshold", {}, "x", fine, SelectionErrorKind::invalid_decimal},
-        {"29 prices", repeated_texts(29, "1"), "0", fine, SelectionErrorKind::too_many_prices},
-        {"29 prices, one unparsable", twenty_nine_with_one_bad, "0", fine, SelectionErrorKind::invalid_decimal},
-        {"a price with a leading space", {"1", " 2"}, "0", fine, SelectionErrorKind::invalid_decimal},
-        {"a price with a trailing space", {"1", "2 "}, "0", fine, SelectionErrorKind::invalid_decimal},
-        {"an element that is not text", {"1", not_text}, "0", fine, SelectionErrorKind::price_not_text},
+        {"no prices", {}, "1", fine, ErrorKind::prices_empty},
+        {"no prices and an unparsable threshold", {}, "x", fine, ErrorKind::invalid_threshold},
+        {"29 prices", repeated_texts(29, "1"), "0", fine, ErrorKind::too_many_prices},
+        {"29 prices, one unparsable", twenty_nine_with_one_bad, "0", fine, ErrorKind::invalid_price},
+        {"a price with a leading space", {"1", " 2"}, "0", fine, ErrorKind::invalid_price},
+        {"a price with a trailing space", {"1", "2 "}, "0", fine, ErrorKind::invalid_price},
+        {"an element that is not text", {"1", not_text}, "0", fine, ErrorKind::price_not_text},
         {"unparsable text at 2 before a non-text at 5",
          {"1", "1", "e", "1", "1", not_text},
          "0",
          fine,
-         SelectionErrorKind::invalid_decimal},
+         ErrorKind::invalid_price},
         {"non-text at 2 before unparsable text at 5",
          {"1", "1", not_text, "1", "1", "e"},
          "0",
          fine,
-         SelectionErrorKind::price_not_text},
-        {"a bad threshold before every rule", {"1", "2"}, "1 ", {0, 0, 0, 0}, SelectionErrorKind::invalid_decimal},
+         ErrorKind::price_not_text},
+        {"a bad threshold before every rule", {"1", "2"}, "1 ", {0, 0, 0, 0}, ErrorKind::invalid_threshold},
         {"min_selections 0 before min_consecutive_periods 0",
          {"1", "2"},
          "0",
          {0, 0, 0, 0},
-         SelectionErrorKind::min_selections_zero},
+         ErrorKind::min_selections_zero},
         {"min_selections above the count before the start gap",
          {"1", "2"},
          "0",
          {3, 1, 0, 1},
-         SelectionErrorKind::min_selections_above_count},
-        {"min_consecutive_periods 0", {"1", "2"}, "0", {1, 0, 0, 0}, SelectionErrorKind::min_consecutive_zero},
+         ErrorKind::min_selections_above_count},
+        {"min_consecutive_periods 0", {"1", "2"}, "0", {1, 0, 0, 0}, ErrorKind::min_consecutive_zero},
         {"min_consecutive_periods 0 before the start gap",
          {"1", "2"},
          "0",
          {1, 0, 0, 5},
-         SelectionErrorKind::min_consecutive_zero},
+         ErrorKind::min_consecutive_zero},
         {"min_consecutive_periods above min_selections",
          {"1", "2", "3"},
          "0",
          {1, 2, 0, 1},
-         SelectionErrorKind::min_consecutive_above_selections},
-        {"start gap above the max gap", {"1", "2", "3"}, "0", {1, 1, 1, 2}, SelectionErrorKind::start_gap_above_gap},
+         ErrorKind::min_consecutive_above_selections},
+        {"start gap above the max gap", {"1", "2", "3"}, "0", {1, 1, 1, 2}, ErrorKind::start_gap_above_gap},
     };
     for (const RejectionCase& row : cases) {
         SCOPED_TRACE(row.name);
         VectorPriceSource source(row.prices);
-        const Result<IndexList> result = get_cheapest_periods(source, row.threshold, row.rules, true);
+        const Outcome<IndexList> result = get_cheapest_periods(source, row.threshold, row.rules, true);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error().kind, row.expected);
     }
@@ -121,7 +121,7 @@ TEST(GetCheapestPeriods, ReadsBelowBothTheStartingAndTheCurrentSize) {
         source.resize_after(row.reads_before_resize, row.size_after_resize);
         // min_selections equal to what was read: the shortcut answers every index read.
         const std::uint64_t read = row.expected_reads.size();
-        const Result<IndexList> result = get_cheapest_periods(source, "0", {read, 1, 0, 0}, true);
+        const Outcome<IndexList> result = get_cheapest_periods(source, "0", {read, 1, 0, 0}, true);
         EXPECT_EQ(source.read_indices(), row.expected_reads);
         ASSERT_TRUE(result.ok());
         EXPECT_EQ(result.value().size(), read);
@@ -161,7 +161,7 @@ TEST(GetCheapestPeriods, AnswersShortcutsAndDispatchesByStrategy) {
         SCOPED_TRACE(row.name);
         for (const bool aggressive : {true, false}) {
             VectorPriceSource source(row.prices);
-            const Result<IndexList> result = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
+            const Outcome<IndexList> result = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
             ASSERT_TRUE(result.ok()) << "aggressive=" << aggressive;
             EXPECT_EQ(result.value(), aggressive ? row.aggressive : row.conservative) << "aggressive=" << aggressive;
         }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "selection/exhaustive/exhaustive.hpp"
-#include "selection/planner/planner.hpp"
-#include "selection/planner/prices.hpp"
+#include "selection/planner/item_plans.hpp"
+#include "selection/planner/exact_units.hpp"
 #include "selection/request.hpp"
 #include "selection_test_support.hpp"
 
@@ -89,19 +89,19 @@ TEST(WorkedRequests, BothEnginesAndTheEntryGiveTheWorkedAnswers) {
             const IndexList& expected = aggressive ? row.aggressive : row.conservative;
 
             testing::VectorPriceSource source({row.prices.begin(), row.prices.end()});
-            const Result<IndexList> entry = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
+            const Outcome<IndexList> entry = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
             ASSERT_TRUE(entry.ok());
             EXPECT_EQ(entry.value(), expected);
 
             // The entry answers these without a search: every period is cheap, or asked for.
             if (cheap.size() == items.size() || row.rules.min_selections == items.size()) continue;
-            const Result<IndexList> exhaustive = aggressive ? exhaustive::search_aggressive(items, cheap, row.rules)
+            const Outcome<IndexList> exhaustive = aggressive ? exhaustive::search_aggressive(items, cheap, row.rules)
                                                             : exhaustive::search_conservative(items, cheap, row.rules);
             ASSERT_TRUE(exhaustive.ok());
             EXPECT_EQ(exhaustive.value(), expected);
 
             // The planner may decline only prices outside its exact integers.
-            const std::optional<IndexList> planned = plan_cheapest_periods_fast(items, cheap, row.rules, aggressive);
+            const std::optional<IndexList> planned = plan_exact(items, cheap, row.rules, aggressive);
             EXPECT_EQ(planned.has_value(), planner::exact_integer_prices(items, aggressive).has_value());
             if (planned) {
                 EXPECT_EQ(*planned, expected);

@@ -13,7 +13,7 @@
 
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_enumerator.hpp"
-#include "selection/exhaustive/price_sums.hpp"
+#include "selection/price_sums.hpp"
 #include "selection/exhaustive/stop_poller.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/period_mask.hpp"
@@ -64,7 +64,7 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
 
 }  // namespace
 
-Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
+Outcome<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
                                     const SelectionRules& rules, const StopCheck& stop_check) {
     const std::uint64_t n = items.size();
     // The sum of all prices is the empty best selection's cost, which is never
@@ -87,10 +87,10 @@ Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const
                 size_successful = true;
             }
         });
-        if (stop.stopped()) return SelectionError{SelectionErrorKind::interrupted};
+        if (stop.stopped()) return Error{ErrorKind::interrupted};
         if (size_successful) return index_list_of(best_selection->periods);
     }
-    return SelectionError{SelectionErrorKind::no_valid_combination, n};
+    return Error{.kind = ErrorKind::no_valid_combination, .item_count = n};
 }
 
 }  // namespace kestrava::exhaustive

@@ -14,7 +14,7 @@
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_checks.hpp"
 #include "selection/exhaustive/combination_enumerator.hpp"
-#include "selection/exhaustive/price_sums.hpp"
+#include "selection/price_sums.hpp"
 #include "selection/exhaustive/stop_poller.hpp"
 #include "selection/period_mask.hpp"
 
@@ -50,7 +50,7 @@ std::optional<PricedSelection> find_main_combination(std::span<const Item> items
 
 }  // namespace
 
-Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
+Outcome<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
                                       const SelectionRules& rules, const StopCheck& stop_check) {
     const std::uint64_t n = items.size();
     // Never compared; formed first so that a total that overflows fails the call even
@@ -59,8 +59,8 @@ Result<IndexList> search_conservative(std::span<const Item> items, std::span<con
 
     StopPoller stop(stop_check);
     const std::optional<PricedSelection> main_combination = find_main_combination(items, rules, stop);
-    if (stop.stopped()) return SelectionError{SelectionErrorKind::interrupted};
-    if (!main_combination) return SelectionError{SelectionErrorKind::no_valid_main_combination, n};
+    if (stop.stopped()) return Error{ErrorKind::interrupted};
+    if (!main_combination) return Error{.kind = ErrorKind::no_valid_main_combination, .item_count = n};
 
     // Cheap periods count against the whole cheap-item list, so cheap periods that the
     // main combination already holds count too.
@@ -72,7 +72,7 @@ Result<IndexList> search_conservative(std::span<const Item> items, std::span<con
     const std::uint32_t end = block_mask_end(cheap_blocks);
     IndexArray merge_indices;
     for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
-        if (stop.step()) return SelectionError{SelectionErrorKind::interrupted};
+        if (stop.step()) return Error{ErrorKind::interrupted};
         const PeriodMask merge = merge_of(main_combination->periods, cheap_blocks, block_mask);
         if (!is_valid_combination(ascending_indices(merge, merge_indices), rules, n)) continue;
         const Decimal cost = sum_of_prices(items, merge);

@@ -15,18 +15,18 @@
 #include <span>
 
 #include "selection/item.hpp"
-#include "selection/result.hpp"
+#include "selection/outcome.hpp"
 #include "selection/rules.hpp"
 #include "selection/stop_check.hpp"
 
 namespace kestrava::exhaustive {
 
 // The selection with the lowest average price per period, cheap blocks merged in.
-Result<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
+Outcome<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
                                     const SelectionRules& rules, const StopCheck& stop = {});
 
 // The cheapest valid combination of the smallest size, extended by the most cheap periods.
-Result<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
+Outcome<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
                                       const SelectionRules& rules, const StopCheck& stop = {});
 
 }  // namespace kestrava::exhaustive

@@ -1,54 +1,81 @@
-// The planner for requests whose sums and averages are exact in integers (prices.hpp):
-// the any-length tables at the narrowest width the prices allow.
-#include <cstdint>
-#include <vector>
-
-#include "selection/horizon/integer_ladder.hpp"
-#include "selection/horizon/workspace.hpp"
+// The strategies' rounds over the tables.
 #include "selection/planner/planner.hpp"
-#include "selection/planner/prices.hpp"
 
-namespace kestrava {
-namespace {
+#include "selection/internal_failure.hpp"
+
+namespace kestrava::planner {
 
 template <class Int>
-std::optional<IndexList> plan_at_width(const planner::IntegerPrices& prices, std::span<const Item> cheap_items,
-                                       const SelectionRules& rules, bool aggressive) {
-    const horizon::WorkspaceLease<Int> lease;
-    const auto n = static_cast<std::size_t>(prices.count);
-    lease->cheap.assign(n, 0);
-    for (const Item& item : cheap_items) lease->cheap[static_cast<std::size_t>(item.index)] = 1;
-    horizon::make_shape(lease->shape, lease->cheap, rules);
-    if (lease->shape.size >= lease->shape.n) {
-        IndexList every(n);
-        for (std::size_t i = 0; i < n; ++i) every[i] = i;
-        return every;
+void Planner<Int>::reset(const rules::Shape& shape, std::span<const Int> prices) {
+    shape_ = &shape;
+    prices_ = prices;
+    tables_.reset(shape);
+    const auto n = static_cast<std::size_t>(shape.n);
+    price_prefix_.resize(n + 1);
+    for (std::size_t p = 0; p < n; ++p) price_prefix_[p + 1] = price_prefix_[p] + prices[p];
+    weights_.resize(n);
+    marks_.assign(n, 0);
+    // Cheap blocks are separated by at least one period.
+    blocks_.reserve(n / 2 + 1);
+    main_.reserve(n);
+    selection_.reserve(n);
+}
+
+template <class Int>
+bool Planner<Int>::find_first_main(bool with_additions, const StopCheck& stop) {
+    if (!tables_.build(with_additions ? std::span<const Int>(weights_) : prices_, with_additions, stop)) return false;
+    main_.clear();
+    tables_.first_main(main_);
+    return true;
+}
+
+template <class Int>
+Average<Int> Planner<Int>::best_merge_of_main() {
+    admissible_blocks(*shape_, main_, marks_, blocks_);
+    return Merges<Int>::lowest_average(price_prefix_, main_, blocks_);
+}
+
+template <class Int>
+PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
+    if (!find_first_main(false, stop)) return PlanStatus::interrupted;
+    Average<Int> candidate = best_merge_of_main();
+    for (;;) {
+        const Int count = static_cast<Int>(candidate.count);
+        for (std::size_t p = 0; p < weights_.size(); ++p) weights_[p] = count * prices_[p] - candidate.cost;
+        if (!find_first_main(true, stop)) return PlanStatus::interrupted;
+        // The candidate's own merge weighs 0, so the least weight is at most 0.
+        const Int& least = tables_.optimum();
+        if (least == Int{}) break;
+        if (Int{} < least) throw InternalFailure("A merge lost its weight between rounds of the planner");
+        const Average<Int> next = best_merge_of_main();
+        if (!below(next, candidate)) throw InternalFailure("A round of the planner did not lower the average");
+        candidate = next;
     }
-    lease->units.resize(n);
-    for (std::size_t i = 0; i < n; ++i) lease->units[i] = static_cast<Int>(prices.units[i]);
-    horizon::Planner<Int>& planner = lease->planner;
-    planner.reset(lease->shape, lease->units);
-    const auto status = aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
-    if (status != horizon::PlanStatus::done) return std::nullopt;
-    return planner.selection();
+    lowest_average_ = candidate;
+    admissible_blocks(*shape_, main_, marks_, blocks_);
+    Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, marks_, selection_);
+    return PlanStatus::done;
 }
 
-unsigned bit_width(uint128 value) noexcept {
-    const auto high = static_cast<std::uint64_t>(value >> 64);
-    return high != 0 ? 64 + static_cast<unsigned>(std::bit_width(high))
-                     : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(value)));
+template <class Int>
+PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop) {
+    if (!find_first_main(false, stop)) return PlanStatus::interrupted;
+    least_cost_ = tables_.optimum();
+    admissible_blocks(*shape_, main_, marks_, blocks_);
+    Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);
+    return PlanStatus::done;
 }
 
-}  // namespace
-
-std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                     const SelectionRules& rules, bool aggressive) {
-    const std::optional<planner::IntegerPrices> prices = planner::exact_integer_prices(items, aggressive);
-    if (!prices) return std::nullopt;
-    if (horizon::rung_for(items.size(), bit_width(prices->largest_magnitude)) == horizon::Rung::bits64) {
-        return plan_at_width<std::int64_t>(*prices, cheap_items, rules, aggressive);
-    }
-    return plan_at_width<__int128>(*prices, cheap_items, rules, aggressive);
+template <class Int>
+std::size_t Planner<Int>::workspace_bytes() const noexcept {
+    return tables_.workspace_bytes() + (price_prefix_.capacity() + weights_.capacity()) * sizeof(Int) +
+           marks_.capacity() + blocks_.capacity() * sizeof(CheapBlock) +
+           (main_.capacity() + selection_.capacity()) * sizeof(std::uint64_t);
 }
 
-}  // namespace kestrava
+template class Planner<std::int64_t>;
+template class Planner<__int128>;
+template class Planner<FixedInt<4>>;
+template class Planner<FixedInt<8>>;
+
+}  // namespace kestrava::planner

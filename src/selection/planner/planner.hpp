@@ -1,36 +1,95 @@
-// The planner for requests of up to 28 prices: the answers of
-// exhaustive::search_aggressive and exhaustive::search_conservative, every tie-break
-// included, found in microseconds by the dynamic programme of horizon/ (the one that
-// plans any number of periods) instead of by enumerating combinations.
+// Planner<Int>: the two strategies on integer prices of one width, for any number
+// of periods up to max_periods. This is the interface for a caller that brings its
+// own integer prices (units at a common scale) and cheap flags; cheapest_periods.hpp
+// is the one for price texts.
 //
-// It answers when the prices fit its exact integer arithmetic (see prices.hpp), and
-// the planner for sums that round takes most of the rest; otherwise the caller runs the
-// exhaustive search, which gives the answer for every request.
+// Lowest average (aggressive). Dinkelbach's method on the tables: for a candidate
+// average lambda = cost / count, weighing period i by count * p_i - cost makes a
+// merge's weight negative exactly when its average lies below lambda. The first
+// candidate is the best merge of the cheapest main combination. Each round either
+// finds the least weight 0, which certifies lambda as the lowest average, or yields
+// a main combination whose own best merge lies strictly lower, and the next round
+// starts from that; the averages fall strictly, so the rounds end. In the
+// certifying round the main combinations of weight 0 are exactly those whose best
+// merge reaches the lowest average, and the tables give the first of them in
+// lexicographic order: the answer's main combination. Its best merges at the lowest
+// average all hold the blocks strictly below it and differ only in blocks exactly at
+// it, so the smallest block mask takes just the former.
+//
+// Cheapest main (conservative). One pass with the prices as weights and no
+// additions gives the first cheapest main combination; every admissible block is
+// then added (the merge with the most cheap periods holds all the others).
 #pragma once
 
-#include <optional>
+#include <cstddef>
+#include <cstdint>
 #include <span>
+#include <vector>
 
+#include "selection/planner/merges.hpp"
+#include "selection/rules/shape.hpp"
+#include "selection/planner/tables.hpp"
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
+#include "selection/stop_check.hpp"
 
-namespace kestrava {
+namespace kestrava::planner {
 
-// Preconditions as for the exhaustive search (exhaustive/exhaustive.hpp):
-// 2 <= items.size() <= 28, items[i].index == i; cheap_items are the items priced at or
-// below the threshold, in order, fewer than items.size(); 1 <= min_consecutive_periods
-// <= min_selections < items.size(); max_gap_from_start <= max_gap_between_periods.
-// Allocates the returned index list and, once per thread, the search's workspace; an
-// allocation failure is the only way it can throw (std::bad_alloc).
-std::optional<IndexList> plan_cheapest_periods_fast(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                    const SelectionRules& rules, bool aggressive);
+enum class PlanStatus {
+    done,         // the answer is ready
+    interrupted,  // the stop check asked to stop; the planner holds no answer
+};
 
-// The same answers for requests whose sums and averages round (rounded_planner.cpp),
-// with the same preconditions. nullopt when the prices' magnitudes add up to more than
-// about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
-// that keeps the call near 10 ms; the caller then runs the exhaustive search. Throws
-// std::bad_alloc only.
-std::optional<IndexList> plan_cheapest_periods_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                       const SelectionRules& rules, bool aggressive);
+template <class Int>
+class Planner {
+public:
+    Planner() = default;
+    // Allocates every workspace the strategies use; planning then allocates nothing.
+    // Keeps references to `shape` and `prices` (one per period, in units of a common
+    // scale, within the bound of integer_ladder.hpp for this width), which must
+    // outlive the planner (or the next reset()). Precondition: 1 <= shape.size < shape.n.
+    Planner(const rules::Shape& shape, std::span<const Int> prices) { reset(shape, prices); }
+    // As the constructor, in the workspace already held where it is large enough.
+    void reset(const rules::Shape& shape, std::span<const Int> prices);
 
-}  // namespace kestrava
+    // Throw InternalFailure only if the planner's own reasoning were contradicted.
+    PlanStatus plan_lowest_average(const StopCheck& stop);
+    PlanStatus plan_cheapest_main(const StopCheck& stop);
+
+    // After plan_lowest_average: the lowest average over every valid main
+    // combination of k periods and every admissible merge of it.
+    const Average<Int>& lowest_average() const noexcept { return lowest_average_; }
+    // After plan_cheapest_main: the least cost of a valid main combination of k periods.
+    const Int& least_cost() const noexcept { return least_cost_; }
+    // After either: the answer's main combination (the first in lexicographic order
+    // that reaches the optimum) and the answer itself, both ascending.
+    const IndexList& main() const noexcept { return main_; }
+    const IndexList& selection() const noexcept { return selection_; }
+    // The last pass's tables: for plan_lowest_average, weights count * p - cost at the
+    // lowest average (optimum 0); for plan_cheapest_main, the prices, without additions.
+    const Tables<Int>& tables() const noexcept { return tables_; }
+
+    std::size_t workspace_bytes() const noexcept;
+
+private:
+    bool find_first_main(bool with_additions, const StopCheck& stop);
+    Average<Int> best_merge_of_main();
+
+    const rules::Shape* shape_ = nullptr;
+    std::span<const Int> prices_;
+    std::vector<Int> price_prefix_;
+    std::vector<Int> weights_;
+    Tables<Int> tables_;
+    std::vector<std::uint8_t> marks_;
+    std::vector<CheapBlock> blocks_;
+    IndexList main_;
+    IndexList selection_;
+    Average<Int> lowest_average_{};
+    Int least_cost_{};
+};
+
+extern template class Planner<std::int64_t>;
+extern template class Planner<__int128>;
+extern template class Planner<FixedInt<4>>;
+extern template class Planner<FixedInt<8>>;
+
+}  // namespace kestrava::planner

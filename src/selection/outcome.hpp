@@ -1,0 +1,56 @@
+// The selection's errors as values, and Outcome<T>: a value or one of those errors.
+// Both request entries answer with it (request.hpp for kestrava, planner/
+// cheapest_periods.hpp for any number of periods); each binding turns a kind into its
+// own message, the core only names what happened.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <variant>
+
+namespace kestrava {
+
+enum class ErrorKind {
+    price_not_text,                    // the price source gave no text for an element; its own error stands
+    invalid_price,                     // a price is not a decimal text (index: that price)
+    invalid_threshold,                 // the threshold is not a decimal text
+    prices_empty,                      // no prices
+    too_many_prices,                   // more prices than the entry takes
+    min_selections_zero,               // min_selections is 0
+    min_selections_above_count,        // min_selections exceeds the number of prices
+    min_consecutive_zero,              // min_consecutive_periods is 0
+    min_consecutive_above_selections,  // min_consecutive_periods exceeds min_selections
+    start_gap_above_gap,               // max_gap_from_start exceeds max_gap_between_periods
+    price_too_large,                   // a price has too many significant digits (index: that price)
+    price_too_precise,                 // a price's decimals (index) need too many digits at the common scale
+    no_valid_combination,              // the aggressive search found nothing (item_count: the prices)
+    no_valid_main_combination,         // the conservative search found nothing (item_count: the prices)
+    interrupted,                       // the caller's StopCheck asked the search to stop
+};
+
+struct Error {
+    ErrorKind kind;
+    std::size_t index = 0;          // the price concerned, for the kinds that name one
+    std::uint64_t item_count = 0;   // the number of prices, for the two no-result kinds
+
+    friend bool operator==(const Error&, const Error&) = default;
+};
+
+template <class T>
+class Outcome {
+public:
+    Outcome(T value) : state_(std::move(value)) {}
+    Outcome(Error error) : state_(error) {}
+
+    bool ok() const noexcept { return state_.index() == 0; }
+    T& value() & { return std::get<0>(state_); }
+    const T& value() const& { return std::get<0>(state_); }
+    T&& value() && { return std::get<0>(std::move(state_)); }
+    const Error& error() const { return std::get<1>(state_); }
+
+private:
+    std::variant<T, Error> state_;
+};
+
+}  // namespace kestrava

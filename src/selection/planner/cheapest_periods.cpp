@@ -1,0 +1,66 @@
+// The text entry: exact prices, the request's checks, the width ladder, a planner.
+#include "selection/planner/cheapest_periods.hpp"
+
+#include <cstdint>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "selection/planner/exact_prices.hpp"
+#include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/planner.hpp"
+#include "selection/rules/shape.hpp"
+#include "selection/planner/workspace.hpp"
+
+namespace kestrava::planner {
+namespace {
+
+template <class Int>
+Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+    const WorkspaceLease<Int> lease;
+    std::vector<Int>& units = lease->units;
+    units.resize(prices.prices.size());
+    for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_of<Int>(prices, i);
+    Planner<Int>& planner = lease->planner;
+    planner.reset(shape, units);
+    const PlanStatus status = aggressive ? planner.plan_lowest_average(stop) : planner.plan_cheapest_main(stop);
+    if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
+    return planner.selection();
+}
+
+}  // namespace
+
+Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
+                                    const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
+    ExactPrices prices;
+    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
+    const std::size_t n = prices.prices.size();
+    if (const auto rule = broken_rule(n, max_periods, rules)) return Error{*rule};
+
+    std::vector<std::uint8_t> cheap(n);
+    std::size_t cheap_count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        cheap[i] = prices.is_cheap(i) ? 1 : 0;
+        cheap_count += cheap[i];
+    }
+    if (rules.min_selections == n || cheap_count == n) return every_period(n);
+    if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
+
+    const rules::Shape shape = rules::make_shape(cheap, rules);
+    // k = n leaves no choice, and no cheap period outside the selection.
+    if (shape.size == shape.n) return every_period(n);
+    const unsigned price_bits = magnitude_bit_width(units_of<Int512>(prices, largest_magnitude(prices)));
+    switch (rung_for(n, price_bits)) {
+        case Rung::bits64:
+            return plan_in<std::int64_t>(prices, shape, aggressive, stop);
+        case Rung::bits128:
+            return plan_in<int128>(prices, shape, aggressive, stop);
+        case Rung::bits256:
+            return plan_in<Int256>(prices, shape, aggressive, stop);
+        case Rung::bits512:
+            break;
+    }
+    return plan_in<Int512>(prices, shape, aggressive, stop);
+}
+
+}  // namespace kestrava::planner

@@ -1,0 +1,106 @@
+// Exact reading and comparison of decimal texts.
+#include "selection/planner/exact_prices.hpp"
+
+#include <algorithm>
+
+#include "decimal/decimal_text.hpp"
+
+namespace kestrava::planner {
+namespace {
+
+// Appends the value's significant digits to `digits`; nullopt (and `digits` as it
+// was) when the text breaks the grammar. Leading zeros are never stored; trailing
+// zeros after the point are dropped at the end.
+std::optional<ExactDecimal> parse_exact(std::string_view text, std::string& digits) {
+    ExactDecimal value;
+    value.first = digits.size();
+    const LexedText lexed = lex_decimal_text(text, [&](unsigned digit, bool after_point) {
+        if (after_point) ++value.scale;
+        if (digit != 0 || digits.size() > value.first) digits.push_back(static_cast<char>('0' + digit));
+        return DigitStep::next;
+    });
+    if (lexed.form != TextForm::complete) {
+        digits.resize(value.first);
+        return std::nullopt;
+    }
+    value.negative = lexed.negative;
+    // Digits after the point that were leading zeros stay counted in the scale; they
+    // only place the significant digits.
+    while (value.scale > 0 && digits.size() > value.first && digits.back() == '0') {
+        digits.pop_back();
+        --value.scale;
+    }
+    value.length = digits.size() - value.first;
+    if (value.length == 0) value = ExactDecimal{false, value.first, 0, 0};
+    return value;
+}
+
+}  // namespace
+
+std::optional<Error> read_exact_prices(std::span<const std::string_view> price_texts, std::string_view threshold,
+                                       ExactPrices& prices) {
+    prices.digits.clear();
+    prices.prices.clear();
+    prices.prices.reserve(price_texts.size());
+    prices.common_scale = 0;
+    for (std::size_t i = 0; i < price_texts.size(); ++i) {
+        const std::optional<ExactDecimal> price = parse_exact(price_texts[i], prices.digits);
+        if (!price) return Error{ErrorKind::invalid_price, i};
+        prices.prices.push_back(*price);
+        prices.common_scale = std::max(prices.common_scale, price->scale);
+    }
+    const std::optional<ExactDecimal> limit = parse_exact(threshold, prices.digits);
+    if (!limit) return Error{ErrorKind::invalid_threshold};
+    prices.threshold = *limit;
+    return std::nullopt;
+}
+
+std::size_t ExactPrices::unit_digits(std::size_t i) const noexcept {
+    const ExactDecimal& price = prices[i];
+    return price.length == 0 ? 0 : price.length + (common_scale - price.scale);
+}
+
+std::strong_ordering ExactPrices::compare(const ExactDecimal& a, const ExactDecimal& b) const noexcept {
+    if (a.negative != b.negative) return a.negative ? std::strong_ordering::less : std::strong_ordering::greater;
+    std::strong_ordering magnitude = std::strong_ordering::equal;
+    if (a.length == 0 || b.length == 0) {
+        magnitude = (a.length != 0) <=> (b.length != 0);
+    } else if (a.length + b.scale != b.length + a.scale) {
+        // length - scale is the position of the leading digit: one more is ten times larger.
+        magnitude = a.length + b.scale <=> b.length + a.scale;
+    } else {
+        // Same leading position: digit by digit, a missing digit reading as 0.
+        for (std::size_t d = 0; d < std::max(a.length, b.length) && magnitude == 0; ++d) {
+            const char digit_a = d < a.length ? digits[a.first + d] : '0';
+            const char digit_b = d < b.length ? digits[b.first + d] : '0';
+            magnitude = digit_a <=> digit_b;
+        }
+    }
+    return a.negative ? 0 <=> magnitude : magnitude;
+}
+
+std::size_t largest_magnitude(const ExactPrices& prices) noexcept {
+    std::size_t largest = 0;
+    for (std::size_t i = 1; i < prices.prices.size(); ++i) {
+        ExactDecimal candidate = prices.prices[i];
+        ExactDecimal best = prices.prices[largest];
+        candidate.negative = false;
+        best.negative = false;
+        if (prices.compare(candidate, best) > 0) largest = i;
+    }
+    return largest;
+}
+
+std::optional<Error> check_unit_digits(const ExactPrices& prices, std::size_t digit_limit) noexcept {
+    for (std::size_t i = 0; i < prices.prices.size(); ++i) {
+        if (prices.unit_digits(i) <= digit_limit) continue;
+        if (prices.prices[i].length > digit_limit) return Error{ErrorKind::price_too_large, i};
+        // Within the limit at its own scale: the common scale is to blame.
+        for (std::size_t j = 0; j < prices.prices.size(); ++j) {
+            if (prices.prices[j].scale == prices.common_scale) return Error{ErrorKind::price_too_precise, j};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestrava::planner

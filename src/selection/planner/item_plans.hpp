@@ -1,0 +1,36 @@
+// The planner for requests of up to 28 prices: the answers of
+// exhaustive::search_aggressive and exhaustive::search_conservative, every tie-break
+// included, found in microseconds by the planner's dynamic programme (the one that
+// plans any number of periods) instead of by enumerating combinations.
+//
+// It answers when the prices fit its exact integer arithmetic (see exact_units.hpp), and
+// the planner for sums that round takes most of the rest; otherwise the caller runs the
+// exhaustive search, which gives the answer for every request.
+#pragma once
+
+#include <optional>
+#include <span>
+
+#include "selection/item.hpp"
+#include "selection/rules.hpp"
+
+namespace kestrava {
+
+// Preconditions as for the exhaustive search (exhaustive/exhaustive.hpp):
+// 2 <= items.size() <= 28, items[i].index == i; cheap_items are the items priced at or
+// below the threshold, in order, fewer than items.size(); 1 <= min_consecutive_periods
+// <= min_selections < items.size(); max_gap_from_start <= max_gap_between_periods.
+// Allocates the returned index list and, once per thread, the search's workspace; an
+// allocation failure is the only way it can throw (std::bad_alloc).
+std::optional<IndexList> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                    const SelectionRules& rules, bool aggressive);
+
+// The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
+// with the same preconditions. nullopt when the prices' magnitudes add up to more than
+// about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
+// that keeps the call near 10 ms; the caller then runs the exhaustive search. Throws
+// std::bad_alloc only.
+std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                       const SelectionRules& rules, bool aggressive);
+
+}  // namespace kestrava

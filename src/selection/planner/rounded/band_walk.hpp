@@ -1,0 +1,194 @@
+// BandWalk: every main combination whose weight under a filled set of tables lies
+// within a limit, in lexicographic order of index tuples.
+//
+// The walk follows the tables' own transitions (tables.hpp): a first start, a
+// forced run head, then at each run state either going on to the next period or
+// ending the run and starting again after a gap. A branch is entered only when the
+// weight gathered so far plus the least weight that can follow (the state's table
+// value) stays within the limit, so every branch entered ends in at least one main
+// combination within it, and the work is proportional to the combinations found
+// times their length. Going on is tried before any new start, and starts in
+// ascending order, which is lexicographic order of the tuples.
+//
+// The weight reported for a main combination is the tables' weight: its own periods
+// together with the best additions of its cheap blocks when the tables were built
+// with them.
+//
+// Equal prefixes. When a candidate's rounded value depends on its main combination
+// alone, through the decimal sum of its prices in index order, two prefixes that
+// reach the same run state with the same decimal sum have the same completions with
+// the same rounded values, and the first (lexicographically smaller) prefix wins
+// every tie between them. Such a walk skips every later arrival: repeated prices then
+// cost one branch per distinct sum instead of one per combination. A later arrival's
+// completion can win only if its twin after the first prefix, of the same rounded
+// value, lies within the limit too; so the first prefix's own pruning loses nothing.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+#include "selection/price_sums.hpp"
+#include "selection/planner/tables.hpp"
+#include "selection/item.hpp"
+
+namespace kestrava::planner {
+
+// A state reached with a decimal sum of the prices so far: a run state (period,
+// count), or a point inside a gap (the next period to decide, the count from the
+// gap's end on, and that end).
+struct SumAtState {
+    int period = 0;
+    int count = 0;
+    Decimal sum;
+    int gap_end = -1;  // -1 for a run state
+    // Periods chosen so far. A main prefix's is fixed by (period, count); a merge's
+    // also counts its cheap blocks, and its average depends on it.
+    int chosen = 0;
+
+    bool operator==(const SumAtState& other) const noexcept {
+        return period == other.period && count == other.count && gap_end == other.gap_end && chosen == other.chosen &&
+               sum.coefficient() == other.sum.coefficient() && sum.scale() == other.sum.scale() &&
+               sum.is_negative() == other.sum.is_negative();
+    }
+};
+
+struct SumAtStateHash {
+    std::size_t operator()(const SumAtState& key) const noexcept {
+        const uint128 c = key.sum.coefficient();
+        std::uint64_t h = static_cast<std::uint64_t>(c) ^ (static_cast<std::uint64_t>(c >> 64) * 0x9E3779B97F4A7C15ULL);
+        h ^= (static_cast<std::uint64_t>(key.gap_end + 1) << 32) ^ (static_cast<std::uint64_t>(key.chosen) << 24);
+        h ^= (static_cast<std::uint64_t>(key.period) << 40) ^ (static_cast<std::uint64_t>(key.count) << 48) ^
+             (static_cast<std::uint64_t>(key.sum.scale()) << 56) ^ (key.sum.is_negative() ? 1ULL << 63 : 0);
+        return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ULL);
+    }
+};
+
+template <class Int>
+class BandWalk {
+public:
+    // Takes each main combination (ascending indices) and its weight; returns false to
+    // end the walk.
+    using Visit = bool (*)(void* context, const IndexList& main, const Int& weight);
+
+    // `path` needs room for n entries so that the walk does not allocate.
+    BandWalk(const planner::Tables<Int>& tables, const Int& limit, IndexList& path)
+        : tables_(tables), shape_(tables.shape()), limit_(limit), path_(path) {
+        // A run state per period of the path at most: pushing never reallocates.
+        run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+    }
+
+    // Skips later prefixes with an equal decimal sum at a run state (see above);
+    // `items` give the prices. Only for candidates valued by their main prices alone.
+    void merge_equal_prefixes(std::span<const Item> items) noexcept { items_ = items; }
+
+    // Ends the walk, as a visit can, once it has entered this many run states.
+    void cap_states(std::uint64_t cap) noexcept { state_cap_ = cap; }
+
+    // Visits every main combination of the tables' size whose weight is at most the
+    // limit. Returns false when a visit ended the walk.
+    bool run(Visit visit, void* context) {
+        visit_ = visit;
+        context_ = context;
+        path_.clear();
+        const auto& additions = tables_.additions();
+        for (int s = 0; s <= shape_.max_lead; ++s) {
+            if (!walk_start(s, shape_.size, additions.lead(s))) return false;
+        }
+        return true;
+    }
+
+private:
+    // A period that ends a long enough run, with c main periods after it, and the
+    // weight through it.
+    struct RunState {
+        int p = 0;
+        int c = 0;
+        Int gathered{};
+    };
+
+    bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
+
+    // `gathered`: the weight of everything before period s.
+    bool walk_start(int s, int c, const Int& gathered) {
+        if (!within(gathered, tables_.start_value(s, c))) return true;
+        const int head_end = std::min(s + shape_.min_run, shape_.n);
+        const std::size_t depth = path_.size();
+        for (int p = s; p < head_end; ++p) path_.push_back(static_cast<std::uint64_t>(p));
+        const Int through_head = gathered + tables_.additions().run_head(s);
+        // A run too short for the minimum reaches the last period and ends the selection.
+        const bool going_on = head_end == shape_.n ? visit_(context_, path_, through_head)
+                                                   : walk_run(head_end - 1, c - shape_.min_run, through_head);
+        path_.resize(depth);
+        return going_on;
+    }
+
+    // Period p ends a run that is long enough; c main periods follow; `gathered` holds
+    // the weight through p.
+    // Going on lengthens the run, and the exits of each period come after those of the
+    // periods beyond it, as in a recursion per period; a loop over the run keeps the
+    // stack to a few frames per run instead.
+    bool walk_run(int p, int c, const Int& gathered) {
+        const std::size_t depth = path_.size();
+        const std::size_t base = run_states_.size();
+        RunState state{p, c, gathered};
+        bool going_on = true;
+        while (within(state.gathered, tables_.run_value(state.p, state.c))) {
+            if (++entered_ > state_cap_) {
+                going_on = false;
+                break;
+            }
+            if (!items_.empty() && !seen_.insert(SumAtState{state.p, state.c, prefix_sum()}).second) break;
+            run_states_.push_back(state);
+            if (state.c == 0 || state.p + 1 >= shape_.n) break;
+            path_.push_back(static_cast<std::uint64_t>(state.p + 1));
+            state = RunState{state.p + 1, state.c - 1, state.gathered + tables_.additions().weight(state.p + 1)};
+        }
+        while (run_states_.size() > base) {
+            const RunState entered = run_states_.back();
+            run_states_.pop_back();
+            path_.resize(depth + static_cast<std::size_t>(entered.p - p));
+            if (going_on) going_on = walk_exits(entered);
+        }
+        path_.resize(depth);
+        return going_on;
+    }
+
+    // The run ends at state.p: the selection ends, or a gap and a new start follow.
+    [[gnu::noinline]] bool walk_exits(const RunState& state) {
+        if (state.c == 0) {
+            const Int total = state.gathered + tables_.exit_value(state.p, 0);
+            return within(total, Int{}) ? visit_(context_, path_, total) : true;
+        }
+        const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = state.p + 2; s <= farthest; ++s) {
+            if (!walk_start(s, state.c, state.gathered + tables_.additions().between(state.p, s))) return false;
+        }
+        return true;
+    }
+
+    // The decimal sum of the path's prices in index order, as candidates are valued.
+    [[gnu::noinline]] Decimal prefix_sum() const {
+        Decimal sum;
+        for (const std::uint64_t p : path_) add_price(sum, items_[p].price);
+        return sum;
+    }
+
+    const planner::Tables<Int>& tables_;
+    const rules::Shape& shape_;
+    Int limit_;
+    IndexList& path_;
+    std::span<const Item> items_;
+    std::unordered_set<SumAtState, SumAtStateHash> seen_;
+    std::vector<RunState> run_states_;
+    std::uint64_t entered_ = 0;
+    std::uint64_t state_cap_ = UINT64_MAX;
+    Visit visit_ = nullptr;
+    void* context_ = nullptr;
+};
+
+}  // namespace kestrava::planner

@@ -1,0 +1,284 @@
+// MergeWalk: the lowest rounded average among the merges whose exact weight under
+// the lowest-average tables lies within a limit, with the exhaustive search's
+// tie-break: the first in the order (main combination, block mask).
+//
+// It walks the tables' transitions as BandWalk does, but also chooses, gap by gap,
+// which admissible cheap blocks the merge takes, so that it knows each merge's
+// periods in index order while it goes: the decimal sum is formed on the way, one
+// price at a time, as the exhaustive search forms it. A branch is entered only while
+// the weight gathered so far, plus the least weight that can follow, stays within
+// the limit.
+//
+// Equal prefixes. A merge's rounded average is its decimal sum, formed in index order,
+// divided by its number of periods. Two partial merges that reach the same run state,
+// or the same point of the same gap, with the same decimal sum and the same number of
+// periods have the same completions (the state fixes what may follow), and each
+// completion adds the same prices to the same sum and the same count: the same rounded
+// average. The sum alone is not enough: prefixes of equal sums and different counts
+// (zero prices, prices that cancel) end in different averages. Of two such twins the
+// one with the earlier prefix comes first in the order (the main periods differ inside
+// the prefix, or they agree there and so do the ranks of every later block, and the
+// prefix's block mask decides). So only the earliest arrival at a (state, sum, count)
+// is walked on; a later one that comes earlier in the order takes its place and is
+// walked too. A later arrival's completion can win only if its twin, of the same
+// rounded average, lies within the limit as well, so nothing is lost.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+#include "selection/price_sums.hpp"
+#include "selection/planner/tables.hpp"
+#include "selection/item.hpp"
+#include "selection/period_mask.hpp"
+#include "selection/planner/rounded/band_walk.hpp"
+
+namespace kestrava::planner {
+
+// Where a merge stands in the exhaustive search's order: its main combination
+// (lexicographic order of index tuples of one size), then its block mask.
+struct MergeOrder {
+    PeriodMask main = 0;
+    std::uint32_t blocks = 0;  // bit j: the main combination's j-th admissible block is taken
+
+    // Precondition: both main combinations (or prefixes of them up to one period)
+    // hold as many periods.
+    bool precedes(const MergeOrder& other) const noexcept {
+        if (main != other.main) {
+            // The first index where two tuples of one size differ is the lowest bit
+            // in which their masks differ; the tuple holding it is the smaller.
+            const PeriodMask differ = main ^ other.main;
+            return (main & (differ & (~differ + 1))) != 0;
+        }
+        return blocks < other.blocks;
+    }
+};
+
+struct RoundedMerge {
+    MergeOrder order;
+    PeriodMask periods = 0;
+    Decimal average;
+};
+
+template <class Int>
+class MergeWalk {
+public:
+    MergeWalk(const planner::Tables<Int>& tables, std::span<const Item> items, const Int& limit,
+              std::uint64_t state_cap, std::uint64_t candidate_cap)
+        : tables_(tables),
+          additions_(tables.additions()),
+          shape_(tables.shape()),
+          items_(items),
+          limit_(limit),
+          state_cap_(state_cap),
+          candidate_cap_(candidate_cap) {
+        // A run state per period of the path at most: pushing never reallocates.
+        run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+    }
+
+    // Returns false when a cap ended the walk.
+    bool run() {
+        for (int s = 0; s <= shape_.max_lead; ++s) {
+            if (!within(additions_.lead(s), tables_.start_value(s, shape_.size))) continue;
+            if (!walk_gap(Gap{-1, s, shape_.size}, 0, Int{}, Decimal())) return false;
+        }
+        return true;
+    }
+
+    const std::optional<RoundedMerge>& best() const noexcept { return best_; }
+
+private:
+    // The out periods between main periods e and s: e = -1 before the first main
+    // period, s = n after the last; c main periods from s on.
+    struct Gap {
+        int e = 0;
+        int s = 0;
+        int c = 0;
+    };
+
+    // A period that ends a long enough run, with c main periods after it, and the
+    // weight and the decimal sum through it.
+    struct RunState {
+        int p = 0;
+        int c = 0;
+        Int gathered{};
+        Decimal sum;
+    };
+
+    bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
+
+    Int block_weight(int first, int last) const noexcept {
+        return additions_.prefix(last + 1) - additions_.prefix(first);
+    }
+
+    // The helpers of the recursive steps are kept out of line: their locals then take
+    // no room in each level of the recursion (a call must fit a 32 KiB thread stack).
+    //
+    // The next cheap block of the gap at or after `from` that may stand alone, as
+    // gap_additions.hpp defines it; first > last when there is none.
+    [[gnu::noinline]] planner::CheapBlock next_block(const Gap& gap, int from) const noexcept {
+        const int last_out = gap.s - 1;
+        for (int q = from; q <= last_out; ++q) {
+            if (!shape_.is_cheap(q)) continue;
+            const int last = std::min(shape_.run_last[static_cast<std::size_t>(q)], last_out);
+            const bool touches = (gap.e >= 0 && q == gap.e + 1) || (gap.s < shape_.n && last == gap.s - 1);
+            if (touches || last - q + 1 >= shape_.min_run || last == shape_.n - 1) return {q, last};
+            q = last;
+        }
+        return {1, 0};
+    }
+
+    // The least weight the blocks of the gap from `from` on can add.
+    [[gnu::noinline]] Int best_blocks_from(const Gap& gap, int from) const noexcept {
+        Int best{};
+        for (planner::CheapBlock block = next_block(gap, from); block.first <= block.last;
+             block = next_block(gap, block.last + 1)) {
+            best = std::min(best, best + block_weight(block.first, block.last));
+        }
+        return best;
+    }
+
+    Int after_gap(const Gap& gap) const noexcept {
+        return gap.s == shape_.n ? Int{} : tables_.start_value(gap.s, gap.c);
+    }
+
+    // Chooses the gap's blocks from `from` on, then goes on at s.
+    bool walk_gap(const Gap& gap, int from, const Int& gathered, const Decimal& sum) {
+        if (!first_arrival(SumAtState{from, gap.c, sum, gap.s, std::popcount(periods_)})) return true;
+        const planner::CheapBlock block = next_block(gap, from);
+        if (block.first > block.last) {
+            return gap.s == shape_.n ? finish(sum) : walk_start(gap.s, gap.c, gathered, sum);
+        }
+        const Int rest = best_blocks_from(gap, block.last + 1) + after_gap(gap);
+        const std::uint32_t bit = std::uint32_t{1} << rank_;
+        ++rank_;
+        bool going_on = true;
+        const Int taken = gathered + block_weight(block.first, block.last);
+        if (within(taken, rest)) {
+            const PeriodMask block_periods = ((PeriodMask{2} << block.last) - 1) & ~(period_bit(block.first) - 1);
+            periods_ |= block_periods;
+            order_.blocks |= bit;
+            going_on = walk_gap(gap, block.last + 1, taken, sum_through(sum, block.first, block.last));
+            periods_ &= ~block_periods;
+            order_.blocks &= ~bit;
+        }
+        if (going_on && within(gathered, rest)) going_on = walk_gap(gap, block.last + 1, gathered, sum);
+        --rank_;
+        return going_on;
+    }
+
+    // A run starts at s: its head is forced.
+    bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
+        if (!within(gathered, tables_.start_value(s, c))) return true;
+        const int head_end = std::min(s + shape_.min_run, shape_.n);
+        const PeriodMask head = ((PeriodMask{1} << head_end) - 1) & ~(period_bit(s) - 1);
+        order_.main |= head;
+        periods_ |= head;
+        const Decimal through_head = sum_through(sum, s, head_end - 1);
+        const Int weight = gathered + additions_.run_head(s);
+        const bool going_on = head_end == shape_.n ? finish(through_head)
+                                                   : walk_run(head_end - 1, c - shape_.min_run, weight, through_head);
+        order_.main &= ~head;
+        periods_ &= ~head;
+        return going_on;
+    }
+
+    // Period p ends a long enough run; c main periods follow. Going on lengthens the
+    // run, and the exits of each period come after those of the periods beyond it, as
+    // in a recursion per period; a loop over the run keeps the stack to a few frames
+    // per run instead.
+    bool walk_run(int p, int c, const Int& gathered, const Decimal& sum) {
+        const std::size_t base = run_states_.size();
+        RunState state{p, c, gathered, sum};
+        bool going_on = true;
+        while (within(state.gathered, tables_.run_value(state.p, state.c))) {
+            if (++entered_ > state_cap_) {
+                going_on = false;
+                break;
+            }
+            if (!first_arrival(SumAtState{state.p, state.c, state.sum, -1, std::popcount(periods_)})) break;
+            run_states_.push_back(state);
+            if (state.c == 0 || state.p + 1 >= shape_.n) break;
+            const int next = state.p + 1;
+            set_period(next, true);
+            state = RunState{next, state.c - 1, state.gathered + additions_.weight(next),
+                             sum_through(state.sum, next, next)};
+        }
+        int last = state.p;
+        while (run_states_.size() > base) {
+            const RunState entered = run_states_.back();
+            run_states_.pop_back();
+            for (; last > entered.p; --last) set_period(last, false);
+            if (going_on) going_on = walk_exits(entered);
+        }
+        for (; last > p; --last) set_period(last, false);
+        return going_on;
+    }
+
+    // The run ends at state.p: the trailing gap, or a gap and a new start.
+    [[gnu::noinline]] bool walk_exits(const RunState& state) {
+        if (state.c == 0) return walk_gap(Gap{state.p, shape_.n, 0}, state.p + 1, state.gathered, state.sum);
+        const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = state.p + 2; s <= farthest; ++s) {
+            if (!within(state.gathered + additions_.between(state.p, s), tables_.start_value(s, state.c))) continue;
+            if (!walk_gap(Gap{state.p, s, state.c}, state.p + 1, state.gathered, state.sum)) return false;
+        }
+        return true;
+    }
+
+    void set_period(int p, bool main) noexcept {
+        const PeriodMask bit = period_bit(static_cast<std::uint64_t>(p));
+        order_.main = main ? order_.main | bit : order_.main & ~bit;
+        periods_ = main ? periods_ | bit : periods_ & ~bit;
+    }
+
+    // True when no arrival at this state with this sum and count comes earlier in the order.
+    [[gnu::noinline]] bool first_arrival(const SumAtState& state) {
+        const auto [entry, inserted] = arrivals_.try_emplace(state, order_);
+        if (inserted) return true;
+        if (!order_.precedes(entry->second)) return false;
+        entry->second = order_;
+        return true;
+    }
+
+    [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
+        for (int p = first; p <= last; ++p) add_price(sum, items_[static_cast<std::size_t>(p)].price);
+        return sum;
+    }
+
+    [[gnu::noinline]] bool finish(const Decimal& sum) {
+        if (++evaluated_ > candidate_cap_) return false;
+        const Quotient average =
+            divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods_))));
+        const RoundedMerge merge{order_, periods_, average.value};
+        if (!best_ || merge.average < best_->average ||
+            (merge.average == best_->average && merge.order.precedes(best_->order))) {
+            best_ = merge;
+        }
+        return true;
+    }
+
+    const planner::Tables<Int>& tables_;
+    const planner::GapAdditions<Int>& additions_;
+    const rules::Shape& shape_;
+    std::span<const Item> items_;
+    Int limit_;
+    std::uint64_t state_cap_;
+    std::uint64_t candidate_cap_;
+    MergeOrder order_;
+    PeriodMask periods_ = 0;
+    int rank_ = 0;  // admissible blocks met so far: the rank of the next one
+    std::uint64_t entered_ = 0;
+    std::uint64_t evaluated_ = 0;
+    std::unordered_map<SumAtState, MergeOrder, SumAtStateHash> arrivals_;
+    std::vector<RunState> run_states_;
+    std::optional<RoundedMerge> best_;
+};
+
+}  // namespace kestrava::planner

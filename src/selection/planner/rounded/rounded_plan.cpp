@@ -1,0 +1,191 @@
+// The planner for requests whose sums round: the exact optimum on wide integers,
+// then every candidate that rounding could still make win (rounding_error.hpp),
+// evaluated with the decimal sums and averages themselves, in the exhaustive
+// search's order.
+//
+// Aggressive: the candidates are the merges (a main combination with a set of its
+// admissible cheap blocks) whose exact average lies within 2u of the lowest. Under
+// the lowest-average tables' weights (count * p - cost at that average, so every
+// merge weighs at least 0) that is a weight of at most 2u * count * |merge|, below
+// 2u * count * n. The merge walk (merge_walk.hpp) goes through exactly those and
+// keeps the first, in the order (main combination, block mask), with the lowest
+// rounded average: the exhaustive search keeps that one, since it replaces its best
+// only on a strict improvement.
+//
+// Conservative: the candidates are the main combinations whose exact cost lies within
+// (k - 1) u of the least; the first with the lowest rounded cost is the main
+// combination, and its widest merge (unique: the union of all admissible blocks) is
+// the answer.
+//
+// On real prices the candidates are the exact ties of the optimum, and repeated
+// prices fold together in both walks. Beyond a cap on candidates or states the
+// request is left to the exhaustive search.
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "selection/price_sums.hpp"
+#include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/merges.hpp"
+#include "selection/planner/planner.hpp"
+#include "selection/rules/shape.hpp"
+#include "selection/planner/workspace.hpp"
+#include "selection/period_mask.hpp"
+#include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/merge_walk.hpp"
+#include "selection/planner/item_plans.hpp"
+#include "selection/planner/rounded/rounding_error.hpp"
+
+namespace kestrava::planner {
+namespace {
+
+using planner::Int256;
+using planner::IntegerWidth;
+
+// The most candidates evaluated, and run states entered, before the request is left
+// to the exhaustive search: some 10 ms of decimal sums either way.
+constexpr std::uint64_t candidate_cap = 20000;
+constexpr std::uint64_t state_cap = 100000;
+
+// Precondition: the value fits Int.
+template <class Int>
+Int narrow(const Int256& value) noexcept {
+    if constexpr (std::is_same_v<Int, Int256>) {
+        return value;
+    } else {
+        const auto low = static_cast<uint128>(value.limb(0)) | (static_cast<uint128>(value.limb(1)) << 64);
+        return static_cast<Int>(static_cast<__int128>(low));
+    }
+}
+
+// optimum + error, at most 2^(W-5): above every reachable weight (below 2^(W-7),
+// integer_ladder.hpp) and below every unreachable one, so the cut loses nothing.
+template <class Int>
+Int band_limit(const Int& optimum, uint128 error) noexcept {
+    constexpr int top_bit = IntegerWidth<Int>::bits - 5;
+    const Int top = planner::power_of_two<Int>(top_bit);
+    const uint128 ceiling = uint128{1} << std::min(top_bit, 120);
+    const Int room = narrow<Int>(Int256::from_int128(static_cast<__int128>(std::min(error, ceiling))));
+    const Int limit = optimum + room;
+    return limit < top ? limit : top;
+}
+
+PeriodMask block_periods(const planner::CheapBlock& block) noexcept {
+    return ((PeriodMask{2} << block.last) - 1) & ~(period_bit(static_cast<std::uint64_t>(block.first)) - 1);
+}
+
+PeriodMask mask_of_indices(const IndexList& indices) noexcept {
+    PeriodMask mask = 0;
+    for (const std::uint64_t index : indices) mask |= period_bit(index);
+    return mask;
+}
+
+struct RoundedCost {
+    PeriodMask periods = 0;
+    Decimal cost;
+};
+
+class ConservativeCandidates {
+public:
+    explicit ConservativeCandidates(std::span<const Item> items) : items_(items) {}
+
+    template <class Int>
+    static bool visit(void* context, const IndexList& main, const Int& /*weight*/) {
+        return static_cast<ConservativeCandidates*>(context)->take_main(main);
+    }
+
+    const std::optional<RoundedCost>& best() const noexcept { return best_; }
+
+private:
+    bool take_main(const IndexList& main) {
+        const PeriodMask periods = mask_of_indices(main);
+        const Decimal cost = sum_of_prices(items_, periods);
+        if (!best_ || cost < best_->cost) best_ = RoundedCost{periods, cost};
+        return ++evaluated_ <= candidate_cap;
+    }
+
+    std::span<const Item> items_;
+    std::uint64_t evaluated_ = 0;
+    std::optional<RoundedCost> best_;
+};
+
+template <class Int>
+std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
+                                                planner::Planner<Int>& planner) {
+    planner.plan_lowest_average(StopCheck{});
+    const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
+    const Int limit = band_limit(Int{}, average_band(prices, count));
+    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
+    if (!walk->run() || !walk->best()) return std::nullopt;
+    return index_list_of(walk->best()->periods);
+}
+
+template <class Int>
+std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, const RoundedPrices& prices,
+                                               const rules::Shape& shape, planner::Planner<Int>& planner) {
+    planner.plan_cheapest_main(StopCheck{});
+    const auto k = static_cast<std::uint64_t>(shape.size);
+    const Int limit = band_limit(planner.least_cost(), cost_band(prices, k));
+    ConservativeCandidates candidates(items);
+    IndexList main;
+    main.reserve(items.size());
+    const auto walk = std::make_unique<BandWalk<Int>>(planner.tables(), limit, main);
+    walk->cap_states(state_cap);
+    walk->merge_equal_prefixes(items);
+    if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates) || !candidates.best()) return std::nullopt;
+    // The widest merge of the chosen main combination: every admissible block.
+    const IndexList chosen = index_list_of(candidates.best()->periods);
+    std::vector<std::uint8_t> marks(static_cast<std::size_t>(shape.n), 0);
+    std::vector<planner::CheapBlock> blocks;
+    planner::admissible_blocks(shape, chosen, marks, blocks);
+    PeriodMask widest = candidates.best()->periods;
+    for (const planner::CheapBlock& block : blocks) widest |= block_periods(block);
+    return index_list_of(widest);
+}
+
+// Not inlined: only the one width in use holds a frame under the walks.
+template <class Int>
+[[gnu::noinline]] std::optional<IndexList> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
+                                                        const rules::Shape& shape, bool aggressive) {
+    // The planner (in this thread's workspace) and the walks live on the heap: the
+    // walks recurse, and a call must fit a 32 KiB thread stack.
+    const planner::WorkspaceLease<Int> lease;
+    std::vector<Int>& units = lease->units;
+    units.resize(items.size());
+    for (int i = 0; i < prices.count; ++i)
+        units[static_cast<std::size_t>(i)] = narrow<Int>(prices.units[static_cast<std::size_t>(i)]);
+    planner::Planner<Int>& planner = lease->planner;
+    planner.reset(shape, units);
+    return aggressive ? lowest_rounded_average(items, prices, planner)
+                      : cheapest_rounded_main(items, prices, shape, planner);
+}
+
+}  // namespace
+}  // namespace kestrava::planner
+
+namespace kestrava {
+
+std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                                       const SelectionRules& rules, bool aggressive) {
+    using namespace planner;
+    const std::optional<RoundedPrices> prices = rounded_prices(items);
+    if (!prices) return std::nullopt;
+    std::vector<std::uint8_t> cheap(items.size(), 0);
+    for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
+    const rules::Shape shape = rules::make_shape(cheap, rules);
+    // Every period is the only selection of n periods.
+    if (shape.size >= shape.n) return index_list_of(static_cast<PeriodMask>((std::uint64_t{1} << items.size()) - 1));
+    // A price below 2^190 and n <= 28 need at most 208 bits (integer_ladder.hpp).
+    switch (planner::rung_for(items.size(), prices->largest_bits)) {
+        case planner::Rung::bits64:
+            return plan_rounded<std::int64_t>(items, *prices, shape, aggressive);
+        case planner::Rung::bits128:
+            return plan_rounded<__int128>(items, *prices, shape, aggressive);
+        default:
+            return plan_rounded<Int256>(items, *prices, shape, aggressive);
+    }
+}
+
+}  // namespace kestrava

@@ -1,0 +1,62 @@
+// The band of the run table: which states (p, c) can lie on a valid selection of
+// k main periods, where the state means "p is a main period, its run is already at
+// least min_run long at p, and c main periods follow p". The table stores only
+// these, one column per c, so that its size follows the request's real freedom
+// instead of n * k.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "selection/rules/shape.hpp"
+
+namespace kestrava::rules {
+
+class Band {
+public:
+    Band() = default;
+    // Precondition: 1 <= shape.size < shape.n.
+    explicit Band(const Shape& shape) { assign(shape); }
+    // The band of another shape, in the arrays already held where they are large enough.
+    // The band depends on the rules alone (n, k, R, G, L): for the rules of the last
+    // shape it is already there.
+    void assign(const Shape& shape);
+
+    // Whether (p, c) may lie on a valid selection; false guarantees it lies on none.
+    bool holds(int p, int c) const noexcept {
+        if (c < 0 || c >= columns_) return false;
+        const auto column = static_cast<std::size_t>(c);
+        return p >= first_[column] && p <= last_[column];
+    }
+    // Column c covers the periods first(c) .. last(c); first(c) > last(c) when empty.
+    int first(int c) const noexcept { return first_[static_cast<std::size_t>(c)]; }
+    int last(int c) const noexcept { return last_[static_cast<std::size_t>(c)]; }
+    // Position of (p, c) in the table. Precondition: holds(p, c).
+    std::size_t cell(int p, int c) const noexcept {
+        const auto column = static_cast<std::size_t>(c);
+        return offset_[column] + static_cast<std::size_t>(p - first_[column]);
+    }
+    std::size_t cells() const noexcept { return cells_; }
+    int columns() const noexcept { return columns_; }
+
+private:
+    struct Rules {
+        int n = 0;
+        int size = 0;
+        int min_run = 0;
+        int max_gap = 0;
+        int max_lead = 0;
+        friend bool operator==(const Rules&, const Rules&) = default;
+    };
+
+    Rules rules_;      // those of the band held; n = 0 before the first
+    int columns_ = 0;  // c = 0 .. k - 1
+    std::vector<int> first_;
+    std::vector<int> last_;
+    std::vector<std::size_t> offset_;
+    std::size_t cells_ = 0;
+    std::vector<int> lowest_;  // per period, scratch of assign()
+    std::vector<int> highest_;
+};
+
+}  // namespace kestrava::rules

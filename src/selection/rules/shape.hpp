@@ -1,0 +1,54 @@
+// The shape of a request as the planner reads it: the number of periods, the timing
+// rules brought into the range that can matter, where the cheap runs lie, and the
+// number of main periods k (the smallest valid size from min_selections up). Also
+// the counting bounds that say how many main periods a stretch of the day needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "selection/rules.hpp"
+
+namespace kestrava::rules {
+
+struct Shape {
+    int n = 0;                        // periods
+    int size = 0;                     // k: main periods in every candidate selection
+    int min_run = 1;                  // min_consecutive_periods
+    int max_gap = 0;                  // max_gap_between_periods, at most n - 1 (no gap can be longer)
+    int max_lead = 0;                 // max_gap_from_start, at most n - 1
+    std::vector<std::uint8_t> cheap;  // 1 for a cheap period
+    // For a cheap period, the first and the last period of the run of cheap periods
+    // holding it; unused elsewhere.
+    std::vector<int> run_first;
+    std::vector<int> run_last;
+
+    bool is_cheap(int period) const noexcept {
+        return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;
+    }
+};
+
+// Preconditions: 1 <= cheap.size() <= max_periods and the rules passed validation
+// (1 <= min_consecutive_periods <= min_selections <= cheap.size(),
+// max_gap_from_start <= max_gap_between_periods).
+Shape make_shape(std::span<const std::uint8_t> cheap, const SelectionRules& rules);
+// The same into `shape`, reusing its arrays.
+void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules);
+
+// The fewest periods of any selection over n periods that meets the timing rules.
+// Adding a period next to a selected one never breaks a rule (gaps shrink, runs
+// grow, a run ending at the last period keeps ending there), so every larger size up
+// to n has a valid selection too. Preconditions: 1 <= min_run <= n,
+// 0 <= max_lead <= max_gap <= n - 1.
+int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept;
+
+// Lower bounds for a selection that has period p in a run already at least min_run
+// long at p (it may go on after p), for every p (`fewest` has n entries): the main
+// periods it holds after p, and those it holds in 0 .. p. Both are exact minima of the
+// counting argument in shape.cpp; the planner only relies on their being lower bounds.
+void fewest_main_after_each(const Shape& shape, std::span<int> fewest) noexcept;
+void fewest_main_through_each(const Shape& shape, std::span<int> fewest) noexcept;
+
+}  // namespace kestrava::rules
