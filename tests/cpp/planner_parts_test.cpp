@@ -1,4 +1,4 @@
-// The horizon planner's parts against brute force over every selection of small
+// The planner's parts against brute force over every selection of small
 // requests: the smallest valid size, the band (every state of every valid selection
 // lies in it), and the tables a second planner reads (every state's value is the
 // best completion over the valid selections through it; the first main combination
@@ -39,7 +39,7 @@ testing::ReferenceRequest rules_only(int n, int run, int gap, int lead) {
     return request;
 }
 
-TEST(HorizonParts, SmallestValidSizeMatchesEverySelection) {
+TEST(PlannerParts, SmallestValidSizeMatchesEverySelection) {
     for (int n = 1; n <= 11; ++n) {
         for (int run = 1; run <= n; ++run) {
             for (int gap = 0; gap < n; ++gap) {
@@ -96,7 +96,7 @@ rules::Shape shape_for(const testing::ReferenceRequest& request, int k) {
     return shape;
 }
 
-TEST(HorizonParts, BandHoldsEveryStateOfEveryValidSelection) {
+TEST(PlannerParts, BandHoldsEveryStateOfEveryValidSelection) {
     for (int n = 2; n <= 11; ++n) {
         for (int run = 1; run < n; ++run) {
             for (int gap = 1; gap < n; ++gap) {
@@ -153,7 +153,7 @@ struct Accessor {
     std::int64_t (*value)(const planner::Tables<std::int64_t>&, int, int);
 };
 
-TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
+TEST(PlannerParts, TablesHoldTheBestCompletionOfEveryState) {
     const Accessor accessors[] = {
         {"run", &SelectionStates::runs, false,
          [](const planner::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
