@@ -40,10 +40,12 @@ struct BoundaryCase {
 PlannerRequest request_of(const std::vector<int128>& units, unsigned scale, bool aggressive) {
     PlannerRequest request;
     for (const int128 u : units) request.prices.push_back(decimal_text(u, scale, 0));
-    // The threshold makes the lowest prices cheap; the rules keep the exhaustive search short.
+    // The threshold makes the lowest prices cheap, never all of them (the engines'
+    // precondition); the rules keep the exhaustive search short.
     std::vector<int128> sorted = units;
     std::sort(sorted.begin(), sorted.end());
-    request.threshold = decimal_text(sorted[units.size() / 4], scale, 0);
+    const int128 threshold = sorted[units.size() / 4] < sorted.back() ? sorted[units.size() / 4] : sorted.front();
+    request.threshold = decimal_text(threshold, scale, 0);
     const std::uint64_t n = units.size();
     request.rules = SelectionRules{n - 1, 1, 1, 1};
     request.aggressive = aggressive;

@@ -1,10 +1,11 @@
-// Seeded differential fuzzing: the planner against the exhaustive search on
-// random requests (n <= 16, both strategies, ties, negative prices, every amount of
-// cheap periods, tight and loose rules).
+// Seeded differential fuzzing: the planner, on Items and through its text entry,
+// against the exhaustive search on random requests (n <= 28, both strategies, ties,
+// negative prices, every amount of cheap periods, tight and loose rules). Longer
+// requests are checked against the Python model (tests/python/test_plan_differential.py).
 //
 // The default run is short. For the long tier set KESTRAVA_FUZZ_REQUESTS (for
 // example 10000000); KESTRAVA_FUZZ_SEED picks another seed, KESTRAVA_FUZZ_FIRST the
-// first request number, KESTRAVA_FUZZ_MAX_N the largest n (default 12, at most 16).
+// first request number, KESTRAVA_FUZZ_MAX_N the largest n (default and most 16).
 // A mismatch prints the command that replays that one request.
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ TEST(PlannerFuzz, AgreesWithTheExhaustiveSearch) {
     const std::uint64_t seed = setting("KESTRAVA_FUZZ_SEED", 20240101);
     const std::uint64_t first = setting("KESTRAVA_FUZZ_FIRST", 0);
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_REQUESTS", 20000);
-    const std::size_t max_n = static_cast<std::size_t>(std::min<std::uint64_t>(setting("KESTRAVA_FUZZ_MAX_N", 12), 16));
+    const std::size_t max_n = static_cast<std::size_t>(std::min<std::uint64_t>(setting("KESTRAVA_FUZZ_MAX_N", 16), 16));
 
     std::uint64_t answered = 0;
     std::uint64_t mismatches = 0;

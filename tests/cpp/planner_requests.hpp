@@ -1,5 +1,6 @@
 // Random requests for the planner's differential tests, and a comparison of
-// the planner with the exhaustive search on one request.
+// the planner (on Items, and through its text entry) with the exhaustive search on
+// one request.
 //
 // Each request is drawn from its own generator seeded by (seed, number), so any one
 // of them can be rebuilt from the two numbers that a failure prints.
@@ -10,11 +11,13 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/item_plans.hpp"
 #include "selection/rules.hpp"
 
@@ -237,9 +240,9 @@ inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, s
     return request;
 }
 
-// Both engines' answers to one request, or a note on what differs.
+// The engines' answers to one request, or a note on what differs.
 struct Comparison {
-    bool answered = false;  // the planner took the request
+    bool answered = false;  // plan_exact took the request
     bool agrees = true;
     std::string report;
 };
@@ -251,6 +254,8 @@ inline std::string indices_text(const Outcome<IndexList>& result) {
     return text + "]";
 }
 
+// Where plan_exact answers, the sums are exact, so the text entry (exact at any
+// size) and the exhaustive search (rounded decimals) must give its answer too.
 inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
@@ -261,10 +266,13 @@ inline Comparison compare_engines(const PlannerRequest& request) {
     const Outcome<IndexList> exhaustive =
         request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
                            : exhaustive::search_conservative(input.items, input.cheap_items, request.rules);
-    comparison.agrees = exhaustive.ok() && *planned == exhaustive.value();
+    const std::vector<std::string_view> texts(request.prices.begin(), request.prices.end());
+    const Outcome<IndexList> entry =
+        planner::cheapest_periods(texts, request.threshold, request.rules, request.aggressive);
+    comparison.agrees = exhaustive.ok() && *planned == exhaustive.value() && entry.ok() && *planned == entry.value();
     if (!comparison.agrees) {
         comparison.report = request.describe() + "\n  planner:    " + indices_text(*planned) +
-                            "\n  exhaustive: " + indices_text(exhaustive);
+                            "\n  text entry: " + indices_text(entry) + "\n  exhaustive: " + indices_text(exhaustive);
     }
     return comparison;
 }

@@ -1,5 +1,5 @@
-// The selection entry: conversion order, which rule wins when several are broken,
-// the two shortcuts and the dispatch to a strategy.
+// The selection entry: conversion order, which rule wins when several are broken, and
+// what it reads. Its answers are checked in worked_requests_test.cpp.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -125,46 +125,6 @@ TEST(GetCheapestPeriods, ReadsBelowBothTheStartingAndTheCurrentSize) {
         EXPECT_EQ(source.read_indices(), row.expected_reads);
         ASSERT_TRUE(result.ok());
         EXPECT_EQ(result.value().size(), read);
-    }
-}
-
-struct AnswerCase {
-    std::string name;
-    Texts prices;
-    std::string threshold;
-    SelectionRules rules;
-    IndexList aggressive;
-    IndexList conservative;
-};
-
-TEST(GetCheapestPeriods, AnswersShortcutsAndDispatchesByStrategy) {
-    Texts twenty_eight = repeated_texts(28, "7");
-    twenty_eight[27] = "-3";
-    IndexList all_28(28);
-    for (std::uint64_t i = 0; i < 28; ++i) all_28[i] = i;
-    const std::vector<AnswerCase> cases = {
-        {"min_selections equal to the count, nothing cheap", {"5", "6", "7"}, "0", {3, 1, 0, 0}, {0, 1, 2}, {0, 1, 2}},
-        {"every price equal to the threshold", {"2", "2", "2", "2"}, "2", {1, 1, 3, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}},
-        {"cheap by value whatever the scale", {"1", "1.0", "1.00"}, "1.00", {1, 1, 2, 2}, {0, 1, 2}, {0, 1, 2}},
-        {"one price", {"9"}, "0", {1, 1, 0, 0}, {0}, {0}},
-        {"28 prices are accepted", twenty_eight, "-5", {1, 1, 27, 27}, {27}, {27}},
-        {"28 prices, every one selected", twenty_eight, "0", {28, 28, 0, 0}, all_28, all_28},
-        {"min_consecutive_periods equal to min_selections and start gap equal to max gap",
-         {"3", "1", "1", "3"},
-         "0",
-         {2, 2, 1, 1},
-         {1, 2},
-         {1, 2}},
-        {"the strategies differ", {"5", "1", "9", "1", "8", "1"}, "2", {1, 1, 5, 5}, {1}, {1, 3, 5}},
-    };
-    for (const AnswerCase& row : cases) {
-        SCOPED_TRACE(row.name);
-        for (const bool aggressive : {true, false}) {
-            VectorPriceSource source(row.prices);
-            const Outcome<IndexList> result = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
-            ASSERT_TRUE(result.ok()) << "aggressive=" << aggressive;
-            EXPECT_EQ(result.value(), aggressive ? row.aggressive : row.conservative) << "aggressive=" << aggressive;
-        }
     }
 }
 

@@ -1,15 +1,17 @@
 // The one table of worked requests (tests/data/worked_requests.txt, whose header gives
-// the format), run against both engines and through the selection entry, for both
-// strategies.
+// the format), run through the selection entry, the exhaustive search, the planner on
+// Items and the planner's text entry, for both strategies.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "selection/exhaustive/exhaustive.hpp"
+#include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/item_plans.hpp"
 #include "selection/planner/exact_units.hpp"
 #include "selection/request.hpp"
@@ -26,6 +28,8 @@ struct WorkedRequest {
     SelectionRules rules;
     IndexList aggressive;
     IndexList conservative;
+    IndexList exact_aggressive;  // the answers in exact arithmetic, where they differ
+    IndexList exact_conservative;
 };
 
 std::vector<std::string> fields_of(const std::string& line) {
@@ -49,17 +53,20 @@ std::vector<T> words_of(const std::string& field) {
 // nullopt for a line that does not follow the format.
 std::optional<WorkedRequest> parse_row(const std::string& line, int number) {
     const std::vector<std::string> fields = fields_of(line);
-    if (fields.size() != 6) return std::nullopt;
+    if (fields.size() != 6 && fields.size() != 8) return std::nullopt;
     const auto rules = words_of<std::uint64_t>(fields[3]);
     const auto thresholds = words_of<std::string>(fields[2]);
     if (rules.size() != 4 || thresholds.size() != 1) return std::nullopt;
+    const std::size_t exact = fields.size() == 8 ? 6 : 4;
     return WorkedRequest{number,
                          fields[0],
                          words_of<std::string>(fields[1]),
                          thresholds[0],
                          SelectionRules{rules[0], rules[1], rules[2], rules[3]},
                          words_of<std::uint64_t>(fields[4]),
-                         words_of<std::uint64_t>(fields[5])};
+                         words_of<std::uint64_t>(fields[5]),
+                         words_of<std::uint64_t>(fields[exact]),
+                         words_of<std::uint64_t>(fields[exact + 1])};
 }
 
 std::vector<WorkedRequest> worked_requests() {
@@ -77,7 +84,7 @@ std::vector<WorkedRequest> worked_requests() {
     return rows;
 }
 
-TEST(WorkedRequests, BothEnginesAndTheEntryGiveTheWorkedAnswers) {
+TEST(WorkedRequests, EveryEngineGivesTheWorkedAnswers) {
     const std::vector<WorkedRequest> rows = worked_requests();
     ASSERT_GE(rows.size(), 20U);
     for (const WorkedRequest& row : rows) {
@@ -92,6 +99,11 @@ TEST(WorkedRequests, BothEnginesAndTheEntryGiveTheWorkedAnswers) {
             const Outcome<IndexList> entry = get_cheapest_periods(source, row.threshold, row.rules, aggressive);
             ASSERT_TRUE(entry.ok());
             EXPECT_EQ(entry.value(), expected);
+
+            const std::vector<std::string_view> texts(row.prices.begin(), row.prices.end());
+            const Outcome<IndexList> exact = planner::cheapest_periods(texts, row.threshold, row.rules, aggressive);
+            ASSERT_TRUE(exact.ok());
+            EXPECT_EQ(exact.value(), aggressive ? row.exact_aggressive : row.exact_conservative);
 
             // The entry answers these without a search: every period is cheap, or asked for.
             if (cheap.size() == items.size() || row.rules.min_selections == items.size()) continue;

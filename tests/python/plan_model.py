@@ -1,12 +1,15 @@
-"""Two plain-Python models of ``kestrava_plan.cheapest_periods``, written from the
-definition of the answer alone, and a seeded generator of requests for checking the
-extension against them.
+"""The model of the answer in plain Python, written from the rules alone and sharing no
+code with the planner, and seeded generators of requests for checking both functions
+against it: ``kestrava_plan.cheapest_periods`` everywhere, and
+``kestrava.get_cheapest_periods`` where its 96-bit decimals are exact. It has two
+halves that answer alike; a new timing rule goes into ``is_valid`` (the literal half)
+and into the shape transitions (the programme).
 
 ``brute_force`` is the definition read literally: sizes from ``min_selections`` up,
 selections of a size in lexicographic order, then block masks in increasing order,
 averages as exact fractions. It is for n <= 14.
 
-``slow_dp`` gives the same answers for n up to about 150. Why it matches:
+``slow_dp`` gives the same answers for n up to a few hundred. Why it matches:
 
 * Prices are exact integers at a common scale (the least common multiple of their
   denominators), so every sum and comparison is exact.
@@ -64,6 +67,10 @@ class Request:
     max_gap_between_periods: int = 0
     max_gap_from_start: int = 0
     aggressive: bool = True
+    # kestrava takes it and rounds nothing: at most 28 prices, decimal texts of at most 4
+    # places and magnitudes below 10**6 (where averages of up to 28 prices rounded to 28
+    # significant places still order and tie exactly).
+    kestrava_exact: bool = False
 
     def arguments(self) -> tuple:
         return (self.prices, self.low_price_threshold, self.min_selections, self.min_consecutive_periods,
@@ -268,104 +275,112 @@ def smallest_size(problem: Problem) -> int:
 
 class Programme:
     """The cheapest valid selection of exactly ``size`` periods under per-period
-    weights, with (``with_blocks``) each cheap block taken or left out as well."""
+    weights, with (``with_blocks``) each cheap block taken or left out as well. The
+    paths through the periods are built once; ``solve`` prices them for one set of
+    weights."""
 
     START = (0, LEAD, 0, NO_BLOCK)
 
-    def __init__(self, problem: Problem, size: int, weights: Sequence[int], with_blocks: bool):
-        self.problem, self.size, self.weights, self.with_blocks = problem, size, weights, with_blocks
-        n = problem.n
+    def __init__(self, problem: Problem, size: int, with_blocks: bool):
+        self.problem, self.size, self.with_blocks = problem, size, with_blocks
+        self.n = problem.n
         # The last index of the run of cheap periods through i.
-        self.cheap_run_end = [0] * n
-        for i in reversed(range(n)):
-            following = i + 1 < n and problem.cheap[i + 1]
+        self.cheap_run_end = [0] * self.n
+        for i in reversed(range(self.n)):
+            following = i + 1 < self.n and problem.cheap[i + 1]
             self.cheap_run_end[i] = self.cheap_run_end[i + 1] if following else i
-        self.values = self._backward_values(self._reachable_layers())
+        self.edges = self._edges()
 
-    def moves(self, i: int, state: tuple) -> list[tuple[bool, int, tuple]]:
-        """(selects i, weight added, next state) for each way through period i."""
+    def moves(self, i: int, state: tuple) -> list[tuple[bool, bool, tuple]]:
+        """(selects i, adds the weight of i, next state) for each way through period i."""
         count, kind, length, block = state
         result = []
         if count < self.size:
             shape = shape_after_selecting(i, kind, length, self.problem)
             if shape is not None:
-                result.append((True, self.weights[i], (count + 1, *shape, NO_BLOCK)))
-        if count + self.problem.n - i - 1 >= self.size:
+                result.append((True, True, (count + 1, *shape, NO_BLOCK)))
+        if count + self.n - i - 1 >= self.size:
             shape = shape_after_skipping(i, kind, length, self.problem)
             if shape is not None:
                 # A gap holds only unselected periods: once the ones left cannot carry it
                 # past max_gap, its length no longer matters (nor that of any later gap).
-                unselected_left = self.problem.n - i - 1 - (self.size - count)
+                unselected_left = self.n - i - 1 - (self.size - count)
                 if shape[0] == GAP and shape[1] + unselected_left <= self.problem.max_gap:
                     shape = (GAP, 0)
-                for next_block, weight in self._block_moves(i, kind, block):
-                    result.append((False, weight, (count, *shape, next_block)))
+                for next_block, pays in self._block_moves(i, kind, block):
+                    result.append((False, pays, (count, *shape, next_block)))
         return result
 
-    def _block_moves(self, i: int, kind: int, block: int) -> list[tuple[int, int]]:
+    def _block_moves(self, i: int, kind: int, block: int) -> list[tuple[int, bool]]:
         problem = self.problem
         if not self.with_blocks:
-            return [(NO_BLOCK, 0)]
+            return [(NO_BLOCK, False)]
         if not problem.cheap[i]:
             # A waiting block that a dear period ends was short and touched nothing selected.
-            return [] if block == WAITING else [(NO_BLOCK, 0)]
+            return [] if block == WAITING else [(NO_BLOCK, False)]
         if block == LEFT_OUT:
-            return [(LEFT_OUT, 0)]
+            return [(LEFT_OUT, False)]
         if block in (TAKEN, WAITING):
-            return [(block, self.weights[i])]
+            return [(block, True)]
         # A new block starts at i: after a selected period, or at the start of its cheap run.
         # One that waits to the end of the day is fine too: no dear period ever ends it.
         end = self.cheap_run_end[i]
         fine_alone = kind == RUN or end - i + 1 >= problem.min_run
-        return [(LEFT_OUT, 0), (TAKEN if fine_alone else WAITING, self.weights[i])]
+        return [(LEFT_OUT, False), (TAKEN if fine_alone else WAITING, True)]
 
     def _accepts(self, state: tuple) -> bool:
         count, kind, _, _ = state
         return count == self.size and kind != LEAD
 
-    def _reachable_layers(self) -> list[set]:
-        layers = [{self.START}]
-        for i in range(self.problem.n):
-            layers.append({state for current in layers[i] for _, _, state in self.moves(i, current)})
-        return layers
-
-    def _backward_values(self, layers: list[set]) -> list[dict]:
-        """values[i][state]: the least weight periods i.. can add from that state."""
-        n = self.problem.n
-        values: list[dict] = [{}] * (n + 1)
-        values[n] = {state: 0 for state in layers[n] if self._accepts(state)}
-        for i in reversed(range(n)):
-            later = values[i + 1]
+    def _edges(self) -> list[dict]:
+        """edges[i][state]: the moves through period i from a state that is reachable
+        and can still end accepted."""
+        edges: list[dict] = []
+        layer = {self.START}
+        for i in range(self.n):
+            edges.append({state: self.moves(i, state) for state in layer})
+            layer = {after for moves in edges[i].values() for _, _, after in moves}
+        self.accepted = alive = {state for state in layer if self._accepts(state)}
+        for i in reversed(range(self.n)):
             row = {}
-            for state in layers[i]:
-                totals = [weight + later[after] for _, weight, after in self.moves(i, state) if after in later]
-                if totals:
-                    row[state] = min(totals)
-            values[i] = row
+            for state, moves in edges[i].items():
+                kept = [move for move in moves if move[2] in alive]
+                if kept:
+                    row[state] = kept
+            edges[i], alive = row, set(row)
+        return edges
+
+    def _values(self, weights: Sequence[int]) -> list[dict]:
+        """values[i][state]: the least weight periods i.. can add from that state."""
+        values: list[dict] = [{}] * (self.n + 1)
+        values[self.n] = {state: 0 for state in self.accepted}
+        for i in reversed(range(self.n)):
+            later = values[i + 1]
+            values[i] = {state: min(later[after] + (weights[i] if pays else 0) for _, pays, after in moves)
+                         for state, moves in self.edges[i].items()}
         return values
 
-    def optimum(self) -> int:
-        return self.values[0][self.START]
-
-    def first_optimal_selection(self) -> list[int]:
-        """The lexicographically first selection on an optimal path."""
-        target = self.optimum()
+    def solve(self, weights: Sequence[int]) -> tuple[int, list[int]]:
+        """The least weight, and the lexicographically first selection on an optimal path."""
+        values = self._values(weights)
+        target = values[0][self.START]
         live = {self.START: 0}  # state -> weight so far; each lies on an optimal path
         chosen = []
-        for i in range(self.problem.n):
-            later = self.values[i + 1]
+        for i in range(self.n):
+            later = values[i + 1]
             for selecting in (True, False):
                 following = {}
                 for state, so_far in live.items():
-                    for selects, weight, after in self.moves(i, state):
-                        if selects == selecting and after in later and so_far + weight + later[after] == target:
-                            following[after] = so_far + weight
+                    for selects, pays, after in self.edges[i][state]:
+                        weight = so_far + (weights[i] if pays else 0)
+                        if selects == selecting and weight + later[after] == target:
+                            following[after] = weight
                 if following:
                     break
             if selecting:
                 chosen.append(i)
             live = following
-        return chosen
+        return target, chosen
 
 
 def block_fits_alone(block: list[int], main: set[int], problem: Problem) -> bool:
@@ -374,25 +389,25 @@ def block_fits_alone(block: list[int], main: set[int], problem: Problem) -> bool
 
 
 def lowest_average(problem: Problem, size: int) -> list[int]:
+    programme = Programme(problem, size, with_blocks=True)
     trial = Fraction(min(problem.costs))  # any start will do: the first step lands on a real average
     while True:
         weights = [trial.denominator * cost - trial.numerator for cost in problem.costs]
-        programme = Programme(problem, size, weights, with_blocks=True)
-        main = programme.first_optimal_selection()
+        optimum, main = programme.solve(weights)
         chosen = set(main)
         merged = set(main)
         for block in cheap_blocks(main, problem):
             if block_fits_alone(block, chosen, problem) and sum(weights[i] for i in block) < 0:
                 merged.update(block)
-        assert sum(weights[i] for i in merged) == programme.optimum()
-        if programme.optimum() == 0:
+        assert sum(weights[i] for i in merged) == optimum
+        if optimum == 0:
             return sorted(merged)
         trial = Fraction(sum(problem.costs[i] for i in merged), len(merged))
 
 
 def cheapest_main_selection(problem: Problem) -> list[int]:
     """The conservative strategy's first stage, before any cheap block joins."""
-    return Programme(problem, smallest_size(problem), problem.costs, with_blocks=False).first_optimal_selection()
+    return Programme(problem, smallest_size(problem), with_blocks=False).solve(problem.costs)[1]
 
 
 def slow_dp(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
@@ -481,8 +496,7 @@ def _rules(rng: random.Random, n: int) -> tuple[int, int, int, int]:
 
 def random_request(rng: random.Random, smallest: int = 1, largest: int = 150, texts_only: bool = False) -> Request:
     """With ``texts_only``, prices and threshold are decimal texts of at most 4 places
-    and magnitudes below 10**6 (where averages of up to 28 prices rounded to 28
-    significant places still order and tie exactly)."""
+    and magnitudes below 10**6 (see ``Request.kestrava_exact``)."""
     n = rng.randint(smallest, largest)
     values = _price_values(rng, n, 4 if texts_only else 20)
     ordered = sorted(values)
@@ -498,6 +512,45 @@ def random_request(rng: random.Random, smallest: int = 1, largest: int = 150, te
         threshold = Fraction(math.floor((ordered[0] + ordered[-1]) * 5000), 10000)
     if texts_only:
         return Request([decimal_text(value) for value in values], decimal_text(threshold), *_rules(rng, n),
-                       rng.random() < 0.5)
+                       rng.random() < 0.5, n <= 28)
     prices = [_as_argument(value, rng) for value in values]
     return Request(prices, _as_argument(threshold, rng), *_rules(rng, n), rng.random() < 0.5)
+
+
+def _long_units(rng: random.Random, n: int, run: int) -> list[int]:
+    """Ties, negative prices, and cheap runs about as long as a run must be."""
+    style = rng.randrange(5)
+    if style == 0:
+        return [rng.randint(0, 5) for _ in range(n)]
+    if style == 1:
+        units: list[int] = []
+        dear = rng.random() < 0.5
+        while len(units) < n:
+            length = rng.randint(1, 4) if dear else rng.randint(1, run + 2)
+            units += [5 + rng.randint(0, 10) if dear else rng.randint(-3, 3) for _ in range(length)]
+            dear = not dear
+        return units[:n]
+    if style == 2:
+        return [rng.randint(-20, 20) for _ in range(n)]
+    if style == 3:
+        return [rng.randint(-3, 5)] * n
+    return [rng.choice([-2, 0, 1, 7]) for _ in range(n)]
+
+
+def long_request(rng: random.Random) -> Request:
+    """30 to 200 periods (most of them below 81) as decimal texts of up to 3 places,
+    with rules at their edges: runs of 1 or up to 8, gaps of 1, just below or at the
+    run length, gaps that never bind (n - 1 and far beyond n), no lead or a full one."""
+    n = rng.randint(30, 80) if rng.random() < 0.7 else rng.randint(81, 200)
+    run = rng.choice([1, 2, 3, rng.randint(1, 8)])
+    gap = rng.choice([1, max(1, run - 1), run, rng.randint(1, 25), n - 1, 10**12])
+    lead = rng.choice([0, gap, rng.randint(0, min(gap, 30))])
+    most = min(n - 1, 60) if rng.random() < 0.8 else n - 1
+    units = _long_units(rng, n, run)
+    ordered = sorted(units)
+    # A price itself, or below every price; never every period cheap (no search then).
+    threshold = ordered[0] - 1 if rng.random() < 0.1 else min(rng.choice(ordered), ordered[-1] - 1)
+    places = rng.randint(0, 3)
+    return Request([decimal_text(Fraction(unit, 10**places)) for unit in units],
+                   decimal_text(Fraction(threshold, 10**places)), rng.randint(run, max(run, most)), run, gap, lead,
+                   rng.random() < 0.5)

@@ -11,7 +11,6 @@ import random
 import re
 import subprocess
 import sys
-from collections.abc import Sequence
 from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
 from types import ModuleType
@@ -20,6 +19,7 @@ import pytest
 
 import kestrava
 import kestrava_plan
+import plan_model
 
 ROOT = Path(__file__).resolve().parents[2]
 DEMO = ROOT / "examples" / "demo.py"
@@ -54,26 +54,12 @@ def day_prices(zone: str, day: str) -> list[str]:
         return [price for stamp, price in list(csv.reader(handle))[1:] if stamp.startswith(day)]
 
 
-def obeys_rules(plan: Sequence[int], count: int, shortest: int, longest_gap: int, latest_start: int) -> bool:
-    """The rules read straight from their wording, on the list of chosen periods."""
-    if not plan or plan[0] > latest_start or count - 1 - plan[-1] > longest_gap:
-        return False
-    runs: list[list[int]] = [[plan[0]]]
-    for before, index in zip(plan, plan[1:]):
-        if index - before - 1 > longest_gap:
-            return False
-        if index == before + 1:
-            runs[-1].append(index)
-        else:
-            runs.append([index])
-    return all(len(run) >= shortest or run[-1] == count - 1 for run in runs)
-
-
 def first_valid_plan(count: int, size: int, shortest: int, longest_gap: int, latest_start: int) -> list[int] | None:
     """The model of the timer plan: combinations come in time order, so the first that
-    obeys the rules is the one."""
+    the model of the answer finds valid is the one."""
+    rules = plan_model.Problem((0,) * count, (False,) * count, size, shortest, longest_gap, latest_start)
     return next((list(plan) for plan in itertools.combinations(range(count), size)
-                 if obeys_rules(plan, count, shortest, longest_gap, latest_start)), None)
+                 if plan_model.is_valid(plan, rules)), None)
 
 
 def test_timer_plan_is_the_first_valid_plan_in_time_order() -> None:
@@ -133,7 +119,7 @@ def check_plans_and_money(stdout: str, prices: list[str], threshold: str) -> lis
         assert sections[title] == (chosen, chosen)
         # 2 kW for an hour uses 0.002 MWh; the baseline is the first valid plan of as many hours.
         baseline = first_valid_plan(len(prices), len(chosen), *HEAT_PUMP[1:])
-        assert baseline is not None and obeys_rules(baseline, len(prices), *HEAT_PUMP[1:])
+        assert baseline is not None
         total = sum((Decimal(prices[i]) for i in chosen), Decimal(0))
         cost = total * Decimal("0.002")
         of_baseline = sum((Decimal(prices[i]) for i in baseline), Decimal(0)) * Decimal("0.002")

@@ -22,7 +22,7 @@ import milp_peer  # noqa: E402  (found through the path set just above)
 
 
 def test_milp_peer_matches_the_cheapest_main_selection() -> None:
-    count = int(os.environ.get("KESTRAVA_MILP_REQUESTS", "150"))
+    count = int(os.environ.get("KESTRAVA_MILP_REQUESTS", "60"))
     for seed in range(1, count + 1):
         request = plan_model.random_request(random.Random(seed), 1, 60, texts_only=True)
         rules = request.arguments()[2:6]

@@ -1,7 +1,10 @@
-"""``kestrava_plan.cheapest_periods`` against the models in plan_model.py on seeded
-random requests: the literal model up to 14 periods, the dynamic programme from 30 to
-150, and ``kestrava.get_cheapest_periods`` up to 28 where that function's rounded
-averages still order exactly (texts of at most 4 places, magnitudes below 10**6).
+"""Both functions against the model in plan_model.py on seeded random requests:
+``kestrava_plan.cheapest_periods`` against the literal model up to 14 periods and the
+dynamic programme from 15 to 200 (ties, price styles and argument types from
+``random_request``; rules at their edges from ``long_request``), and
+``kestrava.get_cheapest_periods`` on the requests of up to 28 periods where its
+decimals round nothing. The rounding itself is checked against the exhaustive search
+in tests/cpp/rounding_fuzz_test.cpp.
 
 A short tier runs by default. A longer run, and one request again from the seed and
 test name a failure prints:
@@ -11,11 +14,9 @@ test name a failure prints:
 
 from __future__ import annotations
 
-import decimal
 import os
 import random
-
-import pytest
+from typing import Callable
 
 import kestrava
 import plan_model
@@ -25,77 +26,41 @@ REQUESTS = int(os.environ.get("KESTRAVA_PLAN_DIFF_REQUESTS", "1500"))
 FIRST_SEED = int(os.environ.get("KESTRAVA_PLAN_DIFF_SEED", "4096"))
 
 
-def compare(test_name: str, count: int, smallest: int, largest: int, reference, texts_only: bool = False) -> None:
-    for seed in range(FIRST_SEED, FIRST_SEED + count):
-        request = plan_model.random_request(random.Random(seed), smallest, largest, texts_only)
+def compare(test_name: str, share: int, draw: Callable[[random.Random], plan_model.Request], reference) -> None:
+    """REQUESTS // share requests (at least one) from consecutive seeds."""
+    for seed in range(FIRST_SEED, FIRST_SEED + max(1, REQUESTS // share)):
+        request = draw(random.Random(seed))
         expected = reference(*request.arguments())
-        actual = cheapest_periods(*request.arguments())
-        assert actual == expected, (
-            f"seed {seed}: {request}\n  cheapest_periods: {actual}\n  {reference.__name__}: {expected}\n"
-            f"  again: KESTRAVA_PLAN_DIFF_SEED={seed} KESTRAVA_PLAN_DIFF_REQUESTS=1 "
-            f"python -m pytest -q test_plan_differential.py -k {test_name}"
-        )
+        functions = [cheapest_periods] + ([kestrava.get_cheapest_periods] if request.kestrava_exact else [])
+        for function in functions:
+            actual = function(*request.arguments())
+            assert actual == expected, (
+                f"seed {seed}: {request}\n  {function.__module__}: {actual}\n  {reference.__name__}: {expected}\n"
+                f"  again: KESTRAVA_PLAN_DIFF_SEED={seed} KESTRAVA_PLAN_DIFF_REQUESTS=1 "
+                f"python -m pytest -q test_plan_differential.py -k {test_name}"
+            )
 
 
 def test_matches_the_literal_model_up_to_14_periods() -> None:
-    compare("literal_model", REQUESTS, 1, 14, plan_model.brute_force)
+    compare("literal_model", 1,
+            lambda rng: plan_model.random_request(rng, 1, 14, texts_only=rng.random() < 0.3), plan_model.brute_force)
+
+
+def test_matches_the_dynamic_programme_from_15_to_28_periods() -> None:
+    compare("15_to_28", 3,
+            lambda rng: plan_model.random_request(rng, 15, 28, texts_only=rng.random() < 0.5), plan_model.slow_dp)
 
 
 def test_matches_the_dynamic_programme_from_30_to_150_periods() -> None:
-    # Some 40 ms a request in the programme: a twelfth of the count keeps the tiers short.
-    compare("dynamic_programme", max(1, REQUESTS // 12), 30, 150, plan_model.slow_dp)
+    # Some 150 ms a request in the programme: a small share keeps the tier short.
+    compare("30_to_150", 24, lambda rng: plan_model.random_request(rng, 30, 150), plan_model.slow_dp)
 
 
-def test_matches_the_28_period_function_where_its_arithmetic_is_exact() -> None:
-    compare("28_period_function", 2 * REQUESTS, 1, 28, kestrava.get_cheapest_periods, texts_only=True)
+def test_matches_the_dynamic_programme_at_rule_edges_up_to_200_periods() -> None:
+    compare("rule_edges", 10, plan_model.long_request, plan_model.slow_dp)
 
 
-# One request through texts, ints, Decimals and floats: a float is the decimal its repr
-# shows, so 0.1 + 0.2 ties 0.3 + 0 (binary floats would put 2, 3 first).
-# prices in several spellings, thresholds, rules, aggressive answer, conservative answer.
-SAME_VALUES = [
-    ([["0.1", "0.2", "0.3", "0"], [0.1, 0.2, 0.3, 0.0], [decimal.Decimal("0.10"), "0.2", 0.3, 0]],
-     ["-1", -1.0, decimal.Decimal("-1")], (2, 2, 2, 2), [0, 1], [0, 1]),
-    ([["-1", "2", "-1.0", "7"], [-1, 2, -1, 7], [decimal.Decimal("-1E+0"), 2.0, "-1.000", decimal.Decimal("7")]],
-     ["-1", -1, decimal.Decimal("-0.1E+1")], (1, 1, 3, 3), [0], [0, 2]),
-]
-
-
-@pytest.mark.parametrize("spellings, thresholds, rules, aggressive_answer, conservative_answer", SAME_VALUES)
-def test_price_types_stand_for_their_decimal_values(spellings, thresholds, rules, aggressive_answer,
-                                                    conservative_answer) -> None:
-    for prices in spellings:
-        for threshold in thresholds:
-            assert cheapest_periods(prices, threshold, *rules, True) == aggressive_answer
-            assert cheapest_periods(prices, threshold, *rules, False) == conservative_answer
-
-
-# Refused requests: the exception's type, for the first rule each request breaks.
-REFUSED = [
-    ([], "0", 1, 1, 0, 0, ValueError),
-    (["1"] * 3001, "0", 1, 1, 0, 0, ValueError),
-    (["1", "2"], "0", 0, 0, 0, 0, ValueError),
-    (["1", "2"], "0", 3, 1, 0, 0, ValueError),
-    (["1", "2"], "0", 1, 0, 0, 0, ValueError),
-    (["1", "2"], "0", 1, 2, 0, 0, ValueError),
-    (["1", "2"], "0", 1, 1, 0, 1, ValueError),
-    (["1", True], "0", 1, 1, 1, 1, TypeError),
-    (["1", "2"], False, 1, 1, 1, 1, TypeError),
-    (["1", float("nan")], "0", 1, 1, 1, 1, ValueError),
-    (["1", "2"], float("-inf"), 1, 1, 1, 1, ValueError),
-    (["1", decimal.Decimal("Infinity")], "0", 1, 1, 1, 1, ValueError),
-    (["1", decimal.Decimal("sNaN")], "0", 1, 1, 1, 1, ValueError),
-]
-
-
-@pytest.mark.parametrize("prices, threshold, min_sel, min_run, max_gap, max_lead, error", REFUSED)
-def test_refused_requests(prices, threshold, min_sel, min_run, max_gap, max_lead, error) -> None:
-    with pytest.raises(error):
-        plan_model.slow_dp(prices, threshold, min_sel, min_run, max_gap, max_lead)
-    with pytest.raises(error):
-        cheapest_periods(prices, threshold, min_sel, min_run, max_gap, max_lead)
-
-
+# The most prices, planned with a search, against the answer worked out by hand.
 def test_accepts_3000_prices() -> None:
     prices = ["5"] * 2999 + ["1"]
     assert cheapest_periods(prices, "0", 1, 1, 2999, 2999) == [2999]

@@ -63,7 +63,7 @@ void expect_ring_laws(RequestRandom& random) {
     EXPECT_EQ((-a).magnitude_bit_width(), a.magnitude_bit_width());
 }
 
-TEST(HorizonWidth, FixedIntegersAgreeWithNativeArithmetic) {
+TEST(PlannerWidth, FixedIntegersAgreeWithNativeArithmetic) {
     for (std::uint64_t number = 0; number < 20000; ++number) {
         RequestRandom random(11, number);
         expect_native_agreement<4>(random);
@@ -141,7 +141,7 @@ WidthAnswer plan_at_width(const IntegerRequest& request, const rules::Shape& sha
 
 rules::Shape shape_of(const IntegerRequest& request) { return rules::make_shape(request.cheap, request.rules); }
 
-TEST(HorizonWidth, EveryWidthGivesTheSameAnswerAndTables) {
+TEST(PlannerWidth, EveryWidthGivesTheSameAnswerAndTables) {
     for (std::uint64_t number = 0; number < 200; ++number) {
         const IntegerRequest request = integer_request(number, 50);
         const rules::Shape shape = shape_of(request);
@@ -185,7 +185,7 @@ void expect_boundary_answers(planner::Rung rung) {
     }
 }
 
-TEST(HorizonWidth, LargestMagnitudesOfEachRungKeepTheAnswer) {
+TEST(PlannerWidth, LargestMagnitudesOfEachRungKeepTheAnswer) {
     expect_boundary_answers<std::int64_t>(planner::Rung::bits64);
     expect_boundary_answers<int128>(planner::Rung::bits128);
     expect_boundary_answers<Int256>(planner::Rung::bits256);
@@ -194,7 +194,7 @@ TEST(HorizonWidth, LargestMagnitudesOfEachRungKeepTheAnswer) {
 
 // The same request with every price and the threshold times 10^d, as texts: the
 // common scale, the conversion and each rung of the ladder on the way.
-TEST(HorizonWidth, PricesScaledByPowersOfTenKeepTheAnswer) {
+TEST(PlannerWidth, PricesScaledByPowersOfTenKeepTheAnswer) {
     for (std::uint64_t number = 0; number < 60; ++number) {
         const testing::PlannerRequest request = testing::random_request(31, number, 28, number % 2 == 1);
         std::optional<IndexList> first;

@@ -1,8 +1,9 @@
-// The horizon planner's parts against brute force over every selection of small
-// requests: the smallest valid size, the band (every state of every valid selection
-// lies in it), and the tables a second planner reads (every state's value is the
-// best completion over the valid selections through it; the first main combination
-// is the lexicographically first of least weight).
+// The planner's parts against brute force over every selection of small requests,
+// valid by the exhaustive search's rule check: the smallest valid size, the band
+// (every state of every valid selection lies in it), and the tables the rounded-sum
+// layer reads (every state's value is the best completion over the valid selections
+// through it; the first main combination is the lexicographically first of least
+// weight).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,11 +13,11 @@
 #include <tuple>
 #include <vector>
 
-#include "horizon_reference.hpp"
 #include "planner_requests.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
+#include "selection/planner/tables.hpp"
 #include "selection/rules/band.hpp"
 #include "selection/rules/shape.hpp"
-#include "selection/planner/tables.hpp"
 
 namespace kestrava {
 namespace {
@@ -29,25 +30,41 @@ std::vector<bool> bits_of(std::uint32_t mask, int n) {
     return chosen;
 }
 
-testing::ReferenceRequest rules_only(int n, int run, int gap, int lead) {
-    testing::ReferenceRequest request;
-    request.prices.assign(static_cast<std::size_t>(n), 0);
-    request.cheap.assign(static_cast<std::size_t>(n), false);
-    request.min_run = run;
-    request.max_gap = gap;
-    request.max_lead = lead;
-    return request;
+// The rules of a small request, and which periods are cheap.
+struct SmallRequest {
+    std::vector<bool> cheap;
+    int min_run = 1;
+    int max_gap = 0;
+    int max_lead = 0;
+
+    SelectionRules rules() const {
+        // min_selections is not read by the rule check; make_shape takes k separately.
+        return SelectionRules{static_cast<std::uint64_t>(min_run), static_cast<std::uint64_t>(min_run),
+                              static_cast<std::uint64_t>(max_gap), static_cast<std::uint64_t>(max_lead)};
+    }
+};
+
+bool is_valid(const SmallRequest& request, const std::vector<bool>& chosen) {
+    std::vector<std::uint64_t> indices;
+    for (std::size_t p = 0; p < chosen.size(); ++p) {
+        if (chosen[p]) indices.push_back(p);
+    }
+    return exhaustive::is_valid_combination(std::span<const std::uint64_t>(indices), request.rules(), chosen.size());
 }
 
-TEST(HorizonParts, SmallestValidSizeMatchesEverySelection) {
+SmallRequest rules_only(int n, int run, int gap, int lead) {
+    return SmallRequest{std::vector<bool>(static_cast<std::size_t>(n), false), run, gap, lead};
+}
+
+TEST(PlannerParts, SmallestValidSizeMatchesEverySelection) {
     for (int n = 1; n <= 11; ++n) {
         for (int run = 1; run <= n; ++run) {
             for (int gap = 0; gap < n; ++gap) {
                 for (int lead = 0; lead <= gap; ++lead) {
-                    const testing::ReferenceRequest rules = rules_only(n, run, gap, lead);
+                    const SmallRequest rules = rules_only(n, run, gap, lead);
                     int fewest = n + 1;
                     for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {
-                        if (testing::reference_valid(rules, bits_of(mask, n)))
+                        if (is_valid(rules, bits_of(mask, n)))
                             fewest = std::min(fewest, std::popcount(mask));
                     }
                     EXPECT_EQ(rules::smallest_valid_size(n, run, gap, lead), fewest)
@@ -85,28 +102,25 @@ SelectionStates states_of(const std::vector<bool>& chosen, int min_run) {
     return states;
 }
 
-rules::Shape shape_for(const testing::ReferenceRequest& request, int k) {
+rules::Shape shape_for(const SmallRequest& request, int k) {
     std::vector<std::uint8_t> cheap;
     for (const bool c : request.cheap) cheap.push_back(c ? 1 : 0);
-    rules::Shape shape = rules::make_shape(
-        cheap,
-        SelectionRules{static_cast<std::uint64_t>(request.min_run), static_cast<std::uint64_t>(request.min_run),
-                       static_cast<std::uint64_t>(request.max_gap), static_cast<std::uint64_t>(request.max_lead)});
+    rules::Shape shape = rules::make_shape(cheap, request.rules());
     shape.size = k;
     return shape;
 }
 
-TEST(HorizonParts, BandHoldsEveryStateOfEveryValidSelection) {
+TEST(PlannerParts, BandHoldsEveryStateOfEveryValidSelection) {
     for (int n = 2; n <= 11; ++n) {
         for (int run = 1; run < n; ++run) {
             for (int gap = 1; gap < n; ++gap) {
                 for (int lead = 0; lead <= gap; ++lead) {
-                    const testing::ReferenceRequest rules = rules_only(n, run, gap, lead);
+                    const SmallRequest rules = rules_only(n, run, gap, lead);
                     for (int k = rules::smallest_valid_size(n, run, gap, lead); k < n; ++k) {
                         const rules::Band band(shape_for(rules, k));
                         for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {
                             const std::vector<bool> chosen = bits_of(mask, n);
-                            if (std::popcount(mask) != k || !testing::reference_valid(rules, chosen)) continue;
+                            if (std::popcount(mask) != k || !is_valid(rules, chosen)) continue;
                             for (const auto& [p, c] : states_of(chosen, run).runs) {
                                 ASSERT_TRUE(band.holds(p, c))
                                     << "n " << n << " run " << run << " gap " << gap << " lead " << lead << " k " << k
@@ -123,7 +137,7 @@ TEST(HorizonParts, BandHoldsEveryStateOfEveryValidSelection) {
 // The weight a selection adds after period `from` (exclusive; inclusive when
 // `including`): its main periods there and, with additions, min(0, weight) of each
 // admissible cheap block there.
-std::int64_t completion(const testing::ReferenceRequest& request, const std::vector<bool>& chosen,
+std::int64_t completion(const SmallRequest& request, const std::vector<bool>& chosen,
                         const std::vector<std::int64_t>& w, int from, bool including, bool with_additions) {
     const int n = static_cast<int>(chosen.size());
     std::int64_t total = 0;
@@ -140,7 +154,7 @@ std::int64_t completion(const testing::ReferenceRequest& request, const std::vec
         }
         std::vector<bool> merged = chosen;
         for (int q = p; q < last; ++q) merged[static_cast<std::size_t>(q)] = true;
-        if (testing::reference_valid(request, merged)) total += std::min<std::int64_t>(0, block);
+        if (is_valid(request, merged)) total += std::min<std::int64_t>(0, block);
         p = last;
     }
     return total;
@@ -153,7 +167,7 @@ struct Accessor {
     std::int64_t (*value)(const planner::Tables<std::int64_t>&, int, int);
 };
 
-TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
+TEST(PlannerParts, TablesHoldTheBestCompletionOfEveryState) {
     const Accessor accessors[] = {
         {"run", &SelectionStates::runs, false,
          [](const planner::Tables<std::int64_t>& t, int p, int c) { return t.run_value(p, c); }},
@@ -167,7 +181,7 @@ TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
         const int n = static_cast<int>(random.between(3, 11));
         const int run = static_cast<int>(random.between(1, 3));
         const int gap = static_cast<int>(random.between(1, static_cast<std::uint64_t>(n - 1)));
-        testing::ReferenceRequest request = rules_only(
+        SmallRequest request = rules_only(
             n, std::min(run, n - 1), gap, static_cast<int>(random.between(0, static_cast<std::uint64_t>(gap))));
         std::vector<std::int64_t> w;
         for (int p = 0; p < n; ++p) {
@@ -188,7 +202,7 @@ TEST(HorizonParts, TablesHoldTheBestCompletionOfEveryState) {
         std::map<std::tuple<int, int, int>, std::int64_t> best_completion;  // (accessor, p, c)
         for (std::uint32_t mask = 1; mask < (1U << n); ++mask) {
             const std::vector<bool> chosen = bits_of(mask, n);
-            if (std::popcount(mask) != k || !testing::reference_valid(request, chosen)) continue;
+            if (std::popcount(mask) != k || !is_valid(request, chosen)) continue;
             const std::int64_t total = completion(request, chosen, w, -1, false, with_additions);
             // Of two index tuples of one size, the one holding the lowest index where
             // they differ comes first.

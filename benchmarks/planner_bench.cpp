@@ -1,12 +1,12 @@
-// kestrava_horizon_bench: times the horizon planner's text entry (parsing included)
-// on real quarter-hour day-ahead prices, for horizons of 24 to 3000 periods, with
+// kestrava_planner_bench: times the planner's text entry (parsing included)
+// on real quarter-hour day-ahead prices, for 24 to 3000 periods, with
 // the rules of three loads scaled to 15-minute periods, both strategies; prints the
 // median, 99th percentile and largest time per call and the planner's workspace.
 // Then the worst case for memory: 3000 periods, k = 1500, prices of 140 digits.
 // Times are wall-clock; the last column is the largest thread CPU time of a call,
 // which leaves out time slices lost to other processes on a busy machine.
 //
-// The data files hold five real days (three NL, one DE-LU, one FR); horizons longer
+// The data files hold five real days (three NL, one DE-LU, one FR); windows longer
 // than a file repeat its days in order, and windows start at every few periods.
 #include <sys/resource.h>
 #include <time.h>
@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
         } else if (argument == "--no-worst-case") {
             with_worst_case = false;
         } else {
-            std::cerr << "usage: kestrava_horizon_bench [--data DIR] [--no-worst-case]\n";
+            std::cerr << "usage: kestrava_planner_bench [--data DIR] [--no-worst-case]\n";
             return 2;
         }
     }
@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
         getrusage(RUSAGE_SELF, &usage);
         std::cout << "peak resident memory of the process: " << usage.ru_maxrss / 1024 << " MB\n";
     } catch (const std::exception& error) {
-        std::cerr << "kestrava_horizon_bench: " << error.what() << "\n";
+        std::cerr << "kestrava_planner_bench: " << error.what() << "\n";
         return 1;
     }
     return 0;

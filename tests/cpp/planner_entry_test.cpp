@@ -1,4 +1,4 @@
-// The horizon planner's text entry: exact reading of price texts (the grammar of
+// The planner's text entry: exact reading of price texts (the grammar of
 // Decimal::parse, nothing rounded), the order of its checks and error kinds, the
 // digit limit, the answers that need no search, and the stop check.
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ Outcome<IndexList> plan(const std::vector<std::string>& prices, const std::strin
 
 // Random texts over the grammar's alphabet: accepted exactly when Decimal::parse
 // accepts them, and equal in value where Decimal holds them without rounding.
-TEST(HorizonEntry, ReadsTheDecimalGrammarExactly) {
+TEST(PlannerEntry, ReadsTheDecimalGrammarExactly) {
     const char alphabet[] = "0123456789._+-x";
     for (std::uint64_t number = 0; number < 50000; ++number) {
         RequestRandom random(5, number);
@@ -53,7 +53,7 @@ TEST(HorizonEntry, ReadsTheDecimalGrammarExactly) {
 
 // Values that differ only past the 28th decimal or in the 100th digit, which a
 // 96-bit decimal would round together.
-TEST(HorizonEntry, ComparesLongValuesExactly) {
+TEST(PlannerEntry, ComparesLongValuesExactly) {
     struct Case {
         const char* price;
         const char* threshold;
@@ -79,7 +79,7 @@ TEST(HorizonEntry, ComparesLongValuesExactly) {
     }
 }
 
-TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
+TEST(PlannerEntry, ReportsTheFirstFailureInItsOrder) {
     const std::vector<std::string> three = {"1", "2", "3"};
     const std::vector<std::string> too_many(planner::max_periods + 1, "1");
     struct Case {
@@ -112,7 +112,7 @@ TEST(HorizonEntry, ReportsTheFirstFailureInItsOrder) {
     }
 }
 
-TEST(HorizonEntry, DigitLimitAndAnswersWithoutSearch) {
+TEST(PlannerEntry, DigitLimitAndAnswersWithoutSearch) {
     const std::string largest(planner::max_price_digits, '9');
     const std::string beyond = largest + "9";
     // 140 digits at the common scale plan at the widest rung; the answer is the single cheapest.
@@ -144,7 +144,7 @@ std::vector<std::string> long_prices() {
     return prices;
 }
 
-TEST(HorizonEntry, StopCheckEndsALongRun) {
+TEST(PlannerEntry, StopCheckEndsALongRun) {
     const std::vector<std::string> prices = long_prices();
     const SelectionRules rules{1500, 1, 3000, 3000};
     PollCounter counter{0, 5};
@@ -160,7 +160,7 @@ TEST(HorizonEntry, StopCheckEndsALongRun) {
     EXPECT_EQ(at_once.polls, 1);
 }
 
-TEST(HorizonEntry, StopCheckIsPolledThroughoutAPass) {
+TEST(PlannerEntry, StopCheckIsPolledThroughoutAPass) {
     // One conservative pass over about 2.25 million states polls every few thousand.
     PollCounter counter;
     const auto answer =
