@@ -15,6 +15,7 @@
 #include "module/list_price_source.hpp"
 #include "module/messages.hpp"
 #include "module/signal_stop_check.hpp"
+#include "module/take_over_exception.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/request.hpp"
 

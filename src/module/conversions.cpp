@@ -10,6 +10,7 @@
 #include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_ref.hpp"
+#include "module/take_over_exception.hpp"
 #include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
@@ -56,12 +57,12 @@ PyOutcome<PyObject*> check_list(PyObject* object) {
     if (PyList_Check(object)) {
         return object;
     }
-    return messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyList");
+    return type_error(messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyList"));
 }
 
 PyOutcome<std::string_view> extract_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
-        return messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyString");
+        return type_error(messages::cannot_convert(type_name_text(Py_TYPE(object)), "PyString"));
     }
     const auto utf8 = utf8_view(object);
     if (!utf8) {
@@ -101,7 +102,7 @@ PyOutcome<bool> extract_flag(PyObject* object) {
     if (is_numpy_boolean_type(type)) {
         PyNumberMethods* number = type->tp_as_number;
         if (number == nullptr || number->nb_bool == nullptr) {
-            return messages::no_bool_conversion(display_text(reinterpret_cast<PyObject*>(type)));
+            return type_error(messages::no_bool_conversion(display_text(reinterpret_cast<PyObject*>(type))));
         }
         switch (number->nb_bool(object)) {
             case 0:
@@ -112,7 +113,7 @@ PyOutcome<bool> extract_flag(PyObject* object) {
                 return take_over_current_exception();
         }
     }
-    return messages::cannot_convert(type_name_text(type), "PyBool");
+    return type_error(messages::cannot_convert(type_name_text(type), "PyBool"));
 }
 
 }  // namespace kestrava::module
