@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "binding/owned_ref.hpp"
 #include "module/display.hpp"
 #include "module/messages.hpp"
-#include "module/python_ref.hpp"
 
 namespace kestrava::module {
 

@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/owned_ref.hpp"
 #include "module/display.hpp"
 #include "module/interned_strings.hpp"
 #include "module/messages.hpp"
-#include "module/python_ref.hpp"
 #include "module/take_over_exception.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
 
@@ -77,7 +77,7 @@ PyOutcome<std::uint64_t> extract_unsigned(PyObject* object) {
     if (PyLong_Check(object)) {
         value = PyLong_AsUnsignedLongLong(object);
     } else {
-        // __index__ may be Python code: see platform/forced_unwind.hpp.
+        // __index__ may be Python code: see binding/forced_unwind.hpp.
         const OwnedRef index = OwnedRef::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }));
         if (!index) {
             return take_over_current_exception();

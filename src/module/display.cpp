@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string_view>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/owned_ref.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
 
@@ -51,7 +51,7 @@ std::string utf8_text_lenient(PyObject* str_object) {
 }
 
 std::optional<std::string> str_text(PyObject* object) {
-    // __str__ and the unraisable hook may be Python code: see platform/forced_unwind.hpp.
+    // __str__ and the unraisable hook may be Python code: see binding/forced_unwind.hpp.
     const OwnedRef text = OwnedRef::steal(parked_on_forced_unwind([object] { return PyObject_Str(object); }));
     if (!text) {
         return std::nullopt;

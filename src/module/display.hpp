@@ -2,7 +2,7 @@
 // UTF-8, taken leniently) and the type-name rule (a type's qualified name).
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 // "__module__". Each is made on first use and kept for the process.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 namespace kestrava::module {
 

@@ -49,7 +49,6 @@ inline constexpr std::string_view subinterpreters_unsupported = "kestrava does n
 inline constexpr std::string_view no_exception_set = "attempted to fetch exception but none was set";
 
 // Internal failures.
-inline constexpr std::string_view python_api_call_failed = "Python API call failed";
 inline constexpr std::string_view could_not_append_to_all = "could not append __name__ to __all__";
 inline constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
 inline constexpr std::string_view price_error_missing = "a price element gave no text and no error";

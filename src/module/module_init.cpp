@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "binding/owned_ref.hpp"
 #include "module/call_entry.hpp"
 #include "module/display.hpp"
 #include "module/function_description.hpp"
 #include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
 #include "module/take_over_exception.hpp"
 #include "selection/internal_failure.hpp"
 

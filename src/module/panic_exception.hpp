@@ -3,7 +3,7 @@
 // is not an attribute of the module.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 namespace kestrava::module {
 

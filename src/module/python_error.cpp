@@ -1,8 +1,7 @@
-// Raising PythonErrors, and giving up on the interpreter's current exception.
+// Raising PythonErrors and making their instances.
 #include "module/python_error.hpp"
 
-#include "module/messages.hpp"
-#include "selection/internal_failure.hpp"
+#include "binding/python_failure.hpp"
 
 namespace kestrava::module {
 
@@ -32,13 +31,6 @@ OwnedRef PythonError::into_instance() && {
         fail_python_api_call();
     }
     return instance;
-}
-
-void drop_current_exception() noexcept { const OwnedRef dropped = OwnedRef::steal(PyErr_GetRaisedException()); }
-
-void fail_python_api_call(std::source_location where) {
-    PyErr_Print();
-    throw InternalFailure(std::string(messages::python_api_call_failed), where);
 }
 
 }  // namespace kestrava::module

@@ -1,18 +1,18 @@
 // PythonError: an error on its way to the interpreter, held either deferred (a class and
 // its message, no instance made yet) or as an exception instance; PyOutcome<T>: a value or
-// such an error. Also the helpers that drop or fail on the interpreter's current exception
-// (taking it over is take_over_exception.hpp's).
+// such an error. (Taking over the interpreter's current exception is take_over_exception.hpp's;
+// dropping it or giving up on it, binding/python_failure.hpp's.)
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <optional>
-#include <source_location>
 #include <string>
 #include <utility>
 #include <variant>
 
-#include "module/python_ref.hpp"
+#include "binding/owned_ref.hpp"
+#include "binding/python_failure.hpp"
 
 namespace kestrava::module {
 
@@ -67,16 +67,6 @@ inline PythonError type_error(std::string message) {
 
 // Success, or the PythonError of a step that has no value to give.
 using Status = std::optional<PythonError>;
-
-// Takes the current exception out of the interpreter and discards it (nothing when none
-// is set). For failures that are ignored on purpose: a name that cannot be read, a
-// keyword that cannot be encoded.
-void drop_current_exception() noexcept;
-
-// Prints the interpreter's current exception with PyErr_Print and throws the
-// InternalFailure "Python API call failed": for interpreter calls whose failure
-// cannot be reported any other way (out of memory while building a result).
-[[noreturn]] void fail_python_api_call(std::source_location where = std::source_location::current());
 
 // A value of type T, or the PythonError that prevented it.
 template <class T>

@@ -1,15 +1,15 @@
 // The polling of signal_stop_check.hpp.
 #include "module/signal_stop_check.hpp"
 
-#include "module/python_include.hpp"
-#include "platform/forced_unwind.hpp"
+#include "binding/forced_unwind.hpp"
+#include "binding/python_include.hpp"
 
 namespace kestrava::module {
 
 namespace {
 
 // The handlers, and on any thread a collection the interpreter scheduled, may run
-// Python code: see platform/forced_unwind.hpp.
+// Python code: see binding/forced_unwind.hpp.
 bool handler_raised(void* /*context*/) noexcept {
     return parked_on_forced_unwind([] { return PyErr_CheckSignals(); }) < 0;
 }

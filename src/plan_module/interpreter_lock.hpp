@@ -15,7 +15,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "platform/forced_unwind.hpp"
+#include "binding/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 

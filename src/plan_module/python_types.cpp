@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/forced_unwind.hpp"
+#include "binding/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 

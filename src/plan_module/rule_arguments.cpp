@@ -3,10 +3,10 @@
 
 #include <array>
 
+#include "binding/forced_unwind.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_types.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
