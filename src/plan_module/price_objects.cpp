@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_sequence.hpp"
+#include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/scientific_text.hpp"
 
@@ -31,11 +31,6 @@ struct Place {
 
 [[noreturn]] void refuse_type(const std::string& message) { throw nb::type_error(message.c_str()); }
 [[noreturn]] void refuse_value(const std::string& message) { throw nb::value_error(message.c_str()); }
-
-nb::object checked(PyObject* result) {
-    if (result == nullptr) throw nb::python_error();
-    return nb::steal(result);
-}
 
 nb::object new_str(std::string_view text) {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
