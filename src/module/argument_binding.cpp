@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/owned_ref.hpp"
+#include "binding/utf8_view.hpp"
 #include "module/display.hpp"
 #include "module/messages.hpp"
 

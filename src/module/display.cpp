@@ -6,25 +6,11 @@
 
 #include "binding/forced_unwind.hpp"
 #include "binding/owned_ref.hpp"
+#include "binding/utf8_view.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
 
 namespace kestrava::module {
-
-std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept {
-    // Compact ASCII text is its own UTF-8 form, the bytes PyUnicode_AsUTF8AndSize would
-    // hand out: read them in place, as prices almost always are.
-    if (PyUnicode_IS_COMPACT_ASCII(str_object)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str_object)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str_object)));
-    }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length);
-    if (utf8 == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(length));
-}
 
 std::string utf8_text_lenient(PyObject* str_object) {
     if (const auto utf8 = utf8_view(str_object)) {

@@ -10,10 +10,6 @@
 
 namespace kestrava::module {
 
-// The UTF-8 bytes that a str object caches, borrowed from it; nullopt when it cannot be
-// encoded (lone surrogates), the interpreter's exception then left set.
-std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept;
-
 // The UTF-8 text of a str object. A str that cannot be encoded (lone surrogates) is
 // encoded with "surrogatepass" and decoded with "replace", so each ill-formed part
 // shows as U+FFFD. Throws InternalFailure only when the interpreter cannot encode or

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "binding/interned_strings.hpp"
 #include "binding/owned_ref.hpp"
 #include "module/call_entry.hpp"
 #include "module/display.hpp"
 #include "module/function_description.hpp"
-#include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
 #include "module/take_over_exception.hpp"

@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "binding/numpy_bool.hpp"
+#include "binding/python_failure.hpp"
+#include "binding/utf8_view.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_sequence.hpp"
 #include "plan_module/python_call.hpp"
@@ -89,8 +92,9 @@ nb::object integer_text(nb::handle value, const Place& place) {
 }
 
 void refuse_other_type(nb::handle value, const Place& place) {
-    const std::string type_name = Py_TYPE(value.ptr())->tp_name;
-    if (is_numpy_bool(value)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
+    PyObject* object = value.ptr();
+    const std::string type_name = Py_TYPE(object)->tp_name;
+    if (is_numpy_bool_type(Py_TYPE(object))) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
     if (is_numpy_narrow_float(value)) {
         refuse_type(messages::narrow_float_not_a_price(place.text(), shown(value), type_name));
     }
@@ -105,7 +109,7 @@ nb::object price_text(nb::handle value, const Place& place) {
     if (PyFloat_Check(object)) return float_text(value, place);
     if (PyLong_Check(object)) return integer_text(value, place);
     if (is_decimal(value)) return decimal_text(value, place);
-    if (PyIndex_Check(object) && !is_numpy_bool(value)) return integer_text(value, place);
+    if (PyIndex_Check(object) && !is_numpy_bool_type(Py_TYPE(object))) return integer_text(value, place);
     refuse_other_type(value, place);
 }
 
@@ -133,15 +137,11 @@ nb::object read_threshold(nb::handle threshold) {
 }
 
 std::string_view text_of(nb::handle text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (data == nullptr) {
-        // A lone surrogate has no UTF-8 form; it is no digit either, so the text
-        // stands for no number. The planner gets one that says so.
-        PyErr_Clear();
-        return "\xff";
-    }
-    return {data, static_cast<std::size_t>(size)};
+    if (const std::optional<std::string_view> utf8 = utf8_view(text.ptr())) return *utf8;
+    // A lone surrogate has no UTF-8 form; it is no digit either, so the text stands for
+    // no number. The planner gets one that says so.
+    drop_current_exception();
+    return "\xff";
 }
 
 std::string shown(nb::handle value) {

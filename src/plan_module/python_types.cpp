@@ -46,11 +46,6 @@ bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
 
 bool is_unordered_collection(nb::handle value) { return is_instance(value, unordered_classes); }
 
-bool is_numpy_bool(nb::handle value) {
-    const std::string_view name = numpy_type_name(value);
-    return name == "bool" || name == "bool_";
-}
-
 bool is_numpy_narrow_float(nb::handle value) {
     const std::string_view name = numpy_type_name(value);
     return name.starts_with("float") || name == "longdouble" || name == "half" || name == "single";
