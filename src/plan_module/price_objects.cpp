@@ -51,14 +51,16 @@ nb::object float_text(nb::handle value, const Place& place) {
 // How long a finite Decimal's plain text is, from its digits and exponent; nullopt
 // when the exponent does not even fit 64 bits.
 std::optional<long long> written_out_length(nb::handle value) {
+    // A subclass's as_tuple may answer with any sequence: its items, their length and the
+    // exponent's __index__ may be Python code too.
     nb::object parts = python_call([&] { return PyObject_CallMethod(value.ptr(), "as_tuple", nullptr); });
-    const nb::object digit_tuple = parts[1];
-    const nb::object exponent_object = parts[2];
-    const auto digits = static_cast<long long>(nb::len(digit_tuple));
+    const nb::object digit_tuple = python_call([&] { return PySequence_GetItem(parts.ptr(), 1); });
+    const nb::object exponent_object = python_call([&] { return PySequence_GetItem(parts.ptr(), 2); });
+    const Py_ssize_t digits = parked_on_forced_unwind([&] { return PyObject_Length(digit_tuple.ptr()); });
+    if (digits < 0) throw nb::python_error();
     int overflow = 0;
-    // An int for a finite Decimal; -1 with overflow 0 also when it is not one, and
-    // that case never reaches here (is_finite was asked first).
-    const long long exponent = PyLong_AsLongLongAndOverflow(exponent_object.ptr(), &overflow);
+    const long long exponent =
+        parked_on_forced_unwind([&] { return PyLong_AsLongLongAndOverflow(exponent_object.ptr(), &overflow); });
     if (exponent == -1 && PyErr_Occurred()) throw nb::python_error();
     if (overflow != 0 || exponent < -(1LL << 40) || exponent > (1LL << 40)) return std::nullopt;
     if (exponent >= 0) return digits + exponent;
@@ -67,7 +69,9 @@ std::optional<long long> written_out_length(nb::handle value) {
 
 nb::object decimal_text(nb::handle value, const Place& place) {
     nb::object finite = python_call([&] { return PyObject_CallMethod(value.ptr(), "is_finite", nullptr); });
-    if (!PyObject_IsTrue(finite.ptr())) refuse_value(messages::not_finite(place.text(), shown(value)));
+    const int is_finite = parked_on_forced_unwind([&] { return PyObject_IsTrue(finite.ptr()); });
+    if (is_finite < 0) throw nb::python_error();
+    if (is_finite == 0) refuse_value(messages::not_finite(place.text(), shown(value)));
     const std::optional<long long> length = written_out_length(value);
     if (!length || *length > static_cast<long long>(longest_written_out_decimal)) {
         refuse_value(messages::too_long_to_write_out(place.text(), shown(value), longest_written_out_decimal));

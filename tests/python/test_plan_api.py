@@ -167,6 +167,16 @@ class RaisingIterable:
         raise LookupError("no prices today")
 
 
+class RefusingTruth:
+    def __bool__(self):
+        raise LookupError("no truth")
+
+
+class UnsureDecimal(Decimal):
+    def is_finite(self):
+        return RefusingTruth()
+
+
 # (arguments, exception type, message)
 REFUSALS = [
     (("123", "2", 1, 1), TypeError,
@@ -238,6 +248,7 @@ REFUSALS = [
     ((P, "2", 1, 1, 0, 0, True, 0), TypeError,
      "cheapest_periods() takes from 4 to 7 positional arguments but 8 were given"),
     ((RaisingIterable(), "2", 1, 1), LookupError, "no prices today"),
+    (([UnsureDecimal("1.5")], "2", 1, 1), LookupError, "no truth"),
 ]
 
 

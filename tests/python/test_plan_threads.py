@@ -146,11 +146,12 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 # Daemon threads plan in a loop while the main thread returns, so the interpreter
 # finalises under them. CPython 3.12 and 3.13 end a thread that asks for the lock back
 # then with pthread_exit, a forced unwind; the modules must let it go without an abort.
-# A count whose __index__ sleeps, and a flag named as numpy's bool whose __module__ and
-# __bool__ sleep, give the lock away inside the conversions as well.
+# A count whose __index__ sleeps, a flag named as numpy's bool whose __module__ and
+# __bool__ sleep, and (for kestrava_plan) Decimal prices whose methods answer with
+# sleeping objects give the lock away inside the conversions as well.
 # The main thread, which finalises, plans once more from a finalizer: it must not wait.
 EXIT_CHILD = textwrap.dedent("""
-    import random, sys, threading, time, types
+    import decimal, random, sys, threading, time, types
     import kestrava
     from kestrava_plan import cheapest_periods
 
@@ -168,13 +169,27 @@ EXIT_CHILD = textwrap.dedent("""
             time.sleep(0.0002)
             return "numpy"
 
-    def sleeping_truth(self):
-        time.sleep(0.0002)
-        return True
+    class SleepingTruth:
+        def __bool__(self):
+            time.sleep(0.0002)
+            return True
+
+    class SleepingParts(tuple):
+        def __getitem__(self, index):
+            time.sleep(0.0002)
+            return tuple.__getitem__(self, index)
+
+    class SleepingDecimal(decimal.Decimal):
+        def is_finite(self):
+            return SleepingTruth()
+
+        def as_tuple(self):
+            return SleepingParts(decimal.Decimal.as_tuple(self))
 
     module, arguments = sys.argv[1], sys.argv[2]
+    sleeping = arguments == "sleeping"
     entry = kestrava.get_cheapest_periods if module == "kestrava" else cheapest_periods
-    flag = SleepingModule("bool_", (), {"__bool__": sleeping_truth})() if arguments == "sleeping" else True
+    flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
     def plan(prices, count):
@@ -183,7 +198,9 @@ EXIT_CHILD = textwrap.dedent("""
 
     for n in [24] * 3 if module == "kestrava" else [24, 96, 3000]:
         prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(n)]
-        count = SleepingCount(n // 3) if arguments == "sleeping" else n // 3
+        if sleeping and module == "kestrava_plan":
+            prices[:8] = map(SleepingDecimal, prices[:8])
+        count = SleepingCount(n // 3) if sleeping else n // 3
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
 
