@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "binding/owned_ref.hpp"
+#include "binding/utf8_view.hpp"
 #include "module/display.hpp"
 #include "module/messages.hpp"
-#include "module/python_ref.hpp"
 
 namespace kestrava::module {
 
@@ -45,10 +46,10 @@ Status bind_keyword_arguments(const FunctionDescription& description, PyObject* 
         const std::optional<std::string_view> name_utf8 = keyword_name_utf8(name);
         const std::optional<std::size_t> slot = name_utf8 ? find_parameter(description, *name_utf8) : std::nullopt;
         if (!slot) {
-            return messages::unexpected_keyword_argument(description, display_text(name));
+            return type_error(messages::unexpected_keyword_argument(description, display_text(name)));
         }
         if (slots[*slot] != nullptr) {
-            return messages::multiple_values_for_argument(description, description.parameters[*slot].name);
+            return type_error(messages::multiple_values_for_argument(description, description.parameters[*slot].name));
         }
         slots[*slot] = values[k];
     }
@@ -66,7 +67,7 @@ Status check_required_arguments(const FunctionDescription& description, std::spa
     if (missing.empty()) {
         return std::nullopt;
     }
-    return messages::missing_required_arguments(description, missing);
+    return type_error(messages::missing_required_arguments(description, missing));
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ Status extract_arguments_fastcall(const FunctionDescription& description, PyObje
     const auto given = static_cast<std::size_t>(positional_count);
     // Surplus positional arguments are reported before any keyword is looked at.
     if (given > description.parameters.size()) {
-        return messages::too_many_positional_arguments(description, given);
+        return type_error(messages::too_many_positional_arguments(description, given));
     }
     for (std::size_t i = 0; i < given; ++i) {
         slots[i] = arguments[i];

@@ -2,7 +2,7 @@
 // slots of a FunctionDescription, and tying a conversion failure to its argument.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <span>
 #include <string_view>

@@ -12,14 +12,13 @@
 //    aborts: nothing may unwind into the interpreter.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <exception>
 #include <new>
 
+#include "binding/owned_ref.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
-#include "module/reference_pool.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::module {
@@ -39,7 +38,6 @@ PyObject* raise_internal_failure(const InternalFailure& failure);
 template <class Body>
 PyObject* run_in_call_boundary(Body&& body) noexcept {
     try {
-        const EntryScope entry;
         try {
             PyOutcome<OwnedRef> outcome = body();
             if (outcome.ok()) {

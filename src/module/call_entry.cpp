@@ -8,13 +8,14 @@
 #include <string_view>
 #include <variant>
 
+#include "binding/signal_stop_check.hpp"
 #include "module/argument_binding.hpp"
 #include "module/call_boundary.hpp"
 #include "module/conversions.hpp"
 #include "module/function_description.hpp"
 #include "module/list_price_source.hpp"
 #include "module/messages.hpp"
-#include "module/signal_stop_check.hpp"
+#include "module/take_over_exception.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/request.hpp"
 
@@ -105,15 +106,16 @@ PyOutcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssi
     }
 
     ListPriceTextSource price_texts(prices.value());
-    const StopCheck stop = signal_stop_check();
-    Outcome<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive, stop);
+    SignalStopCheck stop;
+    Outcome<IndexList> selected = get_cheapest_periods(price_texts, threshold.value(), rules, aggressive, stop.check());
+    // A signal handler's exception wins over any answer: Ctrl-C is never lost.
+    if (stop.restore_raised() || (!selected.ok() && selected.error().kind == ErrorKind::interrupted)) {
+        return take_over_current_exception();
+    }
     if (!selected.ok()) {
         const Error& error = selected.error();
         if (error.kind == ErrorKind::price_not_text) {
             return price_texts.take_error();
-        }
-        if (error.kind == ErrorKind::interrupted) {
-            return take_over_current_exception();
         }
         return PythonError::deferred(PyExc_ValueError, messages::selection_error_message(error));
     }

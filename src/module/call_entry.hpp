@@ -2,7 +2,7 @@
 // fast-call-with-keywords signature.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 namespace kestrava::module {
 

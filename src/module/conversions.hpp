@@ -3,7 +3,7 @@
 // (before any argument-name prefix, which belongs to the binding).
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <cstdint>
 #include <string_view>

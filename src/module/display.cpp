@@ -4,27 +4,13 @@
 #include <cstddef>
 #include <string_view>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/owned_ref.hpp"
+#include "binding/utf8_view.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::module {
-
-std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept {
-    // Compact ASCII text is its own UTF-8 form, the bytes PyUnicode_AsUTF8AndSize would
-    // hand out: read them in place, as prices almost always are.
-    if (PyUnicode_IS_COMPACT_ASCII(str_object)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str_object)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str_object)));
-    }
-    Py_ssize_t length = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length);
-    if (utf8 == nullptr) {
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(length));
-}
 
 std::string utf8_text_lenient(PyObject* str_object) {
     if (const auto utf8 = utf8_view(str_object)) {
@@ -51,7 +37,7 @@ std::string utf8_text_lenient(PyObject* str_object) {
 }
 
 std::optional<std::string> str_text(PyObject* object) {
-    // __str__ and the unraisable hook may be Python code: see platform/forced_unwind.hpp.
+    // __str__ and the unraisable hook may be Python code: see binding/forced_unwind.hpp.
     const OwnedRef text = OwnedRef::steal(parked_on_forced_unwind([object] { return PyObject_Str(object); }));
     if (!text) {
         return std::nullopt;

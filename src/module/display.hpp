@@ -2,17 +2,13 @@
 // UTF-8, taken leniently) and the type-name rule (a type's qualified name).
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kestrava::module {
-
-// The UTF-8 bytes that a str object caches, borrowed from it; nullopt when it cannot be
-// encoded (lone surrogates), the interpreter's exception then left set.
-std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept;
 
 // The UTF-8 text of a str object. A str that cannot be encoded (lone surrogates) is
 // encoded with "surrogatepass" and decoded with "replace", so each ill-formed part

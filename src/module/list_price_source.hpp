@@ -1,15 +1,15 @@
 // ListPriceTextSource: the selection's PriceTextSource over a Python list of price texts.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <cstddef>
 #include <exception>
 #include <optional>
 #include <string_view>
 
+#include "binding/owned_ref.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
 #include "selection/request.hpp"
 
 namespace kestrava::module {

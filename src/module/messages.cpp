@@ -22,8 +22,6 @@ std::string concat(std::initializer_list<std::string_view> parts) {
     return text;
 }
 
-PythonError type_error(std::string message) { return PythonError::deferred(PyExc_TypeError, std::move(message)); }
-
 // "get_cheapest_periods()", the prefix of every binding message.
 std::string called_name(const FunctionDescription& description) { return concat({description.function_name, "()"}); }
 
@@ -66,42 +64,42 @@ std::string unprintable_named_object(std::string_view type_name) {
     return concat({"<unprintable ", type_name, " object>"});
 }
 
-PythonError cannot_convert(std::string_view type_name, std::string_view target) {
-    return type_error(concat({"'", type_name, "' object cannot be converted to '", target, "'"}));
+std::string cannot_convert(std::string_view type_name, std::string_view target) {
+    return concat({"'", type_name, "' object cannot be converted to '", target, "'"});
 }
 
-PythonError no_bool_conversion(std::string_view type_display) {
-    return type_error(concat({"object of type '", type_display, "' does not define a '__bool__' conversion"}));
+std::string no_bool_conversion(std::string_view type_display) {
+    return concat({"object of type '", type_display, "' does not define a '__bool__' conversion"});
 }
 
 std::string argument_prefixed(std::string_view parameter_name, std::string_view text) {
     return concat({"argument '", parameter_name, "': ", text});
 }
 
-PythonError too_many_positional_arguments(const FunctionDescription& description, std::size_t given) {
+std::string too_many_positional_arguments(const FunctionDescription& description, std::size_t given) {
     const std::size_t total = description.parameters.size();
     const std::size_t required = description.required_parameters;
     const std::string range = required == total
                                   ? std::to_string(total)
                                   : concat({"from ", std::to_string(required), " to ", std::to_string(total)});
-    return type_error(concat({called_name(description), " takes ", range, " positional arguments but ",
-                              std::to_string(given), given == 1 ? " was given" : " were given"}));
+    return concat({called_name(description), " takes ", range, " positional arguments but ", std::to_string(given),
+                   given == 1 ? " was given" : " were given"});
 }
 
-PythonError unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text) {
-    return type_error(concat({called_name(description), " got an unexpected keyword argument '", name_text, "'"}));
+std::string unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text) {
+    return concat({called_name(description), " got an unexpected keyword argument '", name_text, "'"});
 }
 
-PythonError multiple_values_for_argument(const FunctionDescription& description, std::string_view name) {
-    return type_error(concat({called_name(description), " got multiple values for argument '", name, "'"}));
+std::string multiple_values_for_argument(const FunctionDescription& description, std::string_view name) {
+    return concat({called_name(description), " got multiple values for argument '", name, "'"});
 }
 
-PythonError missing_required_arguments(const FunctionDescription& description,
+std::string missing_required_arguments(const FunctionDescription& description,
                                        std::span<const std::string_view> missing) {
     std::string message = concat({called_name(description), " missing ", std::to_string(missing.size()),
                                   " required positional ", missing.size() == 1 ? "argument: " : "arguments: "});
     push_parameter_list(message, missing);
-    return type_error(std::move(message));
+    return message;
 }
 
 std::string text_signature(const FunctionDescription& description) {

@@ -1,6 +1,6 @@
 // Every text the module shows: the docstrings, exception messages (binding, conversion,
 // selection, module set-up, internal failures) and the lines it writes to standard error.
-// Builders that make an error return it deferred; the others return the text.
+// Texts only: the callers decide which exception carries them.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "module/function_description.hpp"
-#include "module/python_error.hpp"
 #include "selection/outcome.hpp"
 
 namespace kestrava::module::messages {
@@ -50,7 +49,6 @@ inline constexpr std::string_view subinterpreters_unsupported = "kestrava does n
 inline constexpr std::string_view no_exception_set = "attempted to fetch exception but none was set";
 
 // Internal failures.
-inline constexpr std::string_view python_api_call_failed = "Python API call failed";
 inline constexpr std::string_view could_not_append_to_all = "could not append __name__ to __all__";
 inline constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
 inline constexpr std::string_view price_error_missing = "a price element gave no text and no error";
@@ -74,17 +72,17 @@ inline constexpr std::string_view type_name_unavailable = "<failed to extract ty
 inline constexpr std::string_view unprintable_object = "<unprintable object>";
 std::string unprintable_named_object(std::string_view type_name);
 
-// Conversion failures ({type} by the type-name rule, or the type shown for __bool__).
-PythonError cannot_convert(std::string_view type_name, std::string_view target);  // target: "PyList", ...
-PythonError no_bool_conversion(std::string_view type_display);
+// Conversion failures (TypeErrors; {type} by the type-name rule, or the type shown for __bool__).
+std::string cannot_convert(std::string_view type_name, std::string_view target);  // target: "PyList", ...
+std::string no_bool_conversion(std::string_view type_display);
 // The text of a conversion failure once it is tied to its argument.
 std::string argument_prefixed(std::string_view parameter_name, std::string_view text);
 
-// Argument binding failures: deferred TypeErrors built from the description.
-PythonError too_many_positional_arguments(const FunctionDescription& description, std::size_t given);
-PythonError unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text);
-PythonError multiple_values_for_argument(const FunctionDescription& description, std::string_view name);
-PythonError missing_required_arguments(const FunctionDescription& description,
+// Argument binding failures (TypeErrors), built from the description.
+std::string too_many_positional_arguments(const FunctionDescription& description, std::size_t given);
+std::string unexpected_keyword_argument(const FunctionDescription& description, std::string_view name_text);
+std::string multiple_values_for_argument(const FunctionDescription& description, std::string_view name);
+std::string missing_required_arguments(const FunctionDescription& description,
                                        std::span<const std::string_view> missing);
 
 // The signature line that opens the docstring:

@@ -7,13 +7,14 @@
 #include <memory>
 #include <string>
 
+#include "binding/interned_strings.hpp"
+#include "binding/owned_ref.hpp"
 #include "module/call_entry.hpp"
 #include "module/display.hpp"
 #include "module/function_description.hpp"
-#include "module/interned_strings.hpp"
 #include "module/messages.hpp"
 #include "module/python_error.hpp"
-#include "module/python_ref.hpp"
+#include "module/take_over_exception.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::module {
@@ -97,7 +98,7 @@ Status add_get_cheapest_periods(PyObject* module) {
         return take_over_current_exception();
     }
     if (!PyUnicode_Check(name.get())) {
-        return messages::cannot_convert(type_name_text(Py_TYPE(name.get())), "PyString");
+        return type_error(messages::cannot_convert(type_name_text(Py_TYPE(name.get())), "PyString"));
     }
 
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, interned_all_attribute()));
@@ -114,7 +115,7 @@ Status add_get_cheapest_periods(PyObject* module) {
             return take_over_current_exception();
         }
     } else if (!PyList_Check(all.get())) {
-        return messages::cannot_convert(type_name_text(Py_TYPE(all.get())), "PyList");
+        return type_error(messages::cannot_convert(type_name_text(Py_TYPE(all.get())), "PyList"));
     }
     if (PyList_Append(all.get(), name.get()) < 0) {
         drop_current_exception();

@@ -3,9 +3,7 @@
 // is not an attribute of the module.
 #pragma once
 
-#include "module/python_include.hpp"
-
-#include "module/python_ref.hpp"
+#include "binding/python_include.hpp"
 
 namespace kestrava::module {
 
@@ -15,10 +13,5 @@ PyObject* panic_exception_type() noexcept;
 
 // The class when it has been made already, else NULL. Never creates it.
 PyObject* panic_exception_type_if_made() noexcept;
-
-// Resumes an internal failure that came back from the interpreter as a PanicException:
-// writes two lines to standard error, prints the exception (which clears it) and throws
-// InternalFailure with the exception's str, or "Unwrapped panic from Python code".
-[[noreturn]] void resume_panic(OwnedRef exception);
 
 }  // namespace kestrava::module

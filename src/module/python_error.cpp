@@ -1,9 +1,7 @@
-// Raising PythonErrors and taking over the interpreter's current exception.
+// Raising PythonErrors and making their instances.
 #include "module/python_error.hpp"
 
-#include "module/messages.hpp"
-#include "module/panic_exception.hpp"
-#include "selection/internal_failure.hpp"
+#include "binding/python_failure.hpp"
 
 namespace kestrava::module {
 
@@ -14,20 +12,12 @@ void PythonError::raise() && noexcept {
     }
     // An argument that cannot be made leaves the interpreter's MemoryError set: a
     // failure raised in its place could fail the same way.
-    OwnedRef text =
+    const OwnedRef text =
         OwnedRef::steal(PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
     if (!text) {
         return;
     }
-    if (class_ != nullptr && class_ == panic_exception_type_if_made()) {
-        const OwnedRef arguments = OwnedRef::steal(PyTuple_New(1));
-        if (!arguments) {
-            return;
-        }
-        PyTuple_SET_ITEM(arguments.get(), 0, text.release());  // steals the str
-        PyErr_SetObject(class_, arguments.get());
-        return;
-    }
+    // The class is called with the str as its one argument, PanicException as any other.
     PyErr_SetObject(class_, text.get());
 }
 
@@ -41,33 +31,6 @@ OwnedRef PythonError::into_instance() && {
         fail_python_api_call();
     }
     return instance;
-}
-
-Status take_over_exception_if_set() {
-    OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
-    if (!exception) {
-        return std::nullopt;
-    }
-    // No PanicException can exist before its class has been made.
-    PyObject* panic_type = panic_exception_type_if_made();
-    if (panic_type != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
-        resume_panic(std::move(exception));
-    }
-    return PythonError::from_instance(std::move(exception));
-}
-
-PythonError take_over_current_exception() {
-    if (Status taken = take_over_exception_if_set()) {
-        return std::move(*taken);
-    }
-    return PythonError::deferred(PyExc_SystemError, std::string(messages::no_exception_set));
-}
-
-void drop_current_exception() noexcept { const OwnedRef dropped = OwnedRef::steal(PyErr_GetRaisedException()); }
-
-void fail_python_api_call(std::source_location where) {
-    PyErr_Print();
-    throw InternalFailure(std::string(messages::python_api_call_failed), where);
 }
 
 }  // namespace kestrava::module

@@ -1,18 +1,18 @@
 // PythonError: an error on its way to the interpreter, held either deferred (a class and
 // its message, no instance made yet) or as an exception instance; PyOutcome<T>: a value or
-// such an error. Also the helpers that take over, drop or fail on the interpreter's
-// current exception.
+// such an error. (Taking over the interpreter's current exception is take_over_exception.hpp's;
+// dropping it or giving up on it, binding/python_failure.hpp's.)
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <optional>
-#include <source_location>
 #include <string>
 #include <utility>
 #include <variant>
 
-#include "module/python_ref.hpp"
+#include "binding/owned_ref.hpp"
+#include "binding/python_failure.hpp"
 
 namespace kestrava::module {
 
@@ -44,8 +44,7 @@ public:
     }
 
     // Sets the error as the interpreter's current exception. A deferred error is raised
-    // with PyErr_SetObject(class, argument), the argument being the message str, or for
-    // PanicException a 1-tuple holding it. When the argument cannot be made, the
+    // with PyErr_SetObject(class, message str). When the str cannot be made, the
     // interpreter's own error (MemoryError) is left set instead.
     void raise() && noexcept;
 
@@ -61,27 +60,13 @@ private:
     OwnedRef instance_;
 };
 
-// Takes over the interpreter's current exception with PyErr_GetRaisedException. None set
-// gives SystemError "attempted to fetch exception but none was set". An exception whose
-// type is exactly PanicException is printed and resumed as an InternalFailure carrying
-// its message (so this may throw).
-PythonError take_over_current_exception();
+// A deferred TypeError, the class of every binding and conversion message.
+inline PythonError type_error(std::string message) {
+    return PythonError::deferred(PyExc_TypeError, std::move(message));
+}
 
 // Success, or the PythonError of a step that has no value to give.
 using Status = std::optional<PythonError>;
-
-// As take_over_current_exception, but nullopt when no exception is set.
-Status take_over_exception_if_set();
-
-// Takes the current exception out of the interpreter and discards it (nothing when none
-// is set). For failures that are ignored on purpose: a name that cannot be read, a
-// keyword that cannot be encoded.
-void drop_current_exception() noexcept;
-
-// Prints the interpreter's current exception with PyErr_Print and throws the
-// InternalFailure "Python API call failed": for interpreter calls whose failure
-// cannot be reported any other way (out of memory while building a result).
-[[noreturn]] void fail_python_api_call(std::source_location where = std::source_location::current());
 
 // A value of type T, or the PythonError that prevented it.
 template <class T>

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "plan_module/plan_messages.hpp"
+#include "plan_module/python_call.hpp"
 
 namespace kestrava::plan_module {
 
@@ -15,11 +16,6 @@ constexpr const char* definition =
     "                     max_gap_between_periods=0, max_gap_from_start=0, aggressive=True):\n"
     "    return _entry(prices, low_price_threshold, min_selections, min_consecutive_periods,\n"
     "                  max_gap_between_periods, max_gap_from_start, aggressive)\n";
-
-nb::object checked(PyObject* result) {
-    if (result == nullptr) throw nb::python_error();
-    return nb::steal(result);
-}
 
 }  // namespace
 

@@ -8,21 +8,20 @@
 
 #include <nanobind/nanobind.h>
 
+#include "binding/interpreter_lock.hpp"
+#include "binding/signal_stop_check.hpp"
 #include "plan_module/argument_binding.hpp"
-#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/rule_arguments.hpp"
-#include "plan_module/signal_stop_check.hpp"
+#include "selection/internal_failure.hpp"
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
-#include "selection/internal_failure.hpp"
 
 namespace kestrava::plan_module {
 
 namespace {
-
 
 struct Request {
     PriceTexts prices;

@@ -4,9 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "plan_module/interpreter_lock.hpp"
+#include "binding/numpy_bool.hpp"
+#include "binding/python_failure.hpp"
+#include "binding/utf8_view.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_sequence.hpp"
+#include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/scientific_text.hpp"
 
@@ -32,11 +35,6 @@ struct Place {
 [[noreturn]] void refuse_type(const std::string& message) { throw nb::type_error(message.c_str()); }
 [[noreturn]] void refuse_value(const std::string& message) { throw nb::value_error(message.c_str()); }
 
-nb::object checked(PyObject* result) {
-    if (result == nullptr) throw nb::python_error();
-    return nb::steal(result);
-}
-
 nb::object new_str(std::string_view text) {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -53,14 +51,16 @@ nb::object float_text(nb::handle value, const Place& place) {
 // How long a finite Decimal's plain text is, from its digits and exponent; nullopt
 // when the exponent does not even fit 64 bits.
 std::optional<long long> written_out_length(nb::handle value) {
+    // A subclass's as_tuple may answer with any sequence: its items, their length and the
+    // exponent's __index__ may be Python code too.
     nb::object parts = python_call([&] { return PyObject_CallMethod(value.ptr(), "as_tuple", nullptr); });
-    const nb::object digit_tuple = parts[1];
-    const nb::object exponent_object = parts[2];
-    const auto digits = static_cast<long long>(nb::len(digit_tuple));
+    const nb::object digit_tuple = python_call([&] { return PySequence_GetItem(parts.ptr(), 1); });
+    const nb::object exponent_object = python_call([&] { return PySequence_GetItem(parts.ptr(), 2); });
+    const Py_ssize_t digits = parked_on_forced_unwind([&] { return PyObject_Length(digit_tuple.ptr()); });
+    if (digits < 0) throw nb::python_error();
     int overflow = 0;
-    // An int for a finite Decimal; -1 with overflow 0 also when it is not one, and
-    // that case never reaches here (is_finite was asked first).
-    const long long exponent = PyLong_AsLongLongAndOverflow(exponent_object.ptr(), &overflow);
+    const long long exponent =
+        parked_on_forced_unwind([&] { return PyLong_AsLongLongAndOverflow(exponent_object.ptr(), &overflow); });
     if (exponent == -1 && PyErr_Occurred()) throw nb::python_error();
     if (overflow != 0 || exponent < -(1LL << 40) || exponent > (1LL << 40)) return std::nullopt;
     if (exponent >= 0) return digits + exponent;
@@ -69,7 +69,9 @@ std::optional<long long> written_out_length(nb::handle value) {
 
 nb::object decimal_text(nb::handle value, const Place& place) {
     nb::object finite = python_call([&] { return PyObject_CallMethod(value.ptr(), "is_finite", nullptr); });
-    if (!PyObject_IsTrue(finite.ptr())) refuse_value(messages::not_finite(place.text(), shown(value)));
+    const int is_finite = parked_on_forced_unwind([&] { return PyObject_IsTrue(finite.ptr()); });
+    if (is_finite < 0) throw nb::python_error();
+    if (is_finite == 0) refuse_value(messages::not_finite(place.text(), shown(value)));
     const std::optional<long long> length = written_out_length(value);
     if (!length || *length > static_cast<long long>(longest_written_out_decimal)) {
         refuse_value(messages::too_long_to_write_out(place.text(), shown(value), longest_written_out_decimal));
@@ -94,8 +96,9 @@ nb::object integer_text(nb::handle value, const Place& place) {
 }
 
 void refuse_other_type(nb::handle value, const Place& place) {
-    const std::string type_name = Py_TYPE(value.ptr())->tp_name;
-    if (is_numpy_bool(value)) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
+    PyObject* object = value.ptr();
+    const std::string type_name = Py_TYPE(object)->tp_name;
+    if (is_numpy_bool_type(Py_TYPE(object))) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
     if (is_numpy_narrow_float(value)) {
         refuse_type(messages::narrow_float_not_a_price(place.text(), shown(value), type_name));
     }
@@ -110,7 +113,7 @@ nb::object price_text(nb::handle value, const Place& place) {
     if (PyFloat_Check(object)) return float_text(value, place);
     if (PyLong_Check(object)) return integer_text(value, place);
     if (is_decimal(value)) return decimal_text(value, place);
-    if (PyIndex_Check(object) && !is_numpy_bool(value)) return integer_text(value, place);
+    if (PyIndex_Check(object) && !is_numpy_bool_type(Py_TYPE(object))) return integer_text(value, place);
     refuse_other_type(value, place);
 }
 
@@ -138,15 +141,11 @@ nb::object read_threshold(nb::handle threshold) {
 }
 
 std::string_view text_of(nb::handle text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (data == nullptr) {
-        // A lone surrogate has no UTF-8 form; it is no digit either, so the text
-        // stands for no number. The planner gets one that says so.
-        PyErr_Clear();
-        return "\xff";
-    }
-    return {data, static_cast<std::size_t>(size)};
+    if (const std::optional<std::string_view> utf8 = utf8_view(text.ptr())) return *utf8;
+    // A lone surrogate has no UTF-8 form; it is no digit either, so the text stands for
+    // no number. The planner gets one that says so.
+    drop_current_exception();
+    return "\xff";
 }
 
 std::string shown(nb::handle value) {

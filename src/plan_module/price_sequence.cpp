@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "plan_module/interpreter_lock.hpp"
 #include "plan_module/plan_messages.hpp"
+#include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 
 namespace kestrava::plan_module {

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/forced_unwind.hpp"
+#include "binding/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -45,11 +45,6 @@ void remember_python_types() {
 bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
 
 bool is_unordered_collection(nb::handle value) { return is_instance(value, unordered_classes); }
-
-bool is_numpy_bool(nb::handle value) {
-    const std::string_view name = numpy_type_name(value);
-    return name == "bool" || name == "bool_";
-}
 
 bool is_numpy_narrow_float(nb::handle value) {
     const std::string_view name = numpy_type_name(value);

@@ -1,7 +1,7 @@
 // The interpreter's types that the conversions recognise and that have no C API
 // check of their own: decimal.Decimal, the collections.abc classes without an order of
-// items (Mapping, Set, MappingView), and numpy's bool and narrow float scalars (known
-// by name, so numpy is never imported here).
+// items (Mapping, Set, MappingView), and numpy's narrow float scalars (known by name, so
+// numpy is never imported here; numpy's bool is binding/numpy_bool.hpp's).
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -17,8 +17,6 @@ void remember_python_types();
 bool is_decimal(nb::handle value);
 // A collections.abc.Mapping, Set or MappingView, registered ones included.
 bool is_unordered_collection(nb::handle value);
-// numpy.bool (numpy.bool_ before numpy 2).
-bool is_numpy_bool(nb::handle value);
 // A numpy float scalar that is not float64 (float16, float32, longdouble): no float
 // subclass, so it has no repr the planner would take as its value.
 bool is_numpy_narrow_float(nb::handle value);

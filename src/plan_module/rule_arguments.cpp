@@ -3,10 +3,10 @@
 
 #include <array>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/numpy_bool.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
-#include "plan_module/python_types.hpp"
-#include "platform/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -22,7 +22,7 @@ constexpr std::uint64_t first_large_count = std::uint64_t{1} << 63;
 
 Count read_count(nb::handle value, const char* name) {
     PyObject* object = value.ptr();
-    if (PyBool_Check(object) || is_numpy_bool(value) || !PyIndex_Check(object)) {
+    if (PyBool_Check(object) || is_numpy_bool_type(Py_TYPE(object)) || !PyIndex_Check(object)) {
         throw nb::type_error(messages::count_not_an_int(name, Py_TYPE(object)->tp_name).c_str());
     }
     Count count{nb::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }))};
@@ -70,10 +70,11 @@ RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_cons
 
 bool read_flag(nb::handle value) {
     PyObject* object = value.ptr();
-    if (!PyBool_Check(object) && !is_numpy_bool(value)) {
+    if (!PyBool_Check(object) && !is_numpy_bool_type(Py_TYPE(object))) {
         throw nb::type_error(messages::flag_not_a_bool(Py_TYPE(object)->tp_name).c_str());
     }
-    const int truth = PyObject_IsTrue(object);
+    // __bool__ may be Python code: see binding/forced_unwind.hpp.
+    const int truth = parked_on_forced_unwind([object] { return PyObject_IsTrue(object); });
     if (truth < 0) throw nb::python_error();
     return truth == 1;
 }

@@ -167,6 +167,16 @@ class RaisingIterable:
         raise LookupError("no prices today")
 
 
+class RefusingTruth:
+    def __bool__(self):
+        raise LookupError("no truth")
+
+
+class UnsureDecimal(Decimal):
+    def is_finite(self):
+        return RefusingTruth()
+
+
 # (arguments, exception type, message)
 REFUSALS = [
     (("123", "2", 1, 1), TypeError,
@@ -238,6 +248,7 @@ REFUSALS = [
     ((P, "2", 1, 1, 0, 0, True, 0), TypeError,
      "cheapest_periods() takes from 4 to 7 positional arguments but 8 were given"),
     ((RaisingIterable(), "2", 1, 1), LookupError, "no prices today"),
+    (([UnsureDecimal("1.5")], "2", 1, 1), LookupError, "no truth"),
 ]
 
 
@@ -247,6 +258,28 @@ def test_refusals_name_the_argument_the_rule_and_the_values(arguments, error, me
         cheapest_periods(*arguments)
     assert type(raised.value) is error
     assert str(raised.value) == message
+
+
+# numpy's bool is known by its type's names, as kestrava knows it: __module__ "numpy" and
+# the name "bool_" or "bool". Such a type is a flag, never a count or a price, whatever
+# else it defines; a near miss is judged by what it defines.
+@pytest.mark.parametrize(("name", "module", "numpy_bool"),
+                         [("bool_", "numpy", True), ("bool", "numpy", True), ("bool_", "numpy.core", False),
+                          ("boolean", "numpy", False)])
+def test_numpy_bool_is_known_by_its_types_names(name: str, module: str, numpy_bool: bool) -> None:
+    value = type(name, (), {"__module__": module, "__bool__": lambda self: False, "__index__": lambda self: 1,
+                            "__repr__": lambda self: "value"})()
+    outcomes: list[object] = []
+    for arguments in [(P, "2", 2, 1, 6, 6, value), (P, "2", value, 1), ([value], "2", 1, 1)]:
+        try:
+            outcomes.append(cheapest_periods(*arguments))
+        except TypeError as refusal:
+            outcomes.append(str(refusal))
+    if numpy_bool:
+        assert outcomes == [cheapest_periods(P, "2", 2, 1, 6, 6, False), f"min_selections must be an int, not {name}",
+                            "prices[0]: value is a bool, not a price"]
+    else:
+        assert outcomes == [f"aggressive must be a bool, not {name}", cheapest_periods(P, "2", 1, 1), [0]]
 
 
 @pytest.mark.parametrize("count", [3000, 3001, 10**7])

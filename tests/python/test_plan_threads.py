@@ -146,10 +146,12 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 # Daemon threads plan in a loop while the main thread returns, so the interpreter
 # finalises under them. CPython 3.12 and 3.13 end a thread that asks for the lock back
 # then with pthread_exit, a forced unwind; the modules must let it go without an abort.
-# A count whose __index__ sleeps gives the lock away inside the conversions as well.
+# A count whose __index__ sleeps, a flag named as numpy's bool whose __module__ and
+# __bool__ sleep, and (for kestrava_plan) Decimal prices whose methods answer with
+# sleeping objects give the lock away inside the conversions as well.
 # The main thread, which finalises, plans once more from a finalizer: it must not wait.
 EXIT_CHILD = textwrap.dedent("""
-    import random, sys, threading, time, types
+    import decimal, random, sys, threading, time, types
     import kestrava
     from kestrava_plan import cheapest_periods
 
@@ -161,23 +163,50 @@ EXIT_CHILD = textwrap.dedent("""
             time.sleep(0.0002)
             return self.value
 
-    module, counts = sys.argv[1], sys.argv[2]
+    class SleepingModule(type):
+        @property
+        def __module__(cls):
+            time.sleep(0.0002)
+            return "numpy"
+
+    class SleepingTruth:
+        def __bool__(self):
+            time.sleep(0.0002)
+            return True
+
+    class SleepingParts(tuple):
+        def __getitem__(self, index):
+            time.sleep(0.0002)
+            return tuple.__getitem__(self, index)
+
+    class SleepingDecimal(decimal.Decimal):
+        def is_finite(self):
+            return SleepingTruth()
+
+        def as_tuple(self):
+            return SleepingParts(decimal.Decimal.as_tuple(self))
+
+    module, arguments = sys.argv[1], sys.argv[2]
+    sleeping = arguments == "sleeping"
     entry = kestrava.get_cheapest_periods if module == "kestrava" else cheapest_periods
+    flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
     def plan(prices, count):
         while True:
-            entry(prices, "0", count, 1, 20, 20)
+            entry(prices, "0", count, 1, 20, 20, flag)
 
     for n in [24] * 3 if module == "kestrava" else [24, 96, 3000]:
         prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(n)]
-        count = SleepingCount(n // 3) if counts == "sleeping" else n // 3
+        if sleeping and module == "kestrava_plan":
+            prices[:8] = map(SleepingDecimal, prices[:8])
+        count = SleepingCount(n // 3) if sleeping else n // 3
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
 
     class PlansWhenFinalised:
         def __del__(self, entry=entry, prices=prices, count=count):
-            entry(prices, "0", count, 1, 20, 20)
+            entry(prices, "0", count, 1, 20, 20, flag)
 
     # In a module of its own: __main__'s globals outlive finalising, held by the threads.
     sys.modules["finalised_last"] = types.ModuleType("finalised_last")
@@ -186,10 +215,10 @@ EXIT_CHILD = textwrap.dedent("""
 """)
 
 
-@pytest.mark.parametrize("counts", ["ints", "sleeping"])
+@pytest.mark.parametrize("arguments", ["plain", "sleeping"])
 @pytest.mark.parametrize("module", ["kestrava_plan", "kestrava"])
-def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, counts: str) -> None:
+def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, arguments: str) -> None:
     for _ in range(4):
-        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, counts], capture_output=True, text=True,
+        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments], capture_output=True, text=True,
                                timeout=60)
         assert (child.returncode, child.stderr) == (0, "")

@@ -1,5 +1,7 @@
 // The lock taking of interpreter_lock.hpp.
-#include "plan_module/interpreter_lock.hpp"
+#include "binding/interpreter_lock.hpp"
+
+#include "binding/forced_unwind.hpp"
 
 #if PY_VERSION_HEX >= 0x030D0000
 // Exported by 3.13 but declared only in its internal headers; 3.12 declares it in
@@ -7,7 +9,7 @@
 extern "C" PyAPI_FUNC(int) _PyOS_IsMainThread(void);
 #endif
 
-namespace kestrava::plan_module {
+namespace kestrava {
 
 namespace {
 
@@ -38,4 +40,4 @@ void take_lock_back(const ReleasedLock& released) noexcept {
     parked_on_forced_unwind([&released] { PyEval_RestoreThread(released.state); });
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava

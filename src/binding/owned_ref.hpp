@@ -1,25 +1,23 @@
-// OwnedRef and BorrowedRef: the module's only handles on interpreter objects.
+// OwnedRef and BorrowedRef: the handles on interpreter objects of the raw C API code in
+// both bindings (nanobind code keeps nb::object).
 //
 // Ownership rules:
-//  1. A reference the module owns lives in an OwnedRef, made either by stealing a new
-//     reference that an interpreter call returned (OwnedRef::steal) or by taking a new
-//     one on a borrowed pointer (OwnedRef::new_reference). Nothing else owns.
+//  1. An owned reference lives in an OwnedRef, made either by stealing a new reference
+//     that an interpreter call returned (OwnedRef::steal) or by taking a new one on a
+//     borrowed pointer (OwnedRef::new_reference). Nothing else owns.
 //  2. A BorrowedRef (or a plain PyObject* parameter) owns nothing and never releases; it
 //     is valid only while something else keeps the object alive: the caller's argument
 //     array, a container that holds it, or an OwnedRef further up the stack.
 //  3. An owned reference leaves its handle in exactly one of two ways: release() hands
 //     it to the caller or to an interpreter call that steals it, or the handle's end
-//     gives it up through release_reference(), which decrements at once on a thread
-//     inside an entry and otherwise defers to the ReferencePool.
+//     decrements it. A handle ends only on a thread that holds the interpreter lock.
 #pragma once
 
-#include "module/python_include.hpp"
+#include "binding/python_include.hpp"
 
 #include <utility>
 
-#include "module/reference_pool.hpp"
-
-namespace kestrava::module {
+namespace kestrava {
 
 class OwnedRef {
 public:
@@ -50,11 +48,8 @@ public:
     // Hands the reference out; the handle is empty afterwards.
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
 
-    void reset() noexcept {
-        if (PyObject* object = std::exchange(object_, nullptr)) {
-            release_reference(object);
-        }
-    }
+    // Empties the handle first: the release may run a finalizer that looks at it.
+    void reset() noexcept { Py_XDECREF(std::exchange(object_, nullptr)); }
 
 private:
     explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
@@ -77,4 +72,4 @@ private:
     PyObject* object_ = nullptr;
 };
 
-}  // namespace kestrava::module
+}  // namespace kestrava

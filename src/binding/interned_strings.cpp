@@ -1,11 +1,11 @@
 // The process-wide interned attribute names.
-#include "module/interned_strings.hpp"
+#include "binding/interned_strings.hpp"
 
 #include <string_view>
 
-#include "module/python_error.hpp"
+#include "binding/python_failure.hpp"
 
-namespace kestrava::module {
+namespace kestrava {
 
 namespace {
 
@@ -33,4 +33,4 @@ PyObject* interned_name_attribute() { return interned(name_attribute, "__name__"
 PyObject* interned_all_attribute() { return interned(all_attribute, "__all__"); }
 PyObject* interned_module_attribute() { return interned(module_attribute, "__module__"); }
 
-}  // namespace kestrava::module
+}  // namespace kestrava

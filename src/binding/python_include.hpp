@@ -1,4 +1,4 @@
-// The one way the module includes the interpreter's C API: sizes as Py_ssize_t, and
+// The one way the bindings include the interpreter's C API: sizes as Py_ssize_t, and
 // Python.h ahead of every standard header, as the interpreter requires.
 #pragma once
 
