@@ -219,7 +219,7 @@ Expected expected_outcome(const FuzzRequest& request) {
         expected.prices.push_back(*price);
     }
     const std::optional<Decimal> threshold = Decimal::parse(request.threshold);
-    if (!threshold) return failed(ErrorKind::invalid_price);
+    if (!threshold) return failed(ErrorKind::invalid_threshold);
     expected.threshold = *threshold;
 
     const std::uint64_t n = expected.prices.size();
@@ -243,12 +243,12 @@ Expected expected_outcome(const FuzzRequest& request) {
 }
 
 // One answer: indices, an error value, or the message of an internal failure.
-using Outcome = std::variant<IndexList, Error, std::string>;
+using Answer = std::variant<IndexList, Error, std::string>;
 
 template <class Run>
-Outcome outcome_of(Run&& run) {
+Answer answer_of(Run&& run) {
     try {
-        Outcome<IndexList> result = run();
+        kestrava::Outcome<IndexList> result = run();
         if (result.ok()) return std::move(result).value();
         return result.error();
     } catch (const InternalFailure& failure) {
@@ -256,7 +256,7 @@ Outcome outcome_of(Run&& run) {
     }
 }
 
-std::string show(const Outcome& outcome) {
+std::string show(const Answer& outcome) {
     std::ostringstream out;
     if (const auto* indices = std::get_if<IndexList>(&outcome)) {
         out << "indices [";
@@ -290,7 +290,7 @@ bool meets_timing_rules(const IndexList& indices, std::uint64_t n, const Selecti
     return indices.back() == n - 1 || block_length >= rules.min_consecutive_periods;
 }
 
-void check_search(const FuzzRequest& request, const Expected& expected, const Outcome& entry) {
+void check_search(const FuzzRequest& request, const Expected& expected, const Answer& entry) {
     std::vector<Item> items;
     std::vector<Item> cheap_items;
     for (std::size_t i = 0; i < expected.prices.size(); ++i) {
@@ -298,7 +298,7 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
         if (expected.prices[i] <= expected.threshold) cheap_items.push_back(items.back());
     }
     const SelectionRules& rules = request.rules;
-    const Outcome exhaustive = outcome_of([&] {
+    const Answer exhaustive = answer_of([&] {
         return request.aggressive ? exhaustive::search_aggressive(items, cheap_items, rules)
                                   : exhaustive::search_conservative(items, cheap_items, rules);
     });
@@ -322,7 +322,7 @@ void check_search(const FuzzRequest& request, const Expected& expected, const Ou
 
     const std::optional<IndexList> planned = plan_exact(items, cheap_items, rules, request.aggressive);
     if (!planned) return;  // left to the exhaustive search
-    const Outcome fast(*planned);
+    const Answer fast(*planned);
     if (fast != exhaustive)
         fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
 }
@@ -345,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::unique_ptr<char[]> threshold = std::make_unique<char[]>(request.threshold.size());
     request.threshold.copy(threshold.get(), request.threshold.size());
     FuzzPriceSource source(request);
-    const Outcome entry = outcome_of([&] {
+    const Answer entry = answer_of([&] {
         return get_cheapest_periods(source, std::string_view(threshold.get(), request.threshold.size()), request.rules,
                                     request.aggressive);
     });
@@ -367,7 +367,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case Expected::Kind::every_index: {
             IndexList every(expected.prices.size());
             for (std::size_t i = 0; i < every.size(); ++i) every[i] = i;
-            if (entry != Outcome(every)) fail(request, "expected every index, got " + show(entry));
+            if (entry != Answer(every)) fail(request, "expected every index, got " + show(entry));
             break;
         }
         case Expected::Kind::search:

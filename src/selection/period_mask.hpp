@@ -24,6 +24,11 @@ using IndexArray = std::array<std::uint64_t, max_price_count>;
 // Precondition: index < 32.
 constexpr PeriodMask period_bit(std::uint64_t index) noexcept { return PeriodMask{1} << index; }
 
+// The periods first .. end - 1. Precondition: first <= end <= 32.
+constexpr PeriodMask period_span(std::uint64_t first, std::uint64_t end) noexcept {
+    return static_cast<PeriodMask>((std::uint64_t{1} << end) - (std::uint64_t{1} << first));
+}
+
 constexpr bool holds_period(PeriodMask mask, std::uint64_t index) noexcept { return (mask & period_bit(index)) != 0; }
 
 constexpr std::size_t period_count(PeriodMask mask) noexcept { return static_cast<std::size_t>(std::popcount(mask)); }

@@ -161,7 +161,8 @@ private:
         bool going_on = true;
         const Int taken = gathered + block_weight(block.first, block.last);
         if (within(taken, rest)) {
-            const PeriodMask block_periods = ((PeriodMask{2} << block.last) - 1) & ~(period_bit(block.first) - 1);
+            const PeriodMask block_periods = period_span(static_cast<std::uint64_t>(block.first),
+                                                         static_cast<std::uint64_t>(block.last) + 1);
             periods_ |= block_periods;
             order_.blocks |= bit;
             going_on = walk_gap(gap, block.last + 1, taken, sum_through(sum, block.first, block.last));
@@ -177,7 +178,7 @@ private:
     bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
         if (!within(gathered, tables_.start_value(s, c))) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
-        const PeriodMask head = ((PeriodMask{1} << head_end) - 1) & ~(period_bit(s) - 1);
+        const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
         order_.main |= head;
         periods_ |= head;
         const Decimal through_head = sum_through(sum, s, head_end - 1);
