@@ -43,6 +43,12 @@ averages as exact fractions. It is for n <= 14.
   the cheapest valid selection, lexicographically first. Admissibility is per block,
   so taking every admissible block is the only merge with the most cheap periods;
   the later tie rules (total, mask) never come into play.
+
+``plan_answer`` adds the timing rules of ``kestrava_plan.plan`` to both halves (with
+none given it runs the code above): blocked periods are never selected, are not
+cheap, and count as gap; a carried run of r periods is the shape at period 0 (a run
+of length r, so a cheap block starting there touches it); off_for o narrows the lead
+to min(max_lead, max_gap - o). Without a valid selection it names the cause.
 """
 
 from __future__ import annotations
@@ -86,10 +92,21 @@ class Problem:
     min_run: int
     max_gap: int
     max_lead: int
+    allowed: tuple[bool, ...] | None = None  # None: every period may be selected
+    running: int = 0  # running_for: the load was on for this many periods before period 0
+    off: int = 0  # off_for
 
     @property
     def n(self) -> int:
         return len(self.costs)
+
+    def can_select(self, i: int) -> bool:
+        return self.allowed is None or self.allowed[i]
+
+    @property
+    def lead_limit(self) -> int:
+        """The latest first selected period when no run is carried; below 0 when none."""
+        return min(self.max_lead, self.max_gap - self.off)
 
 
 # ---------------------------------------------------------------------------
@@ -147,14 +164,23 @@ def check_request(prices: Sequence, threshold, min_sel: int, min_run: int, max_g
     for failed, message in failures:
         if failed:
             raise ValueError(message)
-    values = [exact_value(price) for price in prices]
-    limit = exact_value(threshold)
+    return exact_problem([exact_value(price) for price in prices], exact_value(threshold),
+                         min_sel, min_run, max_gap, max_lead)
+
+
+def exact_problem(values: Sequence[Fraction], limit: Fraction, min_sel: int, min_run: int, max_gap: int,
+                  max_lead: int, allowed: Sequence[bool] | None = None, running: int = 0, off: int = 0) -> Problem:
     scale = math.lcm(*(value.denominator for value in values))
-    return Problem(tuple(int(value * scale) for value in values), tuple(value <= limit for value in values),
-                   min_sel, min_run, max_gap, max_lead)
+    mask = None if allowed is None else tuple(bool(flag) for flag in allowed)
+    cheap = tuple(value <= limit and (mask is None or mask[i]) for i, value in enumerate(values))
+    return Problem(tuple(int(value * scale) for value in values), cheap, min_sel, min_run, max_gap, max_lead,
+                   mask, running, off)
 
 
 def every_period_answer(problem: Problem) -> list[int] | None:
+    """The shortcuts hold only where selecting every period meets the rules."""
+    if (problem.allowed is not None and not all(problem.allowed)) or problem.off > problem.max_gap:
+        return None
     if problem.min_selections == problem.n or all(problem.cheap):
         return list(range(problem.n))
     return None
@@ -175,14 +201,22 @@ def runs_of(indices: Sequence[int]) -> list[list[int]]:
 
 
 def runs_are_long_enough(indices: Sequence[int], problem: Problem) -> bool:
-    return all(len(run) >= problem.min_run or run[-1] == problem.n - 1 for run in runs_of(indices))
+    """A run starting at period 0 continues the carried one."""
+    return all(len(run) + (problem.running if run[0] == 0 else 0) >= problem.min_run or run[-1] == problem.n - 1
+               for run in runs_of(indices))
+
+
+def start_is_valid(first: int, problem: Problem) -> bool:
+    if problem.running:  # the load is on: no lead, and a pause after the carried run ends it
+        return first == 0 or (problem.running >= problem.min_run and first <= problem.max_gap)
+    return first <= problem.max_lead and problem.off + first <= problem.max_gap
 
 
 def is_valid(indices: Sequence[int], problem: Problem) -> bool:
     gaps = [later - earlier - 1 for earlier, later in zip(indices, indices[1:])]
     gaps.append(problem.n - 1 - indices[-1])
-    return (indices[0] <= problem.max_lead and max(gaps) <= problem.max_gap
-            and runs_are_long_enough(indices, problem))
+    return (all(problem.can_select(i) for i in indices) and start_is_valid(indices[0], problem)
+            and max(gaps) <= problem.max_gap and runs_are_long_enough(indices, problem))
 
 
 def cheap_blocks(main: Sequence[int], problem: Problem) -> list[list[int]]:
@@ -199,15 +233,24 @@ def merges(main: tuple[int, ...], problem: Problem):
 
 
 def brute_force(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
-    problem = check_request(prices, threshold, min_sel, min_run, max_gap, max_lead)
-    everything = every_period_answer(problem)
-    if everything is not None:
-        return everything
+    answer = brute_answer(check_request(prices, threshold, min_sel, min_run, max_gap, max_lead), aggressive)
+    assert answer is not None, "selecting every period is always valid"
+    return answer[0]
+
+
+def brute_answer(problem: Problem, aggressive: bool) -> tuple[list[int], int] | None:
+    """(periods, base size), or None when no selection is valid."""
     n = problem.n
-    for size in range(min_sel, n + 1):
+    valid: list[tuple[int, ...]] = []
+    for size in range(problem.min_selections, n + 1):
         valid = [main for main in combinations(range(n), size) if is_valid(main, problem)]
         if valid:
             break
+    if not valid:
+        return None
+    everything = every_period_answer(problem)
+    if everything is not None:
+        return everything, len(valid[0])
 
     def total(indices: Sequence[int]) -> int:
         return sum(problem.costs[i] for i in indices)
@@ -220,11 +263,11 @@ def brute_force(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggr
                 if runs_are_long_enough(merged, problem) and (best is None or average < best[0]):
                     best = (average, merged)
         assert best is not None
-        return best[1]
+        return best[1], len(valid[0])
     main_star = min(valid, key=total)  # min keeps the first of equals: lexicographic order
     candidates = [((-sum(problem.cheap[i] for i in merged), total(merged), mask), merged)
                   for mask, merged in merges(main_star, problem) if runs_are_long_enough(merged, problem)]
-    return min(candidates)[1]
+    return min(candidates)[1], len(main_star)
 
 
 # ---------------------------------------------------------------------------
@@ -234,8 +277,13 @@ LEAD, RUN, GAP = 0, 1, 2                  # shape: nothing selected yet / in a r
 NO_BLOCK, LEFT_OUT, TAKEN, WAITING = 0, 1, 2, 3  # the cheap block the previous period ends
 
 
+def start_shape(problem: Problem) -> tuple[int, int]:
+    """A carried run is a run at period 0; its length counts only up to min_run."""
+    return (RUN, min(problem.running, problem.min_run)) if problem.running else (LEAD, 0)
+
+
 def shape_after_selecting(i: int, kind: int, length: int, problem: Problem) -> tuple[int, int] | None:
-    if kind == LEAD and i > problem.max_lead:
+    if not problem.can_select(i) or (kind == LEAD and i > problem.lead_limit):
         return None
     if kind == RUN:
         return RUN, min(length + 1, problem.min_run)
@@ -245,7 +293,7 @@ def shape_after_selecting(i: int, kind: int, length: int, problem: Problem) -> t
 def shape_after_skipping(i: int, kind: int, length: int, problem: Problem) -> tuple[int, int] | None:
     """A gap of length 0 is one that can no longer grow past max_gap."""
     if kind == LEAD:
-        return (LEAD, 0) if i + 1 <= problem.max_lead else None
+        return (LEAD, 0) if i + 1 <= problem.lead_limit else None
     if kind == RUN:
         return (GAP, 1) if length >= problem.min_run and problem.max_gap >= 1 else None
     if length == 0:
@@ -253,9 +301,10 @@ def shape_after_skipping(i: int, kind: int, length: int, problem: Problem) -> tu
     return (GAP, length + 1) if length + 1 <= problem.max_gap else None
 
 
-def smallest_size(problem: Problem) -> int:
-    """k: the sets of reachable counts per shape, as bit sets, pushed through the periods."""
-    layer = {(LEAD, 0): 1}
+def smallest_size(problem: Problem) -> int | None:
+    """k, or None when no size is valid: the sets of reachable counts per shape, as bit
+    sets, pushed through the periods."""
+    layer = {start_shape(problem): 1}
     for i in range(problem.n):
         following: dict[tuple[int, int], int] = {}
         for (kind, length), counts in layer.items():
@@ -269,7 +318,8 @@ def smallest_size(problem: Problem) -> int:
         if kind != LEAD:
             reachable |= counts
     reachable >>= problem.min_selections
-    assert reachable, "selecting every period is always valid"
+    if not reachable:
+        return None
     return problem.min_selections + (reachable & -reachable).bit_length() - 1
 
 
@@ -279,10 +329,9 @@ class Programme:
     paths through the periods are built once; ``solve`` prices them for one set of
     weights."""
 
-    START = (0, LEAD, 0, NO_BLOCK)
-
     def __init__(self, problem: Problem, size: int, with_blocks: bool):
         self.problem, self.size, self.with_blocks = problem, size, with_blocks
+        self.START = (0, *start_shape(problem), NO_BLOCK)
         self.n = problem.n
         # The last index of the run of cheap periods through i.
         self.cheap_run_end = [0] * self.n
@@ -322,7 +371,8 @@ class Programme:
             return [(LEFT_OUT, False)]
         if block in (TAKEN, WAITING):
             return [(block, True)]
-        # A new block starts at i: after a selected period, or at the start of its cheap run.
+        # A new block starts at i: after a selected period (or the carried run), or at the
+        # start of its cheap run.
         # One that waits to the end of the day is fine too: no dear period ever ends it.
         end = self.cheap_run_end[i]
         fine_alone = kind == RUN or end - i + 1 >= problem.min_run
@@ -384,7 +434,8 @@ class Programme:
 
 
 def block_fits_alone(block: list[int], main: set[int], problem: Problem) -> bool:
-    return (block[0] - 1 in main or block[-1] + 1 in main or block[-1] == problem.n - 1
+    touches_carried_run = block[0] == 0 and problem.running > 0
+    return (block[0] - 1 in main or touches_carried_run or block[-1] + 1 in main or block[-1] == problem.n - 1
             or len(block) >= problem.min_run)
 
 
@@ -405,25 +456,93 @@ def lowest_average(problem: Problem, size: int) -> list[int]:
         trial = Fraction(sum(problem.costs[i] for i in merged), len(merged))
 
 
-def cheapest_main_selection(problem: Problem) -> list[int]:
+def cheapest_main_selection(problem: Problem, size: int | None = None) -> list[int]:
     """The conservative strategy's first stage, before any cheap block joins."""
-    return Programme(problem, smallest_size(problem), with_blocks=False).solve(problem.costs)[1]
+    size = smallest_size(problem) if size is None else size
+    assert size is not None, "no selection is valid"
+    return Programme(problem, size, with_blocks=False).solve(problem.costs)[1]
 
 
 def slow_dp(prices, threshold, min_sel, min_run, max_gap=0, max_lead=0, aggressive=True) -> list[int]:
-    problem = check_request(prices, threshold, min_sel, min_run, max_gap, max_lead)
+    answer = dp_answer(check_request(prices, threshold, min_sel, min_run, max_gap, max_lead), aggressive)
+    assert answer is not None, "selecting every period is always valid"
+    return answer[0]
+
+
+def dp_answer(problem: Problem, aggressive: bool) -> tuple[list[int], int] | None:
+    """(periods, base size), or None when no selection is valid."""
+    size = smallest_size(problem)
+    if size is None:
+        return None
     everything = every_period_answer(problem)
     if everything is not None:
-        return everything
+        return everything, size
     if aggressive:
-        return lowest_average(problem, smallest_size(problem))
-    main = cheapest_main_selection(problem)
+        return lowest_average(problem, size), size
+    main = cheapest_main_selection(problem, size)
     chosen = set(main)
     merged = set(main)
     for block in cheap_blocks(main, problem):
         if block_fits_alone(block, chosen, problem):
             merged.update(block)
-    return sorted(merged)
+    return sorted(merged), size
+
+
+# ---------------------------------------------------------------------------
+# The answer of kestrava_plan.plan
+
+
+@dataclass(frozen=True)
+class PlanAnswer:
+    periods: tuple[int, ...]
+    base_size: int
+
+
+@dataclass(frozen=True)
+class NoPlan:
+    """cause: 1 a blocked stretch longer than max_gap (its first and last period);
+    2 fewer allowed periods than min_selections; 3 a carried run too short with period 0
+    blocked; 4 off_for leaving no allowed start in time; 5 anything else."""
+    cause: int
+    first: int | None = None
+    last: int | None = None
+
+
+def plan_answer(prices: Sequence, threshold: Fraction | decimal.Decimal, min_selections: int, min_run: int,
+                max_gap: int, max_lead: int, aggressive: bool, *, allowed: Sequence[bool] | None = None,
+                running_for: int = 0, off_for: int = 0, method: str = "auto") -> PlanAnswer | NoPlan:
+    """The answer to valid arguments; method "brute" (n <= 14), "dp", or "auto": the
+    literal model while it is quick (n <= 8), else the programme."""
+    problem = exact_problem([Fraction(price) for price in prices], Fraction(threshold), min_selections, min_run,
+                            max_gap, max_lead, allowed, running_for, off_for)
+    brute = method == "brute" or (method == "auto" and problem.n <= 8)
+    answer = brute_answer(problem, aggressive) if brute else dp_answer(problem, aggressive)
+    if answer is None:
+        return no_plan(problem)
+    assert no_plan(problem).cause == 5, "a named cause of no plan left a valid selection"
+    return PlanAnswer(tuple(answer[0]), answer[1])
+
+
+def blocked_stretches(problem: Problem) -> list[list[int]]:
+    return runs_of([i for i in range(problem.n) if not problem.can_select(i)])
+
+
+def no_plan(problem: Problem) -> NoPlan:
+    """The first cause that applies. Causes 1 to 4 each rule out every selection on
+    their own, as plan_answer asserts on every request it answers. Blocked stretches at
+    the ends count for cause 1 too: a lead, a pause after a carried run and a trailing
+    gap are each at most max_gap; off_for is time off, not a blocked stretch."""
+    too_long = [stretch for stretch in blocked_stretches(problem) if len(stretch) > problem.max_gap]
+    if too_long:
+        return NoPlan(1, too_long[0][0], too_long[0][-1])
+    if sum(map(problem.can_select, range(problem.n))) < problem.min_selections:
+        return NoPlan(2)
+    if 0 < problem.running < problem.min_run and not problem.can_select(0):
+        return NoPlan(3)
+    # Only a given off_for is named: with none, a late start is cause 5 like any other rule.
+    if problem.off > 0 and not any(map(problem.can_select, range(min(problem.lead_limit + 1, problem.n)))):
+        return NoPlan(4)
+    return NoPlan(5)
 
 
 # ---------------------------------------------------------------------------
@@ -499,22 +618,25 @@ def random_request(rng: random.Random, smallest: int = 1, largest: int = 150, te
     and magnitudes below 10**6 (see ``Request.kestrava_exact``)."""
     n = rng.randint(smallest, largest)
     values = _price_values(rng, n, 4 if texts_only else 20)
-    ordered = sorted(values)
-    below_top = [value for value in ordered[: max(1, n // 2)] if value < ordered[-1]]
-    threshold_choice = rng.random()
-    if threshold_choice < 0.7 and below_top:  # a price itself: periods priced exactly at the threshold
-        threshold = rng.choice(below_top)
-    elif threshold_choice < 0.8:
-        threshold = ordered[0] - 1  # nothing cheap
-    elif threshold_choice < 0.83:
-        threshold = ordered[-1]  # everything cheap
-    else:
-        threshold = Fraction(math.floor((ordered[0] + ordered[-1]) * 5000), 10000)
+    threshold = _threshold(rng, values)
     if texts_only:
         return Request([decimal_text(value) for value in values], decimal_text(threshold), *_rules(rng, n),
                        rng.random() < 0.5, n <= 28)
     prices = [_as_argument(value, rng) for value in values]
     return Request(prices, _as_argument(threshold, rng), *_rules(rng, n), rng.random() < 0.5)
+
+
+def _threshold(rng: random.Random, values: list[Fraction]) -> Fraction:
+    ordered = sorted(values)
+    below_top = [value for value in ordered[: max(1, len(values) // 2)] if value < ordered[-1]]
+    threshold_choice = rng.random()
+    if threshold_choice < 0.7 and below_top:  # a price itself: periods priced exactly at the threshold
+        return rng.choice(below_top)
+    if threshold_choice < 0.8:
+        return ordered[0] - 1  # nothing cheap
+    if threshold_choice < 0.83:
+        return ordered[-1]  # everything cheap
+    return Fraction(math.floor((ordered[0] + ordered[-1]) * 5000), 10000)
 
 
 def _long_units(rng: random.Random, n: int, run: int) -> list[int]:
@@ -554,3 +676,74 @@ def long_request(rng: random.Random) -> Request:
     return Request([decimal_text(Fraction(unit, 10**places)) for unit in units],
                    decimal_text(Fraction(threshold, 10**places)), rng.randint(run, max(run, most)), run, gap, lead,
                    rng.random() < 0.5)
+
+
+@dataclass(frozen=True)
+class PlanRequest:
+    """Valid arguments of ``kestrava_plan.plan`` (and of ``plan_answer``), prices exact."""
+    prices: list[decimal.Decimal]
+    threshold: decimal.Decimal
+    min_selections: int
+    min_run: int
+    max_gap: int
+    max_lead: int
+    aggressive: bool
+    allowed: list[bool] | None
+    running_for: int
+    off_for: int
+
+    def arguments(self) -> tuple:
+        return (self.prices, self.threshold, self.min_selections, self.min_run, self.max_gap, self.max_lead,
+                self.aggressive)
+
+    def options(self) -> dict:
+        return {"allowed": self.allowed, "running_for": self.running_for, "off_for": self.off_for}
+
+
+def _mask(rng: random.Random, n: int, max_gap: int) -> list[bool] | None:
+    """None, nothing blocked, or scattered blocked periods with up to two stretches of
+    max_gap or max_gap + 1 periods (at the start, the end or anywhere)."""
+    style = rng.random()
+    if style < 0.15:
+        return None
+    allowed = [style < 0.3 or rng.random() < 0.95 for _ in range(n)]
+    for _ in range(rng.choice([0, 0, 1, 1, 2])):
+        length = min(n, rng.choice([max_gap, max_gap, max_gap + 1, 1, rng.randint(1, n)]))
+        start = rng.choice([0, n - length, rng.randint(0, n - length)])
+        allowed[start:start + length] = [False] * length
+    return allowed
+
+
+def _carried(rng: random.Random, n: int, min_run: int, max_gap: int, max_lead: int) -> tuple[int, int]:
+    """(running_for, off_for): runs of min_run - 1 and min_run, leads made exactly tight
+    or one too tight."""
+    kind = rng.random()
+    if kind < 0.35:
+        return max(1, rng.choice([min_run - 1, min_run - 1, min_run, min_run, 1, rng.randint(1, n)])), 0
+    if kind < 0.65:
+        return 0, max(1, rng.choice([max_gap - max_lead, max_gap - max_lead + 1, max_gap, max_gap + 1,
+                                     rng.randint(1, max_gap + 1)]))
+    return 0, 0
+
+
+def random_plan_request(rng: random.Random, n: int) -> PlanRequest:
+    """n periods with masks and carried states at their edges; a fair share has no plan."""
+    values = _price_values(rng, n, 6)
+    threshold = _threshold(rng, values)
+    max_gap = rng.choice([0, 1, 2, 3, rng.randint(1, n), rng.randint(1, n)])
+    max_lead = rng.choice([0, max_gap, rng.randint(0, max_gap)])
+    min_run = rng.choice([1, 2, 3, rng.randint(1, max(1, n // 2))])
+    running, off = _carried(rng, n, min_run, max_gap, max_lead)
+    min_run = min(min_run, n + running)
+    lowest = max(1, min_run - running)  # min_run <= min_selections + running_for
+    min_sel = n if rng.random() < 0.1 else rng.choice([lowest, rng.randint(lowest, n),
+                                                       rng.randint(lowest, max(lowest, n // 3))])
+    if running and rng.random() < 0.4:  # a cheap block at period 0 touches the carried run
+        cheap_start = rng.randint(1, min(n, 3))
+        values[:cheap_start] = [min(values)] * cheap_start
+    allowed = _mask(rng, n, max_gap)
+    if running and allowed and rng.random() < 0.2:  # the carried run cannot go on
+        allowed[0] = False
+    return PlanRequest([decimal.Decimal(decimal_text(value)) for value in values],
+                       decimal.Decimal(decimal_text(threshold)), min_sel, min_run, max_gap, max_lead,
+                       rng.random() < 0.5, allowed, running, off)

@@ -1,6 +1,6 @@
 """The model's two halves agree: the dynamic programme answers as the literal model on
-seeded random requests small enough for the latter. (Both answer the hand-made
-requests in test_worked_requests.py.)
+seeded random requests small enough for the latter, with and without the timing rules
+of ``plan``. (Both answer the hand-made requests in test_worked_requests.py.)
 
 A longer run, and one request again from the seed a failure prints:
     KESTRAVA_PLAN_MODEL_REQUESTS=50000 python -m pytest -q test_plan_model.py
@@ -11,14 +11,18 @@ from __future__ import annotations
 
 import os
 import random
+from collections import Counter
+
+import pytest
 
 import plan_model
 
+COUNT = int(os.environ.get("KESTRAVA_PLAN_MODEL_REQUESTS", "5000"))
+FIRST_SEED = int(os.environ.get("KESTRAVA_PLAN_MODEL_SEED", "1150"))
+
 
 def test_the_dynamic_programme_agrees_with_the_literal_model() -> None:
-    count = int(os.environ.get("KESTRAVA_PLAN_MODEL_REQUESTS", "5000"))
-    first_seed = int(os.environ.get("KESTRAVA_PLAN_MODEL_SEED", "1150"))
-    for seed in range(first_seed, first_seed + count):
+    for seed in range(FIRST_SEED, FIRST_SEED + COUNT):
         request = plan_model.random_request(random.Random(seed), 1, 12)
         literal = plan_model.brute_force(*request.arguments())
         programme = plan_model.slow_dp(*request.arguments())
@@ -27,3 +31,31 @@ def test_the_dynamic_programme_agrees_with_the_literal_model() -> None:
             f"  again: KESTRAVA_PLAN_MODEL_SEED={seed} KESTRAVA_PLAN_MODEL_REQUESTS=1 "
             "python -m pytest -q test_plan_model.py"
         )
+
+
+def test_the_halves_agree_on_masks_and_carried_states() -> None:
+    outcomes: Counter[int] = Counter()  # 0 for a plan, else the cause of none
+    for seed in range(FIRST_SEED, FIRST_SEED + max(1, COUNT * 2 // 5)):
+        rng = random.Random(seed)
+        request = plan_model.random_plan_request(rng, rng.randint(1, 10))
+        literal = plan_model.plan_answer(*request.arguments(), **request.options(), method="brute")
+        programme = plan_model.plan_answer(*request.arguments(), **request.options(), method="dp")
+        assert programme == literal, (
+            f"seed {seed}: {request}\n  brute: {literal}\n  dp:    {programme}\n"
+            f"  again: KESTRAVA_PLAN_MODEL_SEED={seed} KESTRAVA_PLAN_MODEL_REQUESTS=1 "
+            "python -m pytest -q test_plan_model.py -k carried"
+        )
+        outcomes[getattr(literal, "cause", 0)] += 1
+    if COUNT >= 1000:  # the generator reaches a plan and every cause of none
+        assert set(outcomes) == set(range(6)), outcomes
+
+
+@pytest.mark.parametrize("method, plain", [("brute", plan_model.brute_force), ("dp", plan_model.slow_dp)])
+def test_plan_answer_without_the_timing_rules_is_the_plain_answer(method: str, plain) -> None:
+    for seed in range(FIRST_SEED, FIRST_SEED + max(1, COUNT // 25)):
+        request = plan_model.random_request(random.Random(seed), 1, 10)
+        prices, threshold, *rules = request.arguments()
+        exact = [plan_model.exact_value(price) for price in prices]
+        answer = plan_model.plan_answer(exact, plan_model.exact_value(threshold), *rules, method=method)
+        assert isinstance(answer, plan_model.PlanAnswer), f"seed {seed}: {request}"
+        assert list(answer.periods) == plain(*request.arguments()), f"seed {seed}: {request}"
