@@ -1,6 +1,7 @@
 // The text entry: exact prices, the request's checks, the width ladder, a planner.
 #include "selection/planner/cheapest_periods.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <optional>
@@ -28,7 +29,70 @@ Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape,
     return planner.selection();
 }
 
+Outcome<IndexList> plan_on(const ExactPrices& prices, const rules::Shape& shape, bool aggressive,
+                           const StopCheck& stop) {
+    const std::size_t n = prices.prices.size();
+    const unsigned price_bits = magnitude_bit_width(units_of<Int512>(prices, largest_magnitude(prices)));
+    switch (rung_for(n, price_bits)) {
+        case Rung::bits64:
+            return plan_in<std::int64_t>(prices, shape, aggressive, stop);
+        case Rung::bits128:
+            return plan_in<int128>(prices, shape, aggressive, stop);
+        case Rung::bits256:
+            return plan_in<Int256>(prices, shape, aggressive, stop);
+        case Rung::bits512:
+            break;
+    }
+    return plan_in<Int512>(prices, shape, aggressive, stop);
+}
+
+// 1 for a period that is allowed and priced at or below the threshold.
+std::vector<std::uint8_t> cheap_flags(const ExactPrices& prices, const rules::Conditions& conditions) {
+    std::vector<std::uint8_t> cheap(prices.prices.size());
+    for (std::size_t i = 0; i < cheap.size(); ++i) cheap[i] = conditions.is_allowed(i) && prices.is_cheap(i) ? 1 : 0;
+    return cheap;
+}
+
+// The shape of a plan; false when no size has a valid selection.
+bool plan_shape(rules::Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
+                const rules::Conditions& conditions) {
+    if (conditions.any()) return rules::make_shape(shape, cheap, rules, conditions);
+    rules::make_shape(shape, cheap, rules);
+    return true;
+}
+
+Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shape) {
+    if (!periods.ok()) return periods.error();
+    return PlanAnswer{std::move(periods).value(), static_cast<std::size_t>(shape.size)};
+}
+
 }  // namespace
+
+Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
+                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
+                                 const StopCheck& stop) {
+    ExactPrices prices;
+    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
+    const std::size_t n = prices.prices.size();
+    const std::uint64_t running = conditions.running_for_negative ? 0 : conditions.running_for;
+    if (const auto rule = broken_rule(n, max_periods, rules, running)) return Error{*rule};
+    if (const auto condition = rules::broken_condition(n, conditions)) return *condition;
+
+    const std::vector<std::uint8_t> cheap = cheap_flags(prices, conditions);
+    rules::Shape shape;
+    if (rules::every_period_meets(conditions, rules)) {
+        const bool every_cheap = std::find(cheap.begin(), cheap.end(), 0) == cheap.end();
+        if (rules.min_selections == n) return PlanAnswer{every_period(n), n};
+        if (every_cheap && plan_shape(shape, cheap, rules, conditions)) {
+            return PlanAnswer{every_period(n), static_cast<std::size_t>(shape.size)};
+        }
+    }
+    if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
+    if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
+    if (!plan_shape(shape, cheap, rules, conditions)) return Error{ErrorKind::no_plan};
+    if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
+    return planned(plan_on(prices, shape, aggressive, stop), shape);
+}
 
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
@@ -49,18 +113,7 @@ Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_text
     const rules::Shape shape = rules::make_shape(cheap, rules);
     // k = n leaves no choice, and no cheap period outside the selection.
     if (shape.size == shape.n) return every_period(n);
-    const unsigned price_bits = magnitude_bit_width(units_of<Int512>(prices, largest_magnitude(prices)));
-    switch (rung_for(n, price_bits)) {
-        case Rung::bits64:
-            return plan_in<std::int64_t>(prices, shape, aggressive, stop);
-        case Rung::bits128:
-            return plan_in<int128>(prices, shape, aggressive, stop);
-        case Rung::bits256:
-            return plan_in<Int256>(prices, shape, aggressive, stop);
-        case Rung::bits512:
-            break;
-    }
-    return plan_in<Int512>(prices, shape, aggressive, stop);
+    return plan_on(prices, shape, aggressive, stop);
 }
 
 }  // namespace kestrava::planner
