@@ -152,16 +152,8 @@ std::string selection_error_message(const Error& error) {
         case ErrorKind::price_too_large:
         case ErrorKind::price_too_precise:
             break;  // only the entry for any number of periods limits digits
-        case ErrorKind::allowed_length:
-        case ErrorKind::running_for_negative:
-        case ErrorKind::off_for_negative:
-        case ErrorKind::running_and_off:
-        case ErrorKind::blocked_stretch_too_long:
-        case ErrorKind::too_few_allowed:
-        case ErrorKind::carried_run_cut:
-        case ErrorKind::off_for_no_start:
-        case ErrorKind::no_plan:
-            break;  // only the plan entry takes conditions
+        default:
+            break;  // the kinds of a plan's conditions: only the plan entry answers with them
     }
     return "unknown selection error";
 }

@@ -68,7 +68,12 @@ std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules,
     if (running != 0 && running < rules.min_consecutive_periods && !conditions.is_allowed(0)) {
         return Error{ErrorKind::carried_run_cut};
     }
-    if (conditions.off_for != 0 && !has_allowed_start(n, rules, conditions)) return Error{ErrorKind::off_for_no_start};
+    if (conditions.off_for != 0 && !has_allowed_start(n, rules, conditions)) {
+        // index: the latest first period off_for leaves (0 when it leaves none).
+        const bool fits = conditions.off_for <= rules.max_gap_between_periods;
+        const std::uint64_t latest = fits ? std::min<std::uint64_t>(latest_first_after_off(rules, conditions), n - 1) : 0;
+        return Error{.kind = ErrorKind::off_for_no_start, .index = static_cast<std::size_t>(latest)};
+    }
     return std::nullopt;
 }
 

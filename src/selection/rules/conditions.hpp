@@ -48,7 +48,8 @@ bool every_period_meets(const Conditions& conditions, const SelectionRules& rule
 // prices, in this order: a blocked stretch longer than max_gap_between_periods (index
 // and last: its periods), fewer allowed periods than min_selections (item_count: how
 // many are), a carried run shorter than min_run whose continuation at period 0 is
-// blocked, off_for leaving no allowed first period in time. nullopt when none applies;
+// blocked, off_for leaving no allowed first period in time (index: the latest first
+// period it leaves, at most n - 1, when off_for <= max_gap_between_periods). nullopt when none applies;
 // the search may still find no selection (no_plan). Preconditions: the checks above
 // passed.
 std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules, const Conditions& conditions) noexcept;
