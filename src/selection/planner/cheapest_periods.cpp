@@ -12,6 +12,8 @@
 #include "selection/planner/planner.hpp"
 #include "selection/rules/shape.hpp"
 #include "selection/planner/workspace.hpp"
+#include "selection/rules/valid_sizes.hpp"
+#include "selection/internal_failure.hpp"
 
 namespace kestrava::planner {
 namespace {
@@ -26,6 +28,7 @@ Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape,
     planner.reset(shape, units);
     const PlanStatus status = aggressive ? planner.plan_lowest_average(stop) : planner.plan_cheapest_main(stop);
     if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
+    if (status == PlanStatus::no_selection) return Error{ErrorKind::no_plan};
     return planner.selection();
 }
 
@@ -53,12 +56,15 @@ std::vector<std::uint8_t> cheap_flags(const ExactPrices& prices, const rules::Co
     return cheap;
 }
 
-// The shape of a plan; false when no size has a valid selection.
-bool plan_shape(rules::Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
+// The shape of a plan; its size is the smallest valid size from min_selections up
+// without conditions, and a lower bound on it with them (rules/conditions.hpp).
+void plan_shape(rules::Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
                 const rules::Conditions& conditions) {
-    if (conditions.any()) return rules::make_shape(shape, cheap, rules, conditions);
-    rules::make_shape(shape, cheap, rules);
-    return true;
+    if (conditions.any()) {
+        rules::make_shape(shape, cheap, rules, conditions);
+    } else {
+        rules::make_shape(shape, cheap, rules);
+    }
 }
 
 Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shape) {
@@ -83,13 +89,27 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
     if (rules::every_period_meets(conditions, rules)) {
         const bool every_cheap = std::find(cheap.begin(), cheap.end(), 0) == cheap.end();
         if (rules.min_selections == n) return PlanAnswer{every_period(n), n};
-        if (every_cheap && plan_shape(shape, cheap, rules, conditions)) {
-            return PlanAnswer{every_period(n), static_cast<std::size_t>(shape.size)};
+        if (every_cheap) {
+            plan_shape(shape, cheap, rules, conditions);
+            // The base plan's size, which counting only bounds under conditions.
+            const std::optional<int> size =
+                conditions.any() ? rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections))
+                                 : shape.size;
+            return PlanAnswer{every_period(n), static_cast<std::size_t>(size.value_or(shape.n))};
         }
     }
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
-    if (!plan_shape(shape, cheap, rules, conditions)) return Error{ErrorKind::no_plan};
+    plan_shape(shape, cheap, rules, conditions);
+    if (shape.size < shape.n) {
+        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
+        if (outcome.ok() || outcome.error().kind != ErrorKind::no_plan) return planned(std::move(outcome), shape);
+    }
+    // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
+    // the sizes that have one decide.
+    const std::optional<int> size = rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections));
+    if (!size) return Error{ErrorKind::no_plan};
+    shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
     return planned(plan_on(prices, shape, aggressive, stop), shape);
 }
@@ -113,7 +133,12 @@ Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_text
     const rules::Shape shape = rules::make_shape(cheap, rules);
     // k = n leaves no choice, and no cheap period outside the selection.
     if (shape.size == shape.n) return every_period(n);
-    return plan_on(prices, shape, aggressive, stop);
+    Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
+    // k is the smallest valid size here (shape.hpp): the tables always reach it.
+    if (!outcome.ok() && outcome.error().kind == ErrorKind::no_plan) {
+        throw InternalFailure("The planner found no valid main combination");
+    }
+    return outcome;
 }
 
 }  // namespace kestrava::planner

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "selection/rules/valid_sizes.hpp"
 
 namespace kestrava::rules {
 
@@ -119,19 +118,28 @@ void add_conditions(Shape& shape, const SelectionRules& rules, const Conditions&
     find_stalled(shape);
 }
 
+// The fewest periods counting allows. A valid selection under a carried run of r
+// periods is, with those r periods, a valid selection of the horizon n + r periods
+// long that starts at its period 0: it has at least smallest_valid_size(n + r, R, G,
+// 0) - r periods of its own. Otherwise the lead is at most max_lead. Blocked periods
+// only take selections away, so both stay lower bounds. Gaps inside the horizon are
+// at most n - 1 long, as shape.max_gap is.
+int fewest_by_counting(const Shape& shape) noexcept {
+    if (shape.carried == 0) return smallest_valid_size(shape.n, shape.min_run, shape.max_gap, shape.max_lead);
+    const int virtual_n = shape.n + shape.carried;
+    return smallest_valid_size(virtual_n, shape.min_run, shape.max_gap, 0) - shape.carried;
+}
+
 }  // namespace
 
-bool make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
+void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
                 const Conditions& conditions) {
     SelectionRules counted = rules;
     // make_shape reads min_consecutive_periods <= n; add_conditions sets the real one.
     counted.min_consecutive_periods = std::min<std::uint64_t>(rules.min_consecutive_periods, cheap.size());
     make_shape(shape, cheap, counted);
     add_conditions(shape, rules, conditions);
-    const std::optional<int> size = smallest_valid_size_from(shape, static_cast<int>(rules.min_selections));
-    if (!size) return false;
-    shape.size = *size;
-    return true;
+    shape.size = std::max({static_cast<int>(rules.min_selections), fewest_by_counting(shape), 0});
 }
 
 }  // namespace kestrava::rules

@@ -54,11 +54,15 @@ bool every_period_meets(const Conditions& conditions, const SelectionRules& rule
 // passed.
 std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules, const Conditions& conditions) noexcept;
 
-// The shape of a plan under conditions into `shape`, its size the smallest valid size
-// from min_selections up (valid_sizes.hpp); false when no valid selection has such a
-// size. `cheap` holds 1 for a period that is allowed and cheap. Preconditions: the
-// checks above passed and impossible_plan() found no cause. Allocates.
-bool make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
+// The shape of a plan under conditions into `shape`. Its size is a lower bound on
+// every valid size from min_selections up: the fewest periods that counting allows
+// (as shape.hpp, with the carried run and the lead of the conditions), at most n.
+// Where the planner's tables reach a valid selection of that size, it is the base
+// plan's size; where they do not (blocked periods can leave it, or any size, without
+// one), smallest_valid_size_from() (valid_sizes.hpp) finds the real one. `cheap`
+// holds 1 for a period that is allowed and cheap. Preconditions: the checks above
+// passed and impossible_plan() found no cause. Allocates.
+void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const SelectionRules& rules,
                 const Conditions& conditions);
 
 }  // namespace kestrava::rules
