@@ -1,4 +1,5 @@
-// The text entry: exact prices, the request's checks, the width ladder, a planner.
+// The text entries, cheapest_periods and plan_periods: exact prices, the request's
+// checks, the width ladder, a planner.
 #include "selection/planner/cheapest_periods.hpp"
 
 #include <algorithm>
@@ -67,6 +68,22 @@ void plan_shape(rules::Shape& shape, std::span<const std::uint8_t> cheap, const 
     }
 }
 
+// Step 1 of cheapest_periods, when taking every period meets the conditions.
+std::optional<PlanAnswer> every_period_answer(std::span<const std::uint8_t> cheap, const SelectionRules& rules,
+                                              const rules::Conditions& conditions) {
+    const std::size_t n = cheap.size();
+    if (!rules::every_period_meets(conditions, rules)) return std::nullopt;
+    if (rules.min_selections == n) return PlanAnswer{every_period(n), n};
+    if (std::find(cheap.begin(), cheap.end(), 0) != cheap.end()) return std::nullopt;
+    rules::Shape shape;
+    plan_shape(shape, cheap, rules, conditions);
+    // The base plan's size, which counting only bounds under conditions.
+    const std::optional<int> size = conditions.any()
+                                        ? rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections))
+                                        : shape.size;
+    return PlanAnswer{every_period(n), static_cast<std::size_t>(size.value_or(shape.n))};
+}
+
 Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shape) {
     if (!periods.ok()) return periods.error();
     return PlanAnswer{std::move(periods).value(), static_cast<std::size_t>(shape.size)};
@@ -85,21 +102,10 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
     if (const auto condition = rules::broken_condition(n, conditions)) return *condition;
 
     const std::vector<std::uint8_t> cheap = cheap_flags(prices, conditions);
-    rules::Shape shape;
-    if (rules::every_period_meets(conditions, rules)) {
-        const bool every_cheap = std::find(cheap.begin(), cheap.end(), 0) == cheap.end();
-        if (rules.min_selections == n) return PlanAnswer{every_period(n), n};
-        if (every_cheap) {
-            plan_shape(shape, cheap, rules, conditions);
-            // The base plan's size, which counting only bounds under conditions.
-            const std::optional<int> size =
-                conditions.any() ? rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections))
-                                 : shape.size;
-            return PlanAnswer{every_period(n), static_cast<std::size_t>(size.value_or(shape.n))};
-        }
-    }
+    if (auto every = every_period_answer(cheap, rules, conditions)) return std::move(*every);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
+    rules::Shape shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
         Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
