@@ -93,10 +93,10 @@ void random_carried(LiteralPlan& plan, RequestRandom& random) {
     }
 }
 
-LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number) {
+LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t min_n = 2, std::uint64_t max_n = 14) {
     RequestRandom random(seed, number);
     LiteralPlan plan;
-    const std::size_t n = random.between(2, 14);
+    const std::size_t n = random.between(min_n, max_n);
     const bool ties = random.chance(40);
     for (std::size_t p = 0; p < n; ++p) {
         plan.prices.push_back(ties ? static_cast<std::int64_t>(random.between(0, 4))
@@ -105,7 +105,7 @@ LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number) {
     plan.threshold = plan.prices[random.between(0, n - 1)] - static_cast<std::int64_t>(random.between(0, 1));
     SelectionRules& rules = plan.rules;
     rules.min_selections = random.between(1, random.chance(20) ? n : (n + 1) / 2);
-    rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(rules.min_selections, 4));
+    rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(rules.min_selections, 4 + n / 8));
     rules.max_gap_between_periods = random.between(1, n / 2 + 1);
     rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
     plan.allowed.assign(n, true);
@@ -193,6 +193,28 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
     std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-5: "
               << causes[1] << " " << causes[2] << " " << causes[3] << " " << causes[4] << " " << causes[5] << ", "
               << mismatches << " mismatches\n";
+}
+
+// Beyond the literal definition's reach (n from 15 to 160): every answer keeps every
+// rule, chooses no blocked period, holds at least its base size, and no request ends
+// in an internal failure (a band that missed a state of a valid selection would).
+TEST(PlanConditionsFuzz, LongerPlansKeepEveryRule) {
+    const std::uint64_t seed = setting("KESTRAVA_FUZZ_SEED", 20240101);
+    const std::uint64_t requests = setting("KESTRAVA_FUZZ_CONDITIONS", 4000) / 4;
+    std::uint64_t planned_count = 0;
+    for (std::uint64_t number = 0; number < requests; ++number) {
+        const LiteralPlan plan = random_plan(seed, number, 15, 160);
+        LiteralAnswer answer;
+        ASSERT_NO_THROW(answer = planned(plan)) << described(plan);
+        if (answer.cause != 0) continue;
+        ++planned_count;
+        testing::Chosen chosen(plan.n(), false);
+        for (const std::uint64_t p : answer.periods) chosen[p] = true;
+        ASSERT_TRUE(testing::meets_rules(plan, chosen)) << described(plan) << "\n  planner: " << answer_text(answer);
+        ASSERT_GE(answer.base_size, plan.rules.min_selections) << described(plan);
+        ASSERT_LE(answer.base_size, answer.periods.size()) << described(plan);
+    }
+    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " longer plans, " << planned_count << " planned\n";
 }
 
 }  // namespace
