@@ -28,7 +28,13 @@ first stage of cheapest_periods at n = 96 and 672 (threshold below every price, 
 answer is the first stage alone), with the ratio and a check that the costs agree. Each
 HiGHS solve runs in a process of its own, stopped after `--milp-budget` seconds.
 
-    python benchmarks/bench_plan.py [--repeat N] [--skip-milp]
+With --conditions it times instead, on the same windows and loads at n = 96 and 672,
+_planner._plan plain (no condition) against _plan with 25% of the periods blocked in
+two stretches (each an eighth of the window, starting a quarter and three quarters in)
+and running_for=2. So that the blocked stretches leave a plan, both sides plan with
+max_gap_between_periods raised to at least the stretch's length.
+
+    python benchmarks/bench_plan.py [--repeat N] [--skip-milp] [--conditions]
 """
 
 from __future__ import annotations
@@ -111,6 +117,55 @@ def time_row(n: int, repeat: int) -> dict:
                 calls.append(time.perf_counter_ns() - started)
             times[strategy].append(calls)
     return {"requests": len(made), "times": times, "peak_before": before, "peak_after": peak_kib()}
+
+
+CONDITION_SIZES = (96, 672)
+
+
+def conditions_workload(n: int) -> list[tuple[tuple, list[bool]]]:
+    """The requests of row n with the gap raised to the blocked stretches' length, and
+    the mask: two stretches of n / 8 blocked periods, at n / 4 and 3 n / 4."""
+    stretch = n // 8
+    mask = [not (n // 4 <= p < n // 4 + stretch or 3 * n // 4 <= p < 3 * n // 4 + stretch) for p in range(n)]
+    made = []
+    for prices, threshold, selections, run, gap, lead in requests(n):
+        made.append(((prices, threshold, selections, run, max(gap, stretch), lead), mask))
+    return made
+
+
+def time_conditions(n: int, repeat: int) -> dict:
+    """Worker: per request and strategy, the best of `repeat` calls of the plain plan and
+    of the plan under the conditions, in nanoseconds."""
+    from kestrava_plan import _planner
+
+    made = conditions_workload(n)
+    times: dict[str, dict[str, list[int]]] = {}
+    for strategy, aggressive in (("aggressive", True), ("conservative", False)):
+        variants = {"plain": [], "conditions": []}
+        for request, mask in made:
+            for variant, extra in (("plain", (None, 0, 0)), ("conditions", (mask, 2, 0))):
+                calls = []
+                for _ in range(repeat):
+                    started = time.perf_counter_ns()
+                    _planner._plan(*request, aggressive, *extra)
+                    calls.append(time.perf_counter_ns() - started)
+                variants[variant].append(min(calls))
+        times[strategy] = variants
+    return {"requests": len(made), "times": times}
+
+
+def print_conditions(repeat: int) -> None:
+    print("| n | strategy | requests | plain median | conditions median | ratio | plain p99 | conditions p99 | ratio |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for n in CONDITION_SIZES:
+        row = in_worker("conditions", n, repeat)
+        for strategy, variants in row["times"].items():
+            plain, conditioned = variants["plain"], variants["conditions"]
+            median_plain, median_conditioned = statistics.median(plain), statistics.median(conditioned)
+            p99_plain, p99_conditioned = percentile(plain, 0.99), percentile(conditioned, 0.99)
+            print(f"| {n} | {strategy} | {row['requests']} | {microseconds(median_plain)} | "
+                  f"{microseconds(median_conditioned)} | {median_conditioned / median_plain:.2f} | "
+                  f"{microseconds(p99_plain)} | {microseconds(p99_conditioned)} | {p99_conditioned / p99_plain:.2f} |")
 
 
 def throughput(thread_count: int, part: int = 0, parts: int = 1) -> dict:
@@ -263,12 +318,19 @@ def main() -> None:
     parser.add_argument("--skip-milp", action="store_true", help="leave out the HiGHS peer")
     parser.add_argument("--milp-budget", type=float, default=60.0,
                         help="seconds HiGHS may take on one request before it is stopped (default 60)")
+    parser.add_argument("--conditions", action="store_true",
+                        help="time _plan plain against _plan with a mask and a carried run (n = 96, 672)")
     parser.add_argument("--worker", nargs="+", help=argparse.SUPPRESS)
     arguments = parser.parse_args()
     if arguments.worker:
         kind, *numbers = arguments.worker
-        work = {"row": time_row, "threads": throughput, "milp": milp_one}[kind]
+        work = {"row": time_row, "threads": throughput, "milp": milp_one, "conditions": time_conditions}[kind]
         print(json.dumps(work(*map(int, numbers))))
+        return
+    if arguments.conditions:
+        print(f"kestrava_plan._planner._plan from Python, plain and under conditions; {machine()}. "
+              "Times per call in microseconds (best of --repeat).\n")
+        print_conditions(arguments.repeat)
         return
     print(f"kestrava_plan.cheapest_periods from Python; {machine()}. Times per call in microseconds.\n")
     print_rows(arguments.repeat)

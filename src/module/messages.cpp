@@ -152,6 +152,8 @@ std::string selection_error_message(const Error& error) {
         case ErrorKind::price_too_large:
         case ErrorKind::price_too_precise:
             break;  // only the entry for any number of periods limits digits
+        default:
+            break;  // the kinds of a plan's conditions: only the plan entry answers with them
     }
     return "unknown selection error";
 }

@@ -17,20 +17,36 @@ constexpr const char* definition =
     "    return _entry(prices, low_price_threshold, min_selections, min_consecutive_periods,\n"
     "                  max_gap_between_periods, max_gap_from_start, aggressive)\n";
 
-}  // namespace
+// _plan takes its ten arguments by position only, as kestrava_plan.plan passes them.
+constexpr const char* plan_definition =
+    "def _plan(prices, low_price_threshold, min_selections, min_consecutive_periods,\n"
+    "          max_gap_between_periods, max_gap_from_start, aggressive, allowed, running_for, off_for, /):\n"
+    "    return _entry(prices, low_price_threshold, min_selections, min_consecutive_periods,\n"
+    "                  max_gap_between_periods, max_gap_from_start, aggressive, allowed, running_for, off_for)\n";
 
-void define_cheapest_periods(nb::module_& module, const char* entry_name) {
+// Runs `source`, which defines `name` over module.<entry_name>, and sets it on the module.
+void define_function(nb::module_& module, const char* source, const char* name, const char* entry_name,
+                     const std::string& doc) {
     // The function's globals: its module name (for __module__ and tracebacks) and the entry.
     nb::dict scope;
     scope["__name__"] = module.attr("__name__");
     scope["__builtins__"] = nb::borrow(PyEval_GetBuiltins());
     scope["_entry"] = module.attr(entry_name);
-    nb::object code = checked(Py_CompileString(definition, "<kestrava_plan._planner>", Py_file_input));
+    nb::object code = checked(Py_CompileString(source, "<kestrava_plan._planner>", Py_file_input));
     checked(PyEval_EvalCode(code.ptr(), scope.ptr(), scope.ptr()));
-    nb::object function = scope["cheapest_periods"];
-    const std::string doc = messages::cheapest_periods_doc();
+    nb::object function = scope[name];
     function.attr("__doc__") = nb::str(doc.c_str(), doc.size());
-    module.attr("cheapest_periods") = function;
+    module.attr(name) = function;
+}
+
+}  // namespace
+
+void define_cheapest_periods(nb::module_& module, const char* entry_name) {
+    define_function(module, definition, "cheapest_periods", entry_name, messages::cheapest_periods_doc());
+}
+
+void define_plan(nb::module_& module, const char* entry_name) {
+    define_function(module, plan_definition, "_plan", entry_name, messages::plan_doc());
 }
 
 }  // namespace kestrava::plan_module

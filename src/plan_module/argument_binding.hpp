@@ -14,5 +14,7 @@ namespace nb = nanobind;
 // Defines module.cheapest_periods, calling module.<entry_name>. Raises if the
 // interpreter cannot compile or run the definition.
 void define_cheapest_periods(nb::module_& module, const char* entry_name);
+// Defines module._plan, its ten arguments positional only, calling module.<entry_name>.
+void define_plan(nb::module_& module, const char* entry_name);
 
 }  // namespace kestrava::plan_module

@@ -125,6 +125,86 @@ std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap
     return joined({"max_gap_from_start (", start_gap, ") cannot be greater than max_gap_between_periods (", gap, ")"});
 }
 
+std::string plan_doc() {
+    return "The plan of cheapest_periods under more timing rules, for kestrava_plan.plan.\n"
+           "\n"
+           "All positional: prices, low_price_threshold and the four counts and aggressive as\n"
+           "for cheapest_periods; allowed (None, or one bool per price: a period marked False is\n"
+           "never chosen and counts as time off), running_for (the load was on for that many\n"
+           "periods before period 0) and off_for (it was off for that many). Returns\n"
+           "(periods, base_size): the chosen indices ascending, and the size of the base plan,\n"
+           "so that len(periods) - base_size cheap periods were added. A request that no\n"
+           "selection meets raises ValueError naming the first cause.";
+}
+
+namespace {
+
+// "period 4" or "periods 4 to 9".
+std::string periods_named(std::size_t first, std::size_t last) {
+    if (first == last) return joined({"period ", std::to_string(first)});
+    return joined({"periods ", std::to_string(first), " to ", std::to_string(last)});
+}
+
+}  // namespace
+
+std::string min_consecutive_above_selections_and_run(std::string_view min_consecutive, std::string_view min_selections,
+                                                     std::string_view running_for) {
+    return joined({"min_consecutive_periods (", min_consecutive, ") cannot be greater than min_selections + running_for (",
+                   min_selections, " + ", running_for, ")"});
+}
+
+std::string allowed_not_a_sequence(std::string_view type_name) {
+    return joined({"allowed must be None or a sequence of bools (one per price), not ", type_name});
+}
+
+std::string allowed_item_not_a_bool(std::size_t index, std::string_view type_name) {
+    return joined({"allowed[", std::to_string(index), "] must be a bool, not ", type_name});
+}
+
+std::string allowed_length(std::size_t length, std::size_t count) {
+    return joined({"allowed must hold one bool per price: got ", std::to_string(length), " for ",
+                   std::to_string(count), " prices"});
+}
+
+std::string running_and_off(std::string_view running_for, std::string_view off_for) {
+    return joined({"running_for (", running_for, ") and off_for (", off_for,
+                   ") cannot both be non-zero: before period 0 the load was either on or off"});
+}
+
+std::string blocked_stretch_too_long(std::size_t first, std::size_t last, std::string_view gap) {
+    const std::string length = std::to_string(last - first + 1);
+    const std::string_view off = first == last ? " is blocked, 1 period off" : " are blocked, ";
+    return joined({"no plan meets the rules: ", periods_named(first, last), off, first == last ? "" : length,
+                   first == last ? "" : " periods off in a row", ", more than max_gap_between_periods (", gap,
+                   "); allow a period among them or raise max_gap_between_periods"});
+}
+
+std::string too_few_allowed(std::size_t allowed, std::size_t count, std::string_view min_selections) {
+    return joined({"no plan meets the rules: only ", std::to_string(allowed), " of the ", std::to_string(count),
+                   " periods are allowed, fewer than min_selections (", min_selections,
+                   "); allow more periods or lower min_selections"});
+}
+
+std::string carried_run_cut(std::string_view running_for, std::string_view min_consecutive) {
+    return joined({"no plan meets the rules: the carried run of running_for (", running_for,
+                   ") periods is shorter than min_consecutive_periods (", min_consecutive,
+                   ") and must go on at period 0, which is blocked; allow period 0 or lower min_consecutive_periods"});
+}
+
+std::string off_for_above_gap(std::string_view off_for, std::string_view gap) {
+    return joined({"no plan meets the rules: off_for (", off_for, ") is already more than max_gap_between_periods (",
+                   gap, "); raise max_gap_between_periods or pass the real time off"});
+}
+
+std::string off_for_no_start(std::string_view off_for, std::string_view gap, std::string_view start_gap,
+                             std::size_t latest) {
+    return joined({"no plan meets the rules: after off_for (", off_for,
+                   ") periods off, the first period must come by period ", std::to_string(latest),
+                   " (max_gap_between_periods (", gap, ") - off_for, and max_gap_from_start (", start_gap, ")), but ",
+                   periods_named(0, latest), latest == 0 ? " is" : " are",
+                   " blocked; allow one of them or raise max_gap_between_periods"});
+}
+
 std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
 }  // namespace kestrava::plan_module::messages

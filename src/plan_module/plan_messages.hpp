@@ -44,6 +44,25 @@ inline constexpr std::string_view min_consecutive_zero = "min_consecutive_period
 std::string min_consecutive_above_selections(std::string_view min_consecutive, std::string_view min_selections);
 std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap);
 
+// _plan: its docstring, its arguments beyond cheapest_periods', and a plan without a
+// valid selection (the first cause that applies; periods by index).
+std::string plan_doc();
+std::string min_consecutive_above_selections_and_run(std::string_view min_consecutive, std::string_view min_selections,
+                                                     std::string_view running_for);
+std::string allowed_not_a_sequence(std::string_view type_name);
+std::string allowed_item_not_a_bool(std::size_t index, std::string_view type_name);
+std::string allowed_length(std::size_t length, std::size_t count);
+std::string running_and_off(std::string_view running_for, std::string_view off_for);
+std::string blocked_stretch_too_long(std::size_t first, std::size_t last, std::string_view gap);
+std::string too_few_allowed(std::size_t allowed, std::size_t count, std::string_view min_selections);
+std::string carried_run_cut(std::string_view running_for, std::string_view min_consecutive);
+std::string off_for_above_gap(std::string_view off_for, std::string_view gap);
+std::string off_for_no_start(std::string_view off_for, std::string_view gap, std::string_view start_gap,
+                             std::size_t latest);
+inline constexpr std::string_view no_plan =
+    "no plan meets the rules: no selection of the allowed periods keeps every rule; loosen a rule or allow more "
+    "periods";
+
 // A failure of the planner's own reasoning, never an answer to the request.
 std::string internal_failure(std::string_view what);
 

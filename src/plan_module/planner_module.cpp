@@ -1,4 +1,5 @@
-// The module kestrava_plan._planner and its one function, cheapest_periods: converts
+// The module kestrava_plan._planner and its functions, cheapest_periods and _plan (the
+// core of kestrava_plan.plan, all positional): converts
 // the arguments with the interpreter lock held, plans without it (so that threads plan
 // in parallel and signal handlers still run), and turns the planner's answer or error
 // value into a list of ints or a pointed exception.
@@ -11,8 +12,10 @@
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "plan_module/argument_binding.hpp"
+#include "plan_module/plan_conditions.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
+#include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "selection/internal_failure.hpp"
@@ -46,8 +49,9 @@ std::string price_message(const Request& request, const Error& error) {
     }
 }
 
-// Raises the ValueError of an error value other than `interrupted`.
-[[noreturn]] void raise_refusal(const Request& request, const Error& error) {
+// Raises the ValueError of an error value other than `interrupted`; `conditions` are
+// those of _plan, nullptr for cheapest_periods.
+[[noreturn]] void raise_refusal(const Request& request, const Error& error, const PlanConditions* conditions = nullptr) {
     const RuleArguments& counts = request.counts;
     const std::size_t n = request.prices.texts.size();
     std::string message;
@@ -68,6 +72,13 @@ std::string price_message(const Request& request, const Error& error) {
             message = messages::min_consecutive_zero;
             break;
         case ErrorKind::min_consecutive_above_selections:
+            if (conditions != nullptr && !conditions->running_for_negative &&
+                (conditions->running_for.large || conditions->running_for.value != 0)) {
+                message = messages::min_consecutive_above_selections_and_run(counts.min_consecutive_periods.written(),
+                                                                             counts.min_selections.written(),
+                                                                             conditions->running_for.written());
+                break;
+            }
             message = messages::min_consecutive_above_selections(counts.min_consecutive_periods.written(),
                                                                  counts.min_selections.written());
             break;
@@ -75,8 +86,16 @@ std::string price_message(const Request& request, const Error& error) {
             message = messages::start_gap_above_gap(counts.max_gap_from_start.written(),
                                                     counts.max_gap_between_periods.written());
             break;
-        default:
+        case ErrorKind::invalid_price:
+        case ErrorKind::invalid_threshold:
+        case ErrorKind::price_too_large:
+        case ErrorKind::price_too_precise:
             message = price_message(request, error);
+            break;
+        default:
+            // Only _plan answers with the conditions' kinds.
+            message = conditions != nullptr ? condition_message(error, counts, *conditions, n)
+                                            : std::string(messages::no_plan);
     }
     throw nb::value_error(message.c_str());
 }
@@ -126,6 +145,33 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
     return index_list(outcome.value());
 }
 
+nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
+               nb::handle min_consecutive_periods, nb::handle max_gap_between_periods, nb::handle max_gap_from_start,
+               nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for) {
+    const Request request = read_request(prices, low_price_threshold, min_selections, min_consecutive_periods,
+                                         max_gap_between_periods, max_gap_from_start, aggressive);
+    const PlanConditions conditions = read_plan_conditions(allowed, running_for, off_for);
+    const std::size_t n = request.prices.texts.size();
+    const rules::Conditions core = conditions.conditions(request.counts, n);
+    SignalStopCheck stop;
+    const std::string_view threshold = text_of(request.threshold);
+    const SelectionRules rules = request.counts.rules();
+    Outcome<planner::PlanAnswer> outcome = Error{ErrorKind::interrupted};
+    try {
+        outcome = without_lock([&] {
+            return planner::plan_periods(request.prices.texts, threshold, rules, core, request.aggressive,
+                                         stop.check());
+        });
+    } catch (const InternalFailure& failure) {
+        throw std::runtime_error(messages::internal_failure(failure.message()));
+    }
+    if (stop.restore_raised()) throw nb::python_error();
+    if (!outcome.ok()) raise_refusal(request, outcome.error(), &conditions);
+    nb::list periods = index_list(outcome.value().periods);
+    nb::object base_size = checked(PyLong_FromSize_t(outcome.value().base_size));
+    return nb::make_tuple(periods, base_size);
+}
+
 }  // namespace
 
 }  // namespace kestrava::plan_module
@@ -140,4 +186,8 @@ NB_MODULE(_planner, module) {
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
     plan::define_cheapest_periods(module, "_cheapest_periods");
+    module.def("_plan_entry", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none());
+    plan::define_plan(module, "_plan_entry");
 }

@@ -16,11 +16,19 @@ std::string Count::written() const {
     return std::string(text_of(text));
 }
 
+bool exactly_below(const Count& low, const Count& high) {
+    const int below = PyObject_RichCompareBool(low.integer.ptr(), high.integer.ptr(), Py_LT);
+    if (below < 0) throw nb::python_error();
+    return below == 1;
+}
+
 namespace {
 
 constexpr std::uint64_t first_large_count = std::uint64_t{1} << 63;
 
-Count read_count(nb::handle value, const char* name) {
+}  // namespace
+
+Count read_count(nb::handle value, const char* name, bool* negative) {
     PyObject* object = value.ptr();
     if (PyBool_Check(object) || is_numpy_bool_type(Py_TYPE(object)) || !PyIndex_Check(object)) {
         throw nb::type_error(messages::count_not_an_int(name, Py_TYPE(object)->tp_name).c_str());
@@ -34,16 +42,16 @@ Count read_count(nb::handle value, const char* name) {
         count.large = true;
         return count;
     }
-    if (overflow < 0 || small < 0) throw nb::value_error(messages::count_negative(name, count.written()).c_str());
+    if (overflow < 0 || small < 0) {
+        if (negative == nullptr) throw nb::value_error(messages::count_negative(name, count.written()).c_str());
+        *negative = true;
+        return count;
+    }
     count.value = static_cast<std::uint64_t>(small);
     return count;
 }
 
-bool exactly_below(const Count& low, const Count& high) {
-    const int below = PyObject_RichCompareBool(low.integer.ptr(), high.integer.ptr(), Py_LT);
-    if (below < 0) throw nb::python_error();
-    return below == 1;
-}
+namespace {
 
 void rank_large_counts(RuleArguments& arguments) {
     const std::array<Count*, 4> counts = {&arguments.min_selections, &arguments.min_consecutive_periods,

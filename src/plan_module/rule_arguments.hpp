@@ -39,6 +39,12 @@ struct RuleArguments {
     }
 };
 
+// A count by the rules above; a negative one raises ValueError naming the parameter,
+// or, given `negative`, sets it instead (its value is then 0).
+Count read_count(nb::handle value, const char* name, bool* negative = nullptr);
+// Whether low < high as the ints written.
+bool exactly_below(const Count& low, const Count& high);
+
 // Raise TypeError or ValueError naming the parameter.
 RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_consecutive_periods,
                                   nb::handle max_gap_between_periods, nb::handle max_gap_from_start);

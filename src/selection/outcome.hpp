@@ -27,12 +27,24 @@ enum class ErrorKind {
     no_valid_combination,              // the aggressive search found nothing (item_count: the prices)
     no_valid_main_combination,         // the conservative search found nothing (item_count: the prices)
     interrupted,                       // the caller's StopCheck asked the search to stop
+    // The conditions of a plan (rules/conditions.hpp), checked after the rules above.
+    allowed_length,                    // the allowed mask's length is not n (index: its length)
+    running_for_negative,              // running_for is below 0
+    off_for_negative,                  // off_for is below 0
+    running_and_off,                   // running_for and off_for are both non-zero
+    // A plan's causes for having no valid selection, the first that applies.
+    blocked_stretch_too_long,          // blocked periods index .. last outlast max_gap_between_periods
+    too_few_allowed,                   // fewer allowed periods (item_count) than min_selections
+    carried_run_cut,                   // a carried run below min_run, and period 0 blocked
+    off_for_no_start,                  // off_for leaves no allowed first period in time
+    no_plan,                           // no valid selection for another reason
 };
 
 struct Error {
     ErrorKind kind;
     std::size_t index = 0;          // the price concerned, for the kinds that name one
     std::uint64_t item_count = 0;   // the number of prices, for the two no-result kinds
+    std::size_t last = 0;           // the last period of a stretch, for blocked_stretch_too_long
 
     friend bool operator==(const Error&, const Error&) = default;
 };

@@ -5,13 +5,18 @@
 
 namespace kestrava {
 
-std::optional<ErrorKind> broken_rule(std::size_t n, std::size_t max_n, const SelectionRules& rules) noexcept {
+std::optional<ErrorKind> broken_rule(std::size_t n, std::size_t max_n, const SelectionRules& rules,
+                                     std::uint64_t running_for) noexcept {
     if (n == 0) return ErrorKind::prices_empty;
     if (n > max_n) return ErrorKind::too_many_prices;
     if (rules.min_selections == 0) return ErrorKind::min_selections_zero;
     if (rules.min_selections > n) return ErrorKind::min_selections_above_count;
     if (rules.min_consecutive_periods == 0) return ErrorKind::min_consecutive_zero;
-    if (rules.min_consecutive_periods > rules.min_selections) return ErrorKind::min_consecutive_above_selections;
+    // min_consecutive_periods > min_selections + running_for, without the sum's overflow.
+    if (rules.min_consecutive_periods > rules.min_selections &&
+        rules.min_consecutive_periods - rules.min_selections > running_for) {
+        return ErrorKind::min_consecutive_above_selections;
+    }
     if (rules.max_gap_from_start > rules.max_gap_between_periods) return ErrorKind::start_gap_above_gap;
     return std::nullopt;
 }

@@ -19,8 +19,11 @@ struct SelectionRules {
 };
 
 // The first rule that a request of n prices breaks, in the order in which they are
-// tested; an entry takes at most max_n prices.
-std::optional<ErrorKind> broken_rule(std::size_t n, std::size_t max_n, const SelectionRules& rules) noexcept;
+// tested; an entry takes at most max_n prices. A plan with a carried run of
+// running_for periods may ask for min_consecutive_periods up to min_selections +
+// running_for, so that a re-plan can ask for the periods that complete a run.
+std::optional<ErrorKind> broken_rule(std::size_t n, std::size_t max_n, const SelectionRules& rules,
+                                     std::uint64_t running_for = 0) noexcept;
 
 // Every period of n, ascending: the answer when min_selections is n or every price is
 // cheap, since taking every period meets every rule of a valid request.

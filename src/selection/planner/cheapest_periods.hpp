@@ -24,6 +24,7 @@
 #include "selection/outcome.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
+#include "selection/rules/conditions.hpp"
 #include "selection/stop_check.hpp"
 
 namespace kestrava::planner {
@@ -39,5 +40,24 @@ namespace kestrava::planner {
 // the planner's reasoning were contradicted.
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> prices, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop = {});
+
+// A plan: the answer, and the size of its base plan (the smallest valid size from
+// min_selections up), so that periods.size() - base_size periods were added as cheap.
+struct PlanAnswer {
+    IndexList periods;
+    std::size_t base_size = 0;
+};
+
+// cheapest_periods under a plan's conditions (rules/conditions.hpp); without any, its
+// answer and errors exactly. A period is cheap when it is allowed and priced at or
+// below the threshold. Checks in this order: the prices, the threshold and the rules
+// as cheapest_periods (min_consecutive_periods up to min_selections + running_for),
+// then the conditions (broken_condition); then step 1 of cheapest_periods when taking
+// every period meets the conditions; then the digit limit; then the causes of no plan
+// (impossible_plan), and the search, which answers no_plan when no size has a valid
+// selection.
+Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::string_view low_price_threshold,
+                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
+                                 const StopCheck& stop = {});
 
 }  // namespace kestrava::planner

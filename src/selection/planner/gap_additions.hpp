@@ -21,7 +21,8 @@
 // The leading gap (no main period before) and the trailing gap (none after) are the
 // same with one side missing, and there the split form also holds when the gap is
 // wholly cheap (its one run is the piece touching the main period). A run starting
-// at period 0 has no exemption; one ending at n - 1 always stands alone.
+// at period 0 has no exemption unless a carried run (rules/conditions.hpp) is there to
+// touch; one ending at n - 1 always stands alone. Blocked periods are never cheap.
 //
 // Bounds: every term is a sum of weights of disjoint periods, or a difference of two
 // such sums, so each is at most 2 S in magnitude (S = sum of |weights|); see

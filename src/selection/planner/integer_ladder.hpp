@@ -69,6 +69,12 @@ constexpr Int power_of_two(unsigned exponent) noexcept {
     }
 }
 
+// The tables' mark of a state on no valid selection, 2^(W-3) (point 3 above).
+template <class Int>
+constexpr Int unreachable_sentinel() noexcept {
+    return power_of_two<Int>(IntegerWidth<Int>::bits - 3);
+}
+
 // The number of significant bits of |value|. Precondition: value is not the most
 // negative value of its type.
 template <class Int>

@@ -23,7 +23,8 @@ void admissible_blocks(const rules::Shape& shape, std::span<const std::uint64_t>
         if (!outside_cheap(p)) continue;
         int last = p;
         while (outside_cheap(last + 1)) ++last;
-        const bool touches_main = in_main(p - 1) || in_main(last + 1);
+        // A block at period 0 touches a carried run.
+        const bool touches_main = in_main(p - 1) || in_main(last + 1) || (p == 0 && shape.carried > 0);
         if (touches_main || last - p + 1 >= shape.min_run || last == n - 1) blocks.push_back(CheapBlock{p, last});
         p = last;
     }

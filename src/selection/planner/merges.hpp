@@ -2,8 +2,9 @@
 // the strategies pick: the one with the lowest average price and the widest one.
 //
 // A cheap block is a maximal run of cheap periods outside the main combination. Added
-// alone it keeps every rule exactly when it touches the main combination on a side,
-// has at least min_run periods, or ends at the last period; the merges that keep the
+// alone it keeps every rule exactly when it touches the main combination on a side
+// (or, at period 0, a carried run), has at least min_run periods, or ends at the last
+// period; the merges that keep the
 // rules are exactly the sets of such admissible blocks (gap_additions.hpp says why).
 #pragma once
 

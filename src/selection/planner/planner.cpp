@@ -22,11 +22,15 @@ void Planner<Int>::reset(const rules::Shape& shape, std::span<const Int> prices)
 }
 
 template <class Int>
-bool Planner<Int>::find_first_main(bool with_additions, const StopCheck& stop) {
-    if (!tables_.build(with_additions ? std::span<const Int>(weights_) : prices_, with_additions, stop)) return false;
+PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& stop) {
+    if (!tables_.build(with_additions ? std::span<const Int>(weights_) : prices_, with_additions, stop)) {
+        return PlanStatus::interrupted;
+    }
+    // A pass with additions holds the candidate's own merge, so only the first can find nothing.
+    if (!with_additions && !Tables<Int>::is_reachable(tables_.optimum())) return PlanStatus::no_selection;
     main_.clear();
     tables_.first_main(main_);
-    return true;
+    return PlanStatus::done;
 }
 
 template <class Int>
@@ -37,12 +41,12 @@ Average<Int> Planner<Int>::best_merge_of_main() {
 
 template <class Int>
 PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
-    if (!find_first_main(false, stop)) return PlanStatus::interrupted;
+    if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
     Average<Int> candidate = best_merge_of_main();
     for (;;) {
         const Int count = static_cast<Int>(candidate.count);
         for (std::size_t p = 0; p < weights_.size(); ++p) weights_[p] = count * prices_[p] - candidate.cost;
-        if (!find_first_main(true, stop)) return PlanStatus::interrupted;
+        if (const PlanStatus status = find_first_main(true, stop); status != PlanStatus::done) return status;
         // The candidate's own merge weighs 0, so the least weight is at most 0.
         const Int& least = tables_.optimum();
         if (least == Int{}) break;
@@ -59,7 +63,7 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
 
 template <class Int>
 PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop) {
-    if (!find_first_main(false, stop)) return PlanStatus::interrupted;
+    if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
     least_cost_ = tables_.optimum();
     admissible_blocks(*shape_, main_, marks_, blocks_);
     Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);

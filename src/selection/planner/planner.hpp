@@ -37,6 +37,7 @@ namespace kestrava::planner {
 enum class PlanStatus {
     done,         // the answer is ready
     interrupted,  // the stop check asked to stop; the planner holds no answer
+    no_selection, // no valid main combination has k periods (only a plan's conditions leave that to the tables)
 };
 
 template <class Int>
@@ -71,7 +72,7 @@ public:
     std::size_t workspace_bytes() const noexcept;
 
 private:
-    bool find_first_main(bool with_additions, const StopCheck& stop);
+    PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
     Average<Int> best_merge_of_main();
 
     const rules::Shape* shape_ = nullptr;

@@ -47,9 +47,11 @@ bool Tables<Int>::build(std::span<const Int> weights, bool with_additions, const
     additions_.assign(weights, with_additions);
     if (stop.stop_requested()) return false;
     fill_final_column();
+    mark_stalled(0);
     std::size_t since_poll = 0;
     for (int c = 1; c < shape_->size; ++c) {
         since_poll += static_cast<std::size_t>(with_additions ? fill_column<true>(c) : fill_plain_column(c));
+        mark_stalled(c);
         if (since_poll >= states_between_polls) {
             since_poll = 0;
             if (stop.stop_requested()) return false;
@@ -71,6 +73,19 @@ void Tables<Int>::fill_final_column() noexcept {
             value = additions_.trailing(p);
         }
         runs_[band_.cell(p, 0)] = value;
+    }
+}
+
+// A run min_run long at a stalled period would hold a blocked one: no start reads such
+// a state, nor does a run go on onto a blocked period. Nothing is stalled without a
+// mask, and the passes above run as they are.
+template <class Int>
+void Tables<Int>::mark_stalled(int c) noexcept {
+    const int first = band_.first(c);
+    const int last = band_.last(c);
+    for (const rules::PeriodStretch& stretch : shape_->stalled) {
+        const int to = std::min(last, stretch.last);
+        for (int p = std::max(first, stretch.first); p <= to; ++p) runs_[band_.cell(p, c)] = unreachable_;
     }
 }
 
@@ -267,6 +282,21 @@ Int Tables<Int>::start_value(int s, int c) const noexcept {
 }
 
 template <class Int>
+int Tables<Int>::head_length(int s) const noexcept {
+    return s == 0 && shape_->carried_head > 0 ? shape_->carried_head : shape_->min_run;
+}
+
+template <class Int>
+Int Tables<Int>::first_start_value(int s, int c) const noexcept {
+    if (s != 0 || shape_->carried_head == 0) return start_value(s, c);
+    // Joined to the carried run, a run from 0 needs carried_head periods; taking every
+    // period (k = n) is answered before the tables.
+    const int head = shape_->carried_head;
+    if (head > shape_->n || !band_.holds(head - 1, c - head)) return unreachable();
+    return additions_.prefix(head) + runs_[band_.cell(head - 1, c - head)];
+}
+
+template <class Int>
 Int Tables<Int>::exit_value(int e, int c) const noexcept {
     const int n = shape_->n;
     if (c == 0) {
@@ -282,7 +312,9 @@ Int Tables<Int>::exit_value(int e, int c) const noexcept {
 template <class Int>
 Int Tables<Int>::least_lead_total() const noexcept {
     Int best = unreachable();
-    for (int s = 0; s <= shape_->max_lead; ++s) best = std::min(best, additions_.lead(s) + start_value(s, shape_->size));
+    for (int s = 0; s <= shape_->max_lead; ++s) {
+        best = std::min(best, additions_.lead(s) + first_start_value(s, shape_->size));
+    }
     return best;
 }
 
@@ -299,19 +331,19 @@ template <class Int>
 void Tables<Int>::first_main(IndexList& main) const {
     if (!is_reachable(optimum_)) throw InternalFailure("The planner found no valid main combination");
     const int n = shape_->n;
-    const int min_run = shape_->min_run;
     int c = shape_->size;
     int s = 0;
-    while (additions_.lead(s) + start_value(s, c) != optimum_) {
+    while (additions_.lead(s) + first_start_value(s, c) != optimum_) {
         if (++s > shape_->max_lead) throw InternalFailure("The planner's tables hold no first start");
     }
     for (;;) {
         // A run too short for R goes to the last period; otherwise its head is forced.
-        const int head_end = std::min(s + min_run, n);
+        const int head = head_length(s);
+        const int head_end = std::min(s + head, n);
         for (int p = s; p < head_end; ++p) main.push_back(static_cast<std::uint64_t>(p));
         if (head_end == n) return;
         int p = head_end - 1;
-        c -= min_run;
+        c -= head;
         Int target = run_value(p, c);
         // Going on puts p + 1 next, before any later start.
         while (c > 0 && continue_value(p, c) == target) {

@@ -17,6 +17,11 @@
 //   exit(e, 0)  = trailing(e) when n - 1 - e <= G, and 0 for e = n - 1
 //   exit(e, c)  = min over s in e + 2 .. e + 1 + G of between(e, s) + start(s, c)
 //   optimum     = min over s in 0 .. L of lead(s) + start(s, k)
+// Under a plan's conditions (rules/conditions.hpp) a carried run makes start(0, k) a
+// head of carried_head periods, and blocked periods are never chosen: the run states
+// at stalled periods (a blocked period within R of them) read as unreachable, and so
+// does the short last run that holds one; a blocked period is then neither stepped
+// onto nor part of a head.
 // The exit minimum is a sliding-window minimum per count (min_window.hpp), so a pass
 // costs O(1) per stored state: O(n k) at most, far less where the rules pin the
 // counts down (band.hpp).
@@ -88,7 +93,7 @@ public:
     std::size_t workspace_bytes() const noexcept;
 
 private:
-    static constexpr Int unreachable_ = power_of_two<Int>(IntegerWidth<Int>::bits - 3);
+    static constexpr Int unreachable_ = unreachable_sentinel<Int>();
     static constexpr Int reachable_below_ = power_of_two<Int>(IntegerWidth<Int>::bits - 4);
 
     static std::size_t at(int p) noexcept { return static_cast<std::size_t>(p); }
@@ -120,6 +125,11 @@ private:
     Int exit_from_windows(int e) const noexcept;
     Int continue_value(int p, int c) const noexcept;
     Int least_lead_total() const noexcept;
+    void mark_stalled(int c) noexcept;
+    // The forced head of a run starting at s, and the value of a first start there (a
+    // run from 0 joins a carried run).
+    int head_length(int s) const noexcept;
+    Int first_start_value(int s, int c) const noexcept;
     int first_start_after(int e, int c, const Int& target) const;
 
     const rules::Shape* shape_ = nullptr;

@@ -7,7 +7,7 @@
 namespace kestrava::rules {
 
 void Band::assign(const Shape& shape) {
-    const Rules rules{shape.n, shape.size, shape.min_run, shape.max_gap, shape.max_lead};
+    const Rules rules{shape.n, shape.size, shape.min_run, shape.max_gap, shape.max_lead, shape.carried};
     if (rules == rules_) return;
     rules_ = rules;
     columns_ = shape.size;
@@ -23,6 +23,11 @@ void Band::assign(const Shape& shape) {
     highest.resize(periods);
     fewest_main_after_each(shape, lowest);
     fewest_main_through_each(shape, highest);
+    // A carried run of r periods lets the first run hold r fewer of them: the count
+    // through p of t runs is at least max(R t - r, ...) >= max(R t, ...) - r.
+    if (shape.carried > 0) {
+        for (int& fewest : highest) fewest = std::max(0, fewest - shape.carried);
+    }
     // Widening only adds states, which then read as unreachable: a running minimum of
     // the lower end from the left and a running maximum of the upper end from the right.
     int lower = k;

@@ -18,8 +18,8 @@ public:
     // Precondition: 1 <= shape.size < shape.n.
     explicit Band(const Shape& shape) { assign(shape); }
     // The band of another shape, in the arrays already held where they are large enough.
-    // The band depends on the rules alone (n, k, R, G, L): for the rules of the last
-    // shape it is already there.
+    // The band depends on the rules alone (n, k, R, G, L and a carried run): for the
+    // rules of the last shape it is already there.
     void assign(const Shape& shape);
 
     // Whether (p, c) may lie on a valid selection; false guarantees it lies on none.
@@ -46,6 +46,7 @@ private:
         int min_run = 0;
         int max_gap = 0;
         int max_lead = 0;
+        int carried = 0;
         friend bool operator==(const Rules&, const Rules&) = default;
     };
 

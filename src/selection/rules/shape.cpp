@@ -100,6 +100,11 @@ void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const Selecti
     shape.max_lead = static_cast<int>(std::min(rules.max_gap_from_start, longest_gap));
     shape.size = std::max(static_cast<int>(rules.min_selections),
                           smallest_valid_size(shape.n, shape.min_run, shape.max_gap, shape.max_lead));
+    shape.carried = 0;
+    shape.carried_head = 0;
+    shape.last_blocked = -1;
+    shape.allowed.clear();
+    shape.stalled.clear();
     shape.cheap.assign(cheap.begin(), cheap.end());
     shape.run_first.assign(cheap.size(), 0);
     shape.run_last.assign(cheap.size(), 0);

@@ -13,6 +13,12 @@
 
 namespace kestrava::rules {
 
+// Periods first .. last, both included.
+struct PeriodStretch {
+    int first = 0;
+    int last = 0;
+};
+
 struct Shape {
     int n = 0;                        // periods
     int size = 0;                     // k: main periods in every candidate selection
@@ -24,6 +30,21 @@ struct Shape {
     // holding it; unused elsewhere.
     std::vector<int> run_first;
     std::vector<int> run_last;
+
+    // The conditions of a plan (conditions.hpp); all empty or 0 without them, which
+    // leaves every path of the planner as it is for cheapest_periods.
+    // running_for, at most min_run (a longer carried run behaves alike).
+    int carried = 0;
+    // With a carried run, the periods from 0 that a run starting there needs:
+    // max(1, min_run - carried), at most n + 1; 0 without one.
+    int carried_head = 0;
+    // The last blocked period; -1 when none is.
+    int last_blocked = -1;
+    // 1 for a period that may be chosen; empty when every one may.
+    std::vector<std::uint8_t> allowed;
+    // Ascending and apart: the periods p with a blocked period in p - min_run + 1 .. p,
+    // where no run can be min_run long (or reach back to a carried run).
+    std::vector<PeriodStretch> stalled;
 
     bool is_cheap(int period) const noexcept {
         return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;

@@ -1,0 +1,116 @@
+// The conditions of _plan: reading, the core's form, the messages.
+#include "plan_module/plan_conditions.hpp"
+
+#include <algorithm>
+
+#include "binding/forced_unwind.hpp"
+#include "binding/numpy_bool.hpp"
+#include "plan_module/plan_messages.hpp"
+#include "plan_module/python_call.hpp"
+
+namespace kestrava::plan_module {
+
+namespace {
+
+bool read_allowed_item(PyObject* item, std::size_t index) {
+    if (!PyBool_Check(item) && !is_numpy_bool_type(Py_TYPE(item))) {
+        throw nb::type_error(messages::allowed_item_not_a_bool(index, Py_TYPE(item)->tp_name).c_str());
+    }
+    // numpy's __bool__ may run Python code: see binding/forced_unwind.hpp.
+    const int truth = parked_on_forced_unwind([item] { return PyObject_IsTrue(item); });
+    if (truth < 0) throw nb::python_error();
+    return truth == 1;
+}
+
+std::vector<std::uint8_t> read_allowed(nb::handle allowed) {
+    PyObject* object = allowed.ptr();
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyDict_Check(object) || !PySequence_Check(object)) {
+        throw nb::type_error(messages::allowed_not_a_sequence(Py_TYPE(object)->tp_name).c_str());
+    }
+    // A list or tuple of its own, whatever the caller's container does meanwhile.
+    const nb::object items =
+        python_call([object] { return PySequence_Fast(object, "allowed must be a sequence of bools"); });
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.ptr());
+    std::vector<std::uint8_t> flags(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        flags[at] = read_allowed_item(PySequence_Fast_GET_ITEM(items.ptr(), i), at) ? 1 : 0;
+    }
+    return flags;
+}
+
+// high - low as exact ints, at most `cap`. Precondition: low <= high.
+std::uint64_t difference_up_to(const Count& high, const Count& low, std::uint64_t cap) {
+    const nb::object difference = checked(PyNumber_Subtract(high.integer.ptr(), low.integer.ptr()));
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(difference.ptr(), &overflow);
+    if (overflow == 0 && value == -1 && PyErr_Occurred()) throw nb::python_error();
+    return overflow > 0 ? cap : std::min(static_cast<std::uint64_t>(value), cap);
+}
+
+}  // namespace
+
+PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, nb::handle off_for) {
+    PlanConditions conditions;
+    if (!allowed.is_none()) {
+        conditions.restricted = true;
+        conditions.allowed = read_allowed(allowed);
+    }
+    conditions.running_for = read_count(running_for, "running_for", &conditions.running_for_negative);
+    conditions.off_for = read_count(off_for, "off_for", &conditions.off_for_negative);
+    return conditions;
+}
+
+// The planner compares running_for with min_consecutive_periods (which it, and
+// what is left of a run, may exceed by any amount) and subtracts off_for from
+// max_gap_between_periods (where only up to n periods matter). For counts below 2^63
+// these are the values, and 0 stays 0; otherwise the value that keeps the comparison
+// and the difference, capped beyond what any horizon of max_periods can tell apart.
+rules::Conditions PlanConditions::conditions(const RuleArguments& rules, std::size_t n) const {
+    rules::Conditions core;
+    if (restricted) core.allowed = std::span<const std::uint8_t>(allowed);
+    core.running_for_negative = running_for_negative;
+    core.off_for_negative = off_for_negative;
+    const std::uint64_t cap = n + 2;
+    const Count& run = rules.min_consecutive_periods;
+    core.running_for = running_for.value;
+    if (!running_for_negative && (running_for.large || (run.large && running_for.value != 0))) {
+        core.running_for = !exactly_below(running_for, run) ? run.value : run.value - difference_up_to(run, running_for, cap);
+    }
+    const Count& gap = rules.max_gap_between_periods;
+    core.off_for = off_for.value;
+    if (!off_for_negative && (off_for.large || (gap.large && off_for.value != 0))) {
+        core.off_for = exactly_below(gap, off_for) ? gap.value + 1 : gap.value - difference_up_to(gap, off_for, cap);
+    }
+    return core;
+}
+
+std::string condition_message(const Error& error, const RuleArguments& rules, const PlanConditions& conditions,
+                              std::size_t n) {
+    switch (error.kind) {
+        case ErrorKind::allowed_length:
+            return messages::allowed_length(error.index, n);
+        case ErrorKind::running_for_negative:
+            return messages::count_negative("running_for", conditions.running_for.written());
+        case ErrorKind::off_for_negative:
+            return messages::count_negative("off_for", conditions.off_for.written());
+        case ErrorKind::running_and_off:
+            return messages::running_and_off(conditions.running_for.written(), conditions.off_for.written());
+        case ErrorKind::blocked_stretch_too_long:
+            return messages::blocked_stretch_too_long(error.index, error.last, rules.max_gap_between_periods.written());
+        case ErrorKind::too_few_allowed:
+            return messages::too_few_allowed(error.item_count, n, rules.min_selections.written());
+        case ErrorKind::carried_run_cut:
+            return messages::carried_run_cut(conditions.running_for.written(), rules.min_consecutive_periods.written());
+        case ErrorKind::off_for_no_start:
+            if (exactly_below(rules.max_gap_between_periods, conditions.off_for)) {
+                return messages::off_for_above_gap(conditions.off_for.written(), rules.max_gap_between_periods.written());
+            }
+            return messages::off_for_no_start(conditions.off_for.written(), rules.max_gap_between_periods.written(),
+                                              rules.max_gap_from_start.written(), error.index);
+        default:
+            return std::string(messages::no_plan);
+    }
+}
+
+}  // namespace kestrava::plan_module
