@@ -98,10 +98,11 @@ class Plan:
           before i the load has been off since period 0, for i periods, plus this
           plan's off_for.
 
-        With the same threshold, min_consecutive_periods and max_gap_between_periods,
-        this plan's periods from i on keep the rules of the re-plan on prices[i:] when
-        its max_gap_from_start is this plan's less i while nothing was chosen before i
-        (else max_gap_between_periods less off_for, which the off_for rule implies).
+        A re-plan on prices[i:] with this state and the same min_consecutive_periods,
+        max_gap_between_periods and allowed[i:] accepts exactly the continuations that
+        keep this plan's rules, when its max_gap_from_start is this plan's less i while
+        the load was off and nothing was chosen before i, and otherwise
+        max_gap_between_periods less off_for (a limit the off_for rule already sets).
         """
         if not 0 <= i <= self._count:
             raise IndexError(f"state_at: i must be from 0 to {self._count}, the number of periods (got {i})")
@@ -131,8 +132,8 @@ def make_plan(prices: Sequence[Price], periods: Sequence[int], base_size: int, t
               running_for: int = 0, off_for: int = 0, index: Any = None) -> Plan:
     """The Plan of the chosen `periods` of `prices` (the objects the planner read),
     `base_size` of them the base plan, made with the carried state given."""
-    if not periods:
-        raise ValueError("a plan chooses at least one period")
+    if not periods or list(periods) != sorted(set(periods)) or not 0 <= periods[0] <= periods[-1] < len(prices):
+        raise ValueError(f"a plan chooses periods of 0 to {len(prices) - 1} in ascending order, not {list(periods)}")
     cost = exact_sum(price_value(prices[period]) for period in periods)
     return Plan(tuple(periods), len(prices), base_size, cost, Fraction(cost) / len(periods), timeline,
                 running_for, off_for, index)

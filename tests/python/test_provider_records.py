@@ -9,6 +9,7 @@ import random
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from pathlib import Path
+from zoneinfo import ZoneInfo
 
 import pytest
 
@@ -80,3 +81,6 @@ def test_keys_named_and_floats_read_by_repr():
     records = [{"from": hour(1), "p": {"EUR": 0.1}, "x": 1e-05}, {"from": hour(0), "p": {"EUR": 3}, "x": 2}]
     assert prices_from_records(records, price_key=("p", "EUR"), time_key="from").prices == [3, Decimal("0.1")]
     assert prices_from_records(records, price_key="x", time_key="from").prices == [2, Decimal("0.00001")]
+    hours = [{"hour": datetime(2024, 10, 27, 2, fold=fold, tzinfo=ZoneInfo("Europe/Berlin")), "price": fold}
+             for fold in (1, 0)]  # the hour the clocks go back, twice
+    assert prices_from_records(hours) == ([0, 1], [hours[1]["hour"], hours[0]["hour"]])
