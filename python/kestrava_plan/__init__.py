@@ -3,10 +3,15 @@
 
 `cheapest_periods` follows the rules and strategies of `kestrava.get_cheapest_periods`
 without its limit of 28 prices, and takes any sequence of prices: decimal texts, ints,
-finite Decimals or floats (a float means its repr).
+finite Decimals or floats (a float means its repr). `plan` adds blocked periods, the
+load's state before the first period, times and durations, and answers a `Plan`;
+`prices_from_records` reads the price lists of price services.
 """
 
 from ._planner import cheapest_periods
 from .command import main
+from .plan_result import Plan
+from .planning import plan
+from .provider_records import PriceRecords, prices_from_records
 
-__all__ = ["cheapest_periods", "main"]
+__all__ = ["Plan", "PriceRecords", "cheapest_periods", "main", "plan", "prices_from_records"]

@@ -49,6 +49,12 @@ week = cheapest_periods(np.array([0.25, 0.1]), Decimal("0.1"), np.int64(1), 1, a
 reveal_type(week)
 mixed = cheapest_periods(("0.25", 1, Decimal("0.1"), 0.5), 0.1, 1, 1, 2, 2)
 reveal_type(mixed)
+from datetime import timedelta
+import kestrava_plan
+from kestrava_plan import Plan, prices_from_records
+day = prices_from_records([{"start": "2024-01-01T00:00Z", "price": 1.5}], price_key=("price",))
+chosen: Plan = kestrava_plan.plan(day.prices, "1", timedelta(hours=1), 1, allowed=np.array([True]), running_for=np.int64(0), times=day.times)
+reveal_type(chosen.state_at(0))
 """
 
 
@@ -60,7 +66,8 @@ def test_user_code_sees_the_signature(tmp_path: Path) -> None:
     # Older mypy releases spell builtins in full ("builtins.list[builtins.int]"),
     # newer ones print "list[int]"; both name the same type.
     assert [(line, typ.replace("builtins.", "")) for line, typ in revealed] == [("5", "list[int]"), ("7", "list[int]"),
-                                                                                 ("13", "list[int]"), ("15", "list[int]")]
+                                                                                 ("13", "list[int]"), ("15", "list[int]"),
+                                                                                 ("21", "tuple[int, int]")]
 
 
 MISUSES = {
@@ -80,6 +87,8 @@ MISUSES = {
     "plan: prices of None": 'kestrava_plan.cheapest_periods([None], "0.1", 1, 1)',
     "plan: aggressive as an int": 'kestrava_plan.cheapest_periods(["0.25"], "0.1", 1, 1, aggressive=1)',
     "plan: the result as texts": 'texts: list[str] = kestrava_plan.cheapest_periods(["0.25"], "0.1", 1, 1)',
+    "plan(): a count in hours as a float": 'kestrava_plan.plan(["0.25"], "0.1", 1.5, 1)',
+    "plan(): allowed as one bool": 'kestrava_plan.plan(["0.25"], "0.1", 1, 1, allowed=True)',
 }
 
 
