@@ -10,7 +10,7 @@ import operator
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from datetime import datetime, timedelta
 from decimal import Decimal
-from typing import TYPE_CHECKING, Any, Protocol, SupportsIndex, TypeAlias, TypeVar, cast
+from typing import TYPE_CHECKING, Any, SupportsIndex, TypeAlias, TypeVar
 
 from . import _planner
 from .period_times import Timeline, count_of, is_pandas, timeline
@@ -24,13 +24,6 @@ if TYPE_CHECKING:
 Price = str | int | Decimal | float
 Count = SupportsIndex | timedelta
 _Item = TypeVar("_Item")
-
-
-class _PlanCall(Protocol):
-    def __call__(self, prices: Iterable[Any], low_price_threshold: Price, min_selections: SupportsIndex,
-                 min_consecutive_periods: SupportsIndex, max_gap_between_periods: SupportsIndex,
-                 max_gap_from_start: SupportsIndex, aggressive: bool, allowed: list[Any] | None,
-                 running_for: SupportsIndex, off_for: SupportsIndex, /) -> tuple[list[int], int]: ...
 
 
 def _recording(items: Iterator[_Item], into: list[_Item]) -> Iterator[_Item]:
@@ -91,8 +84,8 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
     flags = _flags(allowed)
     read: list[Any] = []
     source = _recording(prices, read) if isinstance(prices, Iterator) else prices
-    planner = cast(_PlanCall, getattr(_planner, "_plan"))
-    periods, base_size = planner(source, low_price_threshold, selections, run, gap, lead, aggressive, flags, held, off)
+    periods, base_size = _planner._plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
+                                        held, off)
     items = read if source is not prices else list(prices)
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")

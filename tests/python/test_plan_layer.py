@@ -1,10 +1,13 @@
 """The Python layer of kestrava_plan.plan: times and durations, the Plan built from an
-answer (exact cost, runs, times, state_at against a model of the rules), and, once the
-compiled planner has `_plan`, plan() itself against cheapest_periods."""
+answer (exact cost, runs, times, state_at against a model of the rules), plan() itself
+against cheapest_periods, and the README's recipes for plan with the output they show."""
 
 from __future__ import annotations
 
+import contextlib
+import io
 import itertools
+import re
 import pickle
 import random
 import subprocess
@@ -12,6 +15,7 @@ import sys
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from fractions import Fraction
+from pathlib import Path
 from zoneinfo import ZoneInfo
 
 import numpy as np
@@ -19,11 +23,10 @@ import pandas as pd
 import pytest
 
 import kestrava_plan
-from kestrava_plan import _planner, cheapest_periods, plan
+from kestrava_plan import cheapest_periods, plan
 from kestrava_plan.period_times import count_of, timeline
 from kestrava_plan.plan_result import make_plan
 
-needs_plan = pytest.mark.skipif(not hasattr(_planner, "_plan"), reason="the compiled planner has no _plan yet")
 BERLIN = ZoneInfo("Europe/Berlin")
 UTC = timezone.utc
 
@@ -212,7 +215,6 @@ def random_request(r: random.Random):
             r.randint(0, 6), r.randint(0, 6), r.random() < 0.5)
 
 
-@needs_plan
 @pytest.mark.parametrize("seed", range(200))
 def test_plan_without_new_rules_is_cheapest_periods(seed):
     request = random_request(random.Random(seed))
@@ -228,7 +230,6 @@ def test_plan_without_new_rules_is_cheapest_periods(seed):
     assert answer.cost == sum(Decimal(request[0][p]) for p in expected)
 
 
-@needs_plan
 @pytest.mark.parametrize("seed", range(40))
 def test_rules_as_durations_and_from_a_series(seed):
     r = random.Random(seed)
@@ -244,7 +245,6 @@ def test_rules_as_durations_and_from_a_series(seed):
                                   for a, b in by_count.runs]
 
 
-@needs_plan
 @pytest.mark.parametrize("seed", range(40))
 def test_a_replan_from_state_at_finds_a_plan(seed):
     r = random.Random(seed)
@@ -261,3 +261,15 @@ def test_a_replan_from_state_at_finds_a_plan(seed):
         return
     lead = max(rules["max_gap_from_start"] - i, 0) if not any(made.mask[:i]) and made.state_at(0)[0] == 0 else 4 - off
     plan(prices[i:], 8, chosen, 2, 4, lead, allowed=allowed[i:], running_for=held, off_for=off)
+
+
+def test_the_readme_recipes_print_what_they_show() -> None:
+    root = Path(__file__).resolve().parents[2]
+    readme = (root / "README.md").read_text(encoding="utf-8")
+    recipes = readme[readme.index("**A window: charge 4 hours"):readme.index("## Command line")]
+    blocks = re.findall(r"```python\n(.*?)```", recipes, re.S)
+    shown = [line[2:] for block in blocks for line in block.splitlines() if line.startswith("# ")]
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed), contextlib.chdir(root):
+        exec(compile("\n".join(blocks), "README.md", "exec"), {})
+    assert printed.getvalue().splitlines() == shown
