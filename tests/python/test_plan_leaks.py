@@ -1,4 +1,4 @@
-"""cheapest_periods keeps nothing across calls: over thousands of calls through every
+"""cheapest_periods and plan's entry keep nothing across calls: over thousands of calls through every
 path (answers from each kind of input, each refusal, exceptions raised by the caller's
 objects, a plan ended by a signal handler), the live objects, the reference counts of
 the arguments, the interpreter's memory blocks and the native heap stay flat."""
@@ -17,7 +17,7 @@ import pytest
 from test_leaks import fresh, native_heap_in_use, outcome_of, run_rounds
 from test_plan_threads import long_request
 
-from kestrava_plan import cheapest_periods
+from kestrava_plan import _planner, cheapest_periods
 
 ROUNDS = 2000
 INTERRUPTED_ROUNDS = 150  # each waits for the first stop check, some 10 ms in
@@ -75,8 +75,21 @@ def paths():
     too_long = [fresh("1" * 141), texts[1]]
     raising_count = RaisingCount(fresh("no count"))
     raising_iterable = RaisingIterable(fresh("no prices"))
+    allowed = [True, True, False, True, True, True]
+    numpy_allowed = np.array(allowed)
+    mostly_blocked = [True] + [False] * 5
+    bad_allowed = [True, 1, True, True, True, True]
     f = cheapest_periods
+    p = _planner._plan
     table = [
+        ("plan, blocked, running", lambda: p(texts, threshold, 2, 1, 3, 3, True, allowed, 1, 0), tuple),
+        ("plan, numpy mask, off", lambda: p(texts, threshold, 2, 1, 3, 3, False, numpy_allowed, 0, 1), tuple),
+        ("plan, no plan", lambda: p(texts, threshold, 1, 1, 1, 1, True, mostly_blocked, 0, 0),
+         (ValueError, "no plan meets the rules")),
+        ("plan, allowed item", lambda: p(texts, threshold, 1, 1, 1, 1, True, bad_allowed, 0, 0),
+         (TypeError, "allowed[1]")),
+        ("plan, both carried", lambda: p(texts, threshold, 1, 1, 1, 1, True, None, count, count),
+         (ValueError, "running_for (2) and off_for (2)")),
         ("texts, aggressive", lambda: f(texts, threshold, 2, 1, 3, 3), list),
         ("texts, conservative", lambda: f(texts, threshold, 2, 1, 3, 3, False), list),
         ("every period", lambda: f(texts, threshold, 6, 1), list),
@@ -102,7 +115,7 @@ def paths():
         ("iteration raises", lambda: f(raising_iterable, threshold, 1, 1), (LookupError, "no prices")),
         ("binding", lambda: f(texts, threshold, 1), (TypeError, "cheapest_periods() missing")),
     ]
-    tracked = [texts, *texts, threshold, floats, *floats, decimals, *decimals, array, texts_tuple, huge_count, count,
+    tracked = [allowed, numpy_allowed, mostly_blocked, bad_allowed, texts, *texts, threshold, floats, *floats, decimals, *decimals, array, texts_tuple, huge_count, count,
                bad_text, nan_list, bool_list, none_list, long_decimal, too_long, *too_long, raising_count,
                raising_iterable, raising_count.text, raising_iterable.text]
     return table, tracked
@@ -111,6 +124,8 @@ def paths():
 def matches(outcome, expected) -> bool:
     if expected is list:
         return type(outcome) is list and all(type(index) is int for index in outcome)
+    if expected is tuple:  # plan's (periods, base size)
+        return type(outcome) is tuple and matches(outcome[0], list) and type(outcome[1]) is int
     kind, start = expected
     return isinstance(outcome, tuple) and outcome[0] is kind and outcome[1].startswith(start)
 

@@ -153,7 +153,7 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 EXIT_CHILD = textwrap.dedent("""
     import decimal, random, sys, threading, time, types
     import kestrava
-    from kestrava_plan import cheapest_periods
+    from kestrava_plan import _planner, cheapest_periods
 
     class SleepingCount:
         def __init__(self, value):
@@ -189,6 +189,9 @@ EXIT_CHILD = textwrap.dedent("""
     module, arguments = sys.argv[1], sys.argv[2]
     sleeping = arguments == "sleeping"
     entry = kestrava.get_cheapest_periods if module == "kestrava" else cheapest_periods
+    if module == "plan":  # every flag of the mask read as well, and a carried run
+        def entry(prices, threshold, count, run, gap, lead, flag):
+            return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0)
     flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
@@ -198,7 +201,7 @@ EXIT_CHILD = textwrap.dedent("""
 
     for n in [24] * 3 if module == "kestrava" else [24, 96, 3000]:
         prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(n)]
-        if sleeping and module == "kestrava_plan":
+        if sleeping and module != "kestrava":
             prices[:8] = map(SleepingDecimal, prices[:8])
         count = SleepingCount(n // 3) if sleeping else n // 3
         for _ in range(2):
@@ -216,7 +219,7 @@ EXIT_CHILD = textwrap.dedent("""
 
 
 @pytest.mark.parametrize("arguments", ["plain", "sleeping"])
-@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava"])
+@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan"])
 def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, arguments: str) -> None:
     for _ in range(4):
         child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments], capture_output=True, text=True,
