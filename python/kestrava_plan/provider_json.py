@@ -135,8 +135,9 @@ def nothing_fits(document: Any, found: Found, options: ReadOptions) -> InputErro
         return InputError(f"{place_in(path, 0)} has no member {wanted} (its members: {members(items[0])}); "
                           "name the price with --column")
     if found.empty:
+        there = f" (the JSON object's members: {members(document)})" if isinstance(document, dict) else ""
         return InputError(f"no prices: {cut(', '.join(path or 'the list' for path in found.empty))} "
-                          f"{'is' if len(found.empty) == 1 else 'are'} empty")
+                          f"{'is' if len(found.empty) == 1 else 'are'} empty{there}")
     if isinstance(document, dict):
         return InputError(f"the JSON object holds no list of prices (its members: {members(document)}): name the "
                           "list with --column")

@@ -93,8 +93,9 @@ REFUSED = [
     ("an area asked of a plain price", provider("ha-raw-today"), ["--area", "NL"],
      "--area NL: raw_today[0]['value'] is a price, not prices by area; leave --area out"),
     ("no entries", {**provider("nordpool-api"), "multiAreaEntries": []}, [], "no prices: multiAreaEntries is empty"),
-    ("only empty lists", {"today": [], "raw_today": [], "raw_tomorrow": []}, [],
-     "no prices: today, raw_today, raw_tomorrow are empty"),
+    ("only empty lists", {"today": [], "unit": "kWh", "raw_today": [], "raw_tomorrow": []}, [],
+     "no prices: today, raw_today, raw_tomorrow are empty (the JSON object's members: 'today', 'unit', "
+     "'raw_today', 'raw_tomorrow')"),
     ("no list", {"unit": "kWh", "current_price": 1}, [],
      "the JSON object holds no list of prices (its members: 'unit', 'current_price'): name the list with --column"),
     ("no price member", {"data": [{"start": "2024-07-07T00:00:00+02:00", "eur": 1}]}, [],
