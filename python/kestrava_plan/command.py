@@ -68,6 +68,8 @@ def _input_options(parser: argparse.ArgumentParser) -> None:
                         "classificationSequence_AttributeInstanceComponent.position is N (default 1)")
     source.add_argument("--rows", type=parse_rows, metavar="START:STOP",
                         help="use only the data rows START:STOP (zero-based, like a slice)")
+    source.add_argument("--area", help="JSON: the area of prices given by area, as in a Nord Pool answer's "
+                        "entryPerArea (default: the only one)")
 
 
 def _rule_options(parser: argparse.ArgumentParser) -> None:
@@ -183,9 +185,11 @@ def main(argv: Sequence[str] | None = None) -> int:
 
 def _plan(args: argparse.Namespace) -> int:
     options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
-                          args.delimiter, args.decimal_comma, args.series, args.rows)
+                          args.delimiter, args.decimal_comma, args.series, args.rows, args.area)
     try:
         prices = _read(args.source, options)
+        if prices.note is not None:
+            print(f"{PROGRAM}: note: {prices.note}", file=sys.stderr)
         texts = prices.texts()
         # Typed, not read from the file: a point is a decimal point even in a file of commas.
         threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,

@@ -144,6 +144,7 @@ class PriceList:
     places: list[str]  # where each price is, for messages: "row 19, column 'Preis'"
     times: list[str] | None  # the time of each period, when the input has a time column
     decimal_comma: bool  # the file writes the decimal point as a comma
+    note: str | None = None  # what the reader did that the user should know, for standard error
 
     def texts(self) -> list[str]:
         """The texts the planner gets; InputError at the first that cannot be a price."""
@@ -151,4 +152,4 @@ class PriceList:
 
     def sliced(self, rows: slice) -> PriceList:
         times = self.times[rows] if self.times is not None else None
-        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma)
+        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, self.note)

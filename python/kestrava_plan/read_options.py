@@ -20,3 +20,4 @@ class ReadOptions:
     decimal_comma: bool | None = None  # None: on for a semicolon or tab file written so
     series: int = 1  # XML: the classification position of the time series
     rows: slice | None = None  # the data rows to plan, like a slice; None: all
+    area: str | None = None  # JSON: the area of prices given by area (Nord Pool); None: the only one

@@ -216,9 +216,11 @@ def test_json_objects_carry_their_times() -> None:
 
 
 JSON_ERRORS = [
-    ('{"values": [1, 2]}', None, "the JSON object has no member 'prices'"),
+    ('{"values": [1, 2]}', None,
+     "the JSON object holds no list of prices (its members: 'values'): name the list with --column"),
     ("[1,", None, "invalid JSON: Expecting value: line 1 column 4 (char 3)"),
-    ('[{"eur": 1}]', None, "JSON element 0 has no member 'price'"),
+    ('[{"eur": 1}]', None,
+     "JSON element 0 has no member that says price (its members: 'eur'); name the price with --column"),
     ("3", None, 'the JSON input must be a list of prices or an object with a "prices" list'),
     ("[]", None, "no prices: the JSON list is empty"),
     ('["5", null]', None, "JSON element 1: null is not a price (a number or a decimal text)"),
