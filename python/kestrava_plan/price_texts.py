@@ -144,6 +144,9 @@ class PriceList:
     places: list[str]  # where each price is, for messages: "row 19, column 'Preis'"
     times: list[str] | None  # the time of each period, when the input has a time column
     decimal_comma: bool  # the file writes the decimal point as a comma
+    # The bidding zone the source names (an ENTSO-E EIC code, a market area name), whose
+    # time zone shows the times by default.
+    area: str | None = None
 
     def texts(self) -> list[str]:
         """The texts the planner gets; InputError at the first that cannot be a price."""
@@ -151,4 +154,4 @@ class PriceList:
 
     def sliced(self, rows: slice) -> PriceList:
         times = self.times[rows] if self.times is not None else None
-        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma)
+        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, self.area)
