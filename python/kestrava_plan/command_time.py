@@ -86,8 +86,8 @@ def zone_for_area(name: str) -> ZoneInfo | None:
     if match is None:
         return None
     country = match[1] if match[1] in _COUNTRY_ZONES else match[1][:2]
-    zone = _COUNTRY_ZONES.get(country)
-    return _zone(zone) if zone is not None else None
+    named = _COUNTRY_ZONES.get(country)
+    return _zone(named) if named is not None else None
 
 
 def zone_option(name: str) -> ZoneInfo:
