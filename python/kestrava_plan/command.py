@@ -1,5 +1,5 @@
 """The `kestrava-plan` command: plans a series of prices read from CSV, JSON, ENTSO-E XML
-or stdin with `cheapest_periods`, and prints the chosen indices or times."""
+or stdin with `plan`, and prints the chosen indices or times."""
 
 from __future__ import annotations
 
@@ -13,8 +13,10 @@ from collections.abc import Sequence
 from importlib import metadata
 from typing import BinaryIO
 
-from ._planner import cheapest_periods
 from .chart import glyphs_for, render_chart, use_color
+from .command_time import Clock, clock, periods_in, rule_value
+from .plan_result import Plan
+from .planning import plan
 from .price_texts import InputError, PriceList, cut, price_text
 from .read_options import ReadOptions
 from .readers import format_for, read_prices
@@ -27,11 +29,20 @@ _PRICE_INDEX = re.compile(r"prices\[([0-9]+)\]: (.*)", re.DOTALL)
 
 _DESCRIPTION = """\
 Choose the cheapest periods of a series of prices under timing rules, and print their
-zero-based indices (or, with --times, their times).
+zero-based indices (or, with --times, their runs as times).
 
 Mind the defaults: both gap limits are 0, which allows no period off, so with only the
 required options every period is chosen. Set --max-gap-between-periods and
---max-gap-from-start to the longest pause you accept."""
+--max-gap-from-start to the longest pause you accept.
+
+Every rule that counts periods also takes a duration when the input has ISO 8601
+times: 2h, 90min (or 90m), 1h30min, 1d, or ISO PT2H, PT1H30M. It must be a whole
+number of the input's periods; a plain number is a count of periods."""
+
+# The rule options as the command names them, with their argparse destinations.
+_RULES = (("--min-selections", "min_selections"), ("--min-consecutive-periods", "min_consecutive_periods"),
+          ("--max-gap-between-periods", "max_gap_between_periods"), ("--max-gap-from-start", "max_gap_from_start"),
+          ("--running-for", "running_for"), ("--off-for", "off_for"))
 
 
 def parse_rows(text: str) -> slice:
@@ -76,14 +87,18 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules = parser.add_argument_group("planning (named like the function's parameters)")
     rules.add_argument("--low-price-threshold", required=True, metavar="PRICE",
                        help="periods priced at or below this decimal text are cheap")
-    rules.add_argument("--min-selections", type=int, required=True, metavar="N", help="choose at least N periods")
-    rules.add_argument("--min-consecutive-periods", type=int, required=True, metavar="N",
+    rules.add_argument("--min-selections", required=True, metavar="N", help="choose at least N periods")
+    rules.add_argument("--min-consecutive-periods", required=True, metavar="N",
                        help="every run of adjacent chosen periods is at least N long")
-    rules.add_argument("--max-gap-between-periods", type=int, default=0, metavar="N",
+    rules.add_argument("--max-gap-between-periods", default="0", metavar="N",
                        help="no gap between runs, nor after the last run, is longer than N (default 0: none, "
                        "so every period from the first on is chosen)")
-    rules.add_argument("--max-gap-from-start", type=int, default=0, metavar="N",
+    rules.add_argument("--max-gap-from-start", default="0", metavar="N",
                        help="the first chosen period is at most N periods in (default 0)")
+    rules.add_argument("--running-for", default="0", metavar="N",
+                       help="the load has been running for N periods before the first (default 0)")
+    rules.add_argument("--off-for", default="0", metavar="N",
+                       help="the load has been off for N periods before the first (default 0)")
     rules.add_argument("--aggressive", action=argparse.BooleanOptionalAction, default=True,
                        help="lowest average price (default); --no-aggressive: cheapest base plan "
                        "plus the most cheap periods")
@@ -104,7 +119,10 @@ def build_parser() -> argparse.ArgumentParser:
     shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times")')
     shapes.add_argument("--chart", action="store_true", help="also draw the prices with the chosen periods")
     output.add_argument("--times", action="store_true",
-                        help="print the chosen periods' times, one a line, instead of their indices")
+                        help="print each run of chosen periods as START/END, one a line, instead of the indices "
+                        "(times that are not ISO 8601: each chosen period's time as written)")
+    output.add_argument("--tz", metavar="ZONE", help="show times in this IANA zone, with their UTC offset "
+                        "(default: the bidding zone's own zone when the input names it, else the times as written)")
     output.add_argument("--color", choices=("auto", "always", "never"), default="auto",
                         help="colour the chart's chosen bars (auto: on a terminal, unless NO_COLOR is set)")
     output.add_argument("--quiet", action="store_true", help="no warning about gap limits that choose everything")
@@ -149,27 +167,39 @@ def _planner_message(error: BaseException, prices: PriceList) -> str:
     return message
 
 
-def _print_plan(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str,
-                chosen: list[int]) -> None:
-    times = prices.times if args.times else None
+def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, chosen: Plan) -> None:
+    shown = [times.time(index) for index in range(len(texts))] if args.times else None
     if args.json:
-        document: dict[str, list[int] | list[str]] = {"indices": chosen}
-        if times is not None:
-            document["times"] = [times[index] for index in chosen]
+        document: dict[str, list[int] | list[str]] = {"indices": chosen.periods}
+        if shown is not None:
+            document["times"] = [shown[index] for index in chosen.periods]
         print(json.dumps(document))
         return
-    if times is not None:
-        print("\n".join(times[index] for index in chosen))
+    if shown is None:
+        print(" ".join(map(str, chosen.periods)))
+    elif times.runs_known():
+        print("\n".join(times.run(start, stop) for start, stop in chosen.runs))
     else:
-        print(" ".join(map(str, chosen)))
+        print("\n".join(shown[index] for index in chosen.periods))
     if args.chart:
         print()
-        print(render_chart(texts, set(chosen), threshold, labels=times, glyphs=glyphs_for(sys.stdout),
+        print(render_chart(texts, set(chosen.periods), threshold, labels=shown, glyphs=glyphs_for(sys.stdout),
                            color=use_color(args.color, sys.stdout)))
 
 
-def _warn_if_everything(args: argparse.Namespace, count: int) -> None:
-    if args.quiet or args.max_gap_between_periods or args.max_gap_from_start or args.min_selections >= count:
+def _rule_counts(args: argparse.Namespace, times: Clock) -> dict[str, int]:
+    """Each rule as a count of periods; InputError for a value that is neither a count
+    nor a duration of whole periods."""
+    values = {name: rule_value(option, getattr(args, name)) for option, name in _RULES}
+    durations = [value for value in values.values() if not isinstance(value, int)]
+    period = times.period() if durations else None
+    why = times.missing() if durations and period is None else ""
+    return {name: periods_in(option, values[name], period, why) for option, name in _RULES}
+
+
+def _warn_if_everything(args: argparse.Namespace, rules: dict[str, int], count: int) -> None:
+    if (args.quiet or rules["max_gap_between_periods"] or rules["max_gap_from_start"]
+            or rules["min_selections"] >= count):
         return
     print(f"{PROGRAM}: warning: both gap limits are 0, so every period is chosen; allow pauses with "
           "--max-gap-between-periods and --max-gap-from-start (--quiet hides this)", file=sys.stderr)
@@ -196,11 +226,14 @@ def _plan(args: argparse.Namespace) -> int:
                                "--low-price-threshold")
         if args.times and prices.times is None:
             raise InputError("--times: the input has no time column (name one with --time-column)")
+        times = clock(prices, args.tz)
+        rules = _rule_counts(args, times)
     except InputError as error:
         return _fail(str(error))
     try:
-        chosen = cheapest_periods(texts, threshold, args.min_selections, args.min_consecutive_periods,
-                                  args.max_gap_between_periods, args.max_gap_from_start, args.aggressive)
+        chosen = plan(texts, threshold, rules["min_selections"], rules["min_consecutive_periods"],
+                      rules["max_gap_between_periods"], rules["max_gap_from_start"], args.aggressive,
+                      running_for=rules["running_for"], off_for=rules["off_for"])
     except (ValueError, TypeError, OverflowError) as error:
         return _fail(_planner_message(error, prices))
     except BaseException as error:
@@ -209,9 +242,9 @@ def _plan(args: argparse.Namespace) -> int:
         if type(error).__name__ != "PanicException":
             raise
         return _fail(str(error))
-    _warn_if_everything(args, len(texts))
+    _warn_if_everything(args, rules, len(texts))
     try:
-        _print_plan(args, prices, texts, threshold, chosen)
+        _print_plan(args, times, texts, threshold, chosen)
         sys.stdout.flush()
     except BrokenPipeError:
         # The reader went away (`kestrava-plan ... | head`): stop quietly, as shell tools do,

@@ -1,7 +1,7 @@
 """Reader of the ENTSO-E day-ahead price document (A44, `Publication_MarketDocument`):
 the price of every position of every period of the chosen time series, with its UTC
-start time. Element names are matched without their namespace, which changes with the
-document's version.
+start time, and the bidding zone (EIC code) the series is priced in. Element names
+are matched without their namespace, which changes with the document's version.
 
 A period covers its time interval at its resolution, one position per step (92 or 100
 quarter-hours on the days the clocks change). Curve type A03 leaves out a position
@@ -163,13 +163,23 @@ def _chosen_series(root: ElementTree.Element, series: int) -> list[ElementTree.E
     return by_position[series]
 
 
+def _area(series: list[ElementTree.Element]) -> str | None:
+    """The EIC code of the bidding zone the first series is priced in."""
+    for name in ("in_Domain.mRID", "out_Domain.mRID"):
+        codes = _children(series[0], name)
+        if codes and (codes[0].text or "").strip():
+            return (codes[0].text or "").strip()
+    return None
+
+
 def read_publication_document(text: str, series: int = 1) -> PriceList:
     """The prices of the time series whose classification position is `series`, its
     periods joined in time order; they must follow one another without a gap."""
     root = _parse(text)
     if _local(root.tag) != _ROOT:
         raise InputError(f"the XML document is a {_local(root.tag)}, not a {_ROOT} of prices")
-    periods = sorted((period for element in _chosen_series(root, series) for period in _periods(element)),
+    chosen = _chosen_series(root, series)
+    periods = sorted((period for element in chosen for period in _periods(element)),
                      key=lambda period: period.start)
     # Each position costs a price, a place and a time in memory: count them first.
     positions = sum(period.count() for period in periods)
@@ -185,4 +195,4 @@ def read_publication_document(text: str, series: int = 1) -> PriceList:
         _expand(period, written, places, times)
     if not written:
         raise InputError("no prices: the time series holds no Period")
-    return PriceList(written, places, times, decimal_comma=False)
+    return PriceList(written, places, times, decimal_comma=False, area=_area(chosen))

@@ -145,6 +145,9 @@ class PriceList:
     times: list[str] | None  # the time of each period, when the input has a time column
     decimal_comma: bool  # the file writes the decimal point as a comma
     note: str | None = None  # what the reader did that the user should know, for standard error
+    # The bidding zone the source names (an ENTSO-E EIC code, a market area name), whose
+    # time zone shows the times by default.
+    area: str | None = None
 
     def texts(self) -> list[str]:
         """The texts the planner gets; InputError at the first that cannot be a price."""
@@ -152,4 +155,4 @@ class PriceList:
 
     def sliced(self, rows: slice) -> PriceList:
         times = self.times[rows] if self.times is not None else None
-        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, self.note)
+        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, self.note, self.area)

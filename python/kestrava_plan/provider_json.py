@@ -257,4 +257,14 @@ def record_prices(lists: list[JsonList], options: ReadOptions) -> PriceList:
             raise InputError(f"{place}: {cut(str(price))} is too large or too small to write out as a decimal")
         texts.append(text)
         places.append(place)
-    return PriceList(texts, places, [_time_text(time) for time in times], False, note)
+    # A Nord Pool area names its bidding zone, whose clock shows the times by default.
+    area = price_key[-1] if isinstance(price_key, tuple) else _only_area(lists, price_key)
+    return PriceList(texts, places, [_time_text(time) for time in times], False, note, area)
+
+
+def _only_area(lists: Sequence[JsonList], member: str | None) -> str | None:
+    """The one area of prices given by area with no --area, else None."""
+    items = lists[0][1]
+    key = member if member is not None else price_member(items[0], None)
+    by_area = items[0].get(key) if key is not None else None
+    return next(iter(by_area)) if isinstance(by_area, dict) and len(by_area) == 1 else None

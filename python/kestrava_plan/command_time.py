@@ -1,0 +1,257 @@
+"""Time for the command: the time zone of a bidding zone, the input's times read as
+instants and shown in the zone asked for, and rules written as durations (2h, 90min,
+1h30min, PT2H) turned into counts of the input's periods.
+
+Output never depends on the machine's own zone: times are shown in the zone asked for
+(--tz), else the bidding zone's own when the source names it, else as written.
+"""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Sequence
+from dataclasses import dataclass
+from datetime import UTC, datetime, timedelta, tzinfo
+from zoneinfo import ZoneInfo, ZoneInfoNotFoundError
+
+from .period_times import duration_text
+from .price_texts import InputError, PriceList, shown
+
+# The EIC codes of the European bidding zones (ENTSO-E domains), by the zone they keep.
+_EIC_ZONES = {
+    "Europe/Amsterdam": ("10YNL----------L",),
+    "Europe/Athens": ("10YGR-HTSO-----Y",),
+    "Europe/Belgrade": ("10YCS-SERBIATSOV",),
+    "Europe/Berlin": ("10Y1001A1001A82H", "10Y1001A1001A63L", "10YDE-VE-------2", "10YDE-RWENET---I",
+                      "10YDE-EON------1", "10YDE-ENBW-----N"),
+    "Europe/Bratislava": ("10YSK-SEPS-----K",),
+    "Europe/Brussels": ("10YBE----------2",),
+    "Europe/Bucharest": ("10YRO-TEL------P",),
+    "Europe/Budapest": ("10YHU-MAVIR----U",),
+    "Europe/Copenhagen": ("10YDK-1--------W", "10YDK-2--------M"),
+    "Europe/Dublin": ("10Y1001A1001A59C", "10YIE-1001A00010"),
+    "Europe/Helsinki": ("10YFI-1--------U",),
+    "Europe/Lisbon": ("10YPT-REN------W",),
+    "Europe/Ljubljana": ("10YSI-ELES-----O",),
+    "Europe/London": ("10YGB----------A",),
+    "Europe/Madrid": ("10YES-REE------0",),
+    "Europe/Oslo": ("10YNO-1--------2", "10YNO-2--------T", "10YNO-3--------J", "10YNO-4--------9",
+                    "10Y1001A1001A48H"),
+    "Europe/Paris": ("10YFR-RTE------C",),
+    "Europe/Prague": ("10YCZ-CEPS-----N",),
+    "Europe/Riga": ("10YLV-1001A00074",),
+    "Europe/Rome": ("10Y1001A1001A73I", "10Y1001A1001A70O", "10Y1001A1001A71M", "10Y1001A1001A788",
+                    "10Y1001A1001A75E", "10Y1001A1001A74G", "10Y1001C--00096J", "10YIT-GRTN-----B"),
+    "Europe/Sofia": ("10YCA-BULGARIA-R",),
+    "Europe/Stockholm": ("10Y1001A1001A44P", "10Y1001A1001A45N", "10Y1001A1001A46L", "10Y1001A1001A47J"),
+    "Europe/Tallinn": ("10Y1001A1001A39I",),
+    "Europe/Vienna": ("10YAT-APG------L",),
+    "Europe/Vilnius": ("10YLT-1001A0008Q",),
+    "Europe/Warsaw": ("10YPL-AREA-----S",),
+    "Europe/Zagreb": ("10YHR-HEP------M",),
+    "Europe/Zurich": ("10YCH-SWISSGRIDZ",),
+}
+# Market area names (Nord Pool's, and the zones' short names): the country's zone.
+_COUNTRY_ZONES = {
+    "AT": "Europe/Vienna", "BE": "Europe/Brussels", "BG": "Europe/Sofia", "CH": "Europe/Zurich",
+    "CZ": "Europe/Prague", "DE": "Europe/Berlin", "DK": "Europe/Copenhagen", "EE": "Europe/Tallinn",
+    "ES": "Europe/Madrid", "FI": "Europe/Helsinki", "FR": "Europe/Paris", "GB": "Europe/London",
+    "GR": "Europe/Athens", "HR": "Europe/Zagreb", "HU": "Europe/Budapest", "IE": "Europe/Dublin",
+    "IT": "Europe/Rome", "LT": "Europe/Vilnius", "LU": "Europe/Luxembourg", "LV": "Europe/Riga",
+    "NL": "Europe/Amsterdam", "NO": "Europe/Oslo", "PL": "Europe/Warsaw", "PT": "Europe/Lisbon",
+    "RO": "Europe/Bucharest", "RS": "Europe/Belgrade", "SE": "Europe/Stockholm", "SI": "Europe/Ljubljana",
+    "SK": "Europe/Bratislava", "UK": "Europe/London",
+    # Nord Pool's own names for the German zone and Romania.
+    "GER": "Europe/Berlin", "TEL": "Europe/Bucharest",
+}
+_AREA = re.compile(r"([A-Z]{2,3})(?:[0-9]?|-[A-Z0-9-]+)")
+
+
+def _zone(name: str) -> ZoneInfo | None:
+    try:
+        return ZoneInfo(name)
+    except (ZoneInfoNotFoundError, ValueError):
+        return None
+
+
+def zone_for_area(name: str) -> ZoneInfo | None:
+    """The time zone of a bidding zone named by its EIC code (10YFR-RTE------C) or its
+    market area name (FR, DE-LU, NO2, SE3, GER); None when unknown (SYS) or when the
+    machine has no time zone data for it."""
+    code = name.strip().upper()
+    for zone, codes in _EIC_ZONES.items():
+        if code in codes:
+            return _zone(zone)
+    match = _AREA.fullmatch(code)
+    if match is None:
+        return None
+    country = match[1] if match[1] in _COUNTRY_ZONES else match[1][:2]
+    named = _COUNTRY_ZONES.get(country)
+    return _zone(named) if named is not None else None
+
+
+def zone_option(name: str) -> ZoneInfo:
+    """The zone --tz names; InputError when there is none of that name."""
+    zone = _zone(name)
+    if zone is None:
+        raise InputError(f"--tz: {shown(name)} is not a time zone: give an IANA name such as Europe/Berlin or UTC")
+    return zone
+
+
+# ---------------------------------------------------------------------------
+# Rules as durations
+
+# 2h, 90min, 1h30min, 15m, 1d: numbers each with its unit, largest first; m is minutes.
+_COMPACT = re.compile(r"(?:([0-9]+)d)?(?:([0-9]+)h)?(?:([0-9]+)(?:min|m))?(?:([0-9]+)s)?", re.IGNORECASE)
+# ISO 8601 durations of days, hours, minutes and seconds: PT2H, PT1H30M, P1D. Years,
+# months and weeks are refused: a rule of a month has no fixed number of periods.
+_ISO = re.compile(r"P(?:([0-9]+)D)?(?:T(?:([0-9]+)H)?(?:([0-9]+)M)?(?:([0-9]+)S)?)?", re.IGNORECASE)
+_COUNT = re.compile(r"[+-]?[0-9]+")
+DURATION_FORMS = "a count of periods, or a duration such as 2h, 90min, 1h30min or PT2H"
+
+
+def parse_duration(text: str) -> timedelta | None:
+    """The duration `text` writes, or None when it writes none."""
+    match = _COMPACT.fullmatch(text) or _ISO.fullmatch(text)
+    if match is None or not any(match.groups()) or text.upper().endswith("T"):
+        return None
+    days, hours, minutes, seconds = (int(part or 0) for part in match.groups())
+    return timedelta(days=days, hours=hours, minutes=minutes, seconds=seconds)
+
+
+def rule_value(option: str, text: str) -> int | timedelta:
+    """A rule option's value: a plain number is a count of periods (the planner judges
+    its sign), anything else a duration."""
+    written = text.strip()
+    if _COUNT.fullmatch(written):
+        return int(written)
+    duration = parse_duration(written)
+    if duration is None:
+        raise InputError(f"{option}: {shown(text)} is not {DURATION_FORMS}")
+    return duration
+
+
+def periods_in(option: str, value: int | timedelta, period: timedelta | None, why: str) -> int:
+    """The number of periods a rule's value stands for; InputError for a duration that
+    has no period length to count by (`why` says what is missing) or is not a whole
+    number of periods."""
+    if isinstance(value, int):
+        return value
+    if period is None:
+        raise InputError(f"{option}: {duration_text(value)} is a duration, which needs the input's times to count "
+                         f"periods: {why}")
+    count, rest = divmod(value, period)
+    if rest:
+        raise InputError(f"{option}: {duration_text(value)} is not a whole number of periods of "
+                         f"{duration_text(period)}")
+    return count
+
+
+# ---------------------------------------------------------------------------
+# The input's times
+
+
+def _moment(text: str) -> datetime | None:
+    try:
+        return datetime.fromisoformat(text.strip())
+    except ValueError:
+        return None
+
+
+def _instant(moment: datetime) -> datetime:
+    """A time for arithmetic: in UTC, a naive one taken as written."""
+    return moment.astimezone(UTC) if moment.utcoffset() is not None else moment.replace(tzinfo=UTC)
+
+
+def _row(place: str) -> str:
+    """The row of a price's place, for a message about its time: "row 5", not the price's column."""
+    return re.sub(r", (?:column|member) .*", "", place, flags=re.DOTALL)
+
+
+def iso_minutes(moment: datetime) -> str:
+    """2025-10-26T02:45+02:00: the seconds only when there are some."""
+    return moment.isoformat(timespec="minutes" if not moment.second and not moment.microsecond else "auto")
+
+
+@dataclass(frozen=True)
+class Clock:
+    """The input's times as the command shows them: `written` when the input has a time
+    column; `starts` when every one of them reads as an ISO 8601 time; `zone` the
+    zone to show them in, None to show them as written."""
+
+    written: Sequence[str] | None
+    starts: Sequence[datetime] | None
+    places: Sequence[str]
+    zone: tzinfo | None
+
+    def period(self) -> timedelta | None:
+        """The length of every period, by the times (None without two of them);
+        InputError at a time spaced unlike the first two."""
+        starts = self.starts
+        if starts is None or len(starts) < 2:
+            return None
+        length = _instant(starts[1]) - _instant(starts[0])
+        for index in range(1, len(starts)):
+            step = _instant(starts[index]) - _instant(starts[index - 1])
+            if step != length or step <= timedelta(0):
+                raise InputError(f"{_row(self.places[index])}: the time {shown(iso_minutes(starts[index]))} is "
+                                 f"{duration_text(step)} after the one before, unlike the {duration_text(length)} "
+                                 "between the first two: the periods must be evenly spaced")
+        return length
+
+    def missing(self) -> str:
+        """Why the times cannot count periods, for a message."""
+        if self.written is None:
+            return "the input has no time column (name one with --time-column)"
+        if self.starts is None:
+            index = next(i for i, text in enumerate(self.written) if _moment(text) is None)
+            return f"{_row(self.places[index])}: the time {shown(self.written[index])} is not an ISO 8601 time"
+        return "one time is too few to tell the period length"
+
+    def runs_known(self) -> bool:
+        """Whether a run can be shown by when it starts and ends."""
+        return self.starts is not None and len(self.starts) >= 2
+
+    def _shown(self, moment: datetime) -> str:
+        return iso_minutes(moment.astimezone(self.zone) if self.zone is not None else moment)
+
+    def time(self, index: int) -> str:
+        """The start of period `index`: in the zone, else as written."""
+        assert self.written is not None
+        return self.written[index] if self.zone is None or self.starts is None else self._shown(self.starts[index])
+
+    def run(self, start: int, stop: int) -> str:
+        """Periods start to stop - 1 as START/END (an ISO 8601 interval), END when the
+        last one ends: the next start, or after the last period one period later."""
+        assert self.starts is not None
+        starts = self.starts
+        if stop < len(starts):
+            end = starts[stop]
+        elif starts[-1].utcoffset() is None:
+            end = starts[-1] + (starts[-1] - starts[-2])
+        else:
+            # In real time: across a clock change wall-clock steps are an hour off.
+            step = _instant(starts[-1]) - _instant(starts[-2])
+            end = (_instant(starts[-1]) + step).astimezone(starts[-1].tzinfo)
+        return f"{self._shown(starts[start])}/{self._shown(end)}"
+
+
+def clock(prices: PriceList, tz: str | None) -> Clock:
+    """The clock of the input's times: shown in --tz, else in the zone of the bidding
+    zone the source names, else as written; InputError for --tz on naive times."""
+    written = prices.times
+    moments = [_moment(text) for text in written] if written is not None else []
+    starts = [moment for moment in moments if moment is not None]
+    known = starts if written is not None and len(starts) == len(written) else None
+    zone = zone_option(tz) if tz is not None else zone_for_area(prices.area) if prices.area else None
+    naive = next((index for index, moment in enumerate(known or []) if moment.utcoffset() is None), None)
+    if zone is not None and naive is not None:
+        if tz is not None:
+            assert written is not None
+            raise InputError(f"--tz: {_row(prices.places[naive])}: the time {shown(written[naive])} has no UTC offset, "
+                             "so it cannot be shown in another zone: leave --tz out to show the times as written")
+        zone = None
+    line = Clock(written, known, prices.places, zone)
+    if tz is not None and written is not None and known is None:
+        raise InputError(f"--tz: {line.missing()}, so the times cannot be shown in another zone")
+    return line
