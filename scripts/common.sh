@@ -44,29 +44,66 @@ ensure_gtest() {
     fi
 }
 
-# venv_for PYTHON -> prints the path of the project's virtual environment for it,
-# creating it and installing the build and test requirements when needed.
-venv_for() {
+# venv_at PYTHON -> prints the path of the project's virtual environment for that
+# interpreter's version, creating it when needed.
+venv_at() {
     local python="$1" version venv
     version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
     venv="$ROOT/.venv/py$version"
     if [ ! -x "$venv/bin/python" ]; then
         "$python" -m venv "$venv" >&2
     fi
-    if ! cmp -s "$ROOT/requirements-dev.txt" "$venv/.requirements-dev.txt"; then
-        "$venv/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-dev.txt" >&2
-        cp "$ROOT/requirements-dev.txt" "$venv/.requirements-dev.txt"
-    fi
     echo "$venv"
+}
+
+# requirements_text NAME -> requirements-NAME.txt with the build requirements it includes.
+requirements_text() {
+    cat "$ROOT/requirements-$1.txt" "$ROOT/requirements-build.txt"
+}
+
+# requirements_current VENV NAME: whether requirements-NAME.txt was installed into VENV
+# as it stands now.
+requirements_current() {
+    cmp -s <(requirements_text "$2") "$1/.requirements-$2.stamp" 2>/dev/null
+}
+
+# install_requirements VENV NAME: installs requirements-NAME.txt into VENV unless it is current.
+install_requirements() {
+    local venv="$1" name="$2"
+    requirements_current "$venv" "$name" && return 0
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements-$name.txt" >&2
+    requirements_text "$name" >"$venv/.requirements-$name.stamp"
+}
+
+# venv_for PYTHON -> prints the path of the project's virtual environment for it, with
+# the build and test requirements installed.
+venv_for() {
+    local venv
+    venv="$(venv_at "$1")"
+    install_requirements "$venv" dev
+    echo "$venv"
+}
+
+# package_fingerprint -> a digest of everything the installed package is built from.
+package_fingerprint() {
+    (cd "$ROOT" && find src python stubs third_party CMakeLists.txt pyproject.toml -type f \
+        -not -name '*.pyc' 2>/dev/null | LC_ALL=C sort | xargs sha256sum | sha256sum | cut -d' ' -f1)
 }
 
 # install_package VENV: builds the extension for the venv's interpreter and installs it there.
 install_package() {
-    local venv="$1" version
+    local venv="$1" version fingerprint
     version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+    fingerprint="$(package_fingerprint)"
     PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip install -q --disable-pip-version-check \
         --no-build-isolation --no-deps \
         -Cbuild-dir="$ROOT/build/py$version" "$ROOT" >&2
+    echo "$fingerprint" >"$venv/.package.stamp"
+}
+
+# package_current VENV: whether VENV holds the package built from the sources as they are.
+package_current() {
+    [ "$(cat "$1/.package.stamp" 2>/dev/null)" = "$(package_fingerprint)" ]
 }
 
 require_pythons() {
