@@ -86,8 +86,12 @@ venv_for() {
 
 # package_fingerprint -> a digest of everything the installed package is built from.
 package_fingerprint() {
-    (cd "$ROOT" && find src python stubs third_party CMakeLists.txt pyproject.toml -type f \
-        -not -name '*.pyc' 2>/dev/null | LC_ALL=C sort | xargs sha256sum | sha256sum | cut -d' ' -f1)
+    local path sources=()
+    for path in src python stubs third_party CMakeLists.txt pyproject.toml; do
+        [ -e "$ROOT/$path" ] && sources+=("$path")
+    done
+    (cd "$ROOT" && find "${sources[@]}" -type f -not -name '*.pyc' | LC_ALL=C sort | xargs sha256sum |
+        sha256sum | cut -d' ' -f1)
 }
 
 # install_package VENV: builds the extension for the venv's interpreter and installs it there.
