@@ -20,11 +20,10 @@ venv="$(venv_at "${PYTHONS[-1]}")"
 if ! requirements_current "$venv" build || ! package_current "$venv"; then
     echo "== setting up ${venv#"$ROOT"/}: the build requirements (requirements-build.txt), then" \
          "compiling the package (a few minutes the first time); later runs start at once" >&2
-    started=$SECONDS
     install_requirements "$venv" build
     installed=$SECONDS
     install_package "$venv"
-    echo "== set up in $((installed - started)) s, compiled and installed in $((SECONDS - installed)) s" >&2
+    echo "== set up in $installed s, compiled and installed in $((SECONDS - installed)) s" >&2
 fi
 if wants_png "$@" && ! "$venv/bin/python" -c 'import matplotlib' 2>/dev/null; then
     echo "== installing matplotlib for --png" >&2
