@@ -431,7 +431,8 @@ def money_lines(prices: Sequence[str], plans: Sequence[Plan], power_kw: Decimal,
     difference = hourly.average - fine.average
     # The amount in the sentence is the difference of the two amounts the table shows.
     saved = Decimal(rounded(hourly.cost).replace(",", "")) - Decimal(rounded(fine.cost).replace(",", ""))
-    share = f" ({rounded(difference * 100 / hourly.average, '0.1')}%)" if hourly.average > 0 else ""
+    # The share says how much, "less" or "more" which way: never "-1.2% more".
+    share = f" ({rounded(abs(difference) * 100 / hourly.average, '0.1')}%)" if hourly.average > 0 else ""
     less = "less" if difference >= 0 else "more"
     return "\n".join([
         f"Money for a {power_kw} kW heat pump, both plans priced on the quarter-hour prices. They run for "

@@ -230,7 +230,7 @@ def runs_text(zone: str, day: str, chosen: list[int]) -> str:
                      for first, last in zip(firsts, lasts))
 
 
-@pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
+@pytest.mark.parametrize(("zone", "day"), [*QUARTER_DAYS, ("NL", "2025-12-17")])  # 12-17: quarter-hours pay more
 def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: str) -> None:
     result = run_demo("--zone", zone, "--day", day)
     assert (result.returncode, result.stderr) == (0, ""), result.stderr
@@ -242,7 +242,8 @@ def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: s
     # Both plans costed for the energy of the quarter-hour plan (2 kW for 15 minutes a quarter-hour).
     kwh = Decimal(len(chosen)) / 2
     per_unit = kwh / 1000 if zone != "NL" else kwh
-    costs = [sum(Decimal(prices[i]) for i in plan) / len(plan) * per_unit for plan in (chosen, demo.quarters_of(hours))]
+    averages = [sum(Decimal(prices[i]) for i in plan) / len(plan) for plan in (chosen, demo.quarters_of(hours))]
+    costs = [average * per_unit for average in averages]
     lines = result.stdout.splitlines()
     table = lines[next(i for i, line in enumerate(lines) if line.startswith("Money for a")) + 1:][:4]
     assert [row.split()[-2] for row in table[1:3]] == [euros(cost) for cost in costs]
@@ -250,11 +251,12 @@ def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: s
     assert table[1].split()[3] == str(Decimal(len(chosen)) / 4)
     # The sentence under the table names the difference of the two amounts it shows.
     shown = [Decimal(row.split()[-2]) for row in table[1:3]]
-    sentence = re.fullmatch(r"Planning the quarter-hours pays .* on average.*: ([\d.]+) EUR (less|more) for "
-                            r"the same ([\d.]+) kWh\.", table[3])
+    sentence = re.fullmatch(r"Planning the quarter-hours pays [\d.]+ EUR/[Mk]Wh (less|more) on average \(([\d.]+)%\): "
+                            r"([\d.]+) EUR (less|more) for the same ([\d.]+) kWh\.", table[3])
     assert sentence is not None, table[3]
-    assert (Decimal(sentence[1]), sentence[2], sentence[3]) == (
-        abs(shown[1] - shown[0]), "less" if costs[0] <= costs[1] else "more", f"{kwh:.1f}")
+    share = (abs(averages[1] - averages[0]) * 100 / averages[1]).quantize(Decimal("0.1"), ROUND_HALF_EVEN)
+    less = "less" if costs[0] <= costs[1] else "more"
+    assert sentence.groups() == (less, str(share), str(abs(shown[1] - shown[0])), less, f"{kwh:.1f}")
 
 
 @pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
