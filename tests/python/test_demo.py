@@ -270,3 +270,17 @@ def test_quarter_hour_runs_are_local_times_and_indices_are_periods(zone: str, da
     assert f"quarter-hour plan (aggressive=True): {runs_text(zone, day, chosen)}\n" in result.stdout
     assert (f"): periods {', '.join(map(str, hours))} of the {len(averages)} hours "
             f"({runs_text(zone, day, demo.quarters_of(hours))})\n") in result.stdout
+
+
+@pytest.mark.parametrize(("lead", "args"), [
+    ("`scripts/demo.sh` prints, for the default day:", []),
+    ("The quarter-hour day follows", ["--zone", "DE-LU", "--day", "2025-10-01"]),
+    ("(`scripts/demo.sh --zone FR --day 2025-10-26`):", ["--zone", "FR", "--day", "2025-10-26"]),
+])
+def test_readme_shows_what_the_demo_prints(lead: str, args: list[str]) -> None:
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    block = readme.split(lead, 1)[1].split("```text\n", 1)[1].split("```", 1)[0].splitlines()
+    printed = iter(run_demo(*args).stdout.splitlines())
+    # Every line the README shows comes in the output in the same order ("..." leaves rows out).
+    missing = [line for line in block if line != "..." and line not in printed]
+    assert not missing, missing
