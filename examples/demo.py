@@ -55,10 +55,6 @@ class Period:
     start: datetime  # local time: aware on quarter-hour days, as written on hourly ones
     price: str  # the text exactly as published
 
-    @property
-    def label(self) -> str:
-        return f"{self.start:%H:%M}"
-
 
 @dataclass(frozen=True)
 class Rules:

@@ -204,7 +204,7 @@ def test_hourly_averages_are_exact() -> None:
 def quarter_day(zone: str, day: str) -> tuple[list[str], list[str]]:
     """(local labels, prices) of a bundled quarter-hour day."""
     periods = demo.load_quarter_days(ROOT / "data" / "day-ahead-15min" / f"{zone}-15min.csv")[day]
-    return [period.label for period in periods], [period.price for period in periods]
+    return [f"{period.start:%H:%M}" for period in periods], [period.price for period in periods]
 
 
 def test_quarter_hour_days_are_whole_local_days() -> None:
