@@ -8,7 +8,8 @@ the same rules, prices ignored. On a quarter-hour day (2025) it plans the 96 (or
 the one made on the same day's hourly averages, both priced on the quarter-hours.
 
 Standard library only; `--png FILE` also draws the plans with matplotlib
-(`pip install 'kestrava[plot]'`). Money is computed with `decimal`, exactly.
+(`pip install 'kestrava[plot]'`) through `kestrava_plan.png_chart`, the chart of the
+command's `--png`. Money is computed with `decimal`, exactly.
 """
 
 from __future__ import annotations
@@ -18,15 +19,14 @@ import csv
 import sys
 from collections.abc import Sequence
 from dataclasses import dataclass
-from datetime import datetime
+from datetime import UTC, datetime, timedelta
 from decimal import ROUND_HALF_EVEN, Decimal, Inexact, localcontext
 from functools import cache
 from pathlib import Path
-from typing import Any
 from zoneinfo import ZoneInfo
 
 import kestrava
-from kestrava_plan import cheapest_periods
+from kestrava_plan import cheapest_periods, png_chart
 from kestrava_plan.chart import decimal_of, glyphs_for, render_chart, use_color
 
 DATA_DIR = Path(__file__).resolve().parent.parent / "data"
@@ -43,14 +43,16 @@ DEFAULT_DAY = "2024-04-21"
 # so that roughly a quarter of the hours count as cheap.
 CHEAP_RANK = 6
 QUARTERS = 4  # quarter-hours in an hour
-SAME_HOURS = "(the same hours as above)"
+HOUR = timedelta(hours=1)
+QUARTER_HOUR = timedelta(minutes=15)
+SAME_PERIODS = "(the same periods as above)"
 BASELINE_NOTE = ("Timer plan: the first plan in time order that keeps the same rules and size, prices ignored "
                  "(a timer that needs no price data).")
 
 
 @dataclass(frozen=True)
 class Period:
-    label: str  # "HH:MM", local time
+    start: datetime  # local time: aware on quarter-hour days, as written on hourly ones
     price: str  # the text exactly as published
 
 
@@ -94,8 +96,8 @@ def load_hourly_days(path: Path) -> dict[str, list[Period]]:
         reader = csv.reader(handle)
         next(reader)  # header: Datetime,Price (EUR/MWh)
         for stamp, price in reader:
-            date, _, time = stamp.partition(" ")
-            days.setdefault(date, []).append(Period(label=time[:5], price=price))
+            start = datetime.fromisoformat(stamp)
+            days.setdefault(start.date().isoformat(), []).append(Period(start, price))
     return days
 
 
@@ -107,7 +109,7 @@ def load_quarter_days(path: Path) -> dict[str, list[Period]]:
         next(reader)  # header: start,price
         for start, price in reader:
             local = datetime.fromisoformat(start).astimezone(MARKET_TIME)
-            days.setdefault(local.date().isoformat(), []).append(Period(f"{local:%H:%M}", price))
+            days.setdefault(local.date().isoformat(), []).append(Period(local, price))
     return days
 
 
@@ -215,66 +217,52 @@ def quarters_of(hours: Sequence[int]) -> list[int]:
     return [hour * QUARTERS + quarter for hour in hours for quarter in range(QUARTERS)]
 
 
-def runs_of(chosen: Sequence[int], periods: Sequence[Period]) -> str:
-    """The chosen periods as runs of local start times: "01:00-02:45, 13:00-13:45"."""
+def shows_offsets(periods: Sequence[Period]) -> bool:
+    """Whether the day's clock changes, so that a local time needs its UTC offset to say
+    which of two it is."""
+    return len({period.start.utcoffset() for period in periods}) > 1
+
+
+def clock_text(moment: datetime, offsets: bool) -> str:
+    return f"{moment:%H:%M%:z}" if offsets else f"{moment:%H:%M}"
+
+
+def labels_of(periods: Sequence[Period]) -> list[str]:
+    """Each period's local start: "02:45", or "02:45+02:00" on a day whose clock changes."""
+    offsets = shows_offsets(periods)
+    return [clock_text(period.start, offsets) for period in periods]
+
+
+def end_of(period: Period, length: timedelta) -> datetime:
+    """When the period ends, counted in real time so that a clock change is kept."""
+    if period.start.tzinfo is None:
+        return period.start + length
+    return (period.start.astimezone(UTC) + length).astimezone(MARKET_TIME)
+
+
+def runs_of(chosen: Sequence[int], periods: Sequence[Period], length: timedelta) -> str:
+    """The chosen periods as runs from the first one's start to the last one's end, in
+    local time: "01:00-03:00, 13:00-14:00" (with UTC offsets on a day whose clock changes)."""
+    offsets = shows_offsets(periods)
     runs: list[list[int]] = []
     for index in chosen:
         if runs and runs[-1][-1] == index - 1:
             runs[-1].append(index)
         else:
             runs.append([index])
-    return ", ".join(f"{periods[run[0]].label}-{periods[run[-1]].label}" for run in runs)
+    return ", ".join(f"{clock_text(periods[run[0]].start, offsets)}-"
+                     f"{clock_text(end_of(periods[run[-1]], length), offsets)}" for run in runs)
 
 
 def save_png(path: Path, title: str, periods: Sequence[Period], threshold: str, plans: Sequence[Plan],
-             unit: str = "EUR/MWh") -> None:
+             unit: str) -> None:
     """Draws one bar chart per plan into a PNG file (needs matplotlib)."""
+    bars = [png_chart.PlanBars(f"{plan.title} (aggressive={plan.aggressive})", plan.chosen) for plan in plans]
+    figure = png_chart.draw(title, [period.price for period in periods], labels_of(periods), threshold, bars, unit)
     try:
-        import matplotlib
-    except ImportError:
-        raise DemoError("the PNG needs matplotlib: pip install 'kestrava[plot]'") from None
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    figure = plot_figure(plt, title, periods, threshold, plans, unit)
-    figure.savefig(path, dpi=100)
-    plt.close(figure)
-
-
-def plot_figure(plt: Any, title: str, periods: Sequence[Period], threshold: str, plans: Sequence[Plan],
-                unit: str) -> Any:
-    """The figure: chosen bars green and outlined, a marker under every chosen period
-    (a bar of a price near zero is too thin to see), the threshold dashed, and a legend
-    that names all three."""
-    from matplotlib.lines import Line2D
-    from matplotlib.patches import Patch
-
-    # Floats only for pixel positions; every amount printed comes from decimals.
-    values = [float(decimal_of(period.price)) for period in periods]
-    figure, axes = plt.subplots(len(plans), 1, figsize=(10, 3.4 * len(plans)), sharex=True, squeeze=False)
-    for axis, plan in zip(axes[:, 0], plans):
-        chosen = set(plan.chosen)
-        axis.bar(range(len(periods)), values, color=["tab:green" if i in chosen else "lightgrey" for i in
-                                                     range(len(periods))],
-                 edgecolor=["darkgreen" if i in chosen else "none" for i in range(len(periods))], linewidth=0.8)
-        axis.scatter(sorted(chosen), [0.03] * len(chosen), marker="^", color="darkgreen", s=18,
-                     transform=axis.get_xaxis_transform(), zorder=3)
-        axis.axhline(float(decimal_of(threshold)), color="tab:orange", linestyle="--")
-        axis.axhline(0, color="black", linewidth=0.6)
-        axis.set_title(f"{plan.title} (aggressive={plan.aggressive})", fontsize=10)
-        axis.set_ylabel(unit)
-        axis.legend(handles=[
-            Patch(facecolor="tab:green", edgecolor="darkgreen", label=f"chosen ({len(chosen)}), marked ▲"),
-            Patch(facecolor="lightgrey", label="left out"),
-            Line2D([], [], color="tab:orange", linestyle="--", label=f"threshold {threshold} (cheap at or below)"),
-        ], loc="upper left", fontsize=8)
-    step = max(1, len(periods) // 24)
-    ticks = range(0, len(periods), step)
-    axes[-1, 0].set_xticks(list(ticks), [periods[i].label for i in ticks], fontsize=7, rotation=90)
-    axes[-1, 0].set_xlabel("local time")
-    figure.suptitle(title)
-    figure.tight_layout()
-    return figure
+        png_chart.save_png(path, figure)
+    except OSError as error:
+        raise DemoError(f"cannot write {path}: {error.strerror or error}") from None
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -343,8 +331,8 @@ def list_days(data_dir: Path) -> None:
 
 def rules_line(rules: Rules, unit: str) -> str:
     return (f"at least {rules.min_selections} {unit}s, runs of at least {rules.min_consecutive_periods} {unit}s, "
-            f"never more than {rules.max_gap_between_periods} {unit}s off, first run starting by {unit} "
-            f"{rules.max_gap_from_start}")
+            f"never more than {rules.max_gap_between_periods} {unit}s off, at most {rules.max_gap_from_start} "
+            f"{unit}s before the first run")
 
 
 def show_hourly_day(args: argparse.Namespace, hours: list[Period], rules: Rules) -> list[Plan]:
@@ -360,13 +348,14 @@ def show_hourly_day(args: argparse.Namespace, hours: list[Period], rules: Rules)
     drawn: list[list[int]] = []
     for plan in plans:
         print()
-        headline = f"{plan.title} (aggressive={plan.aggressive}): hours {', '.join(map(str, plan.chosen))}"
+        headline = (f"{plan.title} (aggressive={plan.aggressive}): periods {', '.join(map(str, plan.chosen))} "
+                    f"({runs_of(plan.chosen, hours, HOUR)})")
         if plan.chosen in drawn:
-            print(f"{headline} {SAME_HOURS}")
+            print(f"{headline} {SAME_PERIODS}")
             continue
         print(headline)
-        print(render_chart(prices, set(plan.chosen), threshold, labels=[hour.label for hour in hours],
-                           width=args.width, glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
+        print(render_chart(prices, set(plan.chosen), threshold, labels=labels_of(hours), width=args.width,
+                           glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
         drawn.append(plan.chosen)
     money = [money_of(prices, plan.chosen, rules, args.power_kw) for plan in plans]
     print()
@@ -375,23 +364,28 @@ def show_hourly_day(args: argparse.Namespace, hours: list[Period], rules: Rules)
     print(BASELINE_NOTE)
     for size in sorted({m.hours for m in money}):
         baseline = next(m.baseline for m in money if m.hours == size)
-        print(f"  timer plan of {size} hours: {', '.join(map(str, baseline))}")
+        print(f"  timer plan of {size} hours: periods {', '.join(map(str, baseline))}")
     if args.png is not None:
-        save_png(args.png, f"Heat pump, {args.zone}, {args.day}", hours, threshold, plans)
+        save_png(args.png, f"Heat pump, {args.zone}, {args.day}", hours, threshold, plans, "EUR/MWh")
     return plans
 
 
-def quarter_money(prices: Sequence[str], chosen: Sequence[int], power_kw: Decimal, unit: str) -> tuple[Decimal, Decimal]:
-    """(average price, cost in EUR) of running `power_kw` in the chosen quarter-hours."""
-    total = sum((decimal_of(prices[i]) for i in chosen), Decimal(0))
-    kwh = power_kw / QUARTERS  # energy of one quarter-hour
-    per_unit = kwh / 1000 if unit == "EUR/MWh" else kwh
-    return total / len(chosen), total * per_unit
+@dataclass(frozen=True)
+class QuarterMoney:
+    average: Decimal  # the plan's average price, in the prices' unit
+    cost: Decimal  # EUR for `kwh` at that average
+
+
+def quarter_money(prices: Sequence[str], chosen: Sequence[int], kwh: Decimal, unit: str) -> QuarterMoney:
+    """The plan's average price, and what `kwh` cost at it: plans of different lengths
+    are compared on the same energy."""
+    average = sum((decimal_of(prices[i]) for i in chosen), Decimal(0)) / len(chosen)
+    return QuarterMoney(average, average * (kwh / 1000 if unit == "EUR/MWh" else kwh))
 
 
 def show_quarter_day(args: argparse.Namespace, quarters: list[Period], unit: str, rules: Rules) -> list[Plan]:
     prices = [quarter.price for quarter in quarters]
-    if len(prices) % QUARTERS or not quarters[0].label.endswith(":00"):
+    if len(prices) % QUARTERS or quarters[0].start.minute:
         raise DemoError(f"{args.day} does not split into whole hours")
     threshold = args.threshold if args.threshold is not None else cheapest_rank_price(prices, CHEAP_RANK * QUARTERS)
     fine = rules.scaled(QUARTERS)
@@ -399,41 +393,50 @@ def show_quarter_day(args: argparse.Namespace, quarters: list[Period], unit: str
     hourly_chosen = cheapest_periods(hourly_averages(prices), threshold, *rules.values())
     plans = [Plan("quarter-hours", True, chosen), Plan("hourly averages", True, quarters_of(hourly_chosen))]
     print(f"Heat pump, {args.zone} day-ahead prices, {args.day}, {len(prices)} quarter-hours ({unit})")
+    if shows_offsets(quarters):
+        print("The clocks change on this day: local times carry their UTC offset.")
     print(f"Rules in quarter-hours (the hourly rules x{QUARTERS}): {rules_line(fine, 'quarter-hour')}")
     cheap = sum(1 for price in prices if decimal_of(price) <= decimal_of(threshold))
     print(f"Cheap quarter-hours: {cheap} of {len(prices)}, priced at or below {threshold}")
     print()
-    print(f"quarter-hour plan (aggressive=True): {runs_of(chosen, quarters)}")
-    print(render_chart(prices, set(chosen), threshold, labels=[quarter.label for quarter in quarters],
-                       width=args.width, glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
+    print(f"quarter-hour plan (aggressive=True): {runs_of(chosen, quarters, QUARTER_HOUR)}")
+    print(render_chart(prices, set(chosen), threshold, labels=labels_of(quarters), width=args.width,
+                       glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
     print()
-    print(f"plan on the hourly averages (aggressive=True): hours {', '.join(map(str, hourly_chosen))} "
-          f"({runs_of(plans[1].chosen, quarters)})")
+    print(f"plan on the hourly averages (aggressive=True): periods {', '.join(map(str, hourly_chosen))} of the "
+          f"{len(prices) // QUARTERS} hours ({runs_of(plans[1].chosen, quarters, QUARTER_HOUR)})")
     print()
-    print(f"Money for a {args.power_kw} kW heat pump, both plans priced on the quarter-hour prices:")
-    figures = [quarter_money(prices, plan.chosen, args.power_kw, unit) for plan in plans]
-    print(table([("plan", "hours", f"avg {unit}", "cost")] + [
-        (f"{plan.title} ({len(prices) // (1 if i == 0 else QUARTERS)} prices)",
-         str(Decimal(len(plan.chosen)) / QUARTERS), rounded(average, "0.00001" if unit == "EUR/kWh" else "0.01"),
-         euros(cost)) for i, (plan, (average, cost)) in enumerate(zip(plans, figures))]))
-    print(saving_line(figures, len(chosen), args.power_kw, unit))
+    print(money_lines(prices, plans, args.power_kw, unit))
     if args.png is not None:
         save_png(args.png, f"Heat pump, {args.zone}, {args.day}", quarters, threshold, plans, unit)
     return plans
 
 
-def saving_line(figures: Sequence[tuple[Decimal, Decimal]], quarter_count: int, power_kw: Decimal, unit: str) -> str:
-    """How much less the quarter-hour plan pays per unit of energy than the hourly one,
-    and what that comes to for the energy the quarter-hour plan uses."""
-    (fine_average, _), (hourly_average, _) = figures
-    difference = hourly_average - fine_average
-    kwh = power_kw * quarter_count / QUARTERS
-    energy = kwh / 1000 if unit == "EUR/MWh" else kwh
-    share = f" ({rounded(difference * 100 / hourly_average, '0.1')}%)" if hourly_average > 0 else ""
+def money_lines(prices: Sequence[str], plans: Sequence[Plan], power_kw: Decimal, unit: str) -> str:
+    """Both plans priced on the quarter-hour prices and costed for the same energy, the
+    quarter-hour plan's, at their average prices: the table and the sentence under it
+    compare the same amounts."""
+    kwh = power_kw * len(plans[0].chosen) / QUARTERS
+    fine, hourly = (quarter_money(prices, plan.chosen, kwh, unit) for plan in plans)
     digits = "0.00001" if unit == "EUR/kWh" else "0.01"
+    energy = f"{rounded(kwh, '0.1')} kWh"
+    rows = [("plan", "hours run", f"avg {unit}", f"cost of {energy}")]
+    for plan, figures, count in ((plans[0], fine, len(prices)), (plans[1], hourly, len(prices) // QUARTERS)):
+        rows.append((f"{plan.title} ({count} prices)", str(Decimal(len(plan.chosen)) / QUARTERS),
+                     rounded(figures.average, digits), euros(figures.cost)))
+    difference = hourly.average - fine.average
+    # The amount in the sentence is the difference of the two amounts the table shows.
+    saved = Decimal(rounded(hourly.cost).replace(",", "")) - Decimal(rounded(fine.cost).replace(",", ""))
+    # The share says how much, "less" or "more" which way: never "-1.2% more".
+    share = f" ({rounded(abs(difference) * 100 / hourly.average, '0.1')}%)" if hourly.average > 0 else ""
     less = "less" if difference >= 0 else "more"
-    return (f"Planning the quarter-hours pays {rounded(abs(difference), digits)} {unit} {less} on average{share}: "
-            f"{euros(abs(difference) * energy)} {less} for its {rounded(kwh, '0.1')} kWh.")
+    return "\n".join([
+        f"Money for a {power_kw} kW heat pump, both plans priced on the quarter-hour prices. They run for "
+        f"different times, so each is costed for the same {energy} (the quarter-hour plan's energy) at its "
+        "average price:",
+        table(rows),
+        f"Planning the quarter-hours pays {rounded(abs(difference), digits)} {unit} {less} on average{share}: "
+        f"{euros(abs(saved))} {less} for the same {energy}."])
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -447,12 +450,14 @@ def main(argv: Sequence[str] | None = None) -> int:
             except OSError as error:
                 raise DemoError(f"cannot read {error.filename}: {error.strerror or error}") from None
             return 0
+        if args.png is not None:
+            png_chart.require_matplotlib()  # before the work, not after it
         day = load_day(args)
         if day.quarter_hours:
             show_quarter_day(args, day.periods, day.unit, rules)
         else:
             show_hourly_day(args, day.periods, rules)
-    except (DemoError, ValueError, TypeError, OverflowError) as error:
+    except (DemoError, png_chart.ChartUnavailable, ValueError, TypeError, OverflowError) as error:
         print(f"demo: {error}", file=sys.stderr)
         return 2
     if args.png is not None:

@@ -13,6 +13,7 @@ from collections.abc import Sequence
 from importlib import metadata
 from typing import BinaryIO
 
+from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
 from .command_time import Clock, clock, periods_in, rule_value
 from .plan_result import Plan
@@ -123,6 +124,8 @@ def build_parser() -> argparse.ArgumentParser:
                         "(times that are not ISO 8601: each chosen period's time as written)")
     output.add_argument("--tz", metavar="ZONE", help="show times in this IANA zone, with their UTC offset "
                         "(default: the bidding zone's own zone when the input names it, else the times as written)")
+    output.add_argument("--png", metavar="FILE", help="also draw the prices and the chosen periods as a PNG "
+                        "bar chart (needs matplotlib: pip install 'kestrava[plot]')")
     output.add_argument("--color", choices=("auto", "always", "never"), default="auto",
                         help="colour the chart's chosen bars (auto: on a terminal, unless NO_COLOR is set)")
     output.add_argument("--quiet", action="store_true", help="no warning about gap limits that choose everything")
@@ -187,6 +190,21 @@ def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], thresh
                            color=use_color(args.color, sys.stdout)))
 
 
+def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, chosen: Plan) -> None:
+    """Draws the plan into args.png; InputError when the file cannot be written."""
+    labels = [times.time(index) for index in range(len(texts))] if times.written is not None else \
+        [str(index) for index in range(len(texts))]
+    strategy = "lowest average" if args.aggressive else "cheap base + cheap periods"
+    source = "stdin" if args.source == "-" else os.path.basename(args.source)
+    figure = png_chart.draw(f"{source}: {len(texts)} periods", texts, labels, threshold,
+                            [png_chart.PlanBars(f"{strategy} (aggressive={args.aggressive})", chosen.periods)],
+                            "price")
+    try:
+        png_chart.save_png(args.png, figure)
+    except OSError as error:
+        raise InputError(f"--png: cannot write {args.png}: {error.strerror or error}") from None
+
+
 def _rule_counts(args: argparse.Namespace, times: Clock) -> dict[str, int]:
     """Each rule as a count of periods; InputError for a value that is neither a count
     nor a duration of whole periods."""
@@ -214,6 +232,11 @@ def main(argv: Sequence[str] | None = None) -> int:
 
 
 def _plan(args: argparse.Namespace) -> int:
+    if args.png is not None:
+        try:
+            png_chart.require_matplotlib()  # before reading the input, not after planning it
+        except png_chart.ChartUnavailable as error:
+            return _fail(f"--png: {error}")
     options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
                           args.delimiter, args.decimal_comma, args.series, args.rows, args.area)
     try:
@@ -243,6 +266,12 @@ def _plan(args: argparse.Namespace) -> int:
             raise
         return _fail(str(error))
     _warn_if_everything(args, rules, len(texts))
+    if args.png is not None:
+        # Before the output, so that a file that cannot be written leaves none.
+        try:
+            _save_png(args, times, texts, threshold, chosen)
+        except InputError as error:
+            return _fail(str(error))
     try:
         _print_plan(args, times, texts, threshold, chosen)
         sys.stdout.flush()

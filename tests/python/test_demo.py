@@ -11,9 +11,11 @@ import random
 import re
 import subprocess
 import sys
+from datetime import datetime, timedelta
 from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
 from types import ModuleType
+from zoneinfo import ZoneInfo
 
 import pytest
 
@@ -86,8 +88,8 @@ def plan_sections(stdout: str) -> dict[str, tuple[list[int], list[int]]]:
     sections: dict[str, tuple[list[int], list[int]]] = {}
     marked: list[int] = []
     for number, line in enumerate(lines):
-        headline = re.fullmatch(r"(.+) \(aggressive=(True|False)\): hours ([\d, ]+?)( \(the same hours as above\))?",
-                                line)
+        headline = re.fullmatch(r"(.+) \(aggressive=(True|False)\): periods ([\d, ]+?) \([^)]*\)"
+                                r"( \(the same periods as above\))?", line)
         if headline:
             listed = [int(hour) for hour in headline.group(3).split(", ")]
             if headline.group(4) is None:
@@ -126,7 +128,7 @@ def check_plans_and_money(stdout: str, prices: list[str], threshold: str) -> lis
         average = (total / len(chosen)).quantize(Decimal("0.01"))
         assert money[title][:7] == [str(len(chosen)), str(average), euros(cost), "EUR", euros(of_baseline), "EUR",
                                     euros(of_baseline - cost)]
-        assert f"timer plan of {len(chosen)} hours: {', '.join(map(str, baseline))}" in stdout
+        assert f"timer plan of {len(chosen)} hours: periods {', '.join(map(str, baseline))}" in stdout
         savings.append(of_baseline - cost)
     return savings
 
@@ -188,44 +190,6 @@ def test_demo_falls_back_to_ascii_where_the_terminal_cannot_draw_boxes() -> None
     assert plan_sections(result.stdout) == plan_sections(run_demo().stdout)
 
 
-def test_png_needs_the_plot_extra(tmp_path: Path) -> None:
-    png = tmp_path / "day.png"
-    result = run_demo("--png", str(png))
-    if importlib.util.find_spec("matplotlib") is None:
-        assert result.returncode == 2
-        assert "pip install 'kestrava[plot]'" in result.stderr
-        assert not png.exists()
-    else:
-        assert result.returncode == 0, result.stderr
-        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-
-
-def test_png_marks_every_chosen_period_and_explains_its_marks(tmp_path: Path) -> None:
-    pytest.importorskip("matplotlib", reason="the PNG is drawn only with the plot extra installed")
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    # Hours 3 and 4 are chosen at prices below 1 EUR/MWh: their bars are too thin to see.
-    prices = day_prices("DE-LU", "2024-07-07")
-    threshold = sorted(prices, key=Decimal)[5]
-    periods = [demo.Period(f"{hour:02}:00", price) for hour, price in enumerate(prices)]
-    plans = [demo.Plan(title, aggressive, kestrava.get_cheapest_periods(prices, threshold, *HEAT_PUMP, aggressive))
-             for title, aggressive in STRATEGIES.items()]
-    assert {3, 4} <= set(plans[0].chosen) and all(abs(Decimal(prices[hour])) < 1 for hour in (3, 4))
-    figure = demo.plot_figure(plt, "DE-LU", periods, threshold, plans, "EUR/MWh")
-    for axis, plan in zip(figure.axes, plans):
-        legend = [text.get_text() for text in axis.get_legend().get_texts()]
-        assert legend == [f"chosen ({len(plan.chosen)}), marked ▲", "left out",
-                          f"threshold {threshold} (cheap at or below)"]
-        marked = sorted(int(x) for collection in axis.collections for x, _ in collection.get_offsets())
-        assert marked == plan.chosen
-    plt.close(figure)
-    demo.save_png(tmp_path / "day.png", "DE-LU", periods, threshold, plans)
-    assert (tmp_path / "day.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-
-
 def test_hourly_averages_are_exact() -> None:
     rng = random.Random(15)
     prices = [f"{rng.randint(-50_000, 300_000) / 1000:.3f}" for _ in range(100)]
@@ -240,7 +204,7 @@ def test_hourly_averages_are_exact() -> None:
 def quarter_day(zone: str, day: str) -> tuple[list[str], list[str]]:
     """(local labels, prices) of a bundled quarter-hour day."""
     periods = demo.load_quarter_days(ROOT / "data" / "day-ahead-15min" / f"{zone}-15min.csv")[day]
-    return [period.label for period in periods], [period.price for period in periods]
+    return [f"{period.start:%H:%M}" for period in periods], [period.price for period in periods]
 
 
 def test_quarter_hour_days_are_whole_local_days() -> None:
@@ -251,19 +215,72 @@ def test_quarter_hour_days_are_whole_local_days() -> None:
     assert labels[:2] == ["00:00", "00:15"] and labels.count("02:00") == 2 and labels[-1] == "23:45"
 
 
-@pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
+def runs_text(zone: str, day: str, chosen: list[int]) -> str:
+    """The runs of chosen quarter-hours from the file's UTC starts: local start and end,
+    with the UTC offset on a day whose offset changes."""
+    berlin = ZoneInfo("Europe/Berlin")
+    with (ROOT / "data" / "day-ahead-15min" / f"{zone}-15min.csv").open(newline="") as handle:
+        starts = [datetime.fromisoformat(row[0]) for row in list(csv.reader(handle))[1:]]
+    starts = [start for start in starts if start.astimezone(berlin).date().isoformat() == day]
+    shape = "%H:%M%:z" if len({start.astimezone(berlin).utcoffset() for start in starts}) > 1 else "%H:%M"
+    firsts = [i for i in chosen if i - 1 not in chosen]
+    lasts = [i for i in chosen if i + 1 not in chosen]
+    return ", ".join(f"{starts[first].astimezone(berlin):{shape}}-"
+                     f"{(starts[last] + timedelta(minutes=15)).astimezone(berlin):{shape}}"
+                     for first, last in zip(firsts, lasts))
+
+
+@pytest.mark.parametrize(("zone", "day"), [*QUARTER_DAYS, ("NL", "2025-12-17")])  # 12-17: quarter-hours pay more
 def test_quarter_hour_day_is_compared_with_its_hourly_averages(zone: str, day: str) -> None:
     result = run_demo("--zone", zone, "--day", day)
     assert (result.returncode, result.stderr) == (0, ""), result.stderr
     labels, prices = quarter_day(zone, day)
     threshold = sorted(prices, key=Decimal)[23]
     chosen = kestrava_plan.cheapest_periods(prices, threshold, 24, 8, 16, 16)
+    hours = kestrava_plan.cheapest_periods(demo.hourly_averages(prices), threshold, *HEAT_PUMP)
+    assert f"priced at or below {threshold}\n" in result.stdout
+    # Both plans costed for the energy of the quarter-hour plan (2 kW for 15 minutes a quarter-hour).
+    kwh = Decimal(len(chosen)) / 2
+    per_unit = kwh / 1000 if zone != "NL" else kwh
+    averages = [sum(Decimal(prices[i]) for i in plan) / len(plan) for plan in (chosen, demo.quarters_of(hours))]
+    costs = [average * per_unit for average in averages]
+    lines = result.stdout.splitlines()
+    table = lines[next(i for i, line in enumerate(lines) if line.startswith("Money for a")) + 1:][:4]
+    assert [row.split()[-2] for row in table[1:3]] == [euros(cost) for cost in costs]
+    assert table[0].endswith(f"cost of {kwh:.1f} kWh")
+    assert table[1].split()[3] == str(Decimal(len(chosen)) / 4)
+    # The sentence under the table names the difference of the two amounts it shows.
+    shown = [Decimal(row.split()[-2]) for row in table[1:3]]
+    sentence = re.fullmatch(r"Planning the quarter-hours pays [\d.]+ EUR/[Mk]Wh (less|more) on average \(([\d.]+)%\): "
+                            r"([\d.]+) EUR (less|more) for the same ([\d.]+) kWh\.", table[3])
+    assert sentence is not None, table[3]
+    share = (abs(averages[1] - averages[0]) * 100 / averages[1]).quantize(Decimal("0.1"), ROUND_HALF_EVEN)
+    less = "less" if costs[0] <= costs[1] else "more"
+    assert sentence.groups() == (less, str(share), str(abs(shown[1] - shown[0])), less, f"{kwh:.1f}")
+
+
+@pytest.mark.parametrize(("zone", "day"), QUARTER_DAYS)
+def test_quarter_hour_runs_are_local_times_and_indices_are_periods(zone: str, day: str) -> None:
+    result = run_demo("--zone", zone, "--day", day)
+    _, prices = quarter_day(zone, day)
+    threshold = sorted(prices, key=Decimal)[23]
+    chosen = kestrava_plan.cheapest_periods(prices, threshold, 24, 8, 16, 16)
     averages = demo.hourly_averages(prices)
     hours = kestrava_plan.cheapest_periods(averages, threshold, *HEAT_PUMP)
-    assert f"priced at or below {threshold}\n" in result.stdout
-    assert f"): hours {', '.join(map(str, hours))} (" in result.stdout
-    per_quarter = Decimal("0.0005") if zone != "NL" else Decimal("0.5")  # 2 kW for 15 minutes, in MWh or kWh
-    costs = [sum(Decimal(prices[i]) for i in plan) * per_quarter for plan in (chosen, demo.quarters_of(hours))]
-    table = result.stdout.split("priced on the quarter-hour prices:\n", 1)[1].splitlines()
-    assert [row.split()[-2] for row in table[1:3]] == [euros(cost) for cost in costs]
-    assert table[1].split()[3] == str(Decimal(len(chosen)) / 4)
+    assert f"quarter-hour plan (aggressive=True): {runs_text(zone, day, chosen)}\n" in result.stdout
+    assert (f"): periods {', '.join(map(str, hours))} of the {len(averages)} hours "
+            f"({runs_text(zone, day, demo.quarters_of(hours))})\n") in result.stdout
+
+
+@pytest.mark.parametrize(("lead", "args"), [
+    ("`scripts/demo.sh` prints, for the default day:", []),
+    ("The quarter-hour day follows", ["--zone", "DE-LU", "--day", "2025-10-01"]),
+    ("(`scripts/demo.sh --zone FR --day 2025-10-26`):", ["--zone", "FR", "--day", "2025-10-26"]),
+])
+def test_readme_shows_what_the_demo_prints(lead: str, args: list[str]) -> None:
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    block = readme.split(lead, 1)[1].split("```text\n", 1)[1].split("```", 1)[0].splitlines()
+    printed = iter(run_demo(*args).stdout.splitlines())
+    # Every line the README shows comes in the output in the same order ("..." leaves rows out).
+    missing = [line for line in block if line != "..." and line not in printed]
+    assert not missing, missing
