@@ -114,7 +114,9 @@ def _day_options(parser: argparse.ArgumentParser) -> None:
     days.add_argument("--per-day", action="store_true",
                       help="plan each local day of the input on its own (23 or 25 hours when the clocks "
                       "change): one line per day, its date then its indices counted from the day's first "
-                      "period; a day the input holds only part of is planned as it is and marked partial")
+                      "period; a day the input holds only part of is planned as it is and marked partial; "
+                      "a day that cannot be planned gets its error line on standard error, the others go on, "
+                      "and the exit status is 2")
     days.add_argument("--day-start", metavar="HH:MM", help="with --per-day: days start at this time "
                       "(default 00:00) and end at the same time the next day")
     days.add_argument("--window", metavar="HH:MM-HH:MM", help="choose only periods that lie wholly inside "
@@ -136,7 +138,8 @@ def build_parser() -> argparse.ArgumentParser:
     _day_options(parser)
     output = parser.add_argument_group("output")
     shapes = output.add_mutually_exclusive_group()
-    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times")')
+    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times"); with --per-day a list of '
+                        '{"date", "partial", "indices", "times"}, "error" instead of a plan for a day without one')
     shapes.add_argument("--chart", action="store_true", help="also draw the prices with the chosen periods")
     output.add_argument("--times", action="store_true",
                         help="print each run of chosen periods as START/END, one a line, instead of the indices "
