@@ -35,10 +35,10 @@ class Window:
 
 @dataclass(frozen=True)
 class HorizonOptions:
-    per_day: bool = False
-    day_start: time = time(0, 0)
-    window: Window | None = None
-    deadline: time | None = None
+    per_day: bool = False  # each day its own horizon; else the whole input is one
+    day_start: time = time(0, 0)  # when a day starts, with per_day
+    window: Window | None = None  # None: every period allowed
+    deadline: time | None = None  # None: a horizon ends with its day, or the input
 
 
 @dataclass(frozen=True)
