@@ -10,15 +10,17 @@ import os
 import re
 import sys
 from collections.abc import Sequence
+from datetime import timedelta
 from importlib import metadata
 from typing import BinaryIO
 
 from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
 from .command_time import Clock, clock, periods_in, rule_value
+from .horizons import Horizon, HorizonOptions, horizons, time_of_day, window_of
 from .plan_result import Plan
 from .planning import plan
-from .price_texts import InputError, PriceList, cut, price_text
+from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, cut, price_text
 from .read_options import ReadOptions
 from .readers import format_for, read_prices
 from .source_text import decoded
@@ -97,12 +99,31 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules.add_argument("--max-gap-from-start", default="0", metavar="N",
                        help="the first chosen period is at most N periods in (default 0)")
     rules.add_argument("--running-for", default="0", metavar="N",
-                       help="the load has been running for N periods before the first (default 0)")
+                       help="the load has been running for N periods before the first (default 0; with "
+                       "--per-day, before the first day only: every other day starts with no state)")
     rules.add_argument("--off-for", default="0", metavar="N",
-                       help="the load has been off for N periods before the first (default 0)")
+                       help="the load has been off for N periods before the first (default 0; with --per-day, "
+                       "before the first day only)")
     rules.add_argument("--aggressive", action=argparse.BooleanOptionalAction, default=True,
                        help="lowest average price (default); --no-aggressive: cheapest base plan "
                        "plus the most cheap periods")
+
+
+def _day_options(parser: argparse.ArgumentParser) -> None:
+    days = parser.add_argument_group("days, windows and deadlines (need the input's times; local time is the "
+                                     "time the output shows)")
+    days.add_argument("--per-day", action="store_true",
+                      help="plan each local day of the input on its own (23 or 25 hours when the clocks "
+                      "change): one line per day, its date then its indices counted from the day's first "
+                      "period; a day the input holds only part of is planned as it is and marked partial; "
+                      "a day that cannot be planned gets its error line on standard error, the others go on, "
+                      "and the exit status is 2")
+    days.add_argument("--day-start", metavar="HH:MM", help="with --per-day: days start at this time "
+                      "(default 00:00) and end at the same time the next day")
+    days.add_argument("--window", metavar="HH:MM-HH:MM", help="choose only periods that lie wholly inside "
+                      "this stretch of every day, such as 22:00-06:00")
+    days.add_argument("--deadline", metavar="HH:MM", help="end each plan at the first HH:MM after its start: "
+                      "no period after it is planned or counted as a pause")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -115,9 +136,11 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
     _input_options(parser)
     _rule_options(parser)
+    _day_options(parser)
     output = parser.add_argument_group("output")
     shapes = output.add_mutually_exclusive_group()
-    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times")')
+    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times"); with --per-day a list of '
+                        '{"date", "partial", "periods", "times"}, "error" instead of a plan for a day without one')
     shapes.add_argument("--chart", action="store_true", help="also draw the prices with the chosen periods")
     output.add_argument("--times", action="store_true",
                         help="print each run of chosen periods as START/END, one a line, instead of the indices "
@@ -161,12 +184,13 @@ def _fail(message: str) -> int:
     return 2
 
 
-def _planner_message(error: BaseException, prices: PriceList) -> str:
-    """The planner's message, a bad price named by its place in the file."""
+def _planner_message(error: BaseException, prices: PriceList, first: int = 0) -> str:
+    """The planner's message, a bad price named by its place in the file (`first`: the
+    row of the planner's price 0)."""
     message = str(error)
     match = _PRICE_INDEX.fullmatch(message)
-    if match is not None and int(match[1]) < len(prices.places):
-        return f"{prices.places[int(match[1])]}: {match[2]}"
+    if match is not None and first + int(match[1]) < len(prices.places):
+        return f"{prices.places[first + int(match[1])]}: {match[2]}"
     return message
 
 
@@ -190,13 +214,14 @@ def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], thresh
                            color=use_color(args.color, sys.stdout)))
 
 
-def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, chosen: Plan) -> None:
-    """Draws the plan into args.png; InputError when the file cannot be written."""
-    labels = [times.time(index) for index in range(len(texts))] if times.written is not None else \
-        [str(index) for index in range(len(texts))]
+def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, horizon: Horizon,
+              chosen: Plan) -> None:
+    """Draws the plan of `horizon` into args.png; InputError when the file cannot be written."""
+    shown = range(horizon.start, horizon.stop)
+    labels = [times.time(index) for index in shown] if times.written is not None else [str(index) for index in shown]
     strategy = "lowest average" if args.aggressive else "cheap base + cheap periods"
     source = "stdin" if args.source == "-" else os.path.basename(args.source)
-    figure = png_chart.draw(f"{source}: {len(texts)} periods", texts, labels, threshold,
+    figure = png_chart.draw(f"{source}: {len(labels)} periods", texts[horizon.start:horizon.stop], labels, threshold,
                             [png_chart.PlanBars(f"{strategy} (aggressive={args.aggressive})", chosen.periods)],
                             "price")
     try:
@@ -205,12 +230,13 @@ def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshol
         raise InputError(f"--png: cannot write {args.png}: {error.strerror or error}") from None
 
 
-def _rule_counts(args: argparse.Namespace, times: Clock) -> dict[str, int]:
-    """Each rule as a count of periods; InputError for a value that is neither a count
-    nor a duration of whole periods."""
+def _rule_counts(args: argparse.Namespace, times: Clock, period: timedelta | None) -> dict[str, int]:
+    """Each rule as a count of periods (of `period` when the horizons needed it);
+    InputError for a value that is neither a count nor a duration of whole periods."""
     values = {name: rule_value(option, getattr(args, name)) for option, name in _RULES}
     durations = [value for value in values.values() if not isinstance(value, int)]
-    period = times.period() if durations else None
+    if durations and period is None:
+        period = times.period()
     why = times.missing() if durations and period is None else ""
     return {name: periods_in(option, values[name], period, why) for option, name in _RULES}
 
@@ -231,53 +257,153 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _fail(f"unexpected {type(error).__name__}: {cut(str(error))} (a fault of {PROGRAM}: please report it)")
 
 
-def _plan(args: argparse.Namespace) -> int:
-    if args.png is not None:
-        try:
-            png_chart.require_matplotlib()  # before reading the input, not after planning it
-        except png_chart.ChartUnavailable as error:
-            return _fail(f"--png: {error}")
-    options = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
-                          args.delimiter, args.decimal_comma, args.series, args.rows, args.area)
+def _horizon_options(args: argparse.Namespace) -> HorizonOptions | None:
+    """The day options, checked before any input is read; None when none is given."""
+    if args.day_start is not None and not args.per_day:
+        raise InputError("--day-start: days start there only with --per-day: add --per-day, or leave --day-start out")
+    if not (args.per_day or args.window or args.deadline):
+        return None
+    return HorizonOptions(args.per_day, time_of_day("--day-start", args.day_start or "00:00"),
+                          window_of(args.window) if args.window is not None else None,
+                          time_of_day("--deadline", args.deadline) if args.deadline is not None else None)
+
+
+def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: Clock,
+              count: int) -> tuple[timedelta | None, list[Horizon]]:
+    """The period length the horizons took (None without day options) and the horizons."""
+    if options is None:
+        return None, [Horizon(None, 0, count)]
+    if not times.runs_known():
+        named = "--per-day" if args.per_day else "--window" if args.window else "--deadline"
+        raise InputError(f"{named} needs the input's times, to tell {'its days' if args.per_day else 'the time of day'}: "
+                         f"{times.missing()}")
+    # Each day on its own: a day missing from a year, or prices missing from a day, fail that day alone.
+    period = times.step() if args.per_day else times.period()
+    assert period is not None
+    return period, horizons([times.local(index) for index in range(count)], period, options)
+
+
+def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str, rules: dict[str, int],
+              horizon: Horizon, held: bool) -> Plan | str:
+    """The plan of one horizon, or why there is none; the load's state before the input
+    only when `held`."""
+    if horizon.error is not None:
+        return horizon.error
     try:
-        prices = _read(args.source, options)
-        if prices.note is not None:
-            print(f"{PROGRAM}: note: {prices.note}", file=sys.stderr)
-        texts = prices.texts()
-        # Typed, not read from the file: a point is a decimal point even in a file of commas.
-        threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,
-                               "--low-price-threshold")
-        if args.times and prices.times is None:
-            raise InputError("--times: the input has no time column (name one with --time-column)")
-        times = clock(prices, args.tz)
-        rules = _rule_counts(args, times)
-    except InputError as error:
-        return _fail(str(error))
-    try:
-        chosen = plan(texts, threshold, rules["min_selections"], rules["min_consecutive_periods"],
-                      rules["max_gap_between_periods"], rules["max_gap_from_start"], args.aggressive,
-                      running_for=rules["running_for"], off_for=rules["off_for"])
+        return plan(texts[horizon.start:horizon.stop], threshold, rules["min_selections"],
+                    rules["min_consecutive_periods"], rules["max_gap_between_periods"], rules["max_gap_from_start"],
+                    args.aggressive, allowed=horizon.allowed, running_for=rules["running_for"] if held else 0,
+                    off_for=rules["off_for"] if held else 0)
     except (ValueError, TypeError, OverflowError) as error:
-        return _fail(_planner_message(error, prices))
+        return _planner_message(error, prices, horizon.start)
     except BaseException as error:
         # An internal failure of the planner (an exact sum that overflows) derives
         # from BaseException; it is reported like any other error of the request.
         if type(error).__name__ != "PanicException":
             raise
-        return _fail(str(error))
-    _warn_if_everything(args, rules, len(texts))
-    if args.png is not None:
-        # Before the output, so that a file that cannot be written leaves none.
-        try:
-            _save_png(args, times, texts, threshold, chosen)
-        except InputError as error:
-            return _fail(str(error))
+        return str(error)
+
+
+def _day_document(times: Clock, horizon: Horizon, outcome: Plan | str) -> dict[str, object]:
+    document: dict[str, object] = {"date": str(horizon.day), "partial": horizon.partial}
+    if isinstance(outcome, str):
+        document["error"] = outcome
+        return document
+    document["periods"] = outcome.periods
+    document["times"] = [times.time(horizon.start + index) for index in outcome.periods]
+    return document
+
+
+def _print_day(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, horizon: Horizon,
+               chosen: Plan, period: timedelta) -> None:
+    if args.times:
+        shown = [times.run(horizon.start + start, horizon.start + stop, period) for start, stop in chosen.runs]
+    else:
+        shown = [str(index) for index in chosen.periods]
+    print(f"{horizon.day}{' (partial)' if horizon.partial else ''}: {' '.join(shown)}".rstrip())
+    if args.chart:
+        labels = [times.time(index) for index in range(horizon.start, horizon.stop)]
+        print()
+        print(render_chart(texts[horizon.start:horizon.stop], set(chosen.periods), threshold, labels=labels,
+                           glyphs=glyphs_for(sys.stdout), color=use_color(args.color, sys.stdout)))
+        print()
+
+
+def _print_days(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str,
+                outcomes: list[tuple[Horizon, Plan | str]], period: timedelta) -> None:
+    """One line per day, or a JSON list of days; a day without a plan on its own line of
+    standard error, in the days' order."""
+    if args.json:
+        print(json.dumps([_day_document(times, horizon, outcome) for horizon, outcome in outcomes]))
+    for horizon, outcome in outcomes:
+        if isinstance(outcome, str):
+            sys.stdout.flush()
+            print(f"{PROGRAM}: error: {horizon.day}: {outcome}", file=sys.stderr, flush=True)
+        elif not args.json:
+            _print_day(args, times, texts, threshold, horizon, outcome, period)
+
+
+def _read_all(args: argparse.Namespace, options: HorizonOptions | None) -> tuple[PriceList, list[str], str, Clock]:
+    """The prices, their texts, the threshold and the input's clock; InputError."""
+    per_day = options is not None and options.per_day
+    read = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
+                       args.delimiter, args.decimal_comma, args.series, args.rows, args.area,
+                       MOST_READ if per_day else MOST_PRICES)
+    prices = _read(args.source, read)
+    if prices.note is not None:
+        print(f"{PROGRAM}: note: {prices.note}", file=sys.stderr)
+    texts = prices.texts()
+    # Typed, not read from the file: a point is a decimal point even in a file of commas.
+    threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,
+                           "--low-price-threshold")
+    if args.times and prices.times is None:
+        raise InputError("--times: the input has no time column (name one with --time-column)")
+    return prices, texts, threshold, clock(prices, args.tz)
+
+
+def _require_png(args: argparse.Namespace) -> None:
+    """Checks --png before any input is read, not after planning it; InputError."""
+    if args.png is None:
+        return
+    if args.per_day:
+        raise InputError("--png draws one plan: leave out --per-day, or plan one day with --rows START:STOP")
     try:
-        _print_plan(args, times, texts, threshold, chosen)
+        png_chart.require_matplotlib()
+    except png_chart.ChartUnavailable as error:
+        raise InputError(f"--png: {error}") from None
+
+
+def _plan(args: argparse.Namespace) -> int:
+    try:
+        _require_png(args)
+        options = _horizon_options(args)
+        prices, texts, threshold, times = _read_all(args, options)
+        period, planned = _horizons(args, options, times, len(texts))
+        rules = _rule_counts(args, times, period)
+    except InputError as error:
+        return _fail(str(error))
+    outcomes = [(horizon, _plan_one(args, prices, texts, threshold, rules, horizon, index == 0))
+                for index, horizon in enumerate(planned)]
+    failed = any(isinstance(outcome, str) for _, outcome in outcomes)
+    if not args.per_day and failed:
+        return _fail(str(outcomes[0][1]))
+    _warn_if_everything(args, rules, max(horizon.stop - horizon.start for horizon in planned))
+    try:
+        if args.per_day:
+            assert period is not None
+            _print_days(args, times, texts, threshold, outcomes, period)
+        else:
+            horizon, chosen = outcomes[0]
+            assert isinstance(chosen, Plan)
+            if args.png is not None:  # before the output, so that a file that cannot be written leaves none
+                _save_png(args, times, texts, threshold, horizon, chosen)
+            _print_plan(args, times, texts[horizon.start:horizon.stop], threshold, chosen)
         sys.stdout.flush()
+    except InputError as error:
+        return _fail(str(error))
     except BrokenPipeError:
         # The reader went away (`kestrava-plan ... | head`): stop quietly, as shell tools do,
         # and keep the interpreter from complaining again while it flushes at exit.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
-    return 0
+    return 2 if failed else 0

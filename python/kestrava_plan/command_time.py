@@ -158,7 +158,7 @@ def _moment(text: str) -> datetime | None:
         return None
 
 
-def _instant(moment: datetime) -> datetime:
+def instant(moment: datetime) -> datetime:
     """A time for arithmetic: in UTC, a naive one taken as written."""
     return moment.astimezone(UTC) if moment.utcoffset() is not None else moment.replace(tzinfo=UTC)
 
@@ -190,14 +190,27 @@ class Clock:
         starts = self.starts
         if starts is None or len(starts) < 2:
             return None
-        length = _instant(starts[1]) - _instant(starts[0])
+        length = instant(starts[1]) - instant(starts[0])
         for index in range(1, len(starts)):
-            step = _instant(starts[index]) - _instant(starts[index - 1])
+            step = instant(starts[index]) - instant(starts[index - 1])
             if step != length or step <= timedelta(0):
                 raise InputError(f"{_row(self.places[index])}: the time {shown(iso_minutes(starts[index]))} is "
                                  f"{duration_text(step)} after the one before, unlike the {duration_text(length)} "
                                  "between the first two: the periods must be evenly spaced")
         return length
+
+    def step(self) -> timedelta:
+        """The shortest step between two periods, the period length when some are
+        missing (a day may be absent from a year); InputError at a time not after the
+        one before."""
+        starts = self.starts
+        assert starts is not None and len(starts) >= 2
+        steps = [instant(starts[index]) - instant(starts[index - 1]) for index in range(1, len(starts))]
+        wrong = next((index for index, step in enumerate(steps, 1) if step <= timedelta(0)), None)
+        if wrong is not None:
+            raise InputError(f"{_row(self.places[wrong])}: the time {shown(iso_minutes(starts[wrong]))} is not after "
+                             "the one before: the times must increase")
+        return min(steps)
 
     def missing(self) -> str:
         """Why the times cannot count periods, for a message."""
@@ -212,6 +225,12 @@ class Clock:
         """Whether a run can be shown by when it starts and ends."""
         return self.starts is not None and len(self.starts) >= 2
 
+    def local(self, index: int) -> datetime:
+        """The start of period `index` in the zone, else as written (naive when written so)."""
+        assert self.starts is not None
+        moment = self.starts[index]
+        return moment.astimezone(self.zone) if self.zone is not None else moment
+
     def _shown(self, moment: datetime) -> str:
         return iso_minutes(moment.astimezone(self.zone) if self.zone is not None else moment)
 
@@ -220,19 +239,18 @@ class Clock:
         assert self.written is not None
         return self.written[index] if self.zone is None or self.starts is None else self._shown(self.starts[index])
 
-    def run(self, start: int, stop: int) -> str:
+    def run(self, start: int, stop: int, period: timedelta | None = None) -> str:
         """Periods start to stop - 1 as START/END (an ISO 8601 interval), END when the
-        last one ends: the next start, or after the last period one period later."""
+        last one ends: the next start, or, after the last period or given `period`
+        (the next start may lie past a gap), one period after the last start."""
         assert self.starts is not None
         starts = self.starts
-        if stop < len(starts):
-            end = starts[stop]
-        elif starts[-1].utcoffset() is None:
-            end = starts[-1] + (starts[-1] - starts[-2])
-        else:
-            # In real time: across a clock change wall-clock steps are an hour off.
-            step = _instant(starts[-1]) - _instant(starts[-2])
-            end = (_instant(starts[-1]) + step).astimezone(starts[-1].tzinfo)
+        if stop < len(starts) and period is None:
+            return f"{self._shown(starts[start])}/{self._shown(starts[stop])}"
+        last = starts[stop - 1]
+        step = period if period is not None else instant(starts[-1]) - instant(starts[-2])
+        # In real time: across a clock change wall-clock steps are an hour off.
+        end = last + step if last.utcoffset() is None else (instant(last) + step).astimezone(last.tzinfo)
         return f"{self._shown(starts[start])}/{self._shown(end)}"
 
 

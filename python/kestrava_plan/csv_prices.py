@@ -157,20 +157,20 @@ def _records(lines: Lines, delimiter: str) -> Iterator[tuple[int, list[str]]]:
         raise InputError(f"row {reader.line_num + 1}: {error}") from None
 
 
-def _leading(items: Iterable[_Item], start: int, stop: int | None, place: Callable[[_Item], str],
+def _leading(items: Iterable[_Item], start: int, stop: int | None, refuse: Callable[[_Item], InputError],
              most: int) -> list[_Item]:
     kept: list[_Item] = []
     if stop is not None and stop <= start:
         return kept  # islice would still read up to START
     for item in itertools.islice(items, min(start, sys.maxsize), None if stop is None else min(stop, sys.maxsize)):
         if len(kept) == most:
-            raise too_many(place(item))
+            raise refuse(item)
         kept.append(item)
     return kept
 
 
-def _counted_from_end(items: Iterable[_Item], start: int, stop: int | None, place: Callable[[_Item], str],
-                      most: int) -> list[_Item]:
+def _counted_from_end(items: Iterable[_Item], start: int, stop: int | None,
+                      refuse: Callable[[_Item], InputError], most: int) -> list[_Item]:
     """Where an end counted from the last row falls is known only when the rows run
     out; meanwhile the rows that may still be chosen are held: the last -START ones,
     or those from START on, refused once more than `most` less the last -STOP are held."""
@@ -182,26 +182,27 @@ def _counted_from_end(items: Iterable[_Item], start: int, stop: int | None, plac
             continue
         held.append((count - 1, item))
         if (stop is None or stop < 0) and len(held) - left_at_end > most:
-            raise too_many(place(item))
+            raise refuse(item)
     chosen = range(count)[start:stop]
     kept = [item for index, item in held if index in chosen]
     if len(kept) > most:
-        raise too_many(place(kept[most]))
+        raise refuse(kept[most])
     return kept
 
 
-def select_rows(items: Iterable[_Item], rows: slice | None, place: Callable[[_Item], str],
+def select_rows(items: Iterable[_Item], rows: slice | None, refuse: Callable[[_Item], InputError],
                 most: int = MOST_PRICES) -> list[_Item]:
     """list(items)[rows], read as a stream: no item is read past STOP when it counts from
-    the start, and more than `most` chosen are refused at the first item that makes it
-    certain (or at the end, for a STOP from the start and a START from the end)."""
+    the start, and more than `most` chosen are refused, with `refuse(item)`, at the first
+    item that makes it certain (or at the end, for a STOP from the start and a START
+    from the end)."""
     if rows is not None and rows.step is not None:
         raise ValueError("rows: a slice without a step")
     start = 0 if rows is None or rows.start is None else rows.start
     stop = None if rows is None else rows.stop
     if start >= 0 and (stop is None or stop >= 0):
-        return _leading(items, start, stop, place, most)
-    return _counted_from_end(items, start, stop, place, most)
+        return _leading(items, start, stop, refuse, most)
+    return _counted_from_end(items, start, stop, refuse, most)
 
 
 def _noting(rows: Iterable[_Row], first_prices: list[str]) -> Iterator[_Row]:
@@ -244,7 +245,8 @@ def read_csv_prices(source: str | TextIO | Lines, options: ReadOptions) -> Price
 
     first_rows: list[str] = []
     rows = _noting((picked(line, cells) for line, cells in itertools.chain([first], records)), first_rows)
-    chosen = select_rows(rows, options.rows, lambda row: f"row {row.line}")
+    chosen = select_rows(rows, options.rows, lambda row: too_many(f"row {row.line}", options.most, time is not None),
+                         options.most)
     written = [row.price for row in chosen]
     decimal_comma = options.decimal_comma
     if decimal_comma is None:

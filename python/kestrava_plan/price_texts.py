@@ -87,9 +87,14 @@ def cut(text: str) -> str:
     return escaped if len(escaped) <= LONGEST_SHOWN else f"{escaped[:LONGEST_SHOWN - 3]}..."
 
 
-def too_many(place: str) -> InputError:
+def too_many(place: str, most: int = MOST_PRICES, timed: bool = False) -> InputError:
+    """The refusal of the price at `place`, past the `most` read: the planner's bound
+    (with times, each day could still be planned), or the bound of --per-day."""
+    if most != MOST_PRICES:
+        return InputError(f"{place}: more than {most:,} prices, the most read for --per-day: split the input")
+    days = ", or plan each day with --per-day" if timed else ""
     return InputError(f"{place}: more than {MOST_PRICES} prices to plan, the most the planner takes: "
-                      "choose a part with --rows START:STOP")
+                      f"choose a part with --rows START:STOP{days}")
 
 
 def refusal(text: str, decimal_comma: bool) -> str:

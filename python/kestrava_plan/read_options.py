@@ -5,6 +5,8 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+from .price_texts import MOST_PRICES
+
 PRICE_WORDS = ("price", "preis", "prijs", "prix", "pris", "precio", "prezzo", "cena", "hinta")
 TIME_WORDS = ("time", "date", "zeit", "datum", "tijd", "heure", "fecha", "start", "from", "mtu", "hour",
               "stunde", "uur", "delivery")
@@ -21,3 +23,4 @@ class ReadOptions:
     series: int = 1  # XML: the classification position of the time series
     rows: slice | None = None  # the data rows to plan, like a slice; None: all
     area: str | None = None  # JSON: the area of prices given by area (Nord Pool); None: the only one
+    most: int = MOST_PRICES  # the most prices read: the planner's bound, unless each day is planned alone

@@ -15,7 +15,7 @@ from typing import TextIO
 from .csv_prices import SNIFFED_LINES, read_csv_prices
 from .entsoe import read_publication_document
 from .json_prices import read_json_prices
-from .price_texts import MOST_PRICES, InputError, PriceList, too_many
+from .price_texts import InputError, PriceList, too_many
 from .read_options import ReadOptions
 from .source_text import Lines
 
@@ -42,10 +42,10 @@ def _document(lines: Lines, input_format: str) -> str:
     return text
 
 
-def _planned(prices: PriceList, rows: slice | None) -> PriceList:
-    chosen = prices.sliced(rows) if rows is not None else prices
-    if len(chosen.written) > MOST_PRICES:
-        raise too_many(chosen.places[MOST_PRICES])
+def _planned(prices: PriceList, options: ReadOptions) -> PriceList:
+    chosen = prices.sliced(options.rows) if options.rows is not None else prices
+    if len(chosen.written) > options.most:
+        raise too_many(chosen.places[options.most], options.most, chosen.times is not None)
     return chosen
 
 
@@ -58,9 +58,9 @@ def read_prices(source: str | TextIO, options: ReadOptions) -> PriceList:
         first = "".join(lines.ahead(SNIFFED_LINES)).lstrip()[:1]
         input_format = "json" if first in ("[", "{") else "xml" if first == "<" else "csv"
     if input_format == "json":
-        return _planned(read_json_prices(_document(lines, input_format), options), options.rows)
+        return _planned(read_json_prices(_document(lines, input_format), options), options)
     if options.area is not None:
         raise InputError(f"--area {options.area}: only JSON prices are given by area; leave --area out")
     if input_format == "xml":
-        return _planned(read_publication_document(_document(lines, input_format), options.series), options.rows)
+        return _planned(read_publication_document(_document(lines, input_format), options.series), options)
     return read_csv_prices(lines, options)

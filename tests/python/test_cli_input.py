@@ -75,7 +75,7 @@ def test_rows_are_chosen_from_a_stream_as_a_slice_chooses_them() -> None:
         read: list[int] = []
         expected = list(range(count))[rows]
         try:
-            chosen = select_rows(counted(range(count), read), rows, str, most)
+            chosen = select_rows(counted(range(count), read), rows, InputError, most)
         except InputError:
             assert len(expected) > most, (count, rows, most)
             continue
