@@ -259,4 +259,4 @@ def record_prices(lists: list[JsonList], options: ReadOptions) -> PriceList:
         places.append(place)
     # A Nord Pool area names its bidding zone, whose clock shows the times by default.
     area = price_key[-1] if isinstance(price_key, tuple) else None
-    return PriceList(texts, places, [_time_text(time) for time in times], False, note, area)
+    return PriceList(texts, places, [_time_text(time) for time in times], decimal_comma=False, note=note, area=area)
