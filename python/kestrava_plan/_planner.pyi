@@ -3,7 +3,7 @@
 # anything with __index__ but a bool.
 from collections.abc import Iterable, Sequence
 from decimal import Decimal
-from typing import SupportsIndex
+from typing import Protocol, SupportsIndex, type_check_only
 
 def cheapest_periods(
     prices: Iterable[str | int | Decimal | float],
@@ -28,3 +28,24 @@ def _plan(
     off_for: SupportsIndex,
     /,
 ) -> tuple[list[int], int]: ...
+
+@type_check_only
+class _Batches(Protocol):
+    """The batches plan_table plans, one per input batch, as the consumer asks for them."""
+
+    def schema(self) -> object: ...
+    def next_batch(self) -> tuple[object, object] | None: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+# stream: an 'arrow_array_stream' capsule; rule_columns and rule_scalars hold, in the
+# order of plan's rules (threshold, the four counts, aggressive, allowed, running_for,
+# off_for), a column name or None, and the value used where the name is None.
+def _plan_table(
+    stream: object,
+    id: str | None,
+    prices: str,
+    rule_columns: tuple[str | None, ...],
+    rule_scalars: tuple[object, ...],
+    threads: int,
+    /,
+) -> _Batches: ...

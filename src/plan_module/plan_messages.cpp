@@ -205,6 +205,26 @@ std::string off_for_no_start(std::string_view off_for, std::string_view gap, std
                    " blocked; allow one of them or raise max_gap_between_periods"});
 }
 
+std::string column_missing(std::string_view role, std::string_view column, std::string_view columns) {
+    return joined({role, ": the data has no column '", column, "' (its columns: ", columns, ")"});
+}
+
+std::string column_type(std::string_view role, std::string_view column, std::string_view type,
+                        std::string_view accepted) {
+    return joined({role, ": column '", column, "' is ", type, "; plan_table takes ", accepted});
+}
+
+std::string count_too_large(std::string_view name, std::string_view value) {
+    return joined({name, ": plan_table takes counts below 2**63 (got ", value, ")"});
+}
+
+std::string not_a_table_stream(std::string_view format) {
+    return joined({"data: the Arrow stream holds arrays of format '", format,
+                   "', not record batches (a struct of columns)"});
+}
+
+std::string stream_failed(std::string_view what) { return joined({"data: reading the Arrow stream failed: ", what}); }
+
 std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
 }  // namespace kestrava::plan_module::messages
