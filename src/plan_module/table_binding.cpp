@@ -84,8 +84,18 @@ std::int64_t scalar_count(nb::handle value, const char* name) {
     return static_cast<std::int64_t>(count.value);
 }
 
+// A timedelta as the layer above hands it over: (days, microseconds within the day).
+Nanoseconds scalar_duration(nb::handle value) {
+    const auto part = [&](std::size_t index) {
+        const long long number = PyLong_AsLongLong(nb::tuple(nb::borrow(value))[index].ptr());
+        if (number == -1 && PyErr_Occurred() != nullptr) throw nb::python_error();
+        return Nanoseconds{number};
+    };
+    return (part(0) * 86'400'000'000 + part(1)) * 1'000;
+}
+
 // The scalars of the rules that are no columns.
-RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars) {
+RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars, nb::tuple durations) {
     RuleScalars read;
     const auto is_scalar = [&](Rule rule) { return !names.rules[static_cast<std::size_t>(rule)]; };
     const auto scalar = [&](Rule rule) { return scalars[static_cast<std::size_t>(rule)]; };
@@ -96,7 +106,12 @@ RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars) {
                                                            Rule::running_for, Rule::off_for};
     for (std::size_t c = 0; c < count_rule_count; ++c) {
         const auto r = static_cast<std::size_t>(counts[c]);
-        if (is_scalar(counts[c])) read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+        if (!is_scalar(counts[c])) continue;
+        if (!durations[r].is_none()) {
+            read.durations[c] = scalar_duration(durations[r]);
+        } else {
+            read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+        }
     }
     return read;
 }
@@ -106,10 +121,11 @@ std::string name_of(nb::handle name) {
     return std::string(text_of(name));
 }
 
-ColumnNames column_names(nb::handle id, nb::handle prices, nb::tuple rule_columns) {
+ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns) {
     ColumnNames names;
     if (!id.is_none()) names.id = name_of(id);
     names.prices = name_of(prices);
+    if (!times.is_none()) names.times = name_of(times);
     for (std::size_t r = 0; r < rule_count; ++r) {
         if (!rule_columns[r].is_none()) names.rules[r] = name_of(rule_columns[r]);
     }
@@ -192,10 +208,10 @@ nb::object export_stream(TablePlan& plan, nb::handle /*requested_schema*/) {
                       [](PyObject* c) { release_capsule<ArrowArrayStream>(c, stream_capsule_name); });
 }
 
-TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::tuple rule_columns,
-                     nb::tuple rule_scalars, unsigned threads) {
-    const ColumnNames names = column_names(id, prices, rule_columns);
-    RuleScalars scalars = read_scalars(names, rule_scalars);
+TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns,
+                     nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
+    const ColumnNames names = column_names(id, prices, times, rule_columns);
+    RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
     return TablePlan{std::make_shared<TableRun>(stream_from(stream), names, std::move(scalars), threads)};
 }
 
@@ -210,12 +226,13 @@ void define_plan_table(nb::module_& module) {
              "The next batch as (schema capsule, array capsule), or None once the input ends.")
         .def("__arrow_c_stream__", &export_stream, nb::arg("requested_schema").none() = nb::none(),
              "The remaining batches as an Arrow C stream capsule.");
-    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg(),
-               nb::arg(), nb::arg());
+    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
     define_plan_table(module, "_plan_table_entry",
                       "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule,\n"
-                      "the id and prices column names, each rule's column name or None and its value for\n"
-                      "every row. Returns the batches to read with next_batch() or __arrow_c_stream__.");
+                      "the id, prices and times column names, each rule's column name or None, its value for\n"
+                      "every row, and a count's duration as (days, microseconds) or None, and the number of\n"
+                      "threads. Returns the batches to read with next_batch() or __arrow_c_stream__.");
 }
 
 }  // namespace kestrava::plan_module
