@@ -149,6 +149,8 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 # A count whose __index__ sleeps, a flag named as numpy's bool whose __module__ and
 # __bool__ sleep, and (for kestrava_plan) Decimal prices whose methods answer with
 # sleeping objects give the lock away inside the conversions as well.
+# plan_table plans its rows on threads of its own, and its exported stream is pulled
+# from C through ctypes, without the lock, as a consumer without pyarrow does.
 # The main thread, which finalises, plans once more from a finalizer: it must not wait.
 EXIT_CHILD = textwrap.dedent("""
     import decimal, random, sys, threading, time, types
@@ -192,6 +194,25 @@ EXIT_CHILD = textwrap.dedent("""
     if module == "plan":  # every flag of the mask read as well, and a carried run
         def entry(prices, threshold, count, run, gap, lead, flag):
             return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0)
+    if module in ("table", "stream"):  # rows on two threads; the stream pulled from C without the lock
+        import pyarrow as pa
+        sys.path.insert(0, sys.argv[3])
+        import c_stream
+        from kestrava_plan import plan_table
+        tables = {}  # made before the threads start
+
+        def entry(prices, threshold, count, run, gap, lead, flag):
+            if len(prices) not in tables:
+                tables[len(prices)] = pa.table({"id": range(4), "prices": [list(map(str, prices))] * 4})
+            table = tables[len(prices)]
+            if module == "table":
+                return plan_table(table, low_price_threshold=threshold, min_selections=count,
+                                  min_consecutive_periods=run, max_gap_between_periods=gap,
+                                  max_gap_from_start=lead, aggressive=flag, threads=2)
+            # The answer as a consumer without pyarrow gets it: the planner's own exporter.
+            planned = _planner._plan_table(table.__arrow_c_stream__(), "id", "prices", None, (None,) * 9,
+                                           (threshold, count, run, gap, lead, flag, None, 0, 0), (None,) * 9, 2)
+            return c_stream.batch_lengths(planned)
     flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
@@ -204,6 +225,8 @@ EXIT_CHILD = textwrap.dedent("""
         if sleeping and module != "kestrava":
             prices[:8] = map(SleepingDecimal, prices[:8])
         count = SleepingCount(n // 3) if sleeping else n // 3
+        if module in ("table", "stream"):
+            entry(prices, "0", count, 1, 20, 20, flag)
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
 
@@ -218,10 +241,19 @@ EXIT_CHILD = textwrap.dedent("""
 """)
 
 
+# plan_table at exit is not yet clean: its daemon threads leave nanobind's leak report
+# (the stream), and now and then end the process in std::terminate or in
+# PyGILState_Release (the table, with pyarrow reading the batches as they plan).
+NOT_YET_CLEAN = pytest.mark.xfail(reason="plan_table at interpreter exit: leak report, now and then an abort")
+
+
 @pytest.mark.parametrize("arguments", ["plain", "sleeping"])
-@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan"])
+@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan", pytest.param("table", marks=NOT_YET_CLEAN),
+                                    pytest.param("stream", marks=NOT_YET_CLEAN)])
 def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, arguments: str) -> None:
+    if module in ("table", "stream"):
+        pytest.importorskip("pyarrow")
     for _ in range(4):
-        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments], capture_output=True, text=True,
-                               timeout=60)
+        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments, os.path.dirname(__file__)],
+                               capture_output=True, text=True, timeout=60)
         assert (child.returncode, child.stderr) == (0, "")
