@@ -128,6 +128,11 @@ NB_MODULE(_planner, module) {
     namespace nb = nanobind;
     namespace plan = kestrava::plan_module;
     plan::remember_python_types();
+    // An answer of plan_table that another library's object still holds when the
+    // interpreter ends (pyarrow's reader, in a traceback at SystemExit) is no leak of
+    // ours, but nanobind would print a leak report at every such exit. The leak tests
+    // measure memory directly instead.
+    nb::set_leak_warnings(false);
     module.doc() = plan::messages::module_doc.data();
     // Positional only, None let through to the conversions; cheapest_periods, defined
     // next, binds the arguments in front of it.

@@ -16,6 +16,8 @@ from __future__ import annotations
 import decimal
 import os
 import random
+import subprocess
+import sys
 import zoneinfo
 from datetime import datetime, timedelta, timezone
 from typing import Any
@@ -287,3 +289,16 @@ def test_a_bad_column_or_scalar_refuses_the_call(change: dict[str, Any], error: 
     with pytest.raises(error) as refusal:
         plan_table(data, **{**RULES, **change})
     assert str(refusal.value) == message
+
+
+@pytest.mark.parametrize("ending", ["raise SystemExit(0)", "raise ValueError('the script failed')"])
+def test_an_answer_alive_at_exit_leaves_standard_error_alone(ending: str) -> None:
+    """The interpreter may end with an answer still held (a reader in a module global, a
+    traceback); the process then says nothing but the script's own error."""
+    script = ("import pyarrow as pa\nfrom kestrava_plan import plan_table\n"
+              "schema = pa.schema([('id', pa.int64()), ('prices', pa.list_(pa.string()))])\n"
+              "source = pa.RecordBatchReader.from_batches(schema, [])\n"
+              "answer = plan_table(source, low_price_threshold='0', min_selections=1, min_consecutive_periods=1)\n"
+              f"{ending}\n")
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert "nanobind" not in done.stderr and "leaked" not in done.stderr, done.stderr
