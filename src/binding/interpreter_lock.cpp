@@ -29,6 +29,12 @@ PyGILState_STATE take_lock_on_main_thread() noexcept {
     return parked_on_forced_unwind([] { return PyGILState_Ensure(); });
 }
 
+PyGILState_STATE take_lock_on_any_thread() noexcept {
+    // No thread state to ask which thread this is: the finalising thread holds the lock.
+    if (PyGILState_Check() == 0 && interpreter_finalising()) park_thread_forever();
+    return parked_on_forced_unwind([] { return PyGILState_Ensure(); });
+}
+
 ReleasedLock release_lock() noexcept {
     const bool may_be_ended = !runs_signal_handlers();
     return {PyEval_SaveThread(), may_be_ended};

@@ -3,9 +3,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <exception>
 #include <memory>
 #include <string>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/interpreter_lock.hpp"
 #include "plan_module/argument_binding.hpp"
 #include "plan_module/arrow_handles.hpp"
 #include "plan_module/plan_messages.hpp"
@@ -145,8 +148,27 @@ nb::object array_capsule(OwnedArray& array) {
 }
 
 // (schema capsule, array capsule) of the next batch, or None at the end.
+// The next batch of the run. Python code may run in it and let the lock go: a thread
+// that the finalising interpreter ends then parks (forced_unwind.hpp), and every other
+// exception is rethrown outside.
+std::optional<OwnedArray> next_of(TableRun& run) {
+    std::optional<OwnedArray> batch;
+    std::exception_ptr failure;
+    parked_on_forced_unwind([&] {
+        try {
+            batch = run.next();
+        } catch (const nb::python_error&) {
+            failure = std::current_exception();
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+    return batch;
+}
+
 nb::object next_batch(TablePlan& plan) {
-    std::optional<OwnedArray> batch = plan.run->next();
+    std::optional<OwnedArray> batch = next_of(*plan.run);
     if (!batch) return nb::none();
     nb::object schema = schema_capsule(plan.run->schema());
     nb::object array = array_capsule(*batch);
@@ -168,10 +190,10 @@ int exported_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 
 int exported_next(ArrowArrayStream* stream, ArrowArray* out) {
     ExportedRun& run = exported(stream);
-    const PyGILState_STATE state = PyGILState_Ensure();
+    const PyGILState_STATE state = take_lock_on_any_thread();
     int code = 0;
     try {
-        std::optional<OwnedArray> batch = run.run->next();
+        std::optional<OwnedArray> batch = next_of(*run.run);
         out->release = nullptr;
         if (batch) batch->release_to(out);
     } catch (nb::python_error& error) {
