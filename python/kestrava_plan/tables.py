@@ -68,11 +68,18 @@ class _Batch:
         return self.capsules
 
 
+# The optional modules found so far: a finaliser that plans while the interpreter
+# exits can import nothing, and by then sys.modules may have let them go.
+_found: dict[str, Any] = {}
+
+
 def _optional_module(name: str) -> Any:
-    try:
-        return importlib.import_module(name)
-    except ImportError:
-        return None
+    if name not in _found:
+        try:
+            _found[name] = importlib.import_module(name)
+        except ImportError:
+            return None
+    return _found[name]
 
 
 def _stream_capsule(data: Any) -> Any:
@@ -100,7 +107,7 @@ def _answer(data: Any, planned: Any) -> Any:
     if pyarrow is None:
         if is_pandas(data, "DataFrame") or not _is_table(data):
             return planned
-        return importlib.import_module("polars").DataFrame(planned)
+        return _optional_module("polars").DataFrame(planned)
     batches: Iterator[Any] = (pyarrow.record_batch(_Batch(capsules)) for capsules in iter(planned.next_batch, None))
     reader = pyarrow.RecordBatchReader.from_batches(pyarrow.schema(_Schema(planned.schema())), batches)
     if not _is_table(data):
@@ -109,7 +116,7 @@ def _answer(data: Any, planned: Any) -> Any:
     if is_pandas(data, "DataFrame"):
         return table.to_pandas()
     if type(data).__module__.split(".")[0] == "polars":
-        return importlib.import_module("polars").from_arrow(table)
+        return _optional_module("polars").from_arrow(table)
     return table
 
 

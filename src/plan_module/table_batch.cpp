@@ -153,15 +153,16 @@ std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& re
 // The counts given as durations, in plan's order; a null one is left to read_counts,
 // as plan leaves None to the planner.
 std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowRequest& request) const {
+    const auto duration_of = [&](const Column& column, std::size_t c) -> std::optional<Nanoseconds> {
+        if (!column.present()) return scalars_.durations[c];
+        if (!column.is_duration() || ArrowArrayViewIsNull(this->column(column), offset_ + row)) return std::nullopt;
+        return Nanoseconds{ArrowArrayViewGetIntUnsafe(this->column(column), offset_ + row)} *
+               nanoseconds_per_unit(column.time_unit);
+    };
     for (std::size_t c = 0; c < count_rule_count; ++c) {
         const std::size_t r = count_rule_index(c);
-        const Column& column = layout_.rules[r];
         request.from_duration[c] = false;
-        std::optional<Nanoseconds> duration = column.present() ? std::nullopt : scalars_.durations[c];
-        if (column.is_duration() && !ArrowArrayViewIsNull(this->column(column), offset_ + row)) {
-            duration = Nanoseconds{ArrowArrayViewGetIntUnsafe(this->column(column), offset_ + row)} *
-                       nanoseconds_per_unit(column.time_unit);
-        }
+        const std::optional<Nanoseconds> duration = duration_of(layout_.rules[r], c);
         if (!duration) continue;
         if (auto refusal = duration_count(rule_names[r], *duration, request.times, request.counts[c])) return refusal;
         request.from_duration[c] = true;

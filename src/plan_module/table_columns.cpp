@@ -72,7 +72,8 @@ Column column_named(const ArrowSchema& schema, std::string_view role, const std:
     for (std::int64_t i = 0; i < schema.n_children; ++i) {
         const ArrowSchema* child = schema.children[i];
         if (child->name == nullptr || name != child->name) continue;
-        Column column{i};
+        Column column;
+        column.index = i;
         ArrowSchemaView view;
         if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
         read_type(view, column, false);

@@ -194,25 +194,30 @@ EXIT_CHILD = textwrap.dedent("""
     if module == "plan":  # every flag of the mask read as well, and a carried run
         def entry(prices, threshold, count, run, gap, lead, flag):
             return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0)
-    if module in ("table", "stream"):  # rows on two threads; the stream pulled from C without the lock
+    if module in ("table", "stream"):  # rows on two threads; batches pulled from Python or from C
         import pyarrow as pa
         sys.path.insert(0, sys.argv[3])
         import c_stream
-        from kestrava_plan import plan_table
-        tables = {}  # made before the threads start
+        # Exported before the threads start: pyarrow aborts by itself when a daemon thread
+        # exports a table while the interpreter exits (its reader's dealloc lets the lock
+        # go in a frame that cannot unwind).
+        streams = {}
 
-        def entry(prices, threshold, count, run, gap, lead, flag):
-            if len(prices) not in tables:
-                tables[len(prices)] = pa.table({"id": range(4), "prices": [list(map(str, prices))] * 4})
-            table = tables[len(prices)]
-            if module == "table":
-                return plan_table(table, low_price_threshold=threshold, min_selections=count,
-                                  min_consecutive_periods=run, max_gap_between_periods=gap,
-                                  max_gap_from_start=lead, aggressive=flag, threads=2)
-            # The answer as a consumer without pyarrow gets it: the planner's own exporter.
-            planned = _planner._plan_table(table.__arrow_c_stream__(), "id", "prices", None, (None,) * 9,
+        def export(prices, copies):
+            table = pa.table({"id": range(4), "prices": [list(map(str, prices))] * 4})
+            streams[len(prices)] = [table.__arrow_c_stream__() for _ in range(copies)]
+
+        def entry(prices, threshold, count, run, gap, lead, flag, stream=None):
+            try:
+                stream = stream or streams[len(prices)].pop()
+            except IndexError:  # every one planned already
+                return time.sleep(0.001)
+            planned = _planner._plan_table(stream, "id", "prices", None, (None,) * 9,
                                            (threshold, count, run, gap, lead, flag, None, 0, 0), (None,) * 9, 2)
-            return c_stream.batch_lengths(planned)
+            if module == "table":
+                return list(iter(planned.next_batch, None))
+            return c_stream.batch_lengths(planned)  # the planner's own exporter, as a consumer in C pulls
+    final = {}
     flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
@@ -226,13 +231,14 @@ EXIT_CHILD = textwrap.dedent("""
             prices[:8] = map(SleepingDecimal, prices[:8])
         count = SleepingCount(n // 3) if sleeping else n // 3
         if module in ("table", "stream"):
-            entry(prices, "0", count, 1, 20, 20, flag)
+            export(prices, 400)
+            final = {"stream": streams[n].pop()}
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
 
     class PlansWhenFinalised:
         def __del__(self, entry=entry, prices=prices, count=count):
-            entry(prices, "0", count, 1, 20, 20, flag)
+            entry(prices, "0", count, 1, 20, 20, flag, **final)
 
     # In a module of its own: __main__'s globals outlive finalising, held by the threads.
     sys.modules["finalised_last"] = types.ModuleType("finalised_last")
@@ -241,15 +247,8 @@ EXIT_CHILD = textwrap.dedent("""
 """)
 
 
-# plan_table at exit is not yet clean: its daemon threads leave nanobind's leak report
-# (the stream), and now and then end the process in std::terminate or in
-# PyGILState_Release (the table, with pyarrow reading the batches as they plan).
-NOT_YET_CLEAN = pytest.mark.xfail(reason="plan_table at interpreter exit: leak report, now and then an abort")
-
-
 @pytest.mark.parametrize("arguments", ["plain", "sleeping"])
-@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan", pytest.param("table", marks=NOT_YET_CLEAN),
-                                    pytest.param("stream", marks=NOT_YET_CLEAN)])
+@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan", "table", "stream"])
 def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, arguments: str) -> None:
     if module in ("table", "stream"):
         pytest.importorskip("pyarrow")
