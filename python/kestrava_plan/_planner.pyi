@@ -37,15 +37,19 @@ class _Batches(Protocol):
     def next_batch(self) -> tuple[object, object] | None: ...
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
-# stream: an 'arrow_array_stream' capsule; rule_columns and rule_scalars hold, in the
-# order of plan's rules (threshold, the four counts, aggressive, allowed, running_for,
-# off_for), a column name or None, and the value used where the name is None.
+# stream: an 'arrow_array_stream' capsule; times: the column of lists of timestamps or
+# None; rule_columns, rule_scalars and rule_durations hold, in the order of plan's rules
+# (threshold, the four counts, aggressive, allowed, running_for, off_for), a column name
+# or None, the value used where the name is None, and for a count given as a timedelta
+# its (days, microseconds within the day), which then stands in for the value.
 def _plan_table(
     stream: object,
     id: str | None,
     prices: str,
+    times: str | None,
     rule_columns: tuple[str | None, ...],
     rule_scalars: tuple[object, ...],
+    rule_durations: tuple[tuple[int, int] | None, ...],
     threads: int,
     /,
 ) -> _Batches: ...

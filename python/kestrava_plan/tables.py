@@ -3,7 +3,7 @@ compiled code on every core.
 
 One row is one request: an id (passed through), a list of prices, and the rules of
 `plan`, each either one value for every row or a column of the data, named with
-`column("name")`. The data is anything that exports an Arrow stream
+`column("name")`; with a column of times, the counts may be durations. The data is anything that exports an Arrow stream
 (`__arrow_c_stream__`: pyarrow, Polars, DuckDB) or a pandas DataFrame (through
 pyarrow). The answer has one row per input row: the id, `periods` (list<int32>),
 `cost` (the exact sum of the chosen prices as decimal text), `count` (int32) and
@@ -21,7 +21,7 @@ from decimal import Decimal
 from typing import Any, SupportsIndex
 
 from . import _planner
-from .period_times import is_pandas
+from .period_times import duration_text, is_pandas
 
 
 @dataclass(frozen=True)
@@ -42,6 +42,20 @@ def column(name: str) -> Column:
 
 _RULES = ("low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
           "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for")
+_COUNTS = frozenset(_RULES[1:5] + _RULES[7:])
+
+
+def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | None:
+    """A count given as a timedelta, as (days, microseconds within the day) for the
+    planner, which divides it by each row's period; None for anything else."""
+    if name not in _COUNTS or not isinstance(value, timedelta):
+        return None
+    if times is None:
+        raise TypeError(f"{name}: a duration ({duration_text(value)}) needs times to count periods: pass times, the "
+                        "name of a column of lists of timestamps")
+    if value < timedelta(0):
+        raise ValueError(f"{name}: {duration_text(value)} is a negative duration")
+    return value.days, value.seconds * 1_000_000 + value.microseconds
 
 
 @dataclass(frozen=True)
@@ -54,11 +68,18 @@ class _Batch:
         return self.capsules
 
 
+# The optional modules found so far: a finaliser that plans while the interpreter
+# exits can import nothing, and by then sys.modules may have let them go.
+_found: dict[str, Any] = {}
+
+
 def _optional_module(name: str) -> Any:
-    try:
-        return importlib.import_module(name)
-    except ImportError:
-        return None
+    if name not in _found:
+        try:
+            _found[name] = importlib.import_module(name)
+        except ImportError:
+            return None
+    return _found[name]
 
 
 def _stream_capsule(data: Any) -> Any:
@@ -86,7 +107,7 @@ def _answer(data: Any, planned: Any) -> Any:
     if pyarrow is None:
         if is_pandas(data, "DataFrame") or not _is_table(data):
             return planned
-        return importlib.import_module("polars").DataFrame(planned)
+        return _optional_module("polars").DataFrame(planned)
     batches: Iterator[Any] = (pyarrow.record_batch(_Batch(capsules)) for capsules in iter(planned.next_batch, None))
     reader = pyarrow.RecordBatchReader.from_batches(pyarrow.schema(_Schema(planned.schema())), batches)
     if not _is_table(data):
@@ -95,7 +116,7 @@ def _answer(data: Any, planned: Any) -> Any:
     if is_pandas(data, "DataFrame"):
         return table.to_pandas()
     if type(data).__module__.split(".")[0] == "polars":
-        return importlib.import_module("polars").from_arrow(table)
+        return _optional_module("polars").from_arrow(table)
     return table
 
 
@@ -109,11 +130,13 @@ class _Schema:
 
 def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                low_price_threshold: str | int | Decimal | float | Column,
-               min_selections: SupportsIndex | Column, min_consecutive_periods: SupportsIndex | Column,
-               max_gap_between_periods: SupportsIndex | Column = 0, max_gap_from_start: SupportsIndex | Column = 0,
+               min_selections: SupportsIndex | timedelta | Column,
+               min_consecutive_periods: SupportsIndex | timedelta | Column,
+               max_gap_between_periods: SupportsIndex | timedelta | Column = 0,
+               max_gap_from_start: SupportsIndex | timedelta | Column = 0,
                aggressive: bool | Column = True, allowed: Column | None = None,
-               running_for: SupportsIndex | Column = 0, off_for: SupportsIndex | Column = 0,
-               threads: int | None = None) -> Any:
+               running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
+               times: str | None = None, threads: int | None = None) -> Any:
     """`plan` for every row of `data`, one request a row, in compiled code on `threads`
     threads (None: every core; 1: the calling thread alone).
 
@@ -127,6 +150,11 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     to read it per row: the threshold from a column of prices, the counts from integer
     columns (counts are 64-bit here), aggressive from a bool column, allowed (None, or
     a column of lists of bools; a null list allows every period).
+    times: None, or the column of the start of each period: lists of timezone-aware
+        timestamps (any unit), checked per row as `plan` checks its times. With times,
+        each of the four counts, running_for and off_for may be a datetime.timedelta
+        or column("name") of a duration column: a whole number of the row's periods.
+        A row with a null list of times plans without times.
 
     Answer: a table for a table (a pyarrow Table for a pyarrow Table, a pandas or Polars
     DataFrame for one), else a pyarrow RecordBatchReader (without pyarrow, an object
@@ -136,16 +164,15 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     and error: null where the row planned, else the message `plan` raises for the row,
     whose other columns are null. A bad row never stops the others.
 
-    Raises ValueError for a missing column, TypeError for a column of the wrong type,
-    and for a scalar rule what `plan` raises for it (also ValueError for a negative
+    Raises ValueError for a missing column or naive timestamps, TypeError for a column
+    of the wrong type or a duration without times, and for a scalar rule what `plan`
+    raises for it (also ValueError for a negative
     running_for or off_for, or a count of 2**63 or more). Ctrl-C stops the batch with
     KeyboardInterrupt.
     """
     given = (low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
              max_gap_from_start, aggressive, allowed, running_for, off_for)
-    for name, value in zip(_RULES, given):
-        if isinstance(value, timedelta):
-            raise TypeError(f"{name}: plan_table takes counts of periods, not durations")
+    durations = tuple(_duration(name, value, times) for name, value in zip(_RULES, given))
     if allowed is not None and not isinstance(allowed, Column):
         raise TypeError(f"allowed: plan_table takes column(name) for a column of lists of bools, or None, not "
                         f"{type(allowed).__name__}")
@@ -154,8 +181,8 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     count = os.cpu_count() or 1 if threads is None else threads
     if isinstance(count, bool) or not isinstance(count, int) or count < 1:
         raise ValueError(f"threads must be None or a positive int, not {threads!r}")
-    for name, value in (("id", id), ("prices", prices)):
-        if not isinstance(value, str) and not (name == "id" and value is None):
+    for name, value in (("id", id), ("prices", prices), ("times", times)):
+        if not isinstance(value, str) and not (name != "prices" and value is None):
             raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")
-    planned = _planner._plan_table(_stream_capsule(data), id, prices, columns, scalars, count)
+    planned = _planner._plan_table(_stream_capsule(data), id, prices, times, columns, scalars, durations, count)
     return _answer(data, planned)

@@ -26,8 +26,8 @@ constexpr const char* plan_definition =
 
 // _plan_table, the core of kestrava_plan.plan_table, likewise by position.
 constexpr const char* plan_table_definition =
-    "def _plan_table(stream, id, prices, rule_columns, rule_scalars, threads, /):\n"
-    "    return _entry(stream, id, prices, rule_columns, rule_scalars, threads)\n";
+    "def _plan_table(stream, id, prices, times, rule_columns, rule_scalars, rule_durations, threads, /):\n"
+    "    return _entry(stream, id, prices, times, rule_columns, rule_scalars, rule_durations, threads)\n";
 
 // Runs `source`, which defines `name` over module.<entry_name>, and sets it on the module.
 void define_function(nb::module_& module, const char* source, const char* name, const char* entry_name,

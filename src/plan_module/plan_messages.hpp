@@ -69,6 +69,9 @@ std::string column_missing(std::string_view role, std::string_view column, std::
 std::string column_type(std::string_view role, std::string_view column, std::string_view type,
                         std::string_view accepted);
 std::string count_too_large(std::string_view name, std::string_view value);
+std::string times_naive(std::string_view column, std::string_view type);
+std::string duration_column_without_times(std::string_view name, std::string_view column);
+std::string unknown_time_zone(std::string_view column, std::string_view zone);
 std::string not_a_table_stream(std::string_view format);
 std::string stream_failed(std::string_view what);
 

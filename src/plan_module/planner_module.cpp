@@ -128,6 +128,7 @@ NB_MODULE(_planner, module) {
     namespace nb = nanobind;
     namespace plan = kestrava::plan_module;
     plan::remember_python_types();
+    if (!kestrava::remember_finalising_thread()) throw nb::python_error();
     // An answer of plan_table that another library's object still holds when the
     // interpreter ends (pyarrow's reader, in a traceback at SystemExit) is no leak of
     // ours, but nanobind would print a leak report at every such exit. The leak tests

@@ -49,6 +49,7 @@ std::string shown_price(const TableBatch& batch, std::int64_t row, const RowRequ
 
 std::string row_refusal(const TableBatch& batch, std::int64_t row, const Error& error) {
     RowRequest request;
+    batch.read_times(row, request);
     batch.read_row(row, request);
     const auto count = [&](CountRule rule) { return python_int(request.count(rule)); };
     const RuleArguments counts = read_rule_arguments(

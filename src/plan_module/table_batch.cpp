@@ -106,6 +106,7 @@ TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, con
         }
     };
     init(layout.prices);
+    init(layout.times);
     for (const Column& column : layout.rules) init(column);
 }
 
@@ -126,19 +127,47 @@ bool TableBatch::view(const ArrowArray& batch, std::string& failure) {
         failure = error.message;
         return false;
     };
-    if (!set(layout_.prices)) return false;
+    if (!set(layout_.prices) || !set(layout_.times)) return false;
     for (const Column& column : layout_.rules) {
         if (!set(column)) return false;
     }
     return true;
 }
 
+std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& request) const noexcept {
+    request.times = RowTimes{};
+    const ArrowArrayView* times = column(layout_.times);
+    if (times == nullptr) return std::nullopt;
+    return read_row_times(*times, layout_.times.time_unit, offset_ + row, request.times);
+}
+
 std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request) const {
+    if (auto refusal = read_durations(row, request)) return refusal;
     if (auto refusal = read_prices(row, request)) return refusal;
     if (auto refusal = read_threshold(row, request)) return refusal;
     if (auto refusal = read_counts(row, request, false)) return refusal;
     if (auto refusal = read_flag_and_allowed(row, request)) return refusal;
     return read_counts(row, request, true);
+}
+
+// The counts given as durations, in plan's order; a null one is left to read_counts,
+// as plan leaves None to the planner.
+std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowRequest& request) const {
+    const auto duration_of = [&](const Column& column, std::size_t c) -> std::optional<Nanoseconds> {
+        if (!column.present()) return scalars_.durations[c];
+        if (!column.is_duration() || ArrowArrayViewIsNull(this->column(column), offset_ + row)) return std::nullopt;
+        return Nanoseconds{ArrowArrayViewGetIntUnsafe(this->column(column), offset_ + row)} *
+               nanoseconds_per_unit(column.time_unit);
+    };
+    for (std::size_t c = 0; c < count_rule_count; ++c) {
+        const std::size_t r = count_rule_index(c);
+        request.from_duration[c] = false;
+        const std::optional<Nanoseconds> duration = duration_of(layout_.rules[r], c);
+        if (!duration) continue;
+        if (auto refusal = duration_count(rule_names[r], *duration, request.times, request.counts[c])) return refusal;
+        request.from_duration[c] = true;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest& request) const {
@@ -183,9 +212,9 @@ std::optional<std::string> TableBatch::read_threshold(std::int64_t row, RowReque
 std::optional<std::string> TableBatch::read_counts(std::int64_t row, RowRequest& request, bool carried) const {
     const std::size_t first = carried ? 4 : 0;
     for (std::size_t c = first; c < first + (carried ? 2 : 4); ++c) {
-        // The counts follow the threshold in Rule, with aggressive and allowed before the carried two.
-        const std::size_t r = c < 4 ? c + 1 : c + 3;
+        const std::size_t r = count_rule_index(c);
         const Column& column = layout_.rules[r];
+        if (request.from_duration[c]) continue;
         if (!column.present()) {
             request.counts[c] = scalars_.counts[c];
             continue;

@@ -3,7 +3,8 @@
 // decimal at its scale, an integer's digits, a float's shortest repr), the threshold,
 // the counts, the flag and the conditions. A row whose values `plan` would refuse
 // before planning (a null list or price, a float that is not finite, a negative count)
-// gets plan's message for them, checked in plan's order.
+// gets plan's message for them, checked in plan's order: the times first, then the
+// rules given as durations, then what the planner reads.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 
 #include "plan_module/arrow_handles.hpp"
 #include "plan_module/table_columns.hpp"
+#include "plan_module/table_times.hpp"
 #include "selection/rules.hpp"
 #include "selection/rules/conditions.hpp"
 
@@ -30,11 +32,15 @@ enum class CountRule : std::size_t {
     off_for
 };
 inline constexpr std::size_t count_rule_count = 6;
+// The index in Rule of count `c`: the counts follow the threshold, with aggressive and
+// allowed before the carried two.
+inline constexpr std::size_t count_rule_index(std::size_t c) noexcept { return c < 4 ? c + 1 : c + 3; }
 
 // The rules given once for every row (those that come from columns are unused).
 struct RuleScalars {
     std::string threshold;  // a decimal text the planner accepts
     std::array<std::int64_t, count_rule_count> counts{};
+    std::array<std::optional<Nanoseconds>, count_rule_count> durations{};  // a count given as a timedelta
     bool aggressive = true;
 };
 
@@ -45,6 +51,8 @@ struct RowRequest {
     std::vector<std::string_view> prices;
     std::string threshold;
     std::array<std::int64_t, count_rule_count> counts{};
+    std::array<bool, count_rule_count> from_duration{};  // the count was a duration, already converted
+    RowTimes times;
     bool aggressive = true;
     bool restricted = false;  // allowed was given for this row
     std::vector<std::uint8_t> allowed;
@@ -68,7 +76,11 @@ public:
     // The batch's own offset into its columns: row r is item offset() + r of a column.
     std::int64_t offset() const noexcept { return offset_; }
 
-    // Fills `request` with row `row`, or answers the message of plan's refusal.
+    // Reads the times of row `row` into `request` (none without a times column), and
+    // answers what plan refuses in them.
+    std::optional<TimesFault> read_times(std::int64_t row, RowRequest& request) const noexcept;
+    // After read_times found no fault: fills `request` with row `row`, or answers the
+    // message of plan's refusal.
     std::optional<std::string> read_row(std::int64_t row, RowRequest& request) const;
 
     const TableLayout& layout() const noexcept { return layout_; }
@@ -77,6 +89,7 @@ public:
     const ArrowArrayView* column(const Column& column) const noexcept;
 
 private:
+    std::optional<std::string> read_durations(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_prices(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_threshold(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_counts(std::int64_t row, RowRequest& request, bool carried) const;

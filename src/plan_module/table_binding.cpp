@@ -3,9 +3,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <exception>
 #include <memory>
 #include <string>
 
+#include "binding/forced_unwind.hpp"
+#include "binding/interpreter_lock.hpp"
 #include "plan_module/argument_binding.hpp"
 #include "plan_module/arrow_handles.hpp"
 #include "plan_module/plan_messages.hpp"
@@ -84,8 +87,18 @@ std::int64_t scalar_count(nb::handle value, const char* name) {
     return static_cast<std::int64_t>(count.value);
 }
 
+// A timedelta as the layer above hands it over: (days, microseconds within the day).
+Nanoseconds scalar_duration(nb::handle value) {
+    const auto part = [&](std::size_t index) {
+        const long long number = PyLong_AsLongLong(nb::tuple(nb::borrow(value))[index].ptr());
+        if (number == -1 && PyErr_Occurred() != nullptr) throw nb::python_error();
+        return Nanoseconds{number};
+    };
+    return (part(0) * 86'400'000'000 + part(1)) * 1'000;
+}
+
 // The scalars of the rules that are no columns.
-RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars) {
+RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars, nb::tuple durations) {
     RuleScalars read;
     const auto is_scalar = [&](Rule rule) { return !names.rules[static_cast<std::size_t>(rule)]; };
     const auto scalar = [&](Rule rule) { return scalars[static_cast<std::size_t>(rule)]; };
@@ -96,7 +109,12 @@ RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars) {
                                                            Rule::running_for, Rule::off_for};
     for (std::size_t c = 0; c < count_rule_count; ++c) {
         const auto r = static_cast<std::size_t>(counts[c]);
-        if (is_scalar(counts[c])) read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+        if (!is_scalar(counts[c])) continue;
+        if (!durations[r].is_none()) {
+            read.durations[c] = scalar_duration(durations[r]);
+        } else {
+            read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+        }
     }
     return read;
 }
@@ -106,10 +124,11 @@ std::string name_of(nb::handle name) {
     return std::string(text_of(name));
 }
 
-ColumnNames column_names(nb::handle id, nb::handle prices, nb::tuple rule_columns) {
+ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns) {
     ColumnNames names;
     if (!id.is_none()) names.id = name_of(id);
     names.prices = name_of(prices);
+    if (!times.is_none()) names.times = name_of(times);
     for (std::size_t r = 0; r < rule_count; ++r) {
         if (!rule_columns[r].is_none()) names.rules[r] = name_of(rule_columns[r]);
     }
@@ -129,8 +148,27 @@ nb::object array_capsule(OwnedArray& array) {
 }
 
 // (schema capsule, array capsule) of the next batch, or None at the end.
+// The next batch of the run. Python code may run in it and let the lock go: a thread
+// that the finalising interpreter ends then parks (forced_unwind.hpp), and every other
+// exception is rethrown outside.
+std::optional<OwnedArray> next_of(TableRun& run) {
+    std::optional<OwnedArray> batch;
+    std::exception_ptr failure;
+    parked_on_forced_unwind([&] {
+        try {
+            batch = run.next();
+        } catch (const nb::python_error&) {
+            failure = std::current_exception();
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+    return batch;
+}
+
 nb::object next_batch(TablePlan& plan) {
-    std::optional<OwnedArray> batch = plan.run->next();
+    std::optional<OwnedArray> batch = next_of(*plan.run);
     if (!batch) return nb::none();
     nb::object schema = schema_capsule(plan.run->schema());
     nb::object array = array_capsule(*batch);
@@ -152,10 +190,10 @@ int exported_schema(ArrowArrayStream* stream, ArrowSchema* out) {
 
 int exported_next(ArrowArrayStream* stream, ArrowArray* out) {
     ExportedRun& run = exported(stream);
-    const PyGILState_STATE state = PyGILState_Ensure();
+    const PyGILState_STATE state = take_lock_on_any_thread();
     int code = 0;
     try {
-        std::optional<OwnedArray> batch = run.run->next();
+        std::optional<OwnedArray> batch = next_of(*run.run);
         out->release = nullptr;
         if (batch) batch->release_to(out);
     } catch (nb::python_error& error) {
@@ -192,10 +230,10 @@ nb::object export_stream(TablePlan& plan, nb::handle /*requested_schema*/) {
                       [](PyObject* c) { release_capsule<ArrowArrayStream>(c, stream_capsule_name); });
 }
 
-TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::tuple rule_columns,
-                     nb::tuple rule_scalars, unsigned threads) {
-    const ColumnNames names = column_names(id, prices, rule_columns);
-    RuleScalars scalars = read_scalars(names, rule_scalars);
+TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns,
+                     nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
+    const ColumnNames names = column_names(id, prices, times, rule_columns);
+    RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
     return TablePlan{std::make_shared<TableRun>(stream_from(stream), names, std::move(scalars), threads)};
 }
 
@@ -210,12 +248,13 @@ void define_plan_table(nb::module_& module) {
              "The next batch as (schema capsule, array capsule), or None once the input ends.")
         .def("__arrow_c_stream__", &export_stream, nb::arg("requested_schema").none() = nb::none(),
              "The remaining batches as an Arrow C stream capsule.");
-    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg(),
-               nb::arg(), nb::arg());
+    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
     define_plan_table(module, "_plan_table_entry",
                       "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule,\n"
-                      "the id and prices column names, each rule's column name or None and its value for\n"
-                      "every row. Returns the batches to read with next_batch() or __arrow_c_stream__.");
+                      "the id, prices and times column names, each rule's column name or None, its value for\n"
+                      "every row, and a count's duration as (days, microseconds) or None, and the number of\n"
+                      "threads. Returns the batches to read with next_batch() or __arrow_c_stream__.");
 }
 
 }  // namespace kestrava::plan_module

@@ -26,7 +26,7 @@ std::string accepted(Rule rule) {
         case Rule::allowed:
             return "a list (list, large_list or list_view) of bool";
         default:
-            return "an integer type (int8 to int64, uint8 to uint32)";
+            return "an integer type (int8 to int64, uint8 to uint32), or duration with times";
     }
 }
 
@@ -42,9 +42,20 @@ std::string type_name(ArrowType type) {
 }
 
 std::string type_name(const Column& column) {
-    std::string name = type_name(column.type);
-    if (is_list_type(column.type)) name += "<" + type_name(column.item_type) + ">";
+    std::string name = type_name(column.logical);
+    if (is_list_type(column.type)) name += "<" + type_name(column.item_logical) + ">";
     return name;
+}
+
+// A value stored as it is meant: an int64 that is no timestamp, duration or date.
+bool plain(ArrowType storage, ArrowType logical) noexcept { return storage == logical; }
+
+void read_type(const ArrowSchemaView& view, Column& column, bool item) {
+    (item ? column.item_type : column.type) = view.storage_type;
+    (item ? column.item_logical : column.logical) = view.type;
+    column.scale = view.decimal_scale;
+    if (view.type == NANOARROW_TYPE_DURATION || view.type == NANOARROW_TYPE_TIMESTAMP) column.time_unit = view.time_unit;
+    if (view.type == NANOARROW_TYPE_TIMESTAMP) column.time_zone = view.timezone != nullptr ? view.timezone : "";
 }
 
 std::string column_list(const ArrowSchema& schema) {
@@ -61,15 +72,14 @@ Column column_named(const ArrowSchema& schema, std::string_view role, const std:
     for (std::int64_t i = 0; i < schema.n_children; ++i) {
         const ArrowSchema* child = schema.children[i];
         if (child->name == nullptr || name != child->name) continue;
-        Column column{i};
+        Column column;
+        column.index = i;
         ArrowSchemaView view;
         if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
-        column.type = view.storage_type;
-        column.scale = view.decimal_scale;
+        read_type(view, column, false);
         if (is_list_type(column.type) && child->n_children == 1 &&
             ArrowSchemaViewInit(&view, child->children[0], nullptr) == NANOARROW_OK) {
-            column.item_type = view.storage_type;
-            column.scale = view.decimal_scale;
+            read_type(view, column, true);
         }
         return column;
     }
@@ -79,19 +89,28 @@ Column column_named(const ArrowSchema& schema, std::string_view role, const std:
 bool fits(Rule rule, const Column& column) {
     switch (rule) {
         case Rule::low_price_threshold:
-            return is_price_type(column.type);
+            return is_price_type(column.type) && plain(column.type, column.logical);
         case Rule::aggressive:
             return column.type == NANOARROW_TYPE_BOOL;
         case Rule::allowed:
             return is_list_type(column.type) && column.item_type == NANOARROW_TYPE_BOOL;
         default:
-            return is_count_type(column.type);
+            return (is_count_type(column.type) && plain(column.type, column.logical)) || column.is_duration();
     }
 }
 
 [[noreturn]] void refuse_type(std::string_view role, const std::string& name, const Column& column,
                               std::string_view what) {
     throw nb::type_error(messages::column_type(role, name, type_name(column), what).c_str());
+}
+
+Column times_column(const ArrowSchema& schema, const std::string& name) {
+    Column times = column_named(schema, "times", name);
+    if (!is_list_type(times.type) || times.item_logical != NANOARROW_TYPE_TIMESTAMP) {
+        refuse_type("times", name, times, "a list (list, large_list or list_view) of timestamp with a time zone");
+    }
+    if (times.time_zone.empty()) throw nb::value_error(messages::times_naive(name, type_name(times)).c_str());
+    return times;
 }
 
 }  // namespace
@@ -126,7 +145,8 @@ TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
     TableLayout layout;
     if (names.id) layout.id = column_named(schema, "id", *names.id);
     layout.prices = column_named(schema, "prices", names.prices);
-    if (!is_list_type(layout.prices.type) || !is_price_type(layout.prices.item_type)) {
+    if (!is_list_type(layout.prices.type) || !is_price_type(layout.prices.item_type) ||
+        !plain(layout.prices.item_type, layout.prices.item_logical)) {
         refuse_type("prices", names.prices, layout.prices,
                     std::string("a list (list, large_list or list_view) of prices: ") + std::string(price_types));
     }
@@ -135,7 +155,11 @@ TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
         const auto rule = static_cast<Rule>(r);
         layout.rules[r] = column_named(schema, rule_names[r], *names.rules[r]);
         if (!fits(rule, layout.rules[r])) refuse_type(rule_names[r], *names.rules[r], layout.rules[r], accepted(rule));
+        if (layout.rules[r].is_duration() && !names.times) {
+            throw nb::type_error(messages::duration_column_without_times(rule_names[r], *names.rules[r]).c_str());
+        }
     }
+    if (names.times) layout.times = times_column(schema, *names.times);
     return layout;
 }
 

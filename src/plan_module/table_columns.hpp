@@ -2,6 +2,8 @@
 // rule either a column of the data or one value for every row. The data's schema is
 // checked once per call: a missing column raises ValueError, a column of a type the
 // rule cannot take raises TypeError, both naming the rule, the column and what fits.
+// A count may be a column of durations when the data has times, a column of lists of
+// timezone-aware timestamps (naive ones raise ValueError, as plan refuses them).
 #pragma once
 
 #include <array>
@@ -32,16 +34,22 @@ inline constexpr std::array<const char*, rule_count> rule_names = {
     "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for"};
 
 struct Column {
-    std::int64_t index = -1;                             // among the batch's columns; -1: none
-    ArrowType type = NANOARROW_TYPE_UNINITIALIZED;       // its storage type
-    ArrowType item_type = NANOARROW_TYPE_UNINITIALIZED;  // a list's item type
-    std::int32_t scale = 0;                              // a decimal's, or a list of decimals'
+    std::int64_t index = -1;                                // among the batch's columns; -1: none
+    ArrowType type = NANOARROW_TYPE_UNINITIALIZED;          // its storage type
+    ArrowType item_type = NANOARROW_TYPE_UNINITIALIZED;     // a list's item type
+    ArrowType logical = NANOARROW_TYPE_UNINITIALIZED;       // its type (timestamp, stored as int64)
+    ArrowType item_logical = NANOARROW_TYPE_UNINITIALIZED;  // a list's item type, likewise
+    std::int32_t scale = 0;                                 // a decimal's, or a list of decimals'
+    ArrowTimeUnit time_unit = NANOARROW_TIME_UNIT_SECOND;   // a duration's, or a list of timestamps'
+    std::string time_zone;                                  // a list of timestamps'; empty: naive
     bool present() const noexcept { return index >= 0; }
+    bool is_duration() const noexcept { return logical == NANOARROW_TYPE_DURATION; }
 };
 
 struct TableLayout {
     Column id;
     Column prices;
+    Column times;
     std::array<Column, rule_count> rules;  // absent: the rule's scalar applies
 
     const Column& rule(Rule which) const noexcept { return rules[static_cast<std::size_t>(which)]; }
@@ -51,6 +59,7 @@ struct TableLayout {
 struct ColumnNames {
     std::optional<std::string> id;
     std::string prices;
+    std::optional<std::string> times;
     std::array<std::optional<std::string>, rule_count> rules;
 };
 

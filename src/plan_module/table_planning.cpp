@@ -25,6 +25,11 @@ constexpr std::chrono::milliseconds wait_poll{10};
 // Plans one row into `result`; false when the stop check ended the search.
 bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, CostScratch& scratch,
               const StopCheck& stop, RowResult& result) {
+    if (const std::optional<TimesFault> fault = batch.read_times(row, request)) {
+        result.state = RowResult::State::times_refused;
+        result.fault = *fault;
+        return true;
+    }
     if (std::optional<std::string> refusal = batch.read_row(row, request)) {
         result.state = RowResult::State::refused;
         result.message = std::move(*refusal);
@@ -36,6 +41,12 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, Co
         if (outcome.error().kind == ErrorKind::interrupted) return false;
         result.state = RowResult::State::failed;
         result.error = outcome.error();
+        return true;
+    }
+    // plan compares the lengths once it has planned: a planner's refusal comes first.
+    if (request.times.given && request.times.count != request.prices.size()) {
+        result.state = RowResult::State::refused;
+        result.message = times_length_message(request.times.count, request.prices.size());
         return true;
     }
     result.state = RowResult::State::planned;

@@ -21,12 +21,14 @@ struct RowResult {
         planned,  // periods and cost hold the plan
         refused,  // message holds plan's refusal of the row's values
         failed,   // error holds the planner's error value, whose message needs the interpreter
+        times_refused,  // fault holds what plan refuses in the times, whose message may show a zone's times
     };
     State state = State::refused;
     IndexList periods;
     std::string cost;
     std::string message;
     Error error{};
+    TimesFault fault{};
 };
 
 // Plans every row of `batch` into `results` (resized to the batch) on up to `threads`

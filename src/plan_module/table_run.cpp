@@ -11,6 +11,7 @@
 #include "plan_module/plan_messages.hpp"
 #include "plan_module/row_refusal.hpp"
 #include "plan_module/table_output.hpp"
+#include "plan_module/times_refusal.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::plan_module {
@@ -45,6 +46,7 @@ TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scal
     : input_(std::move(input)), scalars_(std::move(scalars)), threads_(threads) {
     if (const int code = input_->get_schema(input_.get(), input_schema_.get()); code != 0) refuse_stream(*input_.get(), code);
     layout_ = read_layout(*input_schema_.get(), names);
+    if (names.times) check_time_zone(layout_.times, *names.times);
     output_schema_ = output_schema(*input_schema_.get(), layout_);
     batch_ = std::make_unique<TableBatch>(*input_schema_.get(), layout_, scalars_);
 }
@@ -68,8 +70,13 @@ void TableRun::plan_batch() {
     if (stop.restore_raised()) throw nb::python_error();
     for (std::size_t row = 0; row < results_.size(); ++row) {
         RowResult& result = results_[row];
-        if (result.state != RowResult::State::failed) continue;
-        result.message = row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
+        if (result.state == RowResult::State::failed) {
+            result.message = row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
+        } else if (result.state == RowResult::State::times_refused) {
+            result.message = times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault);
+        } else {
+            continue;
+        }
         result.state = RowResult::State::refused;
     }
 }

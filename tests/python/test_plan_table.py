@@ -1,7 +1,9 @@
 """``kestrava_plan.plan_table`` against ``kestrava_plan.plan`` row by row: seeded random
 tables of every accepted price type and list layout, rules as scalars and as columns,
-blocked periods and carried states, and rows that ``plan`` refuses (empty or null lists,
-null prices, texts that are no numbers, NaN, null or negative counts). Each row must
+blocked periods and carried states, times in every unit and kind of zone with counts as
+durations, and rows that ``plan`` refuses (empty or null lists, null prices, texts that
+are no numbers, NaN, null or negative counts, times that are too few, null, out of
+order, unevenly spaced or of the wrong length, durations that are no whole periods). Each row must
 give plan's periods and exact cost, or plan's message word for word.
 
 A longer run, and one table again from the seed a failure prints:
@@ -16,6 +18,8 @@ import os
 import random
 import subprocess
 import sys
+import zoneinfo
+from datetime import datetime, timedelta, timezone
 from typing import Any
 
 import plan_model
@@ -63,6 +67,46 @@ def spoil(rng: random.Random, row: dict[str, Any], kind: Any) -> None:
         row[rng.choice(COUNTS)] = None if choice == "null count" else -rng.randint(1, 3)
 
 
+# Times: a zone that is UTC, an offset, or a name whose clocks change within the rows
+# (2024-03-31 01:00 UTC in Amsterdam), and periods that are whole in every unit.
+ZONES = ["UTC", "+05:30", "Europe/Amsterdam"]
+PERIODS = [timedelta(minutes=15), timedelta(hours=1), timedelta(seconds=1)]
+UNITS = ["s", "ms", "us", "ns"]
+DST_CHANGE = datetime(2024, 3, 31, 1, tzinfo=timezone.utc)
+
+
+def random_times(rng: random.Random, n: int, period: timedelta, zone: Any) -> list[Any] | None:
+    """The start of each of n periods, or (one row in four) times plan refuses."""
+    first = DST_CHANGE - period * rng.randint(0, n)
+    times: list[Any] = [(first + period * i).astimezone(zone) for i in range(n)]
+    choice = rng.choice(["fine"] * 12 + ["null", "null time", "too few", "swapped", "missing", "extra"])
+    if choice == "null":
+        return None
+    if choice == "null time":
+        times[rng.randrange(n)] = None
+    elif choice == "too few":
+        times = times[:rng.randint(0, 1)]
+    elif choice == "swapped" and n >= 3:
+        times[1], times[2] = times[2], times[1]
+    elif choice == "missing" and n >= 3:
+        del times[rng.randrange(1, n - 1)]
+    elif choice == "extra":
+        times.append(times[-1] + period)
+    return times
+
+
+def as_durations(rng: random.Random, rows: list[dict[str, Any]], period: timedelta) -> list[str]:
+    """Turns some counts of every row into durations, now and then not a whole number of
+    periods; answers their names."""
+    names = [name for name in COUNTS if rng.random() < 0.4]
+    odd = timedelta(seconds=1) if period > timedelta(seconds=1) else timedelta(0)  # whole in any unit
+    for row in rows:
+        for name in names:
+            if row[name] is not None:
+                row[name] = period * row[name] + (odd if rng.random() < 0.05 else timedelta(0))
+    return names
+
+
 def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any]]:
     rows = []
     for number in range(count):
@@ -80,27 +124,43 @@ def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any
 
 def expected(row: dict[str, Any], rules: dict[str, Any]) -> tuple[Any, ...]:
     """(periods, cost, count, error) as plan gives them for the row."""
-    given = {name: row[name] if isinstance(value, type(column(""))) else value for name, value in rules.items()}
+    given = {name: row[name] if isinstance(value, type(column(""))) else value for name, value in rules.items()
+             if name != "times"}
     try:
-        answer = plan(row["prices"], **given)
+        answer = plan(row["prices"], times=row.get("times"), **given)
     except (TypeError, ValueError) as refusal:
         return None, None, None, str(refusal)
     return answer.periods, format(answer.cost, "f"), len(answer.periods), None
 
 
 def random_table(seed: int) -> tuple[Any, list[dict[str, Any]], dict[str, Any], int]:
-    """(data, its rows, the rules as plan_table takes them, threads)."""
+    """(data, its rows, the rules as plan_table takes them, threads); half the tables
+    have times, and then some counts are durations."""
     rng = random.Random(seed)
     kind = rng.choice(PRICE_TYPES)
     rows = random_rows(rng, kind, rng.randint(1, 40))
+    timed, period, unit, zone = rng.random() < 0.5, rng.choice(PERIODS), rng.choice(UNITS), rng.choice(ZONES)
+    durations = []
+    if timed:
+        tz = timezone(timedelta(hours=5, minutes=30)) if zone == "+05:30" else zoneinfo.ZoneInfo(zone)
+        for row in rows:
+            row["times"] = random_times(rng, len(row["prices"] or [0]), period, tz)
+        durations = as_durations(rng, rows, period)
     rules: dict[str, Any] = {}
     for name in ["low_price_threshold", "aggressive", "allowed"] + COUNTS:
-        as_column = rng.random() < 0.75 or name == "allowed" or any(row[name] is None for row in rows)
         first = rows[0][name]
-        rules[name] = column(name) if as_column else (-first if name in COUNTS[4:] and first < 0 else first)
+        # A scalar count that is negative refuses the whole call: only the carried two are turned.
+        as_column = (rng.random() < 0.75 or name == "allowed" or any(row[name] is None for row in rows)
+                     or (name in COUNTS[:4] and first < first * 0))
+        negative = not as_column and name in COUNTS[4:] and first < first * 0  # 0 or a timedelta of 0
+        rules[name] = column(name) if as_column else (-first if negative else first)
+    counts = [(name, pa.duration(unit) if name in durations else pa.int64()) for name in COUNTS]
     schema = pa.schema([("id", pa.string()), ("prices", rng.choice(LIST_TYPES)(kind)),
                         ("low_price_threshold", pa.string()), ("aggressive", pa.bool_()),
-                        ("allowed", pa.list_(pa.bool_()))] + [(name, pa.int64()) for name in COUNTS])
+                        ("allowed", pa.list_(pa.bool_()))] + counts +
+                       [("times", rng.choice(LIST_TYPES)(pa.timestamp(unit, zone)))] * timed)
+    if timed:
+        rules["times"] = "times"
     table = pa.Table.from_pylist(rows, schema=schema)
     cut = rng.randint(0, len(rows))  # two batches, the second with an offset into its columns
     data = pa.Table.from_batches([batch for part in (table.slice(0, cut), table.slice(cut))
@@ -185,10 +245,29 @@ def test_a_stream_gives_one_batch_per_batch_as_it_is_read() -> None:
 
 
 # Whole-call refusals: what is wrong with the data or a scalar rule, word for word.
+COUNT_TYPES = "an integer type (int8 to int64, uint8 to uint32), or duration with times"
 BAD_CALLS = [
-    ({"prices": "price"}, ValueError, "prices: the data has no column 'price' (its columns: id, prices, k)"),
-    ({"min_selections": column("id")}, TypeError,
-     "min_selections: column 'id' is string; plan_table takes an integer type (int8 to int64, uint8 to uint32)"),
+    ({"prices": "price"}, ValueError,
+     "prices: the data has no column 'price' (its columns: id, prices, k, at, when, naive, mars, hours)"),
+    # Timestamps and durations are stored as int64, yet they are no counts or prices.
+    ({"min_selections": column("at")}, TypeError, f"min_selections: column 'at' is timestamp; plan_table takes "
+     f"{COUNT_TYPES}"),
+    ({"prices": "when"}, TypeError, "prices: column 'when' is list<timestamp>; plan_table takes a list (list, "
+     "large_list or list_view) of prices: string, large_string, string_view, decimal128, decimal256, an integer type "
+     "or double"),
+    ({"min_selections": column("hours")}, TypeError, "min_selections: column 'hours' holds durations, which need "
+     "times to count periods: pass times, the name of a column of lists of timestamps"),
+    ({"min_selections": timedelta(hours=1)}, TypeError, "min_selections: a duration (1:00:00) needs times to count "
+     "periods: pass times, the name of a column of lists of timestamps"),
+    ({"times": "when", "off_for": timedelta(minutes=-15)}, ValueError, "off_for: -0:15:00 is a negative duration"),
+    ({"times": "k"}, TypeError, "times: column 'k' is int64; plan_table takes a list (list, large_list or list_view) "
+     "of timestamp with a time zone"),
+    ({"times": "naive"}, ValueError, "times: column 'naive' is list<timestamp>, which has no time zone; give "
+     "timezone-aware timestamps (for example tz_localize a pandas column, or cast to a timestamp type with a tz): "
+     "the periods of a day when the clocks change cannot be told from naive times"),
+    ({"times": "mars"}, ValueError, "times: column 'mars' is in the time zone 'Mars/Olympus', which zoneinfo does "
+     "not know; give a zone name of the tz database or an offset like +01:00"),
+    ({"min_selections": column("id")}, TypeError, f"min_selections: column 'id' is string; plan_table takes {COUNT_TYPES}"),
     ({"prices": "k"}, TypeError, "prices: column 'k' is int64; plan_table takes a list (list, large_list or "
      "list_view) of prices: string, large_string, string_view, decimal128, decimal256, an integer type or double"),
     ({"low_price_threshold": "x"}, ValueError, "low_price_threshold: 'x' is not a decimal number"),
@@ -201,7 +280,12 @@ BAD_CALLS = [
 
 @pytest.mark.parametrize(("change", "error", "message"), BAD_CALLS)
 def test_a_bad_column_or_scalar_refuses_the_call(change: dict[str, Any], error: type, message: str) -> None:
-    data = pa.table({"id": ["a"], "prices": [["1"]], "k": [1]})
+    hour = datetime(2024, 1, 1, tzinfo=timezone.utc)
+    data = pa.table({"id": ["a"], "prices": [["1"]], "k": [1], "at": pa.array([hour], pa.timestamp("s")),
+                     "when": pa.array([[hour]], pa.list_(pa.timestamp("s", "UTC"))),
+                     "naive": pa.array([[hour]], pa.list_(pa.timestamp("us"))),
+                     "mars": pa.array([[0]], pa.list_(pa.timestamp("s", "Mars/Olympus"))),
+                     "hours": pa.array([timedelta(hours=1)], pa.duration("s"))})
     with pytest.raises(error) as refusal:
         plan_table(data, **{**RULES, **change})
     assert str(refusal.value) == message
