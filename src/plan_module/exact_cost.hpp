@@ -15,9 +15,16 @@
 
 namespace kestrava::plan_module {
 
+// A price of few digits as a whole number of 10^-decimals.
+struct ShortPrice {
+    std::int64_t units = 0;
+    std::size_t decimals = 0;
+};
+
 struct CostScratch {
     std::vector<std::uint32_t> positive;  // digit sums by place, least significant first
     std::vector<std::uint32_t> negative;
+    std::vector<ShortPrice> short_prices;
 };
 
 // Precondition: every chosen text is one the planner accepted (a sign, digits and

@@ -32,6 +32,23 @@ std::string price_refusal(PriceRead read, const std::string& where, const ArrowA
     return messages::not_finite(where, float_repr(float_bits(values, index)));
 }
 
+bool is_text_type(ArrowType type) noexcept {
+    return type == NANOARROW_TYPE_STRING || type == NANOARROW_TYPE_LARGE_STRING || type == NANOARROW_TYPE_STRING_VIEW;
+}
+
+// Text prices as views of the batch's own buffers, which outlive the row's planning.
+std::optional<std::string> read_price_texts(const ArrowArrayView& values, ListItems items, RowRequest& request) {
+    for (std::int64_t j = 0; j < items.count; ++j) {
+        const std::int64_t at = items.start + j;
+        if (ArrowArrayViewIsNull(&values, at)) {
+            return price_refusal(PriceRead::null, place(static_cast<std::size_t>(j)), values, at);
+        }
+        const ArrowStringView text = ArrowArrayViewGetStringUnsafe(&values, at);
+        request.prices.emplace_back(text.data, static_cast<std::size_t>(text.size_bytes));
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 SelectionRules RowRequest::rules() const noexcept {
@@ -177,9 +194,11 @@ std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest&
     const auto count = static_cast<std::size_t>(items.count);
     if (count > planner::max_periods) return messages::too_many_prices(planner::max_periods, count);
     if (count == 0) return std::string(messages::prices_empty);
+    const ArrowArrayView& values = *list.children[0];
+    request.prices.clear();
+    if (is_text_type(values.storage_type)) return read_price_texts(values, items, request);
     request.texts.clear();
     request.ends.clear();
-    const ArrowArrayView& values = *list.children[0];
     for (std::size_t j = 0; j < count; ++j) {
         const std::int64_t at = items.start + static_cast<std::int64_t>(j);
         const PriceRead read = append_price(values, layout_.prices.scale, at, request.texts);
@@ -187,7 +206,6 @@ std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest&
         request.ends.push_back(request.texts.size());
     }
     // Views once every text is in place: appending may move the buffer.
-    request.prices.clear();
     std::size_t start = 0;
     for (const std::size_t end : request.ends) {
         request.prices.emplace_back(request.texts.data() + start, end - start);

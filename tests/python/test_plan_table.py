@@ -181,6 +181,33 @@ def test_rows_match_plan() -> None:
                 "python -m pytest -q test_plan_table.py -k rows_match_plan")
 
 
+def edge_price(rng: random.Random) -> str:
+    """A price text near where a sum leaves one machine word: 17 to 20 digits, 14 to 17
+    decimals, leading and trailing zeros, '_' between digits, either sign."""
+    digits = "".join(rng.choice("0123456789") for _ in range(rng.choice([1, 2, rng.randint(15, 20)])))
+    decimals = rng.choice([0, 2, rng.randint(14, 17)])
+    digits = digits.rjust(decimals + 1, "0")
+    whole, point = digits[: len(digits) - decimals], digits[len(digits) - decimals:]
+    if rng.random() < 0.3:
+        whole = whole[0] + "_" + whole[1:] if len(whole) > 1 else whole
+    return rng.choice(["", "-"]) + whole + ("." + point if decimals else "")
+
+
+def test_costs_near_the_word_limits_match_plan() -> None:
+    rng = random.Random(19)
+    rows = []
+    for index in range(400):
+        prices = [edge_price(rng) for _ in range(rng.randint(1, 6))]
+        if rng.random() < 0.2:  # a sum of zero, written without a sign
+            prices.append(prices[0][1:] if prices[0][0] == "-" else "-" + prices[0])
+        rows.append({"id": index, "prices": prices, "min_selections": len(prices)})
+    rules = dict(RULES, low_price_threshold="0", max_gap_between_periods=0, max_gap_from_start=0)
+    answer = plan_table(pa.Table.from_pylist(rows), **dict(rules, min_selections=column("min_selections")))
+    for row, got in zip(rows, answer.to_pylist()):
+        _, cost, _, error = expected(row, dict(rules, min_selections=row["min_selections"]))
+        assert (got["cost"], got["error"]) == (cost, error), row
+
+
 PRICES = [["3", "1", "2"], ["5", "0.50", "4"]]
 ANSWER = [{"id": 7, "periods": [1], "cost": "1", "count": 1, "error": None},
           {"id": 8, "periods": [1], "cost": "0.50", "count": 1, "error": None}]

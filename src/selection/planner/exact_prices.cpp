@@ -8,30 +8,30 @@
 namespace kestrava::planner {
 namespace {
 
-// Appends the value's significant digits to `digits`; nullopt (and `digits` as it
-// was) when the text breaks the grammar. Leading zeros are never stored; trailing
-// zeros after the point are dropped at the end.
-std::optional<ExactDecimal> parse_exact(std::string_view text, std::string& digits) {
+// Writes the value's significant digits at digits[used..] and moves `used` past them;
+// nullopt (and `used` as it was) when the text breaks the grammar. Leading zeros are
+// never stored; trailing zeros after the point are dropped at the end. The buffer has
+// room: a text holds at least as many characters as it has digits.
+std::optional<ExactDecimal> parse_exact(std::string_view text, char* digits, std::size_t& used) {
     ExactDecimal value;
-    value.first = digits.size();
+    value.first = used;
+    std::size_t end = used;
     const LexedText lexed = lex_decimal_text(text, [&](unsigned digit, bool after_point) {
         if (after_point) ++value.scale;
-        if (digit != 0 || digits.size() > value.first) digits.push_back(static_cast<char>('0' + digit));
+        if (digit != 0 || end > value.first) digits[end++] = static_cast<char>('0' + digit);
         return DigitStep::next;
     });
-    if (lexed.form != TextForm::complete) {
-        digits.resize(value.first);
-        return std::nullopt;
-    }
+    if (lexed.form != TextForm::complete) return std::nullopt;
     value.negative = lexed.negative;
     // Digits after the point that were leading zeros stay counted in the scale; they
     // only place the significant digits.
-    while (value.scale > 0 && digits.size() > value.first && digits.back() == '0') {
-        digits.pop_back();
+    while (value.scale > 0 && end > value.first && digits[end - 1] == '0') {
+        --end;
         --value.scale;
     }
-    value.length = digits.size() - value.first;
+    value.length = end - value.first;
     if (value.length == 0) value = ExactDecimal{false, value.first, 0, 0};
+    used = end;
     return value;
 }
 
@@ -39,19 +39,27 @@ std::optional<ExactDecimal> parse_exact(std::string_view text, std::string& digi
 
 std::optional<Error> read_exact_prices(std::span<const std::string_view> price_texts, std::string_view threshold,
                                        ExactPrices& prices) {
-    prices.digits.clear();
+    std::size_t characters = threshold.size();
+    for (const std::string_view text : price_texts) characters += text.size();
+    prices.digits.resize(characters);  // the most digits the texts can hold
     prices.prices.clear();
     prices.prices.reserve(price_texts.size());
     prices.common_scale = 0;
+    std::size_t used = 0;
+    const auto failed = [&](Error error) {
+        prices.digits.resize(used);
+        return error;
+    };
     for (std::size_t i = 0; i < price_texts.size(); ++i) {
-        const std::optional<ExactDecimal> price = parse_exact(price_texts[i], prices.digits);
-        if (!price) return Error{ErrorKind::invalid_price, i};
+        const std::optional<ExactDecimal> price = parse_exact(price_texts[i], prices.digits.data(), used);
+        if (!price) return failed(Error{ErrorKind::invalid_price, i});
         prices.prices.push_back(*price);
         prices.common_scale = std::max(prices.common_scale, price->scale);
     }
-    const std::optional<ExactDecimal> limit = parse_exact(threshold, prices.digits);
-    if (!limit) return Error{ErrorKind::invalid_threshold};
+    const std::optional<ExactDecimal> limit = parse_exact(threshold, prices.digits.data(), used);
+    if (!limit) return failed(Error{ErrorKind::invalid_threshold});
     prices.threshold = *limit;
+    prices.digits.resize(used);
     return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 // has once trailing zeros are dropped) in whichever width the request needs.
 #pragma once
 
+#include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -65,11 +66,13 @@ template <class Int>
 Int units_of(const ExactPrices& prices, std::size_t i) noexcept {
     // Eighteen digits at a time: 10^18 < 2^63 keeps every chunk within int64_t.
     constexpr std::size_t chunk_digits = 18;
-    auto power_of_ten = [](std::size_t exponent) {
-        std::int64_t power = 1;
-        for (std::size_t d = 0; d < exponent; ++d) power *= 10;
-        return static_cast<Int>(power);
-    };
+    constexpr auto powers = [] {
+        std::array<std::int64_t, chunk_digits + 1> table{};
+        table[0] = 1;
+        for (std::size_t d = 1; d < table.size(); ++d) table[d] = table[d - 1] * 10;
+        return table;
+    }();
+    auto power_of_ten = [&](std::size_t exponent) { return static_cast<Int>(powers[exponent]); };
     const ExactDecimal& price = prices.prices[i];
     Int value{};
     for (std::size_t done = 0; done < price.length; done += chunk_digits) {
