@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The benchmark command. With no argument it runs all three parts:
+# The benchmark command. With no argument it runs the python, engines, plan and fleet parts:
 #   python   times kestrava.get_cheapest_periods from Python on real days, on hard
 #            requests and on converted days (prices with 20 to 28 decimals, whose sums
 #            round) (benchmarks/bench_python.py; see its --help);
@@ -9,6 +9,10 @@
 #   plan     times kestrava_plan.cheapest_periods from Python on real windows of 24 to
 #            3000 periods, one thread against two, and the HiGHS peer
 #            (benchmarks/bench_plan.py; see its --help).
+#   fleet    plans per second of kestrava_plan.plan_table on Arrow tables of 24- and
+#            96-period requests, on 1 thread and on every core, against separate
+#            processes, the Python loop, the planner alone and the HiGHS peer
+#            (benchmarks/bench_fleet.py; see its --help).
 #   compare  `benchmarks/run.sh compare REF [--rounds N] [-- BENCH_ARGS]` builds the commit
 #            REF into a venv of its own under build/compare and times it against the
 #            working tree from Python, in interleaved rounds of the same harness
@@ -18,7 +22,7 @@
 #            budget, and says which path answered (benchmarks/adversarial.cpp; see its
 #            --help). With --base, the commit REF's core is built with this tree's
 #            benchmark and both run class by class on the same requests.
-# `benchmarks/run.sh python|engines|plan|adversarial ARGS...` runs one part
+# `benchmarks/run.sh python|engines|plan|fleet|adversarial ARGS...` runs one part
 # with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
@@ -82,6 +86,16 @@ run_adversarial() {
     done
 }
 
+run_fleet() {
+    require_pythons
+    local venv
+    venv="$(venv_for "${PYTHONS[-1]}")"
+    install_package "$venv"
+    PATH="$venv/bin:$PATH" cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/bench" --target kestrava_rows_bench >/dev/null
+    "$venv/bin/python" "$ROOT/benchmarks/bench_fleet.py" "$@"
+}
+
 run_compare() {
     local ref="${1:?usage: benchmarks/run.sh compare REF [--rounds N] [-- BENCH_ARGS]}"
     shift
@@ -109,8 +123,9 @@ case "${1:-all}" in
     python) shift; run_python "$@" ;;
     engines) shift; run_engines "$@" ;;
     plan) shift; run_plan "$@" ;;
+    fleet) shift; run_fleet "$@" ;;
     compare) shift; run_compare "$@" ;;
     adversarial) shift; run_adversarial "$@" ;;
-    all) run_python; echo; run_engines; echo; run_plan ;;
-    *) echo "usage: benchmarks/run.sh [python|engines|plan|compare|adversarial] [options]" >&2; exit 2 ;;
+    all) run_python; echo; run_engines; echo; run_plan; echo; run_fleet ;;
+    *) echo "usage: benchmarks/run.sh [python|engines|plan|fleet|compare|adversarial] [options]" >&2; exit 2 ;;
 esac

@@ -44,6 +44,7 @@ status=0
 (cd "$ROOT/tests/python" &&
     PYTHONMALLOC=malloc valgrind --tool=memcheck --fair-sched=yes --leak-check=full --show-leak-kinds=definite \
         --errors-for-leak-kinds=none --error-exitcode=99 --num-callers=30 --log-file="$log" \
+        --suppressions="$ROOT/scripts/valgrind.supp" \
         "$python" -m pytest -q -p no:cacheprovider "$@") || status=$?
 grep -A2 "HEAP SUMMARY" "$log"
 sed -n '/LEAK SUMMARY/,$p' "$log"

@@ -5,7 +5,8 @@
 without its limit of 28 prices, and takes any sequence of prices: decimal texts, ints,
 finite Decimals or floats (a float means its repr). `plan` adds blocked periods, the
 load's state before the first period, times and durations, and answers a `Plan`;
-`prices_from_records` reads the price lists of price services.
+`prices_from_records` reads the price lists of price services; `plan_table` plans
+every row of an Arrow table or stream at once.
 """
 
 from ._planner import cheapest_periods
@@ -13,5 +14,6 @@ from .command import main
 from .plan_result import Plan
 from .planning import plan
 from .provider_records import PriceRecords, prices_from_records
+from .tables import column, plan_table
 
-__all__ = ["Plan", "PriceRecords", "cheapest_periods", "main", "plan", "prices_from_records"]
+__all__ = ["Plan", "PriceRecords", "cheapest_periods", "column", "main", "plan", "plan_table", "prices_from_records"]

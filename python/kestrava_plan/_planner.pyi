@@ -3,7 +3,7 @@
 # anything with __index__ but a bool.
 from collections.abc import Iterable, Sequence
 from decimal import Decimal
-from typing import SupportsIndex
+from typing import Protocol, SupportsIndex, type_check_only
 
 def cheapest_periods(
     prices: Iterable[str | int | Decimal | float],
@@ -28,3 +28,28 @@ def _plan(
     off_for: SupportsIndex,
     /,
 ) -> tuple[list[int], int]: ...
+
+@type_check_only
+class _Batches(Protocol):
+    """The batches plan_table plans, one per input batch, as the consumer asks for them."""
+
+    def schema(self) -> object: ...
+    def next_batch(self) -> tuple[object, object] | None: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+# stream: an 'arrow_array_stream' capsule; times: the column of lists of timestamps or
+# None; rule_columns, rule_scalars and rule_durations hold, in the order of plan's rules
+# (threshold, the four counts, aggressive, allowed, running_for, off_for), a column name
+# or None, the value used where the name is None, and for a count given as a timedelta
+# its (days, microseconds within the day), which then stands in for the value.
+def _plan_table(
+    stream: object,
+    id: str | None,
+    prices: str,
+    times: str | None,
+    rule_columns: tuple[str | None, ...],
+    rule_scalars: tuple[object, ...],
+    rule_durations: tuple[tuple[int, int] | None, ...],
+    threads: int,
+    /,
+) -> _Batches: ...

@@ -139,8 +139,9 @@ def build_parser() -> argparse.ArgumentParser:
     _day_options(parser)
     output = parser.add_argument_group("output")
     shapes = output.add_mutually_exclusive_group()
-    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times"); with --per-day a list of '
-                        '{"date", "partial", "periods", "times"}, "error" instead of a plan for a day without one')
+    shapes.add_argument("--json", action="store_true", help='print {"indices": [...]} as JSON (with "times"); '
+                        'with --per-day a list of {"date", "partial", "periods", "times"}, "error" instead of a plan '
+                        'for a day without one')
     shapes.add_argument("--chart", action="store_true", help="also draw the prices with the chosen periods")
     output.add_argument("--times", action="store_true",
                         help="print each run of chosen periods as START/END, one a line, instead of the indices "
@@ -275,8 +276,8 @@ def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: C
         return None, [Horizon(None, 0, count)]
     if not times.runs_known():
         named = "--per-day" if args.per_day else "--window" if args.window else "--deadline"
-        raise InputError(f"{named} needs the input's times, to tell {'its days' if args.per_day else 'the time of day'}: "
-                         f"{times.missing()}")
+        what = "its days" if args.per_day else "the time of day"
+        raise InputError(f"{named} needs the input's times, to tell {what}: {times.missing()}")
     # Each day on its own: a day missing from a year, or prices missing from a day, fail that day alone.
     period = times.step() if args.per_day else times.period()
     assert period is not None

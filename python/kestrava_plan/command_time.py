@@ -183,6 +183,7 @@ class Clock:
     starts: Sequence[datetime] | None
     places: Sequence[str]
     zone: tzinfo | None
+    fault: str | None = None  # why times that all read as ISO 8601 still cannot be used
 
     def period(self) -> timedelta | None:
         """The length of every period, by the times (None without two of them);
@@ -216,6 +217,8 @@ class Clock:
         """Why the times cannot count periods, for a message."""
         if self.written is None:
             return "the input has no time column (name one with --time-column)"
+        if self.fault is not None:
+            return self.fault
         if self.starts is None:
             index = next(i for i, text in enumerate(self.written) if _moment(text) is None)
             return f"{_row(self.places[index])}: the time {shown(self.written[index])} is not an ISO 8601 time"
@@ -254,6 +257,19 @@ class Clock:
         return f"{self._shown(starts[start])}/{self._shown(end)}"
 
 
+def _mixed_offsets(starts: Sequence[datetime], places: Sequence[str]) -> str | None:
+    """Why times some with a UTC offset and some without cannot be counted, or None."""
+    if not starts:
+        return None
+    first = starts[0].utcoffset() is None
+    index = next((index for index, moment in enumerate(starts) if (moment.utcoffset() is None) != first), None)
+    if index is None:
+        return None
+    has, lacks = (index, 0) if first else (0, index)
+    return (f"{_row(places[has])}: the time {shown(iso_minutes(starts[has]))} has a UTC offset and the one of "
+            f"{_row(places[lacks])}, {shown(iso_minutes(starts[lacks]))}, has none: give every time an offset, or none")
+
+
 def clock(prices: PriceList, tz: str | None) -> Clock:
     """The clock of the input's times: shown in --tz, else in the zone of the bidding
     zone the source names, else as written; InputError for --tz on naive times."""
@@ -262,6 +278,9 @@ def clock(prices: PriceList, tz: str | None) -> Clock:
     starts = [moment for moment in moments if moment is not None]
     known = starts if written is not None and len(starts) == len(written) else None
     zone = zone_option(tz) if tz is not None else zone_for_area(prices.area) if prices.area else None
+    fault = _mixed_offsets(known or [], prices.places)
+    if fault is not None:
+        known = None
     naive = next((index for index, moment in enumerate(known or []) if moment.utcoffset() is None), None)
     if zone is not None and naive is not None:
         if tz is not None:
@@ -269,7 +288,7 @@ def clock(prices: PriceList, tz: str | None) -> Clock:
             raise InputError(f"--tz: {_row(prices.places[naive])}: the time {shown(written[naive])} has no UTC offset, "
                              "so it cannot be shown in another zone: leave --tz out to show the times as written")
         zone = None
-    line = Clock(written, known, prices.places, zone)
+    line = Clock(written, known, prices.places, zone, fault)
     if tz is not None and written is not None and known is None:
         raise InputError(f"--tz: {line.missing()}, so the times cannot be shown in another zone")
     return line

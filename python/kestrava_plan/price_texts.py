@@ -160,4 +160,5 @@ class PriceList:
 
     def sliced(self, rows: slice) -> PriceList:
         times = self.times[rows] if self.times is not None else None
-        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, self.note, self.area)
+        return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, note=self.note,
+                         area=self.area)

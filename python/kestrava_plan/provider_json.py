@@ -187,7 +187,7 @@ def _price_key(lists: Sequence[JsonList], options: ReadOptions) -> str | tuple[s
     where = f"{place_in(path, 0)}[{member!r}]"
     if options.area is None:
         if len(by_area) == 1:
-            return options.column
+            return (member, next(iter(by_area)))
         raise InputError(f"{where} holds the prices of {len(by_area)} areas ({members(by_area)}): choose one "
                          "with --area")
     if options.area not in by_area:
@@ -258,13 +258,5 @@ def record_prices(lists: list[JsonList], options: ReadOptions) -> PriceList:
         texts.append(text)
         places.append(place)
     # A Nord Pool area names its bidding zone, whose clock shows the times by default.
-    area = price_key[-1] if isinstance(price_key, tuple) else _only_area(lists, price_key)
-    return PriceList(texts, places, [_time_text(time) for time in times], False, note, area)
-
-
-def _only_area(lists: Sequence[JsonList], member: str | None) -> str | None:
-    """The one area of prices given by area with no --area, else None."""
-    items = lists[0][1]
-    key = member if member is not None else price_member(items[0], None)
-    by_area = items[0].get(key) if key is not None else None
-    return next(iter(by_area)) if isinstance(by_area, dict) and len(by_area) == 1 else None
+    area = price_key[-1] if isinstance(price_key, tuple) else None
+    return PriceList(texts, places, [_time_text(time) for time in times], decimal_comma=False, note=note, area=area)

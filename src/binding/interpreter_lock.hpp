@@ -25,6 +25,17 @@ bool runs_signal_handlers() noexcept;
 // which takes the lock only when the thread does not hold it already.
 PyGILState_STATE take_lock_on_main_thread() noexcept;
 
+// With the lock held, once, when a module that takes the lock on any thread loads:
+// notes the thread that will finalise the interpreter (threading's main thread).
+// Raises and returns false if threading cannot tell.
+bool remember_finalising_thread() noexcept;
+
+// On any thread, with the lock or without it: PyGILState_Ensure; a thread without the
+// lock that the finalising interpreter would end parks instead (a consumer of an
+// exported stream, pulling from C). The finalising thread itself takes the lock: a
+// finaliser of its own may pull from such a stream.
+PyGILState_STATE take_lock_on_any_thread() noexcept;
+
 struct ReleasedLock {
     PyThreadState* state;
     bool may_be_ended;  // any thread but the main one

@@ -24,6 +24,11 @@ constexpr const char* plan_definition =
     "    return _entry(prices, low_price_threshold, min_selections, min_consecutive_periods,\n"
     "                  max_gap_between_periods, max_gap_from_start, aggressive, allowed, running_for, off_for)\n";
 
+// _plan_table, the core of kestrava_plan.plan_table, likewise by position.
+constexpr const char* plan_table_definition =
+    "def _plan_table(stream, id, prices, times, rule_columns, rule_scalars, rule_durations, threads, /):\n"
+    "    return _entry(stream, id, prices, times, rule_columns, rule_scalars, rule_durations, threads)\n";
+
 // Runs `source`, which defines `name` over module.<entry_name>, and sets it on the module.
 void define_function(nb::module_& module, const char* source, const char* name, const char* entry_name,
                      const std::string& doc) {
@@ -43,6 +48,10 @@ void define_function(nb::module_& module, const char* source, const char* name, 
 
 void define_cheapest_periods(nb::module_& module, const char* entry_name) {
     define_function(module, definition, "cheapest_periods", entry_name, messages::cheapest_periods_doc());
+}
+
+void define_plan_table(nb::module_& module, const char* entry_name, const std::string& doc) {
+    define_function(module, plan_table_definition, "_plan_table", entry_name, doc);
 }
 
 void define_plan(nb::module_& module, const char* entry_name) {

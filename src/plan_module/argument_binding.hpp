@@ -5,6 +5,8 @@
 // arguments by position only.
 #pragma once
 
+#include <string>
+
 #include <nanobind/nanobind.h>
 
 namespace kestrava::plan_module {
@@ -16,5 +18,7 @@ namespace nb = nanobind;
 void define_cheapest_periods(nb::module_& module, const char* entry_name);
 // Defines module._plan, its ten arguments positional only, calling module.<entry_name>.
 void define_plan(nb::module_& module, const char* entry_name);
+// Defines module._plan_table, its six arguments positional only, with this docstring.
+void define_plan_table(nb::module_& module, const char* entry_name, const std::string& doc);
 
 }  // namespace kestrava::plan_module

@@ -205,6 +205,42 @@ std::string off_for_no_start(std::string_view off_for, std::string_view gap, std
                    " blocked; allow one of them or raise max_gap_between_periods"});
 }
 
+std::string column_missing(std::string_view role, std::string_view column, std::string_view columns) {
+    return joined({role, ": the data has no column '", column, "' (its columns: ", columns, ")"});
+}
+
+std::string column_type(std::string_view role, std::string_view column, std::string_view type,
+                        std::string_view accepted) {
+    return joined({role, ": column '", column, "' is ", type, "; plan_table takes ", accepted});
+}
+
+std::string count_too_large(std::string_view name, std::string_view value) {
+    return joined({name, ": plan_table takes counts below 2**63 (got ", value, ")"});
+}
+
+std::string times_naive(std::string_view column, std::string_view type) {
+    return joined({"times: column '", column, "' is ", type, ", which has no time zone; give timezone-aware "
+                   "timestamps (for example tz_localize a pandas column, or cast to a timestamp type with a tz): "
+                   "the periods of a day when the clocks change cannot be told from naive times"});
+}
+
+std::string duration_column_without_times(std::string_view name, std::string_view column) {
+    return joined({name, ": column '", column, "' holds durations, which need times to count periods: pass times, "
+                   "the name of a column of lists of timestamps"});
+}
+
+std::string unknown_time_zone(std::string_view column, std::string_view zone) {
+    return joined({"times: column '", column, "' is in the time zone '", zone,
+                   "', which zoneinfo does not know; give a zone name of the tz database or an offset like +01:00"});
+}
+
+std::string not_a_table_stream(std::string_view format) {
+    return joined({"data: the Arrow stream holds arrays of format '", format,
+                   "', not record batches (a struct of columns)"});
+}
+
+std::string stream_failed(std::string_view what) { return joined({"data: reading the Arrow stream failed: ", what}); }
+
 std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
 }  // namespace kestrava::plan_module::messages

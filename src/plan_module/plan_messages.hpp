@@ -63,6 +63,18 @@ inline constexpr std::string_view no_plan =
     "no plan meets the rules: no selection of the allowed periods keeps every rule; loosen a rule or allow more "
     "periods";
 
+// plan_table: the columns of the data and the rules given as scalars for every row.
+// `role` is the parameter ("prices", "min_selections"), `column` the column's name.
+std::string column_missing(std::string_view role, std::string_view column, std::string_view columns);
+std::string column_type(std::string_view role, std::string_view column, std::string_view type,
+                        std::string_view accepted);
+std::string count_too_large(std::string_view name, std::string_view value);
+std::string times_naive(std::string_view column, std::string_view type);
+std::string duration_column_without_times(std::string_view name, std::string_view column);
+std::string unknown_time_zone(std::string_view column, std::string_view zone);
+std::string not_a_table_stream(std::string_view format);
+std::string stream_failed(std::string_view what);
+
 // A failure of the planner's own reasoning, never an answer to the request.
 std::string internal_failure(std::string_view what);
 

@@ -1,9 +1,11 @@
 // The module kestrava_plan._planner and its functions, cheapest_periods and _plan (the
-// core of kestrava_plan.plan, all positional): converts
+// core of kestrava_plan.plan, all positional; _plan_table, kestrava_plan.plan_table's,
+// is table_binding.hpp's): converts
 // the arguments with the interpreter lock held, plans without it (so that threads plan
 // in parallel and signal handlers still run), and turns the planner's answer or error
 // value into a list of ints or a pointed exception.
 #include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -17,7 +19,9 @@
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
+#include "plan_module/refusal_message.hpp"
 #include "plan_module/rule_arguments.hpp"
+#include "plan_module/table_binding.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
@@ -33,70 +37,14 @@ struct Request {
     bool aggressive = true;
 };
 
-// The message of an error value that concerns one price or the threshold.
-std::string price_message(const Request& request, const Error& error) {
-    const std::string place = "prices[" + std::to_string(error.index) + "]";
-    const auto price = [&] { return shown(request.prices.prices[error.index]); };
-    switch (error.kind) {
-        case ErrorKind::invalid_price:
-            return messages::not_a_decimal_number(place, price());
-        case ErrorKind::invalid_threshold:
-            return messages::not_a_decimal_number("low_price_threshold", shown(request.threshold));
-        case ErrorKind::price_too_large:
-            return messages::too_many_digits(place, price(), planner::max_price_digits);
-        default:
-            return messages::too_many_decimals(place, price(), planner::max_price_digits);
-    }
-}
-
 // Raises the ValueError of an error value other than `interrupted`; `conditions` are
 // those of _plan, nullptr for cheapest_periods.
 [[noreturn]] void raise_refusal(const Request& request, const Error& error, const PlanConditions* conditions = nullptr) {
-    const RuleArguments& counts = request.counts;
-    const std::size_t n = request.prices.texts.size();
-    std::string message;
-    switch (error.kind) {
-        case ErrorKind::prices_empty:
-            message = messages::prices_empty;
-            break;
-        case ErrorKind::too_many_prices:
-            message = messages::too_many_prices(planner::max_periods, n);
-            break;
-        case ErrorKind::min_selections_zero:
-            message = messages::min_selections_zero;
-            break;
-        case ErrorKind::min_selections_above_count:
-            message = messages::min_selections_above_count(counts.min_selections.written(), n);
-            break;
-        case ErrorKind::min_consecutive_zero:
-            message = messages::min_consecutive_zero;
-            break;
-        case ErrorKind::min_consecutive_above_selections:
-            if (conditions != nullptr && !conditions->running_for_negative &&
-                (conditions->running_for.large || conditions->running_for.value != 0)) {
-                message = messages::min_consecutive_above_selections_and_run(counts.min_consecutive_periods.written(),
-                                                                             counts.min_selections.written(),
-                                                                             conditions->running_for.written());
-                break;
-            }
-            message = messages::min_consecutive_above_selections(counts.min_consecutive_periods.written(),
-                                                                 counts.min_selections.written());
-            break;
-        case ErrorKind::start_gap_above_gap:
-            message = messages::start_gap_above_gap(counts.max_gap_from_start.written(),
-                                                    counts.max_gap_between_periods.written());
-            break;
-        case ErrorKind::invalid_price:
-        case ErrorKind::invalid_threshold:
-        case ErrorKind::price_too_large:
-        case ErrorKind::price_too_precise:
-            message = price_message(request, error);
-            break;
-        default:
-            // Only _plan answers with the conditions' kinds.
-            message = conditions != nullptr ? condition_message(error, counts, *conditions, n)
-                                            : std::string(messages::no_plan);
-    }
+    const auto shown_price = [&](std::optional<std::size_t> index) {
+        return index ? shown(request.prices.prices[*index]) : shown(request.threshold);
+    };
+    const std::string message =
+        refusal_message(error, request.counts, conditions, request.prices.texts.size(), shown_price);
     throw nb::value_error(message.c_str());
 }
 
@@ -180,6 +128,12 @@ NB_MODULE(_planner, module) {
     namespace nb = nanobind;
     namespace plan = kestrava::plan_module;
     plan::remember_python_types();
+    if (!kestrava::remember_finalising_thread()) throw nb::python_error();
+    // An answer of plan_table that another library's object still holds when the
+    // interpreter ends (pyarrow's reader, in a traceback at SystemExit) is no leak of
+    // ours, but nanobind would print a leak report at every such exit. The leak tests
+    // measure memory directly instead.
+    nb::set_leak_warnings(false);
     module.doc() = plan::messages::module_doc.data();
     // Positional only, None let through to the conversions; cheapest_periods, defined
     // next, binds the arguments in front of it.
@@ -190,4 +144,5 @@ NB_MODULE(_planner, module) {
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none());
     plan::define_plan(module, "_plan_entry");
+    plan::define_plan_table(module);
 }

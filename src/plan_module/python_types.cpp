@@ -44,6 +44,14 @@ void remember_python_types() {
 
 bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
 
+nb::object new_decimal(std::string_view text) {
+    nb::object argument = nb::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!argument.is_valid()) throw nb::python_error();
+    nb::object value = nb::steal(PyObject_CallOneArg(decimal_class, argument.ptr()));
+    if (!value.is_valid()) throw nb::python_error();
+    return value;
+}
+
 bool is_unordered_collection(nb::handle value) { return is_instance(value, unordered_classes); }
 
 bool is_numpy_narrow_float(nb::handle value) {

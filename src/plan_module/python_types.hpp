@@ -4,6 +4,8 @@
 // numpy is never imported here; numpy's bool is binding/numpy_bool.hpp's).
 #pragma once
 
+#include <string_view>
+
 #include <nanobind/nanobind.h>
 
 namespace kestrava::plan_module {
@@ -15,6 +17,8 @@ namespace nb = nanobind;
 void remember_python_types();
 
 bool is_decimal(nb::handle value);
+// decimal.Decimal(text); raises what Decimal raises.
+nb::object new_decimal(std::string_view text);
 // A collections.abc.Mapping, Set or MappingView, registered ones included.
 bool is_unordered_collection(nb::handle value);
 // A numpy float scalar that is not float64 (float16, float32, longdouble): no float

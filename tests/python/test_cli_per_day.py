@@ -181,6 +181,9 @@ REFUSALS = [
      "(name one with --time-column)"),
     (["--per-day", "--png", "plan.png"], TIMED, "--png draws one plan: leave out --per-day, or plan one day "
      "with --rows START:STOP"),
+    (["--per-day"], "time,price\n2024-01-01T00:00,1\n2024-01-01T01:00Z,2\n", "--per-day needs the input's times, "
+     "to tell its days: row 3: the time '2024-01-01T01:00+00:00' has a UTC offset and the one of row 2, "
+     "'2024-01-01T00:00', has none: give every time an offset, or none"),
     (["--deadline", "00:30"], TIMED, "no period ends by the deadline 2024-04-21T00:30+00:00"),
     ([], "time,price\n" + HOURS, f"row {MOST_PRICES + 2}: {ROWS_HINT}, or plan each day with --per-day"),
     ([], '{"prices": [' + ",".join(["1"] * (MOST_PRICES + 1)) + "]}", f"prices[{MOST_PRICES}]: {ROWS_HINT}"),

@@ -266,7 +266,7 @@ def test_a_replan_from_state_at_finds_a_plan(seed):
 def test_the_readme_recipes_print_what_they_show() -> None:
     root = Path(__file__).resolve().parents[2]
     readme = (root / "README.md").read_text(encoding="utf-8")
-    recipes = readme[readme.index("**A window: charge 4 hours"):readme.index("## Command line")]
+    recipes = readme[readme.index("**A window: charge 4 hours"):readme.index("**Recipes.** Each recipe")]
     blocks = re.findall(r"```python\n(.*?)```", recipes, re.S)
     shown = [line[2:] for block in blocks for line in block.splitlines() if line.startswith("# ")]
     printed = io.StringIO()

@@ -17,7 +17,12 @@ import pytest
 from test_leaks import fresh, native_heap_in_use, outcome_of, run_rounds
 from test_plan_threads import long_request
 
-from kestrava_plan import _planner, cheapest_periods
+from kestrava_plan import _planner, cheapest_periods, column, plan_table
+
+try:
+    import pyarrow
+except ImportError:
+    pyarrow = None
 
 ROUNDS = 2000
 INTERRUPTED_ROUNDS = 150  # each waits for the first stop check, some 10 ms in
@@ -115,6 +120,15 @@ def paths():
         ("iteration raises", lambda: f(raising_iterable, threshold, 1, 1), (LookupError, "no prices")),
         ("binding", lambda: f(texts, threshold, 1), (TypeError, "cheapest_periods() missing")),
     ]
+    if pyarrow is not None:
+        data = pyarrow.table({"id": [1, 2, 3], "prices": [["4.0", "1.0"], [], ["x"]], "k": [1, 2, 1]})
+        counts = lambda **rules: [row["count"] or 0 for row in plan_table(data, threads=2, **rules).to_pylist()]
+        table += [
+            ("plan_table, rows", lambda: counts(low_price_threshold="1", min_selections=column("k"),
+                                                min_consecutive_periods=1, max_gap_between_periods=1), list),
+            ("plan_table, column", lambda: plan_table(data, prices="k", low_price_threshold="1", min_selections=1,
+                                                      min_consecutive_periods=1), (TypeError, "prices: column")),
+        ]
     tracked = [allowed, numpy_allowed, mostly_blocked, bad_allowed, texts, *texts, threshold, floats, *floats, decimals, *decimals, array, texts_tuple, huge_count, count,
                bad_text, nan_list, bool_list, none_list, long_decimal, too_long, *too_long, raising_count,
                raising_iterable, raising_count.text, raising_iterable.text]

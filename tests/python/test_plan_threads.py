@@ -149,6 +149,8 @@ def test_sigint_ends_a_long_plan_with_keyboard_interrupt() -> None:
 # A count whose __index__ sleeps, a flag named as numpy's bool whose __module__ and
 # __bool__ sleep, and (for kestrava_plan) Decimal prices whose methods answer with
 # sleeping objects give the lock away inside the conversions as well.
+# plan_table plans its rows on threads of its own, and its exported stream is pulled
+# from C through ctypes, without the lock, as a consumer without pyarrow does.
 # The main thread, which finalises, plans once more from a finalizer: it must not wait.
 EXIT_CHILD = textwrap.dedent("""
     import decimal, random, sys, threading, time, types
@@ -192,6 +194,30 @@ EXIT_CHILD = textwrap.dedent("""
     if module == "plan":  # every flag of the mask read as well, and a carried run
         def entry(prices, threshold, count, run, gap, lead, flag):
             return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0)
+    if module in ("table", "stream"):  # rows on two threads; batches pulled from Python or from C
+        import pyarrow as pa
+        sys.path.insert(0, sys.argv[3])
+        import c_stream
+        # Exported before the threads start: pyarrow aborts by itself when a daemon thread
+        # exports a table while the interpreter exits (its reader's dealloc lets the lock
+        # go in a frame that cannot unwind).
+        streams = {}
+
+        def export(prices, copies):
+            table = pa.table({"id": range(4), "prices": [list(map(str, prices))] * 4})
+            streams[len(prices)] = [table.__arrow_c_stream__() for _ in range(copies)]
+
+        def entry(prices, threshold, count, run, gap, lead, flag, stream=None):
+            try:
+                stream = stream or streams[len(prices)].pop()
+            except IndexError:  # every one planned already
+                return time.sleep(0.001)
+            planned = _planner._plan_table(stream, "id", "prices", None, (None,) * 9,
+                                           (threshold, count, run, gap, lead, flag, None, 0, 0), (None,) * 9, 2)
+            if module == "table":
+                return list(iter(planned.next_batch, None))
+            return c_stream.batch_lengths(planned)  # the planner's own exporter, as a consumer in C pulls
+    final = {}
     flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
     rng = random.Random(1)
 
@@ -204,12 +230,15 @@ EXIT_CHILD = textwrap.dedent("""
         if sleeping and module != "kestrava":
             prices[:8] = map(SleepingDecimal, prices[:8])
         count = SleepingCount(n // 3) if sleeping else n // 3
+        if module in ("table", "stream"):
+            export(prices, 400)
+            final = {"stream": streams[n].pop()}
         for _ in range(2):
             threading.Thread(target=plan, args=(prices, count), daemon=True).start()
 
     class PlansWhenFinalised:
         def __del__(self, entry=entry, prices=prices, count=count):
-            entry(prices, "0", count, 1, 20, 20, flag)
+            entry(prices, "0", count, 1, 20, 20, flag, **final)
 
     # In a module of its own: __main__'s globals outlive finalising, held by the threads.
     sys.modules["finalised_last"] = types.ModuleType("finalised_last")
@@ -219,9 +248,11 @@ EXIT_CHILD = textwrap.dedent("""
 
 
 @pytest.mark.parametrize("arguments", ["plain", "sleeping"])
-@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan"])
+@pytest.mark.parametrize("module", ["kestrava_plan", "kestrava", "plan", "table", "stream"])
 def test_exit_with_daemon_threads_mid_plan_is_clean(module: str, arguments: str) -> None:
+    if module in ("table", "stream"):
+        pytest.importorskip("pyarrow")
     for _ in range(4):
-        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments], capture_output=True, text=True,
-                               timeout=60)
+        child = subprocess.run([sys.executable, "-c", EXIT_CHILD, module, arguments, os.path.dirname(__file__)],
+                               capture_output=True, text=True, timeout=60)
         assert (child.returncode, child.stderr) == (0, "")

@@ -7,7 +7,6 @@ nothing here is skipped."""
 from __future__ import annotations
 
 import csv
-import importlib.util
 import sys
 from datetime import datetime
 from decimal import Decimal
@@ -20,6 +19,7 @@ import pytest
 
 import kestrava_plan
 from kestrava_plan import command, png_chart
+from test_demo import demo
 
 ROOT = Path(__file__).resolve().parents[2]
 HEAT_PUMP = (6, 2, 4, 4)  # hours, shortest run, longest pause, latest start
@@ -110,11 +110,6 @@ def test_chart_layout_on_real_days(zone: str, day: str, count: int) -> None:
 
 
 def run_demo(argv: list[str]) -> int:
-    spec = importlib.util.spec_from_file_location("demo_png", ROOT / "examples" / "demo.py")
-    assert spec is not None and spec.loader is not None
-    demo = importlib.util.module_from_spec(spec)
-    sys.modules["demo_png"] = demo  # dataclasses look their module up by name
-    spec.loader.exec_module(demo)
     status: int = demo.main(argv)
     return status
 

@@ -1,0 +1,208 @@
+"""The fleet benchmark: plans per second of `kestrava_plan.plan_table` on an Arrow table
+of real requests, against the loop a user writes today, on one thread and on every core.
+
+Rows: every day of the DE-LU and NL 2024 files (n = 24) and every 96-period window
+(hourly 4-day windows and the quarter-hour days, n = 96), each with the rules of a heat
+pump, an EV charger and a boiler (benchmarks/bench_plan.py), both strategies: the rules
+and the strategy are columns of the table. In one run it prints, per n:
+
+- plan_table on 1 thread, and on every core, with the speed-up;
+- the same rows planned by as many separate processes as there are cores, each with
+  plan_table on 1 thread over its share: what the machine itself gives that many cores'
+  worth of this work; threads should reach at least 90% of it;
+- the loop over `cheapest_periods`, `to_pylist` included, and the planner alone per row
+  in C++ (build/bench/benchmarks/kestrava_rows_bench: the text entry, parsing
+  included, with no Python), so that the gap to the limit shows;
+- the HiGHS flow model (benchmarks/milp_peer.py) per plan, on a sample, as the peer.
+
+Then the memory of a stream: the growth of the peak resident set while plan_table
+reads a stream of 20 and of 200 batches, which stays that of one batch.
+
+Each figure is the best of --repeat passes (the machine is shared). Run it with
+`benchmarks/run.sh fleet`.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import time
+from collections.abc import Iterator
+from pathlib import Path
+
+import pyarrow as pa
+
+import bench_plan
+from kestrava_plan import cheapest_periods, column, plan_table
+
+HERE = Path(__file__).resolve().parent
+ROWS_BENCH = HERE.parent / "build" / "bench" / "benchmarks" / "kestrava_rows_bench"
+RULES = ("threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods", "max_gap_from_start",
+         "aggressive")
+BATCH_ROWS = 1024
+
+
+def rows(n: int) -> list[tuple]:
+    """(prices, threshold, the four counts, aggressive) of every request of size n."""
+    return [(*request, aggressive) for request in bench_plan.requests(n) for aggressive in (True, False)]
+
+
+def table_of(requests: list[tuple]) -> pa.Table:
+    columns = list(zip(*requests))
+    data = {"id": list(range(len(requests))), "prices": pa.array(columns[0], pa.list_(pa.string()))}
+    data |= {name: list(values) for name, values in zip(RULES, columns[1:])}
+    return pa.table(data).combine_chunks()
+
+
+def batched(table: pa.Table) -> pa.Table:
+    return pa.Table.from_batches(table.to_batches(max_chunksize=BATCH_ROWS))
+
+
+def plan_all(table: pa.Table, threads: int | None) -> pa.Table:
+    return plan_table(table, low_price_threshold=column("threshold"), min_selections=column("min_selections"),
+                      min_consecutive_periods=column("min_consecutive_periods"),
+                      max_gap_between_periods=column("max_gap_between_periods"),
+                      max_gap_from_start=column("max_gap_from_start"), aggressive=column("aggressive"),
+                      threads=threads)
+
+
+def python_loop(table: pa.Table) -> int:
+    """What a user writes today: the columns as Python lists, one call per row."""
+    planned = 0
+    for prices, *rules in zip(*(table.column(name).to_pylist() for name in ("prices", *RULES))):
+        planned += len(cheapest_periods(prices, *rules))
+    return planned
+
+
+def best_seconds(work, repeat: int) -> float:
+    best = float("inf")
+    for _ in range(repeat):
+        started = time.perf_counter()
+        work()
+        best = min(best, time.perf_counter() - started)
+    return best
+
+
+def worker(n: int, part: int, parts: int, repeat: int) -> dict:
+    """A process's share of the rows on 1 thread: its best pass, and when it started
+    and ended (time.monotonic, one clock for every process)."""
+    table = batched(table_of(rows(n)[part::parts]))
+    plan_all(table, 1)  # warm: the planner's workspace and the first batch
+    started = time.monotonic()
+    seconds = best_seconds(lambda: plan_all(table, 1), repeat)
+    return {"rows": table.num_rows, "seconds": seconds, "started": started, "ended": time.monotonic()}
+
+
+def processes_rate(n: int, parts: int, repeat: int) -> float:
+    """Rows per second of `parts` processes planning their shares at the same time."""
+    command = [sys.executable, __file__, "--worker", str(n), "--repeat", str(repeat)]
+    workers = [subprocess.Popen([*command, "--part", str(part), "--parts", str(parts)], stdout=subprocess.PIPE,
+                                text=True) for part in range(parts)]
+    results = [json.loads(process.communicate()[0].splitlines()[-1]) for process in workers]
+    return sum(result["rows"] for result in results) / max(result["seconds"] for result in results)
+
+
+def planner_alone_ns(requests: list[tuple]) -> float | None:
+    """Nanoseconds per request of the C++ text entry alone, or None without the build."""
+    if not ROWS_BENCH.exists():
+        return None
+    lines = "".join("\t".join([str(int(aggressive)), threshold, *map(str, counts), *prices]) + "\n"
+                    for prices, threshold, *counts, aggressive in requests)
+    output = subprocess.run([str(ROWS_BENCH), "--rounds", "5"], input=lines, capture_output=True, text=True,
+                            check=True).stdout
+    return float(output.split()[0])
+
+
+def highs_per_plan(n: int, sample: int, budget: float) -> float:
+    """Median seconds of the HiGHS flow model per plan, over `sample` windows."""
+    times = []
+    for index in bench_plan.milp_sample(n, sample):
+        try:
+            times.append(bench_plan.in_worker("milp", n, index, budget=budget)["theirs"] / 1e9)
+        except subprocess.TimeoutExpired:
+            times.append(budget)
+    return statistics.median(times)
+
+
+def fleet_row(n: int, repeat: int, budget: float) -> list[str]:
+    requests = rows(n)
+    table = batched(table_of(requests))
+    plan_all(table, 1)
+    cores = os.cpu_count() or 1
+    one = table.num_rows / best_seconds(lambda: plan_all(table, 1), repeat)
+    every = table.num_rows / best_seconds(lambda: plan_all(table, None), repeat)
+    processes = processes_rate(n, cores, repeat)
+    loop = table.num_rows / best_seconds(lambda: python_loop(table), repeat)
+    alone = planner_alone_ns(requests)
+    highs = highs_per_plan(n, 3, budget)
+    return [str(n), f"{table.num_rows:,}", f"{one:,.0f}", f"{1e6 / one:.1f}",
+            "-" if alone is None else f"{alone / 1e3:.1f}", f"{loop:,.0f}", f"{one / loop:.1f}x",
+            f"{every:,.0f}", f"{every / one:.2f}", f"{processes / one:.2f}", f"{every / processes:.0%}",
+            f"{1 / highs:,.1f}"]
+
+
+def stream(batches: int, n: int) -> Iterator[pa.RecordBatch]:
+    base = table_of(rows(n))
+    for number in range(batches):
+        yield base.slice((number * BATCH_ROWS) % (base.num_rows - BATCH_ROWS), BATCH_ROWS).to_batches()[0]
+
+
+def stream_growth_mib(batches: int) -> float:
+    """Peak resident set growth while a stream of `batches` batches is planned and read."""
+    schema = table_of(rows(24)[:1]).schema
+    reader = pa.RecordBatchReader.from_batches(schema, stream(batches, 24))
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    for _ in plan_all(reader, None):
+        pass
+    return (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
+
+
+def print_fleet(repeat: int, budget: float) -> None:
+    cores = os.cpu_count() or 1
+    print(f"| n | rows | plan_table, 1 thread (rows/s) | µs per row | planner alone (µs per row) | "
+          f"Python loop (rows/s) | 1 thread / loop | plan_table, {cores} threads (rows/s) | thread speed-up | "
+          f"{cores} processes' speed-up | threads / processes | HiGHS (plans/s) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for n in (24, 96):
+        print("| " + " | ".join(fleet_row(n, repeat, budget)) + " |", flush=True)
+
+
+def print_memory() -> None:
+    for batches in (20, 200):
+        growth = run_isolated(["--memory", str(batches)])
+        print(f"stream of {batches} batches of {BATCH_ROWS} rows (n = 24): peak RSS growth {growth:.1f} MiB")
+
+
+def run_isolated(arguments: list[str]) -> float:
+    """A figure from a fresh process, so that each starts from the same peak."""
+    output = subprocess.run([sys.executable, __file__, *arguments], capture_output=True, text=True, check=True)
+    return float(output.stdout.splitlines()[-1])
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--repeat", type=int, default=3, help="passes per figure, the best kept (default 3)")
+    parser.add_argument("--milp-budget", type=float, default=60.0, help="seconds HiGHS may take per plan")
+    parser.add_argument("--worker", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--part", type=int, default=0, help=argparse.SUPPRESS)
+    parser.add_argument("--parts", type=int, default=1, help=argparse.SUPPRESS)
+    parser.add_argument("--memory", type=int, help=argparse.SUPPRESS)
+    options = parser.parse_args()
+    if options.worker is not None:
+        print(json.dumps(worker(options.worker, options.part, options.parts, options.repeat)))
+        return
+    if options.memory is not None:
+        print(stream_growth_mib(options.memory))
+        return
+    print(bench_plan.machine())
+    print_fleet(options.repeat, options.milp_budget)
+    print_memory()
+
+
+if __name__ == "__main__":
+    main()

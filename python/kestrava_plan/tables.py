@@ -1,0 +1,188 @@
+"""`plan_table`: `plan` for every row of an Arrow table or stream at once, planned in
+compiled code on every core.
+
+One row is one request: an id (passed through), a list of prices, and the rules of
+`plan`, each either one value for every row or a column of the data, named with
+`column("name")`; with a column of times, the counts may be durations. The data is anything that exports an Arrow stream
+(`__arrow_c_stream__`: pyarrow, Polars, DuckDB) or a pandas DataFrame (through
+pyarrow). The answer has one row per input row: the id, `periods` (list<int32>),
+`cost` (the exact sum of the chosen prices as decimal text), `count` (int32) and
+`error` (plan's message for a row it refuses, else null).
+"""
+
+from __future__ import annotations
+
+import importlib
+import os
+from collections.abc import Iterator
+from dataclasses import dataclass
+from datetime import timedelta
+from decimal import Decimal
+from typing import Any, SupportsIndex
+
+from . import _planner
+from .period_times import duration_text, is_pandas
+
+
+@dataclass(frozen=True)
+class Column:
+    """A rule of `plan_table` read from a column of the data, one value per row."""
+
+    name: str
+
+
+def column(name: str) -> Column:
+    """Names the column a rule of `plan_table` is read from: `min_selections=column("k")`.
+
+    A plain value (a str too: thresholds are decimal texts) is the rule for every row."""
+    if not isinstance(name, str):
+        raise TypeError(f"column: the name must be a str, not {type(name).__name__}")
+    return Column(name)
+
+
+_RULES = ("low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
+          "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for")
+_COUNTS = frozenset(_RULES[1:5] + _RULES[7:])
+
+
+def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | None:
+    """A count given as a timedelta, as (days, microseconds within the day) for the
+    planner, which divides it by each row's period; None for anything else."""
+    if name not in _COUNTS or not isinstance(value, timedelta):
+        return None
+    if times is None:
+        raise TypeError(f"{name}: a duration ({duration_text(value)}) needs times to count periods: pass times, the "
+                        "name of a column of lists of timestamps")
+    if value < timedelta(0):
+        raise ValueError(f"{name}: {duration_text(value)} is a negative duration")
+    return value.days, value.seconds * 1_000_000 + value.microseconds
+
+
+@dataclass(frozen=True)
+class _Batch:
+    """One output batch as the Arrow PyCapsule interface hands it to pyarrow."""
+
+    capsules: tuple[Any, Any]
+
+    def __arrow_c_array__(self, requested_schema: Any = None) -> tuple[Any, Any]:
+        return self.capsules
+
+
+# The optional modules found so far: a finaliser that plans while the interpreter
+# exits can import nothing, and by then sys.modules may have let them go.
+_found: dict[str, Any] = {}
+
+
+def _optional_module(name: str) -> Any:
+    if name not in _found:
+        try:
+            _found[name] = importlib.import_module(name)
+        except ImportError:
+            return None
+    return _found[name]
+
+
+def _stream_capsule(data: Any) -> Any:
+    if is_pandas(data, "DataFrame"):
+        pyarrow = _optional_module("pyarrow")
+        if pyarrow is None:
+            raise TypeError("data: a pandas DataFrame needs pyarrow to be read as Arrow data; pip install pyarrow")
+        data = pyarrow.Table.from_pandas(data, preserve_index=False)
+    export = getattr(type(data), "__arrow_c_stream__", None)
+    if export is None:
+        raise TypeError(f"data must export an Arrow stream (__arrow_c_stream__: a pyarrow Table or RecordBatchReader, "
+                        f"a Polars DataFrame, a DuckDB relation) or be a pandas DataFrame, not {type(data).__name__}")
+    return export(data)
+
+
+def _is_table(data: Any) -> bool:
+    """Whether the answer is a table (the data is one) rather than a stream."""
+    kind = type(data)
+    return (kind.__module__.split(".")[0], kind.__name__) in {("pyarrow", "Table"), ("pandas", "DataFrame"),
+                                                             ("polars", "DataFrame")}
+
+
+def _answer(data: Any, planned: Any) -> Any:
+    pyarrow = _optional_module("pyarrow")
+    if pyarrow is None:
+        if is_pandas(data, "DataFrame") or not _is_table(data):
+            return planned
+        return _optional_module("polars").DataFrame(planned)
+    batches: Iterator[Any] = (pyarrow.record_batch(_Batch(capsules)) for capsules in iter(planned.next_batch, None))
+    reader = pyarrow.RecordBatchReader.from_batches(pyarrow.schema(_Schema(planned.schema())), batches)
+    if not _is_table(data):
+        return reader
+    table = reader.read_all()
+    if is_pandas(data, "DataFrame"):
+        return table.to_pandas()
+    if type(data).__module__.split(".")[0] == "polars":
+        return _optional_module("polars").from_arrow(table)
+    return table
+
+
+@dataclass(frozen=True)
+class _Schema:
+    capsule: Any
+
+    def __arrow_c_schema__(self) -> Any:
+        return self.capsule
+
+
+def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
+               low_price_threshold: str | int | Decimal | float | Column,
+               min_selections: SupportsIndex | timedelta | Column,
+               min_consecutive_periods: SupportsIndex | timedelta | Column,
+               max_gap_between_periods: SupportsIndex | timedelta | Column = 0,
+               max_gap_from_start: SupportsIndex | timedelta | Column = 0,
+               aggressive: bool | Column = True, allowed: Column | None = None,
+               running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
+               times: str | None = None, threads: int | None = None) -> Any:
+    """`plan` for every row of `data`, one request a row, in compiled code on `threads`
+    threads (None: every core; 1: the calling thread alone).
+
+    data: a pyarrow Table or RecordBatchReader, a Polars DataFrame, a DuckDB relation,
+        any object with __arrow_c_stream__, or a pandas DataFrame (needs pyarrow).
+    id: the column passed through to the answer (any type), or None for none.
+    prices: the column of price lists: list, large_list or list_view of string,
+        large_string, string_view (decimal texts), decimal128, decimal256 (exact at
+        their scale), integers, or double (a float means its shortest repr).
+    The rules are those of `plan`; each is one value for every row, or column("name")
+    to read it per row: the threshold from a column of prices, the counts from integer
+    columns (counts are 64-bit here), aggressive from a bool column, allowed (None, or
+    a column of lists of bools; a null list allows every period).
+    times: None, or the column of the start of each period: lists of timezone-aware
+        timestamps (any unit), checked per row as `plan` checks its times. With times,
+        each of the four counts, running_for and off_for may be a datetime.timedelta
+        or column("name") of a duration column: a whole number of the row's periods.
+        A row with a null list of times plans without times.
+
+    Answer: a table for a table (a pyarrow Table for a pyarrow Table, a pandas or Polars
+    DataFrame for one), else a pyarrow RecordBatchReader (without pyarrow, an object
+    exporting __arrow_c_stream__), one output batch per input batch, planned as the
+    consumer reads it. Columns: the id, periods (list<int32>), cost (the exact sum of
+    the chosen prices as decimal text, as format(plan(...).cost, "f")), count (int32)
+    and error: null where the row planned, else the message `plan` raises for the row,
+    whose other columns are null. A bad row never stops the others.
+
+    Raises ValueError for a missing column or naive timestamps, TypeError for a column
+    of the wrong type or a duration without times, and for a scalar rule what `plan`
+    raises for it (also ValueError for a negative
+    running_for or off_for, or a count of 2**63 or more). Ctrl-C stops the batch with
+    KeyboardInterrupt.
+    """
+    given = (low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
+             max_gap_from_start, aggressive, allowed, running_for, off_for)
+    durations = tuple(_duration(name, value, times) for name, value in zip(_RULES, given))
+    if allowed is not None and not isinstance(allowed, Column):
+        raise TypeError(f"allowed: plan_table takes column(name) for a column of lists of bools, or None, not "
+                        f"{type(allowed).__name__}")
+    columns = tuple(value.name if isinstance(value, Column) else None for value in given)
+    scalars = tuple(None if isinstance(value, Column) else value for value in given)
+    count = os.cpu_count() or 1 if threads is None else threads
+    if isinstance(count, bool) or not isinstance(count, int) or count < 1:
+        raise ValueError(f"threads must be None or a positive int, not {threads!r}")
+    for name, value in (("id", id), ("prices", prices), ("times", times)):
+        if not isinstance(value, str) and not (name != "prices" and value is None):
+            raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")
+    planned = _planner._plan_table(_stream_capsule(data), id, prices, times, columns, scalars, durations, count)
+    return _answer(data, planned)

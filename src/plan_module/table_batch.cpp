@@ -1,0 +1,255 @@
+// The reading of table_batch.hpp.
+#include "plan_module/table_batch.hpp"
+
+#include <cstring>
+
+#include <nanobind/nanobind.h>
+
+#include "plan_module/arrow_values.hpp"
+#include "plan_module/float_text.hpp"
+#include "plan_module/plan_messages.hpp"
+#include "selection/planner/integer_ladder.hpp"
+
+namespace kestrava::plan_module {
+
+namespace nb = nanobind;
+
+namespace {
+
+constexpr std::string_view none_type = "NoneType";
+
+std::uint64_t float_bits(const ArrowArrayView& values, std::int64_t index) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, values.buffer_views[1].data.as_uint8 + 8 * (values.offset + index), sizeof bits);
+    return bits;
+}
+
+std::string place(std::size_t index) { return "prices[" + std::to_string(index) + "]"; }
+
+// plan's message for a price or threshold that is null or not finite.
+std::string price_refusal(PriceRead read, const std::string& where, const ArrowArrayView& values, std::int64_t index) {
+    if (read == PriceRead::null) return messages::not_a_price_type(where, "None", none_type);
+    return messages::not_finite(where, float_repr(float_bits(values, index)));
+}
+
+}  // namespace
+
+SelectionRules RowRequest::rules() const noexcept {
+    const auto value = [this](CountRule rule) { return static_cast<std::uint64_t>(count(rule)); };
+    return {value(CountRule::min_selections), value(CountRule::min_consecutive_periods),
+            value(CountRule::max_gap_between_periods), value(CountRule::max_gap_from_start)};
+}
+
+rules::Conditions RowRequest::conditions() const noexcept {
+    rules::Conditions core;
+    if (restricted) core.allowed = std::span<const std::uint8_t>(allowed);
+    const std::int64_t running = count(CountRule::running_for);
+    const std::int64_t off = count(CountRule::off_for);
+    core.running_for_negative = running < 0;
+    core.off_for_negative = off < 0;
+    core.running_for = running < 0 ? 0 : static_cast<std::uint64_t>(running);
+    core.off_for = off < 0 ? 0 : static_cast<std::uint64_t>(off);
+    return core;
+}
+
+ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
+    const std::int64_t at = list.offset + index;
+    const ArrowBufferView& offsets = list.buffer_views[1];
+    switch (list.storage_type) {
+        case NANOARROW_TYPE_LIST:
+            return {offsets.data.as_int32[at], offsets.data.as_int32[at + 1] - offsets.data.as_int32[at]};
+        case NANOARROW_TYPE_LARGE_LIST:
+            return {offsets.data.as_int64[at], offsets.data.as_int64[at + 1] - offsets.data.as_int64[at]};
+        case NANOARROW_TYPE_LIST_VIEW:
+            return {offsets.data.as_int32[at], list.buffer_views[2].data.as_int32[at]};
+        default:
+            return {offsets.data.as_int64[at], list.buffer_views[2].data.as_int64[at]};
+    }
+}
+
+PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::int64_t index, std::string& out) {
+    if (ArrowArrayViewIsNull(&values, index)) return PriceRead::null;
+    const std::uint8_t* data = values.buffer_views[1].data.as_uint8;
+    switch (values.storage_type) {
+        case NANOARROW_TYPE_STRING:
+        case NANOARROW_TYPE_LARGE_STRING:
+        case NANOARROW_TYPE_STRING_VIEW: {
+            const ArrowStringView text = ArrowArrayViewGetStringUnsafe(&values, index);
+            out.append(text.data, static_cast<std::size_t>(text.size_bytes));
+            return PriceRead::ok;
+        }
+        case NANOARROW_TYPE_DECIMAL128:
+            append_decimal_text(data + 16 * (values.offset + index), 16, scale, out);
+            return PriceRead::ok;
+        case NANOARROW_TYPE_DECIMAL256:
+            append_decimal_text(data + 32 * (values.offset + index), 32, scale, out);
+            return PriceRead::ok;
+        case NANOARROW_TYPE_DOUBLE:
+            return append_float_text(float_bits(values, index), out) ? PriceRead::ok : PriceRead::not_finite;
+        case NANOARROW_TYPE_UINT64:
+            append_unsigned_text(ArrowArrayViewGetUIntUnsafe(&values, index), out);
+            return PriceRead::ok;
+        default:
+            append_integer_text(ArrowArrayViewGetIntUnsafe(&values, index), out);
+            return PriceRead::ok;
+    }
+}
+
+TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars)
+    : layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {
+    const auto init = [&](const Column& column) {
+        if (!column.present()) return;
+        ArrowArrayView* view = views_[static_cast<std::size_t>(column.index)].get();
+        ArrowError error{};
+        if (ArrowArrayViewInitFromSchema(view, schema.children[column.index], &error) != NANOARROW_OK) {
+            throw nb::value_error(messages::stream_failed(error.message).c_str());
+        }
+    };
+    init(layout.prices);
+    init(layout.times);
+    for (const Column& column : layout.rules) init(column);
+}
+
+const ArrowArrayView* TableBatch::column(const Column& column) const noexcept {
+    return column.present() ? views_[static_cast<std::size_t>(column.index)].get() : nullptr;
+}
+
+bool TableBatch::view(const ArrowArray& batch, std::string& failure) {
+    offset_ = batch.offset;
+    length_ = batch.length;
+    const auto set = [&](const Column& column) {
+        if (!column.present()) return true;
+        ArrowError error{};
+        if (ArrowArrayViewSetArray(views_[static_cast<std::size_t>(column.index)].get(), batch.children[column.index],
+                                   &error) == NANOARROW_OK) {
+            return true;
+        }
+        failure = error.message;
+        return false;
+    };
+    if (!set(layout_.prices) || !set(layout_.times)) return false;
+    for (const Column& column : layout_.rules) {
+        if (!set(column)) return false;
+    }
+    return true;
+}
+
+std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& request) const noexcept {
+    request.times = RowTimes{};
+    const ArrowArrayView* times = column(layout_.times);
+    if (times == nullptr) return std::nullopt;
+    return read_row_times(*times, layout_.times.time_unit, offset_ + row, request.times);
+}
+
+std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request) const {
+    if (auto refusal = read_durations(row, request)) return refusal;
+    if (auto refusal = read_prices(row, request)) return refusal;
+    if (auto refusal = read_threshold(row, request)) return refusal;
+    if (auto refusal = read_counts(row, request, false)) return refusal;
+    if (auto refusal = read_flag_and_allowed(row, request)) return refusal;
+    return read_counts(row, request, true);
+}
+
+// The counts given as durations, in plan's order; a null one is left to read_counts,
+// as plan leaves None to the planner.
+std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowRequest& request) const {
+    const auto duration_of = [&](const Column& column, std::size_t c) -> std::optional<Nanoseconds> {
+        if (!column.present()) return scalars_.durations[c];
+        if (!column.is_duration() || ArrowArrayViewIsNull(this->column(column), offset_ + row)) return std::nullopt;
+        return Nanoseconds{ArrowArrayViewGetIntUnsafe(this->column(column), offset_ + row)} *
+               nanoseconds_per_unit(column.time_unit);
+    };
+    for (std::size_t c = 0; c < count_rule_count; ++c) {
+        const std::size_t r = count_rule_index(c);
+        request.from_duration[c] = false;
+        const std::optional<Nanoseconds> duration = duration_of(layout_.rules[r], c);
+        if (!duration) continue;
+        if (auto refusal = duration_count(rule_names[r], *duration, request.times, request.counts[c])) return refusal;
+        request.from_duration[c] = true;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest& request) const {
+    const ArrowArrayView& list = *column(layout_.prices);
+    if (ArrowArrayViewIsNull(&list, offset_ + row)) return messages::prices_not_a_sequence(none_type);
+    const ListItems items = list_items(list, offset_ + row);
+    const auto count = static_cast<std::size_t>(items.count);
+    if (count > planner::max_periods) return messages::too_many_prices(planner::max_periods, count);
+    if (count == 0) return std::string(messages::prices_empty);
+    request.texts.clear();
+    request.ends.clear();
+    const ArrowArrayView& values = *list.children[0];
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::int64_t at = items.start + static_cast<std::int64_t>(j);
+        const PriceRead read = append_price(values, layout_.prices.scale, at, request.texts);
+        if (read != PriceRead::ok) return price_refusal(read, place(j), values, at);
+        request.ends.push_back(request.texts.size());
+    }
+    // Views once every text is in place: appending may move the buffer.
+    request.prices.clear();
+    std::size_t start = 0;
+    for (const std::size_t end : request.ends) {
+        request.prices.emplace_back(request.texts.data() + start, end - start);
+        start = end;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TableBatch::read_threshold(std::int64_t row, RowRequest& request) const {
+    const Column& column = layout_.rule(Rule::low_price_threshold);
+    if (!column.present()) {
+        request.threshold = scalars_.threshold;
+        return std::nullopt;
+    }
+    request.threshold.clear();
+    const ArrowArrayView& values = *this->column(column);
+    const PriceRead read = append_price(values, column.scale, offset_ + row, request.threshold);
+    if (read == PriceRead::ok) return std::nullopt;
+    return price_refusal(read, "low_price_threshold", values, offset_ + row);
+}
+
+std::optional<std::string> TableBatch::read_counts(std::int64_t row, RowRequest& request, bool carried) const {
+    const std::size_t first = carried ? 4 : 0;
+    for (std::size_t c = first; c < first + (carried ? 2 : 4); ++c) {
+        const std::size_t r = count_rule_index(c);
+        const Column& column = layout_.rules[r];
+        if (request.from_duration[c]) continue;
+        if (!column.present()) {
+            request.counts[c] = scalars_.counts[c];
+            continue;
+        }
+        const ArrowArrayView* values = this->column(column);
+        if (ArrowArrayViewIsNull(values, offset_ + row)) return messages::count_not_an_int(rule_names[r], none_type);
+        request.counts[c] = ArrowArrayViewGetIntUnsafe(values, offset_ + row);
+        if (!carried && request.counts[c] < 0) {
+            return messages::count_negative(rule_names[r], std::to_string(request.counts[c]));
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TableBatch::read_flag_and_allowed(std::int64_t row, RowRequest& request) const {
+    request.aggressive = scalars_.aggressive;
+    if (const ArrowArrayView* flags = column(layout_.rule(Rule::aggressive))) {
+        if (ArrowArrayViewIsNull(flags, offset_ + row)) return messages::flag_not_a_bool(none_type);
+        request.aggressive = ArrowArrayViewGetIntUnsafe(flags, offset_ + row) != 0;
+    }
+    request.restricted = false;
+    const ArrowArrayView* allowed = column(layout_.rule(Rule::allowed));
+    if (allowed == nullptr || ArrowArrayViewIsNull(allowed, offset_ + row)) return std::nullopt;
+    request.restricted = true;
+    const ListItems items = list_items(*allowed, offset_ + row);
+    const ArrowArrayView& values = *allowed->children[0];
+    request.allowed.resize(static_cast<std::size_t>(items.count));
+    for (std::int64_t j = 0; j < items.count; ++j) {
+        const std::int64_t at = items.start + j;
+        if (ArrowArrayViewIsNull(&values, at)) {
+            return messages::allowed_item_not_a_bool(static_cast<std::size_t>(j), none_type);
+        }
+        request.allowed[static_cast<std::size_t>(j)] = ArrowArrayViewGetIntUnsafe(&values, at) != 0 ? 1 : 0;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kestrava::plan_module

@@ -1,0 +1,117 @@
+// One batch of plan_table's data and the reading of its rows as requests to the
+// planner, without the interpreter: the texts of the prices (a text as it is, a
+// decimal at its scale, an integer's digits, a float's shortest repr), the threshold,
+// the counts, the flag and the conditions. A row whose values `plan` would refuse
+// before planning (a null list or price, a float that is not finite, a negative count)
+// gets plan's message for them, checked in plan's order: the times first, then the
+// rules given as durations, then what the planner reads.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plan_module/arrow_handles.hpp"
+#include "plan_module/table_columns.hpp"
+#include "plan_module/table_times.hpp"
+#include "selection/rules.hpp"
+#include "selection/rules/conditions.hpp"
+
+namespace kestrava::plan_module {
+
+// The counts of a row, in plan's order of parameters.
+enum class CountRule : std::size_t {
+    min_selections,
+    min_consecutive_periods,
+    max_gap_between_periods,
+    max_gap_from_start,
+    running_for,
+    off_for
+};
+inline constexpr std::size_t count_rule_count = 6;
+// The index in Rule of count `c`: the counts follow the threshold, with aggressive and
+// allowed before the carried two.
+inline constexpr std::size_t count_rule_index(std::size_t c) noexcept { return c < 4 ? c + 1 : c + 3; }
+
+// The rules given once for every row (those that come from columns are unused).
+struct RuleScalars {
+    std::string threshold;  // a decimal text the planner accepts
+    std::array<std::int64_t, count_rule_count> counts{};
+    std::array<std::optional<Nanoseconds>, count_rule_count> durations{};  // a count given as a timedelta
+    bool aggressive = true;
+};
+
+// A row as the planner takes it; kept per thread and refilled row after row.
+struct RowRequest {
+    std::string texts;               // the prices' texts, one after another
+    std::vector<std::size_t> ends;   // where each ends in `texts`
+    std::vector<std::string_view> prices;
+    std::string threshold;
+    std::array<std::int64_t, count_rule_count> counts{};
+    std::array<bool, count_rule_count> from_duration{};  // the count was a duration, already converted
+    RowTimes times;
+    bool aggressive = true;
+    bool restricted = false;  // allowed was given for this row
+    std::vector<std::uint8_t> allowed;
+
+    std::int64_t count(CountRule rule) const noexcept { return counts[static_cast<std::size_t>(rule)]; }
+    SelectionRules rules() const noexcept;
+    // The core's conditions; the mask is a view of `allowed`.
+    rules::Conditions conditions() const noexcept;
+};
+
+class TableBatch {
+public:
+    // Views for the columns of `layout`, typed by `schema` (a struct of columns).
+    // Raises ValueError when nanoarrow cannot view a column's type.
+    TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars);
+
+    // Views `batch` (which must outlive the views); false with a message in
+    // `failure` when its buffers do not match the schema.
+    bool view(const ArrowArray& batch, std::string& failure);
+    std::int64_t length() const noexcept { return length_; }
+    // The batch's own offset into its columns: row r is item offset() + r of a column.
+    std::int64_t offset() const noexcept { return offset_; }
+
+    // Reads the times of row `row` into `request` (none without a times column), and
+    // answers what plan refuses in them.
+    std::optional<TimesFault> read_times(std::int64_t row, RowRequest& request) const noexcept;
+    // After read_times found no fault: fills `request` with row `row`, or answers the
+    // message of plan's refusal.
+    std::optional<std::string> read_row(std::int64_t row, RowRequest& request) const;
+
+    const TableLayout& layout() const noexcept { return layout_; }
+    const RuleScalars& scalars() const noexcept { return scalars_; }
+    // The view of a rule's column or the prices' (nullptr for a scalar rule).
+    const ArrowArrayView* column(const Column& column) const noexcept;
+
+private:
+    std::optional<std::string> read_durations(std::int64_t row, RowRequest& request) const;
+    std::optional<std::string> read_prices(std::int64_t row, RowRequest& request) const;
+    std::optional<std::string> read_threshold(std::int64_t row, RowRequest& request) const;
+    std::optional<std::string> read_counts(std::int64_t row, RowRequest& request, bool carried) const;
+    std::optional<std::string> read_flag_and_allowed(std::int64_t row, RowRequest& request) const;
+
+    const TableLayout& layout_;
+    const RuleScalars& scalars_;
+    std::vector<ArrayView> views_;  // one per column of the batch; only those in use are set
+    std::int64_t offset_ = 0;       // the batch's own offset into its columns
+    std::int64_t length_ = 0;
+};
+
+// Where a list row's items lie in its child: start and count.
+struct ListItems {
+    std::int64_t start = 0;
+    std::int64_t count = 0;
+};
+ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept;
+
+enum class PriceRead { ok, null, not_finite };
+// Appends the text of value `index` of `values` (of a price type, with a decimal's
+// `scale`) to `out`.
+PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::int64_t index, std::string& out);
+
+}  // namespace kestrava::plan_module

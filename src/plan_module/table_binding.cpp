@@ -1,0 +1,260 @@
+// The binding of table_binding.hpp: capsules in and out, scalars read once per call.
+#include "plan_module/table_binding.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "binding/forced_unwind.hpp"
+#include "binding/interpreter_lock.hpp"
+#include "plan_module/argument_binding.hpp"
+#include "plan_module/arrow_handles.hpp"
+#include "plan_module/plan_messages.hpp"
+#include "plan_module/price_objects.hpp"
+#include "plan_module/python_call.hpp"
+#include "plan_module/rule_arguments.hpp"
+#include "plan_module/table_run.hpp"
+#include "selection/planner/exact_prices.hpp"
+
+namespace kestrava::plan_module {
+
+namespace nb = nanobind;
+
+namespace {
+
+constexpr const char* schema_capsule_name = "arrow_schema";
+constexpr const char* array_capsule_name = "arrow_array";
+constexpr const char* stream_capsule_name = "arrow_array_stream";
+
+// A capsule owns a heap structure and releases what is still in it when it dies.
+template <class T>
+void release_capsule(PyObject* capsule, const char* name) {
+    auto* value = static_cast<T*>(PyCapsule_GetPointer(capsule, name));
+    if (value == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    if (value->release != nullptr) value->release(value);
+    delete value;
+}
+
+template <class T>
+nb::object capsule_of(ArrowHandle<T>& handle, const char* name, PyCapsule_Destructor destructor) {
+    auto* value = new T;
+    value->release = nullptr;
+    PyObject* capsule = PyCapsule_New(value, name, destructor);
+    if (capsule == nullptr) {
+        delete value;
+        throw nb::python_error();
+    }
+    handle.release_to(value);
+    return nb::steal(capsule);
+}
+
+nb::object schema_capsule(const ArrowSchema& schema) {
+    OwnedSchema copy;
+    if (ArrowSchemaDeepCopy(&schema, copy.get()) != NANOARROW_OK) throw std::bad_alloc();
+    return capsule_of(copy, schema_capsule_name, [](PyObject* c) { release_capsule<ArrowSchema>(c, schema_capsule_name); });
+}
+
+OwnedStream stream_from(nb::handle capsule) {
+    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.ptr(), stream_capsule_name));
+    if (stream == nullptr) throw nb::python_error();
+    OwnedStream owned;
+    owned.take_from(stream);
+    return owned;
+}
+
+std::string scalar_threshold(nb::handle value) {
+    const nb::object text = read_threshold(value);
+    const std::string_view view = text_of(text);
+    // Checked once here rather than refused in every row.
+    planner::ExactPrices prices;
+    const std::string_view zero = "0";
+    if (planner::read_exact_prices(std::span<const std::string_view>(&zero, 1), view, prices)) {
+        throw nb::value_error(messages::not_a_decimal_number("low_price_threshold", shown(text)).c_str());
+    }
+    return std::string(view);
+}
+
+std::int64_t scalar_count(nb::handle value, const char* name) {
+    bool negative = false;
+    const Count count = read_count(value, name, &negative);
+    if (negative) throw nb::value_error(messages::count_negative(name, count.written()).c_str());
+    if (count.large) throw nb::value_error(messages::count_too_large(name, count.written()).c_str());
+    return static_cast<std::int64_t>(count.value);
+}
+
+// A timedelta as the layer above hands it over: (days, microseconds within the day).
+Nanoseconds scalar_duration(nb::handle value) {
+    const auto part = [&](std::size_t index) {
+        const long long number = PyLong_AsLongLong(nb::tuple(nb::borrow(value))[index].ptr());
+        if (number == -1 && PyErr_Occurred() != nullptr) throw nb::python_error();
+        return Nanoseconds{number};
+    };
+    return (part(0) * 86'400'000'000 + part(1)) * 1'000;
+}
+
+// The scalars of the rules that are no columns.
+RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars, nb::tuple durations) {
+    RuleScalars read;
+    const auto is_scalar = [&](Rule rule) { return !names.rules[static_cast<std::size_t>(rule)]; };
+    const auto scalar = [&](Rule rule) { return scalars[static_cast<std::size_t>(rule)]; };
+    if (is_scalar(Rule::low_price_threshold)) read.threshold = scalar_threshold(scalar(Rule::low_price_threshold));
+    if (is_scalar(Rule::aggressive)) read.aggressive = read_flag(scalar(Rule::aggressive));
+    constexpr std::array<Rule, count_rule_count> counts = {Rule::min_selections, Rule::min_consecutive_periods,
+                                                           Rule::max_gap_between_periods, Rule::max_gap_from_start,
+                                                           Rule::running_for, Rule::off_for};
+    for (std::size_t c = 0; c < count_rule_count; ++c) {
+        const auto r = static_cast<std::size_t>(counts[c]);
+        if (!is_scalar(counts[c])) continue;
+        if (!durations[r].is_none()) {
+            read.durations[c] = scalar_duration(durations[r]);
+        } else {
+            read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+        }
+    }
+    return read;
+}
+
+std::string name_of(nb::handle name) {
+    if (!PyUnicode_Check(name.ptr())) throw nb::type_error("plan_table: a column's name must be a str");
+    return std::string(text_of(name));
+}
+
+ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns) {
+    ColumnNames names;
+    if (!id.is_none()) names.id = name_of(id);
+    names.prices = name_of(prices);
+    if (!times.is_none()) names.times = name_of(times);
+    for (std::size_t r = 0; r < rule_count; ++r) {
+        if (!rule_columns[r].is_none()) names.rules[r] = name_of(rule_columns[r]);
+    }
+    return names;
+}
+
+}  // namespace
+
+namespace {
+
+struct TablePlan {
+    std::shared_ptr<TableRun> run;
+};
+
+nb::object array_capsule(OwnedArray& array) {
+    return capsule_of(array, array_capsule_name, [](PyObject* c) { release_capsule<ArrowArray>(c, array_capsule_name); });
+}
+
+// (schema capsule, array capsule) of the next batch, or None at the end.
+// The next batch of the run. Python code may run in it and let the lock go: a thread
+// that the finalising interpreter ends then parks (forced_unwind.hpp), and every other
+// exception is rethrown outside.
+std::optional<OwnedArray> next_of(TableRun& run) {
+    std::optional<OwnedArray> batch;
+    std::exception_ptr failure;
+    parked_on_forced_unwind([&] {
+        try {
+            batch = run.next();
+        } catch (const nb::python_error&) {
+            failure = std::current_exception();
+        } catch (const std::exception&) {
+            failure = std::current_exception();
+        }
+    });
+    if (failure) std::rethrow_exception(failure);
+    return batch;
+}
+
+nb::object next_batch(TablePlan& plan) {
+    std::optional<OwnedArray> batch = next_of(*plan.run);
+    if (!batch) return nb::none();
+    nb::object schema = schema_capsule(plan.run->schema());
+    nb::object array = array_capsule(*batch);
+    return nb::make_tuple(schema, array);
+}
+
+// The run as an Arrow stream of its own, for a consumer that pulls from C; it may call
+// without the interpreter lock, so each batch takes it.
+struct ExportedRun {
+    std::shared_ptr<TableRun> run;
+    std::string last_error;
+};
+
+ExportedRun& exported(ArrowArrayStream* stream) { return *static_cast<ExportedRun*>(stream->private_data); }
+
+int exported_schema(ArrowArrayStream* stream, ArrowSchema* out) {
+    return ArrowSchemaDeepCopy(&exported(stream).run->schema(), out) == NANOARROW_OK ? 0 : ENOMEM;
+}
+
+int exported_next(ArrowArrayStream* stream, ArrowArray* out) {
+    ExportedRun& run = exported(stream);
+    const PyGILState_STATE state = take_lock_on_any_thread();
+    int code = 0;
+    try {
+        std::optional<OwnedArray> batch = next_of(*run.run);
+        out->release = nullptr;
+        if (batch) batch->release_to(out);
+    } catch (nb::python_error& error) {
+        run.last_error = error.what();
+        // The consumer sees an error code; Ctrl-C is raised again for the interpreter.
+        if (error.matches(PyExc_KeyboardInterrupt)) PyErr_SetInterruptEx(SIGINT);
+        code = EIO;
+    } catch (const std::exception& error) {
+        run.last_error = error.what();
+        code = EIO;
+    }
+    PyGILState_Release(state);
+    return code;
+}
+
+const char* exported_error(ArrowArrayStream* stream) {
+    const std::string& error = exported(stream).last_error;
+    return error.empty() ? nullptr : error.c_str();
+}
+
+void exported_release(ArrowArrayStream* stream) {
+    delete static_cast<ExportedRun*>(stream->private_data);
+    stream->release = nullptr;
+}
+
+nb::object export_stream(TablePlan& plan, nb::handle /*requested_schema*/) {
+    OwnedStream stream;
+    stream->private_data = new ExportedRun{plan.run, {}};
+    stream->get_schema = &exported_schema;
+    stream->get_next = &exported_next;
+    stream->get_last_error = &exported_error;
+    stream->release = &exported_release;
+    return capsule_of(stream, stream_capsule_name,
+                      [](PyObject* c) { release_capsule<ArrowArrayStream>(c, stream_capsule_name); });
+}
+
+TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns,
+                     nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
+    const ColumnNames names = column_names(id, prices, times, rule_columns);
+    RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
+    return TablePlan{std::make_shared<TableRun>(stream_from(stream), names, std::move(scalars), threads)};
+}
+
+}  // namespace
+
+void define_plan_table(nb::module_& module) {
+    nb::class_<TablePlan>(module, "_TablePlan",
+                          "The batches plan_table plans, one per input batch, as the consumer asks for them.")
+        .def("schema", [](const TablePlan& plan) { return schema_capsule(plan.run->schema()); },
+             "The output's schema as an 'arrow_schema' capsule.")
+        .def("next_batch", &next_batch,
+             "The next batch as (schema capsule, array capsule), or None once the input ends.")
+        .def("__arrow_c_stream__", &export_stream, nb::arg("requested_schema").none() = nb::none(),
+             "The remaining batches as an Arrow C stream capsule.");
+    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
+    define_plan_table(module, "_plan_table_entry",
+                      "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule,\n"
+                      "the id, prices and times column names, each rule's column name or None, its value for\n"
+                      "every row, and a count's duration as (days, microseconds) or None, and the number of\n"
+                      "threads. Returns the batches to read with next_batch() or __arrow_c_stream__.");
+}
+
+}  // namespace kestrava::plan_module

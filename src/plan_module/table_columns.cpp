@@ -1,0 +1,166 @@
+// The schema checks of table_columns.hpp.
+#include "plan_module/table_columns.hpp"
+
+#include <cstring>
+#include <string_view>
+
+#include <nanobind/nanobind.h>
+
+#include "plan_module/plan_messages.hpp"
+
+namespace kestrava::plan_module {
+
+namespace nb = nanobind;
+
+namespace {
+
+constexpr std::string_view price_types =
+    "string, large_string, string_view, decimal128, decimal256, an integer type or double";
+
+std::string accepted(Rule rule) {
+    switch (rule) {
+        case Rule::low_price_threshold:
+            return std::string("a price: ") + std::string(price_types);
+        case Rule::aggressive:
+            return "bool";
+        case Rule::allowed:
+            return "a list (list, large_list or list_view) of bool";
+        default:
+            return "an integer type (int8 to int64, uint8 to uint32), or duration with times";
+    }
+}
+
+bool is_count_type(ArrowType type) noexcept {
+    return is_signed_integer(type) || type == NANOARROW_TYPE_UINT8 || type == NANOARROW_TYPE_UINT16 ||
+           type == NANOARROW_TYPE_UINT32;
+}
+
+// "double", or "list<double>" for a list.
+std::string type_name(ArrowType type) {
+    const char* name = ArrowTypeString(type);
+    return name != nullptr && type != NANOARROW_TYPE_UNINITIALIZED ? name : "a type nanoarrow does not read";
+}
+
+std::string type_name(const Column& column) {
+    std::string name = type_name(column.logical);
+    if (is_list_type(column.type)) name += "<" + type_name(column.item_logical) + ">";
+    return name;
+}
+
+// A value stored as it is meant: an int64 that is no timestamp, duration or date.
+bool plain(ArrowType storage, ArrowType logical) noexcept { return storage == logical; }
+
+void read_type(const ArrowSchemaView& view, Column& column, bool item) {
+    (item ? column.item_type : column.type) = view.storage_type;
+    (item ? column.item_logical : column.logical) = view.type;
+    column.scale = view.decimal_scale;
+    if (view.type == NANOARROW_TYPE_DURATION || view.type == NANOARROW_TYPE_TIMESTAMP) column.time_unit = view.time_unit;
+    if (view.type == NANOARROW_TYPE_TIMESTAMP) column.time_zone = view.timezone != nullptr ? view.timezone : "";
+}
+
+std::string column_list(const ArrowSchema& schema) {
+    std::string names;
+    for (std::int64_t i = 0; i < schema.n_children; ++i) {
+        if (i > 0) names += ", ";
+        names += schema.children[i]->name != nullptr ? schema.children[i]->name : "";
+    }
+    return names;
+}
+
+// The column's index, storage type and scale, and its list items'.
+Column column_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
+    for (std::int64_t i = 0; i < schema.n_children; ++i) {
+        const ArrowSchema* child = schema.children[i];
+        if (child->name == nullptr || name != child->name) continue;
+        Column column;
+        column.index = i;
+        ArrowSchemaView view;
+        if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
+        read_type(view, column, false);
+        if (is_list_type(column.type) && child->n_children == 1 &&
+            ArrowSchemaViewInit(&view, child->children[0], nullptr) == NANOARROW_OK) {
+            read_type(view, column, true);
+        }
+        return column;
+    }
+    throw nb::value_error(messages::column_missing(role, name, column_list(schema)).c_str());
+}
+
+bool fits(Rule rule, const Column& column) {
+    switch (rule) {
+        case Rule::low_price_threshold:
+            return is_price_type(column.type) && plain(column.type, column.logical);
+        case Rule::aggressive:
+            return column.type == NANOARROW_TYPE_BOOL;
+        case Rule::allowed:
+            return is_list_type(column.type) && column.item_type == NANOARROW_TYPE_BOOL;
+        default:
+            return (is_count_type(column.type) && plain(column.type, column.logical)) || column.is_duration();
+    }
+}
+
+[[noreturn]] void refuse_type(std::string_view role, const std::string& name, const Column& column,
+                              std::string_view what) {
+    throw nb::type_error(messages::column_type(role, name, type_name(column), what).c_str());
+}
+
+Column times_column(const ArrowSchema& schema, const std::string& name) {
+    Column times = column_named(schema, "times", name);
+    if (!is_list_type(times.type) || times.item_logical != NANOARROW_TYPE_TIMESTAMP) {
+        refuse_type("times", name, times, "a list (list, large_list or list_view) of timestamp with a time zone");
+    }
+    if (times.time_zone.empty()) throw nb::value_error(messages::times_naive(name, type_name(times)).c_str());
+    return times;
+}
+
+}  // namespace
+
+bool is_price_type(ArrowType type) noexcept {
+    switch (type) {
+        case NANOARROW_TYPE_STRING:
+        case NANOARROW_TYPE_LARGE_STRING:
+        case NANOARROW_TYPE_STRING_VIEW:
+        case NANOARROW_TYPE_DECIMAL128:
+        case NANOARROW_TYPE_DECIMAL256:
+        case NANOARROW_TYPE_UINT64:
+        case NANOARROW_TYPE_DOUBLE:
+            return true;
+        default:
+            return is_count_type(type);
+    }
+}
+
+bool is_list_type(ArrowType type) noexcept {
+    return type == NANOARROW_TYPE_LIST || type == NANOARROW_TYPE_LARGE_LIST || type == NANOARROW_TYPE_LIST_VIEW ||
+           type == NANOARROW_TYPE_LARGE_LIST_VIEW;
+}
+
+bool is_signed_integer(ArrowType type) noexcept {
+    return type == NANOARROW_TYPE_INT8 || type == NANOARROW_TYPE_INT16 || type == NANOARROW_TYPE_INT32 ||
+           type == NANOARROW_TYPE_INT64;
+}
+
+TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
+    if (std::strcmp(schema.format, "+s") != 0) throw nb::type_error(messages::not_a_table_stream(schema.format).c_str());
+    TableLayout layout;
+    if (names.id) layout.id = column_named(schema, "id", *names.id);
+    layout.prices = column_named(schema, "prices", names.prices);
+    if (!is_list_type(layout.prices.type) || !is_price_type(layout.prices.item_type) ||
+        !plain(layout.prices.item_type, layout.prices.item_logical)) {
+        refuse_type("prices", names.prices, layout.prices,
+                    std::string("a list (list, large_list or list_view) of prices: ") + std::string(price_types));
+    }
+    for (std::size_t r = 0; r < rule_count; ++r) {
+        if (!names.rules[r]) continue;
+        const auto rule = static_cast<Rule>(r);
+        layout.rules[r] = column_named(schema, rule_names[r], *names.rules[r]);
+        if (!fits(rule, layout.rules[r])) refuse_type(rule_names[r], *names.rules[r], layout.rules[r], accepted(rule));
+        if (layout.rules[r].is_duration() && !names.times) {
+            throw nb::type_error(messages::duration_column_without_times(rule_names[r], *names.rules[r]).c_str());
+        }
+    }
+    if (names.times) layout.times = times_column(schema, *names.times);
+    return layout;
+}
+
+}  // namespace kestrava::plan_module

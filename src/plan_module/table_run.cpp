@@ -1,0 +1,98 @@
+// The batches of table_run.hpp.
+#include "plan_module/table_run.hpp"
+
+#include <cstring>
+#include <stdexcept>
+
+#include <nanobind/nanobind.h>
+
+#include "binding/interpreter_lock.hpp"
+#include "binding/signal_stop_check.hpp"
+#include "plan_module/plan_messages.hpp"
+#include "plan_module/row_refusal.hpp"
+#include "plan_module/table_output.hpp"
+#include "plan_module/times_refusal.hpp"
+#include "selection/internal_failure.hpp"
+
+namespace kestrava::plan_module {
+
+namespace nb = nanobind;
+
+namespace {
+
+[[noreturn]] void refuse_stream(ArrowArrayStream& stream, int code) {
+    const char* last = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
+    const std::string what = last != nullptr ? last : std::strerror(code);
+    throw nb::value_error(messages::stream_failed(what).c_str());
+}
+
+// Marks a run busy for one call: two threads reading one run would share its batch.
+class BusyGuard {
+public:
+    explicit BusyGuard(std::atomic<bool>& busy) : busy_(busy) {
+        if (busy_.exchange(true)) throw std::runtime_error("plan_table: the batches are being read by another thread");
+    }
+    ~BusyGuard() { busy_ = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    std::atomic<bool>& busy_;
+};
+
+}  // namespace
+
+TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scalars, unsigned threads)
+    : input_(std::move(input)), scalars_(std::move(scalars)), threads_(threads) {
+    if (const int code = input_->get_schema(input_.get(), input_schema_.get()); code != 0) refuse_stream(*input_.get(), code);
+    layout_ = read_layout(*input_schema_.get(), names);
+    if (names.times) check_time_zone(layout_.times, *names.times);
+    output_schema_ = output_schema(*input_schema_.get(), layout_);
+    batch_ = std::make_unique<TableBatch>(*input_schema_.get(), layout_, scalars_);
+}
+
+std::shared_ptr<OwnedArray> TableRun::read_input() {
+    auto input = std::make_shared<OwnedArray>();
+    // The producer takes the lock itself if it needs it (a stream of Python objects).
+    const int code = without_lock([&] { return input_->get_next(input_.get(), input->get()); });
+    if (code != 0) refuse_stream(*input_.get(), code);
+    return input;
+}
+
+void TableRun::plan_batch() {
+    SignalStopCheck stop;
+    try {
+        without_lock([&] { return plan_rows(*batch_, results_, threads_, stop.check()); });
+    } catch (const InternalFailure& failure) {
+        throw std::runtime_error(messages::internal_failure(failure.message()));
+    }
+    // A signal handler's exception wins over the batch: Ctrl-C is never lost.
+    if (stop.restore_raised()) throw nb::python_error();
+    for (std::size_t row = 0; row < results_.size(); ++row) {
+        RowResult& result = results_[row];
+        if (result.state == RowResult::State::failed) {
+            result.message = row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
+        } else if (result.state == RowResult::State::times_refused) {
+            result.message = times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault);
+        } else {
+            continue;
+        }
+        result.state = RowResult::State::refused;
+    }
+}
+
+std::optional<OwnedArray> TableRun::next() {
+    const BusyGuard guard(busy_);
+    if (!input_.valid()) return std::nullopt;
+    std::shared_ptr<OwnedArray> input = read_input();
+    if (!input->valid()) {
+        input_.reset();
+        return std::nullopt;
+    }
+    std::string failure;
+    if (!batch_->view(*input->get(), failure)) throw nb::value_error(messages::stream_failed(failure).c_str());
+    plan_batch();
+    return output_batch(*output_schema_.get(), input, layout_, results_);
+}
+
+}  // namespace kestrava::plan_module

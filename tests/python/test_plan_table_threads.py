@@ -1,0 +1,72 @@
+"""plan_table under Ctrl-C: a SIGINT while the rows plan, on one thread or two, and
+while a consumer without pyarrow pulls the exported C stream, ends the call with
+KeyboardInterrupt, and the module plans on afterwards."""
+
+from __future__ import annotations
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+pytest.importorskip("pyarrow")
+
+# 400 rows of a request of tens of milliseconds: seconds of planning on two threads.
+# Python code between "calling" and the planning takes a few milliseconds.
+CHILD = textwrap.dedent("""
+    import random, signal, sys
+    sys.path.insert(0, sys.argv[3])
+    import pyarrow as pa
+    import c_stream
+    from kestrava_plan import plan_table
+
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    mode, threads = sys.argv[1], int(sys.argv[2])
+    rng = random.Random(1)
+    prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(3000)]
+    table = pa.table({"id": range(400), "prices": [prices] * 400})
+    rules = dict(low_price_threshold="0", min_selections=1000, min_consecutive_periods=1,
+                 max_gap_between_periods=20, max_gap_from_start=20, threads=threads)
+    if mode == "stream":
+        sys.modules["pyarrow"] = None  # plan_table answers with the bare exporter
+        planned = plan_table(pa.RecordBatchReader.from_batches(table.schema, table.to_batches()), **rules)
+        sys.modules["pyarrow"] = pa
+    try:
+        print("calling", flush=True)
+        if mode == "stream":
+            c_stream.batch_lengths(planned)
+        else:
+            plan_table(table, **rules)
+        print("the call returned", flush=True)
+    except KeyboardInterrupt:
+        print("interrupted", flush=True)
+    small = pa.table({"id": [1], "prices": [["3", "1", "2"]]})
+    answer = plan_table(small, low_price_threshold="0", min_selections=1, min_consecutive_periods=1,
+                        max_gap_between_periods=2, max_gap_from_start=2, threads=threads)
+    print("after:", answer.column("periods").to_pylist(), flush=True)
+""")
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("mode", ["table", "stream"])
+def test_sigint_ends_plan_table_with_keyboard_interrupt(mode: str, threads: int) -> None:
+    child = subprocess.Popen([sys.executable, "-c", CHILD, mode, str(threads), os.path.dirname(__file__)],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines: list[str] = []
+    try:
+        assert child.stdout is not None
+        for line in child.stdout:
+            lines.append(line)
+            if line == "calling\n":
+                time.sleep(0.3)
+                child.send_signal(signal.SIGINT)
+        _, stderr = child.communicate(timeout=60)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert (lines, child.returncode) == (["calling\n", "interrupted\n", "after: [[1]]\n"], 0), stderr[-2000:]
