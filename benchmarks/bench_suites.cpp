@@ -24,7 +24,8 @@ Decimal parse_price(const std::string& text) {
     return *value;
 }
 
-// Fills the Item list and the cheap-item list; false when every price is cheap.
+}  // namespace
+
 bool prepare(BenchRequest& request) {
     const Decimal threshold = parse_price(request.threshold);
     for (std::size_t i = 0; i < request.prices.size(); ++i) {
@@ -33,6 +34,8 @@ bool prepare(BenchRequest& request) {
     }
     return request.cheap_items.size() < request.items.size();
 }
+
+namespace {
 
 // The day's price at the given percentile, by decimal order.
 std::string percentile_price(const std::vector<std::string>& prices, unsigned percentile) {

@@ -52,6 +52,10 @@ std::string binary_value_text(const std::string& price);
 // 0 to that gap.
 std::vector<BenchRequest> hard_suite(unsigned count, std::uint64_t seed);
 
+// Fills the request's Item list and cheap-item list from its price texts and threshold;
+// false when every price is cheap (such a request never reaches a strategy).
+bool prepare(BenchRequest& request);
+
 // A small seeded generator, the same on every platform.
 class BenchRandom {
 public:

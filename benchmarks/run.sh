@@ -17,7 +17,12 @@
 #            REF into a venv of its own under build/compare and times it against the
 #            working tree from Python, in interleaved rounds of the same harness
 #            (benchmarks/compare.py).
-# `benchmarks/run.sh python|engines|plan|fleet ARGS...` runs one part
+#   adversarial  `benchmarks/run.sh adversarial [--base REF] [ARGS]` times the selection
+#            entry on requests built to strain the rounded-sum layer, per call under a
+#            budget, and says which path answered (benchmarks/adversarial.cpp; see its
+#            --help). With --base, the commit REF's core is built with this tree's
+#            benchmark and both run class by class on the same requests.
+# `benchmarks/run.sh python|engines|plan|fleet|adversarial ARGS...` runs one part
 # with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
@@ -45,6 +50,40 @@ run_engines() {
     PATH="$venv/bin:$PATH" cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
     PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/bench" --target kestrava_engines >/dev/null
     "$ROOT/build/bench/benchmarks/kestrava_engines" "$@"
+}
+
+build_adversarial() {  # SOURCE BUILD
+    local venv
+    venv="$(venv_for "${PYTHONS[0]}")"
+    PATH="$venv/bin:$PATH" cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    PATH="$venv/bin:$PATH" cmake --build "$2" --target kestrava_adversarial >/dev/null
+}
+
+run_adversarial() {
+    require_pythons
+    ensure_gtest
+    local ref="" base="$ROOT/build/adversarial-base" name
+    if [ "${1:-}" = --base ]; then
+        ref="${2:?usage: benchmarks/run.sh adversarial [--base REF] [ARGS]}"
+        shift 2
+    fi
+    build_adversarial "$ROOT" "$ROOT/build/bench"
+    if [ -z "$ref" ]; then
+        "$ROOT/build/bench/benchmarks/kestrava_adversarial" "$@"
+        return
+    fi
+    # The base's core with this tree's benchmark, so both time the same requests.
+    rm -rf "$base/tree"
+    mkdir -p "$base/tree"
+    git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
+    rm -rf "$base/tree/benchmarks"
+    cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
+    build_adversarial "$base/tree" "$base/build"
+    echo "base: $(git -C "$ROOT" rev-parse --short "$ref"); new: the working tree at $(git -C "$ROOT" rev-parse --short HEAD)"
+    for name in huge ties past96 apart alternate; do
+        "$base/build/benchmarks/kestrava_adversarial" --class "$name" --tag base "$@" | sed -n "$([ "$name" = huge ] && echo 1,2p || echo 2p)"
+        "$ROOT/build/bench/benchmarks/kestrava_adversarial" --class "$name" --tag new "$@" | sed -n 2p
+    done
 }
 
 run_fleet() {
@@ -86,6 +125,7 @@ case "${1:-all}" in
     plan) shift; run_plan "$@" ;;
     fleet) shift; run_fleet "$@" ;;
     compare) shift; run_compare "$@" ;;
+    adversarial) shift; run_adversarial "$@" ;;
     all) run_python; echo; run_engines; echo; run_plan; echo; run_fleet ;;
-    *) echo "usage: benchmarks/run.sh [python|engines|plan|fleet|compare] [options]" >&2; exit 2 ;;
+    *) echo "usage: benchmarks/run.sh [python|engines|plan|fleet|compare|adversarial] [options]" >&2; exit 2 ;;
 esac

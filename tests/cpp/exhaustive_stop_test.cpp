@@ -22,13 +22,13 @@ Outcome<IndexList> search(std::span<const Item> items, std::span<const Item> che
     return aggressive ? search_aggressive(items, cheap, rules, check) : search_conservative(items, cheap, rules, check);
 }
 
-// 28 prices of 3e27 alternating in sign: their magnitudes add up to more than 2^96,
-// so no planner takes them, yet no partial sum overflows; and
+// 28 prices of 6e27 alternating in sign: the positive ones add up to more than 2^96,
+// so no planner takes them, yet no sum of 12 positives overflows; and
 // (12, 1, 27, 27) leaves about 30 million combinations to the search.
 std::vector<std::string> long_search_prices() {
     std::vector<std::string> prices;
     for (std::size_t i = 0; i < max_price_count; ++i)
-        prices.push_back(i % 2 ? "-3000000000000000000000000000" : "3000000000000000000000000000");
+        prices.push_back(i % 2 ? "-6000000000000000000000000000" : "6000000000000000000000000000");
     return prices;
 }
 

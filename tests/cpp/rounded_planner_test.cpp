@@ -31,16 +31,18 @@ std::vector<std::string> alternating(const char* low, const char* high, std::siz
     return prices;
 }
 
-// r is the largest scale with (sum |p| + n) * 10^r <= 2^96 - 1.
+// r is the largest scale with max(P, N) * 10^r + n <= 2^96 - 1, P and N the sums of
+// the positive prices and of the negative ones' magnitudes.
 TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
     struct ScaleCase {
         std::vector<std::string> prices;
         std::optional<unsigned> error_scale;
     };
     const std::vector<ScaleCase> cases = {
-        // 6.67 alone would allow 28 digits; with 20 more, 26.67 * 10^28 does not fit.
-        {repeated("0.3333333333333333333333333333", 20), 27},
+        {repeated("0.3333333333333333333333333333", 20), 28},  // 6.67 * 10^28 + 20 fits
+        {repeated("0.3333333333333333333333333333", 24), 27},  // 8 * 10^28 does not
         {{"7.9228162514264337593543950335"}, 27},   // (2^96 - 1) * 10^-28, plus one
+        {{"39614081257132168796771975167", "-39614081257132168796771975167"}, 0},  // P = N = 2^95 - 1
         {{"79228162514264337593543950334"}, 0},     // 2^96 - 2, plus one: exactly the bound
         {{"79228162514264337593543950335"}, std::nullopt},
         {repeated("-39614081257132168796771975167", 2), std::nullopt},  // 2^96 - 2 in magnitude, plus two

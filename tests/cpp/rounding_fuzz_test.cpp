@@ -64,6 +64,7 @@ enum class Family {
     near_bounds,    // coefficients near 2^96, sums near 2^90, 2^95 and 2^96
     near_ties,      // thirds, neighbours 10^-28 apart, repeats, cheap/dear runs
     near_zero,      // optima within a few rounding units of zero
+    lopsided,       // one dear price beside long small ones; ties far below the rounding unit
     count
 };
 
@@ -238,6 +239,39 @@ void near_zero(RequestRandom& random, std::vector<std::string>& prices) {
     }
 }
 
+// One price of 10^e (either sign) beside long-decimal small prices: the global bound
+// rounds every sum coarsely, while candidates without the dear price keep fine sums.
+// The magnitude now and then takes the global bound to just below 2^96.
+void dear_beside_small(RequestRandom& random, std::vector<std::string>& prices) {
+    const unsigned e = static_cast<unsigned>(random.between(14, 28));
+    const bool negative_small = random.chance(30);
+    for (std::string& price : prices) {
+        price = random_fraction_text(random, random.chance(50) ? 2 : 300,
+                                     static_cast<unsigned>(random.between(20, 28)), negative_small && random.chance(30));
+    }
+    std::string dear = std::to_string(random.between(1, 7)) + std::string(e - 1, '0');
+    if (e == 28 && random.chance(50)) dear = "792281625142643375935439" + std::to_string(random.between(1000, 4999));
+    prices[random.between(0, prices.size() - 1)] = (random.chance(20) ? "-" : "") + dear;
+}
+
+// Prices a few units of the 24th to 28th decimal around one real price (parsing
+// rounds those past 96 bits).
+void units_apart(RequestRandom& random, std::vector<std::string>& prices) {
+    const unsigned scale = static_cast<unsigned>(random.between(24, 28));
+    int128 base = static_cast<int128>(random.between(0, 35000)) - 5000;  // cents
+    for (unsigned d = 2; d < scale; ++d) base *= 10;
+    const std::uint64_t spread = random.chance(50) ? 5 : 20000;
+    for (std::string& price : prices) {
+        const int128 offset = static_cast<int128>(random.between(0, spread)) - static_cast<int128>(spread / 2);
+        price = decimal_text(base + offset, scale, 0);
+    }
+}
+
+void lopsided(RequestRandom& random, std::vector<std::string>& prices) {
+    if (random.chance(50)) return dear_beside_small(random, prices);
+    units_apart(random, prices);
+}
+
 // ---------------------------------------------------------------------------
 // Thresholds and rules.
 
@@ -333,6 +367,9 @@ PlannerRequest rounding_request(std::uint64_t seed, std::uint64_t number, std::s
             break;
         case Family::near_zero:
             near_zero(random, request.prices);
+            break;
+        case Family::lopsided:
+            lopsided(random, request.prices);
             break;
         case Family::count:
             break;

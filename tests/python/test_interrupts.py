@@ -14,10 +14,10 @@ import pytest
 
 import kestrava
 
-# 28 prices of 3e27 alternating in sign: too large for the planners (their magnitudes
-# add up to more than 2**96) while no sum overflows; (12, 1, 27, 27) then
+# 28 prices of 6e27 alternating in sign: too large for the planners (the positive ones
+# add up to more than 2**96) while no sum of 12 overflows; (12, 1, 27, 27) then
 # leaves about 30 million combinations to the exhaustive search, minutes of work.
-LONG_REQUEST = (["3000000000000000000000000000", "-3000000000000000000000000000"] * 14, "0", 12, 1, 27, 27)
+LONG_REQUEST = (["6000000000000000000000000000", "-6000000000000000000000000000"] * 14, "0", 12, 1, 27, 27)
 TIMEOUT = 60
 
 # Calls the long request `rounds` times; the parent sends SIGINT after each "calling"

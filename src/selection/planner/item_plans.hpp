@@ -26,8 +26,8 @@ std::optional<IndexList> plan_exact(std::span<const Item> items, std::span<const
                                                     const SelectionRules& rules, bool aggressive);
 
 // The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
-// with the same preconditions. nullopt when the prices' magnitudes add up to more than
-// about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
+// with the same preconditions. nullopt when the positive prices, or the negative ones'
+// magnitudes, add up to more than about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
 // that keeps the call near 10 ms; the caller then runs the exhaustive search. Throws
 // std::bad_alloc only.
 std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,

@@ -14,21 +14,26 @@
 // together with the best additions of its cheap blocks when the tables were built
 // with them.
 //
-// Equal prefixes. When a candidate's rounded value depends on its main combination
+// Dominated prefixes. When a candidate's rounded value depends on its main combination
 // alone, through the decimal sum of its prices in index order, two prefixes that
-// reach the same run state with the same decimal sum have the same completions with
-// the same rounded values, and the first (lexicographically smaller) prefix wins
-// every tie between them. Such a walk skips every later arrival: repeated prices then
-// cost one branch per distinct sum instead of one per combination. A later arrival's
-// completion can win only if its twin after the first prefix, of the same rounded
-// value, lies within the limit too; so the first prefix's own pruning loses nothing.
+// reach the same run state have the same completions, and each completion adds the
+// same prices in the same order to each prefix's sum. Every decimal addition is
+// monotone in its operands (the exact sum, rounded half to even to a scale that only
+// coarsens as the magnitude grows, never passes a value a smaller sum rounds to), so
+// a prefix whose sum is at least an earlier prefix's ends, whatever follows, at a
+// rounded value no lower than its twin after the earlier prefix, which comes first
+// in lexicographic order and wins every tie. So such a walk keeps, per run state, the
+// least sum that has arrived and skips every later arrival that does not lie below
+// it: repeated prices and prices a few units apart then cost one branch per new
+// least sum instead of one per combination. This needs no band: the twin is a valid
+// main combination whether or not the walk reaches it.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "decimal/decimal.hpp"
@@ -38,32 +43,24 @@
 
 namespace kestrava::planner {
 
-// A state reached with a decimal sum of the prices so far: a run state (period,
-// count), or a point inside a gap (the next period to decide, the count from the
-// gap's end on, and that end).
-struct SumAtState {
+// A state a prefix reaches: a run state (period, count), or a point inside a gap (the
+// next period to decide, the count from the gap's end on, and that end).
+struct PrefixState {
     int period = 0;
     int count = 0;
-    Decimal sum;
     int gap_end = -1;  // -1 for a run state
     // Periods chosen so far. A main prefix's is fixed by (period, count); a merge's
     // also counts its cheap blocks, and its average depends on it.
     int chosen = 0;
 
-    bool operator==(const SumAtState& other) const noexcept {
-        return period == other.period && count == other.count && gap_end == other.gap_end && chosen == other.chosen &&
-               sum.coefficient() == other.sum.coefficient() && sum.scale() == other.sum.scale() &&
-               sum.is_negative() == other.sum.is_negative();
-    }
+    bool operator==(const PrefixState&) const noexcept = default;
 };
 
-struct SumAtStateHash {
-    std::size_t operator()(const SumAtState& key) const noexcept {
-        const uint128 c = key.sum.coefficient();
-        std::uint64_t h = static_cast<std::uint64_t>(c) ^ (static_cast<std::uint64_t>(c >> 64) * 0x9E3779B97F4A7C15ULL);
-        h ^= (static_cast<std::uint64_t>(key.gap_end + 1) << 32) ^ (static_cast<std::uint64_t>(key.chosen) << 24);
-        h ^= (static_cast<std::uint64_t>(key.period) << 40) ^ (static_cast<std::uint64_t>(key.count) << 48) ^
-             (static_cast<std::uint64_t>(key.sum.scale()) << 56) ^ (key.sum.is_negative() ? 1ULL << 63 : 0);
+struct PrefixStateHash {
+    std::size_t operator()(const PrefixState& key) const noexcept {
+        const std::uint64_t h = static_cast<std::uint64_t>(key.period) | (static_cast<std::uint64_t>(key.count) << 16) |
+                                (static_cast<std::uint64_t>(key.gap_end + 1) << 32) |
+                                (static_cast<std::uint64_t>(key.chosen) << 48);
         return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ULL);
     }
 };
@@ -82,9 +79,9 @@ public:
         run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
     }
 
-    // Skips later prefixes with an equal decimal sum at a run state (see above);
+    // Skips later prefixes whose decimal sum is no lower at a run state (see above);
     // `items` give the prices. Only for candidates valued by their main prices alone.
-    void merge_equal_prefixes(std::span<const Item> items) noexcept { items_ = items; }
+    void skip_dominated_prefixes(std::span<const Item> items) noexcept { items_ = items; }
 
     // Ends the walk, as a visit can, once it has entered this many run states.
     void cap_states(std::uint64_t cap) noexcept { state_cap_ = cap; }
@@ -142,7 +139,7 @@ private:
                 going_on = false;
                 break;
             }
-            if (!items_.empty() && !seen_.insert(SumAtState{state.p, state.c, prefix_sum()}).second) break;
+            if (!items_.empty() && !lowers_least_sum(PrefixState{state.p, state.c})) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             path_.push_back(static_cast<std::uint64_t>(state.p + 1));
@@ -171,11 +168,16 @@ private:
         return true;
     }
 
-    // The decimal sum of the path's prices in index order, as candidates are valued.
-    [[gnu::noinline]] Decimal prefix_sum() const {
+    // True when the path's decimal sum, formed in index order as candidates are valued,
+    // lies below every earlier arrival's at this state; it is then the least.
+    [[gnu::noinline]] bool lowers_least_sum(const PrefixState& state) {
         Decimal sum;
         for (const std::uint64_t p : path_) add_price(sum, items_[p].price);
-        return sum;
+        const auto [entry, inserted] = least_sums_.try_emplace(state, sum);
+        if (inserted) return true;
+        if (!(sum < entry->second)) return false;
+        entry->second = sum;
+        return true;
     }
 
     const planner::Tables<Int>& tables_;
@@ -183,7 +185,7 @@ private:
     Int limit_;
     IndexList& path_;
     std::span<const Item> items_;
-    std::unordered_set<SumAtState, SumAtStateHash> seen_;
+    std::unordered_map<PrefixState, Decimal, PrefixStateHash> least_sums_;
     std::vector<RunState> run_states_;
     std::uint64_t entered_ = 0;
     std::uint64_t state_cap_ = UINT64_MAX;

@@ -9,19 +9,22 @@
 // the weight gathered so far, plus the least weight that can follow, stays within
 // the limit.
 //
-// Equal prefixes. A merge's rounded average is its decimal sum, formed in index order,
-// divided by its number of periods. Two partial merges that reach the same run state,
-// or the same point of the same gap, with the same decimal sum and the same number of
-// periods have the same completions (the state fixes what may follow), and each
-// completion adds the same prices to the same sum and the same count: the same rounded
-// average. The sum alone is not enough: prefixes of equal sums and different counts
-// (zero prices, prices that cancel) end in different averages. Of two such twins the
-// one with the earlier prefix comes first in the order (the main periods differ inside
-// the prefix, or they agree there and so do the ranks of every later block, and the
-// prefix's block mask decides). So only the earliest arrival at a (state, sum, count)
-// is walked on; a later one that comes earlier in the order takes its place and is
-// walked too. A later arrival's completion can win only if its twin, of the same
-// rounded average, lies within the limit as well, so nothing is lost.
+// Dominated prefixes. A merge's rounded average is its decimal sum, formed in index
+// order, divided by its number of periods. Two partial merges that reach the same run
+// state, or the same point of the same gap, with the same number of periods have the
+// same completions (the state fixes what may follow), and each completion adds the
+// same prices to each sum and the same count. Decimal addition and division are
+// monotone (band_walk.hpp), so the prefix with the lower or equal sum ends no higher.
+// The count matters: prefixes of equal sums and different counts (zero prices,
+// prices that cancel) end in different averages. Of two such prefixes the one that
+// comes earlier in the order has every completion earlier too (the main periods
+// differ inside the prefix, or they agree there and so do the ranks of every later
+// block, and the prefix's block mask decides). So an arrival is dominated when an
+// earlier arrival in the order, at the same state and count, had a sum no higher:
+// each of its completions loses to that twin. Per state the walk keeps the arrivals
+// that no other dominates, and walks on only from an arrival that none of them
+// dominates. This needs no band: the twin is a valid merge whether or not the walk
+// reaches it.
 #pragma once
 
 #include <algorithm>
@@ -150,7 +153,7 @@ private:
 
     // Chooses the gap's blocks from `from` on, then goes on at s.
     bool walk_gap(const Gap& gap, int from, const Int& gathered, const Decimal& sum) {
-        if (!first_arrival(SumAtState{from, gap.c, sum, gap.s, std::popcount(periods_)})) return true;
+        if (dominated(PrefixState{from, gap.c, gap.s, std::popcount(periods_)}, sum)) return true;
         const planner::CheapBlock block = next_block(gap, from);
         if (block.first > block.last) {
             return gap.s == shape_.n ? finish(sum) : walk_start(gap.s, gap.c, gathered, sum);
@@ -203,7 +206,7 @@ private:
                 going_on = false;
                 break;
             }
-            if (!first_arrival(SumAtState{state.p, state.c, state.sum, -1, std::popcount(periods_)})) break;
+            if (dominated(PrefixState{state.p, state.c, -1, std::popcount(periods_)}, state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             const int next = state.p + 1;
@@ -239,13 +242,18 @@ private:
         periods_ = main ? periods_ | bit : periods_ & ~bit;
     }
 
-    // True when no arrival at this state with this sum and count comes earlier in the order.
-    [[gnu::noinline]] bool first_arrival(const SumAtState& state) {
-        const auto [entry, inserted] = arrivals_.try_emplace(state, order_);
-        if (inserted) return true;
-        if (!order_.precedes(entry->second)) return false;
-        entry->second = order_;
-        return true;
+    // True when an arrival kept at this state comes earlier in the order with a sum no
+    // higher; otherwise this arrival is kept, and those it dominates are dropped.
+    [[gnu::noinline]] bool dominated(const PrefixState& state, const Decimal& sum) {
+        std::vector<Arrival>& kept = arrivals_[state];
+        for (const Arrival& arrival : kept) {
+            if (!(sum < arrival.sum) && arrival.order.precedes(order_)) return true;
+        }
+        std::erase_if(kept, [&](const Arrival& arrival) {
+            return !(arrival.sum < sum) && order_.precedes(arrival.order);
+        });
+        kept.push_back(Arrival{sum, order_});
+        return false;
     }
 
     [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
@@ -277,7 +285,11 @@ private:
     int rank_ = 0;  // admissible blocks met so far: the rank of the next one
     std::uint64_t entered_ = 0;
     std::uint64_t evaluated_ = 0;
-    std::unordered_map<SumAtState, MergeOrder, SumAtStateHash> arrivals_;
+    struct Arrival {
+        Decimal sum;
+        MergeOrder order;
+    };
+    std::unordered_map<PrefixState, std::vector<Arrival>, PrefixStateHash> arrivals_;
     std::vector<RunState> run_states_;
     std::optional<RoundedMerge> best_;
 };

@@ -112,11 +112,58 @@ private:
 };
 
 template <class Int>
+planner::Int512 to_wide(const Int& value) noexcept {
+    if constexpr (std::is_same_v<Int, Int256>) {
+        const Int256 magnitude = value.is_negative() ? -value : value;
+        planner::Int512 result{};
+        for (std::size_t limb = 4; limb-- > 0;) {
+            result = result * planner::Int512::power_of_two(64) +
+                     planner::Int512::from_int128(static_cast<__int128>(magnitude.limb(limb)));
+        }
+        return value.is_negative() ? -result : result;
+    } else {
+        return planner::Int512::from_int128(static_cast<__int128>(value));
+    }
+}
+
+// The narrowest scale of point 4 (rounding_error.hpp) for the lowest-average band:
+// K M_C <= weight_C + n max(Cost, 0) + 2 K N, and never above K sum |p|.
+template <class Int>
+unsigned average_error_scale(const RoundedPrices& prices, const planner::Average<Int>& lowest) noexcept {
+    using planner::Int512;
+    const auto k = static_cast<std::uint64_t>(lowest.count);
+    const Int512 multiple(lowest.count);
+    const Int512 cost = std::max(to_wide(lowest.cost), Int512{});
+    const Int512 fixed = Int512(prices.count) * cost + Int512(2) * multiple * prices.negatives;
+    const Int512 ceiling = multiple * prices.magnitudes;
+    for (unsigned r = prices.error_scale;;) {
+        const Int512 scaled = std::min(ceiling, fixed + to_wide(average_band(prices, k, r)));
+        const unsigned next = error_scale_within(prices, scaled, k);
+        if (next <= r) return r;
+        r = next;
+    }
+}
+
+// The same for the cheapest-main band: M_C <= weight_C + 2 N, at most sum |p|.
+template <class Int>
+unsigned cost_error_scale(const RoundedPrices& prices, const Int& least, std::uint64_t k) noexcept {
+    using planner::Int512;
+    const Int512 fixed = to_wide(least) + Int512(2) * prices.negatives;
+    for (unsigned r = prices.error_scale;;) {
+        const Int512 scaled = std::clamp(fixed + to_wide(cost_band(prices, k, r)), Int512{}, prices.magnitudes);
+        const unsigned next = error_scale_within(prices, scaled, 1);
+        if (next <= r) return r;
+        r = next;
+    }
+}
+
+template <class Int>
 std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
                                                 planner::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
     const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
-    const Int limit = band_limit(Int{}, average_band(prices, count));
+    const unsigned error_scale = average_error_scale(prices, planner.lowest_average());
+    const Int limit = band_limit(Int{}, average_band(prices, count, error_scale));
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
     if (!walk->run() || !walk->best()) return std::nullopt;
     return index_list_of(walk->best()->periods);
@@ -127,13 +174,14 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
                                                const rules::Shape& shape, planner::Planner<Int>& planner) {
     planner.plan_cheapest_main(StopCheck{});
     const auto k = static_cast<std::uint64_t>(shape.size);
-    const Int limit = band_limit(planner.least_cost(), cost_band(prices, k));
+    const unsigned error_scale = cost_error_scale(prices, planner.least_cost(), k);
+    const Int limit = band_limit(planner.least_cost(), cost_band(prices, k, error_scale));
     ConservativeCandidates candidates(items);
     IndexList main;
     main.reserve(items.size());
     const auto walk = std::make_unique<BandWalk<Int>>(planner.tables(), limit, main);
     walk->cap_states(state_cap);
-    walk->merge_equal_prefixes(items);
+    walk->skip_dominated_prefixes(items);
     if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates) || !candidates.best()) return std::nullopt;
     // The widest merge of the chosen main combination: every admissible block.
     const IndexList chosen = index_list_of(candidates.best()->periods);

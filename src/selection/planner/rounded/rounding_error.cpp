@@ -44,20 +44,23 @@ std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
     prices.count = static_cast<int>(items.size());
     prices.units.reserve(items.size());
     for (const Item& item : items) prices.scale = std::max(prices.scale, reduced_scale(item.price));
-    // B * 10^s = sum |c_i| + n 10^s, below 2^196: exact in 512 bits, and so is every
+    // sum |c_i| and n 10^s are below 2^196: exact in 512 bits, and so is every
     // product with a power of ten up to 10^28 below.
     const Int512 unit = wide(pow10_u128[prices.scale]);
-    Int512 bound = Int512(static_cast<std::int64_t>(items.size())) * unit;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Int256 units = units_of(items[i].price, prices.scale);
         prices.units.push_back(units);
         const Int256 magnitude = units.is_negative() ? -units : units;
-        bound += widen(magnitude);
+        prices.magnitudes += widen(magnitude);
+        if (units.is_negative()) prices.negatives += widen(magnitude);
         prices.largest_bits = std::max(prices.largest_bits, magnitude.magnitude_bit_width());
     }
+    // B 10^s = max(P, N) 10^s.
+    const Int512 bound = std::max(prices.negatives, prices.magnitudes - prices.negatives);
+    const Int512 slack = Int512(static_cast<std::int64_t>(items.size())) * unit;
     const Int512 room = wide(Decimal::max_coefficient) * unit;
     for (unsigned r = Decimal::max_scale + 1; r-- > 0;) {
-        if (bound * wide(pow10_u128[r]) <= room) {
+        if (bound * wide(pow10_u128[r]) + slack <= room) {
             prices.error_scale = r;
             return prices;
         }
@@ -65,10 +68,21 @@ std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
     return std::nullopt;
 }
 
-uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor) noexcept {
+unsigned error_scale_within(const RoundedPrices& prices, const Int512& scaled_magnitudes, std::uint64_t q) noexcept {
+    const Int512 unit = wide(pow10_u128[prices.scale]);
+    const Int512 multiple(static_cast<std::int64_t>(q));
+    const Int512 slack = multiple * Int512(static_cast<std::int64_t>(prices.count)) * unit;
+    const Int512 room = multiple * wide(Decimal::max_coefficient) * unit;
+    for (unsigned r = Decimal::max_scale; r > prices.error_scale; --r) {
+        if (scaled_magnitudes * wide(pow10_u128[r]) + slack <= room) return r;
+    }
+    return prices.error_scale;
+}
+
+uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor, unsigned error_scale) noexcept {
     const uint128 f = factor;
-    if (prices.error_scale <= prices.scale) return f * pow10_u128[prices.scale - prices.error_scale];
-    const uint128 divisor = pow10_u128[prices.error_scale - prices.scale];
+    if (error_scale <= prices.scale) return f * pow10_u128[prices.scale - error_scale];
+    const uint128 divisor = pow10_u128[error_scale - prices.scale];
     return (f + divisor - 1) / divisor;
 }
 

@@ -1,19 +1,20 @@
 // How far the decimal sums and averages that define an answer can stray from the
 // exact values, for requests whose sums round (more digits than 96 bits hold).
 //
-// Let every price be c_i / 10^s (s the common scale), M = sum |c_i| / 10^s, n the
-// number of prices, B = M + n, and r the largest scale <= 28 with B * 10^r <= 2^96 - 1.
+// Let every price be c_i / 10^s (s the common scale), P and N the sums of the
+// positive prices and of the negative prices' magnitudes, B = max(P, N), n the number
+// of prices, and r the largest scale <= 28 with B * 10^r + n <= 2^96 - 1; u = 10^-r.
 //
 // 1. Additions. A sum over a selection starts from zero and adds one price at a time
 //    in index order; each addition is exact, or rounded half to even to the largest
-//    scale at which the sum fits 96 bits. Every exact partial sum lies within the
-//    sum of the magnitudes added so far plus the errors made so far, so below B while
-//    the errors stay below n (they do: each is at most 1/2 at scale 0 and there are
-//    fewer than n). A value of magnitude at most B fits at scale r, so a rounded
-//    addition keeps at least r digits: its error is at most u / 2, u = 10^-r. No
-//    addition overflows, and the first addition (0 plus a price) is exact, so a sum
-//    of m prices is within (m - 1) u / 2 of the exact sum.
-// 2. Averages. The quotient of such a sum by its count m is below B in magnitude, so
+//    scale at which the sum fits 96 bits. Suppose the additions so far each erred by
+//    at most u / 2 (fewer than n of them). The next exact sum then lies in
+//    [-N - n u / 2, P + n u / 2], so times 10^r it is below B 10^r + n in magnitude:
+//    it fits at scale r, and a rounded addition keeps at least r digits and errs by
+//    at most u / 2 too (an operand scale below r leaves the sum exact). No addition
+//    overflows, and the first addition (0 plus a price) is exact, so a sum of m
+//    prices is within (m - 1) u / 2 of the exact sum.
+// 2. Averages. The quotient of such a sum by its count m is no larger in magnitude, so
 //    the division keeps at least r digits too: error at most u / 2, and the rounded
 //    average is within (m - 1) u / (2 m) + u / 2 < u of the exact average.
 // 3. Candidates. The answer's rounded value is at most the exact optimum's rounded
@@ -21,9 +22,26 @@
 //    average within 2u (aggressive), cost within (k - 1) u for k main periods
 //    (conservative). Every other candidate can be left out.
 //
-// Requests with B > 2^96 - 1 (prices whose magnitudes add up to about 7.9 * 10^28)
-// have no such r: partial sums may overflow, and they are left to the exhaustive
-// search.
+// 4. Per candidate. Points 1 and 2 hold for each candidate C alone, with its own
+//    M_C (the sum of its prices' magnitudes, at least its P and N) in place of B and
+//    the scale r_C that M_C allows: its sums add only its own prices. So C can be the answer
+//    only if its exact value lies within e_O + e_C of an exact optimum O's, each e the
+//    bound of point 3 at the candidate's own r. A candidate's weight (rounded_plan.cpp)
+//    bounds its magnitudes: with N the sum of the negative prices' magnitudes,
+//      aggressive (weight K p_i - Cost per period, K and Cost the optimum's count and
+//        cost): K M_C = weight_C + m Cost + 2 K N_C <= weight_C + n max(Cost, 0) + 2 K N;
+//      conservative (weight p_i): M_C = weight_C + 2 N_C <= weight_C + 2 N.
+//    Suppose every candidate that can be the answer, and O, has M_C <= M. Then their
+//    e are at most the bound at r(M), the band at r(M) holds them, and the weight
+//    bound turns that band into a new M' (O weighs the least, so it lies in the band
+//    too). Starting from M = sum |p| and going on while r grows (at most 28 steps),
+//    the last band holds every candidate that can be the answer: one dear price
+//    widens only the bands of candidates that hold it, and they weigh too much to
+//    enter. (No candidate overflows: that still rests on the global B of point 1.)
+//
+// Requests with B + n > 2^96 - 1 (positive prices, or negative ones, that add up to
+// about 7.9 * 10^28) have no such r: partial sums may overflow, and they are left to
+// the exhaustive search.
 #pragma once
 
 #include <cstddef>
@@ -43,24 +61,42 @@ struct RoundedPrices {
     unsigned error_scale = 0;            // r: every rounding keeps at least r digits
     std::vector<planner::Int256> units;  // price i * 10^s, exactly (below 2^190); on the heap for a small stack
     unsigned largest_bits = 0;           // bit width of the largest |units|
+    planner::Int512 magnitudes{};        // sum |c_i|
+    planner::Int512 negatives{};         // sum |c_i| over the negative prices
 };
 
-// The prices as integers with their rounding bound, or nullopt when B > 2^96 - 1.
+// The prices as integers with their rounding bound, or nullopt when B + n > 2^96 - 1.
 // Precondition: 1 <= items.size() <= 28. Allocates the list of units.
 std::optional<RoundedPrices> rounded_prices(std::span<const Item> items);
 
 // ceil(factor * u) in units of 10^-s: how far, in those units, candidates may lie from
 // the exact optimum when their values can each be off by `factor` times u.
 // factor <= 2 * 28 * 28 keeps the result below 2^105.
-uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor) noexcept;
+// u = 10^-error_scale; by default the global r.
+uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor, unsigned error_scale) noexcept;
+inline uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor) noexcept {
+    return error_in_units(prices, factor, prices.error_scale);
+}
+
+// The r of point 4 for candidates with q * M_C <= `scaled_magnitudes` (in units of
+// 10^-s): the largest scale <= 28 with scaled_magnitudes 10^r + q n 10^s <= q (2^96 - 1) 10^s,
+// and never below the global r. Precondition: 1 <= q <= 28 and scaled_magnitudes
+// below 2^300.
+unsigned error_scale_within(const RoundedPrices& prices, const planner::Int512& scaled_magnitudes,
+                            std::uint64_t q) noexcept;
 
 // The aggressive candidates' limit (point 3): a merge M within 2u of the lowest
 // average, of `count` periods, weighs count * |M| * (average - lowest) <= 2u * count * n.
+inline uint128 average_band(const RoundedPrices& prices, std::uint64_t count, unsigned error_scale) noexcept {
+    return error_in_units(prices, 2 * count * static_cast<std::uint64_t>(prices.count), error_scale);
+}
 inline uint128 average_band(const RoundedPrices& prices, std::uint64_t count) noexcept {
-    return error_in_units(prices, 2 * count * static_cast<std::uint64_t>(prices.count));
+    return average_band(prices, count, prices.error_scale);
 }
 
 // The conservative candidates' limit: costs of k main periods within (k - 1) u of the least.
-inline uint128 cost_band(const RoundedPrices& prices, std::uint64_t k) noexcept { return error_in_units(prices, k - 1); }
+inline uint128 cost_band(const RoundedPrices& prices, std::uint64_t k, unsigned error_scale) noexcept {
+    return error_in_units(prices, k - 1, error_scale);
+}
 
 }  // namespace kestrava::planner

@@ -1,0 +1,168 @@
+// kestrava_adversarial: times the selection entry on the adversarial suite, each call
+// under a time budget (budget_runner.hpp), and says per class which path answered:
+// the exact planner, the rounded-sum layer, or the exhaustive search. Prints per
+// class the median and largest time, the calls over 1 ms and 10 ms, and a digest of
+// the answers, so that two builds run on the same requests can be compared line by
+// line (benchmarks/run.sh adversarial --base REF).
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "adversarial_suite.hpp"
+#include "budget_runner.hpp"
+#include "selection/planner/item_plans.hpp"
+
+namespace kestrava::bench {
+namespace {
+
+struct Options {
+    std::vector<std::string> classes;
+    unsigned count = 8;
+    std::uint64_t budget_milliseconds = 2000;
+    std::uint64_t seed = 2024;
+    std::string tag;  // printed first on every row, e.g. "base" or "new"
+    bool each = false;
+};
+
+const char* usage =
+    "usage: kestrava_adversarial [--class huge|ties|past96|apart|alternate]... [--count N] [--budget MS]\n"
+    "                            [--seed N] [--tag TEXT] [--each 1]\n"
+    "  --count N    requests per class (the sweep 'apart' takes 10 N; default 8)\n"
+    "  --budget MS  milliseconds allowed to one call (default 2000); a call over it is ended\n"
+    "  --each 1     also print every request's time and path\n";
+
+std::uint64_t parse_count(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::invalid_argument("not a whole number: " + text);
+    }
+    return std::stoull(text);
+}
+
+Options parse_options(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::cout << usage;
+            std::exit(0);
+        }
+        if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
+        const std::string value = argv[++i];
+        if (option == "--class") {
+            options.classes.push_back(value);
+        } else if (option == "--count") {
+            options.count = static_cast<unsigned>(parse_count(value));
+        } else if (option == "--budget") {
+            options.budget_milliseconds = std::max<std::uint64_t>(1, parse_count(value));
+        } else if (option == "--seed") {
+            options.seed = parse_count(value);
+        } else if (option == "--each") {
+            options.each = value == "1";
+        } else if (option == "--tag") {
+            options.tag = value;
+        } else {
+            throw std::invalid_argument("unknown option: " + option);
+        }
+    }
+    if (options.classes.empty()) options.classes = adversarial_class_names();
+    return options;
+}
+
+enum class Path { planner, rounded, exhaustive };
+
+Path path_of(const AdversarialRequest& made) {
+    const BenchRequest& r = made.request;
+    if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::planner;
+    if (plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::rounded;
+    return Path::exhaustive;
+}
+
+std::string microseconds(std::uint64_t nanoseconds) {
+    std::ostringstream out;
+    out << nanoseconds / 1000 << '.' << std::setw(1) << nanoseconds % 1000 / 100;
+    return out.str();
+}
+
+struct ClassTally {
+    std::vector<std::uint64_t> times;  // nanoseconds of the calls that finished
+    std::size_t over_1ms = 0, over_10ms = 0, over_budget = 0;
+    std::size_t paths[3] = {0, 0, 0};
+    std::uint64_t digest = 1469598103934665603ULL;
+
+    void add_answer(const std::optional<TimedAnswer>& answer) {
+        const std::uint64_t word = !answer ? 1 : answer->failed ? 2 : !answer->ok ? 3 : answer->periods << 2;
+        digest = (digest ^ word) * 1099511628211ULL;
+        if (!answer) {
+            ++over_budget;
+            return;
+        }
+        times.push_back(answer->nanoseconds);
+        over_1ms += answer->nanoseconds > 1'000'000 ? 1 : 0;
+        over_10ms += answer->nanoseconds > 10'000'000 ? 1 : 0;
+    }
+};
+
+void print_row(const Options& options, const std::string& name, ClassTally tally) {
+    std::sort(tally.times.begin(), tally.times.end());
+    const std::size_t requests = tally.times.size() + tally.over_budget;
+    const std::string median = tally.times.empty() ? "-" : microseconds(tally.times[(tally.times.size() - 1) / 2]);
+    const std::string max = tally.over_budget    ? "> " + std::to_string(options.budget_milliseconds * 1000)
+                            : tally.times.empty() ? "-"
+                                                  : microseconds(tally.times.back());
+    std::cout << std::left << std::setw(6) << options.tag << std::setw(10) << name << std::right << std::setw(5)
+              << requests << std::setw(12) << median << std::setw(14) << max << std::setw(7) << tally.over_1ms
+              << std::setw(7) << tally.over_10ms << std::setw(7) << tally.over_budget << std::setw(9)
+              << tally.paths[0] << std::setw(9) << tally.paths[1] << std::setw(11) << tally.paths[2] << "  "
+              << std::hex << std::setw(16) << std::setfill('0') << tally.digest << std::dec << std::setfill(' ')
+              << "\n";
+}
+
+void run_class(const Options& options, const std::string& name) {
+    const std::vector<AdversarialRequest> made = adversarial_class(name, options.count, options.seed);
+    std::vector<BenchRequest> requests;
+    for (const AdversarialRequest& one : made) requests.push_back(one.request);
+    BudgetRunner aggressive(requests, true, options.budget_milliseconds, TimedEngine::entry);
+    BudgetRunner conservative(requests, false, options.budget_milliseconds, TimedEngine::entry);
+    ClassTally tally;
+    for (std::size_t r = 0; r < made.size(); ++r) {
+        const Path path = path_of(made[r]);
+        ++tally.paths[static_cast<int>(path)];
+        const std::optional<TimedAnswer> answer = (made[r].aggressive ? aggressive : conservative).run(r);
+        tally.add_answer(answer);
+        if (options.each) {
+            static const char* const names[] = {"planner", "rounded", "exhaustive"};
+            std::cout << "  " << made[r].request.label << (made[r].aggressive ? " aggressive " : " conservative ")
+                      << names[static_cast<int>(path)] << " " << (answer ? microseconds(answer->nanoseconds) : "over")
+                      << " us\n";
+        }
+    }
+    print_row(options, name, std::move(tally));
+}
+
+int run(const Options& options) {
+    std::cout << std::left << std::setw(6) << "build" << std::setw(10) << "class" << std::right << std::setw(5) << "n"
+              << std::setw(12) << "median us" << std::setw(14) << "max us" << std::setw(7) << ">1ms" << std::setw(7)
+              << ">10ms" << std::setw(7) << "over" << std::setw(9) << "planner" << std::setw(9) << "rounded"
+              << std::setw(11) << "exhaustive" << "  answers\n";
+    for (const std::string& name : options.classes) run_class(options, name);
+    return 0;
+}
+
+}  // namespace
+}  // namespace kestrava::bench
+
+int main(int argc, char** argv) {
+    try {
+        return kestrava::bench::run(kestrava::bench::parse_options(argc, argv));
+    } catch (const std::exception& error) {
+        std::cerr << "kestrava_adversarial: " << error.what() << "\n" << kestrava::bench::usage;
+        return 2;
+    }
+}

@@ -1,0 +1,142 @@
+// The generators of the adversarial suite: prices as decimal texts, rules from a
+// small grid, the threshold at a quarter of the day.
+#include "adversarial_suite.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "decimal/decimal.hpp"
+
+namespace kestrava::bench {
+namespace {
+
+using int128 = __int128;
+
+// A signed coefficient at a scale as decimal text.
+std::string decimal_text(int128 coefficient, unsigned scale) {
+    const bool negative = coefficient < 0;
+    auto magnitude = static_cast<unsigned __int128>(negative ? -coefficient : coefficient);
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+    if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
+    std::string text(negative ? 1 : 0, '-');
+    text.append(digits);
+    return text;
+}
+
+std::string long_price(BenchRandom& random, std::uint64_t whole_limit, unsigned decimals) {
+    std::string text = std::to_string(random.between(0, whole_limit)) + ".";
+    for (unsigned d = 0; d < decimals; ++d) text.push_back(static_cast<char>('0' + random.between(0, 9)));
+    return text;
+}
+
+void grid_rules(BenchRandom& random, SelectionRules& rules) {
+    rules.min_selections = random.between(3, 8);
+    rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(3, rules.min_selections));
+    rules.max_gap_between_periods = random.between(4, 12);
+    rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
+}
+
+// The 25th percentile of the prices, by value.
+std::string quarter_threshold(const std::vector<std::string>& prices) {
+    std::vector<std::string> ordered = prices;
+    std::sort(ordered.begin(), ordered.end(), [](const std::string& a, const std::string& b) {
+        return compare(*Decimal::parse(a), *Decimal::parse(b)) < 0;
+    });
+    return ordered[(ordered.size() - 1) / 4];
+}
+
+std::vector<std::string> huge(BenchRandom& random, std::size_t n) {
+    std::vector<std::string> prices(n);
+    for (std::string& price : prices) price = "0.0" + long_price(random, 0, 26).substr(2);
+    const int128 seven = int128{7'000'000'000'000'000'000} * 1'000'000'000;  // 7 * 10^27
+    prices[random.between(0, n - 1)] = decimal_text(seven - static_cast<int128>(random.between(0, 999'999)), 0);
+    return prices;
+}
+
+std::vector<std::string> ties(BenchRandom& random, std::size_t n) {
+    std::vector<std::string> prices(n);
+    const int128 base = int128{5001} * 100'000'000'000'000 * 1'000'000'000'000;  // 50.01 at scale 28
+    for (std::string& price : prices) price = decimal_text(base + static_cast<int128>(random.between(0, 20000)) - 10000, 28);
+    return prices;
+}
+
+// Half the prices near +-(2^96 - 1) / d, d = 6 to 12, the rest real ones.
+std::vector<std::string> past96(BenchRandom& random, std::size_t n) {
+    std::vector<std::string> prices(n);
+    const int128 top = (int128{1} << 96) - 1;
+    for (std::string& price : prices) {
+        if (random.between(0, 1) == 0) {
+            price = std::to_string(random.between(0, 300));
+            continue;
+        }
+        const int128 magnitude = top / static_cast<int128>(random.between(6, 12)) - static_cast<int128>(random.between(0, 1000));
+        price = decimal_text(random.between(0, 1) == 0 ? magnitude : -magnitude, 0);
+    }
+    return prices;
+}
+
+std::vector<std::string> apart(BenchRandom& random, std::size_t n) {
+    std::vector<std::string> prices(n);
+    const int128 base = static_cast<int128>(random.between(0, 30000)) * 100'000'000'000'000 * 1'000'000'000'000;
+    for (std::string& price : prices) price = decimal_text(base + static_cast<int128>(random.between(0, 5)), 28);
+    return prices;
+}
+
+AdversarialRequest finished(std::vector<std::string> prices, std::string threshold, const SelectionRules& rules,
+                            bool aggressive, std::string label) {
+    AdversarialRequest made;
+    made.request.prices = std::move(prices);
+    made.request.threshold = std::move(threshold);
+    made.request.rules = rules;
+    made.request.label = std::move(label);
+    made.aggressive = aggressive;
+    prepare(made.request);
+    return made;
+}
+
+std::vector<AdversarialRequest> alternate() {
+    std::vector<std::string> prices;
+    static const char* const cycle[] = {"0", "0.0000000000000000000000000001", "-0.0000000000000000000000000001"};
+    for (std::size_t i = 0; i < 28; ++i) prices.emplace_back(cycle[i % 3]);
+    const SelectionRules rules{12, 1, 27, 27};
+    return {finished(prices, "0", rules, true, "alternate aggressive"),
+            finished(prices, "0", rules, false, "alternate conservative")};
+}
+
+}  // namespace
+
+std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsigned count, std::uint64_t seed) {
+    if (name == "alternate") return alternate();
+    std::uint64_t salt = 14695981039346656037ULL;  // FNV-1a of the name: the same everywhere
+    for (const char c : name) salt = (salt ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    BenchRandom random(seed ^ salt);
+    const unsigned total = name == "apart" ? count * 10 : count;
+    std::vector<AdversarialRequest> requests;
+    for (unsigned r = 0; r < total; ++r) {
+        std::vector<std::string> prices;
+        if (name == "huge") {
+            prices = huge(random, 20 + 4 * (r % 3));
+        } else if (name == "ties") {
+            prices = ties(random, r % 2 == 0 ? 24 : 28);
+        } else if (name == "past96") {
+            prices = past96(random, random.between(22, 28));
+        } else if (name == "apart") {
+            prices = apart(random, random.between(20, 28));
+        } else {
+            throw std::invalid_argument("unknown adversarial class: " + name);
+        }
+        SelectionRules rules;
+        grid_rules(random, rules);
+        std::string threshold = quarter_threshold(prices);
+        requests.push_back(finished(std::move(prices), std::move(threshold), rules, r % 2 == 0,
+                                    name + " " + std::to_string(r)));
+    }
+    return requests;
+}
+
+}  // namespace kestrava::bench
