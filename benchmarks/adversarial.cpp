@@ -17,6 +17,7 @@
 
 #include "adversarial_suite.hpp"
 #include "budget_runner.hpp"
+#include "option_text.hpp"
 #include "selection/planner/item_plans.hpp"
 
 namespace kestrava::bench {
@@ -37,13 +38,6 @@ const char* usage =
     "  --count N    requests per class (the sweep 'apart' takes 10 N; default 8)\n"
     "  --budget MS  milliseconds allowed to one call (default 2000); a call over it is ended\n"
     "  --each 1     also print every request's time and path\n";
-
-std::uint64_t parse_count(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw std::invalid_argument("not a whole number: " + text);
-    }
-    return std::stoull(text);
-}
 
 Options parse_options(int argc, char** argv) {
     Options options;

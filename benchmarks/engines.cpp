@@ -27,6 +27,7 @@
 
 #include "bench_suites.hpp"
 #include "budget_runner.hpp"
+#include "option_text.hpp"
 #include "selection/planner/item_plans.hpp"
 
 namespace kestrava::bench {
@@ -58,13 +59,6 @@ const char* usage =
     "  --entry-limit N       converted suite: time the selection entry on N requests when --limit\n"
     "                        is not given (default 200), each under the budget\n"
     "  --budget SECONDS      time allowed to one budgeted call, e.g. 2 or 0.5 (default 2)\n";
-
-std::uint64_t parse_count(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw std::invalid_argument("not a whole number: " + text);
-    }
-    return std::stoull(text);
-}
 
 // Seconds as a decimal text, to whole milliseconds.
 std::uint64_t parse_milliseconds(const std::string& text) {

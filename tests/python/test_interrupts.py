@@ -8,11 +8,11 @@ import signal
 import subprocess
 import sys
 import textwrap
-import time
 
 import pytest
 
 import kestrava
+from signalled_child import run_interrupted
 
 # 28 prices of 6e27 alternating in sign: too large for the planners (the positive ones
 # add up to more than 2**96) while no sum of 12 overflows; (12, 1, 27, 27) then
@@ -55,26 +55,10 @@ HANDLER_ROUNDS = 2
 @pytest.mark.parametrize("strategy", ["aggressive", "conservative"])
 def test_signal_handlers_end_a_long_call_with_their_exception(strategy: str) -> None:
     script = CHILD.format(request=LONG_REQUEST, handler_rounds=HANDLER_ROUNDS)
-    child = subprocess.Popen([sys.executable, "-c", script, strategy], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
-    lines: list[str] = []
-    try:
-        assert child.stdout is not None
-        for line in child.stdout:
-            lines.append(line)
-            if line == "calling\n":
-                # Python code between the line and the call takes microseconds: a few
-                # hundred milliseconds later the child is well inside the search.
-                time.sleep(0.3)
-                child.send_signal(signal.SIGINT)
-        _, stderr = child.communicate(timeout=TIMEOUT)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
+    lines, returncode, stderr = run_interrupted(["-c", script, strategy], TIMEOUT)
     expected = ["calling\n", "stopped: stopped by the handler\n", "after: [1]\n"] * HANDLER_ROUNDS + ["calling\n"]
     assert lines == expected, stderr[-2000:]
-    assert child.returncode == -signal.SIGINT, stderr[-2000:]
+    assert returncode == -signal.SIGINT, stderr[-2000:]
     assert stderr.rstrip().endswith("KeyboardInterrupt"), stderr[-2000:]
 
 

@@ -5,13 +5,11 @@ KeyboardInterrupt, and the module plans on afterwards."""
 from __future__ import annotations
 
 import os
-import signal
-import subprocess
-import sys
 import textwrap
-import time
 
 import pytest
+
+from signalled_child import run_interrupted
 
 pytest.importorskip("pyarrow")
 
@@ -54,19 +52,5 @@ CHILD = textwrap.dedent("""
 @pytest.mark.parametrize("threads", [1, 2])
 @pytest.mark.parametrize("mode", ["table", "stream"])
 def test_sigint_ends_plan_table_with_keyboard_interrupt(mode: str, threads: int) -> None:
-    child = subprocess.Popen([sys.executable, "-c", CHILD, mode, str(threads), os.path.dirname(__file__)],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    lines: list[str] = []
-    try:
-        assert child.stdout is not None
-        for line in child.stdout:
-            lines.append(line)
-            if line == "calling\n":
-                time.sleep(0.3)
-                child.send_signal(signal.SIGINT)
-        _, stderr = child.communicate(timeout=60)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert (lines, child.returncode) == (["calling\n", "interrupted\n", "after: [[1]]\n"], 0), stderr[-2000:]
+    lines, returncode, stderr = run_interrupted(["-c", CHILD, mode, str(threads), os.path.dirname(__file__)])
+    assert (lines, returncode) == (["calling\n", "interrupted\n", "after: [[1]]\n"], 0), stderr[-2000:]
