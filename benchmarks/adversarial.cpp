@@ -41,14 +41,7 @@ const char* usage =
 
 Options parse_options(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            std::cout << usage;
-            std::exit(0);
-        }
-        if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
-        const std::string value = argv[++i];
+    read_options(argc, argv, usage, [&](const std::string& option, const std::string& value) {
         if (option == "--class") {
             options.classes.push_back(value);
         } else if (option == "--count") {
@@ -62,9 +55,10 @@ Options parse_options(int argc, char** argv) {
         } else if (option == "--tag") {
             options.tag = value;
         } else {
-            throw std::invalid_argument("unknown option: " + option);
+            return false;
         }
-    }
+        return true;
+    });
     if (options.classes.empty()) options.classes = adversarial_class_names();
     return options;
 }

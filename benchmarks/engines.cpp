@@ -71,14 +71,7 @@ std::uint64_t parse_milliseconds(const std::string& text) {
 
 Options parse_options(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            std::cout << usage;
-            std::exit(0);
-        }
-        if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
-        const std::string value = argv[++i];
+    read_options(argc, argv, usage, [&](const std::string& option, const std::string& value) {
         if (option == "--suite" && (value == "realistic" || value == "hard" || value == "converted")) {
             options.suites.push_back(value);
         } else if (option == "--strategy" && (value == "aggressive" || value == "conservative")) {
@@ -102,9 +95,10 @@ Options parse_options(int argc, char** argv) {
         } else if (option == "--batches") {
             options.batches = std::max(1U, static_cast<unsigned>(parse_count(value)));
         } else {
-            throw std::invalid_argument("unknown option or value: " + option + " " + value);
+            return false;
         }
-    }
+        return true;
+    });
     if (options.suites.empty()) options.suites = {"realistic", "hard", "converted"};
     if (options.strategies.empty()) options.strategies = {"aggressive", "conservative"};
     return options;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +15,22 @@ inline std::uint64_t parse_count(const std::string& text) {
         throw std::invalid_argument("not a whole number: " + text);
     }
     return std::stoull(text);
+}
+
+// Walks the "--name value" pairs of a command line: --help prints `usage` and exits, and
+// take(name, value) answers false for a name or value it does not know.
+template <class Take>
+void read_options(int argc, char** argv, const char* usage, Take&& take) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::cout << usage;
+            std::exit(0);
+        }
+        if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
+        const std::string value = argv[++i];
+        if (!take(option, value)) throw std::invalid_argument("unknown option or value: " + option + " " + value);
+    }
 }
 
 }  // namespace kestrava::bench
