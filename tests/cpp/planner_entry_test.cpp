@@ -51,6 +51,64 @@ TEST(PlannerEntry, ReadsTheDecimalGrammarExactly) {
     }
 }
 
+// Values of 15 to 22 significant digits (one word holds 18), with trailing zeros that
+// reading drops: their order, the largest magnitude and the units at the common scale
+// against whole numbers built from the texts' digits.
+TEST(PlannerEntry, WordSizedAndLongerValuesAgree) {
+    struct Text {
+        std::string text;
+        bool negative;
+        std::string digits;  // as written, without sign or point
+        std::size_t decimals;
+    };
+    for (std::uint64_t number = 0; number < 2000; ++number) {
+        RequestRandom random(11, number);
+        std::vector<Text> values;
+        for (int v = 0; v < 4; ++v) {
+            Text value{"", random.chance(30), "", 0};
+            const std::uint64_t length = random.between(15, 22);
+            for (std::uint64_t d = 0; d < length; ++d) {
+                value.digits.push_back(static_cast<char>('0' + random.between(d == 0 ? 1 : 0, 9)));
+            }
+            value.digits.append(random.between(0, 4), '0');
+            value.decimals = random.between(0, value.digits.size() - 1);
+            const std::size_t point = value.digits.size() - value.decimals;
+            value.text = joined(value.negative ? "-" : "", value.digits.substr(0, point));
+            if (value.decimals > 0) value.text = joined(joined(value.text, "."), value.digits.substr(point));
+            values.push_back(value);
+        }
+        std::vector<std::string_view> texts;
+        std::size_t scale = 0;
+        for (const Text& value : values) {
+            texts.push_back(value.text);
+            scale = std::max(scale, value.decimals);
+        }
+        planner::ExactPrices prices;
+        ASSERT_FALSE(planner::read_exact_prices(texts, "0", prices).has_value());
+        // At the largest written scale every value is a whole number of the same length.
+        auto padded = [&](const Text& value) { return value.digits + std::string(scale - value.decimals, '0'); };
+        auto whole = [&](const Text& value) {
+            planner::Int512 units{};
+            for (const char digit : padded(value)) units = units * planner::Int512(10) + planner::Int512(digit - '0');
+            return value.negative ? -units : units;
+        };
+        std::size_t largest = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::size_t zeros = scale - prices.common_scale;
+            EXPECT_EQ(planner::units_of<planner::Int512>(prices, i) * planner::Int512(planner::word_powers_of_ten[zeros]),
+                      whole(values[i])) << values[i].text;
+            const std::string a = padded(values[i]);
+            const std::string b = padded(values[largest]);
+            if (a.size() > b.size() || (a.size() == b.size() && a > b)) largest = i;
+            for (std::size_t j = 0; j < values.size(); ++j) {
+                EXPECT_EQ(prices.compare(prices.prices[i], prices.prices[j]), whole(values[i]) <=> whole(values[j]))
+                    << values[i].text << " against " << values[j].text;
+            }
+        }
+        EXPECT_EQ(planner::largest_magnitude(prices), largest);
+    }
+}
+
 // Values that differ only past the 28th decimal or in the 100th digit, which a
 // 96-bit decimal would round together.
 TEST(PlannerEntry, ComparesLongValuesExactly) {

@@ -19,6 +19,21 @@
 namespace kestrava::planner {
 namespace {
 
+// What a text request reads before it plans, kept per thread like the planner's
+// workspace, so that a call allocates only its answer.
+struct RequestSpace {
+    ExactPrices prices;
+    std::vector<std::uint8_t> cheap;
+    rules::Shape shape;
+
+    std::size_t held_bytes() const noexcept {
+        return prices.digits.capacity() + prices.prices.capacity() * sizeof(ExactDecimal) + cheap.capacity() +
+               shape.cheap.capacity() + shape.allowed.capacity() +
+               (shape.run_first.capacity() + shape.run_last.capacity()) * sizeof(int) +
+               shape.stalled.capacity() * sizeof(rules::PeriodStretch);
+    }
+};
+
 template <class Int>
 Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
     const WorkspaceLease<Int> lease;
@@ -33,10 +48,20 @@ Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape,
     return planner.selection();
 }
 
+// The bit width of the largest price magnitude in units; one word holds it in most requests.
+unsigned largest_price_bits(const ExactPrices& prices) {
+    const std::size_t largest = largest_magnitude(prices);
+    if (prices.unit_digits(largest) > ExactDecimal::word_digits) {
+        return magnitude_bit_width(units_of<Int512>(prices, largest));
+    }
+    // Below 10^18 < 2^63.
+    return magnitude_bit_width(units_of<std::int64_t>(prices, largest));
+}
+
 Outcome<IndexList> plan_on(const ExactPrices& prices, const rules::Shape& shape, bool aggressive,
                            const StopCheck& stop) {
     const std::size_t n = prices.prices.size();
-    const unsigned price_bits = magnitude_bit_width(units_of<Int512>(prices, largest_magnitude(prices)));
+    const unsigned price_bits = largest_price_bits(prices);
     switch (rung_for(n, price_bits)) {
         case Rung::bits64:
             return plan_in<std::int64_t>(prices, shape, aggressive, stop);
@@ -51,10 +76,9 @@ Outcome<IndexList> plan_on(const ExactPrices& prices, const rules::Shape& shape,
 }
 
 // 1 for a period that is allowed and priced at or below the threshold.
-std::vector<std::uint8_t> cheap_flags(const ExactPrices& prices, const rules::Conditions& conditions) {
-    std::vector<std::uint8_t> cheap(prices.prices.size());
+void fill_cheap_flags(const ExactPrices& prices, const rules::Conditions& conditions, std::vector<std::uint8_t>& cheap) {
+    cheap.resize(prices.prices.size());
     for (std::size_t i = 0; i < cheap.size(); ++i) cheap[i] = conditions.is_allowed(i) && prices.is_cheap(i) ? 1 : 0;
-    return cheap;
 }
 
 // The shape of a plan; its size is the smallest valid size from min_selections up
@@ -94,18 +118,20 @@ Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shap
 Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop) {
-    ExactPrices prices;
+    const ThreadLease<RequestSpace> space;
+    ExactPrices& prices = space->prices;
     if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
     const std::size_t n = prices.prices.size();
     const std::uint64_t running = conditions.running_for_negative ? 0 : conditions.running_for;
     if (const auto rule = broken_rule(n, max_periods, rules, running)) return Error{*rule};
     if (const auto condition = rules::broken_condition(n, conditions)) return *condition;
 
-    const std::vector<std::uint8_t> cheap = cheap_flags(prices, conditions);
+    std::vector<std::uint8_t>& cheap = space->cheap;
+    fill_cheap_flags(prices, conditions, cheap);
     if (auto every = every_period_answer(cheap, rules, conditions)) return std::move(*every);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
-    rules::Shape shape;
+    rules::Shape& shape = space->shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
         Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
@@ -122,12 +148,14 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
 
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
-    ExactPrices prices;
+    const ThreadLease<RequestSpace> space;
+    ExactPrices& prices = space->prices;
     if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
     const std::size_t n = prices.prices.size();
     if (const auto rule = broken_rule(n, max_periods, rules)) return Error{*rule};
 
-    std::vector<std::uint8_t> cheap(n);
+    std::vector<std::uint8_t>& cheap = space->cheap;
+    cheap.resize(n);
     std::size_t cheap_count = 0;
     for (std::size_t i = 0; i < n; ++i) {
         cheap[i] = prices.is_cheap(i) ? 1 : 0;
@@ -136,7 +164,8 @@ Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_text
     if (rules.min_selections == n || cheap_count == n) return every_period(n);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
 
-    const rules::Shape shape = rules::make_shape(cheap, rules);
+    rules::Shape& shape = space->shape;
+    rules::make_shape(shape, cheap, rules);
     // k = n leaves no choice, and no cheap period outside the selection.
     if (shape.size == shape.n) return every_period(n);
     Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);

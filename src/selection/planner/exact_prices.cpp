@@ -8,29 +8,44 @@
 namespace kestrava::planner {
 namespace {
 
+std::uint64_t word_of(const char* digits, std::size_t length) noexcept {
+    std::uint64_t word = 0;
+    for (std::size_t d = 0; d < length; ++d) word = word * 10 + static_cast<std::uint64_t>(digits[d] - '0');
+    return word;
+}
+
 // Writes the value's significant digits at digits[used..] and moves `used` past them;
 // nullopt (and `used` as it was) when the text breaks the grammar. Leading zeros are
 // never stored; trailing zeros after the point are dropped at the end. The buffer has
 // room: a text holds at least as many characters as it has digits.
 std::optional<ExactDecimal> parse_exact(std::string_view text, char* digits, std::size_t& used) {
+    // The word holds every stored digit while there are at most 19 (10^19 - 1 < 2^64),
+    // and stays exact as trailing zeros are dropped: each drop divides by 10.
+    constexpr std::size_t word_capacity = 19;
     ExactDecimal value;
     value.first = used;
     std::size_t end = used;
     const LexedText lexed = lex_decimal_text(text, [&](unsigned digit, bool after_point) {
         if (after_point) ++value.scale;
-        if (digit != 0 || end > value.first) digits[end++] = static_cast<char>('0' + digit);
+        if (digit != 0 || end > value.first) {
+            digits[end++] = static_cast<char>('0' + digit);
+            value.word = value.word * 10 + digit;
+        }
         return DigitStep::next;
     });
     if (lexed.form != TextForm::complete) return std::nullopt;
     value.negative = lexed.negative;
+    const std::size_t stored = end - value.first;
     // Digits after the point that were leading zeros stay counted in the scale; they
     // only place the significant digits.
     while (value.scale > 0 && end > value.first && digits[end - 1] == '0') {
         --end;
         --value.scale;
+        value.word /= 10;
     }
     value.length = end - value.first;
-    if (value.length == 0) value = ExactDecimal{false, value.first, 0, 0};
+    if (stored > word_capacity && value.fits_word()) value.word = word_of(digits + value.first, value.length);
+    if (value.length == 0) value = ExactDecimal{false, value.first, 0, 0, 0};
     used = end;
     return value;
 }
@@ -68,33 +83,36 @@ std::size_t ExactPrices::unit_digits(std::size_t i) const noexcept {
     return price.length == 0 ? 0 : price.length + (common_scale - price.scale);
 }
 
+std::strong_ordering ExactPrices::compare_magnitudes(const ExactDecimal& a, const ExactDecimal& b) const noexcept {
+    if (a.length == 0 || b.length == 0) return (a.length != 0) <=> (b.length != 0);
+    // length - scale is the position of the leading digit: one more is ten times larger.
+    if (a.length + b.scale != b.length + a.scale) return a.length + b.scale <=> b.length + a.scale;
+    if (a.fits_word() && b.fits_word()) {
+        // Same leading position: pad the shorter with zeros to the longer's length,
+        // at most 18 digits, and compare the whole numbers.
+        const std::size_t length = std::max(a.length, b.length);
+        return a.word * static_cast<std::uint64_t>(word_powers_of_ten[length - a.length]) <=>
+               b.word * static_cast<std::uint64_t>(word_powers_of_ten[length - b.length]);
+    }
+    // Digit by digit, a missing digit reading as 0.
+    for (std::size_t d = 0; d < std::max(a.length, b.length); ++d) {
+        const char digit_a = d < a.length ? digits[a.first + d] : '0';
+        const char digit_b = d < b.length ? digits[b.first + d] : '0';
+        if (digit_a != digit_b) return digit_a <=> digit_b;
+    }
+    return std::strong_ordering::equal;
+}
+
 std::strong_ordering ExactPrices::compare(const ExactDecimal& a, const ExactDecimal& b) const noexcept {
     if (a.negative != b.negative) return a.negative ? std::strong_ordering::less : std::strong_ordering::greater;
-    std::strong_ordering magnitude = std::strong_ordering::equal;
-    if (a.length == 0 || b.length == 0) {
-        magnitude = (a.length != 0) <=> (b.length != 0);
-    } else if (a.length + b.scale != b.length + a.scale) {
-        // length - scale is the position of the leading digit: one more is ten times larger.
-        magnitude = a.length + b.scale <=> b.length + a.scale;
-    } else {
-        // Same leading position: digit by digit, a missing digit reading as 0.
-        for (std::size_t d = 0; d < std::max(a.length, b.length) && magnitude == 0; ++d) {
-            const char digit_a = d < a.length ? digits[a.first + d] : '0';
-            const char digit_b = d < b.length ? digits[b.first + d] : '0';
-            magnitude = digit_a <=> digit_b;
-        }
-    }
+    const std::strong_ordering magnitude = compare_magnitudes(a, b);
     return a.negative ? 0 <=> magnitude : magnitude;
 }
 
 std::size_t largest_magnitude(const ExactPrices& prices) noexcept {
     std::size_t largest = 0;
     for (std::size_t i = 1; i < prices.prices.size(); ++i) {
-        ExactDecimal candidate = prices.prices[i];
-        ExactDecimal best = prices.prices[largest];
-        candidate.negative = false;
-        best.negative = false;
-        if (prices.compare(candidate, best) > 0) largest = i;
+        if (prices.compare_magnitudes(prices.prices[i], prices.prices[largest]) > 0) largest = i;
     }
     return largest;
 }

@@ -26,6 +26,11 @@ struct ExactDecimal {
     std::size_t first = 0;   // position of the most significant digit in the buffer
     std::size_t length = 0;  // significant digits, no leading zero; 0 for zero
     std::size_t scale = 0;   // how many of them lie after the point; the last of those is not 0
+    std::uint64_t word = 0;  // the significant digits as a whole number, when length <= word_digits
+
+    // 10^18 < 2^63: so many digits make a whole number that any 64-bit integer holds.
+    static constexpr std::size_t word_digits = 18;
+    bool fits_word() const noexcept { return length <= word_digits; }
 };
 
 struct ExactPrices {
@@ -36,7 +41,8 @@ struct ExactPrices {
 
     // Significant digits of price i as a whole number of units at the common scale.
     std::size_t unit_digits(std::size_t i) const noexcept;
-    // Orders two values of this request by value.
+    // Orders two values of this request by value, and by magnitude.
+    std::strong_ordering compare_magnitudes(const ExactDecimal& a, const ExactDecimal& b) const noexcept;
     std::strong_ordering compare(const ExactDecimal& a, const ExactDecimal& b) const noexcept;
     bool is_cheap(std::size_t i) const noexcept { return compare(prices[i], threshold) <= 0; }
 };
@@ -62,24 +68,29 @@ Int units_of(const ExactPrices& prices, std::size_t i) noexcept;
 
 // ---- implementation details ----
 
+// 10^0 .. 10^18, each within int64_t.
+inline constexpr auto word_powers_of_ten = [] {
+    std::array<std::int64_t, ExactDecimal::word_digits + 1> table{};
+    table[0] = 1;
+    for (std::size_t d = 1; d < table.size(); ++d) table[d] = table[d - 1] * 10;
+    return table;
+}();
+
 template <class Int>
 Int units_of(const ExactPrices& prices, std::size_t i) noexcept {
-    // Eighteen digits at a time: 10^18 < 2^63 keeps every chunk within int64_t.
-    constexpr std::size_t chunk_digits = 18;
-    constexpr auto powers = [] {
-        std::array<std::int64_t, chunk_digits + 1> table{};
-        table[0] = 1;
-        for (std::size_t d = 1; d < table.size(); ++d) table[d] = table[d - 1] * 10;
-        return table;
-    }();
-    auto power_of_ten = [&](std::size_t exponent) { return static_cast<Int>(powers[exponent]); };
+    // Eighteen digits at a time keep every chunk within int64_t.
+    constexpr std::size_t chunk_digits = ExactDecimal::word_digits;
+    auto power_of_ten = [](std::size_t exponent) { return static_cast<Int>(word_powers_of_ten[exponent]); };
     const ExactDecimal& price = prices.prices[i];
-    Int value{};
-    for (std::size_t done = 0; done < price.length; done += chunk_digits) {
-        const std::size_t take = price.length - done < chunk_digits ? price.length - done : chunk_digits;
-        std::int64_t chunk = 0;
-        for (std::size_t d = 0; d < take; ++d) chunk = chunk * 10 + (prices.digits[price.first + done + d] - '0');
-        value = value * power_of_ten(take) + static_cast<Int>(chunk);
+    Int value = static_cast<Int>(static_cast<std::int64_t>(price.word));
+    if (!price.fits_word()) {
+        value = Int{};
+        for (std::size_t done = 0; done < price.length; done += chunk_digits) {
+            const std::size_t take = price.length - done < chunk_digits ? price.length - done : chunk_digits;
+            std::int64_t chunk = 0;
+            for (std::size_t d = 0; d < take; ++d) chunk = chunk * 10 + (prices.digits[price.first + done + d] - '0');
+            value = value * power_of_ten(take) + static_cast<Int>(chunk);
+        }
     }
     for (std::size_t zeros = prices.common_scale - price.scale; zeros > 0;) {
         const std::size_t take = zeros < chunk_digits ? zeros : chunk_digits;

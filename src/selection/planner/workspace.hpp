@@ -1,6 +1,7 @@
 // Workspace<Int>: a planner and what it reads (the shape, the cheap flags, the prices
 // in units), kept per thread and per width, so that a call plans in the arrays of the
-// calls before it instead of allocating its own. A lease lends it for one call.
+// calls before it instead of allocating its own. A lease lends it, or any other
+// space a call keeps per thread, for one call.
 #pragma once
 
 #include <cstddef>
@@ -19,33 +20,36 @@ struct Workspace {
     rules::Shape shape;
     std::vector<Int> units;
     Planner<Int> planner;
+
+    std::size_t held_bytes() const noexcept { return planner.workspace_bytes(); }
 };
 
-// Lends this thread's workspace for Int, or a fresh one when it is already lent (a
-// signal handler that plans while a plan of the same thread waits for it). A lent
-// workspace that grew beyond kept_bytes, for a long horizon, is given back empty.
-template <class Int>
-class WorkspaceLease {
+// Lends this thread's Space, or a fresh one when it is already lent (a signal handler
+// that plans while a plan of the same thread waits for it). A lent space that grew
+// beyond kept_bytes (Space::held_bytes()), for a long horizon, is given back empty.
+template <class Space>
+class ThreadLease {
 public:
     static constexpr std::size_t kept_bytes = std::size_t{1} << 20;
 
-    WorkspaceLease() : slot_(thread_slot()) {
-        if (slot_.lent) own_ = std::make_unique<Workspace<Int>>();
+    ThreadLease() : slot_(thread_slot()) {
+        if (slot_.lent) own_ = std::make_unique<Space>();
         slot_.lent = true;
     }
-    ~WorkspaceLease() {
+    ~ThreadLease() {
         if (own_) return;
-        if (slot_.workspace.planner.workspace_bytes() > kept_bytes) slot_.workspace = Workspace<Int>{};
+        if (slot_.space.held_bytes() > kept_bytes) slot_.space = Space{};
         slot_.lent = false;
     }
-    WorkspaceLease(const WorkspaceLease&) = delete;
-    WorkspaceLease& operator=(const WorkspaceLease&) = delete;
+    ThreadLease(const ThreadLease&) = delete;
+    ThreadLease& operator=(const ThreadLease&) = delete;
 
-    Workspace<Int>* operator->() const noexcept { return own_ ? own_.get() : &slot_.workspace; }
+    Space* operator->() const noexcept { return own_ ? own_.get() : &slot_.space; }
+    Space& operator*() const noexcept { return *operator->(); }
 
 private:
     struct Slot {
-        Workspace<Int> workspace;
+        Space space;
         bool lent = false;
     };
     static Slot& thread_slot() {
@@ -54,7 +58,10 @@ private:
     }
 
     Slot& slot_;
-    std::unique_ptr<Workspace<Int>> own_;
+    std::unique_ptr<Space> own_;
 };
+
+template <class Int>
+using WorkspaceLease = ThreadLease<Workspace<Int>>;
 
 }  // namespace kestrava::planner
