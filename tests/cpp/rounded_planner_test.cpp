@@ -11,6 +11,7 @@
 #include "planner_requests.hpp"
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_checks.hpp"
+#include "selection/internal_failure.hpp"
 #include "selection/planner/rounded/rounding_error.hpp"
 
 namespace kestrava {
@@ -188,6 +189,58 @@ TEST(RoundedPlanner, AnswersMassesOfExactTiesItself) {
             ASSERT_TRUE(planned.has_value()) << tie.label << (aggressive ? ", aggressive" : ", conservative");
             ASSERT_TRUE(expected.ok());
             EXPECT_EQ(*planned, expected.value()) << tie.label << (aggressive ? ", aggressive" : ", conservative");
+        }
+    }
+}
+
+// An answer, or the message of the failure it threw.
+template <class Call>
+std::string outcome_text(Call&& call) {
+    try {
+        const auto answer = call();
+        if (!answer) return "none";
+        std::string text;
+        for (const std::uint64_t i : *answer) text += std::to_string(i) + " ";
+        return text;
+    } catch (const InternalFailure& failure) {
+        return failure.message();
+    }
+}
+
+// Positive or negative prices that add up past 2^96 - 1, where the sums the search
+// forms fit, or overflow: the planner answers itself, as the search does.
+TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
+    const std::vector<TieCase> cases = {
+        // One main combination, {1, 3, 5, 7}; periods 3 and 4 together would overflow,
+        // and no candidate holds both.
+        {"only sums of candidates are formed",
+         {"4421724347767069645446833396", "-3709824269538456627800622535", "25574171177244615572954467616",
+          "-70231849490929966626074694405", "-13286702440284521197235028491", "25681998022036562183646757378",
+          "16622341659062557351231593089", "18917477556976689302353754832", "35932583481337300200557445361"},
+         "-70231849490929966626074694406",
+         {2, 1, 1, 1}},
+        {"a main combination overflows",
+         {"-60000000000000000000000000000", "50000000000000000000000000000", "50000000000000000000000000000", "1",
+          "2"},
+         "-70000000000000000000000000000",
+         {2, 2, 4, 4}},
+        {"the sum of every price overflows",
+         {"50000000000000000000000000000", "50000000000000000000000000000", "1", "1", "1"},
+         "0",
+         {1, 1, 4, 4}},
+    };
+    for (const TieCase& past : cases) {
+        for (const bool aggressive : {true, false}) {
+            const testing::PlannerInput input = testing::input_of({past.prices, past.threshold, past.rules, aggressive});
+            const std::string planned =
+                outcome_text([&] { return plan_rounded(input.items, input.cheap_items, past.rules, aggressive); });
+            const std::string expected = outcome_text([&]() -> std::optional<IndexList> {
+                const Outcome<IndexList> answer =
+                    aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, past.rules)
+                               : exhaustive::search_conservative(input.items, input.cheap_items, past.rules);
+                return answer.value();
+            });
+            EXPECT_EQ(planned, expected) << past.label << (aggressive ? ", aggressive" : ", conservative");
         }
     }
 }

@@ -210,9 +210,12 @@ private:
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             const int next = state.p + 1;
+            const Int gathered_next = state.gathered + additions_.weight(next);
+            // Only a prefix of a candidate is summed: past the bound of few periods
+            // (rounding_error.hpp) no other sum is sure to fit.
+            if (!within(gathered_next, tables_.run_value(next, state.c - 1))) break;
             set_period(next, true);
-            state = RunState{next, state.c - 1, state.gathered + additions_.weight(next),
-                             sum_through(state.sum, next, next)};
+            state = RunState{next, state.c - 1, gathered_next, sum_through(state.sum, next, next)};
         }
         int last = state.p;
         while (run_states_.size() > base) {

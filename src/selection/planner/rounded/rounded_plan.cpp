@@ -26,6 +26,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "selection/internal_failure.hpp"
 #include "selection/price_sums.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "selection/planner/merges.hpp"
@@ -210,6 +211,68 @@ template <class Int>
                       : cheapest_rounded_main(items, prices, shape, planner);
 }
 
+// The main combination of k periods with the least total weight.
+template <class Int>
+IndexList least_main(const rules::Shape& shape, std::span<const Int> weights) {
+    planner::Planner<Int> planner(shape, weights);
+    if (planner.plan_cheapest_main(StopCheck{}) != planner::PlanStatus::done) {
+        throw InternalFailure("The planner found no main combination of the smallest valid size");
+    }
+    return planner.main();
+}
+
+// Past B (rounding_error.hpp, point 5). Assigns the r of B_k and returns true when
+// there is one; the sum of every price is then formed first, as the search forms it,
+// and throws as the search would. Otherwise some main combination of k periods may
+// overflow. The search sums every one (and nothing before them but that sum), so
+// when one does, the search fails with "Addition overflowed" whatever else the
+// request holds. The main combinations with the largest and the least exact sums
+// reach furthest from zero: each is summed here as the search sums it, and throws as
+// it would. When neither overflows, false leaves the request to the search.
+template <class Int>
+[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices,
+                                         std::span<const std::uint8_t> cheap, const rules::Shape& shape) {
+    std::vector<Int> weights(items.size());
+    Int512 bound{};
+    for (const bool negative : {false, true}) {
+        // Least weight: the most that one side's prices, cheap ones aside, reach in a main combination.
+        Int512 side{};
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const bool counted = cheap[i] == 0 && prices.units[i].is_negative() == negative;
+            weights[i] = counted ? narrow<Int>(negative ? prices.units[i] : -prices.units[i]) : Int{};
+            if (cheap[i] != 0) side += side_magnitude(prices, i, negative);
+        }
+        for (const std::uint64_t i : least_main<Int>(shape, weights)) {
+            if (cheap[i] == 0) side += side_magnitude(prices, i, negative);
+        }
+        bound = std::max(bound, side);
+    }
+    if (assign_error_scale(prices, bound)) {
+        sum_of_prices(items);
+        return true;
+    }
+    for (const int sign : {1, -1}) {
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Int value = narrow<Int>(prices.units[i]);
+            weights[i] = sign > 0 ? value : -value;
+        }
+        sum_of_prices(items, mask_of_indices(least_main<Int>(shape, weights)));
+    }
+    return false;
+}
+
+bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices, std::span<const std::uint8_t> cheap,
+                       const rules::Shape& shape) {
+    switch (planner::rung_for(items.size(), prices.largest_bits)) {
+        case planner::Rung::bits64:
+            return bound_few_periods<std::int64_t>(items, prices, cheap, shape);
+        case planner::Rung::bits128:
+            return bound_few_periods<__int128>(items, prices, cheap, shape);
+        default:
+            return bound_few_periods<Int256>(items, prices, cheap, shape);
+    }
+}
+
 }  // namespace
 }  // namespace kestrava::planner
 
@@ -218,21 +281,24 @@ namespace kestrava {
 std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
                                                        const SelectionRules& rules, bool aggressive) {
     using namespace planner;
-    const std::optional<RoundedPrices> prices = rounded_prices(items);
-    if (!prices) return std::nullopt;
     std::vector<std::uint8_t> cheap(items.size(), 0);
     for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
     const rules::Shape shape = rules::make_shape(cheap, rules);
+    RoundedPrices prices = price_units(items);
+    if (!assign_error_scale(prices, global_bound(prices))) {
+        // Taking every period sums every price twice over: the search is as quick.
+        if (shape.size >= shape.n || !bound_few_periods(items, prices, cheap, shape)) return std::nullopt;
+    }
     // Every period is the only selection of n periods.
     if (shape.size >= shape.n) return index_list_of(static_cast<PeriodMask>((std::uint64_t{1} << items.size()) - 1));
     // A price below 2^190 and n <= 28 need at most 208 bits (integer_ladder.hpp).
-    switch (planner::rung_for(items.size(), prices->largest_bits)) {
+    switch (planner::rung_for(items.size(), prices.largest_bits)) {
         case planner::Rung::bits64:
-            return plan_rounded<std::int64_t>(items, *prices, shape, aggressive);
+            return plan_rounded<std::int64_t>(items, prices, shape, aggressive);
         case planner::Rung::bits128:
-            return plan_rounded<__int128>(items, *prices, shape, aggressive);
+            return plan_rounded<__int128>(items, prices, shape, aggressive);
         default:
-            return plan_rounded<Int256>(items, *prices, shape, aggressive);
+            return plan_rounded<Int256>(items, prices, shape, aggressive);
     }
 }
 

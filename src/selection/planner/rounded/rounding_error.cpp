@@ -39,14 +39,11 @@ Int512 widen(const Int256& value) noexcept {
 
 }  // namespace
 
-std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
+RoundedPrices price_units(std::span<const Item> items) {
     RoundedPrices prices;
     prices.count = static_cast<int>(items.size());
     prices.units.reserve(items.size());
     for (const Item& item : items) prices.scale = std::max(prices.scale, reduced_scale(item.price));
-    // sum |c_i| and n 10^s are below 2^196: exact in 512 bits, and so is every
-    // product with a power of ten up to 10^28 below.
-    const Int512 unit = wide(pow10_u128[prices.scale]);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Int256 units = units_of(items[i].price, prices.scale);
         prices.units.push_back(units);
@@ -55,17 +52,38 @@ std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
         if (units.is_negative()) prices.negatives += widen(magnitude);
         prices.largest_bits = std::max(prices.largest_bits, magnitude.magnitude_bit_width());
     }
-    // B 10^s = max(P, N) 10^s.
-    const Int512 bound = std::max(prices.negatives, prices.magnitudes - prices.negatives);
-    const Int512 slack = Int512(static_cast<std::int64_t>(items.size())) * unit;
+    return prices;
+}
+
+bool assign_error_scale(RoundedPrices& prices, const Int512& bound) noexcept {
+    // sum |c_i| and n 10^s are below 2^196: exact in 512 bits, and so is every
+    // product with a power of ten up to 10^28 below.
+    const Int512 unit = wide(pow10_u128[prices.scale]);
+    const Int512 slack = Int512(static_cast<std::int64_t>(prices.count)) * unit;
     const Int512 room = wide(Decimal::max_coefficient) * unit;
     for (unsigned r = Decimal::max_scale + 1; r-- > 0;) {
         if (bound * wide(pow10_u128[r]) + slack <= room) {
             prices.error_scale = r;
-            return prices;
+            return true;
         }
     }
-    return std::nullopt;
+    return false;
+}
+
+Int512 global_bound(const RoundedPrices& prices) noexcept {
+    return std::max(prices.negatives, prices.magnitudes - prices.negatives);
+}
+
+Int512 side_magnitude(const RoundedPrices& prices, std::size_t i, bool negative) noexcept {
+    const Int256& units = prices.units[i];
+    if (units.is_negative() != negative) return Int512{};
+    return widen(negative ? -units : units);
+}
+
+std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
+    RoundedPrices prices = price_units(items);
+    if (!assign_error_scale(prices, global_bound(prices))) return std::nullopt;
+    return prices;
 }
 
 unsigned error_scale_within(const RoundedPrices& prices, const Int512& scaled_magnitudes, std::uint64_t q) noexcept {

@@ -39,9 +39,21 @@
 //    widens only the bands of candidates that hold it, and they weigh too much to
 //    enter. (No candidate overflows: that still rests on the global B of point 1.)
 //
-// Requests with B + n > 2^96 - 1 (positive prices, or negative ones, that add up to
-// about 7.9 * 10^28) have no such r: partial sums may overflow, and they are left to
-// the exhaustive search.
+// 5. Few periods. The sums that define an answer are those of the selections the
+//    search compares: main combinations of k periods (the smallest valid size) and
+//    their merges with whole cheap blocks; and the sum of every price, formed first.
+//    A merge's periods that are not cheap all lie in its main combination, so the
+//    positive terms of any of its partial sums add up to at most P_k: the positive
+//    cheap prices, and the most that the positive prices that are not cheap of one
+//    main combination add up to (the tables give it, with those as weights).
+//    Likewise N_k for the negative ones. Points 1 to 4 hold for those selections with
+//    B_k = max(P_k, N_k) <= B in place of B. The sum of every price is then not
+//    bounded: it is formed as the search forms it, and its overflow is the answer,
+//    before any other.
+//
+// Requests with B_k + n > 2^96 - 1 (positive prices, or negative ones, that add up to
+// about 7.9 * 10^28 over k periods and the cheap ones) have no such r: the sums the
+// search compares may overflow, and they are left to the exhaustive search.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +80,15 @@ struct RoundedPrices {
 // The prices as integers with their rounding bound, or nullopt when B + n > 2^96 - 1.
 // Precondition: 1 <= items.size() <= 28. Allocates the list of units.
 std::optional<RoundedPrices> rounded_prices(std::span<const Item> items);
+
+// The parts of it: the prices as integers, with no r yet; B (in units of 10^-s);
+// and the r of a bound on the sums compared (B, or B_k of point 5), false when
+// bound + n > 2^96 - 1 leaves none.
+RoundedPrices price_units(std::span<const Item> items);
+planner::Int512 global_bound(const RoundedPrices& prices) noexcept;
+bool assign_error_scale(RoundedPrices& prices, const planner::Int512& bound) noexcept;
+// |price i| in units when it lies on that side of zero, else 0.
+planner::Int512 side_magnitude(const RoundedPrices& prices, std::size_t i, bool negative) noexcept;
 
 // ceil(factor * u) in units of 10^-s: how far, in those units, candidates may lie from
 // the exact optimum when their values can each be off by `factor` times u.
