@@ -1,5 +1,5 @@
 // CombinationEnumerator: the order of the combinations, the edge sizes, and that it
-// stays exhausted.
+// stays exhausted. ValidCombinations against it: the valid ones, in the same order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "selection/exhaustive/combination_enumerator.hpp"
+#include "combination_enumerator.hpp"
+#include "selection/exhaustive/valid_combinations.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava::exhaustive {
@@ -65,6 +66,44 @@ TEST(CombinationEnumerator, ProducesEverySubsetOnceInSortedOrderThenStaysExhaust
             for (int again = 0; again < 3; ++again) EXPECT_FALSE(enumerator.next().has_value());
         }
     }
+}
+
+// Every rule set over up to 9 periods (limits past n included), and every size: the
+// walk hands out what filtering every combination gives, in its order.
+TEST(ValidCombinations, HandsOutTheValidCombinationsInTheLiteralOrder) {
+    std::uint64_t compared = 0;
+    for (std::size_t n = 1; n <= 9; ++n) {
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < n; ++i) items.push_back(Item{i, Decimal::from_unsigned(i)});
+        for (std::uint64_t gap = 0; gap <= n + 1; ++gap) {
+            for (std::uint64_t lead = 0; lead <= n + 1; ++lead) {
+                for (std::uint64_t run = 1; run <= n; ++run) {
+                    const SelectionRules rules{1, run, gap, lead};
+                    for (std::size_t k = 0; k <= n + 1; ++k) {
+                        CombinationEnumerator every(items, k);
+                        std::vector<Positions> expected;
+                        while (const auto combination = every.next()) {
+                            if (is_valid_combination(*combination, rules, n)) {
+                                expected.emplace_back(every.positions().begin(), every.positions().end());
+                            }
+                        }
+                        ValidCombinations valid(items, k, rules);
+                        std::vector<Positions> walked;
+                        while (const auto combination = valid.next()) {
+                            Positions positions;
+                            for (const Item& item : *combination) positions.push_back(item.index);
+                            walked.push_back(positions);
+                        }
+                        EXPECT_FALSE(valid.next().has_value());
+                        ASSERT_EQ(walked, expected) << "n " << n << ", k " << k << ", run " << run << ", gap "
+                                                    << gap << ", lead " << lead;
+                        compared += expected.size();
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 100000U);
 }
 
 }  // namespace

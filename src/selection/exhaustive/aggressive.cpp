@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "selection/exhaustive/cheap_blocks.hpp"
-#include "selection/exhaustive/combination_enumerator.hpp"
+#include "selection/exhaustive/valid_combinations.hpp"
 #include "selection/price_sums.hpp"
 #include "selection/exhaustive/stop_poller.hpp"
 #include "selection/internal_failure.hpp"

@@ -1,5 +1,5 @@
 // CombinationEnumerator: advances the position tuple in lexicographic order.
-#include "selection/exhaustive/combination_enumerator.hpp"
+#include "combination_enumerator.hpp"
 
 namespace kestrava::exhaustive {
 

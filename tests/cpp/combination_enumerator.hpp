@@ -1,6 +1,6 @@
-// CombinationEnumerator: the k-combinations of a list of Items, one at a time, in
-// lexicographic order of positions; and for_each_valid_combination, the one loop of
-// the exhaustive search over them. The strategies' tie-breaks rest on this order.
+// CombinationEnumerator: every k-combination of a list of Items, one at a time, in
+// lexicographic order of positions: the literal order of the exhaustive search, which
+// its walk over the valid ones (valid_combinations.hpp) is checked against.
 #pragma once
 
 #include <cstddef>
@@ -8,10 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "selection/exhaustive/combination_checks.hpp"
-#include "selection/exhaustive/stop_poller.hpp"
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
 
 namespace kestrava::exhaustive {
 
@@ -45,20 +42,5 @@ private:
     std::vector<Item> combination_;
     Stage stage_ = Stage::fresh;
 };
-
-// Calls on_valid(combination) for each combination of `size` of the items that passes
-// is_valid_combination, in the enumerator's order; the span is valid during the call.
-// Every combination is a step of `stop`; the loop ends early once it has stopped.
-// Allocates the enumerator's storage once.
-template <class OnValid>
-void for_each_valid_combination(std::span<const Item> items, std::size_t size, const SelectionRules& rules,
-                                StopPoller& stop, OnValid&& on_valid) {
-    CombinationEnumerator combinations(items, size);
-    while (!stop.step()) {
-        const std::optional<std::span<const Item>> combination = combinations.next();
-        if (!combination) return;
-        if (is_valid_combination(*combination, rules, items.size())) on_valid(*combination);
-    }
-}
 
 }  // namespace kestrava::exhaustive
