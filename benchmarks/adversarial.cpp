@@ -18,6 +18,7 @@
 #include "adversarial_suite.hpp"
 #include "budget_runner.hpp"
 #include "option_text.hpp"
+#include "selection/internal_failure.hpp"
 #include "selection/planner/item_plans.hpp"
 
 namespace kestrava::bench {
@@ -33,9 +34,9 @@ struct Options {
 };
 
 const char* usage =
-    "usage: kestrava_adversarial [--class huge|ties|past96|apart|alternate]... [--count N] [--budget MS]\n"
+    "usage: kestrava_adversarial [--class huge|ties|past96|wide|apart|alternate]... [--count N] [--budget MS]\n"
     "                            [--seed N] [--tag TEXT] [--each 1]\n"
-    "  --count N    requests per class (the sweep 'apart' takes 10 N; default 8)\n"
+    "  --count N    requests per class (the sweeps 'apart' and 'wide' take 10 N; default 8)\n"
     "  --budget MS  milliseconds allowed to one call (default 2000); a call over it is ended\n"
     "  --each 1     also print every request's time and path\n";
 
@@ -68,7 +69,11 @@ enum class Path { planner, rounded, exhaustive };
 Path path_of(const AdversarialRequest& made) {
     const BenchRequest& r = made.request;
     if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::planner;
-    if (plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::rounded;
+    try {
+        if (plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::rounded;
+    } catch (const InternalFailure&) {
+        return Path::rounded;  // an overflow it finds is its answer
+    }
     return Path::exhaustive;
 }
 

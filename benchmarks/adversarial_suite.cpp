@@ -80,6 +80,26 @@ std::vector<std::string> past96(BenchRandom& random, std::size_t n) {
     return prices;
 }
 
+// 28-digit whole prices of either sign: the sides add up past 2^96 - 1, while a
+// selection's sums may or may not.
+std::vector<std::string> wide(BenchRandom& random, std::size_t n) {
+    std::vector<std::string> prices(n);
+    const int128 limit = int128{10'000'000'000'000'000'000U} * 1'000'000'000;  // 10^28
+    for (std::string& price : prices) {
+        const int128 magnitude = (static_cast<int128>(random.next()) << 32 ^ static_cast<int128>(random.next())) % limit;
+        price = decimal_text(random.between(0, 1) == 0 ? magnitude : -magnitude, 0);
+    }
+    return prices;
+}
+
+// Any rules over n periods: sizes, runs and gaps of every length.
+void any_rules(BenchRandom& random, std::size_t n, SelectionRules& rules) {
+    rules.min_selections = random.between(1, n - 1);
+    rules.min_consecutive_periods = random.between(1, rules.min_selections);
+    rules.max_gap_between_periods = random.between(0, n);
+    rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
+}
+
 std::vector<std::string> apart(BenchRandom& random, std::size_t n) {
     std::vector<std::string> prices(n);
     const int128 base = static_cast<int128>(random.between(0, 30000)) * 100'000'000'000'000 * 1'000'000'000'000;
@@ -115,7 +135,7 @@ std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsig
     std::uint64_t salt = 14695981039346656037ULL;  // FNV-1a of the name: the same everywhere
     for (const char c : name) salt = (salt ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     BenchRandom random(seed ^ salt);
-    const unsigned total = name == "apart" ? count * 10 : count;
+    const unsigned total = name == "apart" || name == "wide" ? count * 10 : count;
     std::vector<AdversarialRequest> requests;
     for (unsigned r = 0; r < total; ++r) {
         std::vector<std::string> prices;
@@ -127,11 +147,17 @@ std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsig
             prices = past96(random, random.between(22, 28));
         } else if (name == "apart") {
             prices = apart(random, random.between(20, 28));
+        } else if (name == "wide") {
+            prices = wide(random, random.between(18, 28));
         } else {
             throw std::invalid_argument("unknown adversarial class: " + name);
         }
         SelectionRules rules;
-        grid_rules(random, rules);
+        if (name == "wide") {
+            any_rules(random, prices.size(), rules);
+        } else {
+            grid_rules(random, rules);
+        }
         std::string threshold = quarter_threshold(prices);
         requests.push_back(finished(std::move(prices), std::move(threshold), rules, r % 2 == 0,
                                     name + " " + std::to_string(r)));

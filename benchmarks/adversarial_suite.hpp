@@ -19,14 +19,15 @@ struct AdversarialRequest {
 //   huge      one price near 7 * 10^27 beside prices below 0.1 with 27 decimals, n = 20, 24, 28
 //   ties      prices within 10^-24 of 50.01, n = 24 and 28
 //   past96    magnitudes adding up past 2^96 with both signs, n = 22 to 28
-//   apart     prices 10^-28 apart around a real price, n = 20 to 28 (the sweep)
+//   wide      28-digit whole prices of either sign, any rules, n = 18 to 28 (a sweep)
+//   apart     prices 10^-28 apart around a real price, n = 20 to 28 (a sweep)
 //   alternate the 28-price day 0, +1, -1 units of the 28th decimal, rules (12, 1, 27, 27)
-// `count` requests per class (the sweep takes count * 10), strategies in turn.
+// `count` requests per class (a sweep takes count * 10), strategies in turn.
 // Throws std::invalid_argument for an unknown class.
 std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsigned count, std::uint64_t seed);
 
 inline const std::vector<std::string>& adversarial_class_names() {
-    static const std::vector<std::string> names{"huge", "ties", "past96", "apart", "alternate"};
+    static const std::vector<std::string> names{"huge", "ties", "past96", "wide", "apart", "alternate"};
     return names;
 }
 
