@@ -26,6 +26,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/price_sums.hpp"
 #include "selection/planner/integer_ladder.hpp"
@@ -221,17 +222,42 @@ IndexList least_main(const rules::Shape& shape, std::span<const Int> weights) {
     return planner.main();
 }
 
-// Past B (rounding_error.hpp, point 5). Assigns the r of B_k and returns true when
-// there is one; the sum of every price is then formed first, as the search forms it,
-// and throws as the search would. Otherwise some main combination of k periods may
-// overflow. The search sums every one (and nothing before them but that sum), so
-// when one does, the search fails with "Addition overflowed" whatever else the
-// request holds. The main combinations with the largest and the least exact sums
-// reach furthest from zero: each is summed here as the search sums it, and throws as
-// it would. When neither overflows, false leaves the request to the search.
+// Past B (rounding_error.hpp, point 5). The sum of every price is formed first, as
+// the search forms it, and throws as the search would. Assigns the r of B_k and
+// returns true when there is one. Otherwise some main combination of k periods, or
+// a merge, may overflow. The search sums every main combination (and nothing before
+// them but that sum), so when one does, the search fails with "Addition overflowed"
+// whatever else the request holds. The main combinations with the largest and the
+// least exact sums reach furthest from zero: each is summed here as the search sums
+// it, and throws as it would; so are their merges that lean the same way. When none
+// overflows, false leaves the request to the search.
+// The lowest-average search sums every admissible merge of every main combination
+// too: this one, with each remaining cheap block whose prices add up on `side` of zero
+// (the extreme main combination's own side), reaches further still. Summed as the
+// search sums it when the search would, and throws as it would.
+void sum_leaning_merge(std::span<const Item> items, const RoundedPrices& prices, std::span<const Item> cheap_items,
+                       PeriodMask main, int side, const rules::Shape& shape) {
+    const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(cheap_items, main);
+    PeriodMask merge = main;
+    for (std::size_t b = 0; b < blocks.count; ++b) {
+        Int256 sum{};
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (holds_period(blocks.blocks[b], i)) sum += prices.units[i];
+        }
+        if (side > 0 ? Int256{} < sum : sum < Int256{}) merge |= blocks.blocks[b];
+    }
+    IndexArray indices;
+    const auto n = static_cast<std::uint64_t>(items.size());
+    if (merge != main && exhaustive::meets_block_rule(ascending_indices(merge, indices),
+                                                      static_cast<std::uint64_t>(shape.min_run), n)) {
+        sum_of_prices(items, merge);
+    }
+}
+
 template <class Int>
-[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices,
-                                         std::span<const std::uint8_t> cheap, const rules::Shape& shape) {
+[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, std::span<const Item> cheap_items,
+                                         RoundedPrices& prices, std::span<const std::uint8_t> cheap,
+                                         const rules::Shape& shape, bool aggressive) {
     std::vector<Int> weights(items.size());
     Int512 bound{};
     for (const bool negative : {false, true}) {
@@ -247,29 +273,31 @@ template <class Int>
         }
         bound = std::max(bound, side);
     }
-    if (assign_error_scale(prices, bound)) {
-        sum_of_prices(items);
-        return true;
-    }
-    for (const int sign : {1, -1}) {
+    sum_of_prices(items);
+    if (assign_error_scale(prices, bound)) return true;
+    // The least main combination under the prices is the one of least sum, and under
+    // the negated prices the one of largest sum.
+    for (const int side : {-1, 1}) {
         for (std::size_t i = 0; i < items.size(); ++i) {
             const Int value = narrow<Int>(prices.units[i]);
-            weights[i] = sign > 0 ? value : -value;
+            weights[i] = side < 0 ? value : -value;
         }
-        sum_of_prices(items, mask_of_indices(least_main<Int>(shape, weights)));
+        const PeriodMask main = mask_of_indices(least_main<Int>(shape, weights));
+        sum_of_prices(items, main);
+        if (aggressive) sum_leaning_merge(items, prices, cheap_items, main, side, shape);
     }
     return false;
 }
 
-bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices, std::span<const std::uint8_t> cheap,
-                       const rules::Shape& shape) {
+bool bound_few_periods(std::span<const Item> items, std::span<const Item> cheap_items, RoundedPrices& prices,
+                       std::span<const std::uint8_t> cheap, const rules::Shape& shape, bool aggressive) {
     switch (planner::rung_for(items.size(), prices.largest_bits)) {
         case planner::Rung::bits64:
-            return bound_few_periods<std::int64_t>(items, prices, cheap, shape);
+            return bound_few_periods<std::int64_t>(items, cheap_items, prices, cheap, shape, aggressive);
         case planner::Rung::bits128:
-            return bound_few_periods<__int128>(items, prices, cheap, shape);
+            return bound_few_periods<__int128>(items, cheap_items, prices, cheap, shape, aggressive);
         default:
-            return bound_few_periods<Int256>(items, prices, cheap, shape);
+            return bound_few_periods<Int256>(items, cheap_items, prices, cheap, shape, aggressive);
     }
 }
 
@@ -287,7 +315,9 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<con
     RoundedPrices prices = price_units(items);
     if (!assign_error_scale(prices, global_bound(prices))) {
         // Taking every period sums every price twice over: the search is as quick.
-        if (shape.size >= shape.n || !bound_few_periods(items, prices, cheap, shape)) return std::nullopt;
+        if (shape.size >= shape.n || !bound_few_periods(items, cheap_items, prices, cheap, shape, aggressive)) {
+            return std::nullopt;
+        }
     }
     // Every period is the only selection of n periods.
     if (shape.size >= shape.n) return index_list_of(static_cast<PeriodMask>((std::uint64_t{1} << items.size()) - 1));
