@@ -26,7 +26,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "selection/exhaustive/cheap_blocks.hpp"
+#include "selection/exhaustive/combination_checks.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/price_sums.hpp"
 #include "selection/planner/integer_ladder.hpp"
@@ -229,35 +229,39 @@ IndexList least_main(const rules::Shape& shape, std::span<const Int> weights) {
 // them but that sum), so when one does, the search fails with "Addition overflowed"
 // whatever else the request holds. The main combinations with the largest and the
 // least exact sums reach furthest from zero: each is summed here as the search sums
-// it, and throws as it would; so are their merges that lean the same way. When none
-// overflows, false leaves the request to the search.
+// it, and throws as it would; so are the merges with the largest and least sums.
+// When none overflows, false leaves the request to the search.
 // The lowest-average search sums every admissible merge of every main combination
-// too: this one, with each remaining cheap block whose prices add up on `side` of zero
-// (the extreme main combination's own side), reaches further still. Summed as the
-// search sums it when the search would, and throws as it would.
-void sum_leaning_merge(std::span<const Item> items, const RoundedPrices& prices, std::span<const Item> cheap_items,
-                       PeriodMask main, int side, const rules::Shape& shape) {
-    const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(cheap_items, main);
-    PeriodMask merge = main;
-    for (std::size_t b = 0; b < blocks.count; ++b) {
-        Int256 sum{};
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            if (holds_period(blocks.blocks[b], i)) sum += prices.units[i];
-        }
-        if (side > 0 ? Int256{} < sum : sum < Int256{}) merge |= blocks.blocks[b];
+// too. The merge of least total weight (the tables with additions: a main
+// combination and each of its admissible blocks that weighs less than nothing)
+// reaches furthest; summed as the search sums it when the search would, it throws as
+// the search would.
+template <class Int>
+void sum_heaviest_merge(std::span<const Item> items, const rules::Shape& shape, std::span<const Int> weights) {
+    planner::Tables<Int> tables(shape);
+    if (!tables.build(weights, true, StopCheck{})) return;
+    IndexList main;
+    tables.first_main(main);
+    std::vector<std::uint8_t> marks(items.size(), 0);
+    std::vector<planner::CheapBlock> blocks;
+    planner::admissible_blocks(shape, main, marks, blocks);
+    PeriodMask merge = mask_of_indices(main);
+    for (const planner::CheapBlock& block : blocks) {
+        Int weight{};
+        for (int p = block.first; p <= block.last; ++p) weight += weights[static_cast<std::size_t>(p)];
+        if (weight < Int{}) merge |= block_periods(block);
     }
     IndexArray indices;
     const auto n = static_cast<std::uint64_t>(items.size());
-    if (merge != main && exhaustive::meets_block_rule(ascending_indices(merge, indices),
-                                                      static_cast<std::uint64_t>(shape.min_run), n)) {
+    if (exhaustive::meets_block_rule(ascending_indices(merge, indices), static_cast<std::uint64_t>(shape.min_run), n)) {
         sum_of_prices(items, merge);
     }
 }
 
 template <class Int>
-[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, std::span<const Item> cheap_items,
-                                         RoundedPrices& prices, std::span<const std::uint8_t> cheap,
-                                         const rules::Shape& shape, bool aggressive) {
+[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices,
+                                         std::span<const std::uint8_t> cheap, const rules::Shape& shape,
+                                         bool aggressive) {
     std::vector<Int> weights(items.size());
     Int512 bound{};
     for (const bool negative : {false, true}) {
@@ -282,22 +286,21 @@ template <class Int>
             const Int value = narrow<Int>(prices.units[i]);
             weights[i] = side < 0 ? value : -value;
         }
-        const PeriodMask main = mask_of_indices(least_main<Int>(shape, weights));
-        sum_of_prices(items, main);
-        if (aggressive) sum_leaning_merge(items, prices, cheap_items, main, side, shape);
+        sum_of_prices(items, mask_of_indices(least_main<Int>(shape, weights)));
+        if (aggressive) sum_heaviest_merge<Int>(items, shape, weights);
     }
     return false;
 }
 
-bool bound_few_periods(std::span<const Item> items, std::span<const Item> cheap_items, RoundedPrices& prices,
-                       std::span<const std::uint8_t> cheap, const rules::Shape& shape, bool aggressive) {
+bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices, std::span<const std::uint8_t> cheap,
+                       const rules::Shape& shape, bool aggressive) {
     switch (planner::rung_for(items.size(), prices.largest_bits)) {
         case planner::Rung::bits64:
-            return bound_few_periods<std::int64_t>(items, cheap_items, prices, cheap, shape, aggressive);
+            return bound_few_periods<std::int64_t>(items, prices, cheap, shape, aggressive);
         case planner::Rung::bits128:
-            return bound_few_periods<__int128>(items, cheap_items, prices, cheap, shape, aggressive);
+            return bound_few_periods<__int128>(items, prices, cheap, shape, aggressive);
         default:
-            return bound_few_periods<Int256>(items, cheap_items, prices, cheap, shape, aggressive);
+            return bound_few_periods<Int256>(items, prices, cheap, shape, aggressive);
     }
 }
 
@@ -315,7 +318,7 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<con
     RoundedPrices prices = price_units(items);
     if (!assign_error_scale(prices, global_bound(prices))) {
         // Taking every period sums every price twice over: the search is as quick.
-        if (shape.size >= shape.n || !bound_few_periods(items, cheap_items, prices, cheap, shape, aggressive)) {
+        if (shape.size >= shape.n || !bound_few_periods(items, prices, cheap, shape, aggressive)) {
             return std::nullopt;
         }
     }
