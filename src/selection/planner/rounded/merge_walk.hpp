@@ -25,6 +25,17 @@
 // that no other dominates, and walks on only from an arrival that none of them
 // dominates. This needs no band: the twin is a valid merge whether or not the walk
 // reaches it.
+//
+// Settled walks. No merge rounds below the floor of at_floor(), the least average a
+// sum of copies of the lowest price can round to. Once a merge within the limit is
+// known to average at the floor (the exact optimum's own merge, tried before the
+// walk, or one the walk finds), the answer averages at the floor too and its main
+// combination comes no later than that merge's; the walk then leaves every branch
+// whose main periods already make it later (past_answer). Domination stays sound: a
+// dominated arrival's completions lose to its twin's, and those lose to the answer
+// whether or not the walk left them. On prices a unit of the last decimal apart the
+// floor is usually reached at once, and the walk ends soon after the answer's main
+// combination.
 #pragma once
 
 #include <algorithm>
@@ -95,6 +106,14 @@ public:
     }
 
     const std::optional<RoundedMerge>& best() const noexcept { return best_; }
+
+    // Before run(): `selection`, a merge of the main combination `main` within the limit, may
+    // settle the walk at once (past_answer); the walk still reaches that merge.
+    void settle_with(PeriodMask main, PeriodMask periods) {
+        const auto count = Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods)));
+        const Decimal average = divide(sum_of_prices(items_, periods), count).value;
+        if (at_floor(average)) settle(main, average);
+    }
 
 private:
     // The out periods between main periods e and s: e = -1 before the first main
@@ -182,6 +201,7 @@ private:
         if (!within(gathered, tables_.start_value(s, c))) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
+        if (past_answer(order_.main | head, head_end - 1)) return true;
         order_.main |= head;
         periods_ |= head;
         const Decimal through_head = sum_through(sum, s, head_end - 1);
@@ -206,6 +226,7 @@ private:
                 going_on = false;
                 break;
             }
+            if (past_answer(order_.main, state.p)) break;
             if (dominated(PrefixState{state.p, state.c, -1, std::popcount(periods_)}, state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
@@ -272,8 +293,47 @@ private:
         if (!best_ || merge.average < best_->average ||
             (merge.average == best_->average && merge.order.precedes(best_->order))) {
             best_ = merge;
+            // A merge at the floor found by the walk comes no later than settled_main_.
+            if (settled_ ? !(settled_average_ < merge.average) : at_floor(merge.average)) {
+                settle(merge.order.main, merge.average);
+            }
         }
         return true;
+    }
+
+    // True when no merge averages below `average`. A merge of m periods forms its sum
+    // in index order, one price at a time; the same fold over m copies of the lowest
+    // price is, step by step, no higher (decimal addition is monotone in each
+    // operand), and division by m is monotone, so no merge of m periods averages
+    // below that fold divided by m. A fold that overflows proves nothing.
+    [[gnu::noinline]] bool at_floor(const Decimal& average) const {
+        Decimal lowest = items_.front().price;
+        for (const Item& item : items_) lowest = std::min(lowest, item.price);
+        Decimal sum;
+        for (int m = 1; m <= shape_.n; ++m) {
+            const std::optional<Decimal> next = checked_add(sum, lowest);
+            if (!next) return false;
+            sum = *next;
+            if (divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(m))).value < average) return false;
+        }
+        return true;
+    }
+
+    void settle(PeriodMask main, const Decimal& average) noexcept {
+        settled_ = true;
+        settled_main_ = main;
+        settled_average_ = average;
+    }
+
+    // Settled: a merge of the main combination settled_main_ has the least rounded
+    // average any merge can have, so the answer is a merge at that average whose main
+    // combination comes no later. A branch whose main periods through `last` differ
+    // from settled_main_, first at a period settled_main_ holds, holds only later main
+    // combinations (MergeOrder::precedes), and can be left.
+    bool past_answer(PeriodMask main, int last) const noexcept {
+        if (!settled_) return false;
+        const PeriodMask differ = (main ^ settled_main_) & period_span(0, static_cast<std::uint64_t>(last) + 1);
+        return (settled_main_ & differ & (~differ + 1)) != 0;
     }
 
     const planner::Tables<Int>& tables_;
@@ -295,6 +355,9 @@ private:
     std::unordered_map<PrefixState, std::vector<Arrival>, PrefixStateHash> arrivals_;
     std::vector<RunState> run_states_;
     std::optional<RoundedMerge> best_;
+    bool settled_ = false;
+    PeriodMask settled_main_ = 0;
+    Decimal settled_average_;
 };
 
 }  // namespace kestrava::planner

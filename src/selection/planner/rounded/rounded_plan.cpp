@@ -166,6 +166,8 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
     const unsigned error_scale = average_error_scale(prices, planner.lowest_average());
     const Int limit = band_limit(Int{}, average_band(prices, count, error_scale));
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
+    // The exact optimum weighs 0: within the limit.
+    walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()));
     if (!walk->run() || !walk->best()) return std::nullopt;
     return index_list_of(walk->best()->periods);
 }
