@@ -36,6 +36,13 @@
 // whether or not the walk left them. On prices a unit of the last decimal apart the
 // floor is usually reached at once, and the walk ends soon after the answer's main
 // combination.
+//
+// Counted arrivals. On a settled walk only merges that average at the floor can win.
+// When no sum rounds, an arrival is also dominated by an earlier one at the same
+// state of another count that reaches the floor with every completion it does
+// (win_limits.hpp): each of its completions that could win has that twin's
+// completion, earlier and at the floor too. The counts then share one entry per
+// state, which on prices a unit apart folds most of the walk.
 #pragma once
 
 #include <algorithm>
@@ -52,6 +59,7 @@
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/win_limits.hpp"
 
 namespace kestrava::planner {
 
@@ -107,12 +115,19 @@ public:
 
     const std::optional<RoundedMerge>& best() const noexcept { return best_; }
 
-    // Before run(): `selection`, a merge of the main combination `main` within the limit, may
-    // settle the walk at once (past_answer); the walk still reaches that merge.
+    // Before run(): `periods`, a merge of the main combination `main`, settles the walk
+    // at once when it averages at the floor.
     void settle_with(PeriodMask main, PeriodMask periods) {
         const auto count = Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods)));
         const Decimal average = divide(sum_of_prices(items_, periods), count).value;
         if (at_floor(average)) settle(main, average);
+    }
+
+    // After settle_with, on prices c_i / 10^scale with sum |c_i| = magnitudes <= 2^96 - 1
+    // (no sum rounds): when the walk is settled, arrivals of different counts fold
+    // together (Counted arrivals).
+    void fold_counts(unsigned scale, unsigned __int128 magnitudes) {
+        if (settled_) win_limits_.emplace(scale, magnitudes, shape_.n, settled_average_);
     }
 
 private:
@@ -131,6 +146,14 @@ private:
         int c = 0;
         Int gathered{};
         Decimal sum;
+    };
+
+    // A partial merge that reached a state: its sum, its place in the order, its periods.
+    struct Arrival {
+        Decimal sum;
+        MergeOrder order;
+        int chosen = 0;
+        __int128 units = 0;  // the sum in units, with win_limits_
     };
 
     bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
@@ -266,18 +289,28 @@ private:
         periods_ = main ? periods_ | bit : periods_ & ~bit;
     }
 
-    // True when an arrival kept at this state comes earlier in the order with a sum no
-    // higher; otherwise this arrival is kept, and those it dominates are dropped.
+    // True when an arrival kept at this state comes earlier in the order and is no
+    // worse; otherwise this arrival is kept, and those it dominates are dropped. With
+    // win_limits_ the counts share one entry per state (Counted arrivals).
     [[gnu::noinline]] bool dominated(const PrefixState& state, const Decimal& sum) {
-        std::vector<Arrival>& kept = arrivals_[state];
-        for (const Arrival& arrival : kept) {
-            if (!(sum < arrival.sum) && arrival.order.precedes(order_)) return true;
+        PrefixState key = state;
+        if (win_limits_) key.chosen = 0;
+        std::vector<Arrival>& kept = arrivals_[key];
+        const Arrival arrival{sum, order_, state.chosen, win_limits_ ? win_limits_->units(sum) : 0};
+        for (const Arrival& other : kept) {
+            if (other.order.precedes(order_) && no_worse(other, arrival)) return true;
         }
-        std::erase_if(kept, [&](const Arrival& arrival) {
-            return !(arrival.sum < sum) && order_.precedes(arrival.order);
-        });
-        kept.push_back(Arrival{sum, order_});
+        std::erase_if(kept, [&](const Arrival& other) { return order_.precedes(other.order) && no_worse(arrival, other); });
+        kept.push_back(arrival);
         return false;
+    }
+
+    // True when every completion leaves a's merge no worse than b's: a lower or equal
+    // sum over as many periods, or, on a settled walk whose sums never round,
+    // reaching the least average whenever b's does.
+    bool no_worse(const Arrival& a, const Arrival& b) {
+        if (win_limits_) return win_limits_->covers(a.units, a.chosen, b.units, b.chosen);
+        return !(b.sum < a.sum);
     }
 
     [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
@@ -348,16 +381,13 @@ private:
     int rank_ = 0;  // admissible blocks met so far: the rank of the next one
     std::uint64_t entered_ = 0;
     std::uint64_t evaluated_ = 0;
-    struct Arrival {
-        Decimal sum;
-        MergeOrder order;
-    };
     std::unordered_map<PrefixState, std::vector<Arrival>, PrefixStateHash> arrivals_;
     std::vector<RunState> run_states_;
     std::optional<RoundedMerge> best_;
     bool settled_ = false;
     PeriodMask settled_main_ = 0;
     Decimal settled_average_;
+    std::optional<WinLimits> win_limits_;
 };
 
 }  // namespace kestrava::planner
