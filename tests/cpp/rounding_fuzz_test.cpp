@@ -165,9 +165,25 @@ void alternating(RequestRandom& random, std::vector<std::string>& prices, const 
     }
 }
 
+// x, x + d, x - d in turn (d a unit of the last decimal), now and then another of
+// them: many merges reach the least average any merge can have, and the first in
+// the order must win (a settled merge walk).
+void floor_cycle(RequestRandom& random, std::vector<std::string>& prices) {
+    const unsigned scale = static_cast<unsigned>(random.between(26, 28));
+    int128 base = static_cast<int128>(random.between(0, 7));
+    for (unsigned d = 0; d < scale; ++d) base *= 10;
+    static const int offsets[] = {0, 1, -1};
+    const std::size_t shift = random.between(0, 2);
+    for (std::size_t i = 0; i < prices.size(); ++i) {
+        const std::size_t pick = random.chance(20) ? random.between(0, 2) : (i + shift) % 3;
+        prices[i] = decimal_text(base + offsets[pick], scale, 0);
+    }
+}
+
 void near_ties(RequestRandom& random, std::vector<std::string>& prices) {
     std::vector<std::string> pool;
-    const std::uint64_t shape = random.between(0, 3);
+    const std::uint64_t shape = random.between(0, 4);
+    if (shape == 4) return floor_cycle(random, prices);
     if (shape == 0) {  // k / 3 at 28 digits: three thirds do not sum to one
         for (int k = -3; k <= 6; ++k) pool.push_back(quotient_text(std::to_string(k), "3"));
     } else if (shape == 1) {  // a few units of the 28th decimal apart

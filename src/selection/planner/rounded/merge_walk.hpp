@@ -25,6 +25,24 @@
 // that no other dominates, and walks on only from an arrival that none of them
 // dominates. This needs no band: the twin is a valid merge whether or not the walk
 // reaches it.
+//
+// Settled walks. No merge rounds below the floor of at_floor(), the least average a
+// sum of copies of the lowest price can round to. Once a merge within the limit is
+// known to average at the floor (the exact optimum's own merge, tried before the
+// walk, or one the walk finds), the answer averages at the floor too and its main
+// combination comes no later than that merge's; the walk then leaves every branch
+// whose main periods already make it later (past_answer). Domination stays sound: a
+// dominated arrival's completions lose to its twin's, and those lose to the answer
+// whether or not the walk left them. On prices a unit of the last decimal apart the
+// floor is usually reached at once, and the walk ends soon after the answer's main
+// combination.
+//
+// Counted arrivals. On a settled walk only merges that average at the floor can win.
+// When no sum rounds, an arrival is also dominated by an earlier one at the same
+// state of another count that reaches the floor with every completion it does
+// (win_limits.hpp): each of its completions that could win has that twin's
+// completion, earlier and at the floor too. The counts then share one entry per
+// state, which on prices a unit apart folds most of the walk.
 #pragma once
 
 #include <algorithm>
@@ -41,6 +59,7 @@
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/win_limits.hpp"
 
 namespace kestrava::planner {
 
@@ -96,6 +115,21 @@ public:
 
     const std::optional<RoundedMerge>& best() const noexcept { return best_; }
 
+    // Before run(): `periods`, a merge of the main combination `main`, settles the walk
+    // at once when it averages at the floor.
+    void settle_with(PeriodMask main, PeriodMask periods) {
+        const auto count = Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods)));
+        const Decimal average = divide(sum_of_prices(items_, periods), count).value;
+        if (at_floor(average)) settle(main, average);
+    }
+
+    // After settle_with, on prices c_i / 10^scale with sum |c_i| = magnitudes <= 2^96 - 1
+    // (no sum rounds): when the walk is settled, arrivals of different counts fold
+    // together (Counted arrivals).
+    void fold_counts(unsigned scale, unsigned __int128 magnitudes) {
+        if (settled_) win_limits_.emplace(scale, magnitudes, shape_.n, settled_average_);
+    }
+
 private:
     // The out periods between main periods e and s: e = -1 before the first main
     // period, s = n after the last; c main periods from s on.
@@ -112,6 +146,14 @@ private:
         int c = 0;
         Int gathered{};
         Decimal sum;
+    };
+
+    // A partial merge that reached a state: its sum, its place in the order, its periods.
+    struct Arrival {
+        Decimal sum;
+        MergeOrder order;
+        int chosen = 0;
+        __int128 units = 0;  // the sum in units, with win_limits_
     };
 
     bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
@@ -182,6 +224,7 @@ private:
         if (!within(gathered, tables_.start_value(s, c))) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
+        if (past_answer(order_.main | head, head_end - 1)) return true;
         order_.main |= head;
         periods_ |= head;
         const Decimal through_head = sum_through(sum, s, head_end - 1);
@@ -206,6 +249,7 @@ private:
                 going_on = false;
                 break;
             }
+            if (past_answer(order_.main, state.p)) break;
             if (dominated(PrefixState{state.p, state.c, -1, std::popcount(periods_)}, state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
@@ -245,18 +289,28 @@ private:
         periods_ = main ? periods_ | bit : periods_ & ~bit;
     }
 
-    // True when an arrival kept at this state comes earlier in the order with a sum no
-    // higher; otherwise this arrival is kept, and those it dominates are dropped.
+    // True when an arrival kept at this state comes earlier in the order and is no
+    // worse; otherwise this arrival is kept, and those it dominates are dropped. With
+    // win_limits_ the counts share one entry per state (Counted arrivals).
     [[gnu::noinline]] bool dominated(const PrefixState& state, const Decimal& sum) {
-        std::vector<Arrival>& kept = arrivals_[state];
-        for (const Arrival& arrival : kept) {
-            if (!(sum < arrival.sum) && arrival.order.precedes(order_)) return true;
+        PrefixState key = state;
+        if (win_limits_) key.chosen = 0;
+        std::vector<Arrival>& kept = arrivals_[key];
+        const Arrival arrival{sum, order_, state.chosen, win_limits_ ? win_limits_->units(sum) : 0};
+        for (const Arrival& other : kept) {
+            if (other.order.precedes(order_) && no_worse(other, arrival)) return true;
         }
-        std::erase_if(kept, [&](const Arrival& arrival) {
-            return !(arrival.sum < sum) && order_.precedes(arrival.order);
-        });
-        kept.push_back(Arrival{sum, order_});
+        std::erase_if(kept, [&](const Arrival& other) { return order_.precedes(other.order) && no_worse(arrival, other); });
+        kept.push_back(arrival);
         return false;
+    }
+
+    // True when every completion leaves a's merge no worse than b's: a lower or equal
+    // sum over as many periods, or, on a settled walk whose sums never round,
+    // reaching the least average whenever b's does.
+    bool no_worse(const Arrival& a, const Arrival& b) {
+        if (win_limits_) return win_limits_->covers(a.units, a.chosen, b.units, b.chosen);
+        return !(b.sum < a.sum);
     }
 
     [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
@@ -272,8 +326,47 @@ private:
         if (!best_ || merge.average < best_->average ||
             (merge.average == best_->average && merge.order.precedes(best_->order))) {
             best_ = merge;
+            // A merge at the floor found by the walk comes no later than settled_main_.
+            if (settled_ ? !(settled_average_ < merge.average) : at_floor(merge.average)) {
+                settle(merge.order.main, merge.average);
+            }
         }
         return true;
+    }
+
+    // True when no merge averages below `average`. A merge of m periods forms its sum
+    // in index order, one price at a time; the same fold over m copies of the lowest
+    // price is, step by step, no higher (decimal addition is monotone in each
+    // operand), and division by m is monotone, so no merge of m periods averages
+    // below that fold divided by m. A fold that overflows proves nothing.
+    [[gnu::noinline]] bool at_floor(const Decimal& average) const {
+        Decimal lowest = items_.front().price;
+        for (const Item& item : items_) lowest = std::min(lowest, item.price);
+        Decimal sum;
+        for (int m = 1; m <= shape_.n; ++m) {
+            const std::optional<Decimal> next = checked_add(sum, lowest);
+            if (!next) return false;
+            sum = *next;
+            if (divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(m))).value < average) return false;
+        }
+        return true;
+    }
+
+    void settle(PeriodMask main, const Decimal& average) noexcept {
+        settled_ = true;
+        settled_main_ = main;
+        settled_average_ = average;
+    }
+
+    // Settled: a merge of the main combination settled_main_ has the least rounded
+    // average any merge can have, so the answer is a merge at that average whose main
+    // combination comes no later. A branch whose main periods through `last` differ
+    // from settled_main_, first at a period settled_main_ holds, holds only later main
+    // combinations (MergeOrder::precedes), and can be left.
+    bool past_answer(PeriodMask main, int last) const noexcept {
+        if (!settled_) return false;
+        const PeriodMask differ = (main ^ settled_main_) & period_span(0, static_cast<std::uint64_t>(last) + 1);
+        return (settled_main_ & differ & (~differ + 1)) != 0;
     }
 
     const planner::Tables<Int>& tables_;
@@ -288,13 +381,13 @@ private:
     int rank_ = 0;  // admissible blocks met so far: the rank of the next one
     std::uint64_t entered_ = 0;
     std::uint64_t evaluated_ = 0;
-    struct Arrival {
-        Decimal sum;
-        MergeOrder order;
-    };
     std::unordered_map<PrefixState, std::vector<Arrival>, PrefixStateHash> arrivals_;
     std::vector<RunState> run_states_;
     std::optional<RoundedMerge> best_;
+    bool settled_ = false;
+    PeriodMask settled_main_ = 0;
+    Decimal settled_average_;
+    std::optional<WinLimits> win_limits_;
 };
 
 }  // namespace kestrava::planner

@@ -84,6 +84,11 @@ PeriodMask mask_of_indices(const IndexList& indices) noexcept {
     return mask;
 }
 
+// Precondition: 0 <= value < 2^127.
+uint128 low_bits(const planner::Int512& value) noexcept {
+    return static_cast<uint128>(value.limb(0)) | (static_cast<uint128>(value.limb(1)) << 64);
+}
+
 struct RoundedCost {
     PeriodMask periods = 0;
     Decimal cost;
@@ -167,6 +172,12 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
     const unsigned error_scale = average_error_scale(prices, planner.lowest_average());
     const Int limit = band_limit(Int{}, average_band(prices, count, error_scale));
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
+    // On near ties the exact optimum's own merge often rounds to the least average.
+    walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()));
+    // With sum |c_i| within 96 bits no sum rounds (win_limits.hpp).
+    if (prices.magnitudes <= planner::Int512::from_int128(static_cast<__int128>(Decimal::max_coefficient))) {
+        walk->fold_counts(prices.scale, low_bits(prices.magnitudes));
+    }
     if (!walk->run() || !walk->best()) return std::nullopt;
     return index_list_of(walk->best()->periods);
 }
