@@ -152,10 +152,7 @@ int run(const Options& options) {
 }  // namespace kestrava::bench
 
 int main(int argc, char** argv) {
-    try {
+    return kestrava::bench::run_command("kestrava_adversarial", kestrava::bench::usage, [&] {
         return kestrava::bench::run(kestrava::bench::parse_options(argc, argv));
-    } catch (const std::exception& error) {
-        std::cerr << "kestrava_adversarial: " << error.what() << "\n" << kestrava::bench::usage;
-        return 2;
-    }
+    });
 }

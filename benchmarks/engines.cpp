@@ -408,10 +408,7 @@ int run(const Options& options) {
 }  // namespace kestrava::bench
 
 int main(int argc, char** argv) {
-    try {
+    return kestrava::bench::run_command("kestrava_engines", kestrava::bench::usage, [&] {
         return kestrava::bench::run(kestrava::bench::parse_options(argc, argv));
-    } catch (const std::exception& error) {
-        std::cerr << "kestrava_engines: " << error.what() << "\n" << kestrava::bench::usage;
-        return 2;
-    }
+    });
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,18 @@ void read_options(int argc, char** argv, const char* usage, Take&& take) {
         if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
         const std::string value = argv[++i];
         if (!take(option, value)) throw std::invalid_argument("unknown option or value: " + option + " " + value);
+    }
+}
+
+// A benchmark's main: run() and its exit status, or the failure and `usage` on standard
+// error and status 2.
+template <class Run>
+int run_command(const char* name, const char* usage, Run&& run) {
+    try {
+        return run();
+    } catch (const std::exception& error) {
+        std::cerr << name << ": " << error.what() << "\n" << usage;
+        return 2;
     }
 }
 
