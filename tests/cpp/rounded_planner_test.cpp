@@ -26,6 +26,13 @@ struct TieCase {
 
 std::vector<std::string> repeated(const char* price, std::size_t n) { return std::vector<std::string>(n, price); }
 
+// The prices with the r of the global bound B, or nullopt when B + n > 2^96 - 1.
+std::optional<planner::RoundedPrices> rounded_prices(std::span<const Item> items) {
+    planner::RoundedPrices prices = planner::price_units(items);
+    if (!planner::assign_error_scale(prices, planner::global_bound(prices))) return std::nullopt;
+    return prices;
+}
+
 std::vector<std::string> alternating(const char* low, const char* high, std::size_t n) {
     std::vector<std::string> prices;
     for (std::size_t i = 0; i < n; ++i) prices.push_back(i % 3 == 0 ? low : high);
@@ -50,7 +57,7 @@ TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
     };
     for (const ScaleCase& scale_case : cases) {
         const std::vector<Item> items = testing::input_of({scale_case.prices, "0", {1, 1, 1, 1}, true}).items;
-        const std::optional<planner::RoundedPrices> prices = planner::rounded_prices(items);
+        const std::optional<planner::RoundedPrices> prices = rounded_prices(items);
         ASSERT_EQ(prices.has_value(), scale_case.error_scale.has_value()) << scale_case.prices.front();
         if (prices) {
             EXPECT_EQ(prices->error_scale, *scale_case.error_scale) << scale_case.prices.front();
@@ -116,7 +123,7 @@ TEST(RoundedPlanner, AverageBandHoldsEveryMergeWithinTwoUnitsOfTheLowestAverage)
         testing::PlannerRequest request = near_tie_request(number);
         if (request.rules.min_consecutive_periods > request.rules.min_selections) continue;
         const testing::PlannerInput input = testing::input_of(request);
-        const std::optional<planner::RoundedPrices> prices = planner::rounded_prices(input.items);
+        const std::optional<planner::RoundedPrices> prices = rounded_prices(input.items);
         const std::vector<PeriodMask> merges = all_merges(input, request.rules);
         if (!prices || merges.empty()) continue;
         // The lowest exact average, compared as fractions.

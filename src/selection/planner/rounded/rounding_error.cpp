@@ -80,12 +80,6 @@ Int512 side_magnitude(const RoundedPrices& prices, std::size_t i, bool negative)
     return widen(negative ? -units : units);
 }
 
-std::optional<RoundedPrices> rounded_prices(std::span<const Item> items) {
-    RoundedPrices prices = price_units(items);
-    if (!assign_error_scale(prices, global_bound(prices))) return std::nullopt;
-    return prices;
-}
-
 unsigned error_scale_within(const RoundedPrices& prices, const Int512& scaled_magnitudes, std::uint64_t q) noexcept {
     const Int512 unit = wide(pow10_u128[prices.scale]);
     const Int512 multiple(static_cast<std::int64_t>(q));

@@ -57,7 +57,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -77,13 +76,9 @@ struct RoundedPrices {
     planner::Int512 negatives{};         // sum |c_i| over the negative prices
 };
 
-// The prices as integers with their rounding bound, or nullopt when B + n > 2^96 - 1.
-// Precondition: 1 <= items.size() <= 28. Allocates the list of units.
-std::optional<RoundedPrices> rounded_prices(std::span<const Item> items);
-
-// The parts of it: the prices as integers, with no r yet; B (in units of 10^-s);
-// and the r of a bound on the sums compared (B, or B_k of point 5), false when
-// bound + n > 2^96 - 1 leaves none.
+// The prices as integers, with no r yet (precondition: 1 <= items.size() <= 28;
+// allocates the list of units); B (in units of 10^-s); and the r of a bound on the
+// sums compared (B, or B_k of point 5), false when bound + n > 2^96 - 1 leaves none.
 RoundedPrices price_units(std::span<const Item> items);
 planner::Int512 global_bound(const RoundedPrices& prices) noexcept;
 bool assign_error_scale(RoundedPrices& prices, const planner::Int512& bound) noexcept;
