@@ -52,6 +52,13 @@ inline PeriodMask mask_of(std::span<const Item> items) noexcept {
     return mask;
 }
 
+// A list of indices as a mask. Precondition: every index < 32.
+inline PeriodMask mask_of_indices(std::span<const std::uint64_t> indices) noexcept {
+    PeriodMask mask = 0;
+    for (const std::uint64_t index : indices) mask |= period_bit(index);
+    return mask;
+}
+
 // The indices of `mask` as a new ascending list (for results, not for hot loops).
 inline IndexList index_list_of(PeriodMask mask) {
     IndexArray buffer;

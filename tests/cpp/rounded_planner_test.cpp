@@ -40,7 +40,7 @@ std::vector<std::string> alternating(const char* low, const char* high, std::siz
 }
 
 // r is the largest scale with max(P, N) * 10^r + n <= 2^96 - 1, P and N the sums of
-// the positive prices and of the negative ones' magnitudes.
+// the positive prices and of the negative ones' magnitudes; whole prices need no + n.
 TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
     struct ScaleCase {
         std::vector<std::string> prices;
@@ -52,8 +52,12 @@ TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
         {{"7.9228162514264337593543950335"}, 27},   // (2^96 - 1) * 10^-28, plus one
         {{"39614081257132168796771975167", "-39614081257132168796771975167"}, 0},  // P = N = 2^95 - 1
         {{"79228162514264337593543950334"}, 0},     // 2^96 - 2, plus one: exactly the bound
-        {{"79228162514264337593543950335"}, std::nullopt},
-        {repeated("-39614081257132168796771975167", 2), std::nullopt},  // 2^96 - 2 in magnitude, plus two
+        // Whole prices add up exactly, with no slack, up to 2^96 - 1 itself.
+        {{"79228162514264337593543950335"}, 0},
+        {repeated("-39614081257132168796771975167", 2), 0},
+        {{"79228162514264337593543950335", "1"}, std::nullopt},
+        // 2^96 - 1 from ten prices with a decimal: ten roundings of slack no longer fit.
+        {repeated("7922816251426433759354395033.5", 10), std::nullopt},
     };
     for (const ScaleCase& scale_case : cases) {
         const std::vector<Item> items = testing::input_of({scale_case.prices, "0", {1, 1, 1, 1}, true}).items;
@@ -237,6 +241,22 @@ TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
           "25000000000000000000000000000", "25000000000000000000000000000"},
          "25000000000000000000000000000",
          {1, 1, 4, 4}},
+        // {0, 2, 3} passes 2^96 at its second price, though it ends below it.
+        {"a partial sum overflows",
+         {"50000000000000000000000000000", "-60000000000000000000000000000", "50000000000000000000000000000",
+          "-40000000000000000000000000000"},
+         "-70000000000000000000000000000",
+         {3, 1, 1, 0}},
+        // Both searches sum {0, 2}, a merge of the cheapest main combination {0}.
+        {"a merge of the kept main combination overflows",
+         {"-50000000000000000000000000000", "60000000000000000000000000000", "-50000000000000000000000000000", "1"},
+         "-1",
+         {1, 1, 3, 3}},
+        // {0, 1, 3} sums to 2^96 - 1 itself: whole prices add up exactly.
+        {"whole prices reach the bound",
+         {"79228162514264337593543950326", "5", "-3", "4", "-7"},
+         "-8",
+         {3, 1, 1, 0}},
         {"the sum of every price overflows",
          {"50000000000000000000000000000", "50000000000000000000000000000", "1", "1", "1"},
          "0",

@@ -115,7 +115,7 @@ void converted(RequestRandom& random, std::vector<std::string>& prices) {
 }
 
 // Prices of either sign whose sides add up past 2^96 while a few of them, with the
-// cheap ones, may not: magnitudes spread below 2^96 / j, some with decimals. Sums of
+// cheap ones, or their partial sums, may not: magnitudes spread below 2^96 / j, some with decimals. Sums of
 // k periods and their cheap blocks then come near 2^96 from both sides, and the sum
 // of every price overflows in some index orders and not in others.
 void past_the_bound(RequestRandom& random, std::vector<std::string>& prices) {
@@ -128,6 +128,12 @@ void past_the_bound(RequestRandom& random, std::vector<std::string>& prices) {
         int128 units = whole;
         for (unsigned d = 0; d < scale; ++d) units = units * 10 + static_cast<int128>(random.between(0, 9));
         price = decimal_text(random.chance(negative_percent) ? -units : units, scale, 0);
+    }
+    // One sign first: partial sums run far past what whole selections add up to.
+    if (random.chance(30)) {
+        const bool positives_first = random.chance(50);
+        std::stable_partition(prices.begin(), prices.end(),
+                              [&](const std::string& price) { return (price.front() == '-') != positives_first; });
     }
 }
 

@@ -14,23 +14,14 @@ import pytest
 import kestrava
 from signalled_child import run_interrupted
 
-# 28 whole prices of up to 10^28, either sign, with (19, 1, 26, 20): the prices at or
-# below the threshold and those of a main combination may add up past 2**96, so no
-# planner bounds the sums, yet neither the dearest nor the cheapest main combination
-# or merge overflows; millions of main combinations and their merges are left to the
-# exhaustive search, seconds of work.
-LONG_REQUEST = ([
-    "8273129956354001781831606534", "9551048691619471438545893958", "-799338635814639424478852985",
-    "3837206241578976819831341453", "-908946112672315586937713527", "7622141547216841708118852664",
-    "1893346175618682140481676804", "2928275922702859582640552572", "-7010595483300962297598455567",
-    "7206097867835481647931158683", "1754518145274978561903607463", "-9696849342351168271116799668",
-    "-7828976544079602997505748644", "-9121622520830911140161992224", "1258136400331670793686660442",
-    "1602642218929447097295636918", "2555410023367434297295215352", "-9458455358811320519655122862",
-    "-2834878532283756622280018634", "9333267520318800721010918666", "8257087639389397371165952466",
-    "-8444893868728282839918094399", "-8944615602802440275954744717", "2494962925981607362645342947",
-    "-1949667563780991579487080502", "3202569123140107813356411498", "-7624145170388098969400685565",
-    "-8813550586358963392807015890",
-], "8257087639389397371165952466", 19, 1, 26, 20)
+# 2**96 - 21 and then 0.3 and -0.3 in turn, none cheap, with (12, 1, 27, 27): a main
+# combination's partial sums come within the rounding slack of 2**96, yet none
+# overflows once rounded, so no planner bounds the sums and 30 million main
+# combinations are left to the exhaustive search, seconds of work.
+LONG_REQUEST = (
+    [str(2**96 - 21)] + ["0.3" if i % 2 else "-0.3" for i in range(1, 28)],
+    "-1", 12, 1, 27, 27,
+)
 TIMEOUT = 60
 
 # Calls the long request `rounds` times; the parent sends SIGINT after each "calling"

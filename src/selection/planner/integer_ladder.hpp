@@ -94,6 +94,18 @@ constexpr unsigned magnitude_bit_width(const Int& value) noexcept {
     }
 }
 
+// Precondition: the value fits Int.
+template <class Int>
+Int narrow(const Int256& value) noexcept {
+    if constexpr (std::is_same_v<Int, Int256>) {
+        return value;
+    } else {
+        using Unsigned = unsigned __int128;
+        const auto low = static_cast<Unsigned>(value.limb(0)) | (static_cast<Unsigned>(value.limb(1)) << 64);
+        return static_cast<Int>(static_cast<__int128>(low));
+    }
+}
+
 enum class Rung {
     bits64,   // std::int64_t
     bits128,  // __int128

@@ -36,6 +36,7 @@
 #include "selection/planner/workspace.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/formed_sums.hpp"
 #include "selection/planner/rounded/merge_walk.hpp"
 #include "selection/planner/item_plans.hpp"
 #include "selection/planner/rounded/rounding_error.hpp"
@@ -51,17 +52,6 @@ using planner::IntegerWidth;
 constexpr std::uint64_t candidate_cap = 20000;
 constexpr std::uint64_t state_cap = 100000;
 
-// Precondition: the value fits Int.
-template <class Int>
-Int narrow(const Int256& value) noexcept {
-    if constexpr (std::is_same_v<Int, Int256>) {
-        return value;
-    } else {
-        const auto low = static_cast<uint128>(value.limb(0)) | (static_cast<uint128>(value.limb(1)) << 64);
-        return static_cast<Int>(static_cast<__int128>(low));
-    }
-}
-
 // optimum + error, at most 2^(W-5): above every reachable weight (below 2^(W-7),
 // integer_ladder.hpp) and below every unreachable one, so the cut loses nothing.
 template <class Int>
@@ -72,16 +62,6 @@ Int band_limit(const Int& optimum, uint128 error) noexcept {
     const Int room = narrow<Int>(Int256::from_int128(static_cast<__int128>(std::min(error, ceiling))));
     const Int limit = optimum + room;
     return limit < top ? limit : top;
-}
-
-PeriodMask block_periods(const planner::CheapBlock& block) noexcept {
-    return ((PeriodMask{2} << block.last) - 1) & ~(period_bit(static_cast<std::uint64_t>(block.first)) - 1);
-}
-
-PeriodMask mask_of_indices(const IndexList& indices) noexcept {
-    PeriodMask mask = 0;
-    for (const std::uint64_t index : indices) mask |= period_bit(index);
-    return mask;
 }
 
 // Precondition: 0 <= value < 2^127.
@@ -202,7 +182,12 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
     std::vector<planner::CheapBlock> blocks;
     planner::admissible_blocks(shape, chosen, marks, blocks);
     PeriodMask widest = candidates.best()->periods;
-    for (const planner::CheapBlock& block : blocks) widest |= block_periods(block);
+    for (const planner::CheapBlock& block : blocks) {
+        widest |= period_span(static_cast<std::uint64_t>(block.first), static_cast<std::uint64_t>(block.last) + 1);
+    }
+    if (prices.merges_unbounded && !merges_stay_within(items, prices, candidates.best()->periods, widest)) {
+        return std::nullopt;
+    }
     return index_list_of(widest);
 }
 
@@ -223,95 +208,16 @@ template <class Int>
                       : cheapest_rounded_main(items, prices, shape, planner);
 }
 
-// The main combination of k periods with the least total weight.
-template <class Int>
-IndexList least_main(const rules::Shape& shape, std::span<const Int> weights) {
-    planner::Planner<Int> planner(shape, weights);
-    if (planner.plan_cheapest_main(StopCheck{}) != planner::PlanStatus::done) {
-        throw InternalFailure("The planner found no main combination of the smallest valid size");
-    }
-    return planner.main();
-}
-
-// Past B (rounding_error.hpp, point 5). The sum of every price is formed first, as
-// the search forms it, and throws as the search would. Assigns the r of B_k and
-// returns true when there is one. Otherwise some main combination of k periods, or
-// a merge, may overflow. The search sums every main combination (and nothing before
-// them but that sum), so when one does, the search fails with "Addition overflowed"
-// whatever else the request holds. The main combinations with the largest and the
-// least exact sums reach furthest from zero: each is summed here as the search sums
-// it, and throws as it would; so are the merges with the largest and least sums.
-// When none overflows, false leaves the request to the search.
-// The lowest-average search sums every admissible merge of every main combination
-// too. The merge of least total weight (the tables with additions: a main
-// combination and each of its admissible blocks that weighs less than nothing)
-// reaches furthest; summed as the search sums it when the search would, it throws as
-// the search would.
-template <class Int>
-void sum_heaviest_merge(std::span<const Item> items, const rules::Shape& shape, std::span<const Int> weights) {
-    planner::Tables<Int> tables(shape);
-    if (!tables.build(weights, true, StopCheck{})) return;
-    IndexList main;
-    tables.first_main(main);
-    std::vector<std::uint8_t> marks(items.size(), 0);
-    std::vector<planner::CheapBlock> blocks;
-    planner::admissible_blocks(shape, main, marks, blocks);
-    PeriodMask merge = mask_of_indices(main);
-    for (const planner::CheapBlock& block : blocks) {
-        Int weight{};
-        for (int p = block.first; p <= block.last; ++p) weight += weights[static_cast<std::size_t>(p)];
-        if (weight < Int{}) merge |= block_periods(block);
-    }
-    IndexArray indices;
-    const auto n = static_cast<std::uint64_t>(items.size());
-    if (exhaustive::meets_block_rule(ascending_indices(merge, indices), static_cast<std::uint64_t>(shape.min_run), n)) {
-        sum_of_prices(items, merge);
-    }
-}
-
-template <class Int>
-[[gnu::noinline]] bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices,
-                                         std::span<const std::uint8_t> cheap, const rules::Shape& shape,
-                                         bool aggressive) {
-    std::vector<Int> weights(items.size());
-    Int512 bound{};
-    for (const bool negative : {false, true}) {
-        // Least weight: the most that one side's prices, cheap ones aside, reach in a main combination.
-        Int512 side{};
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const bool counted = cheap[i] == 0 && prices.units[i].is_negative() == negative;
-            weights[i] = counted ? narrow<Int>(negative ? prices.units[i] : -prices.units[i]) : Int{};
-            if (cheap[i] != 0) side += side_magnitude(prices, i, negative);
-        }
-        for (const std::uint64_t i : least_main<Int>(shape, weights)) {
-            if (cheap[i] == 0) side += side_magnitude(prices, i, negative);
-        }
-        bound = std::max(bound, side);
-    }
-    sum_of_prices(items);
-    if (assign_error_scale(prices, bound)) return true;
-    // The least main combination under the prices is the one of least sum, and under
-    // the negated prices the one of largest sum.
-    for (const int side : {-1, 1}) {
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const Int value = narrow<Int>(prices.units[i]);
-            weights[i] = side < 0 ? value : -value;
-        }
-        sum_of_prices(items, mask_of_indices(least_main<Int>(shape, weights)));
-        if (aggressive) sum_heaviest_merge<Int>(items, shape, weights);
-    }
-    return false;
-}
-
-bool bound_few_periods(std::span<const Item> items, RoundedPrices& prices, std::span<const std::uint8_t> cheap,
-                       const rules::Shape& shape, bool aggressive) {
-    switch (planner::rung_for(items.size(), prices.largest_bits)) {
-        case planner::Rung::bits64:
-            return bound_few_periods<std::int64_t>(items, prices, cheap, shape, aggressive);
-        case planner::Rung::bits128:
-            return bound_few_periods<__int128>(items, prices, cheap, shape, aggressive);
+// A price below 2^190 and n <= 28 need at most 208 bits (integer_ladder.hpp).
+std::optional<IndexList> plan_rounded_within(std::span<const Item> items, const RoundedPrices& prices,
+                                             const rules::Shape& shape, bool aggressive) {
+    switch (rung_for(items.size(), prices.largest_bits)) {
+        case Rung::bits64:
+            return plan_rounded<std::int64_t>(items, prices, shape, aggressive);
+        case Rung::bits128:
+            return plan_rounded<__int128>(items, prices, shape, aggressive);
         default:
-            return bound_few_periods<Int256>(items, prices, cheap, shape, aggressive);
+            return plan_rounded<Int256>(items, prices, shape, aggressive);
     }
 }
 
@@ -327,23 +233,17 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<con
     for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
     const rules::Shape shape = rules::make_shape(cheap, rules);
     RoundedPrices prices = price_units(items);
-    if (!assign_error_scale(prices, global_bound(prices))) {
+    const bool within_global_bound = assign_error_scale(prices, global_bound(prices));
+    if (!within_global_bound) {
         // Taking every period sums every price twice over: the search is as quick.
-        if (shape.size >= shape.n || !bound_few_periods(items, prices, cheap, shape, aggressive)) {
+        if (shape.size >= shape.n || !bound_formed_sums(items, prices, cheap, shape, aggressive)) {
             return std::nullopt;
         }
     }
     // Every period is the only selection of n periods.
     if (shape.size >= shape.n) return index_list_of(static_cast<PeriodMask>((std::uint64_t{1} << items.size()) - 1));
-    // A price below 2^190 and n <= 28 need at most 208 bits (integer_ladder.hpp).
-    switch (planner::rung_for(items.size(), prices.largest_bits)) {
-        case planner::Rung::bits64:
-            return plan_rounded<std::int64_t>(items, prices, shape, aggressive);
-        case planner::Rung::bits128:
-            return plan_rounded<__int128>(items, prices, shape, aggressive);
-        default:
-            return plan_rounded<Int256>(items, prices, shape, aggressive);
-    }
+    prices.merges_unbounded = !within_global_bound && !aggressive;
+    return plan_rounded_within(items, prices, shape, aggressive);
 }
 
 }  // namespace kestrava

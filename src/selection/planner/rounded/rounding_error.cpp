@@ -2,6 +2,7 @@
 #include "selection/planner/rounded/rounding_error.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "decimal/powers_of_ten.hpp"
 
@@ -37,6 +38,21 @@ Int512 widen(const Int256& value) noexcept {
     return result;
 }
 
+// The largest r of point 1 for this bound, if any.
+std::optional<unsigned> error_scale_of(const RoundedPrices& prices, const Int512& bound) noexcept {
+    // sum |c_i| and n 10^s are below 2^196: exact in 512 bits, and so is every
+    // product with a power of ten up to 10^28 below.
+    const Int512 unit = wide(pow10_u128[prices.scale]);
+    const Int512 slack = Int512(static_cast<std::int64_t>(prices.count)) * unit;
+    const Int512 room = wide(Decimal::max_coefficient) * unit;
+    for (unsigned r = Decimal::max_scale + 1; r-- > 0;) {
+        if (bound * wide(pow10_u128[r]) + slack <= room) return r;
+    }
+    // Whole prices: sums within 96 bits are exact, with no slack.
+    if (prices.scale == 0 && bound <= room) return 0U;
+    return std::nullopt;
+}
+
 }  // namespace
 
 RoundedPrices price_units(std::span<const Item> items) {
@@ -56,18 +72,13 @@ RoundedPrices price_units(std::span<const Item> items) {
 }
 
 bool assign_error_scale(RoundedPrices& prices, const Int512& bound) noexcept {
-    // sum |c_i| and n 10^s are below 2^196: exact in 512 bits, and so is every
-    // product with a power of ten up to 10^28 below.
-    const Int512 unit = wide(pow10_u128[prices.scale]);
-    const Int512 slack = Int512(static_cast<std::int64_t>(prices.count)) * unit;
-    const Int512 room = wide(Decimal::max_coefficient) * unit;
-    for (unsigned r = Decimal::max_scale + 1; r-- > 0;) {
-        if (bound * wide(pow10_u128[r]) + slack <= room) {
-            prices.error_scale = r;
-            return true;
-        }
-    }
-    return false;
+    const std::optional<unsigned> r = error_scale_of(prices, bound);
+    if (r) prices.error_scale = *r;
+    return r.has_value();
+}
+
+bool sums_fit(const RoundedPrices& prices, const Int512& bound) noexcept {
+    return error_scale_of(prices, bound).has_value();
 }
 
 Int512 global_bound(const RoundedPrices& prices) noexcept {

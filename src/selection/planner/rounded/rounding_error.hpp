@@ -13,7 +13,8 @@
 //    it fits at scale r, and a rounded addition keeps at least r digits and errs by
 //    at most u / 2 too (an operand scale below r leaves the sum exact). No addition
 //    overflows, and the first addition (0 plus a price) is exact, so a sum of m
-//    prices is within (m - 1) u / 2 of the exact sum.
+//    prices is within (m - 1) u / 2 of the exact sum. When every price is whole
+//    (s = 0), B <= 2^96 - 1 is enough for r = 0: every sum is exact, with no slack.
 // 2. Averages. The quotient of such a sum by its count m is no larger in magnitude, so
 //    the division keeps at least r digits too: error at most u / 2, and the rounded
 //    average is within (m - 1) u / (2 m) + u / 2 < u of the exact average.
@@ -49,11 +50,26 @@
 //    Likewise N_k for the negative ones. Points 1 to 4 hold for those selections with
 //    B_k = max(P_k, N_k) <= B in place of B. The sum of every price is then not
 //    bounded: it is formed as the search forms it, and its overflow is the answer,
-//    before any other.
+//    before any other. The cheapest-main search compares the merges of its main
+//    combination by their cheap periods first, where the widest stands alone, so
+//    their sums matter only for overflow: its P_k and N_k leave the cheap prices out,
+//    and those merges are bounded once the main combination is known (point 6).
 //
-// Requests with B_k + n > 2^96 - 1 (positive prices, or negative ones, that add up to
-// about 7.9 * 10^28 over k periods and the cheap ones) have no such r: the sums the
-// search compares may overflow, and they are left to the exhaustive search.
+// 6. Prefixes. Each partial sum the search forms is, exactly, the sum of one of its
+//    selections' prices up to some period i. Over every cut i, the tables give the
+//    most such a sum reaches on a side: weights minus the prices up to i (0 past
+//    it); the lowest-average search sums every admissible merge, and the tables with
+//    additions weigh exactly those (gap_additions.hpp), each block counted up to i;
+//    the cheapest-main search sums main combinations (the tables without them) and
+//    the merges of the one it keeps, bounded afterwards from that one alone. A
+//    selection's partial sums grow only at prices on that side, so those cuts are
+//    enough. Their maximum over both sides, B_pre <= B_k, takes the place of B in
+//    points 1 to 4. When it does not fit, the selection reaching furthest at each
+//    cut is summed as the search sums it: past 2^96 - 1 + n its rounded partial sum
+//    (within n / 2 of the exact one) overflows, and so would the search.
+//
+// Requests whose furthest partial sum lies within n rounding slack of 2^96 - 1 (so
+// only when some price has decimals) are left to the exhaustive search.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +90,7 @@ struct RoundedPrices {
     unsigned largest_bits = 0;           // bit width of the largest |units|
     planner::Int512 magnitudes{};        // sum |c_i|
     planner::Int512 negatives{};         // sum |c_i| over the negative prices
+    bool merges_unbounded = false;       // r bounds the cheapest-main search's main combinations alone
 };
 
 // The prices as integers, with no r yet (precondition: 1 <= items.size() <= 28;
@@ -82,6 +99,8 @@ struct RoundedPrices {
 RoundedPrices price_units(std::span<const Item> items);
 planner::Int512 global_bound(const RoundedPrices& prices) noexcept;
 bool assign_error_scale(RoundedPrices& prices, const planner::Int512& bound) noexcept;
+// Whether sums bounded so stay within 96 bits at the scale 0 (point 1 with r = 0).
+bool sums_fit(const RoundedPrices& prices, const planner::Int512& bound) noexcept;
 // |price i| in units when it lies on that side of zero, else 0.
 planner::Int512 side_magnitude(const RoundedPrices& prices, std::size_t i, bool negative) noexcept;
 
