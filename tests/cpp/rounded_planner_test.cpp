@@ -119,9 +119,26 @@ testing::PlannerRequest near_tie_request(std::uint64_t number) {
     return request;
 }
 
-// The aggressive walk values only merges within its band; the proof needs every merge
-// whose exact average lies within 2u of the lowest among them.
-TEST(RoundedPlanner, AverageBandHoldsEveryMergeWithinTwoUnitsOfTheLowestAverage) {
+// Sum |p| over a merge, and the r those magnitudes allow it (q = 1).
+planner::Int512 magnitudes_of(const planner::RoundedPrices& prices, PeriodMask merge, bool signed_sum) {
+    planner::Int512 sum{};
+    for (int i = 0; i < prices.count; ++i) {
+        if (!holds_period(merge, static_cast<std::uint64_t>(i))) continue;
+        const auto at = static_cast<std::size_t>(i);
+        const planner::Int512 below = planner::side_magnitude(prices, at, true);
+        sum += planner::side_magnitude(prices, at, false) + (signed_sum ? -below : below);
+    }
+    return sum;
+}
+
+unsigned own_scale(const planner::RoundedPrices& prices, PeriodMask merge) {
+    return planner::error_scale_within(prices, magnitudes_of(prices, merge, false), 1);
+}
+
+// The aggressive walk values only merges within the limit for their count; the proof
+// needs every merge whose exact average lies within e_O + e_C of the lowest, each e
+// a unit at the r that the merge's own magnitudes allow.
+TEST(RoundedPlanner, MergeBandsHoldEveryMergeThatRoundingCouldMakeWin) {
     std::uint64_t checked = 0;
     for (std::uint64_t number = 0; number < 400; ++number) {
         testing::PlannerRequest request = near_tie_request(number);
@@ -138,17 +155,18 @@ TEST(RoundedPlanner, AverageBandHoldsEveryMergeWithinTwoUnitsOfTheLowestAverage)
                 lowest = merge;
         }
         const std::uint64_t count = period_count(lowest);
-        const planner::Int256 band = planner::Int256::from_int128(
-            static_cast<testing::int128>(planner::average_band(*prices, count)));
+        const std::vector<uint128> bands = planner::merge_bands(*prices, count, magnitudes_of(*prices, lowest, true));
+        const unsigned lowest_scale = own_scale(*prices, lowest);
         for (const PeriodMask merge : merges) {
             const std::uint64_t size = period_count(merge);
             const planner::Int256 weight =
                 wide(count) * units_of(*prices, merge) - wide(size) * units_of(*prices, lowest);
-            const planner::Int256 within_two_units = planner::Int256::from_int128(
-                static_cast<testing::int128>(planner::error_in_units(*prices, 2 * count * size)));
-            if (weight > within_two_units) continue;
+            const uint128 reach = planner::error_in_units(*prices, count * size, lowest_scale) +
+                                  planner::error_in_units(*prices, count * size, own_scale(*prices, merge));
+            if (weight > planner::Int256::from_int128(static_cast<testing::int128>(reach))) continue;
             ++checked;
-            ASSERT_LE(weight, band) << request.describe();
+            ASSERT_LE(weight, planner::Int256::from_int128(static_cast<testing::int128>(bands[size])))
+                << request.describe();
         }
     }
     EXPECT_GT(checked, 1000U);

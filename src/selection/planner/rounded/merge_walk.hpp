@@ -1,13 +1,15 @@
 // MergeWalk: the lowest rounded average among the merges whose exact weight under
-// the lowest-average tables lies within a limit, with the exhaustive search's
-// tie-break: the first in the order (main combination, block mask).
+// the lowest-average tables lies within the limit for their number of periods, with
+// the exhaustive search's tie-break: the first in the order (main combination, block
+// mask).
 //
 // It walks the tables' transitions as BandWalk does, but also chooses, gap by gap,
 // which admissible cheap blocks the merge takes, so that it knows each merge's
 // periods in index order while it goes: the decimal sum is formed on the way, one
 // price at a time, as the exhaustive search forms it. A branch is entered only while
 // the weight gathered so far, plus the least weight that can follow, stays within
-// the limit.
+// the limit for the most periods the branch can still end with: those chosen, the
+// main periods to come, and every cheap period ahead (limits grow with the count).
 //
 // Dominated prefixes. A merge's rounded average is its decimal sum, formed in index
 // order, divided by its number of periods. Two partial merges that reach the same run
@@ -91,23 +93,29 @@ struct RoundedMerge {
 template <class Int>
 class MergeWalk {
 public:
-    MergeWalk(const planner::Tables<Int>& tables, std::span<const Item> items, const Int& limit,
+    // limits[m]: the most a merge of m periods may weigh, nondecreasing in m (n + 1 of them).
+    MergeWalk(const planner::Tables<Int>& tables, std::span<const Item> items, std::vector<Int> limits,
               std::uint64_t state_cap, std::uint64_t candidate_cap)
         : tables_(tables),
           additions_(tables.additions()),
           shape_(tables.shape()),
           items_(items),
-          limit_(limit),
+          limits_(std::move(limits)),
+          cheap_from_(static_cast<std::size_t>(shape_.n) + 1, 0),
           state_cap_(state_cap),
           candidate_cap_(candidate_cap) {
         // A run state per period of the path at most: pushing never reallocates.
         run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+        for (int p = shape_.n; p-- > 0;) {
+            const auto at = static_cast<std::size_t>(p);
+            cheap_from_[at] = cheap_from_[at + 1] + (shape_.is_cheap(p) ? 1 : 0);
+        }
     }
 
     // Returns false when a cap ended the walk.
     bool run() {
         for (int s = 0; s <= shape_.max_lead; ++s) {
-            if (!within(additions_.lead(s), tables_.start_value(s, shape_.size))) continue;
+            if (!within(additions_.lead(s), tables_.start_value(s, shape_.size), 0, shape_.size)) continue;
             if (!walk_gap(Gap{-1, s, shape_.size}, 0, Int{}, Decimal())) return false;
         }
         return true;
@@ -156,7 +164,12 @@ private:
         __int128 units = 0;  // the sum in units, with win_limits_
     };
 
-    bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
+    // Whether a branch can still end within its limit: from period `from` on, c main
+    // periods and at most every cheap period may join those chosen.
+    bool within(const Int& gathered, const Int& rest, int from, int c) const noexcept {
+        const int most = std::popcount(periods_) + c + cheap_from_[static_cast<std::size_t>(from)];
+        return gathered + rest <= limits_[static_cast<std::size_t>(std::min(most, shape_.n))];
+    }
 
     Int block_weight(int first, int last) const noexcept {
         return additions_.prefix(last + 1) - additions_.prefix(first);
@@ -205,7 +218,7 @@ private:
         ++rank_;
         bool going_on = true;
         const Int taken = gathered + block_weight(block.first, block.last);
-        if (within(taken, rest)) {
+        if (within(taken, rest, block.first, gap.c)) {
             const PeriodMask block_periods = period_span(static_cast<std::uint64_t>(block.first),
                                                          static_cast<std::uint64_t>(block.last) + 1);
             periods_ |= block_periods;
@@ -214,14 +227,16 @@ private:
             periods_ &= ~block_periods;
             order_.blocks &= ~bit;
         }
-        if (going_on && within(gathered, rest)) going_on = walk_gap(gap, block.last + 1, gathered, sum);
+        if (going_on && within(gathered, rest, block.first, gap.c)) {
+            going_on = walk_gap(gap, block.last + 1, gathered, sum);
+        }
         --rank_;
         return going_on;
     }
 
     // A run starts at s: its head is forced.
     bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
-        if (!within(gathered, tables_.start_value(s, c))) return true;
+        if (!within(gathered, tables_.start_value(s, c), s, c)) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
         if (past_answer(order_.main | head, head_end - 1)) return true;
@@ -244,7 +259,7 @@ private:
         const std::size_t base = run_states_.size();
         RunState state{p, c, gathered, sum};
         bool going_on = true;
-        while (within(state.gathered, tables_.run_value(state.p, state.c))) {
+        while (within(state.gathered, tables_.run_value(state.p, state.c), state.p + 1, state.c)) {
             if (++entered_ > state_cap_) {
                 going_on = false;
                 break;
@@ -257,7 +272,7 @@ private:
             const Int gathered_next = state.gathered + additions_.weight(next);
             // Only a prefix of a candidate is summed: past the bound of few periods
             // (rounding_error.hpp) no other sum is sure to fit.
-            if (!within(gathered_next, tables_.run_value(next, state.c - 1))) break;
+            if (!within(gathered_next, tables_.run_value(next, state.c - 1), next, state.c)) break;
             set_period(next, true);
             state = RunState{next, state.c - 1, gathered_next, sum_through(state.sum, next, next)};
         }
@@ -277,7 +292,8 @@ private:
         if (state.c == 0) return walk_gap(Gap{state.p, shape_.n, 0}, state.p + 1, state.gathered, state.sum);
         const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
         for (int s = state.p + 2; s <= farthest; ++s) {
-            if (!within(state.gathered + additions_.between(state.p, s), tables_.start_value(s, state.c))) continue;
+            const Int gathered = state.gathered + additions_.between(state.p, s);
+            if (!within(gathered, tables_.start_value(s, state.c), state.p + 1, state.c)) continue;
             if (!walk_gap(Gap{state.p, s, state.c}, state.p + 1, state.gathered, state.sum)) return false;
         }
         return true;
@@ -373,7 +389,8 @@ private:
     const planner::GapAdditions<Int>& additions_;
     const rules::Shape& shape_;
     std::span<const Item> items_;
-    Int limit_;
+    std::vector<Int> limits_;
+    std::vector<int> cheap_from_;  // the cheap periods from p on
     std::uint64_t state_cap_;
     std::uint64_t candidate_cap_;
     MergeOrder order_;

@@ -113,22 +113,14 @@ planner::Int512 to_wide(const Int& value) noexcept {
     }
 }
 
-// The narrowest scale of point 4 (rounding_error.hpp) for the lowest-average band:
-// K M_C <= weight_C + n max(Cost, 0) + 2 K N, and never above K sum |p|.
+// The lowest-average limits per count (rounding_error.hpp, point 4), as weights.
 template <class Int>
-unsigned average_error_scale(const RoundedPrices& prices, const planner::Average<Int>& lowest) noexcept {
-    using planner::Int512;
-    const auto k = static_cast<std::uint64_t>(lowest.count);
-    const Int512 multiple(lowest.count);
-    const Int512 cost = std::max(to_wide(lowest.cost), Int512{});
-    const Int512 fixed = Int512(prices.count) * cost + Int512(2) * multiple * prices.negatives;
-    const Int512 ceiling = multiple * prices.magnitudes;
-    for (unsigned r = prices.error_scale;;) {
-        const Int512 scaled = std::min(ceiling, fixed + to_wide(average_band(prices, k, r)));
-        const unsigned next = error_scale_within(prices, scaled, k);
-        if (next <= r) return r;
-        r = next;
-    }
+std::vector<Int> average_limits(const RoundedPrices& prices, const planner::Average<Int>& lowest) {
+    const std::vector<uint128> bands =
+        merge_bands(prices, static_cast<std::uint64_t>(lowest.count), to_wide(lowest.cost));
+    std::vector<Int> limits(bands.size());
+    for (std::size_t m = 0; m < bands.size(); ++m) limits[m] = band_limit(Int{}, bands[m]);
+    return limits;
 }
 
 // The same for the cheapest-main band: M_C <= weight_C + 2 N, at most sum |p|.
@@ -148,10 +140,9 @@ template <class Int>
 std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
                                                 planner::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
-    const auto count = static_cast<std::uint64_t>(planner.lowest_average().count);
-    const unsigned error_scale = average_error_scale(prices, planner.lowest_average());
-    const Int limit = band_limit(Int{}, average_band(prices, count, error_scale));
-    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limit, state_cap, candidate_cap);
+    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items,
+                                                       average_limits(prices, planner.lowest_average()), state_cap,
+                                                       candidate_cap);
     // On near ties the exact optimum's own merge often rounds to the least average.
     walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()));
     // With sum |c_i| within 96 bits no sum rounds (win_limits.hpp).

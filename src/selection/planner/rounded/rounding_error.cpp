@@ -102,6 +102,31 @@ unsigned error_scale_within(const RoundedPrices& prices, const Int512& scaled_ma
     return prices.error_scale;
 }
 
+std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t count, const Int512& cost) {
+    const Int512 multiple(static_cast<std::int64_t>(count));
+    const Int512 dear = std::max(cost, Int512{});
+    const Int512 negatives = Int512(2) * multiple * prices.negatives;
+    const Int512 ceiling = multiple * prices.magnitudes;
+    // The optimum weighs 0: K M_O <= K Cost + 2 K N.
+    const unsigned optimum_scale = error_scale_within(prices, std::min(ceiling, multiple * dear + negatives), count);
+    const auto n = static_cast<std::uint64_t>(prices.count);
+    std::vector<uint128> bands(n + 1, 0);
+    for (std::uint64_t m = 1; m <= n; ++m) {
+        const auto band = [&](unsigned r) {
+            return error_in_units(prices, count * m, optimum_scale) + error_in_units(prices, count * m, r);
+        };
+        unsigned r = prices.error_scale;
+        for (;;) {
+            const Int512 scaled = std::min(ceiling, Int512(static_cast<std::int64_t>(m)) * dear + negatives + wide(band(r)));
+            const unsigned next = error_scale_within(prices, scaled, count);
+            if (next <= r) break;
+            r = next;
+        }
+        bands[m] = std::max(bands[m - 1], band(r));
+    }
+    return bands;
+}
+
 uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor, unsigned error_scale) noexcept {
     const uint128 f = factor;
     if (error_scale <= prices.scale) return f * pow10_u128[prices.scale - error_scale];

@@ -39,6 +39,11 @@
 //    the last band holds every candidate that can be the answer: one dear price
 //    widens only the bands of candidates that hold it, and they weigh too much to
 //    enter. (No candidate overflows: that still rests on the global B of point 1.)
+//    Aggressive, per count: O's own e_O needs only K M_O <= K max(Cost, 0) + 2 K N
+//    (its weight is 0), and the candidates of m periods are the merges of m periods
+//    within e_O + e_C, weighing at most K m (e_O + e_C) with m max(Cost, 0) in the
+//    bound above; so each m has its own band, and with few cheap periods no merge
+//    can reach the wide bands of many periods.
 //
 // 5. Few periods. The sums that define an answer are those of the selections the
 //    search compares: main combinations of k periods (the smallest valid size) and
@@ -120,14 +125,11 @@ inline uint128 error_in_units(const RoundedPrices& prices, std::uint64_t factor)
 unsigned error_scale_within(const RoundedPrices& prices, const planner::Int512& scaled_magnitudes,
                             std::uint64_t q) noexcept;
 
-// The aggressive candidates' limit (point 3): a merge M within 2u of the lowest
-// average, of `count` periods, weighs count * |M| * (average - lowest) <= 2u * count * n.
-inline uint128 average_band(const RoundedPrices& prices, std::uint64_t count, unsigned error_scale) noexcept {
-    return error_in_units(prices, 2 * count * static_cast<std::uint64_t>(prices.count), error_scale);
-}
-inline uint128 average_band(const RoundedPrices& prices, std::uint64_t count) noexcept {
-    return average_band(prices, count, prices.error_scale);
-}
+// The lowest-average candidates' limits (point 4), for an optimum of `count` periods
+// costing `cost` units: for m = 0 .. n, the most that a merge of m periods weighs when
+// its exact average lies within e_O + e_C of the lowest, K m (u_O + u_m) with u_O at
+// the optimum's own r and u_m at the r that such merges allow; nondecreasing in m.
+std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t count, const planner::Int512& cost);
 
 // The conservative candidates' limit: costs of k main periods within (k - 1) u of the least.
 inline uint128 cost_band(const RoundedPrices& prices, std::uint64_t k, unsigned error_scale) noexcept {
