@@ -53,6 +53,25 @@ std::optional<unsigned> error_scale_of(const RoundedPrices& prices, const Int512
     return std::nullopt;
 }
 
+// q (2^96 - 1) 10^s - q n 10^s: what scaled magnitudes times 10^r may reach.
+Int512 scale_room(const RoundedPrices& prices, std::uint64_t q) noexcept {
+    const Int512 unit = wide(pow10_u128[prices.scale]);
+    const Int512 multiple(static_cast<std::int64_t>(q));
+    return multiple * unit * (wide(Decimal::max_coefficient) - Int512(static_cast<std::int64_t>(prices.count)));
+}
+
+// The largest r <= 28 with scaled 10^r <= room, never below the global r. The test
+// grows with r: step up from the global r while the next one passes.
+unsigned error_scale_below(const RoundedPrices& prices, const Int512& scaled_magnitudes, const Int512& room) noexcept {
+    unsigned r = prices.error_scale;
+    Int512 scaled = scaled_magnitudes * wide(pow10_u128[r]);
+    for (; r < Decimal::max_scale; ++r) {
+        scaled = scaled * Int512(10);
+        if (scaled > room) break;
+    }
+    return r;
+}
+
 }  // namespace
 
 RoundedPrices price_units(std::span<const Item> items) {
@@ -92,14 +111,7 @@ Int512 side_magnitude(const RoundedPrices& prices, std::size_t i, bool negative)
 }
 
 unsigned error_scale_within(const RoundedPrices& prices, const Int512& scaled_magnitudes, std::uint64_t q) noexcept {
-    const Int512 unit = wide(pow10_u128[prices.scale]);
-    const Int512 multiple(static_cast<std::int64_t>(q));
-    const Int512 slack = multiple * Int512(static_cast<std::int64_t>(prices.count)) * unit;
-    const Int512 room = multiple * wide(Decimal::max_coefficient) * unit;
-    for (unsigned r = Decimal::max_scale; r > prices.error_scale; --r) {
-        if (scaled_magnitudes * wide(pow10_u128[r]) + slack <= room) return r;
-    }
-    return prices.error_scale;
+    return error_scale_below(prices, scaled_magnitudes, scale_room(prices, q));
 }
 
 std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t count, const Int512& cost) {
@@ -108,7 +120,8 @@ std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t coun
     const Int512 negatives = Int512(2) * multiple * prices.negatives;
     const Int512 ceiling = multiple * prices.magnitudes;
     // The optimum weighs 0: K M_O <= K Cost + 2 K N.
-    const unsigned optimum_scale = error_scale_within(prices, std::min(ceiling, multiple * dear + negatives), count);
+    const Int512 room = scale_room(prices, count);
+    const unsigned optimum_scale = error_scale_below(prices, std::min(ceiling, multiple * dear + negatives), room);
     const auto n = static_cast<std::uint64_t>(prices.count);
     std::vector<uint128> bands(n + 1, 0);
     for (std::uint64_t m = 1; m <= n; ++m) {
@@ -118,7 +131,7 @@ std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t coun
         unsigned r = prices.error_scale;
         for (;;) {
             const Int512 scaled = std::min(ceiling, Int512(static_cast<std::int64_t>(m)) * dear + negatives + wide(band(r)));
-            const unsigned next = error_scale_within(prices, scaled, count);
+            const unsigned next = error_scale_below(prices, scaled, room);
             if (next <= r) break;
             r = next;
         }
