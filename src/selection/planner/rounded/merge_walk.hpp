@@ -37,7 +37,10 @@
 // dominated arrival's completions lose to its twin's, and those lose to the answer
 // whether or not the walk left them. On prices a unit of the last decimal apart the
 // floor is usually reached at once, and the walk ends soon after the answer's main
-// combination.
+// combination. When no sum rounds (win_limits.hpp, Exact sums), a merge's rounded
+// average is the division of its exact sum, and division rounds the exact quotient
+// alone, monotonically: no merge rounds below the merge of least exact average, which
+// then stands at the floor.
 //
 // Counted arrivals. On a settled walk only merges that average at the floor can win.
 // When no sum rounds, an arrival is also dominated by an earlier one at the same
@@ -124,11 +127,12 @@ public:
     const std::optional<RoundedMerge>& best() const noexcept { return best_; }
 
     // Before run(): `periods`, a merge of the main combination `main`, settles the walk
-    // at once when it averages at the floor.
-    void settle_with(PeriodMask main, PeriodMask periods) {
+    // at once when it averages at the floor; always when it is the merge of least exact
+    // average and no sum rounds (`exact_sums`).
+    void settle_with(PeriodMask main, PeriodMask periods, bool exact_sums) {
         const auto count = Decimal::from_unsigned(static_cast<std::uint64_t>(std::popcount(periods)));
         const Decimal average = divide(sum_of_prices(items_, periods), count).value;
-        if (at_floor(average)) settle(main, average);
+        if (exact_sums || at_floor(average)) settle(main, average);
     }
 
     // After settle_with, on prices c_i / 10^scale with sum |c_i| = magnitudes <= 2^96 - 1

@@ -143,12 +143,12 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items,
                                                        average_limits(prices, planner.lowest_average()), state_cap,
                                                        candidate_cap);
-    // On near ties the exact optimum's own merge often rounds to the least average.
-    walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()));
     // With sum |c_i| within 96 bits no sum rounds (win_limits.hpp).
-    if (prices.magnitudes <= planner::Int512::from_int128(static_cast<__int128>(Decimal::max_coefficient))) {
-        walk->fold_counts(prices.scale, low_bits(prices.magnitudes));
-    }
+    const bool exact_sums =
+        prices.magnitudes <= planner::Int512::from_int128(static_cast<__int128>(Decimal::max_coefficient));
+    // On near ties the exact optimum's own merge often rounds to the least average.
+    walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()), exact_sums);
+    if (exact_sums) walk->fold_counts(prices.scale, low_bits(prices.magnitudes));
     if (!walk->run() || !walk->best()) return std::nullopt;
     return index_list_of(walk->best()->periods);
 }
