@@ -39,8 +39,12 @@ public:
     // completion that makes prefix b do so. Computes what it needs on first use.
     bool covers(__int128 sum_a, int count_a, __int128 sum_b, int count_b);
 
-private:
+    // t(count): the largest sum in units over `count` periods that averages at A, and
+    // whether there is one (a sum of magnitude at most M).
     __int128 limit(int count);
+    bool reached(int count) { return limit(count) >= -magnitudes_; }
+
+private:
     __int128 slack(int count_a, int count_b);
     bool reaches_least(__int128 sum, int count) const noexcept;
 
