@@ -49,13 +49,8 @@
 // completion, earlier and at the floor too. The counts then share one entry per
 // state, which on prices a unit apart folds most of the walk.
 //
-// Floor weights. There too, a merge of m periods and exact sum x (in units) averages
-// at the floor only if x <= t(m) (win_limits.hpp). With m* the count of largest
-// t(m) / m among the counts that some sum reaches, x <= t(m) gives
-// m* x - m t(m*) <= 0: under the weights m* c_i - t(m*) every merge at the floor
-// weighs at most nothing. Tables under those weights (with additions) give the least
-// weight that can follow each state, so a prefix whose own weight and that add up to
-// more than nothing has no completion at the floor, and is left.
+// Floor weights. There too, a prefix is left as soon as no completion of it can
+// average at the floor (floor_tables.hpp).
 #pragma once
 
 #include <algorithm>
@@ -73,6 +68,7 @@
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/floor_tables.hpp"
 #include "selection/planner/rounded/win_limits.hpp"
 
 namespace kestrava::planner {
@@ -151,7 +147,7 @@ public:
     void fold_counts(unsigned scale, unsigned __int128 magnitudes) {
         if (!settled_) return;
         win_limits_.emplace(scale, magnitudes, shape_.n, settled_average_);
-        weigh_floor();
+        floor_ = FloorTables<Int>::weighed(shape_, items_, *win_limits_);
     }
 
 private:
@@ -220,44 +216,17 @@ private:
         return best;
     }
 
-    // Floor weights: m* c_i - t(m*) in units, m* the count with the largest t(m) / m
-    // among those that some sum reaches.
-    [[gnu::noinline]] void weigh_floor() {
-        int most = 0;
-        for (int m = 1; m <= shape_.n; ++m) {
-            if (!win_limits_->reached(m)) continue;
-            if (most == 0 || win_limits_->limit(m) * most > win_limits_->limit(most) * m) most = m;
-        }
-        if (most == 0) return;
-        floor_count_ = most;
-        floor_limit_ = win_limits_->limit(most);
-        std::vector<Int> weights(items_.size());
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            weights[i] = from_int128(most * win_limits_->units(items_[i].price) - floor_limit_);
-        }
-        floor_tables_ = std::make_unique<planner::Tables<Int>>(shape_);
-        (void)floor_tables_->build(weights, true, StopCheck{});  // a check that never stops
-    }
-
-    static Int from_int128(__int128 value) noexcept {
-        if constexpr (planner::IntegerWidth<Int>::bits <= 128) {
-            return static_cast<Int>(value);
-        } else {
-            return Int::from_int128(value);
-        }
-    }
-
     // Whether a prefix with this exact sum, over the periods chosen, can still end at
     // the floor when `rest` is the least floor weight that can follow it.
     [[gnu::noinline]] bool may_reach_floor(const Decimal& sum, const Int& rest) const noexcept {
-        const __int128 weight = floor_count_ * win_limits_->units(sum) - std::popcount(periods_) * floor_limit_;
-        return from_int128(weight) + rest <= Int{};
+        return floor_->prefix_weight(win_limits_->units(sum), std::popcount(periods_)) + rest <= Int{};
     }
 
     [[gnu::noinline]] bool gap_may_reach_floor(const Gap& gap, int from, const Decimal& sum) const noexcept {
-        if (!floor_tables_) return true;
-        const Int after = gap.s == shape_.n ? Int{} : floor_tables_->start_value(gap.s, gap.c);
-        return may_reach_floor(sum, best_blocks_from(floor_tables_->additions(), gap, from) + after);
+        if (!floor_) return true;
+        const planner::Tables<Int>& tables = floor_->tables();
+        const Int after = gap.s == shape_.n ? Int{} : tables.start_value(gap.s, gap.c);
+        return may_reach_floor(sum, best_blocks_from(tables.additions(), gap, from) + after);
     }
 
     Int after_gap(const Gap& gap) const noexcept {
@@ -296,7 +265,7 @@ private:
     // A run starts at s: its head is forced.
     bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
         if (!within(gathered, tables_.start_value(s, c), s, c)) return true;
-        if (floor_tables_ && !may_reach_floor(sum, floor_tables_->start_value(s, c))) return true;
+        if (floor_ && !may_reach_floor(sum, floor_->tables().start_value(s, c))) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
         if (past_answer(order_.main | head, head_end - 1)) return true;
@@ -325,7 +294,7 @@ private:
                 break;
             }
             if (past_answer(order_.main, state.p)) break;
-            if (floor_tables_ && !may_reach_floor(state.sum, floor_tables_->run_value(state.p, state.c))) break;
+            if (floor_ && !may_reach_floor(state.sum, floor_->tables().run_value(state.p, state.c))) break;
             if (dominated(PrefixState{state.p, state.c, -1, std::popcount(periods_)}, state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
@@ -466,9 +435,7 @@ private:
     PeriodMask settled_main_ = 0;
     Decimal settled_average_;
     std::optional<WinLimits> win_limits_;
-    std::unique_ptr<planner::Tables<Int>> floor_tables_;  // under the floor weights, with win_limits_
-    __int128 floor_count_ = 0;
-    __int128 floor_limit_ = 0;
+    std::unique_ptr<FloorTables<Int>> floor_;  // with win_limits_
 };
 
 }  // namespace kestrava::planner
