@@ -40,8 +40,9 @@ std::vector<std::string> alternating(const char* low, const char* high, std::siz
 }
 
 // r is the largest scale with max(P, N) * 10^r + n <= 2^96 - 1, P and N the sums of
-// the positive prices and of the negative ones' magnitudes; whole prices need no + n.
-TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
+// the positive prices and of the negative ones' magnitudes; whole prices need no + n,
+// only max(P, N) < 2^96 - 1.
+TEST(RoundedPlanner, ErrorScaleLeavesRoomForEveryRounding) {
     struct ScaleCase {
         std::vector<std::string> prices;
         std::optional<unsigned> error_scale;
@@ -52,9 +53,9 @@ TEST(RoundedPlanner, ErrorScaleCountsOneUnitPerPrice) {
         {{"7.9228162514264337593543950335"}, 27},   // (2^96 - 1) * 10^-28, plus one
         {{"39614081257132168796771975167", "-39614081257132168796771975167"}, 0},  // P = N = 2^95 - 1
         {{"79228162514264337593543950334"}, 0},     // 2^96 - 2, plus one: exactly the bound
-        // Whole prices add up exactly, with no slack, up to 2^96 - 1 itself.
-        {{"79228162514264337593543950335"}, 0},
+        // Whole prices add up exactly, with no slack, below 2^96 - 1 itself.
         {repeated("-39614081257132168796771975167", 2), 0},
+        {{"79228162514264337593543950335"}, std::nullopt},
         {{"79228162514264337593543950335", "1"}, std::nullopt},
         // 2^96 - 1 from ten prices with a decimal: ten roundings of slack no longer fit.
         {repeated("7922816251426433759354395033.5", 10), std::nullopt},
@@ -270,9 +271,9 @@ TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
          {"-50000000000000000000000000000", "60000000000000000000000000000", "-50000000000000000000000000000", "1"},
          "-1",
          {1, 1, 3, 3}},
-        // {0, 1, 3} sums to 2^96 - 1 itself: whole prices add up exactly.
+        // {0, 1, 3} sums to 2^96 - 2: whole prices add up exactly, with no slack.
         {"whole prices reach the bound",
-         {"79228162514264337593543950326", "5", "-3", "4", "-7"},
+         {"79228162514264337593543950325", "5", "-3", "4", "-7"},
          "-8",
          {3, 1, 1, 0}},
         {"the sum of every price overflows",
@@ -296,6 +297,21 @@ TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
             EXPECT_EQ(planned, expected) << past.label << (aggressive ? ", aggressive" : ", conservative");
         }
     }
+}
+
+// A period priced 2^96 - 1 averages at the largest decimal, the lowest-average
+// search's starting mark, so its size brings no improvement and the search goes on
+// to larger sizes: the planner leaves such a request to it, or answers as it does.
+TEST(RoundedPlanner, AnAverageAtTheLargestDecimalIsNoImprovement) {
+    const testing::PlannerRequest request{{"79228162514264337593543950335", "-1"}, "-2", {1, 1, 1, 0}, true};
+    const testing::PlannerInput input = testing::input_of(request);
+    const std::string planned =
+        outcome_text([&] { return plan_rounded(input.items, input.cheap_items, request.rules, true); });
+    const std::string searched = outcome_text([&]() -> std::optional<IndexList> {
+        return exhaustive::search_aggressive(input.items, input.cheap_items, request.rules).value();
+    });
+    EXPECT_EQ(searched, "0 1 ");
+    EXPECT_TRUE(planned == "none" || planned == searched) << planned;
 }
 
 }  // namespace

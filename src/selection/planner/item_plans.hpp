@@ -26,10 +26,11 @@ std::optional<IndexList> plan_exact(std::span<const Item> items, std::span<const
                                                     const SelectionRules& rules, bool aggressive);
 
 // The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
-// with the same preconditions. nullopt when the positive prices, or the negative ones'
-// magnitudes, add up to more than about 2^96 (rounding_error.hpp), or when rounding leaves more candidates than a cap
-// that keeps the call near 10 ms; the caller then runs the exhaustive search. Throws
-// std::bad_alloc only.
+// with the same preconditions. nullopt when some sum the search forms may come within
+// its rounding slack of 2^96 (rounding_error.hpp), or when rounding leaves more
+// candidates than a cap that keeps the call near 10 ms; the caller then runs the
+// exhaustive search. Throws InternalFailure("Addition overflowed") where the search
+// would fail so, and std::bad_alloc.
 std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
                                                        const SelectionRules& rules, bool aggressive);
 

@@ -28,8 +28,9 @@
 // dominates. This needs no band: the twin is a valid merge whether or not the walk
 // reaches it.
 //
-// Settled walks. No merge rounds below the floor of at_floor(), the least average a
-// sum of copies of the lowest price can round to. Once a merge within the limit is
+// Settled walks. The floor is a rounded average that no merge goes below: that of a
+// sum of copies of the lowest price (at_floor()), or, when no sum rounds, that of the
+// merge of least exact average (below). Once a merge within the limit is
 // known to average at the floor (the exact optimum's own merge, tried before the
 // walk, or one the walk finds), the answer averages at the floor too and its main
 // combination comes no later than that merge's; the walk then leaves every branch
@@ -39,8 +40,8 @@
 // floor is usually reached at once, and the walk ends soon after the answer's main
 // combination. When no sum rounds (win_limits.hpp, Exact sums), a merge's rounded
 // average is the division of its exact sum, and division rounds the exact quotient
-// alone, monotonically: no merge rounds below the merge of least exact average, which
-// then stands at the floor.
+// alone, monotonically: no merge rounds below the merge of least exact average, so
+// its own rounded average is a floor, and one that merge reaches.
 //
 // Counted arrivals. On a settled walk only merges that average at the floor can win.
 // When no sum rounds, an arrival is also dominated by an earlier one at the same

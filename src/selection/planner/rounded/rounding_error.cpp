@@ -48,8 +48,10 @@ std::optional<unsigned> error_scale_of(const RoundedPrices& prices, const Int512
     for (unsigned r = Decimal::max_scale + 1; r-- > 0;) {
         if (bound * wide(pow10_u128[r]) + slack <= room) return r;
     }
-    // Whole prices: sums within 96 bits are exact, with no slack.
-    if (prices.scale == 0 && bound <= room) return 0U;
+    // Whole prices: sums within 96 bits are exact, with no slack. Not 2^96 - 1 itself:
+    // one period there averages at the largest decimal, where the lowest-average search
+    // starts, and that size then fails it.
+    if (prices.scale == 0 && bound < room) return 0U;
     return std::nullopt;
 }
 
@@ -130,7 +132,8 @@ std::vector<uint128> merge_bands(const RoundedPrices& prices, std::uint64_t coun
         };
         unsigned r = prices.error_scale;
         for (;;) {
-            const Int512 scaled = std::min(ceiling, Int512(static_cast<std::int64_t>(m)) * dear + negatives + wide(band(r)));
+            const Int512 weighed = Int512(static_cast<std::int64_t>(m)) * dear + negatives + wide(band(r));
+            const Int512 scaled = std::min(ceiling, weighed);
             const unsigned next = error_scale_below(prices, scaled, room);
             if (next <= r) break;
             r = next;

@@ -14,7 +14,9 @@
 //    at most u / 2 too (an operand scale below r leaves the sum exact). No addition
 //    overflows, and the first addition (0 plus a price) is exact, so a sum of m
 //    prices is within (m - 1) u / 2 of the exact sum. When every price is whole
-//    (s = 0), B <= 2^96 - 1 is enough for r = 0: every sum is exact, with no slack.
+//    (s = 0), B < 2^96 - 1 is enough for r = 0: every sum is exact, with no slack.
+//    (Not 2^96 - 1 itself: a period at that price averages at the largest decimal,
+//    the lowest-average search's starting mark, and it then goes on to larger sizes.)
 // 2. Averages. The quotient of such a sum by its count m is no larger in magnitude, so
 //    the division keeps at least r digits too: error at most u / 2, and the rounded
 //    average is within (m - 1) u / (2 m) + u / 2 < u of the exact average.
@@ -25,18 +27,20 @@
 //
 // 4. Per candidate. Points 1 and 2 hold for each candidate C alone, with its own
 //    M_C (the sum of its prices' magnitudes, at least its P and N) in place of B and
-//    the scale r_C that M_C allows: its sums add only its own prices. So C can be the answer
-//    only if its exact value lies within e_O + e_C of an exact optimum O's, each e the
-//    bound of point 3 at the candidate's own r. A candidate's weight (rounded_plan.cpp)
-//    bounds its magnitudes: with N the sum of the negative prices' magnitudes,
+//    the scale r_C that M_C allows: its sums add only its own prices. So C can be
+//    the answer only if its exact value lies within e_O + e_C of an exact optimum
+//    O's, each e the error of point 2 (u for an average, (k - 1) u / 2 for a cost) at
+//    its own r. A candidate's weight (rounded_plan.cpp) bounds its magnitudes: with N
+//    the sum of the negative prices' magnitudes,
 //      aggressive (weight K p_i - Cost per period, K and Cost the optimum's count and
 //        cost): K M_C = weight_C + m Cost + 2 K N_C <= weight_C + n max(Cost, 0) + 2 K N;
 //      conservative (weight p_i): M_C = weight_C + 2 N_C <= weight_C + 2 N.
 //    Suppose every candidate that can be the answer, and O, has M_C <= M. Then their
 //    e are at most the bound at r(M), the band at r(M) holds them, and the weight
 //    bound turns that band into a new M' (O weighs the least, so it lies in the band
-//    too). Starting from M = sum |p| and going on while r grows (at most 28 steps),
-//    the last band holds every candidate that can be the answer: one dear price
+//    too). Starting from the r that bounds every sum formed (point 1, or past B point
+//    5 or 6), whose band holds every candidate, and going on while r grows (at most
+//    28 steps), the last band holds every candidate that can be the answer: one dear price
 //    widens only the bands of candidates that hold it, and they weigh too much to
 //    enter. (No candidate overflows: that still rests on the global B of point 1.)
 //    Aggressive, per count: O's own e_O needs only K M_O <= K max(Cost, 0) + 2 K N
@@ -100,7 +104,8 @@ struct RoundedPrices {
 
 // The prices as integers, with no r yet (precondition: 1 <= items.size() <= 28;
 // allocates the list of units); B (in units of 10^-s); and the r of a bound on the
-// sums compared (B, or B_k of point 5), false when bound + n > 2^96 - 1 leaves none.
+// sums compared (B, or B_k of point 5), false when bound + n > 2^96 - 1 leaves none
+// (bound >= 2^96 - 1 for whole prices, which need no slack).
 RoundedPrices price_units(std::span<const Item> items);
 planner::Int512 global_bound(const RoundedPrices& prices) noexcept;
 bool assign_error_scale(RoundedPrices& prices, const planner::Int512& bound) noexcept;
