@@ -60,13 +60,7 @@ private:
         (void)tables_.build(weights, true, StopCheck{});  // a check that never stops
     }
 
-    static Int from_int128(__int128 value) noexcept {
-        if constexpr (IntegerWidth<Int>::bits <= 128) {
-            return static_cast<Int>(value);
-        } else {
-            return Int::from_int128(value);
-        }
-    }
+    static Int from_int128(__int128 value) noexcept { return narrow<Int>(Int256::from_int128(value)); }
 
     __int128 count_;  // m*
     __int128 limit_;  // t(m*)
