@@ -12,6 +12,7 @@
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/exact_prices.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/short_prices.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {
@@ -107,6 +108,62 @@ TEST(PlannerEntry, WordSizedAndLongerValuesAgree) {
         }
         EXPECT_EQ(planner::largest_magnitude(prices), largest);
     }
+}
+
+// A text near the short reader's edges: 15 to 20 digits, up to 20 decimals, leading
+// and trailing zeros, a sign, a bare point at either end, now and then an underscore;
+// or one of the limits themselves (2^64 would wrap a word).
+std::string edge_text(RequestRandom& random) {
+    const char* const limits[] = {"18446744073709551616", "999999999999999999", "1000000000000000000",
+                                  "0.000000000000000001", "-0.0000000000000000001", "-0", "5.", ".5", "+7"};
+    if (random.chance(15)) return limits[random.between(0, std::size(limits) - 1)];
+    std::string digits(random.between(0, 2), '0');
+    const std::uint64_t length = random.between(random.chance(50) ? 1 : 15, 20);
+    for (std::uint64_t d = 0; d < length; ++d) digits.push_back(static_cast<char>('0' + random.between(0, 9)));
+    digits.append(random.between(0, 3), '0');
+    const std::size_t point = random.between(0, digits.size());
+    std::string text;
+    if (random.chance(30)) text.push_back(random.chance(80) ? '-' : '+');
+    text.append(digits, 0, point);
+    if (point < digits.size() || random.chance(10)) text.push_back('.');
+    text.append(digits, point, std::string::npos);
+    if (random.chance(3)) text.insert(text.size() / 2 + 1, 1, '_');
+    return text;
+}
+
+// Where the short reader takes a request, it gives the exact reader's units, cheap
+// flags and largest magnitude; both edges of its limits are met often.
+TEST(PlannerEntry, ShortPricesAgreeWithTheExactReading) {
+    int taken = 0;
+    int left = 0;
+    for (std::uint64_t number = 0; number < 20000; ++number) {
+        RequestRandom random(17, number);
+        std::vector<std::string> values;
+        for (std::uint64_t v = random.between(1, 4); v > 0; --v) values.push_back(edge_text(random));
+        const std::string threshold = edge_text(random);
+        const std::vector<std::string_view> texts(values.begin(), values.end());
+        planner::ShortPrices short_prices;
+        planner::ExactPrices exact;
+        const bool read = planner::read_short_prices(texts, threshold, short_prices);
+        const bool exact_read = !planner::read_exact_prices(texts, threshold, exact).has_value();
+        const std::string request = joined(joined(values.front(), " ... threshold "), threshold);
+        if (!read) {
+            left += exact_read ? 1 : 0;
+            continue;
+        }
+        ++taken;
+        ASSERT_TRUE(exact_read) << request;
+        std::uint64_t largest = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            ASSERT_EQ(planner::Int512(short_prices.units[i]), planner::units_of<planner::Int512>(exact, i)) << values[i];
+            EXPECT_EQ(short_prices.is_cheap(i), exact.is_cheap(i)) << values[i] << " against " << threshold;
+            const std::int64_t units = short_prices.units[i];
+            largest = std::max(largest, static_cast<std::uint64_t>(units < 0 ? -units : units));
+        }
+        EXPECT_EQ(short_prices.largest_magnitude, largest) << request;
+    }
+    EXPECT_GT(taken, 2500);
+    EXPECT_GT(left, 4000);
 }
 
 // Values that differ only past the 28th decimal or in the 100th digit, which a

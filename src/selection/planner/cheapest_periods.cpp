@@ -3,6 +3,7 @@
 #include "selection/planner/cheapest_periods.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <numeric>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "selection/planner/exact_prices.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "selection/planner/planner.hpp"
+#include "selection/planner/short_prices.hpp"
 #include "selection/rules/shape.hpp"
 #include "selection/planner/workspace.hpp"
 #include "selection/rules/valid_sizes.hpp"
@@ -22,24 +24,42 @@ namespace {
 // What a text request reads before it plans, kept per thread like the planner's
 // workspace, so that a call allocates only its answer.
 struct RequestSpace {
+    ShortPrices short_prices;
     ExactPrices prices;
     std::vector<std::uint8_t> cheap;
     rules::Shape shape;
 
     std::size_t held_bytes() const noexcept {
-        return prices.digits.capacity() + prices.prices.capacity() * sizeof(ExactDecimal) + cheap.capacity() +
+        return short_prices.units.capacity() * sizeof(std::int64_t) + short_prices.scales.capacity() +
+               prices.digits.capacity() + prices.prices.capacity() * sizeof(ExactDecimal) + cheap.capacity() +
                shape.cheap.capacity() + shape.allowed.capacity() +
                (shape.run_first.capacity() + shape.run_last.capacity()) * sizeof(int) +
                shape.stalled.capacity() * sizeof(rules::PeriodStretch);
     }
 };
 
+// What the rest of a request reads of its prices, from either reader.
+std::size_t price_count(const ExactPrices& prices) noexcept { return prices.prices.size(); }
+std::size_t price_count(const ShortPrices& prices) noexcept { return prices.units.size(); }
+
 template <class Int>
-Outcome<IndexList> plan_in(const ExactPrices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+Int units_at(const ExactPrices& prices, std::size_t i) noexcept {
+    return units_of<Int>(prices, i);
+}
+template <class Int>
+Int units_at(const ShortPrices& prices, std::size_t i) noexcept {
+    return static_cast<Int>(prices.units[i]);
+}
+
+// Short prices are below 10^18 in units, far within the digit limit.
+std::optional<Error> check_unit_digits(const ShortPrices&, std::size_t) noexcept { return std::nullopt; }
+
+template <class Int, class Prices>
+Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
-    units.resize(prices.prices.size());
-    for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_of<Int>(prices, i);
+    units.resize(price_count(prices));
+    for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_at<Int>(prices, i);
     Planner<Int>& planner = lease->planner;
     planner.reset(shape, units);
     const PlanStatus status = aggressive ? planner.plan_lowest_average(stop) : planner.plan_cheapest_main(stop);
@@ -57,12 +77,13 @@ unsigned largest_price_bits(const ExactPrices& prices) {
     // Below 10^18 < 2^63.
     return magnitude_bit_width(units_of<std::int64_t>(prices, largest));
 }
+unsigned largest_price_bits(const ShortPrices& prices) noexcept {
+    return static_cast<unsigned>(std::bit_width(prices.largest_magnitude));
+}
 
-Outcome<IndexList> plan_on(const ExactPrices& prices, const rules::Shape& shape, bool aggressive,
-                           const StopCheck& stop) {
-    const std::size_t n = prices.prices.size();
-    const unsigned price_bits = largest_price_bits(prices);
-    switch (rung_for(n, price_bits)) {
+template <class Prices>
+Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+    switch (rung_for(price_count(prices), largest_price_bits(prices))) {
         case Rung::bits64:
             return plan_in<std::int64_t>(prices, shape, aggressive, stop);
         case Rung::bits128:
@@ -76,8 +97,9 @@ Outcome<IndexList> plan_on(const ExactPrices& prices, const rules::Shape& shape,
 }
 
 // 1 for a period that is allowed and priced at or below the threshold.
-void fill_cheap_flags(const ExactPrices& prices, const rules::Conditions& conditions, std::vector<std::uint8_t>& cheap) {
-    cheap.resize(prices.prices.size());
+template <class Prices>
+void fill_cheap_flags(const Prices& prices, const rules::Conditions& conditions, std::vector<std::uint8_t>& cheap) {
+    cheap.resize(price_count(prices));
     for (std::size_t i = 0; i < cheap.size(); ++i) cheap[i] = conditions.is_allowed(i) && prices.is_cheap(i) ? 1 : 0;
 }
 
@@ -113,25 +135,21 @@ Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shap
     return PlanAnswer{std::move(periods).value(), static_cast<std::size_t>(shape.size)};
 }
 
-}  // namespace
-
-Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
-                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
-                                 const StopCheck& stop) {
-    const ThreadLease<RequestSpace> space;
-    ExactPrices& prices = space->prices;
-    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
-    const std::size_t n = prices.prices.size();
+// plan_periods once the prices are read.
+template <class Prices>
+Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
+                              const rules::Conditions& conditions, bool aggressive, const StopCheck& stop) {
+    const std::size_t n = price_count(prices);
     const std::uint64_t running = conditions.running_for_negative ? 0 : conditions.running_for;
     if (const auto rule = broken_rule(n, max_periods, rules, running)) return Error{*rule};
     if (const auto condition = rules::broken_condition(n, conditions)) return *condition;
 
-    std::vector<std::uint8_t>& cheap = space->cheap;
+    std::vector<std::uint8_t>& cheap = space.cheap;
     fill_cheap_flags(prices, conditions, cheap);
     if (auto every = every_period_answer(cheap, rules, conditions)) return std::move(*every);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
-    rules::Shape& shape = space->shape;
+    rules::Shape& shape = space.shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
         Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
@@ -146,15 +164,14 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
     return planned(plan_on(prices, shape, aggressive, stop), shape);
 }
 
-Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
-                                    const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
-    const ThreadLease<RequestSpace> space;
-    ExactPrices& prices = space->prices;
-    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, prices)) return *failure;
-    const std::size_t n = prices.prices.size();
+// cheapest_periods once the prices are read.
+template <class Prices>
+Outcome<IndexList> cheapest_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
+                                 bool aggressive, const StopCheck& stop) {
+    const std::size_t n = price_count(prices);
     if (const auto rule = broken_rule(n, max_periods, rules)) return Error{*rule};
 
-    std::vector<std::uint8_t>& cheap = space->cheap;
+    std::vector<std::uint8_t>& cheap = space.cheap;
     cheap.resize(n);
     std::size_t cheap_count = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -164,7 +181,7 @@ Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_text
     if (rules.min_selections == n || cheap_count == n) return every_period(n);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
 
-    rules::Shape& shape = space->shape;
+    rules::Shape& shape = space.shape;
     rules::make_shape(shape, cheap, rules);
     // k = n leaves no choice, and no cheap period outside the selection.
     if (shape.size == shape.n) return every_period(n);
@@ -174,6 +191,29 @@ Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_text
         throw InternalFailure("The planner found no valid main combination");
     }
     return outcome;
+}
+
+}  // namespace
+
+Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
+                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
+                                 const StopCheck& stop) {
+    const ThreadLease<RequestSpace> space;
+    if (read_short_prices(price_texts, low_price_threshold, space->short_prices)) {
+        return plan_read(space->short_prices, *space, rules, conditions, aggressive, stop);
+    }
+    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
+    return plan_read(space->prices, *space, rules, conditions, aggressive, stop);
+}
+
+Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
+                                    const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
+    const ThreadLease<RequestSpace> space;
+    if (read_short_prices(price_texts, low_price_threshold, space->short_prices)) {
+        return cheapest_read(space->short_prices, *space, rules, aggressive, stop);
+    }
+    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
+    return cheapest_read(space->prices, *space, rules, aggressive, stop);
 }
 
 }  // namespace kestrava::planner
