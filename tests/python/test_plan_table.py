@@ -244,6 +244,14 @@ def source(kind: str) -> tuple[Any, str, Any]:
     return connection.sql("select * from prices_table"), "RecordBatchReader", connection
 
 
+@pytest.mark.parametrize("values", [["9", "3", "1", "2", "5", "0.50", "4"], ["9", None, "3", "1", "2", "5", "0.50", "4"]])
+def test_text_prices_are_read_from_where_their_values_start(values: list[str | None]) -> None:
+    # Values with an offset of their own, with and without a validity bitmap, none null in the lists.
+    start = len(values) - 6
+    prices = pa.ListArray.from_arrays(pa.array([0, 3, 6], pa.int32()), pa.array(values).slice(start))
+    assert rows_of(plan_table(pa.table({"id": [7, 8], "prices": prices}), **RULES)) == ANSWER
+
+
 @pytest.mark.parametrize("kind", ["pyarrow table", "pyarrow reader", "polars", "duckdb", "pandas"])
 def test_each_kind_of_data_gives_its_kind_of_answer(kind: str) -> None:
     data, answer_type, connection = source(kind)
