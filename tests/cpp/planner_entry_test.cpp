@@ -162,7 +162,7 @@ TEST(PlannerEntry, ShortPricesAgreeWithTheExactReading) {
         }
         EXPECT_EQ(short_prices.largest_magnitude, largest) << request;
     }
-    EXPECT_GT(taken, 2500);
+    EXPECT_GT(taken, 1800);
     EXPECT_GT(left, 4000);
 }
 

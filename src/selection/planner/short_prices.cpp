@@ -17,40 +17,44 @@ struct ShortDecimal {
     bool negative = false;
 };
 
-// False for any text that is not plain or holds more than 18 significant digits
-// (10^18 - 1 < 2^63, so the digits never wrap). The grammar is lex_decimal_text's
-// less its underscores: a text this reads, that one reads alike. Locals, not
-// `value`, carry the loop: a store through it could alias the text.
+// Adds the digits from `at` on to `digits` up to the first byte that is not one, and
+// returns where it stopped. Unsigned, so a long text wraps harmlessly: its count is
+// checked after.
+const char* read_digits(const char* at, const char* end, std::uint64_t& digits) noexcept {
+    for (; at != end; ++at) {
+        const unsigned digit = static_cast<unsigned char>(*at) - unsigned{'0'};
+        if (digit > 9) break;
+        digits = digits * 10 + digit;
+    }
+    return at;
+}
+
+// False for any text that is not plain or holds more than 18 digits (10^18 - 1 < 2^63).
+// The grammar is lex_decimal_text's less its underscores: a text this reads, that one
+// reads alike.
 bool read_short(std::string_view text, ShortDecimal& value) noexcept {
-    // Below this, one more digit still leaves at most 18.
-    constexpr std::uint64_t room_for_a_digit = 100'000'000'000'000'000;
     const char* at = text.data();
     const char* const end = at + text.size();
     bool negative = false;
     if (at != end && (*at == '-' || *at == '+')) negative = *at++ == '-';
     std::uint64_t digits = 0;
+    const char* const whole = at;
+    at = read_digits(at, end, digits);
+    std::ptrdiff_t count = at - whole;
     int scale = 0;
-    bool seen_digit = false;
-    bool seen_point = false;
-    for (; at != end; ++at) {
-        const unsigned digit = static_cast<unsigned char>(*at) - unsigned{'0'};
-        if (digit < 10) {
-            if (digits >= room_for_a_digit) return false;
-            digits = digits * 10 + digit;
-            scale += seen_point ? 1 : 0;
-            seen_digit = true;
-        } else if (*at == '.' && !seen_point) {
-            seen_point = true;
-        } else {
-            return false;
-        }
+    if (at != end && *at == '.') {
+        const char* const decimals = ++at;
+        at = read_digits(at, end, digits);
+        scale = static_cast<int>(at - decimals);
+        count += at - decimals;
     }
+    if (at != end || count == 0 || count > word_digits) return false;
     while (scale > 0 && digits % 10 == 0) {
         digits /= 10;
         --scale;
     }
     value = ShortDecimal{digits, scale, negative};
-    return seen_digit;
+    return true;
 }
 
 std::uint64_t power_of_ten(int exponent) noexcept {
