@@ -24,12 +24,12 @@ constexpr std::size_t states_between_polls = 4096;
 template <class Int>
 void Tables<Int>::reset(const rules::Shape& shape) {
     shape_ = &shape;
-    band_.assign(shape);
+    band_ = &bands_.band_for(shape);
     additions_.reset(shape);
     const auto n = static_cast<std::size_t>(shape.n);
-    if (band_.cells() > run_capacity_) {
-        runs_ = std::make_unique_for_overwrite<Int[]>(band_.cells());
-        run_capacity_ = band_.cells();
+    if (band_->cells() > run_capacity_) {
+        runs_ = std::make_unique_for_overwrite<Int[]>(band_->cells());
+        run_capacity_ = band_->cells();
     }
     // Plain columns use starts_, gap_keys_, taken_keys_ and block_right_ as scratch of
     // up to 2n keys (a column's periods and one gap beyond).
@@ -65,14 +65,14 @@ bool Tables<Int>::build(std::span<const Int> weights, bool with_additions, const
 template <class Int>
 void Tables<Int>::fill_final_column() noexcept {
     const int n = shape_->n;
-    for (int p = band_.first(0); p <= band_.last(0); ++p) {
+    for (int p = band_->first(0); p <= band_->last(0); ++p) {
         Int value = unreachable();
         if (p == n - 1) {
             value = Int{};
         } else if (n - 1 - p <= shape_->max_gap) {
             value = additions_.trailing(p);
         }
-        runs_[band_.cell(p, 0)] = value;
+        runs_[band_->cell(p, 0)] = value;
     }
 }
 
@@ -81,11 +81,11 @@ void Tables<Int>::fill_final_column() noexcept {
 // mask, and the passes above run as they are.
 template <class Int>
 void Tables<Int>::mark_stalled(int c) noexcept {
-    const int first = band_.first(c);
-    const int last = band_.last(c);
+    const int first = band_->first(c);
+    const int last = band_->last(c);
     for (const rules::PeriodStretch& stretch : shape_->stalled) {
         const int to = std::min(last, stretch.last);
-        for (int p = std::max(first, stretch.first); p <= to; ++p) runs_[band_.cell(p, c)] = unreachable_;
+        for (int p = std::max(first, stretch.first); p <= to; ++p) runs_[band_->cell(p, c)] = unreachable_;
     }
 }
 
@@ -93,8 +93,8 @@ void Tables<Int>::mark_stalled(int c) noexcept {
 template <class Int>
 template <bool with_additions>
 int Tables<Int>::fill_column(int c) noexcept {
-    const int first = band_.first(c);
-    const int last = band_.last(c);
+    const int first = band_->first(c);
+    const int last = band_->last(c);
     if (first > last) return 0;
     // A run going on reads column c - 1; a run's forced head ends in column c - R.
     const Column shorter = column(c - 1);
@@ -110,7 +110,7 @@ int Tables<Int>::fill_column(int c) noexcept {
     kept_window_.clear();
     taken_window_.clear();
     int next_gap_start = std::min(highest_start, top + 2) + 1;
-    Int* cells = &runs_[band_.cell(first, c)];
+    Int* cells = &runs_[band_->cell(first, c)];
     const int n = shape_->n;
     for (int e = top; e >= first; --e) {
         if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c, heads_end);
@@ -128,12 +128,12 @@ int Tables<Int>::fill_column(int c) noexcept {
 // arrays, cut to where the columns they read hold values.
 template <class Int>
 int Tables<Int>::fill_plain_column(int c) noexcept {
-    const int first = band_.first(c);
-    const int last = band_.last(c);
+    const int first = band_->first(c);
+    const int last = band_->last(c);
     if (first > last) return 0;
     const int gap = shape_->max_gap;
     const StartRange reachable = reachable_starts(c, first + 2, last + 1 + gap);
-    Int* cells = &runs_[band_.cell(first, c)];
+    Int* cells = &runs_[band_->cell(first, c)];
     std::fill(cells, cells + (last - first + 1), unreachable_);
     const int exits_from = std::max(first, reachable.first - 1 - gap);
     const int exits_to = std::min(last, reachable.last - 2);
@@ -191,8 +191,8 @@ void Tables<Int>::plain_starts(int c, int lowest, const StartRange& reachable, s
 
 template <class Int>
 typename Tables<Int>::Column Tables<Int>::column(int c) const noexcept {
-    if (c < 0 || band_.first(c) > band_.last(c)) return Column{};
-    return Column{&runs_[band_.cell(band_.first(c), c)], band_.first(c), band_.last(c)};
+    if (c < 0 || band_->first(c) > band_->last(c)) return Column{};
+    return Column{&runs_[band_->cell(band_->first(c), c)], band_->first(c), band_->last(c)};
 }
 
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.
@@ -264,21 +264,21 @@ Int Tables<Int>::exit_from_windows(int e) const noexcept {
 
 template <class Int>
 Int Tables<Int>::continue_value(int p, int c) const noexcept {
-    if (p + 1 >= shape_->n || !band_.holds(p + 1, c - 1)) return unreachable();
-    return additions_.weight(p + 1) + runs_[band_.cell(p + 1, c - 1)];
+    if (p + 1 >= shape_->n || !band_->holds(p + 1, c - 1)) return unreachable();
+    return additions_.weight(p + 1) + runs_[band_->cell(p + 1, c - 1)];
 }
 
 template <class Int>
 Int Tables<Int>::run_value(int p, int c) const noexcept {
-    return band_.holds(p, c) ? runs_[band_.cell(p, c)] : unreachable();
+    return band_->holds(p, c) ? runs_[band_->cell(p, c)] : unreachable();
 }
 
 template <class Int>
 Int Tables<Int>::start_value(int s, int c) const noexcept {
     const int min_run = shape_->min_run;
     if (s + min_run > shape_->n) return c == shape_->n - s ? additions_.run_head(s) : unreachable();
-    if (!band_.holds(s + min_run - 1, c - min_run)) return unreachable();
-    return additions_.run_head(s) + runs_[band_.cell(s + min_run - 1, c - min_run)];
+    if (!band_->holds(s + min_run - 1, c - min_run)) return unreachable();
+    return additions_.run_head(s) + runs_[band_->cell(s + min_run - 1, c - min_run)];
 }
 
 template <class Int>
@@ -292,8 +292,8 @@ Int Tables<Int>::first_start_value(int s, int c) const noexcept {
     // Joined to the carried run, a run from 0 needs carried_head periods; taking every
     // period (k = n) is answered before the tables.
     const int head = shape_->carried_head;
-    if (head > shape_->n || !band_.holds(head - 1, c - head)) return unreachable();
-    return additions_.prefix(head) + runs_[band_.cell(head - 1, c - head)];
+    if (head > shape_->n || !band_->holds(head - 1, c - head)) return unreachable();
+    return additions_.prefix(head) + runs_[band_->cell(head - 1, c - head)];
 }
 
 template <class Int>
@@ -360,11 +360,11 @@ void Tables<Int>::first_main(IndexList& main) const {
 template <class Int>
 std::size_t Tables<Int>::workspace_bytes() const noexcept {
     // The run table, the per-column key arrays and the additions' arrays (seven per
-    // period), and the windows' slots; none before the first reset().
+    // period), the windows' slots and the bands kept; none before the first reset().
     const std::size_t keys = starts_.capacity() + gap_keys_.capacity() + taken_keys_.capacity() +
                              block_right_.capacity();
     const std::size_t periods = starts_.capacity() / 2;
-    return (run_capacity_ + keys + 7 * periods) * sizeof(Int) + 3 * (periods + 1) * sizeof(int);
+    return (run_capacity_ + keys + 7 * periods) * sizeof(Int) + 3 * (periods + 1) * sizeof(int) + bands_.held_bytes();
 }
 
 template class Tables<std::int64_t>;

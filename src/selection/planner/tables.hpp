@@ -80,7 +80,7 @@ public:
 
     const GapAdditions<Int>& additions() const noexcept { return additions_; }
     const rules::Shape& shape() const noexcept { return *shape_; }
-    const rules::Band& band() const noexcept { return band_; }
+    const rules::Band& band() const noexcept { return *band_; }
 
     // Appends to `main` (ascending) the first main combination in lexicographic order
     // of index tuples whose weight is the optimum: from the smallest first period
@@ -133,7 +133,8 @@ private:
     int first_start_after(int e, int c, const Int& target) const;
 
     const rules::Shape* shape_ = nullptr;
-    rules::Band band_;
+    rules::BandCache bands_;
+    const rules::Band* band_ = nullptr;  // this shape's, in bands_
     GapAdditions<Int> additions_;
     // run(p, c) over the band, column by column. Left uninitialized: a pass writes
     // every cell before any read, and zeroing would cost a pass of its own.

@@ -7,7 +7,7 @@
 namespace kestrava::rules {
 
 void Band::assign(const Shape& shape) {
-    const Rules rules{shape.n, shape.size, shape.min_run, shape.max_gap, shape.max_lead, shape.carried};
+    const Rules rules = rules_of(shape);
     if (rules == rules_) return;
     rules_ = rules;
     columns_ = shape.size;
@@ -63,6 +63,16 @@ void Band::assign(const Shape& shape) {
         offset_[c] = cells_;
         if (first_[c] <= last_[c]) cells_ += static_cast<std::size_t>(last_[c] - first_[c] + 1);
     }
+}
+
+const Band& BandCache::band_for(const Shape& shape) {
+    for (const Band& band : bands_) {
+        if (band.is_for(shape)) return band;
+    }
+    Band& band = bands_[oldest_];
+    oldest_ = (oldest_ + 1) % kept;
+    band.assign(shape);
+    return band;
 }
 
 }  // namespace kestrava::rules

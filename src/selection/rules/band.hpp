@@ -5,6 +5,7 @@
 // instead of n * k.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
     // The band depends on the rules alone (n, k, R, G, L and a carried run): for the
     // rules of the last shape it is already there.
     void assign(const Shape& shape);
+    // Whether this is the band of the shape's rules.
+    bool is_for(const Shape& shape) const noexcept { return rules_ == rules_of(shape); }
 
     // Whether (p, c) may lie on a valid selection; false guarantees it lies on none.
     bool holds(int p, int c) const noexcept {
@@ -38,6 +41,10 @@ public:
     }
     std::size_t cells() const noexcept { return cells_; }
     int columns() const noexcept { return columns_; }
+    std::size_t held_bytes() const noexcept {
+        return (first_.capacity() + last_.capacity() + lowest_.capacity() + highest_.capacity()) * sizeof(int) +
+               offset_.capacity() * sizeof(std::size_t);
+    }
 
 private:
     struct Rules {
@@ -50,6 +57,10 @@ private:
         friend bool operator==(const Rules&, const Rules&) = default;
     };
 
+    static Rules rules_of(const Shape& shape) noexcept {
+        return {shape.n, shape.size, shape.min_run, shape.max_gap, shape.max_lead, shape.carried};
+    }
+
     Rules rules_;      // those of the band held; n = 0 before the first
     int columns_ = 0;  // c = 0 .. k - 1
     std::vector<int> first_;
@@ -58,6 +69,24 @@ private:
     std::size_t cells_ = 0;
     std::vector<int> lowest_;  // per period, scratch of assign()
     std::vector<int> highest_;
+};
+
+// The bands of the last few rule sets planned with. A fleet plans its devices with a
+// handful of rule sets, row after row, whose bands then need counting only once.
+class BandCache {
+public:
+    // The band of the shape's rules: one kept, or the oldest replaced by it.
+    const Band& band_for(const Shape& shape);
+    std::size_t held_bytes() const noexcept {
+        std::size_t bytes = 0;
+        for (const Band& band : bands_) bytes += band.held_bytes();
+        return bytes;
+    }
+
+private:
+    static constexpr std::size_t kept = 4;
+    std::array<Band, kept> bands_;
+    std::size_t oldest_ = 0;
 };
 
 }  // namespace kestrava::rules
