@@ -18,6 +18,10 @@ void GapAdditions<Int>::reset(const rules::Shape& shape) {
     ended_before_.resize(n + 1);
     after_end_.resize(n);
     before_start_.resize(n);
+    wholly_cheap_until_.resize(n);
+    for (int e = 0; e < shape.n; ++e) {
+        wholly_cheap_until_[at(e)] = shape.is_cheap(e + 1) ? shape.run_last[at(e + 1)] + 1 : e + 1;
+    }
 }
 
 template <class Int>

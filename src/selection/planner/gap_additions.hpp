@@ -72,9 +72,8 @@ public:
     const Int& before_start(int s) const noexcept { return before_start_[at(s)]; }
     // The largest s for which the gap e + 1 .. s - 1 is wholly cheap: past the end of
     // the cheap run at e + 1, or e + 1 when period e + 1 is not cheap (no such gap).
-    int wholly_cheap_until(int e) const noexcept {
-        return shape_->is_cheap(e + 1) ? shape_->run_last[at(e + 1)] + 1 : e + 1;
-    }
+    // Precondition: 0 <= e < n.
+    int wholly_cheap_until(int e) const noexcept { return wholly_cheap_until_[at(e)]; }
 
 private:
     static std::size_t at(int p) noexcept { return static_cast<std::size_t>(p); }
@@ -90,6 +89,7 @@ private:
     std::vector<Int> ended_before_;    // value of the runs whose last period is below x; n + 1 entries
     std::vector<Int> after_end_;
     std::vector<Int> before_start_;
+    std::vector<int> wholly_cheap_until_;  // of the shape, read in every pass's inner loop
     Int all_runs_{};  // value of every run that may stand alone
 };
 

@@ -210,7 +210,8 @@ void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
     starts_[at(s)] = start;
     if constexpr (with_additions) {
         gap_keys_[at(s)] = start + additions_.before_start(s);
-        if (shape_->is_cheap(s - 1)) {
+        // s >= 2: it enters the windows at e = s - 2 >= 0.
+        if (shape_->cheap[at(s - 1)] != 0) {
             taken_keys_[at(s)] = start + additions_.prefix(s);
             kept_window_.enter(s, starts_.data());
             taken_window_.enter(s, taken_keys_.data());
@@ -360,11 +361,13 @@ void Tables<Int>::first_main(IndexList& main) const {
 template <class Int>
 std::size_t Tables<Int>::workspace_bytes() const noexcept {
     // The run table, the per-column key arrays and the additions' arrays (seven per
-    // period), the windows' slots and the bands kept; none before the first reset().
+    // period, and one of ends), the windows' slots and the bands kept; none before the
+    // first reset().
     const std::size_t keys = starts_.capacity() + gap_keys_.capacity() + taken_keys_.capacity() +
                              block_right_.capacity();
     const std::size_t periods = starts_.capacity() / 2;
-    return (run_capacity_ + keys + 7 * periods) * sizeof(Int) + 3 * (periods + 1) * sizeof(int) + bands_.held_bytes();
+    return (run_capacity_ + keys + 7 * periods) * sizeof(Int) + (3 * (periods + 1) + periods) * sizeof(int) +
+           bands_.held_bytes();
 }
 
 template class Tables<std::int64_t>;
