@@ -83,28 +83,6 @@ void GapAdditions<Int>::assign(std::span<const Int> weights, bool with_additions
     }
 }
 
-// A wholly cheap leading gap is one run touching s: the split form already counts
-// it, as the piece before s, and no run ends before it.
-template <class Int>
-Int GapAdditions<Int>::lead(int s) const noexcept {
-    return with_additions_ && s > 0 ? before_start(s) : Int{};
-}
-
-template <class Int>
-Int GapAdditions<Int>::between(int e, int s) const noexcept {
-    if (!with_additions_) return Int{};
-    if (s <= wholly_cheap_until(e)) return std::min(Int{}, prefix(s) - prefix(e + 1));
-    return after_end(e) + before_start(s);
-}
-
-// A wholly cheap trailing gap is one run touching e: the split form counts it as the
-// piece after e, and takes it back out of all_runs_ as a run starting by e + 1.
-template <class Int>
-Int GapAdditions<Int>::trailing(int e) const noexcept {
-    if (!with_additions_ || e == shape_->n - 1) return Int{};
-    return after_end(e) + all_runs_;
-}
-
 template class GapAdditions<std::int64_t>;
 template class GapAdditions<__int128>;
 template class GapAdditions<FixedInt<4>>;

@@ -29,6 +29,7 @@
 // integer_ladder.hpp.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -92,6 +93,30 @@ private:
     std::vector<int> wholly_cheap_until_;  // of the shape, read in every pass's inner loop
     Int all_runs_{};  // value of every run that may stand alone
 };
+
+// Inline: the passes and the walk read these in their inner loops.
+
+// A wholly cheap leading gap is one run touching s: the split form already counts
+// it, as the piece before s, and no run ends before it.
+template <class Int>
+inline Int GapAdditions<Int>::lead(int s) const noexcept {
+    return with_additions_ && s > 0 ? before_start(s) : Int{};
+}
+
+template <class Int>
+inline Int GapAdditions<Int>::between(int e, int s) const noexcept {
+    if (!with_additions_) return Int{};
+    if (s <= wholly_cheap_until(e)) return std::min(Int{}, prefix(s) - prefix(e + 1));
+    return after_end(e) + before_start(s);
+}
+
+// A wholly cheap trailing gap is one run touching e: the split form counts it as the
+// piece after e, and takes it back out of all_runs_ as a run starting by e + 1.
+template <class Int>
+inline Int GapAdditions<Int>::trailing(int e) const noexcept {
+    if (!with_additions_ || e == shape_->n - 1) return Int{};
+    return after_end(e) + all_runs_;
+}
 
 extern template class GapAdditions<std::int64_t>;
 extern template class GapAdditions<__int128>;
