@@ -2,6 +2,7 @@
 #include "plan_module/exact_cost.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace kestrava::plan_module {
@@ -101,16 +102,30 @@ bool read_short(std::string_view text, ShortPrice& price) {
     return true;
 }
 
-std::string short_written(int128 sum, std::size_t scale) {
-    uint128 magnitude = sum < 0 ? -static_cast<uint128>(sum) : static_cast<uint128>(sum);
-    char reversed[48];  // 2^127 has 39 digits, and the padding below makes at most 16
+// The digits of `magnitude`, least significant first; one machine word at a time, as
+// 128-bit division costs a library call per digit.
+std::size_t reversed_digits(uint128 magnitude, char* reversed) {
     std::size_t length = 0;
-    do {
+    while (magnitude > UINT64_MAX) {
         reversed[length++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
         magnitude /= 10;
-    } while (magnitude != 0);
+    }
+    auto word = static_cast<std::uint64_t>(magnitude);
+    do {
+        reversed[length++] = static_cast<char>('0' + static_cast<int>(word % 10));
+        word /= 10;
+    } while (word != 0);
+    return length;
+}
+
+std::string short_written(int128 sum, std::size_t scale) {
+    const uint128 magnitude = sum < 0 ? -static_cast<uint128>(sum) : static_cast<uint128>(sum);
+    char reversed[48];  // 2^127 has 39 digits, and the padding below makes at most 16
+    std::size_t length = reversed_digits(magnitude, reversed);
     while (length < scale + 1) reversed[length++] = '0';
-    std::string text = sum < 0 ? "-" : "";
+    std::string text;
+    text.reserve(length + 2);
+    if (sum < 0) text += '-';
     for (std::size_t place = length; place > 0; --place) {
         if (place == scale && scale != 0) text += '.';
         text += reversed[place - 1];
