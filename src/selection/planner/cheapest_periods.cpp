@@ -81,8 +81,16 @@ unsigned largest_price_bits(const ShortPrices& prices) noexcept {
     return static_cast<unsigned>(std::bit_width(prices.largest_magnitude));
 }
 
+// With no cheap period every merge is its main combination alone, all of k periods, so
+// the lowest average is the least cost over k, first reached by the cheapest main
+// combination: both strategies give it, and the cheapest main's one pass suffices.
+bool lowest_average_needed(const rules::Shape& shape, bool aggressive) noexcept {
+    return aggressive && std::find(shape.cheap.begin(), shape.cheap.end(), 1) != shape.cheap.end();
+}
+
 template <class Prices>
 Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+    aggressive = lowest_average_needed(shape, aggressive);
     switch (rung_for(price_count(prices), largest_price_bits(prices))) {
         case Rung::bits64:
             return plan_in<std::int64_t>(prices, shape, aggressive, stop);
