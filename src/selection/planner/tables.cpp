@@ -24,7 +24,8 @@ constexpr std::size_t states_between_polls = 4096;
 template <class Int>
 void Tables<Int>::reset(const rules::Shape& shape) {
     shape_ = &shape;
-    band_ = &bands_.band_for(shape);
+    if (!bands_) bands_ = std::make_unique<rules::BandCache>();  // moved from
+    band_ = &bands_->band_for(shape);
     additions_.reset(shape);
     const auto n = static_cast<std::size_t>(shape.n);
     if (band_->cells() > run_capacity_) {
@@ -367,7 +368,7 @@ std::size_t Tables<Int>::workspace_bytes() const noexcept {
                              block_right_.capacity();
     const std::size_t periods = starts_.capacity() / 2;
     return (run_capacity_ + keys + 7 * periods) * sizeof(Int) + (3 * (periods + 1) + periods) * sizeof(int) +
-           bands_.held_bytes();
+           bands_->held_bytes();
 }
 
 template class Tables<std::int64_t>;

@@ -133,8 +133,9 @@ private:
     int first_start_after(int e, int c, const Int& target) const;
 
     const rules::Shape* shape_ = nullptr;
-    rules::BandCache bands_;
-    const rules::Band* band_ = nullptr;  // this shape's, in bands_
+    // On the heap, so that band_ still points into it after a move.
+    std::unique_ptr<rules::BandCache> bands_ = std::make_unique<rules::BandCache>();
+    const rules::Band* band_ = nullptr;  // this shape's, in *bands_
     GapAdditions<Int> additions_;
     // run(p, c) over the band, column by column. Left uninitialized: a pass writes
     // every cell before any read, and zeroing would cost a pass of its own.
