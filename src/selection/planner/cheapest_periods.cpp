@@ -201,27 +201,33 @@ Outcome<IndexList> cheapest_read(const Prices& prices, RequestSpace& space, cons
     return outcome;
 }
 
+// Plans with the prices read by the short reader when it takes them, else by the exact
+// reader, whose failure is then the answer.
+template <class Plan>
+auto with_prices_read(std::span<const std::string_view> price_texts, std::string_view threshold,
+                      RequestSpace& space, Plan&& plan) -> decltype(plan(space.prices)) {
+    if (read_short_prices(price_texts, threshold, space.short_prices)) return plan(space.short_prices);
+    if (const auto failure = read_exact_prices(price_texts, threshold, space.prices)) return *failure;
+    return plan(space.prices);
+}
+
 }  // namespace
 
 Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    if (read_short_prices(price_texts, low_price_threshold, space->short_prices)) {
-        return plan_read(space->short_prices, *space, rules, conditions, aggressive, stop);
-    }
-    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
-    return plan_read(space->prices, *space, rules, conditions, aggressive, stop);
+    return with_prices_read(price_texts, low_price_threshold, *space, [&](const auto& prices) {
+        return plan_read(prices, *space, rules, conditions, aggressive, stop);
+    });
 }
 
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    if (read_short_prices(price_texts, low_price_threshold, space->short_prices)) {
-        return cheapest_read(space->short_prices, *space, rules, aggressive, stop);
-    }
-    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
-    return cheapest_read(space->prices, *space, rules, aggressive, stop);
+    return with_prices_read(price_texts, low_price_threshold, *space, [&](const auto& prices) {
+        return cheapest_read(prices, *space, rules, aggressive, stop);
+    });
 }
 
 }  // namespace kestrava::planner

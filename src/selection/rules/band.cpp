@@ -7,9 +7,7 @@
 namespace kestrava::rules {
 
 void Band::assign(const Shape& shape) {
-    const Rules rules = rules_of(shape);
-    if (rules == rules_) return;
-    rules_ = rules;
+    rules_ = rules_of(shape);
     columns_ = shape.size;
     cells_ = 0;
     const int n = shape.n;

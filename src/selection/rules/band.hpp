@@ -19,8 +19,8 @@ public:
     // Precondition: 1 <= shape.size < shape.n.
     explicit Band(const Shape& shape) { assign(shape); }
     // The band of another shape, in the arrays already held where they are large enough.
-    // The band depends on the rules alone (n, k, R, G, L and a carried run): for the
-    // rules of the last shape it is already there.
+    // The band depends on the rules alone (n, k, R, G, L and a carried run), which
+    // BandCache keys its bands by.
     void assign(const Shape& shape);
     // Whether this is the band of the shape's rules.
     bool is_for(const Shape& shape) const noexcept { return rules_ == rules_of(shape); }
