@@ -23,8 +23,8 @@ constexpr std::int64_t rows_per_take = 4;
 constexpr std::chrono::milliseconds wait_poll{10};
 
 // Plans one row into `result`; false when the stop check ended the search.
-bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, CostScratch& scratch,
-              const StopCheck& stop, RowResult& result) {
+bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, planner::PriceReading& reading,
+              CostScratch& scratch, const StopCheck& stop, RowResult& result) {
     if (const std::optional<TimesFault> fault = batch.read_times(row, request)) {
         result.state = RowResult::State::times_refused;
         result.fault = *fault;
@@ -35,8 +35,9 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, Co
         result.message = std::move(*refusal);
         return true;
     }
-    Outcome<planner::PlanAnswer> outcome = planner::plan_periods(request.prices, request.threshold, request.rules(),
-                                                                 request.conditions(), request.aggressive, stop);
+    Outcome<planner::PlanAnswer> outcome = planner::plan_periods(reading, request.prices, request.threshold,
+                                                                 request.rules(), request.conditions(),
+                                                                 request.aggressive, stop);
     if (!outcome.ok()) {
         if (outcome.error().kind == ErrorKind::interrupted) return false;
         result.state = RowResult::State::failed;
@@ -67,13 +68,16 @@ public:
     void work(const StopCheck& stop) noexcept {
         try {
             RowRequest request;
+            // A thread's rows often share their prices: a fleet's, or a backtest's rule sets.
+            planner::PriceReading reading;
             CostScratch scratch;
             while (!stopped_.load(std::memory_order_relaxed)) {
                 const std::int64_t first = next_.fetch_add(rows_per_take);
                 if (first >= batch_.length()) return;
                 const std::int64_t last = std::min(first + rows_per_take, batch_.length());
                 for (std::int64_t row = first; row < last; ++row) {
-                    if (!plan_row(batch_, row, request, scratch, stop, results_[static_cast<std::size_t>(row)])) {
+                    RowResult& result = results_[static_cast<std::size_t>(row)];
+                    if (!plan_row(batch_, row, request, reading, scratch, stop, result)) {
                         stopped_ = true;
                         return;
                     }

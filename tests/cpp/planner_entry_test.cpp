@@ -166,6 +166,70 @@ TEST(PlannerEntry, ShortPricesAgreeWithTheExactReading) {
     EXPECT_GT(left, 4000);
 }
 
+// One step of a chain of requests that share a kept reading: the texts of the last
+// request, the same bytes split otherwise, one text changed, a text the short reader
+// leaves to the exact one, or a fresh list.
+void next_prices(RequestRandom& random, std::vector<std::string>& prices) {
+    switch (random.between(0, 4)) {
+        case 0:
+            return;
+        case 1:
+            if (prices.size() >= 2 && prices[0].size() >= 2) {
+                prices[1].insert(0, prices[0].substr(prices[0].size() - 1));
+                prices[0].pop_back();
+            }
+            return;
+        case 2:
+            prices[random.between(0, prices.size() - 1)] = edge_text(random);
+            return;
+        case 3:
+            prices[random.between(0, prices.size() - 1)] = "1_0";
+            return;
+        default:
+            prices.assign(random.between(1, 8), "");
+            for (std::string& price : prices) price = std::to_string(random.between(0, 40)) + ".5";
+    }
+}
+
+// A kept reading answers each request of a chain as a fresh reading does, errors
+// included, whether its texts are the last request's or not, with any threshold, and
+// whether they lie apart or one after another.
+TEST(PlannerEntry, AKeptReadingPlansAsAFreshOne) {
+    for (std::uint64_t chain = 0; chain < 1000; ++chain) {
+        RequestRandom random(23, chain);
+        planner::PriceReading reading;
+        std::vector<std::string> prices = {"1.5", "20", "3"};
+        for (int step = 0; step < 20; ++step) {
+            next_prices(random, prices);
+            const std::string threshold = random.chance(30) ? edge_text(random) : std::to_string(random.between(0, 30));
+            const auto k = random.between(1, prices.size());
+            const SelectionRules rules{k, random.between(1, k), random.between(0, 3), random.between(0, 3)};
+            const bool aggressive = random.chance(50);
+            // Texts apart, or one after another in one buffer as a table holds them.
+            std::vector<std::string_view> texts(prices.begin(), prices.end());
+            std::string buffer;
+            if (chain % 2 == 0) {
+                for (const std::string& price : prices) buffer.append(price);
+                std::size_t start = 0;
+                for (std::string_view& text : texts) {
+                    text = std::string_view(buffer).substr(start, text.size());
+                    start += text.size();
+                }
+            }
+            const auto kept = planner::plan_periods(reading, texts, threshold, rules, {}, aggressive);
+            const auto fresh = planner::plan_periods(texts, threshold, rules, {}, aggressive);
+            const std::string request = joined(joined(prices.front(), " ... threshold "), threshold);
+            ASSERT_EQ(kept.ok(), fresh.ok()) << request;
+            if (!fresh.ok()) {
+                EXPECT_EQ(kept.error(), fresh.error()) << request;
+                continue;
+            }
+            EXPECT_EQ(kept.value().periods, fresh.value().periods) << request;
+            EXPECT_EQ(kept.value().base_size, fresh.value().base_size) << request;
+        }
+    }
+}
+
 // Values that differ only past the 28th decimal or in the 100th digit, which a
 // 96-bit decimal would round together.
 TEST(PlannerEntry, ComparesLongValuesExactly) {

@@ -108,10 +108,14 @@ def as_durations(rng: random.Random, rows: list[dict[str, Any]], period: timedel
 
 
 def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any]]:
-    rows = []
+    rows: list[dict[str, Any]] = []
+    prices: list[Any] = []
     for number in range(count):
-        request = plan_model.random_plan_request(rng, rng.randint(1, 12))
-        row = {"id": f"row {number}", "prices": [price_of(value, kind) for value in request.prices],
+        # A fleet's rows share their prices: a third bring the last row's again.
+        shared = bool(prices) and rng.random() < 0.3
+        request = plan_model.random_plan_request(rng, len(prices) if shared else rng.randint(1, 12))
+        prices = prices if shared else [price_of(value, kind) for value in request.prices]
+        row = {"id": f"row {number}", "prices": list(prices),
                "low_price_threshold": format(request.threshold, "f"), "aggressive": request.aggressive,
                "allowed": request.allowed}
         row.update(zip(COUNTS, (request.min_selections, request.min_run, request.max_gap, request.max_lead,

@@ -222,6 +222,16 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
     });
 }
 
+Outcome<PlanAnswer> plan_periods(PriceReading& reading, std::span<const std::string_view> price_texts,
+                                 std::string_view low_price_threshold, const SelectionRules& rules,
+                                 const rules::Conditions& conditions, bool aggressive, const StopCheck& stop) {
+    const ThreadLease<RequestSpace> space;
+    const auto plan = [&](const auto& prices) { return plan_read(prices, *space, rules, conditions, aggressive, stop); };
+    if (const ShortPrices* prices = reading.read(price_texts, low_price_threshold)) return plan(*prices);
+    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
+    return plan(space->prices);
+}
+
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;

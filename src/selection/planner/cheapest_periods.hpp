@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "selection/outcome.hpp"
+#include "selection/planner/price_reading.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
 #include "selection/rules/conditions.hpp"
@@ -59,5 +60,11 @@ struct PlanAnswer {
 Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::string_view low_price_threshold,
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop = {});
+
+// plan_periods, with the prices' reading kept in `reading` for the next request: the
+// same answer and errors.
+Outcome<PlanAnswer> plan_periods(PriceReading& reading, std::span<const std::string_view> prices,
+                                 std::string_view low_price_threshold, const SelectionRules& rules,
+                                 const rules::Conditions& conditions, bool aggressive, const StopCheck& stop = {});
 
 }  // namespace kestrava::planner

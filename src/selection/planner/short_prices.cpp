@@ -78,8 +78,7 @@ bool set_threshold(const ShortDecimal& threshold, int common_scale, ShortPrices&
 
 }  // namespace
 
-bool read_short_prices(std::span<const std::string_view> price_texts, std::string_view threshold,
-                       ShortPrices& prices) {
+bool read_short_price_texts(std::span<const std::string_view> price_texts, ShortPrices& prices) {
     // First each price's signed digits and scale, so that the common scale is known.
     const std::size_t n = price_texts.size();
     prices.units.resize(n);
@@ -102,8 +101,18 @@ bool read_short_prices(std::span<const std::string_view> price_texts, std::strin
         prices.units[i] = digits * static_cast<std::int64_t>(power_of_ten(padding));
         prices.largest_magnitude = std::max(prices.largest_magnitude, magnitude * power_of_ten(padding));
     }
+    prices.common_scale = common_scale;
+    return true;
+}
+
+bool read_short_threshold(std::string_view threshold, ShortPrices& prices) noexcept {
     ShortDecimal limit;
-    return read_short(threshold, limit) && set_threshold(limit, common_scale, prices);
+    return read_short(threshold, limit) && set_threshold(limit, prices.common_scale, prices);
+}
+
+bool read_short_prices(std::span<const std::string_view> price_texts, std::string_view threshold,
+                       ShortPrices& prices) {
+    return read_short_price_texts(price_texts, prices) && read_short_threshold(threshold, prices);
 }
 
 }  // namespace kestrava::planner

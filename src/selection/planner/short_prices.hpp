@@ -18,6 +18,7 @@ struct ShortPrices {
     std::vector<std::int64_t> units;  // each price at the common scale, below 10^18 in magnitude
     std::vector<std::uint8_t> scales;  // each price's own decimals, as read
     std::uint64_t largest_magnitude = 0;
+    int common_scale = 0;  // the most decimals of any price, trailing zeros dropped
     // A price u is cheap when u * threshold_factor <= threshold_units: both sides at the
     // larger of the common scale and the threshold's, each below 10^36 < 2^127.
     __int128 threshold_units = 0;
@@ -32,5 +33,10 @@ struct ShortPrices {
 // False otherwise, with `prices` left to be overwritten. Allocates only its arrays.
 bool read_short_prices(std::span<const std::string_view> price_texts, std::string_view threshold,
                        ShortPrices& prices);
+
+// The two halves of read_short_prices: the prices, then the threshold against them,
+// which a caller that keeps the prices' reading may read alone for each request.
+bool read_short_price_texts(std::span<const std::string_view> price_texts, ShortPrices& prices);
+bool read_short_threshold(std::string_view threshold, ShortPrices& prices) noexcept;
 
 }  // namespace kestrava::planner
