@@ -13,19 +13,31 @@ const ShortPrices* PriceReading::read(std::span<const std::string_view> texts, s
     return held_ && read_short_threshold(threshold, prices_) ? &prices_ : nullptr;
 }
 
-// Text for text: the same bytes split otherwise are other prices. A table's texts lie
-// one after another in its buffer, and then one comparison covers them all.
+namespace {
+
+// Whether each text starts where the one before it ends, as in a table's buffer.
+bool adjoin(std::span<const std::string_view> texts) noexcept {
+    for (std::size_t i = 1; i < texts.size(); ++i) {
+        if (texts[i - 1].data() + texts[i - 1].size() != texts[i].data()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Text for text: the same bytes split otherwise are other prices. Texts that adjoin
+// are compared, and kept, in one piece.
 bool PriceReading::holds(std::span<const std::string_view> texts) const noexcept {
     if (texts.size() != ends_.size()) return false;
+    // Other prices nearly always differ in the first: a quick answer for them.
+    if (!texts.empty() && std::string_view(texts_).substr(0, ends_[0]) != texts[0]) return false;
     std::size_t start = 0;
-    bool adjoining = true;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (ends_[i] - start != texts[i].size()) return false;
-        adjoining = adjoining && (i == 0 || texts[i - 1].data() + texts[i - 1].size() == texts[i].data());
         start = ends_[i];
     }
     if (texts_.empty()) return true;
-    if (adjoining) return std::memcmp(texts_.data(), texts[0].data(), texts_.size()) == 0;
+    if (adjoin(texts)) return std::memcmp(texts_.data(), texts[0].data(), texts_.size()) == 0;
     start = 0;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (std::string_view(texts_).substr(start, texts[i].size()) != texts[i]) return false;
@@ -35,12 +47,15 @@ bool PriceReading::holds(std::span<const std::string_view> texts) const noexcept
 }
 
 void PriceReading::keep(std::span<const std::string_view> texts) {
-    texts_.clear();
-    ends_.clear();
-    for (const std::string_view text : texts) {
-        texts_.append(text);
-        ends_.push_back(texts_.size());
+    ends_.resize(texts.size());
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i) ends_[i] = end += texts[i].size();
+    if (end > 0 && adjoin(texts)) {
+        texts_.assign(texts[0].data(), end);
+        return;
     }
+    texts_.clear();
+    for (const std::string_view text : texts) texts_.append(text);
 }
 
 }  // namespace kestrava::planner
