@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "selection/planner/integer_ladder.hpp"
+
 namespace kestrava::plan_module {
 
 namespace {
@@ -153,6 +155,23 @@ std::optional<std::string> short_cost(std::span<const std::string_view> prices, 
 }
 
 }  // namespace
+
+std::optional<std::string> exact_cost(const planner::ShortPrices& prices, const IndexList& chosen) {
+    std::size_t written = 0;
+    for (const std::size_t i : chosen) written = std::max<std::size_t>(written, prices.written[i]);
+    if (written > short_decimals) return std::nullopt;
+    // Each unit count is below 10^18 and at most max_periods are chosen, so the sum is
+    // below 10^22, and below 10^37 < 2^127 once brought up by at most 15 places.
+    static_assert(planner::max_periods <= 10'000);
+    int128 sum = 0;
+    for (const std::size_t i : chosen) sum += prices.units[i];
+    // A chosen price has no more decimals than it is written with once its trailing
+    // zeros are dropped: below the common scale every term, and so the sum, divides.
+    const auto common = static_cast<std::size_t>(prices.common_scale);
+    for (std::size_t place = common; place < written; ++place) sum *= 10;
+    for (std::size_t place = written; place < common; ++place) sum /= 10;
+    return short_written(sum, written);
+}
 
 std::string exact_cost(std::span<const std::string_view> prices, const IndexList& chosen, CostScratch& scratch) {
     if (std::optional<std::string> cost = short_cost(prices, chosen, scratch.short_prices)) return std::move(*cost);

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "selection/item.hpp"
+#include "selection/planner/short_prices.hpp"
 
 namespace kestrava::plan_module {
 
@@ -30,5 +32,10 @@ struct CostScratch {
 // Precondition: every chosen text is one the planner accepted (a sign, digits and
 // '_' with at most one point).
 std::string exact_cost(std::span<const std::string_view> prices, const IndexList& chosen, CostScratch& scratch);
+
+// The same text from the prices as the planner's short reader read them: their units
+// at the common scale, brought to the decimals the chosen prices are written with.
+// Empty when a chosen price is written with more than 15 decimals.
+std::optional<std::string> exact_cost(const planner::ShortPrices& prices, const IndexList& chosen);
 
 }  // namespace kestrava::plan_module

@@ -52,7 +52,10 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, pl
     }
     result.state = RowResult::State::planned;
     result.periods = std::move(outcome).value().periods;
-    result.cost = exact_cost(request.prices, result.periods, scratch);
+    // The units the planner read give the cost without reading the texts again.
+    const planner::ShortPrices* read = reading.last_read();
+    std::optional<std::string> cost = read != nullptr ? exact_cost(*read, result.periods) : std::nullopt;
+    result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, scratch);
     return true;
 }
 

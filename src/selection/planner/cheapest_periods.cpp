@@ -30,7 +30,7 @@ struct RequestSpace {
     rules::Shape shape;
 
     std::size_t held_bytes() const noexcept {
-        return short_prices.units.capacity() * sizeof(std::int64_t) +
+        return short_prices.units.capacity() * sizeof(std::int64_t) + short_prices.written.capacity() +
                prices.digits.capacity() + prices.prices.capacity() * sizeof(ExactDecimal) + cheap.capacity() +
                shape.cheap.capacity() + shape.allowed.capacity() +
                (shape.run_first.capacity() + shape.run_last.capacity()) * sizeof(int) +

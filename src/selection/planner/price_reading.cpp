@@ -10,7 +10,8 @@ const ShortPrices* PriceReading::read(std::span<const std::string_view> texts, s
         held_ = read_short_price_texts(texts, prices_);
         if (held_) keep(texts);
     }
-    return held_ && read_short_threshold(threshold, prices_) ? &prices_ : nullptr;
+    answered_ = held_ && read_short_threshold(threshold, prices_);
+    return last_read();
 }
 
 namespace {

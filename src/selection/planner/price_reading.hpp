@@ -20,6 +20,8 @@ public:
     // The prices and this threshold as read_short_prices reads them, or nullptr when it
     // would not take them. The answer lives until the next call.
     const ShortPrices* read(std::span<const std::string_view> texts, std::string_view threshold);
+    // What the last read() answered, until the next.
+    const ShortPrices* last_read() const noexcept { return answered_ ? &prices_ : nullptr; }
 
 private:
     bool holds(std::span<const std::string_view> texts) const noexcept;
@@ -29,6 +31,7 @@ private:
     std::string texts_;              // the texts last read, one after another
     std::vector<std::size_t> ends_;  // where each ends in texts_
     bool held_ = false;              // prices_ holds their reading
+    bool answered_ = false;          // and the last threshold's
 };
 
 }  // namespace kestrava::planner

@@ -92,6 +92,7 @@ bool read_padded(std::span<const std::string_view> price_texts, ShortPrices& pri
         const std::uint64_t magnitude = digits * power_of_ten(padding);
         const auto units = static_cast<std::int64_t>(magnitude);
         prices.units[i] = price.negative ? -units : units;
+        prices.written[i] = static_cast<std::uint8_t>(price.written);
         largest = std::max(largest, magnitude);
     }
     prices.largest_magnitude = largest;
@@ -103,6 +104,7 @@ bool read_padded(std::span<const std::string_view> price_texts, ShortPrices& pri
 
 bool read_short_price_texts(std::span<const std::string_view> price_texts, ShortPrices& prices) {
     prices.units.resize(price_texts.size());
+    prices.written.resize(price_texts.size());
     return read_padded(price_texts, prices);
 }
 

@@ -16,6 +16,7 @@ namespace kestrava::planner {
 
 struct ShortPrices {
     std::vector<std::int64_t> units;  // each price at the common scale, below 10^18 in magnitude
+    std::vector<std::uint8_t> written;  // each price's decimals as written, trailing zeros and all
     std::uint64_t largest_magnitude = 0;
     int common_scale = 0;  // the most decimals of any price, trailing zeros dropped
     // A price u is cheap when u * threshold_factor <= threshold_units: both sides at the
