@@ -7,8 +7,12 @@ namespace kestrava::planner {
 
 const ShortPrices* PriceReading::read(std::span<const std::string_view> texts, std::string_view threshold) {
     if (!held_ || !holds(texts)) {
-        held_ = read_short_price_texts(texts, prices_);
-        if (held_) keep(texts);
+        // Held only once kept whole: a failed allocation leaves nothing to compare with.
+        held_ = false;
+        if (read_short_price_texts(texts, prices_)) {
+            keep(texts);
+            held_ = true;
+        }
     }
     answered_ = held_ && read_short_threshold(threshold, prices_);
     return last_read();
