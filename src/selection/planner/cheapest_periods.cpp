@@ -201,14 +201,19 @@ Outcome<IndexList> cheapest_read(const Prices& prices, RequestSpace& space, cons
     return outcome;
 }
 
-// Plans with the prices read by the short reader when it takes them, else by the exact
-// reader, whose failure is then the answer.
+// Plans with the prices the short reader took (`short_read`), else with the exact
+// reader's, whose failure is then the answer.
 template <class Plan>
-auto with_prices_read(std::span<const std::string_view> price_texts, std::string_view threshold,
-                      RequestSpace& space, Plan&& plan) -> decltype(plan(space.prices)) {
-    if (read_short_prices(price_texts, threshold, space.short_prices)) return plan(space.short_prices);
+auto with_prices_read(const ShortPrices* short_read, std::span<const std::string_view> price_texts,
+                      std::string_view threshold, RequestSpace& space, Plan&& plan) -> decltype(plan(space.prices)) {
+    if (short_read != nullptr) return plan(*short_read);
     if (const auto failure = read_exact_prices(price_texts, threshold, space.prices)) return *failure;
     return plan(space.prices);
+}
+
+const ShortPrices* read_short(std::span<const std::string_view> price_texts, std::string_view threshold,
+                              RequestSpace& space) {
+    return read_short_prices(price_texts, threshold, space.short_prices) ? &space.short_prices : nullptr;
 }
 
 }  // namespace
@@ -217,7 +222,8 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    return with_prices_read(price_texts, low_price_threshold, *space, [&](const auto& prices) {
+    const ShortPrices* short_read = read_short(price_texts, low_price_threshold, *space);
+    return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
         return plan_read(prices, *space, rules, conditions, aggressive, stop);
     });
 }
@@ -226,16 +232,17 @@ Outcome<PlanAnswer> plan_periods(PriceReading& reading, std::span<const std::str
                                  std::string_view low_price_threshold, const SelectionRules& rules,
                                  const rules::Conditions& conditions, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    const auto plan = [&](const auto& prices) { return plan_read(prices, *space, rules, conditions, aggressive, stop); };
-    if (const ShortPrices* prices = reading.read(price_texts, low_price_threshold)) return plan(*prices);
-    if (const auto failure = read_exact_prices(price_texts, low_price_threshold, space->prices)) return *failure;
-    return plan(space->prices);
+    const ShortPrices* short_read = reading.read(price_texts, low_price_threshold);
+    return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
+        return plan_read(prices, *space, rules, conditions, aggressive, stop);
+    });
 }
 
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    return with_prices_read(price_texts, low_price_threshold, *space, [&](const auto& prices) {
+    const ShortPrices* short_read = read_short(price_texts, low_price_threshold, *space);
+    return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
         return cheapest_read(prices, *space, rules, aggressive, stop);
     });
 }
