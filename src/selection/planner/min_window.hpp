@@ -1,22 +1,25 @@
 // MinWindow: the least key over a window of start periods that slides toward period
 // 0 (a monotone deque). Starts enter in descending order at the low end; the window's
 // high end drops starts above a limit that also falls. Keys live in the caller's
-// array indexed by start period; the window holds period numbers only.
+// array indexed by start period; the window holds period numbers only, in slots the
+// caller owns.
+//
+// A window is a small value made for one column's pass and kept on the stack, so that
+// its two ends stay in registers: the pass stores keys of an integer type that could
+// otherwise alias ends held in memory.
 #pragma once
 
 #include <cstddef>
-#include <vector>
+#include <span>
 
 namespace kestrava::planner {
 
 class MinWindow {
 public:
-    // Room for `capacity` entries between two clear() calls. Allocates.
-    void reserve(std::size_t capacity) {
-        slots_.resize(capacity);  // every slot is written before it is read
-        clear();
-    }
-    void clear() noexcept { low_ = high_ = slots_.size(); }
+    // Empty, with room for slots.size() entries. Does not allocate.
+    explicit MinWindow(std::span<int> slots) noexcept
+        : slots_(slots.data()), low_(slots.size()), high_(slots.size()) {}
+
     bool empty() const noexcept { return low_ == high_; }
     // The start with the least key (of equal keys, the highest start).
     int least() const noexcept { return slots_[high_ - 1]; }
@@ -36,9 +39,9 @@ public:
 private:
     // slots_[low_ .. high_): starts ascending and their keys strictly descending, so
     // the least key sits at high_ - 1. Each enter() takes at most one slot below low_.
-    std::vector<int> slots_;
-    std::size_t low_ = 0;
-    std::size_t high_ = 0;
+    int* slots_;
+    std::size_t low_;
+    std::size_t high_;
 };
 
 }  // namespace kestrava::planner

@@ -38,9 +38,7 @@ void Tables<Int>::reset(const rules::Shape& shape) {
     gap_keys_.resize(2 * n);
     block_right_.resize(2 * n);
     taken_keys_.resize(2 * n);
-    gap_window_.reserve(n + 1);
-    kept_window_.reserve(n + 1);
-    taken_window_.reserve(n + 1);
+    window_slots_.resize(3 * (n + 1));
 }
 
 template <class Int>
@@ -51,7 +49,7 @@ bool Tables<Int>::build(std::span<const Int> weights, bool with_additions, const
     mark_stalled(0);
     std::size_t since_poll = 0;
     for (int c = 1; c < shape_->size; ++c) {
-        since_poll += static_cast<std::size_t>(with_additions ? fill_column<true>(c) : fill_plain_column(c));
+        since_poll += static_cast<std::size_t>(with_additions ? fill_column(c) : fill_plain_column(c));
         mark_stalled(c);
         if (since_poll >= states_between_polls) {
             since_poll = 0;
@@ -92,7 +90,6 @@ void Tables<Int>::mark_stalled(int c) noexcept {
 
 // Returns the number of periods walked.
 template <class Int>
-template <bool with_additions>
 int Tables<Int>::fill_column(int c) noexcept {
     const int first = band_->first(c);
     const int last = band_->last(c);
@@ -107,18 +104,19 @@ int Tables<Int>::fill_column(int c) noexcept {
     const int highest_start = std::min({shape_->n - 1, shape_->n - c, last_reachable_start});
     // Starts up to last + 1 + G can follow the band's highest end; they enter at e = s - 2.
     const int top = std::max(last, std::min(highest_start, last + 1 + shape_->max_gap) - 2);
-    gap_window_.clear();
-    kept_window_.clear();
-    taken_window_.clear();
+    const std::size_t slots = window_slots_.size() / 3;
+    const std::span<int> all_slots(window_slots_);
+    Windows windows{MinWindow(all_slots.first(slots)), MinWindow(all_slots.subspan(slots, slots)),
+                    MinWindow(all_slots.last(slots))};
     int next_gap_start = std::min(highest_start, top + 2) + 1;
     Int* cells = &runs_[band_->cell(first, c)];
     const int n = shape_->n;
     for (int e = top; e >= first; --e) {
-        if (e + 2 <= highest_start) enter_start<with_additions>(e + 2, c, heads_end);
-        next_gap_start = slide_windows<with_additions>(e, next_gap_start);
+        if (e + 2 <= highest_start) enter_start(e + 2, c, heads_end, windows);
+        next_gap_start = slide_windows(e, next_gap_start, windows);
         if (e > last) continue;
         const Int going_on = e + 1 < n ? additions_.weight(e + 1) + shorter.at(e + 1) : unreachable_;
-        cells[e - first] = std::min(going_on, exit_from_windows<with_additions>(e));
+        cells[e - first] = std::min(going_on, exit_from_windows(e, windows));
     }
     return top - first + 1;
 }
@@ -198,8 +196,7 @@ typename Tables<Int>::Column Tables<Int>::column(int c) const noexcept {
 
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.
 template <class Int>
-template <bool with_additions>
-void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
+void Tables<Int>::enter_start(int s, int c, const Column& heads_end, Windows& windows) noexcept {
     const int min_run = shape_->min_run;
     // As start_value(s, c), with the column of the head's end at hand.
     Int start = unreachable_;
@@ -209,14 +206,12 @@ void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
         start = additions_.run_head(s);
     }
     starts_[at(s)] = start;
-    if constexpr (with_additions) {
-        gap_keys_[at(s)] = start + additions_.before_start(s);
-        // s >= 2: it enters the windows at e = s - 2 >= 0.
-        if (shape_->cheap[at(s - 1)] != 0) {
-            taken_keys_[at(s)] = start + additions_.prefix(s);
-            kept_window_.enter(s, starts_.data());
-            taken_window_.enter(s, taken_keys_.data());
-        }
+    gap_keys_[at(s)] = start + additions_.before_start(s);
+    // s >= 2: it enters the windows at e = s - 2 >= 0.
+    if (shape_->cheap[at(s - 1)] != 0) {
+        taken_keys_[at(s)] = start + additions_.prefix(s);
+        windows.kept.enter(s, starts_.data());
+        windows.taken.enter(s, taken_keys_.data());
     }
 }
 
@@ -224,42 +219,28 @@ void Tables<Int>::enter_start(int s, int c, const Column& heads_end) noexcept {
 // most G, split at the end of the cheap run at e + 1 into wholly cheap gaps (below)
 // and the others (above). Returns the lowest start entered into the gap window.
 template <class Int>
-template <bool with_additions>
-int Tables<Int>::slide_windows(int e, int next_gap_start) noexcept {
+int Tables<Int>::slide_windows(int e, int next_gap_start, Windows& windows) const noexcept {
     const int farthest = e + 1 + shape_->max_gap;
-    const int wholly_cheap_until = with_additions ? additions_.wholly_cheap_until(e) : e + 1;
+    const int wholly_cheap_until = additions_.wholly_cheap_until(e);
     // Starts already computed (>= e + 2) whose gap after e is not wholly cheap.
-    // Without additions a gap adds nothing, and the keys are the starts themselves.
-    const Int* keys = with_additions ? gap_keys_.data() : starts_.data();
     while (next_gap_start - 1 > wholly_cheap_until) {
         --next_gap_start;
-        gap_window_.enter(next_gap_start, keys);
+        windows.gap.enter(next_gap_start, gap_keys_.data());
     }
-    gap_window_.drop_above(farthest);
-    if constexpr (with_additions) {
-        const int wholly_cheap_end = std::min(wholly_cheap_until, farthest);
-        kept_window_.drop_above(wholly_cheap_end);
-        taken_window_.drop_above(wholly_cheap_end);
-    }
+    windows.gap.drop_above(farthest);
+    const int wholly_cheap_end = std::min(wholly_cheap_until, farthest);
+    windows.kept.drop_above(wholly_cheap_end);
+    windows.taken.drop_above(wholly_cheap_end);
     return next_gap_start;
 }
 
 template <class Int>
-template <bool with_additions>
-Int Tables<Int>::exit_from_windows(int e) const noexcept {
+Int Tables<Int>::exit_from_windows(int e, const Windows& windows) const noexcept {
     Int best = unreachable();
-    if (!gap_window_.empty()) {
-        if constexpr (with_additions) {
-            best = additions_.after_end(e) + gap_keys_[at(gap_window_.least())];
-        } else {
-            best = starts_[at(gap_window_.least())];
-        }
-    }
-    if constexpr (with_additions) {
-        if (!kept_window_.empty()) best = std::min(best, starts_[at(kept_window_.least())]);
-        if (!taken_window_.empty()) {
-            best = std::min(best, taken_keys_[at(taken_window_.least())] - additions_.prefix(e + 1));
-        }
+    if (!windows.gap.empty()) best = additions_.after_end(e) + gap_keys_[at(windows.gap.least())];
+    if (!windows.kept.empty()) best = std::min(best, starts_[at(windows.kept.least())]);
+    if (!windows.taken.empty()) {
+        best = std::min(best, taken_keys_[at(windows.taken.least())] - additions_.prefix(e + 1));
     }
     return best;
 }

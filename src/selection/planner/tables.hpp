@@ -115,14 +115,17 @@ private:
     int fill_plain_column(int c) noexcept;
     StartRange reachable_starts(int c, int lowest, int highest) const noexcept;
     void plain_starts(int c, int lowest, const StartRange& reachable, std::span<Int> keys) const noexcept;
-    template <bool with_additions>
+    // The windows of one weighted column's pass.
+    struct Windows {
+        MinWindow gap;    // starts after a gap that is not wholly cheap
+        MinWindow kept;   // starts after a wholly cheap gap, block left out
+        MinWindow taken;  // starts after a wholly cheap gap, block added
+    };
     int fill_column(int c) noexcept;
-    template <bool with_additions>
-    void enter_start(int s, int c, const Column& heads_end) noexcept;
-    template <bool with_additions>
-    int slide_windows(int e, int next_gap_start) noexcept;
-    template <bool with_additions>
-    Int exit_from_windows(int e) const noexcept;
+    // Inlined into fill_column(), so that the windows' ends stay in registers.
+    [[gnu::always_inline]] inline void enter_start(int s, int c, const Column& heads_end, Windows& windows) noexcept;
+    [[gnu::always_inline]] inline int slide_windows(int e, int next_gap_start, Windows& windows) const noexcept;
+    [[gnu::always_inline]] inline Int exit_from_windows(int e, const Windows& windows) const noexcept;
     Int continue_value(int p, int c) const noexcept;
     Int least_lead_total() const noexcept;
     void mark_stalled(int c) noexcept;
@@ -148,9 +151,8 @@ private:
     std::vector<Int> gap_keys_;
     std::vector<Int> taken_keys_;
     std::vector<Int> block_right_;
-    MinWindow gap_window_;    // starts after a gap that is not wholly cheap
-    MinWindow kept_window_;   // starts after a wholly cheap gap, block left out
-    MinWindow taken_window_;  // starts after a wholly cheap gap, block added
+    // The slots of the weighted passes' three windows, n + 1 each.
+    std::vector<int> window_slots_;
     Int optimum_{};
 };
 
