@@ -23,7 +23,7 @@ constexpr std::int64_t rows_per_take = 4;
 constexpr std::chrono::milliseconds wait_poll{10};
 
 // Plans one row into `result`; false when the stop check ended the search.
-bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, planner::PriceReading& reading,
+bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, planner::RequestMemory& memory,
               CostScratch& scratch, const StopCheck& stop, RowResult& result) {
     if (const std::optional<TimesFault> fault = batch.read_times(row, request)) {
         result.state = RowResult::State::times_refused;
@@ -35,7 +35,7 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, pl
         result.message = std::move(*refusal);
         return true;
     }
-    Outcome<planner::PlanAnswer> outcome = planner::plan_periods(reading, request.prices, request.threshold,
+    Outcome<planner::PlanAnswer> outcome = planner::plan_periods(memory, request.prices, request.threshold,
                                                                  request.rules(), request.conditions(),
                                                                  request.aggressive, stop);
     if (!outcome.ok()) {
@@ -53,7 +53,7 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, pl
     result.state = RowResult::State::planned;
     result.periods = std::move(outcome).value().periods;
     // The units the planner read give the cost without reading the texts again.
-    const planner::ShortPrices* read = reading.last_read();
+    const planner::ShortPrices* read = memory.reading.last_read();
     std::optional<std::string> cost = read != nullptr ? exact_cost(*read, result.periods) : std::nullopt;
     result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, scratch);
     return true;
@@ -71,8 +71,9 @@ public:
     void work(const StopCheck& stop) noexcept {
         try {
             RowRequest request;
-            // A thread's rows often share their prices: a fleet's, or a backtest's rule sets.
-            planner::PriceReading reading;
+            // A thread's rows often share their prices: a fleet's, or a backtest's rule sets
+            // and strategies.
+            planner::RequestMemory memory;
             CostScratch scratch;
             while (!stopped_.load(std::memory_order_relaxed)) {
                 const std::int64_t first = next_.fetch_add(rows_per_take);
@@ -80,7 +81,7 @@ public:
                 const std::int64_t last = std::min(first + rows_per_take, batch_.length());
                 for (std::int64_t row = first; row < last; ++row) {
                     RowResult& result = results_[static_cast<std::size_t>(row)];
-                    if (!plan_row(batch_, row, request, reading, scratch, stop, result)) {
+                    if (!plan_row(batch_, row, request, memory, scratch, stop, result)) {
                         stopped_ = true;
                         return;
                     }

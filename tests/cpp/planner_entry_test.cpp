@@ -12,7 +12,9 @@
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/exact_prices.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/kept_main.hpp"
 #include "selection/planner/short_prices.hpp"
+#include "selection/rules/shape.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {
@@ -191,19 +193,56 @@ void next_prices(RequestRandom& random, std::vector<std::string>& prices) {
     }
 }
 
-// A kept reading answers each request of a chain as a fresh reading does, errors
-// included, whether its texts are the last request's or not, with any threshold, and
-// whether they lie apart or one after another.
-TEST(PlannerEntry, AKeptReadingPlansAsAFreshOne) {
+// A request's conditions, drawn anew or kept: a mask, a carried run, or none.
+struct DrawnConditions {
+    std::vector<std::uint8_t> allowed;
+    std::uint64_t running_for = 0;
+
+    rules::Conditions conditions() const {
+        rules::Conditions drawn;
+        if (!allowed.empty()) drawn.allowed = std::span<const std::uint8_t>(allowed);
+        drawn.running_for = running_for;
+        return drawn;
+    }
+};
+
+DrawnConditions draw_conditions(RequestRandom& random, std::size_t n) {
+    DrawnConditions drawn;
+    if (random.chance(20)) {
+        drawn.allowed.assign(n, 1);
+        drawn.allowed[random.between(0, n - 1)] = 0;
+    }
+    if (random.chance(20)) drawn.running_for = random.between(1, 2);
+    return drawn;
+}
+
+// What a caller keeps answers each request of a chain as a fresh request does, errors
+// included: whether its texts are the last request's or not, with any threshold,
+// whether they lie apart or one after another, and whether only the strategy changed.
+TEST(PlannerEntry, AKeptMemoryPlansAsAFreshRequest) {
     for (std::uint64_t chain = 0; chain < 1000; ++chain) {
         RequestRandom random(23, chain);
-        planner::PriceReading reading;
+        planner::RequestMemory memory;
         std::vector<std::string> prices = {"1.5", "20", "3"};
+        std::string threshold = "2";
+        SelectionRules rules{1, 1, 0, 0};
+        DrawnConditions drawn;
         for (int step = 0; step < 20; ++step) {
-            next_prices(random, prices);
-            const std::string threshold = random.chance(30) ? edge_text(random) : std::to_string(random.between(0, 30));
-            const auto k = random.between(1, prices.size());
-            const SelectionRules rules{k, random.between(1, k), random.between(0, 3), random.between(0, 3)};
+            const std::size_t count = prices.size();
+            // Half the steps keep the last texts, threshold, rules and conditions: a
+            // backtest's strategies, or a fleet's devices alike.
+            if (!random.chance(50)) {
+                next_prices(random, prices);
+                threshold = random.chance(30) ? edge_text(random) : std::to_string(random.between(0, 30));
+            }
+            if (prices.size() != count || !random.chance(50)) {
+                // Often of the same size, so that only the timing or the conditions differ.
+                const auto k = prices.size() == count && random.chance(50) ? rules.min_selections
+                                                                           : random.between(1, prices.size());
+                const auto gap = random.between(0, prices.size());
+                rules = SelectionRules{k, random.between(1, k), gap, random.between(0, gap)};
+                drawn = draw_conditions(random, prices.size());
+            }
             const bool aggressive = random.chance(50);
             // Texts apart, or one after another in one buffer as a table holds them.
             std::vector<std::string_view> texts(prices.begin(), prices.end());
@@ -216,8 +255,9 @@ TEST(PlannerEntry, AKeptReadingPlansAsAFreshOne) {
                     start += text.size();
                 }
             }
-            const auto kept = planner::plan_periods(reading, texts, threshold, rules, {}, aggressive);
-            const auto fresh = planner::plan_periods(texts, threshold, rules, {}, aggressive);
+            const rules::Conditions conditions = drawn.conditions();
+            const auto kept = planner::plan_periods(memory, texts, threshold, rules, conditions, aggressive);
+            const auto fresh = planner::plan_periods(texts, threshold, rules, conditions, aggressive);
             const std::string request = joined(joined(prices.front(), " ... threshold "), threshold);
             ASSERT_EQ(kept.ok(), fresh.ok()) << request;
             if (!fresh.ok()) {
@@ -228,6 +268,37 @@ TEST(PlannerEntry, AKeptReadingPlansAsAFreshOne) {
             EXPECT_EQ(kept.value().base_size, fresh.value().base_size) << request;
         }
     }
+}
+
+// A kept combination serves only the units and the shape it was kept for: any field
+// of the shape that differs, or any unit, turns it away.
+TEST(PlannerEntry, AKeptMainServesOnlyItsOwnUnitsAndShape) {
+    const std::vector<std::uint8_t> cheap = {0, 1, 1, 0, 0, 1};
+    const rules::Shape shape = rules::make_shape(cheap, SelectionRules{3, 2, 2, 1});
+    const std::vector<std::int64_t> units = {5, 1, 2, 9, 7, 3};
+    planner::KeptMain kept;
+    EXPECT_EQ(kept.find(units, shape), nullptr);
+    kept.keep(units, shape, {1, 2, 5});
+    ASSERT_NE(kept.find(units, shape), nullptr);
+    EXPECT_EQ(*kept.find(units, shape), (IndexList{1, 2, 5}));
+    const std::vector<void (*)(rules::Shape&)> changes = {
+        [](rules::Shape& other) { other.size = 4; },
+        [](rules::Shape& other) { other.min_run = 1; },
+        [](rules::Shape& other) { other.max_gap = 3; },
+        [](rules::Shape& other) { other.max_lead = 0; },
+        [](rules::Shape& other) { other.cheap[0] = 1; },
+        [](rules::Shape& other) { other.carried = 1; },
+        [](rules::Shape& other) { other.allowed.assign(6, 1); },
+        [](rules::Shape& other) { other.stalled.push_back({0, 0}); },
+    };
+    for (std::size_t change = 0; change < changes.size(); ++change) {
+        rules::Shape other = shape;
+        changes[change](other);
+        EXPECT_EQ(kept.find(units, other), nullptr) << "change " << change;
+    }
+    std::vector<std::int64_t> other_units = units;
+    other_units[4] = 8;
+    EXPECT_EQ(kept.find(other_units, shape), nullptr);
 }
 
 // Values that differ only past the 28th decimal or in the 100th digit, which a

@@ -120,6 +120,10 @@ def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any
                "allowed": request.allowed}
         row.update(zip(COUNTS, (request.min_selections, request.min_run, request.max_gap, request.max_lead,
                                 request.running_for, request.off_for)))
+        # A backtest's rows: the last request again, with the other strategy.
+        if shared and rng.random() < 0.5 and rows[-1]["prices"] is not None:
+            row = rows[-1] | {"id": f"row {number}", "prices": list(rows[-1]["prices"]),
+                              "aggressive": not rows[-1]["aggressive"]}
         if rng.random() < 0.15:
             spoil(rng, row, kind)
         rows.append(row)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <numeric>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "selection/planner/exact_prices.hpp"
@@ -54,15 +55,34 @@ Int units_at(const ShortPrices& prices, std::size_t i) noexcept {
 // Short prices are below 10^18 in units, far within the digit limit.
 std::optional<Error> check_unit_digits(const ShortPrices&, std::size_t) noexcept { return std::nullopt; }
 
+// A kept cheapest main combination serves at 64 bits, where short prices plan.
+template <class Int>
+const IndexList* kept_for(const KeptMain* kept, const std::vector<Int>& units, const rules::Shape& shape) noexcept {
+    if constexpr (std::is_same_v<Int, std::int64_t>) {
+        if (kept != nullptr) return kept->find(units, shape);
+    }
+    return nullptr;
+}
+template <class Int>
+void keep_found(KeptMain* kept, const std::vector<Int>& units, const rules::Shape& shape, const IndexList& main) {
+    if constexpr (std::is_same_v<Int, std::int64_t>) {
+        if (kept != nullptr) kept->keep(units, shape, main);
+    }
+}
+
 template <class Int, class Prices>
-Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
+                           KeptMain* kept) {
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
     units.resize(price_count(prices));
     for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_at<Int>(prices, i);
+    const IndexList* known = kept_for(kept, units, shape);
     Planner<Int>& planner = lease->planner;
     planner.reset(shape, units);
-    const PlanStatus status = aggressive ? planner.plan_lowest_average(stop) : planner.plan_cheapest_main(stop);
+    const PlanStatus status =
+        aggressive ? planner.plan_lowest_average(stop, known) : planner.plan_cheapest_main(stop, known);
+    if (known == nullptr && status == PlanStatus::done) keep_found(kept, units, shape, planner.cheapest_main());
     if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
     if (status == PlanStatus::no_selection) return Error{ErrorKind::no_plan};
     return planner.selection();
@@ -89,19 +109,20 @@ bool lowest_average_needed(const rules::Shape& shape, bool aggressive) noexcept 
 }
 
 template <class Prices>
-Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop) {
+Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
+                           KeptMain* kept = nullptr) {
     aggressive = lowest_average_needed(shape, aggressive);
     switch (rung_for(price_count(prices), largest_price_bits(prices))) {
         case Rung::bits64:
-            return plan_in<std::int64_t>(prices, shape, aggressive, stop);
+            return plan_in<std::int64_t>(prices, shape, aggressive, stop, kept);
         case Rung::bits128:
-            return plan_in<int128>(prices, shape, aggressive, stop);
+            return plan_in<int128>(prices, shape, aggressive, stop, kept);
         case Rung::bits256:
-            return plan_in<Int256>(prices, shape, aggressive, stop);
+            return plan_in<Int256>(prices, shape, aggressive, stop, kept);
         case Rung::bits512:
             break;
     }
-    return plan_in<Int512>(prices, shape, aggressive, stop);
+    return plan_in<Int512>(prices, shape, aggressive, stop, kept);
 }
 
 // 1 for a period that is allowed and priced at or below the threshold.
@@ -146,7 +167,8 @@ Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shap
 // plan_periods once the prices are read.
 template <class Prices>
 Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
-                              const rules::Conditions& conditions, bool aggressive, const StopCheck& stop) {
+                              const rules::Conditions& conditions, bool aggressive, const StopCheck& stop,
+                              KeptMain* kept) {
     const std::size_t n = price_count(prices);
     const std::uint64_t running = conditions.running_for_negative ? 0 : conditions.running_for;
     if (const auto rule = broken_rule(n, max_periods, rules, running)) return Error{*rule};
@@ -160,7 +182,7 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     rules::Shape& shape = space.shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
-        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
+        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, kept);
         if (outcome.ok() || outcome.error().kind != ErrorKind::no_plan) return planned(std::move(outcome), shape);
     }
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
@@ -169,7 +191,7 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (!size) return Error{ErrorKind::no_plan};
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
-    return planned(plan_on(prices, shape, aggressive, stop), shape);
+    return planned(plan_on(prices, shape, aggressive, stop, kept), shape);
 }
 
 // cheapest_periods once the prices are read.
@@ -224,17 +246,17 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
     const ThreadLease<RequestSpace> space;
     const ShortPrices* short_read = read_short(price_texts, low_price_threshold, *space);
     return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
-        return plan_read(prices, *space, rules, conditions, aggressive, stop);
+        return plan_read(prices, *space, rules, conditions, aggressive, stop, nullptr);
     });
 }
 
-Outcome<PlanAnswer> plan_periods(PriceReading& reading, std::span<const std::string_view> price_texts,
+Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::string_view> price_texts,
                                  std::string_view low_price_threshold, const SelectionRules& rules,
                                  const rules::Conditions& conditions, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    const ShortPrices* short_read = reading.read(price_texts, low_price_threshold);
+    const ShortPrices* short_read = memory.reading.read(price_texts, low_price_threshold);
     return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
-        return plan_read(prices, *space, rules, conditions, aggressive, stop);
+        return plan_read(prices, *space, rules, conditions, aggressive, stop, &memory.cheapest_main);
     });
 }
 

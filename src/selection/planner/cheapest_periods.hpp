@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "selection/outcome.hpp"
+#include "selection/planner/kept_main.hpp"
 #include "selection/planner/price_reading.hpp"
 #include "selection/item.hpp"
 #include "selection/rules.hpp"
@@ -61,9 +62,15 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop = {});
 
-// plan_periods, with the prices' reading kept in `reading` for the next request: the
-// same answer and errors.
-Outcome<PlanAnswer> plan_periods(PriceReading& reading, std::span<const std::string_view> prices,
+// What a caller that plans many requests in turn, such as the rows of a table, keeps
+// from one request to the next.
+struct RequestMemory {
+    PriceReading reading;
+    KeptMain cheapest_main;
+};
+
+// plan_periods, with what `memory` keeps for the next request: the same answer and errors.
+Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::string_view> prices,
                                  std::string_view low_price_threshold, const SelectionRules& rules,
                                  const rules::Conditions& conditions, bool aggressive, const StopCheck& stop = {});
 

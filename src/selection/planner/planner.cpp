@@ -18,6 +18,7 @@ void Planner<Int>::reset(const rules::Shape& shape, std::span<const Int> prices)
     // Cheap blocks are separated by at least one period.
     blocks_.reserve(n / 2 + 1);
     main_.reserve(n);
+    cheapest_main_.reserve(n);
     selection_.reserve(n);
 }
 
@@ -33,6 +34,21 @@ PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& s
     return PlanStatus::done;
 }
 
+// The first cheapest main combination into main_ and cheapest_main_, and its cost.
+template <class Int>
+PlanStatus Planner<Int>::find_cheapest_main(const StopCheck& stop, const IndexList* known) {
+    if (known != nullptr) {
+        main_ = *known;  // within the capacity reserved: no allocation
+        least_cost_ = Int{};
+        for (const std::uint64_t p : main_) least_cost_ += prices_[static_cast<std::size_t>(p)];
+    } else {
+        if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
+        least_cost_ = tables_.optimum();
+    }
+    cheapest_main_ = main_;
+    return PlanStatus::done;
+}
+
 template <class Int>
 Average<Int> Planner<Int>::best_merge_of_main() {
     admissible_blocks(*shape_, main_, marks_, blocks_);
@@ -40,8 +56,8 @@ Average<Int> Planner<Int>::best_merge_of_main() {
 }
 
 template <class Int>
-PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
-    if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
+PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main) {
+    if (const PlanStatus status = find_cheapest_main(stop, cheapest_main); status != PlanStatus::done) return status;
     Average<Int> candidate = best_merge_of_main();
     for (;;) {
         const Int count = static_cast<Int>(candidate.count);
@@ -62,9 +78,8 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop) {
 }
 
 template <class Int>
-PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop) {
-    if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
-    least_cost_ = tables_.optimum();
+PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main) {
+    if (const PlanStatus status = find_cheapest_main(stop, cheapest_main); status != PlanStatus::done) return status;
     admissible_blocks(*shape_, main_, marks_, blocks_);
     Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);
     return PlanStatus::done;
@@ -74,7 +89,7 @@ template <class Int>
 std::size_t Planner<Int>::workspace_bytes() const noexcept {
     return tables_.workspace_bytes() + (price_prefix_.capacity() + weights_.capacity()) * sizeof(Int) +
            marks_.capacity() + blocks_.capacity() * sizeof(CheapBlock) +
-           (main_.capacity() + selection_.capacity()) * sizeof(std::uint64_t);
+           (main_.capacity() + cheapest_main_.capacity() + selection_.capacity()) * sizeof(std::uint64_t);
 }
 
 template class Planner<std::int64_t>;

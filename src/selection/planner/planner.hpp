@@ -53,8 +53,12 @@ public:
     void reset(const rules::Shape& shape, std::span<const Int> prices);
 
     // Throw InternalFailure only if the planner's own reasoning were contradicted.
-    PlanStatus plan_lowest_average(const StopCheck& stop);
-    PlanStatus plan_cheapest_main(const StopCheck& stop);
+    // Both strategies start from the first cheapest main combination. Given
+    // `cheapest_main`, the cheapest_main() of an earlier plan of the same prices and
+    // shape, they skip the pass that finds it; the cheapest main's strategy then runs no
+    // pass, and leaves tables() as they were.
+    PlanStatus plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main = nullptr);
+    PlanStatus plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main = nullptr);
 
     // After plan_lowest_average: the lowest average over every valid main
     // combination of k periods and every admissible merge of it.
@@ -64,6 +68,8 @@ public:
     // After either: the answer's main combination (the first in lexicographic order
     // that reaches the optimum) and the answer itself, both ascending.
     const IndexList& main() const noexcept { return main_; }
+    // After either: the first main combination of least cost, which both start from.
+    const IndexList& cheapest_main() const noexcept { return cheapest_main_; }
     const IndexList& selection() const noexcept { return selection_; }
     // The last pass's tables: for plan_lowest_average, weights count * p - cost at the
     // lowest average (optimum 0); for plan_cheapest_main, the prices, without additions.
@@ -73,6 +79,7 @@ public:
 
 private:
     PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
+    PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known);
     Average<Int> best_merge_of_main();
 
     const rules::Shape* shape_ = nullptr;
@@ -83,6 +90,7 @@ private:
     std::vector<std::uint8_t> marks_;
     std::vector<CheapBlock> blocks_;
     IndexList main_;
+    IndexList cheapest_main_;
     IndexList selection_;
     Average<Int> lowest_average_{};
     Int least_cost_{};

@@ -17,6 +17,7 @@ namespace kestrava::rules {
 struct PeriodStretch {
     int first = 0;
     int last = 0;
+    friend bool operator==(const PeriodStretch&, const PeriodStretch&) = default;
 };
 
 struct Shape {
@@ -49,6 +50,7 @@ struct Shape {
     bool is_cheap(int period) const noexcept {
         return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;
     }
+    friend bool operator==(const Shape&, const Shape&) = default;
 };
 
 // Preconditions: 1 <= cheap.size() <= max_periods and the rules passed validation
