@@ -13,8 +13,9 @@ from signalled_child import run_interrupted
 
 pytest.importorskip("pyarrow")
 
-# 400 rows of a request of tens of milliseconds: seconds of planning on two threads.
-# Python code between "calling" and the planning takes a few milliseconds.
+# 400 rows of tens of milliseconds each: seconds of planning on two threads. Each row
+# brings its own prices, so that no row reuses another's work. Python code between
+# "calling" and the planning takes a few milliseconds.
 CHILD = textwrap.dedent("""
     import random, signal, sys
     sys.path.insert(0, sys.argv[3])
@@ -26,8 +27,8 @@ CHILD = textwrap.dedent("""
     mode, threads = sys.argv[1], int(sys.argv[2])
     rng = random.Random(1)
     prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(3000)]
-    table = pa.table({"id": range(400), "prices": [prices] * 400})
-    rules = dict(low_price_threshold="0", min_selections=1000, min_consecutive_periods=1,
+    table = pa.table({"id": range(400), "prices": [prices[row:] + prices[:row] for row in range(400)]})
+    rules = dict(low_price_threshold="0", min_selections=1000, min_consecutive_periods=3,
                  max_gap_between_periods=20, max_gap_from_start=20, threads=threads)
     if mode == "stream":
         sys.modules["pyarrow"] = None  # plan_table answers with the bare exporter

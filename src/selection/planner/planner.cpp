@@ -1,6 +1,8 @@
 // The strategies' rounds over the tables.
 #include "selection/planner/planner.hpp"
 
+#include <algorithm>
+
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::planner {
@@ -55,9 +57,35 @@ Average<Int> Planner<Int>::best_merge_of_main() {
     return Merges<Int>::lowest_average(price_prefix_, main_, blocks_);
 }
 
+// The certificate of planner.hpp: whether the cheapest main combination costs just
+// the k lowest prices. Sorts a copy of the prices in weights_, which the rounds overwrite.
 template <class Int>
-PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main) {
+bool Planner<Int>::costs_the_lowest_prices() {
+    std::copy(prices_.begin(), prices_.end(), weights_.begin());
+    // k < n, so the k lowest are those before position k.
+    const auto next = weights_.begin() + static_cast<std::ptrdiff_t>(main_.size());
+    std::nth_element(weights_.begin(), next, weights_.end());
+    Int lowest_sum{};
+    for (auto price = weights_.begin(); price != next; ++price) lowest_sum += *price;
+    return lowest_sum == least_cost_;
+}
+
+// The selection: the main combination and its blocks strictly below `lowest`.
+template <class Int>
+void Planner<Int>::answer_at(const Average<Int>& lowest) {
+    lowest_average_ = lowest;
+    admissible_blocks(*shape_, main_, marks_, blocks_);
+    Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, marks_, selection_);
+}
+
+template <class Int>
+PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main,
+                                             TablesRead tables_read) {
     if (const PlanStatus status = find_cheapest_main(stop, cheapest_main); status != PlanStatus::done) return status;
+    if (tables_read == TablesRead::no && costs_the_lowest_prices()) {
+        answer_at({least_cost_, static_cast<std::int64_t>(main_.size())});
+        return PlanStatus::done;
+    }
     Average<Int> candidate = best_merge_of_main();
     for (;;) {
         const Int count = static_cast<Int>(candidate.count);
@@ -71,9 +99,7 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexL
         if (!below(next, candidate)) throw InternalFailure("A round of the planner did not lower the average");
         candidate = next;
     }
-    lowest_average_ = candidate;
-    admissible_blocks(*shape_, main_, marks_, blocks_);
-    Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, marks_, selection_);
+    answer_at(candidate);
     return PlanStatus::done;
 }
 

@@ -16,6 +16,15 @@
 // average all hold the blocks strictly below it and differ only in blocks exactly at
 // it, so the smallest block mask takes just the former.
 //
+// A certificate ends the rounds before any. Every selection holds at least k
+// periods, so none averages below the k lowest prices' average B. When the cheapest
+// main combination costs just the k lowest prices, it reaches B, and every main
+// combination whose best merge reaches B is a cheapest one too: a merge averaging B
+// over m >= k periods costs at least the m lowest prices, so these all equal B, and
+// its blocks can lower nothing. The first cheapest main is then the answer's main
+// combination, and as every other period is priced at B or above, no block lies
+// strictly below B: the answer is the main combination alone.
+//
 // Cheapest main (conservative). One pass with the prices as weights and no
 // additions gives the first cheapest main combination; every admissible block is
 // then added (the merge with the most cheap periods holds all the others).
@@ -33,6 +42,10 @@
 #include "selection/stop_check.hpp"
 
 namespace kestrava::planner {
+
+// Whether the caller reads tables() after plan_lowest_average; if not, a plan that a
+// certificate settles skips the rounds, and the tables are left as they were.
+enum class TablesRead { yes, no };
 
 enum class PlanStatus {
     done,         // the answer is ready
@@ -57,7 +70,8 @@ public:
     // `cheapest_main`, the cheapest_main() of an earlier plan of the same prices and
     // shape, they skip the pass that finds it; the cheapest main's strategy then runs no
     // pass, and leaves tables() as they were.
-    PlanStatus plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main = nullptr);
+    PlanStatus plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main = nullptr,
+                                   TablesRead tables_read = TablesRead::yes);
     PlanStatus plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main = nullptr);
 
     // After plan_lowest_average: the lowest average over every valid main
@@ -81,6 +95,8 @@ private:
     PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
     PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known);
     Average<Int> best_merge_of_main();
+    bool costs_the_lowest_prices();
+    void answer_at(const Average<Int>& lowest);
 
     const rules::Shape* shape_ = nullptr;
     std::span<const Int> prices_;
