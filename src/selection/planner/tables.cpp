@@ -88,37 +88,122 @@ void Tables<Int>::mark_stalled(int c) noexcept {
     }
 }
 
-// Returns the number of periods walked.
+// Returns the number of periods walked. Where few exits follow a cheap period, the
+// column is filled from arrays as the plain one is; otherwise by monotone windows,
+// which stay linear however the cheap periods lie.
 template <class Int>
 int Tables<Int>::fill_column(int c) noexcept {
     const int first = band_->first(c);
     const int last = band_->last(c);
     if (first > last) return 0;
-    // A run going on reads column c - 1; a run's forced head ends in column c - R.
-    const Column shorter = column(c - 1);
     const Column heads_end = column(c - shape_->min_run);
-    // c main periods from a start s need s <= n - c, and a head that ends inside the
-    // band of column c - R (or, for c < R, a run too short that ends at n - 1).
+    const int highest = highest_start(c, heads_end);
+    if (fits_arrays(first, last)) {
+        fill_column_from_arrays(c, heads_end, highest);
+        return last - first + shape_->max_gap;
+    }
+    return fill_column_by_windows(c, heads_end, highest);
+}
+
+// c main periods from a start s need s <= n - c, and a head that ends inside the band
+// of column c - R (or, for c < R, a run too short that ends at n - 1).
+template <class Int>
+int Tables<Int>::highest_start(int c, const Column& heads_end) const noexcept {
     const int min_run = shape_->min_run;
     const int last_reachable_start = c >= min_run ? heads_end.last - min_run + 1 : shape_->n - c;
-    const int highest_start = std::min({shape_->n - 1, shape_->n - c, last_reachable_start});
+    return std::min({shape_->n - 1, shape_->n - c, last_reachable_start});
+}
+
+// The arrays scan the starts after each exit e whose next period is cheap, up to G of
+// them; this bounds those scans by a few times the column's own work.
+template <class Int>
+bool Tables<Int>::fits_arrays(int first, int last) const noexcept {
+    constexpr std::int64_t scans_per_key = 4;
+    std::int64_t after_cheap = 0;
+    for (int e = first; e <= last; ++e) after_cheap += shape_->is_cheap(e + 1) ? 1 : 0;
+    return after_cheap * shape_->max_gap <= scans_per_key * (last - first + shape_->max_gap);
+}
+
+// start(s, c), as start_value(s, c), with the column of the head's end at hand.
+template <class Int>
+Int Tables<Int>::start_from(int s, int c, const Column& heads_end) const noexcept {
+    if (s + shape_->min_run <= shape_->n) return additions_.run_head(s) + heads_end.at(s + shape_->min_run - 1);
+    return c == shape_->n - s ? additions_.run_head(s) : unreachable_;
+}
+
+// The monotone windows: walking e downward, each start enters once and leaves once.
+template <class Int>
+int Tables<Int>::fill_column_by_windows(int c, const Column& heads_end, int highest) noexcept {
+    const int first = band_->first(c);
+    const int last = band_->last(c);
+    const Column shorter = column(c - 1);
     // Starts up to last + 1 + G can follow the band's highest end; they enter at e = s - 2.
-    const int top = std::max(last, std::min(highest_start, last + 1 + shape_->max_gap) - 2);
+    const int top = std::max(last, std::min(highest, last + 1 + shape_->max_gap) - 2);
     const std::size_t slots = window_slots_.size() / 3;
     const std::span<int> all_slots(window_slots_);
     Windows windows{MinWindow(all_slots.first(slots)), MinWindow(all_slots.subspan(slots, slots)),
                     MinWindow(all_slots.last(slots))};
-    int next_gap_start = std::min(highest_start, top + 2) + 1;
+    int next_gap_start = std::min(highest, top + 2) + 1;
     Int* cells = &runs_[band_->cell(first, c)];
     const int n = shape_->n;
     for (int e = top; e >= first; --e) {
-        if (e + 2 <= highest_start) enter_start(e + 2, c, heads_end, windows);
+        if (e + 2 <= highest) enter_start(e + 2, c, heads_end, windows);
         next_gap_start = slide_windows(e, next_gap_start, windows);
         if (e > last) continue;
         const Int going_on = e + 1 < n ? additions_.weight(e + 1) + shorter.at(e + 1) : unreachable_;
         cells[e - first] = std::min(going_on, exit_from_windows(e, windows));
     }
     return top - first + 1;
+}
+
+// The arrays: starts_ and gap_keys_ hold start(s, c) and its key for a gap that is not
+// wholly cheap, for s = first + 2 .. last + 1 + G. An exit before a period that is not
+// cheap takes the least key of its whole window (window_minima.hpp); one before a
+// cheap period scans its starts, as the windows would have split them.
+template <class Int>
+void Tables<Int>::fill_column_from_arrays(int c, const Column& heads_end, int highest) noexcept {
+    const int first = band_->first(c);
+    const int last = band_->last(c);
+    const int lowest = first + 2;
+    const auto count = static_cast<std::size_t>(last - first + shape_->max_gap);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int s = lowest + static_cast<int>(i);
+        starts_[i] = s <= highest ? start_from(s, c, heads_end) : unreachable_;
+        gap_keys_[i] = s <= highest ? starts_[i] + additions_.before_start(s) : unreachable_;
+    }
+    const WindowMinima<Int> windows(std::span<const Int>(gap_keys_.data(), count), shape_->max_gap,
+                                    std::span<Int>(taken_keys_.data(), count),
+                                    std::span<Int>(block_right_.data(), count));
+    const Column shorter = column(c - 1);
+    Int* cells = &runs_[band_->cell(first, c)];
+    for (int e = first; e <= last; ++e) {
+        Int exit = unreachable_;
+        if (shape_->is_cheap(e + 1)) {
+            exit = scanned_exit(e, lowest, highest);
+        } else if (e + 2 <= highest) {
+            exit = additions_.after_end(e) + windows.least(e - first);
+        }
+        const Int going_on = e + 1 < shape_->n ? additions_.weight(e + 1) + shorter.at(e + 1) : unreachable_;
+        cells[e - first] = std::min(going_on, exit);
+    }
+}
+
+// exit(e, c) before a cheap period e + 1: the starts up to the end of its run close a
+// wholly cheap gap, its block left out or added; the later ones a gap that is not.
+template <class Int>
+Int Tables<Int>::scanned_exit(int e, int lowest, int highest) const noexcept {
+    const int farthest = std::min(e + 1 + shape_->max_gap, highest);
+    const int wholly_cheap_until = additions_.wholly_cheap_until(e);
+    Int best = unreachable_;
+    const int cheap_end = std::min(wholly_cheap_until, farthest);
+    for (int s = e + 2; s <= cheap_end; ++s) {
+        const Int& start = starts_[at(s - lowest)];
+        best = std::min({best, start, start + additions_.prefix(s) - additions_.prefix(e + 1)});
+    }
+    if (wholly_cheap_until >= farthest) return best;
+    Int least_key = gap_keys_[at(wholly_cheap_until + 1 - lowest)];
+    for (int s = wholly_cheap_until + 2; s <= farthest; ++s) least_key = std::min(least_key, gap_keys_[at(s - lowest)]);
+    return std::min(best, additions_.after_end(e) + least_key);
 }
 
 // Without additions a gap weighs nothing: exit(e, c) is the least start(s, c) over
@@ -197,14 +282,7 @@ typename Tables<Int>::Column Tables<Int>::column(int c) const noexcept {
 // start(s, c) and its keys; a start after a cheap period may close a wholly cheap gap.
 template <class Int>
 void Tables<Int>::enter_start(int s, int c, const Column& heads_end, Windows& windows) noexcept {
-    const int min_run = shape_->min_run;
-    // As start_value(s, c), with the column of the head's end at hand.
-    Int start = unreachable_;
-    if (s + min_run <= shape_->n) {
-        start = additions_.run_head(s) + heads_end.at(s + min_run - 1);
-    } else if (c == shape_->n - s) {
-        start = additions_.run_head(s);
-    }
+    const Int start = start_from(s, c, heads_end);
     starts_[at(s)] = start;
     gap_keys_[at(s)] = start + additions_.before_start(s);
     // s >= 2: it enters the windows at e = s - 2 >= 0.

@@ -122,6 +122,12 @@ private:
         MinWindow taken;  // starts after a wholly cheap gap, block added
     };
     int fill_column(int c) noexcept;
+    int highest_start(int c, const Column& heads_end) const noexcept;
+    bool fits_arrays(int first, int last) const noexcept;
+    Int start_from(int s, int c, const Column& heads_end) const noexcept;
+    int fill_column_by_windows(int c, const Column& heads_end, int highest) noexcept;
+    void fill_column_from_arrays(int c, const Column& heads_end, int highest) noexcept;
+    Int scanned_exit(int e, int lowest, int highest) const noexcept;
     // Inlined into fill_column(), so that the windows' ends stay in registers.
     [[gnu::always_inline]] inline void enter_start(int s, int c, const Column& heads_end, Windows& windows) noexcept;
     [[gnu::always_inline]] inline int slide_windows(int e, int next_gap_start, Windows& windows) const noexcept;
