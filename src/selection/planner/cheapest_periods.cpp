@@ -81,7 +81,8 @@ Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool
     Planner<Int>& planner = lease->planner;
     planner.reset(shape, units);
     const PlanStatus status =
-        aggressive ? planner.plan_lowest_average(stop, known, TablesRead::no) : planner.plan_cheapest_main(stop, known);
+        aggressive ? planner.plan_lowest_average(stop, known, TablesRead::no)
+                   : planner.plan_cheapest_main(stop, known, TablesRead::no);
     if (known == nullptr && status == PlanStatus::done) keep_found(kept, units, shape, planner.cheapest_main());
     if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
     if (status == PlanStatus::no_selection) return Error{ErrorKind::no_plan};

@@ -38,9 +38,9 @@ PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& s
 
 // The first cheapest main combination into main_ and cheapest_main_, and its cost.
 template <class Int>
-PlanStatus Planner<Int>::find_cheapest_main(const StopCheck& stop, const IndexList* known) {
-    if (known != nullptr) {
-        main_ = *known;  // within the capacity reserved: no allocation
+PlanStatus Planner<Int>::find_cheapest_main(const StopCheck& stop, const IndexList* known, TablesRead tables_read) {
+    if (known != nullptr || (tables_read == TablesRead::no && lowest_prices_form_a_main())) {
+        if (known != nullptr) main_ = *known;  // within the capacity reserved: no allocation
         least_cost_ = Int{};
         for (const std::uint64_t p : main_) least_cost_ += prices_[static_cast<std::size_t>(p)];
     } else {
@@ -55,6 +55,44 @@ template <class Int>
 Average<Int> Planner<Int>::best_merge_of_main() {
     admissible_blocks(*shape_, main_, marks_, blocks_);
     return Merges<Int>::lowest_average(price_prefix_, main_, blocks_);
+}
+
+// The shortcut of planner.hpp: the k lowest prices, when strictly below every other,
+// into main_; whether they keep the rules. Sorts a copy of the prices in weights_,
+// which the rounds overwrite.
+template <class Int>
+bool Planner<Int>::lowest_prices_form_a_main() {
+    if (shape_->carried != 0 || !shape_->allowed.empty()) return false;
+    std::copy(prices_.begin(), prices_.end(), weights_.begin());
+    // k < n, so the k lowest are those before position k.
+    const auto next = weights_.begin() + shape_->size;
+    std::nth_element(weights_.begin(), next, weights_.end());
+    if (!(*std::max_element(weights_.begin(), next) < *next)) return false;
+    main_.clear();
+    for (std::size_t p = 0; p < prices_.size(); ++p) {
+        if (prices_[p] < *next) main_.push_back(p);
+    }
+    return main_keeps_the_rules();
+}
+
+// Runs of at least min_run (a last one may end short at the last period), gaps of at
+// most max_gap, the first period within max_lead and the last within max_gap of the end.
+template <class Int>
+bool Planner<Int>::main_keeps_the_rules() const noexcept {
+    const auto n = static_cast<std::uint64_t>(shape_->n);
+    const auto min_run = static_cast<std::uint64_t>(shape_->min_run);
+    const auto max_gap = static_cast<std::uint64_t>(shape_->max_gap);
+    if (main_.front() > static_cast<std::uint64_t>(shape_->max_lead) || n - 1 - main_.back() > max_gap) return false;
+    std::uint64_t run_start = main_.front();
+    for (std::size_t i = 1; i <= main_.size(); ++i) {
+        if (i < main_.size() && main_[i] == main_[i - 1] + 1) continue;
+        const std::uint64_t run_end = main_[i - 1];
+        if (run_end - run_start + 1 < min_run && run_end != n - 1) return false;
+        if (i == main_.size()) break;
+        if (main_[i] - run_end - 1 > max_gap) return false;
+        run_start = main_[i];
+    }
+    return true;
 }
 
 // The certificate of planner.hpp: whether the cheapest main combination costs just
@@ -81,7 +119,8 @@ void Planner<Int>::answer_at(const Average<Int>& lowest) {
 template <class Int>
 PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main,
                                              TablesRead tables_read) {
-    if (const PlanStatus status = find_cheapest_main(stop, cheapest_main); status != PlanStatus::done) return status;
+    const PlanStatus found = find_cheapest_main(stop, cheapest_main, tables_read);
+    if (found != PlanStatus::done) return found;
     if (tables_read == TablesRead::no && costs_the_lowest_prices()) {
         answer_at({least_cost_, static_cast<std::int64_t>(main_.size())});
         return PlanStatus::done;
@@ -104,8 +143,10 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexL
 }
 
 template <class Int>
-PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main) {
-    if (const PlanStatus status = find_cheapest_main(stop, cheapest_main); status != PlanStatus::done) return status;
+PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main,
+                                            TablesRead tables_read) {
+    const PlanStatus status = find_cheapest_main(stop, cheapest_main, tables_read);
+    if (status != PlanStatus::done) return status;
     admissible_blocks(*shape_, main_, marks_, blocks_);
     Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);
     return PlanStatus::done;

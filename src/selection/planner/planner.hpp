@@ -25,6 +25,10 @@
 // combination, and as every other period is priced at B or above, no block lies
 // strictly below B: the answer is the main combination alone.
 //
+// Without any conditions of a plan, the cheapest main combination needs no pass when
+// the k lowest prices lie strictly below every other and those k periods keep the
+// rules: they are then the one main combination of least cost.
+//
 // Cheapest main (conservative). One pass with the prices as weights and no
 // additions gives the first cheapest main combination; every admissible block is
 // then added (the merge with the most cheap periods holds all the others).
@@ -43,8 +47,8 @@
 
 namespace kestrava::planner {
 
-// Whether the caller reads tables() after plan_lowest_average; if not, a plan that a
-// certificate settles skips the rounds, and the tables are left as they were.
+// Whether the caller reads tables() after planning; if not, a plan that a certificate
+// settles skips the passes it spares, and the tables are left as they were.
 enum class TablesRead { yes, no };
 
 enum class PlanStatus {
@@ -72,7 +76,8 @@ public:
     // pass, and leaves tables() as they were.
     PlanStatus plan_lowest_average(const StopCheck& stop, const IndexList* cheapest_main = nullptr,
                                    TablesRead tables_read = TablesRead::yes);
-    PlanStatus plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main = nullptr);
+    PlanStatus plan_cheapest_main(const StopCheck& stop, const IndexList* cheapest_main = nullptr,
+                                  TablesRead tables_read = TablesRead::yes);
 
     // After plan_lowest_average: the lowest average over every valid main
     // combination of k periods and every admissible merge of it.
@@ -93,7 +98,9 @@ public:
 
 private:
     PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
-    PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known);
+    PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known, TablesRead tables_read);
+    bool lowest_prices_form_a_main();
+    bool main_keeps_the_rules() const noexcept;
     Average<Int> best_merge_of_main();
     bool costs_the_lowest_prices();
     void answer_at(const Average<Int>& lowest);
