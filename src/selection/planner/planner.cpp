@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "selection/exhaustive/combination_checks.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::planner {
@@ -39,6 +40,7 @@ PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& s
 // The first cheapest main combination into main_ and cheapest_main_, and its cost.
 template <class Int>
 PlanStatus Planner<Int>::find_cheapest_main(const StopCheck& stop, const IndexList* known, TablesRead tables_read) {
+    lowest_selected_ = false;
     if (known != nullptr || (tables_read == TablesRead::no && lowest_prices_form_a_main())) {
         if (known != nullptr) main_ = *known;  // within the capacity reserved: no allocation
         least_cost_ = Int{};
@@ -57,55 +59,44 @@ Average<Int> Planner<Int>::best_merge_of_main() {
     return Merges<Int>::lowest_average(price_prefix_, main_, blocks_);
 }
 
-// The shortcut of planner.hpp: the k lowest prices, when strictly below every other,
-// into main_; whether they keep the rules. Sorts a copy of the prices in weights_,
-// which the rounds overwrite.
+// The k lowest prices before position k of weights_, the (k + 1)-th at k, and their
+// sum: once per plan, for the shortcut and the certificate of planner.hpp. A copy in
+// weights_, which the rounds overwrite only after both.
+template <class Int>
+void Planner<Int>::select_lowest_prices() {
+    if (lowest_selected_) return;
+    std::copy(prices_.begin(), prices_.end(), weights_.begin());
+    // k < n, so position k holds a price.
+    const auto next = weights_.begin() + shape_->size;
+    std::nth_element(weights_.begin(), next, weights_.end());
+    lowest_sum_ = Int{};
+    for (auto price = weights_.begin(); price != next; ++price) lowest_sum_ += *price;
+    lowest_selected_ = true;
+}
+
+// The shortcut: the k lowest prices, when strictly below every other, into main_;
+// whether they keep the rules.
 template <class Int>
 bool Planner<Int>::lowest_prices_form_a_main() {
     if (shape_->carried != 0 || !shape_->allowed.empty()) return false;
-    std::copy(prices_.begin(), prices_.end(), weights_.begin());
-    // k < n, so the k lowest are those before position k.
+    select_lowest_prices();
     const auto next = weights_.begin() + shape_->size;
-    std::nth_element(weights_.begin(), next, weights_.end());
     if (!(*std::max_element(weights_.begin(), next) < *next)) return false;
     main_.clear();
     for (std::size_t p = 0; p < prices_.size(); ++p) {
         if (prices_[p] < *next) main_.push_back(p);
     }
-    return main_keeps_the_rules();
+    const SelectionRules rules{0, static_cast<std::uint64_t>(shape_->min_run),
+                               static_cast<std::uint64_t>(shape_->max_gap),
+                               static_cast<std::uint64_t>(shape_->max_lead)};
+    return exhaustive::is_valid_combination(main_, rules, static_cast<std::uint64_t>(shape_->n));
 }
 
-// Runs of at least min_run (a last one may end short at the last period), gaps of at
-// most max_gap, the first period within max_lead and the last within max_gap of the end.
-template <class Int>
-bool Planner<Int>::main_keeps_the_rules() const noexcept {
-    const auto n = static_cast<std::uint64_t>(shape_->n);
-    const auto min_run = static_cast<std::uint64_t>(shape_->min_run);
-    const auto max_gap = static_cast<std::uint64_t>(shape_->max_gap);
-    if (main_.front() > static_cast<std::uint64_t>(shape_->max_lead) || n - 1 - main_.back() > max_gap) return false;
-    std::uint64_t run_start = main_.front();
-    for (std::size_t i = 1; i <= main_.size(); ++i) {
-        if (i < main_.size() && main_[i] == main_[i - 1] + 1) continue;
-        const std::uint64_t run_end = main_[i - 1];
-        if (run_end - run_start + 1 < min_run && run_end != n - 1) return false;
-        if (i == main_.size()) break;
-        if (main_[i] - run_end - 1 > max_gap) return false;
-        run_start = main_[i];
-    }
-    return true;
-}
-
-// The certificate of planner.hpp: whether the cheapest main combination costs just
-// the k lowest prices. Sorts a copy of the prices in weights_, which the rounds overwrite.
+// The certificate: whether the cheapest main combination costs just the k lowest prices.
 template <class Int>
 bool Planner<Int>::costs_the_lowest_prices() {
-    std::copy(prices_.begin(), prices_.end(), weights_.begin());
-    // k < n, so the k lowest are those before position k.
-    const auto next = weights_.begin() + static_cast<std::ptrdiff_t>(main_.size());
-    std::nth_element(weights_.begin(), next, weights_.end());
-    Int lowest_sum{};
-    for (auto price = weights_.begin(); price != next; ++price) lowest_sum += *price;
-    return lowest_sum == least_cost_;
+    select_lowest_prices();
+    return lowest_sum_ == least_cost_;
 }
 
 // The selection: the main combination and its blocks strictly below `lowest`.

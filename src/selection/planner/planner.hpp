@@ -99,8 +99,8 @@ public:
 private:
     PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
     PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known, TablesRead tables_read);
+    void select_lowest_prices();
     bool lowest_prices_form_a_main();
-    bool main_keeps_the_rules() const noexcept;
     Average<Int> best_merge_of_main();
     bool costs_the_lowest_prices();
     void answer_at(const Average<Int>& lowest);
@@ -117,6 +117,8 @@ private:
     IndexList selection_;
     Average<Int> lowest_average_{};
     Int least_cost_{};
+    Int lowest_sum_{};             // of the k lowest prices, once selected
+    bool lowest_selected_ = false;  // in this plan
 };
 
 extern template class Planner<std::int64_t>;
