@@ -8,8 +8,9 @@ and the strategy are columns of the table. In one run it prints, per n:
 
 - plan_table on 1 thread, and on every core, with the speed-up;
 - the same rows planned by as many separate processes as there are cores, each with
-  plan_table on 1 thread over its share: what the machine itself gives that many cores'
-  worth of this work; threads should reach at least 90% of it;
+  plan_table on 1 thread over its share, all started together on every pass: what the
+  machine itself gives that many cores' worth of this work; threads should reach at
+  least 90% of it;
 - the loop over `cheapest_periods`, `to_pylist` included, timed in the same rounds as
   plan_table on 1 thread, and the planner alone per row in C++
   (build/bench/benchmarks/kestrava_rows_bench: the text entry, parsing included, with no
@@ -20,7 +21,8 @@ and the strategy are columns of the table. In one run it prints, per n:
 Then the memory of a stream: the growth of the peak resident set while plan_table
 reads a stream of 20 and of 200 batches, which stays that of one batch.
 
-Each figure is the best of --repeat passes (the machine is shared). Run it with
+Each figure is the best of --repeat passes, every figure of a row timed in the same
+rounds (the machine is shared). Run it with
 `benchmarks/run.sh fleet`.
 """
 
@@ -34,7 +36,7 @@ import statistics
 import subprocess
 import sys
 import time
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from pathlib import Path
 
 import pyarrow as pa
@@ -81,39 +83,64 @@ def python_loop(table: pa.Table) -> int:
     return planned
 
 
-def best_seconds(work, repeat: int) -> float:
-    return best_seconds_each([work], repeat)[0]
+def timed(work) -> Callable[[], float]:
+    """`work` as a pass that gives its own seconds."""
+    def run() -> float:
+        started = time.perf_counter()
+        work()
+        return time.perf_counter() - started
+    return run
 
 
-def best_seconds_each(works: list, repeat: int) -> list[float]:
-    """The best pass of each work, the works taking turns within every round, so that
-    a change in the machine's load between rounds weighs on all of them alike."""
-    best = [float("inf")] * len(works)
+def best_seconds(passes: list[Callable[[], float]], repeat: int) -> list[float]:
+    """The best of each pass, the passes taking turns within every round, so that a
+    change in the machine's load between rounds weighs on all of them alike."""
+    best = [float("inf")] * len(passes)
     for _ in range(repeat):
-        for index, work in enumerate(works):
-            started = time.perf_counter()
-            work()
-            best[index] = min(best[index], time.perf_counter() - started)
+        for index, run in enumerate(passes):
+            best[index] = min(best[index], run())
     return best
 
 
-def worker(n: int, part: int, parts: int, repeat: int) -> dict:
-    """A process's share of the rows on 1 thread: its best pass, and when it started
-    and ended (time.monotonic, one clock for every process)."""
-    table = batched(table_of(rows(n)[part::parts]))
+def worker(n: int, part: int, parts: int) -> None:
+    """A process's share of the rows, planned on 1 thread once per "go" on standard
+    input. Each pass reports when it started and ended on time.monotonic, one clock
+    for every process."""
+    every_row = rows(n)
+    share = slice(part * len(every_row) // parts, (part + 1) * len(every_row) // parts)
+    # A contiguous share keeps a request's two strategies together, as the threads'
+    # takes of a few rows do.
+    table = batched(table_of(every_row[share]))
     plan_all(table, 1)  # warm: the planner's workspace and the first batch
-    started = time.monotonic()
-    seconds = best_seconds(lambda: plan_all(table, 1), repeat)
-    return {"rows": table.num_rows, "seconds": seconds, "started": started, "ended": time.monotonic()}
+    print(json.dumps({"rows": table.num_rows}), flush=True)
+    for _ in sys.stdin:
+        started = time.monotonic()
+        plan_all(table, 1)
+        print(json.dumps({"started": started, "ended": time.monotonic()}), flush=True)
 
 
-def processes_rate(n: int, parts: int, repeat: int) -> float:
-    """Rows per second of `parts` processes planning their shares at the same time."""
-    command = [sys.executable, __file__, "--worker", str(n), "--repeat", str(repeat)]
-    workers = [subprocess.Popen([*command, "--part", str(part), "--parts", str(parts)], stdout=subprocess.PIPE,
-                                text=True) for part in range(parts)]
-    results = [json.loads(process.communicate()[0].splitlines()[-1]) for process in workers]
-    return sum(result["rows"] for result in results) / max(result["seconds"] for result in results)
+class ProcessTeam:
+    """`parts` processes, each holding a share of the rows, that plan their shares at
+    the same time on every pass."""
+
+    def __init__(self, n: int, parts: int) -> None:
+        command = [sys.executable, __file__, "--worker", str(n), "--parts", str(parts)]
+        self.workers = [subprocess.Popen([*command, "--part", str(part)], stdin=subprocess.PIPE,
+                                         stdout=subprocess.PIPE, text=True) for part in range(parts)]
+        self.rows = sum(json.loads(process.stdout.readline())["rows"] for process in self.workers)
+
+    def pass_seconds(self) -> float:
+        """From the first share's start to the last share's end."""
+        for process in self.workers:
+            process.stdin.write("go\n")
+            process.stdin.flush()
+        spans = [json.loads(process.stdout.readline()) for process in self.workers]
+        return max(span["ended"] for span in spans) - min(span["started"] for span in spans)
+
+    def close(self) -> None:
+        for process in self.workers:
+            process.stdin.close()
+            process.wait()
 
 
 def planner_alone_ns(requests: list[tuple]) -> float | None:
@@ -143,11 +170,15 @@ def fleet_row(n: int, repeat: int, budget: float) -> list[str]:
     table = batched(table_of(requests))
     plan_all(table, 1)
     cores = os.cpu_count() or 1
-    # The ratio to the loop is the goal: both are timed in the same rounds.
-    one, loop = (table.num_rows / seconds
-                 for seconds in best_seconds_each([lambda: plan_all(table, 1), lambda: python_loop(table)], repeat))
-    every = table.num_rows / best_seconds(lambda: plan_all(table, None), repeat)
-    processes = processes_rate(n, cores, repeat)
+    team = ProcessTeam(n, cores)
+    try:
+        # Every figure is timed in the same rounds: the ratios are the goals.
+        seconds = best_seconds([timed(lambda: plan_all(table, 1)), timed(lambda: python_loop(table)),
+                                timed(lambda: plan_all(table, None)), team.pass_seconds], repeat)
+    finally:
+        team.close()
+    one, loop, every = (table.num_rows / passed for passed in seconds[:3])
+    processes = team.rows / seconds[3]
     alone = planner_alone_ns(requests)
     highs = highs_per_plan(n, 3, budget)
     return [str(n), f"{table.num_rows:,}", f"{one:,.0f}", f"{1e6 / one:.1f}",
@@ -205,7 +236,7 @@ def main() -> None:
     parser.add_argument("--memory", type=int, help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.worker is not None:
-        print(json.dumps(worker(options.worker, options.part, options.parts, options.repeat)))
+        worker(options.worker, options.part, options.parts)
         return
     if options.memory is not None:
         print(stream_growth_mib(options.memory))
