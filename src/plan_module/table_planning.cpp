@@ -1,5 +1,7 @@
-// The thread pool of table_planning.hpp.
+// The crew of table_planning.hpp.
 #include "plan_module/table_planning.hpp"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -7,6 +9,8 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <semaphore>
+#include <system_error>
 #include <thread>
 
 #include "plan_module/exact_cost.hpp"
@@ -19,12 +23,25 @@ namespace {
 // Rows a thread takes at once: few enough to share a small batch, enough to keep the
 // shared counter out of the way.
 constexpr std::int64_t rows_per_take = 4;
-// How often the calling thread polls while it waits for the others.
+// How often the calling thread polls while it sleeps until the helpers are done.
 constexpr std::chrono::milliseconds wait_poll{10};
+// How often the calling thread yields to the helpers' last rows before it sleeps: a
+// take of a few rows usually ends sooner than a sleeping thread wakes.
+constexpr int finish_yields = 1000;
+
+// What a thread keeps from one row to the next and from batch to batch.
+struct RowMemory {
+    RowRequest request;
+    // A thread's rows often share their prices: a fleet's, or a backtest's rule sets
+    // and strategies.
+    planner::RequestMemory planner;
+    CostScratch scratch;
+};
 
 // Plans one row into `result`; false when the stop check ended the search.
-bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, planner::RequestMemory& memory,
-              CostScratch& scratch, const StopCheck& stop, RowResult& result) {
+bool plan_row(const TableBatch& batch, std::int64_t row, RowMemory& kept, const StopCheck& stop, RowResult& result) {
+    RowRequest& request = kept.request;
+    planner::RequestMemory& memory = kept.planner;
     if (const std::optional<TimesFault> fault = batch.read_times(row, request)) {
         result.state = RowResult::State::times_refused;
         result.fault = *fault;
@@ -55,110 +72,171 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowRequest& request, pl
     // The units the planner read give the cost without reading the texts again.
     const planner::ShortPrices* read = memory.reading.last_read();
     std::optional<std::string> cost = read != nullptr ? exact_cost(*read, result.periods) : std::nullopt;
-    result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, scratch);
+    result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, kept.scratch);
     return true;
 }
 
-class RowPool {
-public:
-    RowPool(const TableBatch& batch, std::vector<RowResult>& results, const StopCheck& stop)
-        : batch_(batch), results_(results), outer_stop_(stop) {}
-
-    // The calling thread's stop check: the caller's, shared with the others.
-    StopCheck calling_check() noexcept { return {&poll_calling, this}; }
-    StopCheck worker_check() noexcept { return {&poll_worker, this}; }
-
-    void work(const StopCheck& stop) noexcept {
-        try {
-            RowRequest request;
-            // A thread's rows often share their prices: a fleet's, or a backtest's rule sets
-            // and strategies.
-            planner::RequestMemory memory;
-            CostScratch scratch;
-            while (!stopped_.load(std::memory_order_relaxed)) {
-                const std::int64_t first = next_.fetch_add(rows_per_take);
-                if (first >= batch_.length()) return;
-                const std::int64_t last = std::min(first + rows_per_take, batch_.length());
-                for (std::int64_t row = first; row < last; ++row) {
-                    RowResult& result = results_[static_cast<std::size_t>(row)];
-                    if (!plan_row(batch_, row, request, memory, scratch, stop, result)) {
-                        stopped_ = true;
-                        return;
-                    }
-                }
-            }
-        } catch (...) {
-            const std::lock_guard lock(mutex_);
-            if (!failure_) failure_ = std::current_exception();
-            stopped_ = true;
-        }
-    }
-
-    void worker_done() {
-        const std::lock_guard lock(mutex_);
-        ++done_;
-        finished_.notify_one();
-    }
-
-    // Polls the caller's stop check until `workers` threads are done.
-    void wait_for(std::size_t workers) {
-        std::unique_lock lock(mutex_);
-        while (done_ < workers) {
-            finished_.wait_for(lock, wait_poll);
-            lock.unlock();
-            poll_calling(this);
-            lock.lock();
-        }
-    }
-
-    bool stopped() const noexcept { return stopped_.load(); }
-    std::exception_ptr failure() const noexcept { return failure_; }
-
-private:
-    static bool poll_calling(void* context) noexcept {
-        auto& self = *static_cast<RowPool*>(context);
-        if (self.outer_stop_.stop_requested()) self.stopped_ = true;
-        return self.stopped_.load(std::memory_order_relaxed);
-    }
-    static bool poll_worker(void* context) noexcept {
-        return static_cast<RowPool*>(context)->stopped_.load(std::memory_order_relaxed);
-    }
-
-    const TableBatch& batch_;
-    std::vector<RowResult>& results_;
-    const StopCheck& outer_stop_;
-    std::atomic<std::int64_t> next_{0};
-    std::atomic<bool> stopped_{false};
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    std::size_t done_ = 0;
-    std::exception_ptr failure_;
-};
-
 }  // namespace
 
-bool plan_rows(const TableBatch& batch, std::vector<RowResult>& results, unsigned threads, const StopCheck& stop) {
-    results.assign(static_cast<std::size_t>(batch.length()), RowResult{});
-    RowPool pool(batch, results, stop);
-    const auto wanted = static_cast<std::int64_t>(std::max(threads, 1U)) - 1;
-    const auto helpers = static_cast<std::size_t>(std::min(wanted, (batch.length() - 1) / rows_per_take));
-    std::vector<std::thread> workers;
-    workers.reserve(helpers);
-    for (std::size_t t = 0; t < helpers; ++t) {
-        try {
-            workers.emplace_back([&pool] {
-                pool.work(pool.worker_check());
-                pool.worker_done();
-            });
-        } catch (const std::system_error&) {
-            break;  // no more threads to be had: the ones running plan the rest
-        }
+class RowCrew::Crew {
+public:
+    // Starts helpers until `count` run, or as many as the system gives.
+    void hire(std::size_t count);
+    // Plans the batch on the calling thread and the first `helpers` helpers.
+    bool plan(const TableBatch& batch, std::vector<RowResult>& results, std::size_t helpers, const StopCheck& stop);
+    // Ends the helpers' loops and joins them.
+    void dismiss();
+
+private:
+    struct Helper {
+        std::binary_semaphore start{0};
+        std::thread thread;
+    };
+
+    void helper_loop(Helper& self);
+    void work(RowMemory& memory, const StopCheck& stop) noexcept;
+    void helper_done();
+    void wait_for_helpers();
+    // The calling thread's stop check: the caller's, shared with the others.
+    static bool poll_calling(void* context) noexcept {
+        auto& self = *static_cast<Crew*>(context);
+        if (self.outer_stop_->stop_requested()) self.stopped_ = true;
+        return self.stopped_.load(std::memory_order_relaxed);
     }
-    pool.work(pool.calling_check());
-    pool.wait_for(workers.size());
-    for (std::thread& worker : workers) worker.join();
-    if (pool.failure()) std::rethrow_exception(pool.failure());
-    return !pool.stopped();
+    static bool poll_helper(void* context) noexcept {
+        return static_cast<Crew*>(context)->stopped_.load(std::memory_order_relaxed);
+    }
+
+    // The batch of the plan() under way; set before the helpers are released, which
+    // publishes it to them.
+    const TableBatch* batch_ = nullptr;
+    std::vector<RowResult>* results_ = nullptr;
+    const StopCheck* outer_stop_ = nullptr;
+    std::atomic<std::int64_t> next_{0};
+    std::atomic<bool> stopped_{false};
+    std::atomic<std::size_t> working_{0};  // helpers still on the batch
+    bool quit_ = false;                    // set before dismiss() releases the helpers
+    bool hiring_failed_ = false;           // the system gave no more threads
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::exception_ptr failure_;
+    RowMemory caller_memory_;
+    std::vector<std::unique_ptr<Helper>> helpers_;
+};
+
+void RowCrew::Crew::hire(std::size_t count) {
+    if (hiring_failed_ || helpers_.size() >= count) return;
+    helpers_.reserve(count);  // so that keeping a started helper cannot throw
+    while (helpers_.size() < count) {
+        auto helper = std::make_unique<Helper>();
+        try {
+            helper->thread = std::thread([this, &self = *helper] { helper_loop(self); });
+        } catch (const std::system_error&) {
+            hiring_failed_ = true;  // the helpers running plan the rest
+            return;
+        }
+        helpers_.push_back(std::move(helper));
+    }
+}
+
+void RowCrew::Crew::helper_loop(Helper& self) {
+    RowMemory memory;
+    const StopCheck stop{&poll_helper, this};
+    for (;;) {
+        self.start.acquire();
+        if (quit_) return;
+        work(memory, stop);
+        helper_done();
+    }
+}
+
+void RowCrew::Crew::work(RowMemory& memory, const StopCheck& stop) noexcept {
+    try {
+        const std::int64_t length = batch_->length();
+        while (!stopped_.load(std::memory_order_relaxed)) {
+            const std::int64_t first = next_.fetch_add(rows_per_take);
+            if (first >= length) return;
+            const std::int64_t last = std::min(first + rows_per_take, length);
+            for (std::int64_t row = first; row < last; ++row) {
+                if (!plan_row(*batch_, row, memory, stop, (*results_)[static_cast<std::size_t>(row)])) {
+                    stopped_ = true;
+                    return;
+                }
+            }
+        }
+    } catch (...) {
+        const std::lock_guard lock(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+        stopped_ = true;
+    }
+}
+
+void RowCrew::Crew::helper_done() {
+    // Under the lock, so that a caller about to sleep cannot miss the last one.
+    const std::lock_guard lock(mutex_);
+    if (working_.fetch_sub(1) == 1) finished_.notify_one();
+}
+
+void RowCrew::Crew::wait_for_helpers() {
+    for (int turn = 0; turn < finish_yields && working_.load() != 0; ++turn) std::this_thread::yield();
+    std::unique_lock lock(mutex_);
+    while (working_.load() != 0) {
+        finished_.wait_for(lock, wait_poll);
+        lock.unlock();
+        poll_calling(this);
+        lock.lock();
+    }
+}
+
+bool RowCrew::Crew::plan(const TableBatch& batch, std::vector<RowResult>& results, std::size_t helpers,
+                         const StopCheck& stop) {
+    results.assign(static_cast<std::size_t>(batch.length()), RowResult{});
+    batch_ = &batch;
+    results_ = &results;
+    outer_stop_ = &stop;
+    next_ = 0;
+    stopped_ = false;
+    failure_ = nullptr;
+    const std::size_t engaged = std::min(helpers, helpers_.size());
+    working_ = engaged;
+    for (std::size_t h = 0; h < engaged; ++h) helpers_[h]->start.release();
+    work(caller_memory_, StopCheck{&poll_calling, this});
+    wait_for_helpers();
+    if (failure_) std::rethrow_exception(failure_);
+    return !stopped_.load();
+}
+
+void RowCrew::Crew::dismiss() {
+    quit_ = true;
+    for (const std::unique_ptr<Helper>& helper : helpers_) helper->start.release();
+    for (const std::unique_ptr<Helper>& helper : helpers_) helper->thread.join();
+}
+
+RowCrew::RowCrew(unsigned threads) : threads_(std::max(threads, 1U)) {}
+
+RowCrew::~RowCrew() {
+    if (crew_ == nullptr) return;
+    // In a child of fork the helpers are the parent's: there is nothing to join.
+    if (owner_ != getpid()) {
+        (void)crew_.release();
+        return;
+    }
+    crew_->dismiss();
+}
+
+bool RowCrew::plan(const TableBatch& batch, std::vector<RowResult>& results, const StopCheck& stop) {
+    const pid_t here = getpid();
+    if (crew_ == nullptr || owner_ != here) {
+        // A crew copied by fork stays as it is (its lock may be held, its threads are
+        // not here): the child's batches get a crew of their own.
+        (void)crew_.release();
+        crew_ = std::make_unique<Crew>();
+        owner_ = here;
+    }
+    const std::int64_t useful = (batch.length() - 1) / rows_per_take;
+    const auto helpers = static_cast<std::size_t>(std::clamp<std::int64_t>(useful, 0, static_cast<std::int64_t>(threads_) - 1));
+    crew_->hire(helpers);
+    return crew_->plan(batch, results, helpers, stop);
 }
 
 }  // namespace kestrava::plan_module

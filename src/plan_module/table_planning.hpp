@@ -1,11 +1,14 @@
-// Planning the rows of a batch on a pool of threads, without the interpreter lock: each
+// Planning the rows of a batch on a crew of threads, without the interpreter lock: each
 // thread takes the next rows in turn and plans them in a request and workspace of its
 // own (the planner's workspaces are per thread). The calling thread plans too and, on
 // the main thread, runs the signal handlers while it plans and while it waits: when a
 // handler raises (Ctrl-C), every thread stops at its next poll and the batch ends.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,10 +34,30 @@ struct RowResult {
     TimesFault fault{};
 };
 
-// Plans every row of `batch` into `results` (resized to the batch) on up to `threads`
-// threads, the calling one included, which polls `stop`. Answers false when `stop`
-// asked to stop. Call without the interpreter lock. Rethrows the first exception a
-// thread met (an InternalFailure, a failed allocation) once every thread is done.
-bool plan_rows(const TableBatch& batch, std::vector<RowResult>& results, unsigned threads, const StopCheck& stop);
+// The threads that plan the batches of one run: the calling thread and up to
+// `threads` - 1 helpers, started at the first batch that needs them and kept, with
+// their requests and workspaces, until the crew ends, so that a batch costs no
+// thread's start. A crew copied into a child process by fork is left to the parent:
+// the child starts helpers of its own.
+class RowCrew {
+public:
+    explicit RowCrew(unsigned threads);
+    ~RowCrew();
+    RowCrew(const RowCrew&) = delete;
+    RowCrew& operator=(const RowCrew&) = delete;
+
+    // Plans every row of `batch` into `results` (resized to the batch); the calling
+    // thread polls `stop`. Answers false when `stop` asked to stop. Call without the
+    // interpreter lock, from one thread at a time. Rethrows the first exception a
+    // thread met (an InternalFailure, a failed allocation) once every thread is done.
+    bool plan(const TableBatch& batch, std::vector<RowResult>& results, const StopCheck& stop);
+
+    class Crew;
+
+private:
+    std::unique_ptr<Crew> crew_;
+    unsigned threads_;
+    pid_t owner_ = 0;  // the process whose threads crew_ holds
+};
 
 }  // namespace kestrava::plan_module

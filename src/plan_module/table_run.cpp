@@ -43,7 +43,7 @@ private:
 }  // namespace
 
 TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scalars, unsigned threads)
-    : input_(std::move(input)), scalars_(std::move(scalars)), threads_(threads) {
+    : input_(std::move(input)), scalars_(std::move(scalars)), crew_(threads) {
     if (const int code = input_->get_schema(input_.get(), input_schema_.get()); code != 0) refuse_stream(*input_.get(), code);
     layout_ = read_layout(*input_schema_.get(), names);
     if (names.times) check_time_zone(layout_.times, *names.times);
@@ -62,7 +62,7 @@ std::shared_ptr<OwnedArray> TableRun::read_input() {
 void TableRun::plan_batch() {
     SignalStopCheck stop;
     try {
-        without_lock([&] { return plan_rows(*batch_, results_, threads_, stop.check()); });
+        without_lock([&] { return crew_.plan(*batch_, results_, stop.check()); });
     } catch (const InternalFailure& failure) {
         throw std::runtime_error(messages::internal_failure(failure.message()));
     }

@@ -41,9 +41,9 @@ private:
     RuleScalars scalars_;
     OwnedSchema output_schema_;
     std::unique_ptr<TableBatch> batch_;
-    unsigned threads_;
     std::vector<RowResult> results_;
     std::atomic<bool> busy_{false};
+    RowCrew crew_;  // last: its helpers end before what they read
 };
 
 }  // namespace kestrava::plan_module

@@ -1,10 +1,13 @@
-"""plan_table under Ctrl-C: a SIGINT while the rows plan, on one thread or two, and
-while a consumer without pyarrow pulls the exported C stream, ends the call with
-KeyboardInterrupt, and the module plans on afterwards."""
+"""plan_table's threads: a SIGINT while the rows plan, on one thread or two, and while a
+consumer without pyarrow pulls the exported C stream, ends the call with
+KeyboardInterrupt, and the module plans on afterwards; a stream whose threads started
+before a fork plans on in both processes."""
 
 from __future__ import annotations
 
 import os
+import subprocess
+import sys
 import textwrap
 
 import pytest
@@ -55,3 +58,30 @@ CHILD = textwrap.dedent("""
 def test_sigint_ends_plan_table_with_keyboard_interrupt(mode: str, threads: int) -> None:
     lines, returncode, stderr = run_interrupted(["-c", CHILD, mode, str(threads), os.path.dirname(__file__)])
     assert (lines, returncode) == (["calling\n", "interrupted\n", "after: [[1]]\n"], 0), stderr[-2000:]
+
+
+# The first batch starts the run's threads in the parent; the child has none of them.
+FORKED = textwrap.dedent("""
+    import os
+    import pyarrow as pa
+    from kestrava_plan import plan_table
+
+    table = pa.table({"id": range(64), "prices": [[str(row % 7), "1", "2", str(row % 5)] for row in range(64)]})
+    rules = dict(low_price_threshold="0", min_selections=2, min_consecutive_periods=1, max_gap_between_periods=3,
+                 max_gap_from_start=3)
+    want = plan_table(table.slice(16), threads=1, **rules).column("periods").to_pylist()
+    reader = plan_table(pa.RecordBatchReader.from_batches(table.schema, table.to_batches(max_chunksize=16)),
+                        threads=2, **rules)
+    reader.read_next_batch()
+    child = os.fork()
+    rest = reader.read_all().column("periods").to_pylist()
+    print(len(rest), rest == want, flush=True)
+    if child == 0:
+        os._exit(0)
+    os.waitpid(child, 0)
+""")
+
+
+def test_a_stream_plans_on_in_both_processes_after_a_fork() -> None:
+    done = subprocess.run([sys.executable, "-c", FORKED], capture_output=True, text=True, timeout=120)
+    assert done.stdout.splitlines() == ["48 True"] * 2, done.stderr[-2000:]
