@@ -2,6 +2,7 @@
 #include "plan_module/table_output.hpp"
 
 #include <array>
+#include <limits>
 #include <new>
 
 namespace kestrava::plan_module {
@@ -53,34 +54,95 @@ void borrow_id(const std::shared_ptr<OwnedArray>& input, std::int64_t index, Arr
     out->release = &release_borrowed;
 }
 
-void append_text(ArrowArray* array, const std::string& text) {
-    check(ArrowArrayAppendString(array, ArrowStringView{text.data(), static_cast<std::int64_t>(text.size())}));
+// A flag per row, 1 where a column holds a value: where the row planned, or, for the
+// error, where it did not.
+struct RowFlags {
+    std::vector<std::int8_t> valid;
+    std::int64_t nulls = 0;
+};
+
+RowFlags flags_of(const std::vector<RowResult>& results, bool valid_where_planned) {
+    RowFlags flags;
+    flags.valid.reserve(results.size());
+    for (const RowResult& result : results) {
+        const bool valid = (result.state == RowResult::State::planned) == valid_where_planned;
+        flags.valid.push_back(valid ? 1 : 0);
+        flags.nulls += valid ? 0 : 1;
+    }
+    return flags;
 }
 
-// The list's items in one reservation. They are never null, so the items keep no
-// validity bitmap, as nanoarrow's own appending leaves them.
-void append_periods(ArrowArray* items, const IndexList& periods) {
-    ArrowBuffer* values = ArrowArrayBuffer(items, 1);
-    check(ArrowBufferReserve(values, static_cast<std::int64_t>(periods.size() * sizeof(std::int32_t))));
-    for (const std::size_t period : periods) {
-        const auto value = static_cast<std::int32_t>(period);  // below the 3,000 periods a row may have
-        ArrowBufferAppendUnsafe(values, &value, sizeof value);
-    }
-    items->length += static_cast<std::int64_t>(periods.size());
+// A 32-bit offset, or std::bad_alloc for a batch whose texts or periods pass 2 GiB.
+std::int32_t offset_of(std::int64_t end) {
+    if (end > std::numeric_limits<std::int32_t>::max()) throw std::bad_alloc();
+    return static_cast<std::int32_t>(end);
 }
 
-void append_row(const RowResult& result, std::array<ArrowArray*, computed_columns> columns) {
-    if (result.state != RowResult::State::planned) {
-        for (std::int64_t c = 0; c < 3; ++c) check(ArrowArrayAppendNull(columns[static_cast<std::size_t>(c)], 1));
-        append_text(columns[3], result.message);
-        return;
+template <class Value>
+void append_unsafe(ArrowBuffer* buffer, Value value) noexcept {
+    ArrowBufferAppendUnsafe(buffer, &value, sizeof value);
+}
+
+void finish_rows(ArrowArray* column, const RowFlags& flags) {
+    const auto rows = static_cast<std::int64_t>(flags.valid.size());
+    ArrowBitmap* bitmap = ArrowArrayValidityBitmap(column);
+    check(ArrowBitmapReserve(bitmap, rows));
+    ArrowBitmapAppendInt8Unsafe(bitmap, flags.valid.data(), rows);
+    column->length = rows;
+    column->null_count = flags.nulls;
+}
+
+// Each buffer is sized for the whole batch first, so that a row's values go in
+// without a check each.
+void fill_texts(ArrowArray* column, const std::vector<RowResult>& results, std::string RowResult::*text,
+                const RowFlags& flags) {
+    std::int64_t bytes = 0;
+    for (std::size_t r = 0; r < results.size(); ++r) {
+        if (flags.valid[r] != 0) bytes += static_cast<std::int64_t>((results[r].*text).size());
     }
-    ArrowArray* items = columns[0]->children[0];
-    append_periods(items, result.periods);
-    check(ArrowArrayFinishElement(columns[0]));
-    append_text(columns[1], result.cost);
-    check(ArrowArrayAppendInt(columns[2], static_cast<std::int64_t>(result.periods.size())));
-    check(ArrowArrayAppendNull(columns[3], 1));
+    offset_of(bytes);
+    ArrowBuffer* offsets = ArrowArrayBuffer(column, 1);
+    ArrowBuffer* data = ArrowArrayBuffer(column, 2);
+    check(ArrowBufferReserve(offsets, static_cast<std::int64_t>(results.size() * sizeof(std::int32_t))));
+    check(ArrowBufferReserve(data, bytes));
+    std::int32_t end = 0;
+    for (std::size_t r = 0; r < results.size(); ++r) {
+        if (flags.valid[r] != 0) {
+            const std::string& value = results[r].*text;
+            ArrowBufferAppendUnsafe(data, value.data(), static_cast<std::int64_t>(value.size()));
+            end += static_cast<std::int32_t>(value.size());
+        }
+        append_unsafe(offsets, end);
+    }
+    finish_rows(column, flags);
+}
+
+// The periods' items are never null, so they keep no validity bitmap, as nanoarrow's
+// own appending leaves them. A refused row has no periods.
+void fill_periods(ArrowArray* column, const std::vector<RowResult>& results, const RowFlags& flags) {
+    std::int64_t items = 0;
+    for (const RowResult& result : results) items += static_cast<std::int64_t>(result.periods.size());
+    offset_of(items);
+    ArrowBuffer* offsets = ArrowArrayBuffer(column, 1);
+    ArrowBuffer* values = ArrowArrayBuffer(column->children[0], 1);
+    check(ArrowBufferReserve(offsets, static_cast<std::int64_t>(results.size() * sizeof(std::int32_t))));
+    check(ArrowBufferReserve(values, items * static_cast<std::int64_t>(sizeof(std::int32_t))));
+    std::int32_t end = 0;
+    for (const RowResult& result : results) {
+        // Below the 3,000 periods a row may have.
+        for (const std::size_t period : result.periods) append_unsafe(values, static_cast<std::int32_t>(period));
+        end += static_cast<std::int32_t>(result.periods.size());
+        append_unsafe(offsets, end);
+    }
+    column->children[0]->length = items;
+    finish_rows(column, flags);
+}
+
+void fill_counts(ArrowArray* column, const std::vector<RowResult>& results, const RowFlags& flags) {
+    ArrowBuffer* values = ArrowArrayBuffer(column, 1);
+    check(ArrowBufferReserve(values, static_cast<std::int64_t>(results.size() * sizeof(std::int32_t))));
+    for (const RowResult& result : results) append_unsafe(values, static_cast<std::int32_t>(result.periods.size()));
+    finish_rows(column, flags);
 }
 
 }  // namespace
@@ -124,7 +186,11 @@ OwnedArray output_batch(const ArrowSchema& schema, const std::shared_ptr<OwnedAr
         check(ArrowArrayStartAppending(column));
         columns[static_cast<std::size_t>(c)] = column;
     }
-    for (const RowResult& result : results) append_row(result, columns);
+    const RowFlags planned = flags_of(results, true);
+    fill_periods(columns[0], results, planned);
+    fill_texts(columns[1], results, &RowResult::cost, planned);
+    fill_counts(columns[2], results, planned);
+    fill_texts(columns[3], results, &RowResult::message, flags_of(results, false));
     for (ArrowArray* column : columns) check(ArrowArrayFinishBuildingDefault(column, nullptr));
     return batch;
 }

@@ -179,7 +179,9 @@ def random_table(seed: int) -> tuple[Any, list[dict[str, Any]], dict[str, Any], 
 def test_rows_match_plan() -> None:
     for seed in range(FIRST_SEED, FIRST_SEED + TABLES):
         data, rows, rules, threads = random_table(seed)
-        answer = plan_table(data, threads=threads, **rules).to_pylist()
+        planned = plan_table(data, threads=threads, **rules)
+        planned.validate(full=True)
+        answer = planned.to_pylist()
         assert [row["id"] for row in answer] == [row["id"] for row in rows]
         for index, (row, got) in enumerate(zip(rows, answer)):
             want = expected(row, rules)
