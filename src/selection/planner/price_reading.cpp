@@ -34,15 +34,20 @@ bool adjoin(std::span<const std::string_view> texts) noexcept {
 // are compared, and kept, in one piece.
 bool PriceReading::holds(std::span<const std::string_view> texts) const noexcept {
     if (texts.size() != ends_.size()) return false;
+    if (texts.empty()) return true;
     // Other prices nearly always differ in the first: a quick answer for them.
-    if (!texts.empty() && std::string_view(texts_).substr(0, ends_[0]) != texts[0]) return false;
+    if (std::string_view(texts_.data(), ends_[0]) != texts[0]) return false;
+    // One pass over the lengths, which also sees whether the texts adjoin.
+    const char* const first = texts[0].data();
+    bool adjoining = true;
     std::size_t start = 0;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (ends_[i] - start != texts[i].size()) return false;
+        adjoining &= texts[i].data() == first + start;
         start = ends_[i];
     }
     if (texts_.empty()) return true;
-    if (adjoin(texts)) return std::memcmp(texts_.data(), texts[0].data(), texts_.size()) == 0;
+    if (adjoining) return std::memcmp(texts_.data(), first, texts_.size()) == 0;
     start = 0;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (std::string_view(texts_).substr(start, texts[i].size()) != texts[i]) return false;
