@@ -121,7 +121,7 @@ def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any
         row.update(zip(COUNTS, (request.min_selections, request.min_run, request.max_gap, request.max_lead,
                                 request.running_for, request.off_for)))
         # A backtest's rows: the last request again, with the other strategy.
-        if shared and rng.random() < 0.5 and rows[-1]["prices"] is not None:
+        if shared and rng.random() < 0.5 and rows[-1]["prices"]:  # neither null nor spoilt empty
             row = rows[-1] | {"id": f"row {number}", "prices": list(rows[-1]["prices"]),
                               "aggressive": not rows[-1]["aggressive"]}
         if rng.random() < 0.15:
