@@ -22,7 +22,9 @@ Then the memory of a stream: the growth of the peak resident set while plan_tabl
 reads a stream of 20 and of 200 batches, which stays that of one batch.
 
 Each figure is the best of --repeat passes, every figure of a row timed in the same
-rounds (the machine is shared). Run it with
+rounds (the machine is shared). The threads' share of the processes' rate is given
+twice: from the two bests, and as the median over the rounds of the ratio within a
+round, which a lucky pass of either moves less. Run it with
 `benchmarks/run.sh fleet`.
 """
 
@@ -92,14 +94,14 @@ def timed(work) -> Callable[[], float]:
     return run
 
 
-def best_seconds(passes: list[Callable[[], float]], repeat: int) -> list[float]:
-    """The best of each pass, the passes taking turns within every round, so that a
-    change in the machine's load between rounds weighs on all of them alike."""
-    best = [float("inf")] * len(passes)
+def round_seconds(passes: list[Callable[[], float]], repeat: int) -> list[list[float]]:
+    """Each pass's seconds in every round, the passes taking turns within a round, so
+    that a change in the machine's load between rounds weighs on all of them alike."""
+    seconds: list[list[float]] = [[] for _ in passes]
     for _ in range(repeat):
-        for index, run in enumerate(passes):
-            best[index] = min(best[index], run())
-    return best
+        for times, run in zip(seconds, passes):
+            times.append(run())
+    return seconds
 
 
 def worker(n: int, part: int, parts: int) -> None:
@@ -173,18 +175,23 @@ def fleet_row(n: int, repeat: int, budget: float) -> list[str]:
     team = ProcessTeam(n, cores)
     try:
         # Every figure is timed in the same rounds: the ratios are the goals.
-        seconds = best_seconds([timed(lambda: plan_all(table, 1)), timed(lambda: python_loop(table)),
+        rounds = round_seconds([timed(lambda: plan_all(table, 1)), timed(lambda: python_loop(table)),
                                 timed(lambda: plan_all(table, None)), team.pass_seconds], repeat)
     finally:
         team.close()
-    one, loop, every = (table.num_rows / passed for passed in seconds[:3])
-    processes = team.rows / seconds[3]
+    one, loop, every = (table.num_rows / min(times) for times in rounds[:3])
+    processes = team.rows / min(rounds[3])
+    # The threads against the processes of the same round, the median over the rounds:
+    # steadier than the ratio of two bests on a shared machine.
+    paired = statistics.median((table.num_rows / threads) / (team.rows / processes)
+                               for threads, processes in zip(rounds[2], rounds[3]))
     alone = planner_alone_ns(requests)
     highs = highs_per_plan(n, 3, budget)
     return [str(n), f"{table.num_rows:,}", f"{one:,.0f}", f"{1e6 / one:.1f}",
             "-" if alone is None else f"{alone / 1e3:.1f}", f"{loop:,.0f}", f"{one / loop:.1f}x",
             "-" if alone is None else f"{1e9 / alone / loop:.1f}x",
             f"{every:,.0f}", f"{every / one:.2f}", f"{processes / one:.2f}", f"{every / processes:.0%}",
+            f"{paired:.0%}",
             f"{1 / highs:,.1f}"]
 
 
@@ -208,8 +215,9 @@ def print_fleet(repeat: int, budget: float) -> None:
     cores = os.cpu_count() or 1
     print(f"| n | rows | plan_table, 1 thread (rows/s) | µs per row | planner alone (µs per row) | "
           f"Python loop (rows/s) | 1 thread / loop | planner alone / loop | plan_table, {cores} threads (rows/s) | "
-          f"thread speed-up | {cores} processes' speed-up | threads / processes | HiGHS (plans/s) |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+          f"thread speed-up | {cores} processes' speed-up | threads / processes | the same, paired by round | "
+          f"HiGHS (plans/s) |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for n in (24, 96):
         print("| " + " | ".join(fleet_row(n, repeat, budget)) + " |", flush=True)
 
@@ -228,7 +236,7 @@ def run_isolated(arguments: list[str]) -> float:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--repeat", type=int, default=3, help="passes per figure, the best kept (default 3)")
+    parser.add_argument("--repeat", type=int, default=20, help="passes per figure, the best kept (default 20)")
     parser.add_argument("--milp-budget", type=float, default=60.0, help="seconds HiGHS may take per plan")
     parser.add_argument("--worker", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--part", type=int, default=0, help=argparse.SUPPRESS)
