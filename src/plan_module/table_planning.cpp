@@ -12,6 +12,7 @@
 #include <semaphore>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "plan_module/exact_cost.hpp"
 #include "selection/planner/cheapest_periods.hpp"
@@ -20,8 +21,8 @@ namespace kestrava::plan_module {
 
 namespace {
 
-// Rows a thread takes at once: few enough to share a small batch, enough to keep the
-// shared counter out of the way.
+// The fewest rows a thread takes at once: few enough to share a small batch, enough to
+// keep the shared counter out of the way.
 constexpr std::int64_t rows_per_take = 4;
 // How often the calling thread polls while it sleeps until the helpers are done.
 constexpr std::chrono::milliseconds wait_poll{10};
@@ -94,6 +95,7 @@ private:
     };
 
     void helper_loop(Helper& self);
+    std::pair<std::int64_t, std::int64_t> take_rows() noexcept;
     void work(RowMemory& memory, const StopCheck& stop) noexcept;
     void helper_done();
     void wait_for_helpers();
@@ -112,6 +114,7 @@ private:
     const TableBatch* batch_ = nullptr;
     std::vector<RowResult>* results_ = nullptr;
     const StopCheck* outer_stop_ = nullptr;
+    std::int64_t threads_ = 1;  // planning the batch, the calling one included
     std::atomic<std::int64_t> next_{0};
     std::atomic<bool> stopped_{false};
     std::atomic<std::size_t> working_{0};  // helpers still on the batch
@@ -150,14 +153,28 @@ void RowCrew::Crew::helper_loop(Helper& self) {
     }
 }
 
+// Guided: a take is a share of the rows left, so that a thread plans long runs of
+// rows in their order (rows in a row often bring the same prices, whose reading and
+// cheapest main combination a thread keeps), down to rows_per_take as the batch
+// ends, so that the threads end together.
+std::pair<std::int64_t, std::int64_t> RowCrew::Crew::take_rows() noexcept {
+    const std::int64_t length = batch_->length();
+    std::int64_t first = next_.load();
+    std::int64_t take = 0;
+    do {
+        if (first >= length) return {length, length};
+        take = std::max(rows_per_take, (length - first) / (2 * threads_));
+    } while (!next_.compare_exchange_weak(first, first + take));
+    return {first, std::min(first + take, length)};
+}
+
 void RowCrew::Crew::work(RowMemory& memory, const StopCheck& stop) noexcept {
     try {
-        const std::int64_t length = batch_->length();
-        while (!stopped_.load(std::memory_order_relaxed)) {
-            const std::int64_t first = next_.fetch_add(rows_per_take);
-            if (first >= length) return;
-            const std::int64_t last = std::min(first + rows_per_take, length);
+        for (;;) {
+            const auto [first, last] = take_rows();
+            if (first == last) return;
             for (std::int64_t row = first; row < last; ++row) {
+                if (stopped_.load(std::memory_order_relaxed)) return;
                 if (!plan_row(*batch_, row, memory, stop, (*results_)[static_cast<std::size_t>(row)])) {
                     stopped_ = true;
                     return;
@@ -199,6 +216,7 @@ bool RowCrew::Crew::plan(const TableBatch& batch, std::vector<RowResult>& result
     failure_ = nullptr;
     const std::size_t engaged = std::min(helpers, helpers_.size());
     working_ = engaged;
+    threads_ = static_cast<std::int64_t>(engaged) + 1;
     for (std::size_t h = 0; h < engaged; ++h) helpers_[h]->start.release();
     work(caller_memory_, StopCheck{&poll_calling, this});
     wait_for_helpers();
