@@ -232,24 +232,22 @@ void RowCrew::Crew::dismiss() {
 
 RowCrew::RowCrew(unsigned threads) : threads_(std::max(threads, 1U)) {}
 
+// A crew copied by fork stays as it is (its lock may be held, its threads are not
+// here): nothing to join, and the child's batches get a crew of their own.
+void RowCrew::leave_forked_crew() noexcept {
+    if (crew_ != nullptr && owner_ != getpid()) (void)crew_.release();
+}
+
 RowCrew::~RowCrew() {
-    if (crew_ == nullptr) return;
-    // In a child of fork the helpers are the parent's: there is nothing to join.
-    if (owner_ != getpid()) {
-        (void)crew_.release();
-        return;
-    }
-    crew_->dismiss();
+    leave_forked_crew();
+    if (crew_ != nullptr) crew_->dismiss();
 }
 
 bool RowCrew::plan(const TableBatch& batch, std::vector<RowResult>& results, const StopCheck& stop) {
-    const pid_t here = getpid();
-    if (crew_ == nullptr || owner_ != here) {
-        // A crew copied by fork stays as it is (its lock may be held, its threads are
-        // not here): the child's batches get a crew of their own.
-        (void)crew_.release();
+    leave_forked_crew();
+    if (crew_ == nullptr) {
         crew_ = std::make_unique<Crew>();
-        owner_ = here;
+        owner_ = getpid();
     }
     const std::int64_t useful = (batch.length() - 1) / rows_per_take;
     const auto helpers = static_cast<std::size_t>(std::clamp<std::int64_t>(useful, 0, static_cast<std::int64_t>(threads_) - 1));

@@ -55,6 +55,8 @@ public:
     class Crew;
 
 private:
+    void leave_forked_crew() noexcept;
+
     std::unique_ptr<Crew> crew_;
     unsigned threads_;
     pid_t owner_ = 0;  // the process whose threads crew_ holds
