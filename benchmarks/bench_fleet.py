@@ -13,8 +13,8 @@ and the strategy are columns of the table. In one run it prints, per n:
   least 90% of it;
 - the loop over `cheapest_periods`, `to_pylist` included, timed in the same rounds as
   plan_table on 1 thread, and the planner alone per row in C++
-  (build/bench/benchmarks/kestrava_rows_bench: the text entry, parsing included, with no
-  Python). The loop's rate over the planner's alone is the most any table entry on one
+  (build/bench/benchmarks/kestrava_rows_bench: the text entry that plan_table's rows take,
+  parsing and the memory from row to row included, with no Python). The loop's rate over the planner's alone is the most any table entry on one
   core can reach over the loop, so that the gap to the limit shows;
 - the HiGHS flow model (benchmarks/milp_peer.py) per plan, on a sample, as the peer.
 

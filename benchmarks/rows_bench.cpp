@@ -2,8 +2,9 @@
 // standard input, one a line: aggressive (0 or 1), threshold, min_selections,
 // min_consecutive_periods, max_gap_between_periods, max_gap_from_start, then the
 // prices, separated by tabs. It plans every request in turn, `--rounds N` times
-// (default 5), through the text entry (parsing included, as a row of text prices
-// is planned), and prints the best round's nanoseconds per request.
+// (default 5), through the text entry that a table's rows take (parsing included, and
+// the memory kept from one request to the next), and prints the best round's
+// nanoseconds per request.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -56,11 +57,12 @@ std::vector<Request> read_requests(std::istream& input) {
 // Nanoseconds for one pass over every request; the answers' sizes go to `checksum`
 // so that no call can be left out.
 std::uint64_t one_round(const std::vector<Request>& requests, std::uint64_t& checksum) {
+    kestrava::planner::RequestMemory memory;
     const auto start = std::chrono::steady_clock::now();
     for (const Request& request : requests) {
-        const auto outcome =
-            kestrava::planner::cheapest_periods(request.views, request.threshold, request.rules, request.aggressive);
-        checksum += outcome.ok() ? outcome.value().size() : 1;
+        const auto outcome = kestrava::planner::plan_periods(memory, request.views, request.threshold, request.rules,
+                                                             {}, request.aggressive);
+        checksum += outcome.ok() ? outcome.value().periods.size() : 1;
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());

@@ -193,15 +193,17 @@ void next_prices(RequestRandom& random, std::vector<std::string>& prices) {
     }
 }
 
-// A request's conditions, drawn anew or kept: a mask, a carried run, or none.
+// A request's conditions, drawn anew or kept: a mask, a carried run or a carried pause, or none.
 struct DrawnConditions {
     std::vector<std::uint8_t> allowed;
     std::uint64_t running_for = 0;
+    std::uint64_t off_for = 0;
 
     rules::Conditions conditions() const {
         rules::Conditions drawn;
         if (!allowed.empty()) drawn.allowed = std::span<const std::uint8_t>(allowed);
         drawn.running_for = running_for;
+        drawn.off_for = off_for;
         return drawn;
     }
 };
@@ -212,7 +214,11 @@ DrawnConditions draw_conditions(RequestRandom& random, std::size_t n) {
         drawn.allowed.assign(n, 1);
         drawn.allowed[random.between(0, n - 1)] = 0;
     }
-    if (random.chance(20)) drawn.running_for = random.between(1, 2);
+    if (random.chance(20)) {
+        drawn.running_for = random.between(1, 2);
+    } else if (random.chance(20)) {
+        drawn.off_for = random.between(1, 3);
+    }
     return drawn;
 }
 
@@ -278,7 +284,7 @@ TEST(PlannerEntry, AKeptMainServesOnlyItsOwnUnitsAndShape) {
     const std::vector<std::int64_t> units = {5, 1, 2, 9, 7, 3};
     planner::KeptMain kept;
     EXPECT_EQ(kept.find(units, shape), nullptr);
-    kept.keep(units, shape, {1, 2, 5});
+    kept.keep(units, shape, {1, 2, 5}, SelectionRules{3, 2, 2, 1}, {});
     ASSERT_NE(kept.find(units, shape), nullptr);
     EXPECT_EQ(*kept.find(units, shape), (IndexList{1, 2, 5}));
     const std::vector<void (*)(rules::Shape&)> changes = {
@@ -299,6 +305,55 @@ TEST(PlannerEntry, AKeptMainServesOnlyItsOwnUnitsAndShape) {
     std::vector<std::int64_t> other_units = units;
     other_units[4] = 8;
     EXPECT_EQ(kept.find(other_units, shape), nullptr);
+}
+
+// The cheapest main strategy's answer is served only for the request kept, field for
+// field: the merge with every admissible block, and none for any other request.
+TEST(PlannerEntry, AKeptWidestMergeServesOnlyItsOwnRequest) {
+    struct Request {
+        std::vector<std::int64_t> units = {5, 1, 2, 9, 7, 3};
+        std::vector<std::uint8_t> cheap = {0, 1, 1, 0, 0, 1};
+        SelectionRules rules{3, 2, 2, 1};
+        std::vector<std::uint8_t> allowed;
+        std::uint64_t running_for = 0;
+        std::uint64_t off_for = 0;
+
+        rules::Conditions conditions() const {
+            rules::Conditions made;
+            if (!allowed.empty()) made.allowed = std::span<const std::uint8_t>(allowed);
+            made.running_for = running_for;
+            made.off_for = off_for;
+            return made;
+        }
+        const IndexList* served(planner::KeptMain& kept) const {
+            return kept.widest_merge(units, cheap, rules, conditions());
+        }
+    };
+    const Request kept_request;
+    planner::KeptMain kept;
+    EXPECT_EQ(kept_request.served(kept), nullptr);
+    kept.keep(kept_request.units, rules::make_shape(kept_request.cheap, kept_request.rules), {1, 2, 3},
+              kept_request.rules, kept_request.conditions());
+    ASSERT_NE(kept_request.served(kept), nullptr);
+    // The block at 5 ends at the last period.
+    EXPECT_EQ(*kept_request.served(kept), (IndexList{1, 2, 3, 5}));
+    EXPECT_EQ(kept.base_size(), 3U);
+    const std::vector<void (*)(Request&)> changes = {
+        [](Request& other) { other.units[4] = 8; },
+        [](Request& other) { other.cheap[0] = 1; },
+        [](Request& other) { other.rules.min_selections = 4; },
+        [](Request& other) { other.rules.min_consecutive_periods = 1; },
+        [](Request& other) { other.rules.max_gap_between_periods = 3; },
+        [](Request& other) { other.rules.max_gap_from_start = 0; },
+        [](Request& other) { other.allowed.assign(6, 1); },
+        [](Request& other) { other.running_for = 1; },
+        [](Request& other) { other.off_for = 1; },
+    };
+    for (std::size_t change = 0; change < changes.size(); ++change) {
+        Request other = kept_request;
+        changes[change](other);
+        EXPECT_EQ(other.served(kept), nullptr) << "change " << change;
+    }
 }
 
 // Values that differ only past the 28th decimal or in the 100th digit, which a

@@ -55,35 +55,43 @@ Int units_at(const ShortPrices& prices, std::size_t i) noexcept {
 // Short prices are below 10^18 in units, far within the digit limit.
 std::optional<Error> check_unit_digits(const ShortPrices&, std::size_t) noexcept { return std::nullopt; }
 
+// Where a table's request keeps its cheapest main combination, and what it asks.
+struct Keeping {
+    KeptMain& kept;
+    const SelectionRules& rules;
+    const rules::Conditions& conditions;
+};
+
 // A kept cheapest main combination serves at 64 bits, where short prices plan.
 template <class Int>
-const IndexList* kept_for(const KeptMain* kept, const std::vector<Int>& units, const rules::Shape& shape) noexcept {
+const IndexList* kept_for(const Keeping* keeping, const std::vector<Int>& units, const rules::Shape& shape) noexcept {
     if constexpr (std::is_same_v<Int, std::int64_t>) {
-        if (kept != nullptr) return kept->find(units, shape);
+        if (keeping != nullptr) return keeping->kept.find(units, shape);
     }
     return nullptr;
 }
 template <class Int>
-void keep_found(KeptMain* kept, const std::vector<Int>& units, const rules::Shape& shape, const IndexList& main) {
+void keep_found(const Keeping* keeping, const std::vector<Int>& units, const rules::Shape& shape,
+                const IndexList& main) {
     if constexpr (std::is_same_v<Int, std::int64_t>) {
-        if (kept != nullptr) kept->keep(units, shape, main);
+        if (keeping != nullptr) keeping->kept.keep(units, shape, main, keeping->rules, keeping->conditions);
     }
 }
 
 template <class Int, class Prices>
 Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
-                           KeptMain* kept) {
+                           const Keeping* keeping) {
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
     units.resize(price_count(prices));
     for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_at<Int>(prices, i);
-    const IndexList* known = kept_for(kept, units, shape);
+    const IndexList* known = kept_for(keeping, units, shape);
     Planner<Int>& planner = lease->planner;
     planner.reset(shape, units);
     const PlanStatus status =
         aggressive ? planner.plan_lowest_average(stop, known, TablesRead::no)
                    : planner.plan_cheapest_main(stop, known, TablesRead::no);
-    if (known == nullptr && status == PlanStatus::done) keep_found(kept, units, shape, planner.cheapest_main());
+    if (known == nullptr && status == PlanStatus::done) keep_found(keeping, units, shape, planner.cheapest_main());
     if (status == PlanStatus::interrupted) return Error{ErrorKind::interrupted};
     if (status == PlanStatus::no_selection) return Error{ErrorKind::no_plan};
     return planner.selection();
@@ -111,19 +119,19 @@ bool lowest_average_needed(const rules::Shape& shape, bool aggressive) noexcept 
 
 template <class Prices>
 Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
-                           KeptMain* kept = nullptr) {
+                           const Keeping* keeping = nullptr) {
     aggressive = lowest_average_needed(shape, aggressive);
     switch (rung_for(price_count(prices), largest_price_bits(prices))) {
         case Rung::bits64:
-            return plan_in<std::int64_t>(prices, shape, aggressive, stop, kept);
+            return plan_in<std::int64_t>(prices, shape, aggressive, stop, keeping);
         case Rung::bits128:
-            return plan_in<int128>(prices, shape, aggressive, stop, kept);
+            return plan_in<int128>(prices, shape, aggressive, stop, keeping);
         case Rung::bits256:
-            return plan_in<Int256>(prices, shape, aggressive, stop, kept);
+            return plan_in<Int256>(prices, shape, aggressive, stop, keeping);
         case Rung::bits512:
             break;
     }
-    return plan_in<Int512>(prices, shape, aggressive, stop, kept);
+    return plan_in<Int512>(prices, shape, aggressive, stop, keeping);
 }
 
 // 1 for a period that is allowed and priced at or below the threshold.
@@ -165,6 +173,21 @@ Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shap
     return PlanAnswer{std::move(periods).value(), static_cast<std::size_t>(shape.size)};
 }
 
+// The cheapest main strategy's answer that `kept` holds for exactly this request; short
+// prices only, as the kept combination's units are.
+template <class Prices>
+std::optional<PlanAnswer> kept_answer(const Prices& prices, std::span<const std::uint8_t> cheap,
+                                      const SelectionRules& rules, const rules::Conditions& conditions,
+                                      bool aggressive, KeptMain* kept) {
+    if constexpr (std::is_same_v<Prices, ShortPrices>) {
+        if (kept == nullptr || aggressive) return std::nullopt;
+        if (const IndexList* periods = kept->widest_merge(prices.units, cheap, rules, conditions)) {
+            return PlanAnswer{*periods, kept->base_size()};
+        }
+    }
+    return std::nullopt;
+}
+
 // plan_periods once the prices are read.
 template <class Prices>
 Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
@@ -180,10 +203,14 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (auto every = every_period_answer(cheap, rules, conditions)) return std::move(*every);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
+    if (auto answer = kept_answer(prices, cheap, rules, conditions, aggressive, kept)) return std::move(*answer);
+    const std::optional<Keeping> keeping =
+        kept != nullptr ? std::optional<Keeping>(Keeping{*kept, rules, conditions}) : std::nullopt;
+    const Keeping* kept_in = keeping ? &*keeping : nullptr;
     rules::Shape& shape = space.shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
-        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, kept);
+        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, kept_in);
         if (outcome.ok() || outcome.error().kind != ErrorKind::no_plan) return planned(std::move(outcome), shape);
     }
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
@@ -192,7 +219,7 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (!size) return Error{ErrorKind::no_plan};
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
-    return planned(plan_on(prices, shape, aggressive, stop, kept), shape);
+    return planned(plan_on(prices, shape, aggressive, stop, kept_in), shape);
 }
 
 // cheapest_periods once the prices are read.

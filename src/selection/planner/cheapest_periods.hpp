@@ -63,7 +63,9 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::
                                  const StopCheck& stop = {});
 
 // What a caller that plans many requests in turn, such as the rows of a table, keeps
-// from one request to the next.
+// from one request to the next: the last prices' reading, and the last cheapest main
+// combination, which also answers the same request again with the cheapest main's
+// strategy (kept_main.hpp).
 struct RequestMemory {
     PriceReading reading;
     KeptMain cheapest_main;

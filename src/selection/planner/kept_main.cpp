@@ -10,13 +10,46 @@ const IndexList* KeptMain::find(std::span<const std::int64_t> units, const rules
     return &main_;
 }
 
-void KeptMain::keep(std::span<const std::int64_t> units, const rules::Shape& shape, const IndexList& main) {
+void KeptMain::keep(std::span<const std::int64_t> units, const rules::Shape& shape, const IndexList& main,
+                    const SelectionRules& rules, const rules::Conditions& conditions) {
     // Held only once kept whole: a failed allocation leaves nothing to match.
     held_ = false;
+    merged_ = false;
     units_.assign(units.begin(), units.end());
     shape_ = shape;
     main_ = main;
+    rules_ = rules;
+    masked_ = conditions.allowed.has_value();
+    if (masked_) allowed_.assign(conditions.allowed->begin(), conditions.allowed->end());
+    running_for_ = conditions.running_for;
+    off_for_ = conditions.off_for;
     held_ = true;
+}
+
+bool KeptMain::holds_request(std::span<const std::int64_t> units, std::span<const std::uint8_t> cheap,
+                             const SelectionRules& rules, const rules::Conditions& conditions) const noexcept {
+    const bool same_rules = rules.min_selections == rules_.min_selections &&
+                            rules.min_consecutive_periods == rules_.min_consecutive_periods &&
+                            rules.max_gap_between_periods == rules_.max_gap_between_periods &&
+                            rules.max_gap_from_start == rules_.max_gap_from_start;
+    const bool same_conditions = conditions.running_for == running_for_ && conditions.off_for == off_for_ &&
+                                 conditions.allowed.has_value() == masked_ &&
+                                 (!masked_ || std::ranges::equal(*conditions.allowed, allowed_));
+    return held_ && same_rules && same_conditions && std::ranges::equal(cheap, shape_.cheap) &&
+           std::ranges::equal(units, units_);
+}
+
+const IndexList* KeptMain::widest_merge(std::span<const std::int64_t> units, std::span<const std::uint8_t> cheap,
+                                        const SelectionRules& rules, const rules::Conditions& conditions) {
+    if (!holds_request(units, cheap, rules, conditions)) return nullptr;
+    if (!merged_) {
+        marks_.assign(units_.size(), 0);
+        admissible_blocks(shape_, main_, marks_, blocks_);
+        // Every block joins, so the prices are not read.
+        Merges<std::int64_t>::merge({}, main_, blocks_, nullptr, marks_, merge_);
+        merged_ = true;
+    }
+    return &merge_;
 }
 
 }  // namespace kestrava::planner
