@@ -314,26 +314,17 @@ TEST(PlannerEntry, AKeptWidestMergeServesOnlyItsOwnRequest) {
         std::vector<std::int64_t> units = {5, 1, 2, 9, 7, 3};
         std::vector<std::uint8_t> cheap = {0, 1, 1, 0, 0, 1};
         SelectionRules rules{3, 2, 2, 1};
-        std::vector<std::uint8_t> allowed;
-        std::uint64_t running_for = 0;
-        std::uint64_t off_for = 0;
+        DrawnConditions drawn;
 
-        rules::Conditions conditions() const {
-            rules::Conditions made;
-            if (!allowed.empty()) made.allowed = std::span<const std::uint8_t>(allowed);
-            made.running_for = running_for;
-            made.off_for = off_for;
-            return made;
-        }
         const IndexList* served(planner::KeptMain& kept) const {
-            return kept.widest_merge(units, cheap, rules, conditions());
+            return kept.widest_merge(units, cheap, rules, drawn.conditions());
         }
     };
     const Request kept_request;
     planner::KeptMain kept;
     EXPECT_EQ(kept_request.served(kept), nullptr);
     kept.keep(kept_request.units, rules::make_shape(kept_request.cheap, kept_request.rules), {1, 2, 3},
-              kept_request.rules, kept_request.conditions());
+              kept_request.rules, kept_request.drawn.conditions());
     ASSERT_NE(kept_request.served(kept), nullptr);
     // The block at 5 ends at the last period.
     EXPECT_EQ(*kept_request.served(kept), (IndexList{1, 2, 3, 5}));
@@ -345,9 +336,9 @@ TEST(PlannerEntry, AKeptWidestMergeServesOnlyItsOwnRequest) {
         [](Request& other) { other.rules.min_consecutive_periods = 1; },
         [](Request& other) { other.rules.max_gap_between_periods = 3; },
         [](Request& other) { other.rules.max_gap_from_start = 0; },
-        [](Request& other) { other.allowed.assign(6, 1); },
-        [](Request& other) { other.running_for = 1; },
-        [](Request& other) { other.off_for = 1; },
+        [](Request& other) { other.drawn.allowed.assign(6, 1); },
+        [](Request& other) { other.drawn.running_for = 1; },
+        [](Request& other) { other.drawn.off_for = 1; },
     };
     for (std::size_t change = 0; change < changes.size(); ++change) {
         Request other = kept_request;
