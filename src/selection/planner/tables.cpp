@@ -382,8 +382,11 @@ Int Tables<Int>::least_lead_total() const noexcept {
 template <class Int>
 int Tables<Int>::first_start_after(int e, int c, const Int& target) const {
     const int farthest = std::min(e + 1 + shape_->max_gap, shape_->n - 1);
+    // As in the passes, start_from reads an unreachable state as a value far above every
+    // reachable one, so it never equals the target.
+    const Column heads_end = column(c - shape_->min_run);
     for (int s = e + 2; s <= farthest; ++s) {
-        if (additions_.between(e, s) + start_value(s, c) == target) return s;
+        if (additions_.between(e, s) + start_from(s, c, heads_end) == target) return s;
     }
     throw InternalFailure("The planner's tables hold no start that reaches their optimum");
 }
