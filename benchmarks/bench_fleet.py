@@ -11,11 +11,12 @@ and the strategy are columns of the table. In one run it prints, per n:
   plan_table on 1 thread over its share, all started together on every pass: what the
   machine itself gives that many cores' worth of this work; threads should reach at
   least 90% of it;
-- the loop over `cheapest_periods`, `to_pylist` included, timed in the same rounds as
-  plan_table on 1 thread, and the planner alone per row in C++
-  (build/bench/benchmarks/kestrava_rows_bench: the text entry that plan_table's rows take,
-  parsing and the memory from row to row included, with no Python). The loop's rate over the planner's alone is the most any table entry on one
-  core can reach over the loop, so that the gap to the limit shows;
+- the loop over `cheapest_periods`, `to_pylist` included, and the planner alone per row
+  in C++ (build/bench/benchmarks/kestrava_rows_bench: the text entry that plan_table's
+  rows take, parsing and the memory from row to row included, with no Python, a fresh
+  process each round), both timed in the same rounds as plan_table on 1 thread. The
+  loop's rate over the planner's alone is the most any table entry on one core can reach
+  over the loop, so that the gap to the limit shows;
 - the HiGHS flow model (benchmarks/milp_peer.py) per plan, on a sample, as the peer.
 
 Then the memory of a stream: the growth of the peak resident set while plan_table
@@ -145,15 +146,19 @@ class ProcessTeam:
             process.wait()
 
 
-def planner_alone_ns(requests: list[tuple]) -> float | None:
-    """Nanoseconds per request of the C++ text entry alone, or None without the build."""
+def planner_alone(requests: list[tuple]) -> Callable[[], float] | None:
+    """A pass of the C++ text entry alone over the requests, giving its seconds (the
+    best of two rounds in a fresh process), or None without the build."""
     if not ROWS_BENCH.exists():
         return None
     lines = "".join("\t".join([str(int(aggressive)), threshold, *map(str, counts), *prices]) + "\n"
                     for prices, threshold, *counts, aggressive in requests)
-    output = subprocess.run([str(ROWS_BENCH), "--rounds", "5"], input=lines, capture_output=True, text=True,
-                            check=True).stdout
-    return float(output.split()[0])
+
+    def run() -> float:
+        output = subprocess.run([str(ROWS_BENCH), "--rounds", "2"], input=lines, capture_output=True, text=True,
+                                check=True).stdout
+        return float(output.split()[0]) * len(requests) / 1e9
+    return run
 
 
 def highs_per_plan(n: int, sample: int, budget: float) -> float:
@@ -175,8 +180,10 @@ def fleet_row(n: int, repeat: int, budget: float) -> list[str]:
     team = ProcessTeam(n, cores)
     try:
         # Every figure is timed in the same rounds: the ratios are the goals.
-        rounds = round_seconds([timed(lambda: plan_all(table, 1)), timed(lambda: python_loop(table)),
-                                timed(lambda: plan_all(table, None)), team.pass_seconds], repeat)
+        passes = [timed(lambda: plan_all(table, 1)), timed(lambda: python_loop(table)),
+                  timed(lambda: plan_all(table, None)), team.pass_seconds]
+        alone_pass = planner_alone(requests)
+        rounds = round_seconds(passes + ([alone_pass] if alone_pass else []), repeat)
     finally:
         team.close()
     one, loop, every = (table.num_rows / min(times) for times in rounds[:3])
@@ -185,7 +192,7 @@ def fleet_row(n: int, repeat: int, budget: float) -> list[str]:
     # steadier than the ratio of two bests on a shared machine.
     paired = statistics.median((table.num_rows / threads) / (team.rows / processes)
                                for threads, processes in zip(rounds[2], rounds[3]))
-    alone = planner_alone_ns(requests)
+    alone = min(rounds[4]) / len(requests) * 1e9 if alone_pass else None
     highs = highs_per_plan(n, 3, budget)
     return [str(n), f"{table.num_rows:,}", f"{one:,.0f}", f"{1e6 / one:.1f}",
             "-" if alone is None else f"{alone / 1e3:.1f}", f"{loop:,.0f}", f"{one / loop:.1f}x",
