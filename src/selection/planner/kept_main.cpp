@@ -46,7 +46,7 @@ const IndexList* KeptMain::widest_merge(std::span<const std::int64_t> units, std
         marks_.assign(units_.size(), 0);
         admissible_blocks(shape_, main_, marks_, blocks_);
         // Every block joins, so the prices are not read.
-        Merges<std::int64_t>::merge({}, main_, blocks_, nullptr, marks_, merge_);
+        Merges<std::int64_t>::merge({}, main_, blocks_, nullptr, merge_);
         merged_ = true;
     }
     return &merge_;

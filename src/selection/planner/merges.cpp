@@ -12,21 +12,28 @@ void mark(std::span<const std::uint64_t> periods, std::vector<std::uint8_t>& mar
 
 }  // namespace
 
+// Only the cheap runs are walked, each split where main periods lie in it.
 void admissible_blocks(const rules::Shape& shape, std::span<const std::uint64_t> main, std::vector<std::uint8_t>& marks,
                        std::vector<CheapBlock>& blocks) {
     const int n = shape.n;
     mark(main, marks, 1);
     auto in_main = [&](int p) { return p >= 0 && p < n && marks[static_cast<std::size_t>(p)] != 0; };
-    auto outside_cheap = [&](int p) { return shape.is_cheap(p) && !in_main(p); };
     blocks.clear();
-    for (int p = 0; p < n; ++p) {
-        if (!outside_cheap(p)) continue;
-        int last = p;
-        while (outside_cheap(last + 1)) ++last;
-        // A block at period 0 touches a carried run.
-        const bool touches_main = in_main(p - 1) || in_main(last + 1) || (p == 0 && shape.carried > 0);
-        if (touches_main || last - p + 1 >= shape.min_run || last == n - 1) blocks.push_back(CheapBlock{p, last});
-        p = last;
+    const auto cheap_from = [&](int p) {
+        const auto is_cheap = [](std::uint8_t flag) { return flag != 0; };
+        return static_cast<int>(std::find_if(shape.cheap.begin() + p, shape.cheap.end(), is_cheap) - shape.cheap.begin());
+    };
+    for (int run = cheap_from(0); run < n; run = cheap_from(shape.run_last[static_cast<std::size_t>(run)] + 1)) {
+        const int run_last = shape.run_last[static_cast<std::size_t>(run)];
+        for (int p = run; p <= run_last; ++p) {
+            if (in_main(p)) continue;
+            int last = p;
+            while (last < run_last && !in_main(last + 1)) ++last;
+            // A block at period 0 touches a carried run.
+            const bool touches_main = in_main(p - 1) || in_main(last + 1) || (p == 0 && shape.carried > 0);
+            if (touches_main || last - p + 1 >= shape.min_run || last == n - 1) blocks.push_back(CheapBlock{p, last});
+            p = last;
+        }
     }
     mark(main, marks, 0);
 }
@@ -52,21 +59,19 @@ Average<Int> Merges<Int>::lowest_average(std::span<const Int> price_prefix, std:
     return merge;
 }
 
+// Main periods and blocks are apart and each ascending: one pass merges them.
 template <class Int>
 void Merges<Int>::merge(std::span<const Int> price_prefix, std::span<const std::uint64_t> main,
-                        std::span<const CheapBlock> blocks, const Average<Int>* limit, std::vector<std::uint8_t>& marks,
-                        IndexList& selection) {
-    mark(main, marks, 1);
+                        std::span<const CheapBlock> blocks, const Average<Int>* limit, IndexList& selection) {
+    selection.clear();
+    std::size_t next_main = 0;
     for (const CheapBlock& block : blocks) {
         if (limit != nullptr && !below(Average<Int>{block_cost(price_prefix, block), block.size()}, *limit)) continue;
-        for (int p = block.first; p <= block.last; ++p) marks[static_cast<std::size_t>(p)] = 1;
+        const auto first = static_cast<std::uint64_t>(block.first);
+        while (next_main < main.size() && main[next_main] < first) selection.push_back(main[next_main++]);
+        for (int p = block.first; p <= block.last; ++p) selection.push_back(static_cast<std::uint64_t>(p));
     }
-    selection.clear();
-    for (std::size_t p = 0; p < marks.size(); ++p) {
-        if (marks[p] == 0) continue;
-        selection.push_back(p);
-        marks[p] = 0;
-    }
+    selection.insert(selection.end(), main.begin() + static_cast<std::ptrdiff_t>(next_main), main.end());
 }
 
 template struct Merges<std::int64_t>;

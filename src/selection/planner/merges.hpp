@@ -61,11 +61,11 @@ struct Merges {
                                        std::vector<CheapBlock>& blocks);
 
     // Replaces `selection` by `main` with the blocks whose own average lies strictly
-    // below `*limit` (every block when limit is nullptr), ascending. `marks` as for
-    // admissible_blocks. Does not allocate when `selection` has room for n entries.
+    // below `*limit` (every block when limit is nullptr), ascending. The blocks must be
+    // in index order, as admissible_blocks gives them. Does not allocate when
+    // `selection` has room for n entries.
     static void merge(std::span<const Int> price_prefix, std::span<const std::uint64_t> main,
-                      std::span<const CheapBlock> blocks, const Average<Int>* limit, std::vector<std::uint8_t>& marks,
-                      IndexList& selection);
+                      std::span<const CheapBlock> blocks, const Average<Int>* limit, IndexList& selection);
 };
 
 extern template struct Merges<std::int64_t>;

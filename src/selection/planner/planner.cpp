@@ -104,7 +104,7 @@ template <class Int>
 void Planner<Int>::answer_at(const Average<Int>& lowest) {
     lowest_average_ = lowest;
     admissible_blocks(*shape_, main_, marks_, blocks_);
-    Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, marks_, selection_);
+    Merges<Int>::merge(price_prefix_, main_, blocks_, &lowest_average_, selection_);
 }
 
 template <class Int>
@@ -139,7 +139,7 @@ PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop, const IndexLi
     const PlanStatus status = find_cheapest_main(stop, cheapest_main, tables_read);
     if (status != PlanStatus::done) return status;
     admissible_blocks(*shape_, main_, marks_, blocks_);
-    Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, marks_, selection_);
+    Merges<Int>::merge(price_prefix_, main_, blocks_, nullptr, selection_);
     return PlanStatus::done;
 }
 
