@@ -16,6 +16,8 @@ struct SelectionRules {
     std::uint64_t min_consecutive_periods = 0;  // shortest allowed run of adjacent periods
     std::uint64_t max_gap_between_periods = 0;  // longest gap between runs, and after the last one
     std::uint64_t max_gap_from_start = 0;       // longest gap before the first selected period
+
+    friend bool operator==(const SelectionRules&, const SelectionRules&) = default;
 };
 
 // The first rule that a request of n prices breaks, in the order in which they are

@@ -55,9 +55,10 @@ Int units_at(const ShortPrices& prices, std::size_t i) noexcept {
 // Short prices are below 10^18 in units, far within the digit limit.
 std::optional<Error> check_unit_digits(const ShortPrices&, std::size_t) noexcept { return std::nullopt; }
 
-// Where a table's request keeps its cheapest main combination, and what it asks.
+// Where a table's request keeps its cheapest main combination (none for a lone
+// request), and what it asks.
 struct Keeping {
-    KeptMain& kept;
+    KeptMain* kept;
     const SelectionRules& rules;
     const rules::Conditions& conditions;
 };
@@ -66,7 +67,7 @@ struct Keeping {
 template <class Int>
 const IndexList* kept_for(const Keeping* keeping, const std::vector<Int>& units, const rules::Shape& shape) noexcept {
     if constexpr (std::is_same_v<Int, std::int64_t>) {
-        if (keeping != nullptr) return keeping->kept.find(units, shape);
+        if (keeping != nullptr && keeping->kept != nullptr) return keeping->kept->find(units, shape);
     }
     return nullptr;
 }
@@ -74,7 +75,9 @@ template <class Int>
 void keep_found(const Keeping* keeping, const std::vector<Int>& units, const rules::Shape& shape,
                 const IndexList& main) {
     if constexpr (std::is_same_v<Int, std::int64_t>) {
-        if (keeping != nullptr) keeping->kept.keep(units, shape, main, keeping->rules, keeping->conditions);
+        if (keeping != nullptr && keeping->kept != nullptr) {
+            keeping->kept->keep(units, shape, main, keeping->rules, keeping->conditions);
+        }
     }
 }
 
@@ -204,13 +207,11 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
     if (auto answer = kept_answer(prices, cheap, rules, conditions, aggressive, kept)) return std::move(*answer);
-    const std::optional<Keeping> keeping =
-        kept != nullptr ? std::optional<Keeping>(Keeping{*kept, rules, conditions}) : std::nullopt;
-    const Keeping* kept_in = keeping ? &*keeping : nullptr;
+    const Keeping keeping{kept, rules, conditions};
     rules::Shape& shape = space.shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
-        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, kept_in);
+        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, &keeping);
         if (outcome.ok() || outcome.error().kind != ErrorKind::no_plan) return planned(std::move(outcome), shape);
     }
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
@@ -219,7 +220,7 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (!size) return Error{ErrorKind::no_plan};
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
-    return planned(plan_on(prices, shape, aggressive, stop, kept_in), shape);
+    return planned(plan_on(prices, shape, aggressive, stop, &keeping), shape);
 }
 
 // cheapest_periods once the prices are read.

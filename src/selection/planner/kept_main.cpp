@@ -28,14 +28,10 @@ void KeptMain::keep(std::span<const std::int64_t> units, const rules::Shape& sha
 
 bool KeptMain::holds_request(std::span<const std::int64_t> units, std::span<const std::uint8_t> cheap,
                              const SelectionRules& rules, const rules::Conditions& conditions) const noexcept {
-    const bool same_rules = rules.min_selections == rules_.min_selections &&
-                            rules.min_consecutive_periods == rules_.min_consecutive_periods &&
-                            rules.max_gap_between_periods == rules_.max_gap_between_periods &&
-                            rules.max_gap_from_start == rules_.max_gap_from_start;
     const bool same_conditions = conditions.running_for == running_for_ && conditions.off_for == off_for_ &&
                                  conditions.allowed.has_value() == masked_ &&
                                  (!masked_ || std::ranges::equal(*conditions.allowed, allowed_));
-    return held_ && same_rules && same_conditions && std::ranges::equal(cheap, shape_.cheap) &&
+    return held_ && rules == rules_ && same_conditions && std::ranges::equal(cheap, shape_.cheap) &&
            std::ranges::equal(units, units_);
 }
 
