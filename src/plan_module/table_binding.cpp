@@ -62,6 +62,8 @@ nb::object schema_capsule(const ArrowSchema& schema) {
 OwnedStream stream_from(nb::handle capsule) {
     auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.ptr(), stream_capsule_name));
     if (stream == nullptr) throw nb::python_error();
+    // A consumer that took the stream marks it released: none of its callbacks may run.
+    if (stream->release == nullptr) throw nb::value_error(std::string(messages::stream_released).c_str());
     OwnedStream owned;
     owned.take_from(stream);
     return owned;

@@ -1,5 +1,6 @@
-"""Reads an Arrow C stream as a consumer without pyarrow does: from C, through ctypes,
-which calls get_next without the interpreter lock."""
+"""Arrow C streams through ctypes: read as a consumer without pyarrow reads them (from
+C, calling get_next without the interpreter lock), and altered as a buggy producer
+would hand them out."""
 
 from __future__ import annotations
 
@@ -16,6 +17,9 @@ class _Array(ctypes.Structure):
         ("buffers", ctypes.c_void_p), ("children", ctypes.c_void_p), ("dictionary", ctypes.c_void_p),
         ("release", ctypes.CFUNCTYPE(None, ctypes.c_void_p)), ("private_data", ctypes.c_void_p)]
 
+
+_Release = ctypes.CFUNCTYPE(None, ctypes.POINTER(_Array))
+_GetNext = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_Stream), ctypes.POINTER(_Array))
 
 _Stream._fields_ = [
     ("get_schema", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_Stream), ctypes.c_void_p)),
@@ -45,3 +49,52 @@ def batch_lengths(exporter: Any) -> list[int]:
             return lengths
         lengths.append(array.length)
         array.release(ctypes.addressof(array))
+
+
+def _structures(array: ctypes.Array | Any) -> list[tuple[int, bytes]]:
+    """(address, bytes) of an array's structure and of all its descendants'."""
+    found = [(ctypes.addressof(array), ctypes.string_at(ctypes.addressof(array), ctypes.sizeof(_Array)))]
+    children = ctypes.cast(array.children, ctypes.POINTER(ctypes.POINTER(_Array)))
+    for index in range(array.n_children):
+        found += _structures(children[index].contents)
+    return found
+
+
+class Tampered:
+    """A producer whose every batch `change(array)` alters in place before the consumer
+    gets it: a hand-made or buggy exporter. Each batch is put back as pyarrow made it
+    before pyarrow releases it, so nothing leaks."""
+
+    def __init__(self, exporter: Any, change: Any) -> None:
+        self._exporter, self._change, self._kept = exporter, change, []
+
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> Any:
+        capsule = self._exporter.__arrow_c_stream__()
+        stream = ctypes.cast(_capsule_pointer(capsule, b"arrow_array_stream"), ctypes.POINTER(_Stream)).contents
+        original = _GetNext(ctypes.cast(stream.get_next, ctypes.c_void_p).value)
+        saved: dict[int, list[tuple[int, bytes]]] = {}
+
+        def release(pointer: Any) -> None:
+            top, *rest = saved.pop(pointer.contents.private_data)  # kept when a consumer moves the batch
+            for address, value in rest:
+                ctypes.memmove(address, value, len(value))
+            ctypes.memmove(pointer, top[1], len(top[1]))
+            pointer.contents.release(pointer)
+
+        def get_next(pointer: Any, out: Any) -> int:
+            code = original(pointer, out)
+            if code == 0 and out.contents.release:
+                saved[out.contents.private_data] = _structures(out.contents)
+                self._change(out.contents)
+                out.contents.release = ctypes.cast(release_callback, type(out.contents.release))
+            return code
+
+        release_callback, next_callback = _Release(release), _GetNext(get_next)
+        self._kept += [original, release_callback, next_callback]  # the callbacks live as long as the producer
+        stream.get_next = ctypes.cast(next_callback, type(stream.get_next))
+        return capsule
+
+
+def child(array: Any, index: int) -> Any:
+    """The structure of `array`'s child `index`."""
+    return ctypes.cast(array.children, ctypes.POINTER(ctypes.POINTER(_Array)))[index].contents
