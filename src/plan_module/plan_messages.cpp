@@ -241,6 +241,10 @@ std::string not_a_table_stream(std::string_view format) {
 
 std::string stream_failed(std::string_view what) { return joined({"data: reading the Arrow stream failed: ", what}); }
 
+std::string batch_mismatch(std::string_view what) {
+    return joined({"data: a batch of the Arrow stream does not match its schema: ", what});
+}
+
 std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
 }  // namespace kestrava::plan_module::messages

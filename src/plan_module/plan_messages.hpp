@@ -74,6 +74,7 @@ std::string duration_column_without_times(std::string_view name, std::string_vie
 std::string unknown_time_zone(std::string_view column, std::string_view zone);
 std::string not_a_table_stream(std::string_view format);
 std::string stream_failed(std::string_view what);
+std::string batch_mismatch(std::string_view what);
 inline constexpr std::string_view stream_released =
     "data: the Arrow stream was already read (its capsule holds a released stream); export a new one";
 

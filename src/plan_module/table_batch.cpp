@@ -24,6 +24,10 @@ std::uint64_t float_bits(const ArrowArrayView& values, std::int64_t index) {
     return bits;
 }
 
+std::string counted(std::int64_t count, std::string_view noun) {
+    return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 std::string place(std::size_t index) { return "prices[" + std::to_string(index) + "]"; }
 
 // plan's message for a price or threshold that is null or not finite.
@@ -127,7 +131,7 @@ PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::in
 }
 
 TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars)
-    : layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {
+    : schema_(schema), layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {
     const auto init = [&](const Column& column) {
         if (!column.present()) return;
         ArrowArrayView* view = views_[static_cast<std::size_t>(column.index)].get();
@@ -139,30 +143,59 @@ TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, con
     init(layout.prices);
     init(layout.times);
     for (const Column& column : layout.rules) init(column);
+    // The id is only passed on, so a type nanoarrow cannot view is no reason to refuse
+    // it; such an id is checked for its length alone.
+    if (layout.id.present()) {
+        id_viewed_ = ArrowArrayViewInitFromSchema(views_[static_cast<std::size_t>(layout.id.index)].get(),
+                                                  schema.children[layout.id.index], nullptr) == NANOARROW_OK;
+    }
 }
 
 const ArrowArrayView* TableBatch::column(const Column& column) const noexcept {
     return column.present() ? views_[static_cast<std::size_t>(column.index)].get() : nullptr;
 }
 
-bool TableBatch::view(const ArrowArray& batch, std::string& failure) {
+// The C data interface carries no buffer sizes: what is checked here is what the
+// structures themselves say (columns, lengths, offsets, list items, buffer counts). A
+// value buffer shorter than its lengths say cannot be told from the structures.
+std::optional<std::string> TableBatch::view(const ArrowArray& batch) {
+    if (batch.length < 0 || batch.offset < 0) return "the batch has a negative length or offset";
+    if (batch.n_children != schema_.n_children) {
+        return "the batch has " + counted(batch.n_children, "column") + " where its schema has " +
+               std::to_string(schema_.n_children);
+    }
+    if (batch.n_children > 0 && batch.children == nullptr) return "the batch has no columns";
     offset_ = batch.offset;
     length_ = batch.length;
-    const auto set = [&](const Column& column) {
-        if (!column.present()) return true;
-        ArrowError error{};
-        if (ArrowArrayViewSetArray(views_[static_cast<std::size_t>(column.index)].get(), batch.children[column.index],
-                                   &error) == NANOARROW_OK) {
-            return true;
-        }
-        failure = error.message;
-        return false;
-    };
-    if (!set(layout_.prices) || !set(layout_.times)) return false;
+    if (auto fault = view_column(batch, layout_.id, id_viewed_)) return fault;
+    if (auto fault = view_column(batch, layout_.prices, true)) return fault;
+    if (auto fault = view_column(batch, layout_.times, true)) return fault;
     for (const Column& column : layout_.rules) {
-        if (!set(column)) return false;
+        if (auto fault = view_column(batch, column, true)) return fault;
     }
-    return true;
+    return std::nullopt;
+}
+
+// Row r of the batch is item offset + r of each column, so a column must hold offset +
+// length items. A viewed column is validated whole (nanoarrow's full level): its list
+// offsets and sizes within its items, its offsets increasing.
+std::optional<std::string> TableBatch::view_column(const ArrowArray& batch, const Column& column, bool viewed) {
+    if (!column.present()) return std::nullopt;
+    const ArrowArray* array = batch.children[column.index];
+    const std::string name = schema_.children[column.index]->name != nullptr ? schema_.children[column.index]->name : "";
+    if (array == nullptr || array->release == nullptr) return "column '" + name + "' is missing from the batch";
+    if (array->length < batch.offset + batch.length) {
+        return "column '" + name + "' has " + counted(array->length, "row") + " where the batch needs " +
+               std::to_string(batch.offset + batch.length);
+    }
+    if (!viewed) return std::nullopt;
+    ArrowArrayView* view = views_[static_cast<std::size_t>(column.index)].get();
+    ArrowError error{};
+    if (ArrowArrayViewSetArray(view, array, &error) != NANOARROW_OK ||
+        ArrowArrayViewValidate(view, NANOARROW_VALIDATION_LEVEL_FULL, &error) != NANOARROW_OK) {
+        return "column '" + name + "': " + error.message;
+    }
+    return std::nullopt;
 }
 
 std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& request) const noexcept {

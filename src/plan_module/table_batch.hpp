@@ -69,9 +69,9 @@ public:
     // Raises ValueError when nanoarrow cannot view a column's type.
     TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars);
 
-    // Views `batch` (which must outlive the views); false with a message in
-    // `failure` when its buffers do not match the schema.
-    bool view(const ArrowArray& batch, std::string& failure);
+    // Views `batch` (which must outlive the views) once it is checked against the
+    // schema: answers what does not match, before anything of it is read.
+    std::optional<std::string> view(const ArrowArray& batch);
     std::int64_t length() const noexcept { return length_; }
     // The batch's own offset into its columns: row r is item offset() + r of a column.
     std::int64_t offset() const noexcept { return offset_; }
@@ -95,11 +95,15 @@ private:
     std::optional<std::string> read_counts(std::int64_t row, RowRequest& request, bool carried) const;
     std::optional<std::string> read_flag_and_allowed(std::int64_t row, RowRequest& request) const;
 
+    std::optional<std::string> view_column(const ArrowArray& batch, const Column& column, bool viewed);
+
+    const ArrowSchema& schema_;
     const TableLayout& layout_;
     const RuleScalars& scalars_;
     std::vector<ArrayView> views_;  // one per column of the batch; only those in use are set
     std::int64_t offset_ = 0;       // the batch's own offset into its columns
     std::int64_t length_ = 0;
+    bool id_viewed_ = false;  // nanoarrow views the id's type
 };
 
 // Where a list row's items lie in its child: start and count.

@@ -89,8 +89,7 @@ std::optional<OwnedArray> TableRun::next() {
         input_.reset();
         return std::nullopt;
     }
-    std::string failure;
-    if (!batch_->view(*input->get(), failure)) throw nb::value_error(messages::stream_failed(failure).c_str());
+    if (auto fault = batch_->view(*input->get())) throw nb::value_error(messages::batch_mismatch(*fault).c_str());
     plan_batch();
     return output_batch(*output_schema_.get(), input, layout_, results_);
 }

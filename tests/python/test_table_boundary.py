@@ -18,8 +18,8 @@ RULES = {"low_price_threshold": "0", "min_selections": 1, "min_consecutive_perio
 RELEASED = "data: the Arrow stream was already read (its capsule holds a released stream); export a new one"
 
 
-def table() -> Any:
-    return pa.table({"id": [1, 2], "prices": [["3", "1", "2"], ["1", "2"]]})
+def table(layout: Any = pa.list_) -> Any:
+    return pa.table({"id": [1, 2], "prices": pa.array([["3", "1", "2"], ["1", "2"]], layout(pa.string()))})
 
 
 class SameCapsule:
@@ -47,3 +47,53 @@ def test_a_stream_read_before_is_refused(first_reader: Any) -> None:
     with pytest.raises(ValueError) as refusal:
         plan_table(data, **RULES)
     assert str(refusal.value) == RELEASED
+
+
+def fewer_columns(batch: Any) -> None:
+    batch.n_children -= 1
+
+
+def short_column(batch: Any) -> None:
+    c_stream.child(batch, 1).length -= 1
+
+
+def no_column(batch: Any) -> None:
+    batch.children = None
+
+
+def prices_past_their_items(batch: Any) -> None:
+    c_stream.child(c_stream.child(batch, 1), 0).length -= 1
+
+
+def past_the_columns(batch: Any) -> None:
+    batch.offset = 1
+
+
+def negative_length(batch: Any) -> None:
+    batch.length = -1
+
+
+def no_offsets(batch: Any) -> None:
+    c_stream.child(batch, 1).n_buffers = 1
+
+
+# Each layout of the prices with the fault the table's rows are planned through.
+MALFORMED = [
+    (pa.list_, fewer_columns, "the batch has 1 column where its schema has 2"),
+    (pa.list_, short_column, "column 'prices' has 1 row where the batch needs 2"),
+    (pa.list_, no_column, "has no columns"),
+    (pa.list_, past_the_columns, "column 'id' has 2 rows where the batch needs 3"),
+    (pa.list_, negative_length, "has a negative length or offset"),
+    (pa.list_, prices_past_their_items, "column 'prices': "),
+    (pa.list_view, prices_past_their_items, "column 'prices': "),
+    (pa.large_list_view, prices_past_their_items, "column 'prices': "),
+    (pa.list_, no_offsets, "column 'prices': "),
+]
+
+
+@pytest.mark.parametrize(("layout", "change", "message"), MALFORMED)
+def test_a_batch_that_breaks_its_schema_is_refused(layout: Any, change: Any, message: str) -> None:
+    with pytest.raises(ValueError) as refusal:
+        plan_table(c_stream.Tampered(table(layout), change), **RULES).read_all()
+    assert str(refusal.value).startswith("data: a batch of the Arrow stream does not match its schema: ")
+    assert message in str(refusal.value)
