@@ -73,6 +73,8 @@ std::string times_naive(std::string_view column, std::string_view type);
 std::string duration_column_without_times(std::string_view name, std::string_view column);
 std::string unknown_time_zone(std::string_view column, std::string_view zone);
 std::string not_a_table_stream(std::string_view format);
+inline constexpr std::string_view schema_broken =
+    "data: the Arrow stream's schema is malformed: a format or a child it counts is missing";
 std::string stream_failed(std::string_view what);
 std::string batch_mismatch(std::string_view what);
 inline constexpr std::string_view stream_released =

@@ -113,6 +113,20 @@ Column times_column(const ArrowSchema& schema, const std::string& name) {
     return times;
 }
 
+// Deeper than any type a table holds; a hostile schema may nest without end.
+constexpr int deepest_schema = 64;
+
+// Whether every structure of the schema that the call walks is there: a format, and as
+// many children as it counts.
+bool whole(const ArrowSchema& schema, int depth) noexcept {
+    if (depth > deepest_schema || schema.format == nullptr || schema.n_children < 0) return false;
+    if (schema.n_children > 0 && schema.children == nullptr) return false;
+    for (std::int64_t i = 0; i < schema.n_children; ++i) {
+        if (schema.children[i] == nullptr || !whole(*schema.children[i], depth + 1)) return false;
+    }
+    return schema.dictionary == nullptr || whole(*schema.dictionary, depth + 1);
+}
+
 }  // namespace
 
 bool is_price_type(ArrowType type) noexcept {
@@ -141,6 +155,7 @@ bool is_signed_integer(ArrowType type) noexcept {
 }
 
 TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
+    if (schema.release == nullptr || !whole(schema, 0)) throw nb::value_error(std::string(messages::schema_broken).c_str());
     if (std::strcmp(schema.format, "+s") != 0) throw nb::type_error(messages::not_a_table_stream(schema.format).c_str());
     TableLayout layout;
     if (names.id) layout.id = column_named(schema, "id", *names.id);

@@ -98,3 +98,41 @@ class Tampered:
 def child(array: Any, index: int) -> Any:
     """The structure of `array`'s child `index`."""
     return ctypes.cast(array.children, ctypes.POINTER(ctypes.POINTER(_Array)))[index].contents
+
+
+class _Schema(ctypes.Structure):
+    pass
+
+
+_Schema._fields_ = [("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_void_p),
+                    ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64), ("children", ctypes.c_void_p),
+                    ("dictionary", ctypes.c_void_p), ("release", ctypes.CFUNCTYPE(None, ctypes.POINTER(_Schema))),
+                    ("private_data", ctypes.c_void_p)]
+
+_capsule_new = ctypes.pythonapi.PyCapsule_New
+_capsule_new.restype = ctypes.py_object
+_capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+
+
+class SchemaOnly:
+    """A hand-made producer whose stream has the schema `fields` describe (a struct of
+    no columns unless they say otherwise) and no batches."""
+
+    def __init__(self, **fields: Any) -> None:
+        release_schema = _Schema._fields_[7][1](lambda schema: None)
+        self._schema = _Schema(**{"format": b"+s", "release": release_schema, **fields})
+        self._stream = _Stream()
+        self._stream.get_schema = type(self._stream.get_schema)(self._get_schema)
+        self._stream.get_next = type(self._stream.get_next)(self._get_next)
+        self._stream.release = type(self._stream.release)(lambda stream: None)
+
+    def _get_schema(self, stream: Any, out: int) -> int:
+        ctypes.memmove(out, ctypes.addressof(self._schema), ctypes.sizeof(_Schema))
+        return 0
+
+    def _get_next(self, stream: Any, out: Any) -> int:
+        out.contents.release = type(out.contents.release)()
+        return 0
+
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> Any:
+        return _capsule_new(ctypes.addressof(self._stream), b"arrow_array_stream", None)

@@ -97,3 +97,10 @@ def test_a_batch_that_breaks_its_schema_is_refused(layout: Any, change: Any, mes
         plan_table(c_stream.Tampered(table(layout), change), **RULES).read_all()
     assert str(refusal.value).startswith("data: a batch of the Arrow stream does not match its schema: ")
     assert message in str(refusal.value)
+
+
+@pytest.mark.parametrize("fields", [{"format": None}, {"n_children": 2}, {"n_children": -1}])
+def test_a_schema_that_lacks_its_parts_is_refused(fields: dict[str, Any]) -> None:
+    with pytest.raises(ValueError) as refusal:
+        plan_table(c_stream.SchemaOnly(**fields), **RULES)
+    assert str(refusal.value) == "data: the Arrow stream's schema is malformed: a format or a child it counts is missing"
