@@ -209,6 +209,11 @@ std::string column_missing(std::string_view role, std::string_view column, std::
     return joined({role, ": the data has no column '", column, "' (its columns: ", columns, ")"});
 }
 
+std::string column_ambiguous(std::string_view role, std::string_view column, std::int64_t count) {
+    return joined({role, ": the data has ", std::to_string(count), " columns named '", column,
+                   "'; rename all but one, so that the name says which to read"});
+}
+
 std::string column_type(std::string_view role, std::string_view column, std::string_view type,
                         std::string_view accepted) {
     return joined({role, ": column '", column, "' is ", type, "; plan_table takes ", accepted});

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -66,6 +67,7 @@ inline constexpr std::string_view no_plan =
 // plan_table: the columns of the data and the rules given as scalars for every row.
 // `role` is the parameter ("prices", "min_selections"), `column` the column's name.
 std::string column_missing(std::string_view role, std::string_view column, std::string_view columns);
+std::string column_ambiguous(std::string_view role, std::string_view column, std::int64_t count);
 std::string column_type(std::string_view role, std::string_view column, std::string_view type,
                         std::string_view accepted);
 std::string count_too_large(std::string_view name, std::string_view value);

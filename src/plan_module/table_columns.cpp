@@ -67,23 +67,39 @@ std::string column_list(const ArrowSchema& schema) {
     return names;
 }
 
+bool named(const ArrowSchema& field, const std::string& name) noexcept {
+    return field.name != nullptr && name == field.name;
+}
+
+// The index of the one column named `name`: a name that two columns share says nothing
+// of which one is meant.
+std::int64_t index_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
+    std::int64_t found = -1;
+    std::int64_t count = 0;
+    for (std::int64_t i = 0; i < schema.n_children; ++i) {
+        if (!named(*schema.children[i], name)) continue;
+        if (found < 0) found = i;
+        ++count;
+    }
+    if (found < 0) throw nb::value_error(messages::column_missing(role, name, column_list(schema)).c_str());
+    if (count > 1) throw nb::value_error(messages::column_ambiguous(role, name, count).c_str());
+    return found;
+}
+
 // The column's index, storage type and scale, and its list items'.
 Column column_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
-    for (std::int64_t i = 0; i < schema.n_children; ++i) {
-        const ArrowSchema* child = schema.children[i];
-        if (child->name == nullptr || name != child->name) continue;
-        Column column;
-        column.index = i;
-        ArrowSchemaView view;
-        if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
-        read_type(view, column, false);
-        if (is_list_type(column.type) && child->n_children == 1 &&
-            ArrowSchemaViewInit(&view, child->children[0], nullptr) == NANOARROW_OK) {
-            read_type(view, column, true);
-        }
-        return column;
+    const std::int64_t i = index_named(schema, role, name);
+    const ArrowSchema* child = schema.children[i];
+    Column column;
+    column.index = i;
+    ArrowSchemaView view;
+    if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
+    read_type(view, column, false);
+    if (is_list_type(column.type) && child->n_children == 1 &&
+        ArrowSchemaViewInit(&view, child->children[0], nullptr) == NANOARROW_OK) {
+        read_type(view, column, true);
     }
-    throw nb::value_error(messages::column_missing(role, name, column_list(schema)).c_str());
+    return column;
 }
 
 bool fits(Rule rule, const Column& column) {

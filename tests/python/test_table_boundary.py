@@ -8,7 +8,7 @@ from __future__ import annotations
 from typing import Any
 
 import pytest
-from kestrava_plan import plan_table
+from kestrava_plan import column, plan_table
 
 import c_stream
 
@@ -104,3 +104,28 @@ def test_a_schema_that_lacks_its_parts_is_refused(fields: dict[str, Any]) -> Non
     with pytest.raises(ValueError) as refusal:
         plan_table(c_stream.SchemaOnly(**fields), **RULES)
     assert str(refusal.value) == "data: the Arrow stream's schema is malformed: a format or a child it counts is missing"
+
+
+# A name the call reads that two columns share, and a shared name it does not read.
+TWICE = [
+    ("prices", {}, "prices: the data has 2 columns named 'prices'; rename all but one, so that the name says which "
+     "to read"),
+    ("id", {}, "id: the data has 2 columns named 'id'; rename all but one, so that the name says which to read"),
+    ("k", {"min_selections": column("k")}, "min_selections: the data has 2 columns named 'k'; rename all but one, "
+     "so that the name says which to read"),
+    ("note", {}, None),
+]
+
+
+@pytest.mark.parametrize(("name", "change", "message"), TWICE)
+def test_a_column_named_twice_is_read_only_when_the_call_does_not_read_it(name: str, change: dict[str, Any],
+                                                                       message: str | None) -> None:
+    columns = {"id": pa.array([1]), "prices": pa.array([["3", "1"]]), "k": pa.array([1]), "note": pa.array(["x"])}
+    names = [*columns, name]
+    data = pa.Table.from_arrays([*columns.values(), columns[name]], names=names)
+    if message is None:
+        assert plan_table(data, **{**RULES, **change}).column("periods").to_pylist() == [[0, 1]]
+        return
+    with pytest.raises(ValueError) as refusal:
+        plan_table(data, **{**RULES, **change})
+    assert str(refusal.value) == message
