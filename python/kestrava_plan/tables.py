@@ -24,6 +24,11 @@ from . import _planner
 from .period_times import duration_text, is_pandas
 
 
+# The most threads a call may ask for: far more than any machine's cores, and few
+# enough that a typo cannot start a process's worth of threads.
+MOST_THREADS = 1024
+
+
 @dataclass(frozen=True)
 class Column:
     """A rule of `plan_table` read from a column of the data, one value per row."""
@@ -138,7 +143,8 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
                times: str | None = None, threads: int | None = None) -> Any:
     """`plan` for every row of `data`, one request a row, in compiled code on `threads`
-    threads (None: every core; 1: the calling thread alone).
+    threads (None: every core; 1: the calling thread alone; at most 1024, and never more
+    than a batch has rows to share).
 
     data: a pyarrow Table or RecordBatchReader, a Polars DataFrame, a DuckDB relation,
         any object with __arrow_c_stream__, or a pandas DataFrame (needs pyarrow).
@@ -164,11 +170,12 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     and error: null where the row planned, else the message `plan` raises for the row,
     whose other columns are null. A bad row never stops the others.
 
-    Raises ValueError for a missing column or naive timestamps, TypeError for a column
-    of the wrong type or a duration without times, and for a scalar rule what `plan`
-    raises for it (also ValueError for a negative
-    running_for or off_for, or a count of 2**63 or more). Ctrl-C stops the batch with
-    KeyboardInterrupt.
+    Raises ValueError for a missing column, a column name the call reads that two
+    columns share, naive timestamps, threads outside 1 to 1024, a stream already read or
+    a batch that does not match its schema; TypeError for a column of the wrong type or a
+    duration without times; and for a scalar rule what `plan` raises for it (also
+    ValueError for a negative running_for or off_for, or a count of 2**63 or more).
+    Ctrl-C stops the batch with KeyboardInterrupt.
     """
     given = (low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
              max_gap_from_start, aggressive, allowed, running_for, off_for)
@@ -178,9 +185,9 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                         f"{type(allowed).__name__}")
     columns = tuple(value.name if isinstance(value, Column) else None for value in given)
     scalars = tuple(None if isinstance(value, Column) else value for value in given)
-    count = os.cpu_count() or 1 if threads is None else threads
-    if isinstance(count, bool) or not isinstance(count, int) or count < 1:
-        raise ValueError(f"threads must be None or a positive int, not {threads!r}")
+    count = min(os.cpu_count() or 1, MOST_THREADS) if threads is None else threads
+    if isinstance(count, bool) or not isinstance(count, int) or not 1 <= count <= MOST_THREADS:
+        raise ValueError(f"threads must be None or an int from 1 to {MOST_THREADS}, not {threads!r}")
     for name, value in (("id", id), ("prices", prices), ("times", times)):
         if not isinstance(value, str) and not (name != "prices" and value is None):
             raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")

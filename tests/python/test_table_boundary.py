@@ -129,3 +129,23 @@ def test_a_column_named_twice_is_read_only_when_the_call_does_not_read_it(name: 
     with pytest.raises(ValueError) as refusal:
         plan_table(data, **{**RULES, **change})
     assert str(refusal.value) == message
+
+
+@pytest.mark.parametrize("threads", [0, -1, True, 1.5, "2", 1025, 200_000, 2**32])
+def test_threads_outside_1_to_1024_are_refused(threads: Any) -> None:
+    with pytest.raises(ValueError) as refusal:
+        plan_table(table(), **RULES, threads=threads)
+    assert str(refusal.value) == f"threads must be None or an int from 1 to 1024, not {threads!r}"
+
+
+def live_threads() -> int:
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("Threads:"))
+
+
+def test_a_batch_never_gets_more_threads_than_it_has_rows_to_share() -> None:
+    data = pa.table({"id": range(8), "prices": [["3", "1", "2"]] * 8})
+    before = live_threads()
+    answer = plan_table(pa.RecordBatchReader.from_batches(data.schema, data.to_batches()), **RULES, threads=1024)
+    assert answer.read_next_batch().num_rows == 8
+    assert live_threads() - before <= 8
