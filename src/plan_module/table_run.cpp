@@ -20,9 +20,26 @@ namespace nb = nanobind;
 
 namespace {
 
+// Whether the last line of a producer's error, a traceback of Python code that fed the
+// stream, is a KeyboardInterrupt: Ctrl-C met that code, on this thread, while it read.
+// Only the text crosses the C interface; the exception itself stayed with the producer.
+bool interrupted(std::string_view error) noexcept {
+    constexpr std::string_view name = "KeyboardInterrupt";
+    const std::size_t end = error.find_last_not_of(" \n\r\t");
+    if (end == std::string_view::npos) return false;
+    error = error.substr(0, end + 1);
+    const std::size_t newline = error.find_last_of('\n');
+    const std::string_view line = newline == std::string_view::npos ? error : error.substr(newline + 1);
+    return line == name || line.starts_with(std::string(name) + ":");
+}
+
 [[noreturn]] void refuse_stream(ArrowArrayStream& stream, int code) {
     const char* last = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
     const std::string what = last != nullptr ? last : std::strerror(code);
+    if (interrupted(what)) {
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        throw nb::python_error();
+    }
     throw nb::value_error(messages::stream_failed(what).c_str());
 }
 

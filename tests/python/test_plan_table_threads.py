@@ -1,6 +1,6 @@
-"""plan_table's threads: a SIGINT while the rows plan, on one thread or two, and while a
-consumer without pyarrow pulls the exported C stream, ends the call with
-KeyboardInterrupt, and the module plans on afterwards; a stream whose threads started
+"""plan_table's threads: a SIGINT while the rows plan, on one thread or two, while a
+consumer without pyarrow pulls the exported C stream, and while Python code feeds the
+input, ends the call with KeyboardInterrupt, and the module plans on afterwards; a stream whose threads started
 before a fork plans on in both processes."""
 
 from __future__ import annotations
@@ -20,7 +20,7 @@ pytest.importorskip("pyarrow")
 # brings its own prices, so that no row reuses another's work. Python code between
 # "calling" and the planning takes a few milliseconds.
 CHILD = textwrap.dedent("""
-    import random, signal, sys
+    import random, signal, sys, time
     sys.path.insert(0, sys.argv[3])
     import pyarrow as pa
     import c_stream
@@ -37,10 +37,19 @@ CHILD = textwrap.dedent("""
         sys.modules["pyarrow"] = None  # plan_table answers with the bare exporter
         planned = plan_table(pa.RecordBatchReader.from_batches(table.schema, table.to_batches()), **rules)
         sys.modules["pyarrow"] = pa
+
+    def slowly():  # a source in Python code (a query, a file read batch by batch) that waits
+        while True:
+            time.sleep(0.01)
+            yield pa.record_batch({"id": [0], "prices": [["3", "1", "2"]]}, schema=table.schema)
+
     try:
         print("calling", flush=True)
         if mode == "stream":
             c_stream.batch_lengths(planned)
+        elif mode.startswith("slow source"):
+            answer = plan_table(pa.RecordBatchReader.from_batches(table.schema, slowly()), **rules)
+            answer.read_all() if mode.endswith("table") else list(answer)
         else:
             plan_table(table, **rules)
         print("the call returned", flush=True)
@@ -54,7 +63,7 @@ CHILD = textwrap.dedent("""
 
 
 @pytest.mark.parametrize("threads", [1, 2])
-@pytest.mark.parametrize("mode", ["table", "stream"])
+@pytest.mark.parametrize("mode", ["table", "stream", "slow source, table", "slow source, stream"])
 def test_sigint_ends_plan_table_with_keyboard_interrupt(mode: str, threads: int) -> None:
     lines, returncode, stderr = run_interrupted(["-c", CHILD, mode, str(threads), os.path.dirname(__file__)])
     assert (lines, returncode) == (["calling\n", "interrupted\n", "after: [[1]]\n"], 0), stderr[-2000:]
