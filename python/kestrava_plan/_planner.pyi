@@ -1,7 +1,7 @@
 # The compiled planner's signature, for type checkers. prices may be any iterable
 # (numpy arrays and pandas Series are not Sequences to a type checker); the counts are
 # anything with __index__ but a bool.
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from decimal import Decimal
 from typing import Protocol, SupportsIndex, type_check_only
 
@@ -34,7 +34,7 @@ class _Batches(Protocol):
     """The batches plan_table plans, one per input batch, as the consumer asks for them."""
 
     def schema(self) -> object: ...
-    def next_batch(self) -> tuple[object, object] | None: ...
+    def batches(self, import_batch: Callable[[object, object], object]) -> Iterator[object]: ...
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 # stream: an 'arrow_array_stream' capsule; times: the column of lists of timestamps or

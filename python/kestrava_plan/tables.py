@@ -14,7 +14,6 @@ from __future__ import annotations
 
 import importlib
 import os
-from collections.abc import Iterator
 from dataclasses import dataclass
 from datetime import timedelta
 from decimal import Decimal
@@ -63,16 +62,6 @@ def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | 
     return value.days, value.seconds * 1_000_000 + value.microseconds
 
 
-@dataclass(frozen=True)
-class _Batch:
-    """One output batch as the Arrow PyCapsule interface hands it to pyarrow."""
-
-    capsules: tuple[Any, Any]
-
-    def __arrow_c_array__(self, requested_schema: Any = None) -> tuple[Any, Any]:
-        return self.capsules
-
-
 # The optional modules found so far: a finaliser that plans while the interpreter
 # exits can import nothing, and by then sys.modules may have let them go.
 _found: dict[str, Any] = {}
@@ -93,11 +82,21 @@ def _stream_capsule(data: Any) -> Any:
         if pyarrow is None:
             raise TypeError("data: a pandas DataFrame needs pyarrow to be read as Arrow data; pip install pyarrow")
         data = pyarrow.Table.from_pandas(data, preserve_index=False)
+    if _is_pyarrow_table(data):
+        # A pyarrow Table exports its stream through a reader whose end lets the lock go
+        # where it cannot unwind: a daemon thread at exit would abort there. Its
+        # batches export plainly, and the planner reads them as one stream.
+        return data.schema.__arrow_c_schema__(), [batch.__arrow_c_array__()[1] for batch in data.to_batches()]
     export = getattr(type(data), "__arrow_c_stream__", None)
     if export is None:
         raise TypeError(f"data must export an Arrow stream (__arrow_c_stream__: a pyarrow Table or RecordBatchReader, "
                         f"a Polars DataFrame, a DuckDB relation) or be a pandas DataFrame, not {type(data).__name__}")
     return export(data)
+
+
+def _is_pyarrow_table(data: Any) -> bool:
+    kind = type(data)
+    return kind.__module__.split(".")[0] == "pyarrow" and kind.__name__ == "Table"
 
 
 def _is_table(data: Any) -> bool:
@@ -113,24 +112,19 @@ def _answer(data: Any, planned: Any) -> Any:
         if is_pandas(data, "DataFrame") or not _is_table(data):
             return planned
         return _optional_module("polars").DataFrame(planned)
-    batches: Iterator[Any] = (pyarrow.record_batch(_Batch(capsules)) for capsules in iter(planned.next_batch, None))
-    reader = pyarrow.RecordBatchReader.from_batches(pyarrow.schema(_Schema(planned.schema())), batches)
+    # pyarrow pulls the batches through an iterator in compiled code: no bytecode runs
+    # under pyarrow's own frames, which cannot unwind when the interpreter ends a daemon
+    # thread at exit, and what planning raises (Ctrl-C included) reaches the caller as is.
+    schema = pyarrow.Schema._import_from_c_capsule(planned.schema())
+    batches = planned.batches(pyarrow.RecordBatch._import_from_c_capsule)
     if not _is_table(data):
-        return reader
-    table = reader.read_all()
+        return pyarrow.RecordBatchReader.from_batches(schema, batches)
+    table = pyarrow.Table.from_batches(batches, schema)
     if is_pandas(data, "DataFrame"):
         return table.to_pandas()
     if type(data).__module__.split(".")[0] == "polars":
         return _optional_module("polars").from_arrow(table)
     return table
-
-
-@dataclass(frozen=True)
-class _Schema:
-    capsule: Any
-
-    def __arrow_c_schema__(self) -> Any:
-        return self.capsule
 
 
 def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",

@@ -2,12 +2,14 @@
 // a stream) and on a nanoarrow array view. Each is move-only and calls the structure's
 // release callback (or ArrowArrayViewReset) at its end; `get()` lends the structure,
 // `release_to(out)` moves it into a caller's structure, after which the handle holds
-// nothing. They never touch the interpreter.
+// nothing. They never touch the interpreter themselves.
 #pragma once
 
 #include <utility>
 
 #include <nanoarrow/nanoarrow.h>
+
+#include "binding/forced_unwind.hpp"
 
 namespace kestrava::plan_module {
 
@@ -47,8 +49,10 @@ public:
         value_ = *source;
         source->release = nullptr;
     }
+    // A producer's release may take the interpreter lock (a stream of Python objects),
+    // and the interpreter may end this thread there while it exits.
     void reset() noexcept {
-        if (value_.release != nullptr) value_.release(&value_);
+        if (value_.release != nullptr) parked_on_forced_unwind([this] { value_.release(&value_); });
         value_.release = nullptr;
     }
 

@@ -59,13 +59,36 @@ nb::object schema_capsule(const ArrowSchema& schema) {
     return capsule_of(copy, schema_capsule_name, [](PyObject* c) { release_capsule<ArrowSchema>(c, schema_capsule_name); });
 }
 
-OwnedStream stream_from(nb::handle capsule) {
-    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule.ptr(), stream_capsule_name));
-    if (stream == nullptr) throw nb::python_error();
-    // A consumer that took the stream marks it released: none of its callbacks may run.
-    if (stream->release == nullptr) throw nb::value_error(std::string(messages::stream_released).c_str());
+// The structure a capsule holds; a consumer that took it marked it released, and none
+// of its callbacks may run then.
+template <class T>
+T& unreleased(nb::handle capsule, const char* name) {
+    auto* value = static_cast<T*>(PyCapsule_GetPointer(capsule.ptr(), name));
+    if (value == nullptr) throw nb::python_error();
+    if (value->release == nullptr) throw nb::value_error(std::string(messages::stream_released).c_str());
+    return *value;
+}
+
+// An 'arrow_array_stream' capsule, or a table's batches as (schema capsule, [array
+// capsule, ...]): a stream of those arrays, taken over from their capsules.
+OwnedStream stream_from(nb::handle data) {
     OwnedStream owned;
-    owned.take_from(stream);
+    if (!nb::isinstance<nb::tuple>(data)) {
+        owned.take_from(&unreleased<ArrowArrayStream>(data, stream_capsule_name));
+        return owned;
+    }
+    const auto parts = nb::borrow<nb::tuple>(data);
+    const auto arrays = nb::borrow<nb::list>(parts[1]);
+    for (nb::handle array : arrays) (void)unreleased<ArrowArray>(array, array_capsule_name);
+    OwnedSchema schema;
+    schema.take_from(&unreleased<ArrowSchema>(parts[0], schema_capsule_name));
+    if (ArrowBasicArrayStreamInit(owned.get(), schema.get(), static_cast<std::int64_t>(arrays.size())) != NANOARROW_OK) {
+        throw std::bad_alloc();
+    }
+    std::int64_t index = 0;
+    for (nb::handle array : arrays) {
+        ArrowBasicArrayStreamSetArray(owned.get(), index++, &unreleased<ArrowArray>(array, array_capsule_name));
+    }
     return owned;
 }
 
@@ -149,7 +172,6 @@ nb::object array_capsule(OwnedArray& array) {
     return capsule_of(array, array_capsule_name, [](PyObject* c) { release_capsule<ArrowArray>(c, array_capsule_name); });
 }
 
-// (schema capsule, array capsule) of the next batch, or None at the end.
 // The next batch of the run. Python code may run in it and let the lock go: a thread
 // that the finalising interpreter ends then parks (forced_unwind.hpp), and every other
 // exception is rethrown outside.
@@ -169,12 +191,28 @@ std::optional<OwnedArray> next_of(TableRun& run) {
     return batch;
 }
 
-nb::object next_batch(TablePlan& plan) {
-    std::optional<OwnedArray> batch = next_of(*plan.run);
-    if (!batch) return nb::none();
-    nb::object schema = schema_capsule(plan.run->schema());
-    nb::object array = array_capsule(*batch);
-    return nb::make_tuple(schema, array);
+// The batches as the objects of a library that imports Arrow arrays (pyarrow's
+// RecordBatch._import_from_c_capsule), for a reader that library builds over an
+// iterator. Nothing here runs Python bytecode, and each call into the interpreter that
+// may let the lock go parks on a forced unwind, so that a library that holds the lock
+// around the iterator (and cannot unwind) never sees its thread ended at exit.
+struct ImportedBatches {
+    std::shared_ptr<TableRun> run;
+    nb::object import_batch;
+};
+
+nb::object next_imported(ImportedBatches& batches) {
+    std::optional<OwnedArray> batch = next_of(*batches.run);
+    if (!batch) throw nb::stop_iteration();
+    const nb::object schema = schema_capsule(batches.run->schema());
+    const nb::object array = array_capsule(*batch);
+    // Owned outside: a forced unwind runs no destructor that needs the lock.
+    PyObject* imported = nullptr;
+    parked_on_forced_unwind([&] {
+        imported = PyObject_CallFunctionObjArgs(batches.import_batch.ptr(), schema.ptr(), array.ptr(), nullptr);
+    });
+    if (imported == nullptr) throw nb::python_error();
+    return nb::steal(imported);
 }
 
 // The run as an Arrow stream of its own, for a consumer that pulls from C; it may call
@@ -246,17 +284,24 @@ void define_plan_table(nb::module_& module) {
                           "The batches plan_table plans, one per input batch, as the consumer asks for them.")
         .def("schema", [](const TablePlan& plan) { return schema_capsule(plan.run->schema()); },
              "The output's schema as an 'arrow_schema' capsule.")
-        .def("next_batch", &next_batch,
-             "The next batch as (schema capsule, array capsule), or None once the input ends.")
+        .def(
+            "batches",
+            [](const TablePlan& plan, nb::object import_batch) { return ImportedBatches{plan.run, std::move(import_batch)}; },
+            nb::arg("import_batch"),
+            "An iterator of the batches, each passed as (schema capsule, array capsule) to import_batch.")
         .def("__arrow_c_stream__", &export_stream, nb::arg("requested_schema").none() = nb::none(),
              "The remaining batches as an Arrow C stream capsule.");
+    nb::class_<ImportedBatches>(module, "_ImportedBatches", "plan_table's batches as another library imports them.")
+        .def("__iter__", [](nb::handle self) { return nb::borrow(self); })
+        .def("__next__", &next_imported);
     module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
     define_plan_table(module, "_plan_table_entry",
-                      "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule,\n"
+                      "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule\n"
+                      "or a table's batches as (schema capsule, [array capsule, ...]),\n"
                       "the id, prices and times column names, each rule's column name or None, its value for\n"
                       "every row, and a count's duration as (days, microseconds) or None, and the number of\n"
-                      "threads. Returns the batches to read with next_batch() or __arrow_c_stream__.");
+                      "threads. Returns the batches to read with batches() or __arrow_c_stream__.");
 }
 
 }  // namespace kestrava::plan_module

@@ -6,6 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "binding/forced_unwind.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "plan_module/plan_messages.hpp"
@@ -61,7 +62,9 @@ private:
 
 TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scalars, unsigned threads)
     : input_(std::move(input)), scalars_(std::move(scalars)), crew_(threads) {
-    if (const int code = input_->get_schema(input_.get(), input_schema_.get()); code != 0) refuse_stream(*input_.get(), code);
+    const int code =
+        parked_on_forced_unwind([this] { return input_->get_schema(input_.get(), input_schema_.get()); });
+    if (code != 0) refuse_stream(*input_.get(), code);
     layout_ = read_layout(*input_schema_.get(), names);
     if (names.times) check_time_zone(layout_.times, *names.times);
     output_schema_ = output_schema(*input_schema_.get(), layout_);
@@ -70,8 +73,10 @@ TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scal
 
 std::shared_ptr<OwnedArray> TableRun::read_input() {
     auto input = std::make_shared<OwnedArray>();
-    // The producer takes the lock itself if it needs it (a stream of Python objects).
-    const int code = without_lock([&] { return input_->get_next(input_.get(), input->get()); });
+    // The producer takes the lock itself if it needs it (a stream of Python objects), and
+    // the interpreter may end this thread there while it exits.
+    const int code = without_lock(
+        [&] { return parked_on_forced_unwind([&] { return input_->get_next(input_.get(), input->get()); }); });
     if (code != 0) refuse_stream(*input_.get(), code);
     return input;
 }

@@ -1,7 +1,12 @@
 """plan_table's threads: a SIGINT while the rows plan, on one thread or two, while a
 consumer without pyarrow pulls the exported C stream, and while Python code feeds the
-input, ends the call with KeyboardInterrupt, and the module plans on afterwards; a stream whose threads started
-before a fork plans on in both processes."""
+input, ends the call with KeyboardInterrupt, and the module plans on afterwards; a stream
+whose threads started before a fork plans on in both processes; daemon threads in the
+middle of plan_table when the interpreter exits leave it cleanly.
+
+More runs of the exit (each a fresh interpreter):
+    KESTRAVA_EXIT_RUNS=200 python -m pytest -q test_plan_table_threads.py -k exit
+"""
 
 from __future__ import annotations
 
@@ -94,3 +99,40 @@ FORKED = textwrap.dedent("""
 def test_a_stream_plans_on_in_both_processes_after_a_fork() -> None:
     done = subprocess.run([sys.executable, "-c", FORKED], capture_output=True, text=True, timeout=120)
     assert done.stdout.splitlines() == ["48 True"] * 2, done.stderr[-2000:]
+
+
+EXIT_RUNS = int(os.environ.get("KESTRAVA_EXIT_RUNS", "5"))
+
+# Six daemon threads each plan a table answer or pull a stream answer of one-row batches
+# on 2 threads, while the interpreter exits under them.
+EXITING = textwrap.dedent("""
+    import random, sys, threading, time
+    import pyarrow as pa
+    from kestrava_plan import plan_table
+
+    rng = random.Random(1)
+    prices = [f"{rng.randint(-500, 5000) / 100:.2f}" for _ in range(24)]
+    rules = dict(low_price_threshold="0", min_selections=8, min_consecutive_periods=1, max_gap_between_periods=4,
+                 max_gap_from_start=4, threads=2)
+    table = pa.table({"id": range(4000), "prices": [prices] * 4000})
+    readers = [pa.RecordBatchReader.from_batches(table.schema, table.to_batches(max_chunksize=1)) for _ in range(6)]
+
+    def work(reader):
+        if sys.argv[1] == "table":
+            while True:
+                plan_table(table.slice(0, 16), **rules)
+        for batch in plan_table(reader, **rules):
+            pass
+
+    for reader in readers:
+        threading.Thread(target=work, args=(reader,), daemon=True).start()
+    time.sleep(0.1)
+""")
+
+
+@pytest.mark.parametrize("answer", ["table", "stream"])
+def test_exit_with_daemon_threads_in_plan_table_is_clean(answer: str) -> None:
+    ends = [subprocess.run([sys.executable, "-c", EXITING, answer], capture_output=True, text=True, timeout=120)
+            for _ in range(EXIT_RUNS)]
+    abnormal = [(end.returncode, end.stderr[-300:]) for end in ends if (end.returncode, end.stderr) != (0, "")]
+    assert abnormal == [], f"{len(abnormal)} of {EXIT_RUNS} runs"

@@ -216,7 +216,7 @@ EXIT_CHILD = textwrap.dedent("""
             planned = _planner._plan_table(stream, "id", "prices", None, (None,) * 9,
                                            (threshold, count, run, gap, lead, flag, None, 0, 0), (None,) * 9, 2)
             if module == "table":
-                return list(iter(planned.next_batch, None))
+                return list(planned.batches(pa.RecordBatch._import_from_c_capsule))
             return c_stream.batch_lengths(planned)  # the planner's own exporter, as a consumer in C pulls
     final = {}
     flag = SleepingModule("bool_", (), {"__bool__": SleepingTruth.__bool__})() if sleeping else True
