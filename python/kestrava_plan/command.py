@@ -9,20 +9,22 @@ import json
 import os
 import re
 import sys
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from dataclasses import replace
 from datetime import timedelta
 from importlib import metadata
 from typing import BinaryIO
 
 from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
-from .command_time import Clock, clock, periods_in, rule_value
-from .horizons import Horizon, HorizonOptions, horizons, time_of_day, window_of
+from .command_time import Clock, clock, periods_in, rule_value, zone_needed
+from .horizons import Horizon, HorizonOptions, time_of_day, whole_horizon, window_of
+from .per_day import Day, days_of
 from .plan_result import Plan
 from .planning import plan
-from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, cut, price_text
+from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, cut, price_text
 from .read_options import ReadOptions
-from .readers import format_for, read_prices
+from .readers import format_for, read_price_rows, read_prices
 from .source_text import decoded
 
 PROGRAM = "kestrava-plan"
@@ -110,8 +112,9 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
 
 
 def _day_options(parser: argparse.ArgumentParser) -> None:
-    days = parser.add_argument_group("days, windows and deadlines (need the input's times; local time is the "
-                                     "time the output shows)")
+    days = parser.add_argument_group("days, windows and deadlines (need the input's times, naive local ones or "
+                                     "in a zone: times with only a UTC offset need --tz; local time is the time "
+                                     "the output shows)")
     days.add_argument("--per-day", action="store_true",
                       help="plan each local day of the input on its own (23 or 25 hours when the clocks "
                       "change): one line per day, its date then its indices counted from the day's first "
@@ -242,12 +245,14 @@ def _rule_counts(args: argparse.Namespace, times: Clock, period: timedelta | Non
     return {name: periods_in(option, values[name], period, why) for option, name in _RULES}
 
 
-def _warn_if_everything(args: argparse.Namespace, rules: dict[str, int], count: int) -> None:
+def _warn_if_everything(args: argparse.Namespace, rules: dict[str, int], count: int) -> bool:
+    """Warns, and says so, when the gap limits choose every one of `count` periods."""
     if (args.quiet or rules["max_gap_between_periods"] or rules["max_gap_from_start"]
             or rules["min_selections"] >= count):
-        return
+        return False
     print(f"{PROGRAM}: warning: both gap limits are 0, so every period is chosen; allow pauses with "
           "--max-gap-between-periods and --max-gap-from-start (--quiet hides this)", file=sys.stderr)
+    return True
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -270,18 +275,20 @@ def _horizon_options(args: argparse.Namespace) -> HorizonOptions | None:
 
 
 def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: Clock,
-              count: int) -> tuple[timedelta | None, list[Horizon]]:
-    """The period length the horizons took (None without day options) and the horizons."""
+              count: int) -> tuple[timedelta | None, Horizon]:
+    """The period length, when the times tell it, and the horizon of the whole input."""
     if options is None:
-        return None, [Horizon(None, 0, count)]
+        # Rows are periods only when no price is missing between them, whatever the rules.
+        return times.period() if times.runs_known() else None, Horizon(None, 0, count)
+    named = "--window" if args.window else "--deadline"
     if not times.runs_known():
-        named = "--per-day" if args.per_day else "--window" if args.window else "--deadline"
-        what = "its days" if args.per_day else "the time of day"
-        raise InputError(f"{named} needs the input's times, to tell {what}: {times.missing()}")
-    # Each day on its own: a day missing from a year, or prices missing from a day, fail that day alone.
-    period = times.step() if args.per_day else times.period()
+        raise InputError(f"{named} needs the input's times, to tell the time of day: {times.missing()}")
+    if times.offsets_without_zone():
+        assert times.written is not None
+        raise zone_needed(named, times.places[0], times.written[0])
+    period = times.period()
     assert period is not None
-    return period, horizons([times.local(index) for index in range(count)], period, options)
+    return period, whole_horizon([times.local(index) for index in range(count)], period, options)
 
 
 def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str, rules: dict[str, int],
@@ -330,36 +337,104 @@ def _print_day(args: argparse.Namespace, times: Clock, texts: list[str], thresho
         print()
 
 
-def _print_days(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str,
-                outcomes: list[tuple[Horizon, Plan | str]], period: timedelta) -> None:
-    """One line per day, or a JSON list of days; a day without a plan on its own line of
-    standard error, in the days' order."""
-    if args.json:
-        print(json.dumps([_day_document(times, horizon, outcome) for horizon, outcome in outcomes]))
-    for horizon, outcome in outcomes:
+class _Days:
+    """The days as they are planned: each printed at once, one line or one member of a
+    JSON list; a day without a plan on its own line of standard error, in the days' order."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        self._args = args
+        self.count = 0
+        self.failed = False
+        self._warned = False
+
+    def add(self, day: Day, texts: list[str], threshold: str, rules: dict[str, int], outcome: Plan | str) -> None:
+        args = self._args
+        self._warned = self._warned or _warn_if_everything(args, rules, day.horizon.stop - day.horizon.start)
+        if args.json:
+            print("[" if self.count == 0 else ", ", json.dumps(_day_document(day.clock, day.horizon, outcome)), sep="",
+                  end="")
+        self.count += 1
         if isinstance(outcome, str):
-            sys.stdout.flush()
-            print(f"{PROGRAM}: error: {horizon.day}: {outcome}", file=sys.stderr, flush=True)
+            self.failed = True
+            if not args.json:
+                sys.stdout.flush()
+            print(f"{PROGRAM}: error: {day.horizon.day}: {outcome}", file=sys.stderr, flush=True)
         elif not args.json:
-            _print_day(args, times, texts, threshold, horizon, outcome, period)
+            _print_day(args, day.clock, texts, threshold, day.horizon, outcome, day.period)
+
+    def close(self) -> None:
+        """Ends the JSON list of the days printed, even when a fault of the input stops them."""
+        if self._args.json and self.count:
+            print("]")
+        sys.stdout.flush()
 
 
-def _read_all(args: argparse.Namespace, options: HorizonOptions | None) -> tuple[PriceList, list[str], str, Clock]:
+def _read_options(args: argparse.Namespace, most: int) -> ReadOptions:
+    return ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
+                       args.delimiter, args.decimal_comma, args.series, args.rows, args.area, most)
+
+
+def _threshold(args: argparse.Namespace, decimal_comma: bool) -> str:
+    # Typed, not read from the file: a point is a decimal point even in a file of commas.
+    return price_text(args.low_price_threshold, decimal_comma and "," in args.low_price_threshold,
+                      "--low-price-threshold")
+
+
+def _read_all(args: argparse.Namespace) -> tuple[PriceList, list[str], str, Clock]:
     """The prices, their texts, the threshold and the input's clock; InputError."""
-    per_day = options is not None and options.per_day
-    read = ReadOptions(format_for(args.source, args.input_format), args.column, args.time_column, args.header,
-                       args.delimiter, args.decimal_comma, args.series, args.rows, args.area,
-                       MOST_READ if per_day else MOST_PRICES)
-    prices = _read(args.source, read)
+    prices = _read(args.source, _read_options(args, MOST_PRICES))
     if prices.note is not None:
         print(f"{PROGRAM}: note: {prices.note}", file=sys.stderr)
     texts = prices.texts()
-    # Typed, not read from the file: a point is a decimal point even in a file of commas.
-    threshold = price_text(args.low_price_threshold, prices.decimal_comma and "," in args.low_price_threshold,
-                           "--low-price-threshold")
+    threshold = _threshold(args, prices.decimal_comma)
     if args.times and prices.times is None:
         raise InputError("--times: the input has no time column (name one with --time-column)")
     return prices, texts, threshold, clock(prices, args.tz)
+
+
+def _reading(source: str, rows: Iterator[PriceRow]) -> Iterator[PriceRow]:
+    try:
+        yield from rows
+    except OSError as error:
+        raise InputError(f"cannot read {source}: {error.strerror or error}") from None
+
+
+def _open_rows(args: argparse.Namespace, files: contextlib.ExitStack) -> PriceRows:
+    """The rows of the input, read as the caller takes them, the file kept open in
+    `files`; InputError."""
+    try:
+        prices = read_price_rows(decoded(files.enter_context(_opened(args.source))), _read_options(args, MOST_READ))
+    except OSError as error:
+        raise InputError(f"cannot read {args.source}: {error.strerror or error}") from None
+    if prices.note is not None:
+        print(f"{PROGRAM}: note: {prices.note}", file=sys.stderr)
+    if args.times and not prices.timed:
+        raise InputError("--times: the input has no time column (name one with --time-column)")
+    return replace(prices, rows=_reading(args.source, prices.rows))
+
+
+def _plan_days(args: argparse.Namespace, options: HorizonOptions) -> int:
+    """--per-day: each day planned and printed as it is read, so that memory holds one
+    day. A fault of the input ends the output at the day it is found in."""
+    days = _Days(args)
+    rules: dict[str, int] | None = None
+    try:
+        with contextlib.ExitStack() as files:
+            prices = _open_rows(args, files)
+            threshold = _threshold(args, prices.decimal_comma)
+            for day in days_of(prices, args.tz, options):
+                if rules is None:
+                    rules = _rule_counts(args, day.clock, day.period)
+                texts = day.prices.texts()
+                days.add(day, texts, threshold, rules,
+                         _plan_one(args, day.prices, texts, threshold, rules, day.horizon, days.count == 0))
+        days.close()
+    except InputError as error:
+        days.close()
+        return _fail(str(error))
+    except BrokenPipeError:
+        return _quiet_on_broken_pipe()
+    return 2 if days.failed else 0
 
 
 def _require_png(args: argparse.Namespace) -> None:
@@ -374,37 +449,35 @@ def _require_png(args: argparse.Namespace) -> None:
         raise InputError(f"--png: {error}") from None
 
 
+def _quiet_on_broken_pipe() -> int:
+    """The reader went away (`kestrava-plan ... | head`): stop quietly, as shell tools do,
+    and keep the interpreter from complaining again while it flushes at exit."""
+    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    return 1
+
+
 def _plan(args: argparse.Namespace) -> int:
     try:
         _require_png(args)
         options = _horizon_options(args)
-        prices, texts, threshold, times = _read_all(args, options)
-        period, planned = _horizons(args, options, times, len(texts))
+        if options is not None and options.per_day:
+            return _plan_days(args, options)
+        prices, texts, threshold, times = _read_all(args)
+        period, horizon = _horizons(args, options, times, len(texts))
         rules = _rule_counts(args, times, period)
     except InputError as error:
         return _fail(str(error))
-    outcomes = [(horizon, _plan_one(args, prices, texts, threshold, rules, horizon, index == 0))
-                for index, horizon in enumerate(planned)]
-    failed = any(isinstance(outcome, str) for _, outcome in outcomes)
-    if not args.per_day and failed:
-        return _fail(str(outcomes[0][1]))
-    _warn_if_everything(args, rules, max(horizon.stop - horizon.start for horizon in planned))
+    chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True)
+    if isinstance(chosen, str):
+        return _fail(chosen)
+    _warn_if_everything(args, rules, horizon.stop - horizon.start)
     try:
-        if args.per_day:
-            assert period is not None
-            _print_days(args, times, texts, threshold, outcomes, period)
-        else:
-            horizon, chosen = outcomes[0]
-            assert isinstance(chosen, Plan)
-            if args.png is not None:  # before the output, so that a file that cannot be written leaves none
-                _save_png(args, times, texts, threshold, horizon, chosen)
-            _print_plan(args, times, texts[horizon.start:horizon.stop], threshold, chosen)
+        if args.png is not None:  # before the output, so that a file that cannot be written leaves none
+            _save_png(args, times, texts, threshold, horizon, chosen)
+        _print_plan(args, times, texts[horizon.start:horizon.stop], threshold, chosen)
         sys.stdout.flush()
     except InputError as error:
         return _fail(str(error))
     except BrokenPipeError:
-        # The reader went away (`kestrava-plan ... | head`): stop quietly, as shell tools do,
-        # and keep the interpreter from complaining again while it flushes at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
-    return 2 if failed else 0
+        return _quiet_on_broken_pipe()
+    return 0

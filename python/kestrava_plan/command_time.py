@@ -9,7 +9,7 @@ Output never depends on the machine's own zone: times are shown in the zone aske
 from __future__ import annotations
 
 import re
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from datetime import UTC, datetime, timedelta, tzinfo
 from zoneinfo import ZoneInfo, ZoneInfoNotFoundError
@@ -151,7 +151,7 @@ def periods_in(option: str, value: int | timedelta, period: timedelta | None, wh
 # The input's times
 
 
-def _moment(text: str) -> datetime | None:
+def read_time(text: str) -> datetime | None:
     try:
         return datetime.fromisoformat(text.strip())
     except ValueError:
@@ -163,7 +163,7 @@ def instant(moment: datetime) -> datetime:
     return moment.astimezone(UTC) if moment.utcoffset() is not None else moment.replace(tzinfo=UTC)
 
 
-def _row(place: str) -> str:
+def row_of(place: str) -> str:
     """The row of a price's place, for a message about its time: "row 5", not the price's column."""
     return re.sub(r", (?:column|member) .*", "", place, flags=re.DOTALL)
 
@@ -171,6 +171,37 @@ def _row(place: str) -> str:
 def iso_minutes(moment: datetime) -> str:
     """2025-10-26T02:45+02:00: the seconds only when there are some."""
     return moment.isoformat(timespec="minutes" if not moment.second and not moment.microsecond else "auto")
+
+
+def later(moment: datetime, step: timedelta) -> datetime:
+    """`moment` plus `step` in real time (across a clock change wall-clock steps are an
+    hour off), in `moment`'s zone; a naive one as written."""
+    return moment + step if moment.utcoffset() is None else (instant(moment) + step).astimezone(moment.tzinfo)
+
+
+def not_after(place: str, moment: datetime) -> str:
+    return (f"{row_of(place)}: the time {shown(iso_minutes(moment))} is not after the one before: the times must "
+            "increase")
+
+
+def spacing_fault(before: datetime, moment: datetime, period: timedelta,
+                  show: Callable[[datetime], str] = iso_minutes) -> str:
+    """Why `moment`, after `before`, breaks periods of `period`: the prices missing
+    between them, or a step of no whole number of periods."""
+    step = instant(moment) - instant(before)
+    if step > period and not step % period:
+        return (f"no price from {show(later(before, period))} to {show(moment)} (the periods are "
+                f"{duration_text(period)} long)")
+    return (f"the time {show(moment)} is {duration_text(step)} after the one before, and the periods are "
+            f"{duration_text(period)} long")
+
+
+def zone_needed(option: str, place: str, written: str) -> InputError:
+    """The refusal of an option that needs the local time of day, for times that carry
+    only UTC offsets: an offset does not change with the clocks."""
+    return InputError(f"{option}: the times carry a UTC offset but name no time zone ({row_of(place)}: "
+                      f"{shown(written)}), so their local time of day is unknown: give the zone with --tz, such as "
+                      "--tz Europe/Berlin (or --tz UTC)")
 
 
 @dataclass(frozen=True)
@@ -185,33 +216,35 @@ class Clock:
     zone: tzinfo | None
     fault: str | None = None  # why times that all read as ISO 8601 still cannot be used
 
+    def _steps(self) -> list[timedelta]:
+        """The time from each start to the next; InputError at a time not after the one before."""
+        starts = self.starts
+        assert starts is not None
+        steps = [instant(after) - instant(before) for before, after in zip(starts, starts[1:])]
+        wrong = next((index for index, step in enumerate(steps, 1) if step <= timedelta(0)), None)
+        if wrong is not None:
+            raise InputError(not_after(self.places[wrong], starts[wrong]))
+        return steps
+
     def period(self) -> timedelta | None:
-        """The length of every period, by the times (None without two of them);
-        InputError at a time spaced unlike the first two."""
+        """The length of every period, the shortest step between two times (None without
+        two of them); InputError at a time spaced otherwise, naming the prices missing."""
         starts = self.starts
         if starts is None or len(starts) < 2:
             return None
-        length = instant(starts[1]) - instant(starts[0])
-        for index in range(1, len(starts)):
-            step = instant(starts[index]) - instant(starts[index - 1])
-            if step != length or step <= timedelta(0):
-                raise InputError(f"{_row(self.places[index])}: the time {shown(iso_minutes(starts[index]))} is "
-                                 f"{duration_text(step)} after the one before, unlike the {duration_text(length)} "
-                                 "between the first two: the periods must be evenly spaced")
+        steps = self._steps()
+        length = min(steps)
+        wrong = next((index for index, step in enumerate(steps, 1) if step != length), None)
+        if wrong is not None:
+            fault = spacing_fault(starts[wrong - 1], starts[wrong], length, self._shown)
+            raise InputError(f"{row_of(self.places[wrong])}: {fault}: the periods must be evenly spaced, each with "
+                             "its price (--rows START:STOP plans the rows on one side)")
         return length
 
-    def step(self) -> timedelta:
-        """The shortest step between two periods, the period length when some are
-        missing (a day may be absent from a year); InputError at a time not after the
-        one before."""
+    def offsets_without_zone(self) -> bool:
+        """Whether the times carry UTC offsets and no zone tells their local time of day."""
         starts = self.starts
-        assert starts is not None and len(starts) >= 2
-        steps = [instant(starts[index]) - instant(starts[index - 1]) for index in range(1, len(starts))]
-        wrong = next((index for index, step in enumerate(steps, 1) if step <= timedelta(0)), None)
-        if wrong is not None:
-            raise InputError(f"{_row(self.places[wrong])}: the time {shown(iso_minutes(starts[wrong]))} is not after "
-                             "the one before: the times must increase")
-        return min(steps)
+        return self.zone is None and starts is not None and len(starts) > 0 and starts[0].utcoffset() is not None
 
     def missing(self) -> str:
         """Why the times cannot count periods, for a message."""
@@ -220,8 +253,8 @@ class Clock:
         if self.fault is not None:
             return self.fault
         if self.starts is None:
-            index = next(i for i, text in enumerate(self.written) if _moment(text) is None)
-            return f"{_row(self.places[index])}: the time {shown(self.written[index])} is not an ISO 8601 time"
+            index = next(i for i, text in enumerate(self.written) if read_time(text) is None)
+            return f"{row_of(self.places[index])}: the time {shown(self.written[index])} is not an ISO 8601 time"
         return "one time is too few to tell the period length"
 
     def runs_known(self) -> bool:
@@ -250,11 +283,15 @@ class Clock:
         starts = self.starts
         if stop < len(starts) and period is None:
             return f"{self._shown(starts[start])}/{self._shown(starts[stop])}"
-        last = starts[stop - 1]
         step = period if period is not None else instant(starts[-1]) - instant(starts[-2])
-        # In real time: across a clock change wall-clock steps are an hour off.
-        end = last + step if last.utcoffset() is None else (instant(last) + step).astimezone(last.tzinfo)
-        return f"{self._shown(starts[start])}/{self._shown(end)}"
+        return f"{self._shown(starts[start])}/{self._shown(later(starts[stop - 1], step))}"
+
+
+def mixed_offsets(has: tuple[str, datetime], lacks: tuple[str, datetime]) -> str:
+    """Why two times, (place, time) the first with a UTC offset and the second without,
+    cannot be counted together."""
+    return (f"{row_of(has[0])}: the time {shown(iso_minutes(has[1]))} has a UTC offset and the one of "
+            f"{row_of(lacks[0])}, {shown(iso_minutes(lacks[1]))}, has none: give every time an offset, or none")
 
 
 def _mixed_offsets(starts: Sequence[datetime], places: Sequence[str]) -> str | None:
@@ -266,18 +303,27 @@ def _mixed_offsets(starts: Sequence[datetime], places: Sequence[str]) -> str | N
     if index is None:
         return None
     has, lacks = (index, 0) if first else (0, index)
-    return (f"{_row(places[has])}: the time {shown(iso_minutes(starts[has]))} has a UTC offset and the one of "
-            f"{_row(places[lacks])}, {shown(iso_minutes(starts[lacks]))}, has none: give every time an offset, or none")
+    return mixed_offsets((places[has], starts[has]), (places[lacks], starts[lacks]))
+
+
+def zone_of(tz: str | None, area: str | None) -> ZoneInfo | None:
+    """The zone to show times in: --tz, else the bidding zone's the source names."""
+    return zone_option(tz) if tz is not None else zone_for_area(area) if area else None
+
+
+def naive_in_zone(place: str, written: str) -> InputError:
+    return InputError(f"--tz: {row_of(place)}: the time {shown(written)} has no UTC offset, so it cannot be shown in "
+                      "another zone: leave --tz out to show the times as written")
 
 
 def clock(prices: PriceList, tz: str | None) -> Clock:
     """The clock of the input's times: shown in --tz, else in the zone of the bidding
     zone the source names, else as written; InputError for --tz on naive times."""
     written = prices.times
-    moments = [_moment(text) for text in written] if written is not None else []
+    moments = [read_time(text) for text in written] if written is not None else []
     starts = [moment for moment in moments if moment is not None]
     known = starts if written is not None and len(starts) == len(written) else None
-    zone = zone_option(tz) if tz is not None else zone_for_area(prices.area) if prices.area else None
+    zone: tzinfo | None = zone_of(tz, prices.area)
     fault = _mixed_offsets(known or [], prices.places)
     if fault is not None:
         known = None
@@ -285,8 +331,7 @@ def clock(prices: PriceList, tz: str | None) -> Clock:
     if zone is not None and naive is not None:
         if tz is not None:
             assert written is not None
-            raise InputError(f"--tz: {_row(prices.places[naive])}: the time {shown(written[naive])} has no UTC offset, "
-                             "so it cannot be shown in another zone: leave --tz out to show the times as written")
+            raise naive_in_zone(prices.places[naive], written[naive])
         zone = None
     line = Clock(written, known, prices.places, zone, fault)
     if tz is not None and written is not None and known is None:

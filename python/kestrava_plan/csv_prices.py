@@ -2,8 +2,9 @@
 semicolon or tab between cells and decimal points or commas.
 
 The rows are read as a stream. The delimiter is sniffed on the first lines and the
-decimal comma judged on the first rows and those planned; only the rows planned are
-kept, so that a file of any length is read in memory bounded by what is planned.
+decimal comma judged on the first rows and those planned (the first of them, when the
+rows are handed on as they are read); only the rows planned are kept, so that a file
+of any length is read in memory bounded by what is planned.
 """
 
 from __future__ import annotations
@@ -16,7 +17,8 @@ from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import NamedTuple, TextIO, TypeVar
 
-from .price_texts import MOST_PRICES, InputError, PriceList, looks_like_decimal_commas, shown, too_many
+from .price_texts import (MOST_PRICES, InputError, PriceList, PriceRow, PriceRows, looks_like_decimal_commas, shown,
+                          too_many)
 from .read_options import PRICE_WORDS, TIME_WORDS, ReadOptions
 from .source_text import LONGEST_ROW, Lines, LongRow
 
@@ -226,10 +228,27 @@ def _header_and_first(records: Iterator[tuple[int, list[str]]],
     return first[1], data
 
 
-def read_csv_prices(source: str | TextIO | Lines, options: ReadOptions) -> PriceList:
-    """The rows `options.rows` of one CSV column of prices, blank rows skipped, cells
-    stripped of spaces. A row is named by its line in the file, counted from 1 with the
-    header."""
+class _Column(NamedTuple):
+    rows: Iterator[_Row]  # every data row, as it is read
+    first_prices: list[str]  # the first prices of the file, noted as they are read
+    delimiter: str
+    timed: bool  # the rows have a time column
+    name: str  # the price column's, for messages
+
+    def place(self, row: _Row) -> str:
+        return f"row {row.line}, column {self.name}"
+
+    def refuse(self, most: int) -> Callable[[_Row], InputError]:
+        return lambda row: too_many(f"row {row.line}", most, self.timed)
+
+    def decimal_comma(self, options: ReadOptions, planned: list[str]) -> bool:
+        """As asked, else judged on the first rows and the first `planned` prices."""
+        if options.decimal_comma is not None:
+            return options.decimal_comma
+        return self.delimiter in (";", "\t") and looks_like_decimal_commas(self.first_prices + planned)
+
+
+def _column(source: str | TextIO | Lines, options: ReadOptions) -> _Column:
     lines = source if isinstance(source, Lines) else Lines(source)
     delimiter = _delimiter_of("".join(lines.ahead(SNIFFED_LINES)), options.delimiter)
     records = _records(lines, delimiter)
@@ -243,13 +262,35 @@ def read_csv_prices(source: str | TextIO | Lines, options: ReadOptions) -> Price
                              f"for column {name}")
         return _Row(line, cells[price], cells[time] if time is not None else None)
 
-    first_rows: list[str] = []
-    rows = _noting((picked(line, cells) for line, cells in itertools.chain([first], records)), first_rows)
-    chosen = select_rows(rows, options.rows, lambda row: too_many(f"row {row.line}", options.most, time is not None),
-                         options.most)
+    first_prices: list[str] = []
+    rows = _noting((picked(line, cells) for line, cells in itertools.chain([first], records)), first_prices)
+    return _Column(rows, first_prices, delimiter, time is not None, name)
+
+
+def read_csv_prices(source: str | TextIO | Lines, options: ReadOptions) -> PriceList:
+    """The rows `options.rows` of one CSV column of prices, blank rows skipped, cells
+    stripped of spaces. A row is named by its line in the file, counted from 1 with the
+    header."""
+    column = _column(source, options)
+    chosen = select_rows(column.rows, options.rows, column.refuse(options.most), options.most)
     written = [row.price for row in chosen]
-    decimal_comma = options.decimal_comma
-    if decimal_comma is None:
-        decimal_comma = delimiter in (";", "\t") and looks_like_decimal_commas(first_rows + written)
-    times = [row.time or "" for row in chosen] if time is not None else None
-    return PriceList(written, [f"row {row.line}, column {name}" for row in chosen], times, decimal_comma)
+    times = [row.time or "" for row in chosen] if column.timed else None
+    return PriceList(written, [column.place(row) for row in chosen], times,
+                     column.decimal_comma(options, written))
+
+
+def stream_csv_prices(source: str | TextIO | Lines, options: ReadOptions) -> PriceRows:
+    """The rows `options.rows` of one CSV column of prices, as `read_csv_prices` reads
+    them, handed on as they are read: only rows counted from the end are held, at most
+    `options.most` of them. Decimal commas are judged on the first rows."""
+    column = _column(source, options)
+    start = 0 if options.rows is None or options.rows.start is None else options.rows.start
+    stop = None if options.rows is None else options.rows.stop
+    if start < 0 or (stop is not None and stop < 0):
+        chosen: Iterator[_Row] = iter(select_rows(column.rows, options.rows, column.refuse(options.most),
+                                                  options.most))
+    else:
+        chosen = itertools.islice(column.rows, min(start, sys.maxsize), None if stop is None else min(stop, sys.maxsize))
+    first = list(itertools.islice(chosen, SNIFFED_LINES))
+    return PriceRows((PriceRow(row.price, column.place(row), row.time) for row in itertools.chain(first, chosen)),
+                     column.timed, column.decimal_comma(options, [row.price for row in first]))

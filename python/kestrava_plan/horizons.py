@@ -1,28 +1,29 @@
 """The command's horizons, the stretches of the input planned each on its own: with
---per-day each local day, from --day-start to the same time the next day; else the
-whole input. --deadline ends a horizon at the first given time of day after its
-start; --window allows only the periods that lie wholly inside a daily stretch.
+--per-day each local day, from --day-start to the same time the next day, told as the
+rows are read; else the whole input. --deadline ends a horizon at the first given time
+of day after its start; --window allows only the periods that lie wholly inside a
+daily stretch.
 
-Times are the command's local starts (`Clock.local`: in the output's zone, else with
-the offsets written, naive ones as written), and every comparison is between instants,
-so a day of 23 or 25 hours needs no case of its own. A time of day that the clocks
-skip is the next that exists; one they repeat is its first occurrence.
+Times are the command's local starts (`Clock.local`: in the output's zone, else naive
+ones as written; offsets alone do not tell the local time of day), and every comparison
+is between instants, so a day of 23 or 25 hours needs no case of its own. A time of day
+that the clocks skip is the next that exists; one they repeat is its first occurrence.
 """
 
 from __future__ import annotations
 
-import itertools
 import re
-from collections.abc import Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from datetime import UTC, date, datetime, time, timedelta, tzinfo
+from typing import TypeVar
 
-from .command_time import instant, iso_minutes
-from .period_times import duration_text
+from .command_time import instant, iso_minutes, spacing_fault
 from .price_texts import InputError, shown
 
 _TIME_OF_DAY = re.compile(r"([01]?[0-9]|2[0-3]):([0-5][0-9])")
 _DAY = timedelta(days=1)
+_Item = TypeVar("_Item")
 
 
 @dataclass(frozen=True)
@@ -128,40 +129,49 @@ def _bounded(starts: Sequence[datetime], period: timedelta, options: HorizonOpti
     return replace(horizon, stop=stop, allowed=allowed)
 
 
-def _uneven(starts: Sequence[datetime], period: timedelta, start: int, stop: int) -> str | None:
-    for index in range(start + 1, stop):
-        step = instant(starts[index]) - instant(starts[index - 1])
-        if step != period:
-            return (f"the time {iso_minutes(starts[index])} is {duration_text(step)} after the one before, not "
-                    f"{duration_text(period)}: prices are missing, so the day cannot be planned")
+def _uneven(starts: Sequence[datetime], period: timedelta) -> str | None:
+    for index in range(1, len(starts)):
+        if instant(starts[index]) - instant(starts[index - 1]) != period:
+            return f"{spacing_fault(starts[index - 1], starts[index], period)}, so the day cannot be planned"
     return None
 
 
-def _day(starts: Sequence[datetime], period: timedelta, options: HorizonOptions, day: date, start: int,
-         stop: int) -> Horizon:
-    opens = _wall_time(day, options.day_start, starts[start].tzinfo)
-    closes = _wall_time(day + _DAY, options.day_start, starts[stop - 1].tzinfo)
-    partial = (instant(starts[start]) - instant(opens) >= period
-               or instant(closes) - instant(starts[stop - 1]) > period)
-    horizon = Horizon(day, start, stop, partial)
-    error = _uneven(starts, period, start, stop)
+def day_horizon(starts: Sequence[datetime], period: timedelta, options: HorizonOptions, day: date) -> Horizon:
+    """The horizon of the periods of `day` that start at `starts` (local, increasing)
+    and last `period`, ended at the deadline."""
+    opens = _wall_time(day, options.day_start, starts[0].tzinfo)
+    closes = _wall_time(day + _DAY, options.day_start, starts[-1].tzinfo)
+    partial = instant(starts[0]) - instant(opens) >= period or instant(closes) - instant(starts[-1]) > period
+    horizon = Horizon(day, 0, len(starts), partial)
+    error = _uneven(starts, period)
     return replace(horizon, error=error) if error else _bounded(starts, period, options, horizon, opens)
 
 
-def horizons(starts: Sequence[datetime], period: timedelta, options: HorizonOptions) -> list[Horizon]:
-    """The horizons of periods that start at `starts` (local, increasing) and last
-    `period`: each day, or the whole input, ended at the deadline."""
-    if not options.per_day:
-        return [_bounded(starts, period, options, Horizon(None, 0, len(starts)), starts[0])]
-    days: list[date] = []
-    for moment in starts:
-        # Never back to a day already left: with offsets as written a repeated hour could.
-        day = _day_of(moment, options.day_start)
-        days.append(max(day, days[-1]) if days else day)
-    found: list[Horizon] = []
-    index = 0
-    for day, members in itertools.groupby(days):
-        stop = index + len(list(members))
-        found.append(_day(starts, period, options, day, index, stop))
-        index = stop
-    return found
+def whole_horizon(starts: Sequence[datetime], period: timedelta, options: HorizonOptions) -> Horizon:
+    """The horizon of all the periods that start at `starts` (local, increasing) and
+    last `period`, ended at the deadline."""
+    return _bounded(starts, period, options, Horizon(None, 0, len(starts)), starts[0])
+
+
+def group_days(moments: Iterable[tuple[datetime, _Item]], day_start: time,
+               most: int) -> Iterator[tuple[date, list[_Item], int]]:
+    """(day, its items, their count) for each day in turn, as the items are read with
+    their local start: a day ends at the first item of a later one. Of a day of more
+    than `most` items only the first `most` are held."""
+    day: date | None = None
+    held: list[_Item] = []
+    count = 0
+    for moment, item in moments:
+        found = _day_of(moment, day_start)
+        # Never back to a day already left: with offsets as written, the hour the clocks
+        # repeat after a day's start would lie in the day before, by its own offset.
+        found = found if day is None else max(found, day)
+        if day is not None and found != day:
+            yield day, held, count
+            held, count = [], 0
+        day = found
+        count += 1
+        if len(held) < most:
+            held.append(item)
+    if day is not None:
+        yield day, held, count

@@ -11,8 +11,10 @@ holds this one to it.
 from __future__ import annotations
 
 import re
+from collections.abc import Iterator
 from dataclasses import dataclass
 from decimal import Decimal, InvalidOperation
+from typing import NamedTuple
 
 
 class InputError(Exception):
@@ -162,3 +164,27 @@ class PriceList:
         times = self.times[rows] if self.times is not None else None
         return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, note=self.note,
                          area=self.area)
+
+
+class PriceRow(NamedTuple):
+    written: str  # the price as the file writes it
+    place: str  # where it is, for messages
+    time: str | None  # the time of its period, when the input has a time column
+
+
+@dataclass(frozen=True)
+class PriceRows:
+    """The prices a reader finds, one row at a time as they are read, before any check
+    of their syntax; what `PriceList` holds, less the rows."""
+
+    rows: Iterator[PriceRow]
+    timed: bool  # the input has a time column
+    decimal_comma: bool  # the file writes the decimal point as a comma
+    note: str | None = None
+    area: str | None = None
+
+    @classmethod
+    def of(cls, prices: PriceList) -> PriceRows:
+        times = prices.times if prices.times is not None else [None] * len(prices.written)
+        return cls(map(PriceRow, prices.written, prices.places, times), prices.times is not None,
+                   prices.decimal_comma, prices.note, prices.area)

@@ -4,7 +4,8 @@ is in `csv_prices`, the JSON reader in `json_prices`, the ENTSO-E XML document's
 when the input has them, the times.
 
 Prices stay texts from the file to the planner, so no value is ever rounded on the way.
-CSV is read row by row; JSON and XML are read whole, so their length is bounded.
+CSV is read row by row, and can be handed on so (`read_price_rows`); JSON and XML are
+read whole, so their length is bounded.
 """
 
 from __future__ import annotations
@@ -12,14 +13,14 @@ from __future__ import annotations
 from pathlib import Path
 from typing import TextIO
 
-from .csv_prices import SNIFFED_LINES, read_csv_prices
+from .csv_prices import SNIFFED_LINES, read_csv_prices, stream_csv_prices
 from .entsoe import read_publication_document
 from .json_prices import read_json_prices
-from .price_texts import InputError, PriceList, too_many
+from .price_texts import InputError, PriceList, PriceRows, too_many
 from .read_options import ReadOptions
 from .source_text import Lines
 
-__all__ = ["LONGEST_DOCUMENT", "format_for", "read_json_prices", "read_prices"]
+__all__ = ["LONGEST_DOCUMENT", "format_for", "read_json_prices", "read_price_rows", "read_prices"]
 
 # The most text of a document read whole: a year of quarter-hours in either format
 # is a few MiB.
@@ -49,18 +50,37 @@ def _planned(prices: PriceList, options: ReadOptions) -> PriceList:
     return chosen
 
 
-def read_prices(source: str | TextIO, options: ReadOptions) -> PriceList:
-    """The prices of the rows `options.rows` of a text in the format named, or, for
-    "auto", the one its first character says: [ or { is JSON, < is XML, else CSV."""
-    lines = Lines(source)
+def _format_of(lines: Lines, options: ReadOptions) -> str:
+    """The format named, or, for "auto", the one the first character says: [ or { is
+    JSON, < is XML, else CSV; InputError for --area given to a format without areas."""
     input_format = options.input_format
     if input_format == "auto":
         first = "".join(lines.ahead(SNIFFED_LINES)).lstrip()[:1]
         input_format = "json" if first in ("[", "{") else "xml" if first == "<" else "csv"
+    if options.area is not None and input_format != "json":
+        raise InputError(f"--area {options.area}: only JSON prices are given by area; leave --area out")
+    return input_format
+
+
+def _read_whole(lines: Lines, input_format: str, options: ReadOptions) -> PriceList:
     if input_format == "json":
         return _planned(read_json_prices(_document(lines, input_format), options), options)
-    if options.area is not None:
-        raise InputError(f"--area {options.area}: only JSON prices are given by area; leave --area out")
-    if input_format == "xml":
-        return _planned(read_publication_document(_document(lines, input_format), options.series), options)
-    return read_csv_prices(lines, options)
+    return _planned(read_publication_document(_document(lines, input_format), options.series), options)
+
+
+def read_prices(source: str | TextIO, options: ReadOptions) -> PriceList:
+    """The prices of the rows `options.rows` of a text in the format named, or, for
+    "auto", the one its first character says."""
+    lines = Lines(source)
+    input_format = _format_of(lines, options)
+    return read_csv_prices(lines, options) if input_format == "csv" else _read_whole(lines, input_format, options)
+
+
+def read_price_rows(source: str | TextIO, options: ReadOptions) -> PriceRows:
+    """The prices of `read_prices`, handed on as they are read: CSV row by row, JSON
+    and XML after the whole document."""
+    lines = Lines(source)
+    input_format = _format_of(lines, options)
+    if input_format == "csv":
+        return stream_csv_prices(lines, options)
+    return PriceRows.of(_read_whole(lines, input_format, options))

@@ -91,13 +91,17 @@ def test_rows_select_one_real_day_of_a_longer_file() -> None:
     assert json.loads(result.stdout)["indices"] == kestrava.get_cheapest_periods(day, "65", 4, 2, 6, 6)
 
 
-def test_a_whole_file_of_120_hours_is_one_plan() -> None:
+def test_120_hours_are_one_plan_but_five_days_months_apart_are_not() -> None:
     rules = ["--low-price-threshold", "65", "--min-selections", "40", "--min-consecutive-periods", "2",
              "--max-gap-between-periods", "6", "--max-gap-from-start", "6"]
     hours = [line.split(",")[1] for line in REAL_DAYS.read_text().splitlines()[1:]]
-    result = run(str(REAL_DAYS), *rules, "--json")
+    result = run(*rules, "--json", stdin="\n".join(hours))
     assert result.returncode == 0, result.stderr
     assert json.loads(result.stdout)["indices"] == kestrava_plan.cheapest_periods(hours, "65", 40, 2, 6, 6)
+    # The file's times show the days apart: its rows are no 120 periods in a row.
+    result = run(str(REAL_DAYS), *rules)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.startswith("kestrava-plan: error: row 26: no price from 2024-01-16T00:00 to 2024-04-21T00:00 ")
 
 
 def test_more_prices_than_the_planner_takes_are_refused_at_the_first_row_past() -> None:

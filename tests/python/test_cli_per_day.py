@@ -3,14 +3,18 @@ against `plan` on slices and flags worked out here with zoneinfo."""
 
 from __future__ import annotations
 
+import contextlib
 import json
-from datetime import UTC, date, datetime, time, timedelta
+import tracemalloc
+from datetime import UTC, date, datetime, time, timedelta, timezone
 from pathlib import Path
 from zoneinfo import ZoneInfo
 
 import pytest
 
 import kestrava_plan
+from kestrava_plan import command
+from kestrava_plan.horizons import group_days
 from kestrava_plan.price_texts import MOST_PRICES
 
 from test_cli import QUARTER_HOURS, RULES, ROOT, run
@@ -184,7 +188,13 @@ REFUSALS = [
     (["--per-day"], "time,price\n2024-01-01T00:00,1\n2024-01-01T01:00Z,2\n", "--per-day needs the input's times, "
      "to tell its days: row 3: the time '2024-01-01T01:00+00:00' has a UTC offset and the one of row 2, "
      "'2024-01-01T00:00', has none: give every time an offset, or none"),
-    (["--deadline", "00:30"], TIMED, "no period ends by the deadline 2024-04-21T00:30+00:00"),
+    (["--deadline", "00:30", "--tz", "UTC"], TIMED, "no period ends by the deadline 2024-04-21T00:30+00:00"),
+    # Offsets without a zone: the time of day would be the offset's, two hours off in summer.
+    *[(options, times, f"{options[0]}: the times carry a UTC offset but name no time zone ({first}), so "
+       "their local time of day is unknown: give the zone with --tz, such as --tz Europe/Berlin (or --tz UTC)")
+      for options in (["--window", "22:00-06:00"], ["--deadline", "07:00"], ["--per-day"])
+      for times, first in ((TIMED, "row 2: '2024-04-21T00:00Z'"), (TIMED.replace("Z", "+02:00"),
+                                                                   "row 2: '2024-04-21T00:00+02:00'"))],
     ([], "time,price\n" + HOURS, f"row {MOST_PRICES + 2}: {ROWS_HINT}, or plan each day with --per-day"),
     ([], '{"prices": [' + ",".join(["1"] * (MOST_PRICES + 1)) + "]}", f"prices[{MOST_PRICES}]: {ROWS_HINT}"),
 ]
@@ -194,3 +204,78 @@ REFUSALS = [
 def test_refusals_are_one_error_line_and_exit_2(options: list[str], stdin: str, message: str) -> None:
     result = run(*RULES, *options, stdin=stdin)
     assert (result.returncode, result.stdout, result.stderr) == (2, "", f"kestrava-plan: error: {message}\n")
+
+
+def traced_peak(days: int, tmp_path: Path) -> int:
+    """The most memory traced while --per-day plans `days` hourly days."""
+    first = datetime(2024, 1, 1)
+    source = csv_of([(f"{first + timedelta(hours=hour):%Y-%m-%dT%H:%M}", str(hour * 37 % 101))
+                     for hour in range(24 * days)], tmp_path)
+    with (tmp_path / "out.json").open("w") as out, contextlib.redirect_stdout(out):
+        tracemalloc.start()
+        try:
+            status = command.main([source, *DAY_RULES, "--per-day", "--json", "--times"])
+            peak = tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+    assert (status, len(json.loads((tmp_path / "out.json").read_text()))) == (0, days)
+    return peak
+
+
+def test_per_day_holds_one_day_in_memory_not_the_whole_input(tmp_path: Path) -> None:
+    traced_peak(2, tmp_path)  # the first call fills caches (regular expressions, zones) once
+    small, large = traced_peak(40, tmp_path), traced_peak(400, tmp_path)
+    assert large < 1.5 * small, (small, large)
+
+
+@pytest.mark.parametrize("shape", [[], ["--json"]], ids=["lines", "json"])
+def test_a_fault_part_way_ends_the_output_after_the_days_before_it(shape: list[str], tmp_path: Path) -> None:
+    rows = rows_of(YEARS / "NL-sample.csv")
+    rows[24 * 2 + 5] = (rows[24 * 2 + 5][0], "n/a")  # the third day's 05:00
+    result = run(csv_of(rows, tmp_path), *DAY_RULES, "--per-day", *shape)
+    days = model_days(rows[:48], None)
+    assert (result.returncode, result.stderr) == (2, "kestrava-plan: error: row 55, column 'price': 'n/a' is not a "
+                                                     "decimal number\n")
+    if shape:
+        assert json.loads(result.stdout) == days
+    else:
+        assert result.stdout.splitlines() == [f"{day['date']}: {' '.join(map(str, day['periods']))}" for day in days]
+
+
+def day_rows(day: int, starts: list[int], unit: str = "hours") -> list[tuple[str, str]]:
+    first = datetime(2024, 1, day)
+    return [(f"{first + timedelta(**{unit: start}):%Y-%m-%dT%H:%M:%S}", str(start * 7 % 31)) for start in starts]
+
+
+# (the first day's rows, the next day's, the first day's error): a day fails alone.
+DAY_FAULTS = [
+    # The price right after the first time is missing: the periods stay an hour long.
+    (day_rows(1, [0, *range(2, 24)]), day_rows(2, list(range(24))), "no price from 2024-01-01T01:00 to "
+     "2024-01-01T02:00 (the periods are 1:00:00 long), so the day cannot be planned"),
+    (day_rows(1, list(range(3001)), "seconds"), day_rows(2, list(range(10)), "seconds"), "the day holds 3,001 prices, "
+     "more than the 3000 the planner takes: is the time column the right one?"),
+]
+
+
+@pytest.mark.parametrize(("first", "second", "error"), DAY_FAULTS, ids=["hole after the first time", "too many"])
+def test_a_day_that_cannot_be_planned_fails_alone(first: list[tuple[str, str]], second: list[tuple[str, str]],
+                                                  error: str, tmp_path: Path) -> None:
+    result = run(csv_of(first + second, tmp_path), *DAY_RULES, "--per-day", "--json")
+    assert (result.returncode, result.stderr) == (2, f"kestrava-plan: error: 2024-01-01: {error}\n")
+    assert json.loads(result.stdout)[1:] == model_days(second, None)
+
+
+PARIS = ZoneInfo("Europe/Paris")
+# Half-hours across the clocks going back (03:00+02:00 -> 02:00+01:00), days from 02:30.
+AUTUMN = [datetime(2025, 10, 25, 22, tzinfo=UTC) + timedelta(minutes=30 * n) for n in range(12)]
+LOCAL_STARTS = {"in the zone": [moment.astimezone(PARIS) for moment in AUTUMN],
+                "offsets as written": [moment.astimezone(timezone(moment.astimezone(PARIS).utcoffset() or timedelta()))
+                                       for moment in AUTUMN]}
+
+
+@pytest.mark.parametrize("starts", LOCAL_STARTS.values(), ids=list(LOCAL_STARTS))
+def test_days_never_go_back_to_a_day_already_left(starts: list[datetime]) -> None:
+    grouped = [(day, items) for day, items, _ in group_days(((start, n) for n, start in enumerate(starts)), time(2, 30),
+                                                              MOST_PRICES)]
+    # Up to 02:00+02:00 the 25th; from 02:30+02:00 the 26th, the second 02:00 (+01:00) included.
+    assert grouped == [(date(2025, 10, 25), list(range(5))), (date(2025, 10, 26), list(range(5, 12)))]

@@ -3,13 +3,15 @@
 from __future__ import annotations
 
 import json
-from datetime import datetime, timedelta
+import random
+from datetime import datetime, timedelta, timezone
 from pathlib import Path
 from zoneinfo import ZoneInfo
 
 import pytest
 
 import kestrava_plan
+from kestrava_plan import command
 from kestrava_plan.command_time import parse_duration, rule_value, zone_for_area
 from kestrava_plan.price_texts import InputError
 
@@ -121,6 +123,8 @@ GAP = "time,price\n" + "".join(f"2024-04-21T{hour:02}:00Z,{hour}\n" for hour in 
 RULES = ["--low-price-threshold", "2", "--min-selections", "1", "--min-consecutive-periods", "1",
          "--max-gap-between-periods", "5", "--max-gap-from-start", "5"]
 
+EVENLY = "the periods must be evenly spaced, each with its price (--rows START:STOP plans the rows on one side)"
+
 # (options, stdin, the one error line after "kestrava-plan: error: ")
 REFUSALS = [
     (["--min-consecutive-periods", "20min"], None,
@@ -131,8 +135,10 @@ REFUSALS = [
      "periods: the input has no time column (name one with --time-column)"),
     (["--running-for", "1h"], GERMAN_DATES, "--running-for: 1:00:00 is a duration, which needs the input's times "
      "to count periods: row 2: the time '21.04.2024 00:00' is not an ISO 8601 time"),
-    (["--running-for", "1h"], GAP, "row 4: the time '2024-04-21T03:00+00:00' is 2:00:00 after the one before, unlike the "
-     "1:00:00 between the first two: the periods must be evenly spaced"),
+    (["--running-for", "1h"], GAP, "row 4: no price from 2024-04-21T02:00+00:00 to 2024-04-21T03:00+00:00 (the periods "
+     f"are 1:00:00 long): {EVENLY}"),
+    ([], GAP.replace("03:00Z", "02:30Z"), "row 4: the time 2024-04-21T02:30+00:00 is 1:30:00 after the one before, "
+     f"and the periods are 1:00:00 long: {EVENLY}"),
     (["--running-for", "1", "--off-for", "1"], None, "running_for (1) and off_for (1) cannot both be non-zero: "
      "before period 0 the load was either on or off"),
     (["--tz", "Mars/Olympus"], None, "--tz: 'Mars/Olympus' is not a time zone: give an IANA name such as "
@@ -149,3 +155,56 @@ def test_refusals_are_one_error_line_and_exit_2(options: list[str], stdin: str |
     source = [] if stdin is not None else [str(FR_CSV)]
     result = run(*source, *RULES, *options, stdin=stdin or "")
     assert (result.returncode, result.stdout, result.stderr) == (2, "", f"kestrava-plan: error: {message}\n")
+
+
+def _hourly(first: datetime, hours: list[int], form: str) -> list[str]:
+    moments = [first + timedelta(hours=hour) for hour in hours]
+    if form == "naive":
+        return [f"{moment:%Y-%m-%dT%H:%M}" for moment in moments]
+    zone = timezone.utc if form == "Z" else timezone(timedelta(hours=2))
+    return [moment.replace(tzinfo=timezone.utc).astimezone(zone).isoformat() for moment in moments]
+
+
+def _first_fault(hours: list[int], form: str) -> tuple[int, str] | None:
+    """(index of the first time spaced unlike the shortest step, what is wrong there) by the model."""
+    if len(hours) < 2:
+        return None
+    period = min(later - earlier for earlier, later in zip(hours, hours[1:]))
+    index = next((index for index in range(1, len(hours)) if hours[index] - hours[index - 1] != period), None)
+    if index is None:
+        return None
+    step = hours[index] - hours[index - 1]
+    opens, time = (datetime.fromisoformat(text).isoformat(timespec="minutes")
+                   for text in _hourly(datetime(2024, 4, 21), [hours[index - 1] + period, hours[index]], form))
+    if step % period:
+        return index, f"the time {time} is {timedelta(hours=step)} after the one before, and the periods are "
+    return index, f"no price from {opens} to {time} (the periods are {timedelta(hours=period)} long)"
+
+
+@pytest.mark.parametrize("seed", range(24))
+def test_a_hole_in_the_planned_rows_is_refused_with_its_times_whatever_the_rules(
+        seed: int, tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
+    r = random.Random(seed)
+    # Up to 22 hours missing anywhere, or none; --rows may leave the holes out.
+    hours = sorted(r.sample(range(30), r.randint(8, 30))) if r.random() < 0.7 else list(range(r.randint(8, 30)))
+    form = r.choice(["naive", "Z", "+02:00"])
+    written = _hourly(datetime(2024, 4, 21), hours, form)
+    prices = [str(r.randint(-5, 40)) for _ in hours]
+    (tmp_path / "p.csv").write_text("time,price\n" + "".join(f"{t},{p}\n" for t, p in zip(written, prices)))
+    start = r.randint(0, 5)
+    stop = r.choice([None, r.randint(start + 2, len(hours)), r.randint(-3, -1)])
+    rows = ["--rows", f"{start}:{'' if stop is None else stop}"] if r.random() < 0.7 else []
+    chosen = slice(start, stop) if rows else slice(None)
+    counts = ["--min-selections", "1", "--min-consecutive-periods", "1", "--max-gap-between-periods", "30",
+              "--max-gap-from-start", "30"]
+    status = command.main([str(tmp_path / "p.csv"), "--low-price-threshold", "10", *counts, *rows, "--json"])
+    out, err = capsys.readouterr()
+    fault = _first_fault(hours[chosen], form)
+    if fault is None:
+        assert (status, err, json.loads(out)) == (0, "", {"indices": kestrava_plan.plan(prices[chosen], "10", 1, 1,
+                                                                                        30, 30).periods})
+        return
+    index, why = fault
+    row = range(len(hours))[chosen][index] + 2  # the header is line 1
+    assert (status, out) == (2, "")
+    assert err.startswith(f"kestrava-plan: error: row {row}: {why}"), err
