@@ -21,18 +21,19 @@ from itertools import pairwise
 from typing import Any
 
 from .period_times import duration_text, in_utc
-from .price_texts import InputError, PriceList, cut, plain_decimal, shown
-from .provider_records import END_KEYS, PRICE_KEYS, START_KEYS, PriceRecords, _key, prices_from_records
+from .price_texts import MOST_READ, InputError, PriceList, cut, plain_decimal, shown
+from .provider_records import END_KEYS, PRICE_KEYS, START_KEYS, PriceRecord, _key, joined_records
 from .read_options import PRICE_WORDS, TIME_WORDS, ReadOptions
 
 JsonList = tuple[str, list[Any]]  # a list and its path in the document: "raw_today", "data.homes[0].today"
+_Price = tuple[datetime, Decimal]  # a price and its start in UTC, to tell the lists that repeat others
 
 # The lengths of the market's periods: without ends, a step of another length between
 # two starts is a missing price, not a long period.
 _MARKET_PERIODS = frozenset(timedelta(minutes=minutes) for minutes in (5, 10, 15, 30, 60))
 # Members listed in a message before the rest is cut.
 _LISTED = 8
-# The places prices_from_records names: "lists[1][5]"; and its messages about what one
+# The places joined_records names: "lists[1][5]"; and its messages about what one
 # record holds, which list the record's members.
 _RECORD_PLACE = re.compile(r"lists\[([0-9]+)\]\[([0-9]+)\]")
 _ABOUT_A_RECORD = re.compile(r"lists\[([0-9]+)\]\[([0-9]+)\](?:\['[^']*'\])*(?::| has no) ")
@@ -161,14 +162,15 @@ def _message(error: Exception, lists: Sequence[JsonList]) -> str:
     return text
 
 
-def _records(lists: Sequence[JsonList], price_key: str | tuple[str, ...] | None, time_key: str | None) -> PriceRecords:
+def _records(lists: Sequence[JsonList], price_key: str | tuple[str, ...] | None,
+             time_key: str | None) -> list[PriceRecord]:
     for path, items in lists:
         strays = [index for index, item in enumerate(items) if not isinstance(item, dict)]
         if strays:
             raise InputError(f"{place_in(path, strays[0])}: {cut(str(items[strays[0]]))} is not an object, "
                              "unlike element 0")
     try:
-        return prices_from_records(*(items for _, items in lists), price_key=price_key, time_key=time_key)
+        return joined_records([items for _, items in lists], price_key, time_key)
     except (ValueError, TypeError) as error:
         raise InputError(_message(error, lists)) from None
 
@@ -197,14 +199,30 @@ def _price_key(lists: Sequence[JsonList], options: ReadOptions) -> str | tuple[s
 
 def _without_repeats(lists: list[JsonList], price_key: str | tuple[str, ...] | None,
                      time_key: str | None) -> list[JsonList]:
-    """The lists less each whose prices another list holds as well."""
+    """The lists less each whose prices another list holds as well, the first of equal
+    lists kept, in time linear in the records.
+
+    Each price goes to the first list holding it, largest first and then in document
+    order. A list whose prices all went to one other list is held by that list, so it is
+    left out. When the lists that stay join without overlap, a list held by another is
+    held by the one that stays, which is the first holder of each of its prices: so
+    exactly the lists held by another are left out. Otherwise fewer are, and the join
+    refuses the overlap all the same.
+    """
     if len(lists) == 1:
         return lists
-    held = [set(zip(map(in_utc, read.times), read.prices)) for read in (_records([items], price_key, time_key)
-                                                                       for items in lists)]
-    return [items for index, items in enumerate(lists)
-            if not any(held[index] < other or held[index] == other and later < index
-                       for later, other in enumerate(held) if later != index)]
+    held = [{(in_utc(record.start), record.price) for record in _records([items], price_key, time_key)}
+            for items in lists]
+    owner: dict[_Price, int] = {}
+    for index in sorted(range(len(held)), key=lambda index: (-len(held[index]), index)):
+        for price in held[index]:
+            owner.setdefault(price, index)
+    return [items for index, items in enumerate(lists) if not _held_by_another(index, held[index], owner)]
+
+
+def _held_by_another(index: int, prices: set[_Price], owner: dict[_Price, int]) -> bool:
+    first = owner[next(iter(prices))]
+    return first != index and all(owner[price] == first for price in prices)
 
 
 def _time_text(moment: datetime) -> str:
@@ -212,30 +230,38 @@ def _time_text(moment: datetime) -> str:
     return f"{text[:-6]}Z" if text.endswith("+00:00") else text
 
 
-def _lengths(times: Sequence[datetime], has_ends: bool) -> list[timedelta]:
-    """Each period's length, the last one's that of the one before. Records without
-    ends are known only by their starts: a step of no market length is a gap."""
-    steps = [in_utc(after) - in_utc(this) for this, after in pairwise(times)]
+def _lengths(records: Sequence[PriceRecord], has_ends: bool) -> list[timedelta]:
+    """Each period's length: to the next start, the last one's to its end, else that of
+    the one before. Records without ends are known only by their starts: a step of no
+    market length is a gap."""
+    steps = [in_utc(after.start) - in_utc(this.start) for this, after in pairwise(records)]
     if not has_ends and len(set(steps)) > 1:
-        for this, after, step in zip(times, times[1:], steps):
+        for this, after, step in zip(records, records[1:], steps):
             if step not in _MARKET_PERIODS:
-                raise InputError(f"the price from {_time_text(after)} starts {duration_text(step)} after the one "
-                                 f"before it, from {_time_text(this)}, and the records give no end: is a price "
-                                 "missing?")
-    return steps + steps[-1:]
+                raise InputError(f"the price from {_time_text(after.start)} starts {duration_text(step)} after the "
+                                 f"one before it, from {_time_text(this.start)}, and the records give no end: is a "
+                                 "price missing?")
+    last = records[-1]
+    return steps + [in_utc(last.end) - in_utc(last.start) if last.end is not None else steps[-1]]
 
 
-def _split(read: PriceRecords, lengths: list[timedelta]) -> tuple[list[Decimal], list[datetime], str | None]:
-    """Each price once for each finest period it covers, and the note that says so."""
+def _split(records: Sequence[PriceRecord],
+           lengths: list[timedelta]) -> tuple[list[Decimal], list[datetime], str | None]:
+    """Each price once for each finest period it covers, and the note that says so;
+    InputError when that makes more periods than a document is read for."""
     if len(set(lengths)) <= 1:
-        return read.prices, read.times, None
-    finest = timedelta(seconds=math.gcd(*(int(length.total_seconds()) for length in lengths)))
-    prices, times = [], []
-    for price, start, length in zip(read.prices, read.times, lengths):
-        for part in range(length // finest):
-            prices.append(price)
-            times.append((in_utc(start) + part * finest).astimezone(start.tzinfo))
+        return [record.price for record in records], [record.start for record in records], None
+    finest = timedelta(microseconds=math.gcd(*(length // timedelta(microseconds=1) for length in lengths)))
     kinds = " and ".join(duration_text(length) for length in sorted(set(lengths), reverse=True))
+    count = sum(length // finest for length in lengths)
+    if count > MOST_READ:
+        raise InputError(f"the input mixes periods of {kinds}: in periods of {duration_text(finest)} that is "
+                         f"{count:,} periods, more than the {MOST_READ:,} read")
+    prices, times = [], []
+    for record, length in zip(records, lengths):
+        for part in range(length // finest):
+            prices.append(record.price)
+            times.append((in_utc(record.start) + part * finest).astimezone(record.start.tzinfo))
     note = (f"the input mixes periods of {kinds}: planned in the {len(prices)} periods of {duration_text(finest)}, "
             "each longer period's price standing for each of its parts")
     return prices, times, note
@@ -245,10 +271,10 @@ def record_prices(lists: list[JsonList], options: ReadOptions) -> PriceList:
     """The prices of lists of timed price objects, joined in time order."""
     price_key = _price_key(lists, options)
     lists = _without_repeats(lists, price_key, options.time_column)
-    read = _records(lists, price_key, options.time_column)
+    records = _records(lists, price_key, options.time_column)
     has_ends = any(key in items[0] for _, items in lists for key in END_KEYS)
-    prices, times, note = _split(read, _lengths(read.times, has_ends)) if len(read.times) > 1 else (
-        read.prices, read.times, None)
+    lengths = _lengths(records, has_ends) if len(records) > 1 else []
+    prices, times, note = _split(records, lengths)
     texts, places = [], []
     for price, time in zip(prices, times):
         place = f"the JSON price from {_time_text(time)}"

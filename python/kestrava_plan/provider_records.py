@@ -34,7 +34,9 @@ class PriceRecords(NamedTuple):
     times: list[datetime]
 
 
-class _Record(NamedTuple):
+class PriceRecord(NamedTuple):
+    """One record as read: its start, its end when it gives one, and its price."""
+
     start: datetime
     end: datetime | None
     price: Decimal
@@ -102,7 +104,7 @@ def _time(value: Any, place: str) -> datetime:
     return value
 
 
-def _record(record: Any, place: str, price_key: str | tuple[str, ...] | None, time_key: str | None) -> _Record:
+def _record(record: Any, place: str, price_key: str | tuple[str, ...] | None, time_key: str | None) -> PriceRecord:
     if not isinstance(record, Mapping):
         raise TypeError(f"{place}: {record!r:.60} is a {type(record).__name__}, not a mapping")
     end_key = next((key for key in END_KEYS if key in record), None)
@@ -112,12 +114,12 @@ def _record(record: Any, place: str, price_key: str | tuple[str, ...] | None, ti
         raise _missing(place, "start time", record, "time_key") if time_key is None else \
             ValueError(f"{place} has no key {time_key!r}")
     end = record[end_key] if end_key is not None else None
-    return _Record(_time(record[start_key], f"{place}[{start_key!r}]"),
+    return PriceRecord(_time(record[start_key], f"{place}[{start_key!r}]"),
                    None if end is None else _time(end, f"{place}[{end_key!r}]"),
                    _price(price, price_place), place)
 
 
-def _records(lists: Sequence[Any], price_key: str | tuple[str, ...] | None, time_key: str | None) -> list[_Record]:
+def _records(lists: Sequence[Any], price_key: str | tuple[str, ...] | None, time_key: str | None) -> list[PriceRecord]:
     records = []
     for number, items in enumerate(lists):
         if isinstance(items, (str, bytes, Mapping)) or not isinstance(items, Iterable):
@@ -126,7 +128,7 @@ def _records(lists: Sequence[Any], price_key: str | tuple[str, ...] | None, time
     return records
 
 
-def _check_joins(records: Sequence[_Record]) -> None:
+def _check_joins(records: Sequence[PriceRecord]) -> None:
     for record in records:
         if record.end is not None and in_utc(record.end) <= in_utc(record.start):
             raise ValueError(f"{record.place} ends at {record.end.isoformat()}, not after its start "
@@ -144,6 +146,16 @@ def _check_joins(records: Sequence[_Record]) -> None:
                          f"ends at the first, {after.place} starts at the second")
 
 
+def joined_records(lists: Sequence[Iterable[Mapping[str, Any]]], price_key: str | tuple[str, ...] | None,
+                   time_key: str | None) -> list[PriceRecord]:
+    """The records of `lists` in time order, as `prices_from_records` reads and checks them."""
+    records = sorted(_records(lists, price_key, time_key), key=lambda record: in_utc(record.start))
+    if not records:
+        raise ValueError("no price records: the lists are empty")
+    _check_joins(records)
+    return records
+
+
 def prices_from_records(*lists: Iterable[Mapping[str, Any]], price_key: str | tuple[str, ...] | None = None,
                         time_key: str | None = None) -> PriceRecords:
     """The prices and times of one or more lists of price records, joined in time order.
@@ -158,8 +170,5 @@ def prices_from_records(*lists: Iterable[Mapping[str, Any]], price_key: str | tu
 
     Raises ValueError for periods that overlap, repeat, or leave a gap, naming the time.
     """
-    records = sorted(_records(lists, price_key, time_key), key=lambda record: in_utc(record.start))
-    if not records:
-        raise ValueError("no price records: the lists are empty")
-    _check_joins(records)
+    records = joined_records(lists, price_key, time_key)
     return PriceRecords([record.price for record in records], [record.start for record in records])

@@ -5,6 +5,7 @@ there, and mixed 60- and 15-minute periods are planned by the quarter-hour."""
 from __future__ import annotations
 
 import json
+import math
 import random
 from collections.abc import Callable
 from datetime import datetime, timedelta, timezone
@@ -15,6 +16,9 @@ import pytest
 
 from kestrava_plan import cheapest_periods
 from kestrava_plan.command import main
+from kestrava_plan.price_texts import InputError
+from kestrava_plan.read_options import ReadOptions
+from kestrava_plan.readers import read_prices
 
 DATA = Path(__file__).resolve().parents[2] / "data"
 CSV_DAY = [str(DATA / "day-ahead-2024" / "DE-LU-sample.csv"), "--rows", "48:72"]  # 2024-07-07
@@ -62,6 +66,7 @@ SHAPES: list[tuple[str, Callable[[], Any], list[str], str]] = [
     ("newest first, price member named", lambda: {"results": [
         {"valid_from": r["start"], "valid_to": r["end"], "value_exc_vat": 0, "eur": r["value"]}
         for r in reversed(raw_today())]}, ["--column", "eur"], "0.020"),
+    ("the same list twice", lambda: {"raw_today": raw_today(), "copy": {"raw_today": raw_today()}}, [], "0.020"),
     ("a top-level list, time member named", lambda: [{"at": r["start"], "price": r["value"]} for r in raw_today()],
      ["--time-column", "at"], "0.020"),
 ]
@@ -114,6 +119,8 @@ REFUSED = [
                                        for hour in (0, 1, 3)], [],
      "the price from 2024-07-07T03:00:00+02:00 starts 2:00:00 after the one before it, from "
      "2024-07-07T01:00:00+02:00, and the records give no end: is a price missing?"),
+    ("two lists without times", {"today": [{"price": 1}], "tomorrow": [{"price": 2}]}, [],
+     "2 lists of prices and no times to join them by (today, tomorrow): name one with --column"),
     ("a null price", {"raw_today": [*hours((0, 1)), {**hours((1, 2))[0], "value": None}]}, [],
      "raw_today[1]['value']: null is not a price (its members: 'start', 'end', 'value')"),
 ]
@@ -128,25 +135,83 @@ def test_refused_shapes_end_in_one_error_line(document, options, message, tmp_pa
         2, "", f"kestrava-plan: error: {message}\n")
 
 
-@pytest.mark.parametrize("ends", [True, False], ids=["with ends", "starts only"])
-def test_hours_then_quarter_hours_are_planned_by_the_quarter_hour(ends, tmp_path, capsys):
-    draw = random.Random(20251001)
+def minutes_text(minutes: int) -> str:
+    return f"{minutes // 60}:{minutes % 60:02d}:00"
+
+
+# (case, each record's length in minutes, whether records give their end): every record
+# plans as its own length in the finest periods, the last one too.
+MIXED_LENGTHS = [
+    ("hours then quarter-hours", [60] * 24 + [15] * 96, True),
+    ("hours then quarter-hours, starts only", [60] * 24 + [15] * 96, False),
+    ("a last quarter-hour after hours", [60] * 5 + [15], True),
+    ("a last hour after quarter-hours", [15] * 9 + [60], True),
+    ("a last half-hour after quarter-hours", [15] * 6 + [30], True),
+    ("a long first and a short last", [120, 60, 60, 30], True),
+]
+
+
+@pytest.mark.parametrize(("lengths", "ends"), [case[1:] for case in MIXED_LENGTHS], ids=[c[0] for c in MIXED_LENGTHS])
+def test_mixed_lengths_are_planned_in_the_finest_periods(lengths, ends, tmp_path, capsys):
+    draw = random.Random(str(lengths))
     start = datetime(2025, 9, 30, tzinfo=timezone(timedelta(hours=2)))
-    hourly = [(start + timedelta(hours=h), timedelta(hours=1), str(draw.randint(-50, 200))) for h in range(24)]
-    quarters = [(start + timedelta(days=1, minutes=15 * q), timedelta(minutes=15), f"{draw.randint(-500, 2000)}.5")
-                for q in range(96)]
-    records = [{"start": begin.isoformat(), **({"end": (begin + length).isoformat()} if ends else {}), "value": price}
-               for begin, length, price in hourly + quarters]
+    begins = [start + timedelta(minutes=sum(lengths[:index])) for index in range(len(lengths))]
+    records = [{"start": begin.isoformat(), "value": str(draw.randint(-50, 200))} for begin in begins]
+    if ends:
+        for record, begin, length in zip(records, begins, lengths):
+            record["end"] = (begin + timedelta(minutes=length)).isoformat()
     path = tmp_path / "prices.json"
-    path.write_text(json.dumps({"raw_tomorrow": records[24:], "raw_today": records[:24]}))
-    rules = ("10", 16, 4, 12, 12)
-    status, got, err = planned(capsys, str(path), "--low-price-threshold", rules[0], "--min-selections",
-                               str(rules[1]), "--min-consecutive-periods", str(rules[2]), "--max-gap-between-periods",
-                               str(rules[3]), "--max-gap-from-start", str(rules[4]), "--json", "--times")
-    each_quarter = [price for _, _, price in hourly for _ in range(4)] + [price for _, _, price in quarters]
-    assert status == 0
-    assert got["indices"] == cheapest_periods(each_quarter, *rules)
+    path.write_text(json.dumps({"raw_tomorrow": records[len(records) // 2:], "raw_today": records[:len(records) // 2]}))
+    finest = math.gcd(*lengths)
+    each = [record["value"] for record, length in zip(records, lengths) for _ in range(length // finest)]
+    # Rules as durations, which the old reading of the last record's length misjudged.
+    rules = ["--min-selections", "1h", "--min-consecutive-periods", f"{finest}min", "--max-gap-between-periods",
+             "2h", "--max-gap-from-start", "2h"]
+    counts = [60 // finest, 1, 120 // finest, 120 // finest]
+    status, got, err = planned(capsys, str(path), "--low-price-threshold", "10", *rules, "--json", "--times")
+    assert status == 0, got
+    assert got["indices"] == cheapest_periods(each, "10", *counts)
     assert [datetime.fromisoformat(time) for time in got["times"]] == [
-        start + timedelta(minutes=15 * index) for index in got["indices"]]
-    assert err == ("kestrava-plan: note: the input mixes periods of 1:00:00 and 0:15:00: planned in the 192 periods "
-                   "of 0:15:00, each longer period's price standing for each of its parts\n")
+        start + timedelta(minutes=finest * index) for index in got["indices"]]
+    kinds = " and ".join(minutes_text(length) for length in sorted(set(lengths), reverse=True))
+    assert err == (f"kestrava-plan: note: the input mixes periods of {kinds}: planned in the {len(each)} periods "
+                   f"of {minutes_text(finest)}, each longer period's price standing for each of its parts\n")
+
+
+def joined_as_defined(lists: list[list[tuple[int, int]]]) -> list[int] | None:
+    """The prices of lists of (hour, price) records as the reader defines them: less each
+    list that another holds (the first of equal lists stays), the rest joined in time
+    order; None when they overlap or leave a gap."""
+    held = [frozenset(records) for records in lists]
+    kept = [records for index, records in enumerate(lists)
+            if not any(held[index] < other or held[index] == other and later < index
+                       for later, other in enumerate(held) if later != index)]
+    joined = sorted(record for records in kept for record in records)
+    hours = [hour for hour, _ in joined]
+    return [price for _, price in joined] if hours == list(range(hours[0], hours[0] + len(hours))) else None
+
+
+def test_lists_that_repeat_others_are_left_out_as_defined():
+    draw = random.Random(20251210)
+    outcomes = {True: 0, False: 0}
+    for _ in range(3000):
+        truth = [draw.randint(0, 3) for _ in range(8)]
+        lists = []
+        for _ in range(draw.randint(2, 6)):
+            first = draw.randrange(8)
+            records = [(hour, truth[hour]) for hour in range(first, draw.randint(first + 1, 8))]
+            if draw.random() < 0.1:
+                hour, price = records[-1]
+                records[-1] = (hour, price + 1)
+            lists.append(records)
+        document = {f"l{number}": [{"start": (MIDNIGHT_UTC + timedelta(hours=hour)).isoformat(),
+                                    "end": (MIDNIGHT_UTC + timedelta(hours=hour + 1)).isoformat(), "value": price}
+                                   for hour, price in records] for number, records in enumerate(lists)}
+        expected = joined_as_defined(lists)
+        try:
+            got = [int(text) for text in read_prices(json.dumps(document), ReadOptions("json")).written]
+        except InputError:
+            got = None
+        assert got == expected, lists
+        outcomes[expected is not None] += 1
+    assert min(outcomes.values()) > 300, outcomes
