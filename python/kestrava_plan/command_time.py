@@ -11,6 +11,7 @@ from __future__ import annotations
 import re
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
+from itertools import pairwise
 from datetime import UTC, datetime, timedelta, tzinfo
 from zoneinfo import ZoneInfo, ZoneInfoNotFoundError
 
@@ -125,7 +126,11 @@ def rule_value(option: str, text: str) -> int | timedelta:
     written = text.strip()
     if _COUNT.fullmatch(written):
         return int(written)
-    duration = parse_duration(written)
+    try:
+        duration = parse_duration(written)
+    except OverflowError:
+        raise InputError(f"{option}: {shown(text)} is too long a duration: the longest is "
+                         f"{timedelta.max.days} days") from None
     if duration is None:
         raise InputError(f"{option}: {shown(text)} is not {DURATION_FORMS}")
     return duration
@@ -316,6 +321,38 @@ def naive_in_zone(place: str, written: str) -> InputError:
                       "another zone: leave --tz out to show the times as written")
 
 
+# Every time, a period either side of it, and the days around its local date in any
+# zone (a window opens the day before; a day closes the day after) lie in the calendar
+# when the time lies within these.
+_EARLIEST = datetime(1, 1, 4, tzinfo=UTC)
+_LATEST = datetime(9999, 12, 28, tzinfo=UTC)
+
+
+def _instant_or_none(moment: datetime) -> datetime | None:
+    try:
+        return instant(moment)
+    except OverflowError:  # past either end in UTC
+        return None
+
+
+def calendar_fault(moment: datetime, place: str, widest: timedelta) -> str | None:
+    """Why a time too near the first or the last day of the calendar, for periods up to
+    `widest` apart, cannot be planned by, or None."""
+    at = _instant_or_none(moment)
+    if at is not None and at - _EARLIEST >= widest and _LATEST - at >= widest:
+        return None
+    end = "start" if moment.year < 5000 else "end"
+    return (f"{row_of(place)}: the time {shown(iso_minutes(moment))} lies too near the {end} of the calendar to plan "
+            f"by: times and their periods must lie within {_EARLIEST.date()} and {_LATEST.date()} (UTC)")
+
+
+def _past_the_calendar(starts: Sequence[datetime], places: Sequence[str]) -> str | None:
+    instants = [_instant_or_none(moment) for moment in starts]
+    widest = max((abs(after - this) for this, after in pairwise(instants) if this and after), default=timedelta(0))
+    return next((fault for moment, place in zip(starts, places)
+                 if (fault := calendar_fault(moment, place, widest)) is not None), None)
+
+
 def clock(prices: PriceList, tz: str | None) -> Clock:
     """The clock of the input's times: shown in --tz, else in the zone of the bidding
     zone the source names, else as written; InputError for --tz on naive times."""
@@ -324,7 +361,7 @@ def clock(prices: PriceList, tz: str | None) -> Clock:
     starts = [moment for moment in moments if moment is not None]
     known = starts if written is not None and len(starts) == len(written) else None
     zone: tzinfo | None = zone_of(tz, prices.area)
-    fault = _mixed_offsets(known or [], prices.places)
+    fault = _mixed_offsets(known or [], prices.places) or _past_the_calendar(known or [], prices.places)
     if fault is not None:
         known = None
     naive = next((index for index, moment in enumerate(known or []) if moment.utcoffset() is None), None)

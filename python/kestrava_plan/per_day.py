@@ -15,8 +15,8 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from datetime import date, datetime, timedelta, tzinfo
 
-from .command_time import (Clock, instant, mixed_offsets, naive_in_zone, not_after, read_time, row_of, zone_needed,
-                           zone_of)
+from .command_time import (Clock, calendar_fault, instant, mixed_offsets, naive_in_zone, not_after, read_time,
+                           row_of, zone_needed, zone_of)
 from .horizons import Horizon, HorizonOptions, day_horizon, group_days
 from .price_texts import MOST_PRICES, InputError, PriceList, PriceRow, PriceRows, shown
 
@@ -42,6 +42,7 @@ class _Timed:
         self._tz = tz
         self.zone: tzinfo | None = zone_of(tz, area)
         self.shortest: timedelta | None = None
+        self._widest = timedelta(0)
 
     def _first(self, row: PriceRow, moment: datetime) -> None:
         if moment.utcoffset() is None and self.zone is not None:
@@ -50,6 +51,11 @@ class _Timed:
             self.zone = None  # a bidding zone's naive times are its own local time
         if moment.utcoffset() is not None and self.zone is None:
             raise zone_needed("--per-day", row.place, row.time or "")
+
+    def _within_the_calendar(self, row: PriceRow, moment: datetime) -> None:
+        fault = calendar_fault(moment, row.place, self._widest)
+        if fault is not None:
+            raise InputError(f"{_NEEDS}: {fault}")
 
     def __iter__(self) -> Iterator[tuple[datetime, tuple[PriceRow, datetime]]]:
         first: tuple[str, datetime] | None = None
@@ -65,8 +71,12 @@ class _Timed:
             elif (moment.utcoffset() is None) != (first[1].utcoffset() is None):
                 mixed = ((row.place, moment), first) if first[1].utcoffset() is None else (first, (row.place, moment))
                 raise InputError(f"{_NEEDS}: {mixed_offsets(*mixed)}")
+            self._within_the_calendar(row, moment)
+            step = instant(moment) - instant(before) if before is not None else timedelta(0)
+            if step > self._widest:  # the periods reach as far: the time is checked again
+                self._widest = step
+                self._within_the_calendar(row, moment)
             if before is not None:
-                step = instant(moment) - instant(before)
                 if step <= timedelta(0):
                     raise InputError(not_after(row.place, moment))
                 self.shortest = step if self.shortest is None else min(self.shortest, step)

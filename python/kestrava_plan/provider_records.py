@@ -101,6 +101,11 @@ def _time(value: Any, place: str) -> datetime:
         raise TypeError(f"{place}: {value!r} is a {type(value).__name__}, not a time")
     if value.utcoffset() is None:
         raise ValueError(f"{place}: {value.isoformat()} has no time zone, so its instant is unknown")
+    try:
+        in_utc(value)
+    except OverflowError:
+        side = "before year 1" if value.year == 1 else "after year 9999"
+        raise ValueError(f"{place}: {shown(value.isoformat())} is out of range: in UTC it falls {side}") from None
     return value
 
 

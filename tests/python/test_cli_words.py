@@ -1,0 +1,108 @@
+"""kestrava-plan's refusals in the user's words: times and durations at the edges of
+the calendar end in a domain error, never in the command's own fault line."""
+
+from __future__ import annotations
+
+import json
+import random
+from datetime import datetime, timedelta, timezone
+
+import pytest
+
+from kestrava_plan.command import main
+
+RULES = ["--low-price-threshold", "1", "--min-selections", "1", "--min-consecutive-periods", "1",
+         "--max-gap-between-periods", "2", "--max-gap-from-start", "2"]
+
+
+def csv_of(*times: str) -> str:
+    return "time,price\n" + "".join(f"{time},{index % 3}\n" for index, time in enumerate(times))
+
+
+def told(capsys: pytest.CaptureFixture[str], stdin: str, *options: str,
+         monkeypatch: pytest.MonkeyPatch) -> tuple[int, str, str]:
+    monkeypatch.setattr("sys.stdin", _Text(stdin))
+    status = main([*RULES, *options])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+class _Text:
+    """stdin holding `text`, as the command reads it: bytes through .buffer."""
+
+    def __init__(self, text: str) -> None:
+        import io
+        self.buffer = io.BytesIO(text.encode())
+
+
+EDGE = "lies too near the {} of the calendar to plan by: times and their periods must lie within 0001-01-04 and " \
+       "9999-12-28 (UTC)"
+LATE_HOURS = csv_of("9999-12-31T21:00-14:00", "9999-12-31T22:00-14:00", "9999-12-31T23:00-14:00")
+EARLY_HOURS = csv_of("0001-01-01T00:00", "0001-01-01T01:00", "0001-01-01T02:00")
+
+# (case, stdin, options, the error line after "kestrava-plan: error: ")
+CALENDAR_EDGES = [
+    ("a record past year 9999 in UTC", json.dumps({"raw_today": [{"start": "9999-12-31T23:00:00-14:00", "value": 1}]}),
+     [], "raw_today[0]['start']: '9999-12-31T23:00:00-14:00' is out of range: in UTC it falls after year 9999 "
+     "(its members: 'start', 'value')"),
+    ("a record before year 1 in UTC", json.dumps([{"time": "0001-01-01T00:00:00+01:00", "price": 1}]),
+     [], "JSON element 0['time']: '0001-01-01T00:00:00+01:00' is out of range: in UTC it falls before year 1 "
+     "(its members: 'time', 'price')"),
+    ("year 1 with --window", EARLY_HOURS, ["--window", "22:00-06:00"],
+     f"--window needs the input's times, to tell the time of day: row 2: the time '0001-01-01T00:00' "
+     f"{EDGE.format('start')}"),
+    ("year 9999 with --per-day", LATE_HOURS, ["--per-day", "--tz", "UTC"],
+     f"--per-day needs the input's times, to tell its days: row 2: the time '9999-12-31T21:00-14:00' "
+     f"{EDGE.format('end')}"),
+    ("year 9999 with --deadline", LATE_HOURS, ["--deadline", "07:00"],
+     f"--deadline needs the input's times, to tell the time of day: row 2: the time '9999-12-31T21:00-14:00' "
+     f"{EDGE.format('end')}"),
+    ("year 9999 shown in another zone", csv_of("9999-12-31T10:00Z", "9999-12-31T11:00Z"),
+     ["--tz", "Pacific/Kiritimati", "--times"], f"--tz: row 2: the time '9999-12-31T10:00+00:00' {EDGE.format('end')}, "
+     "so the times cannot be shown in another zone"),
+    ("a duration of 10^23 hours", EARLY_HOURS, ["--min-selections", f"{10**23}h"],
+     f"--min-selections: '{10**23}h' is too long a duration: the longest is 999999999 days"),
+    ("a duration past the longest", EARLY_HOURS, ["--max-gap-between-periods", "1000000000d"],
+     "--max-gap-between-periods: '1000000000d' is too long a duration: the longest is 999999999 days"),
+]
+
+
+@pytest.mark.parametrize(("stdin", "options", "message"), [case[1:] for case in CALENDAR_EDGES],
+                         ids=[case[0] for case in CALENDAR_EDGES])
+def test_times_and_durations_at_the_calendars_edges_are_refused_in_words(stdin, options, message, capsys,
+                                                                          monkeypatch):
+    assert told(capsys, stdin, *options, monkeypatch=monkeypatch) == (2, "", f"kestrava-plan: error: {message}\n")
+
+
+EDGE_OPTIONS = [[], ["--times"], ["--json", "--times"], ["--chart"], ["--window", "22:00-06:00"],
+                ["--window", "01:00-03:00", "--times"], ["--deadline", "07:00"], ["--deadline", "23:30"],
+                ["--per-day"], ["--per-day", "--day-start", "06:00", "--times"], ["--tz", "UTC"],
+                ["--tz", "Pacific/Kiritimati", "--times"], ["--tz", "Etc/GMT+12", "--per-day"],
+                ["--max-gap-between-periods", "2h"], ["--min-selections", "999999999d"],
+                ["--off-for", f"PT{10**20}M"], ["--running-for", "P999999999DT23H"]]
+OFFSETS = [None, timedelta(0), timedelta(hours=14), timedelta(hours=-14), timedelta(hours=5, minutes=30)]
+
+
+def edge_times(draw: random.Random) -> list[str]:
+    """A few evenly spaced times within days of the first or the last instant of the
+    calendar, naive or with an offset, in UTC maybe past either end."""
+    step = draw.choice([timedelta(minutes=15), timedelta(hours=1), timedelta(days=1)])
+    count = draw.randint(1, 12)
+    offset = draw.choice(OFFSETS)
+    back = timedelta(minutes=15 * draw.randint(0, 500))
+    first = datetime(9999, 12, 31, 23, 45) - (count - 1) * step - back if draw.random() < 0.5 else datetime.min + back
+    zone = timezone(offset) if offset is not None else None
+    return [(first + index * step).replace(tzinfo=zone).isoformat() for index in range(count)]
+
+
+def test_times_near_the_calendars_ends_plan_or_are_refused_in_one_line(capsys, monkeypatch):
+    draw = random.Random(20251210)
+    for _ in range(600):
+        times = edge_times(draw)
+        if draw.random() < 0.5:
+            stdin = csv_of(*times)
+        else:
+            stdin = json.dumps({"raw_today": [{"start": time, "value": index % 3} for index, time in enumerate(times)]})
+        options = draw.choice(EDGE_OPTIONS)
+        status, _, err = told(capsys, stdin, *options, monkeypatch=monkeypatch)
+        assert status in (0, 2) and "unexpected" not in err, (stdin, options, err)
