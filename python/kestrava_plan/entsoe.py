@@ -195,4 +195,4 @@ def read_publication_document(text: str, series: int = 1) -> PriceList:
         _expand(period, written, places, times)
     if not written:
         raise InputError("no prices: the time series holds no Period")
-    return PriceList(written, places, times, decimal_comma=False, area=_area(chosen))
+    return PriceList(written, places, times, decimal_comma=False, area=_area(chosen), comma_option=False)

@@ -30,9 +30,13 @@ def _json_number(text: str, place: str) -> str:
     return written_out
 
 
-def _json_price(value: Any, place: str) -> str:
+def _json_price(value: Any, place: str, decimal_comma: bool) -> str:
+    """A price as the list's texts write it: a JSON number writes a point whatever
+    --decimal-comma says of the texts, so with it on the point becomes the comma that
+    the texts' one conversion reads."""
     if isinstance(value, _JsonNumber):
-        return _json_number(value, place)
+        number = _json_number(value, place)
+        return number.replace(".", ",") if decimal_comma else number
     if isinstance(value, str) and not isinstance(value, _JsonConstant):
         return value
     raise InputError(f"{place}: {_shown(value)} is not a price (a number or a decimal text)")
@@ -103,7 +107,7 @@ def _object_rows(items: JsonList, options: ReadOptions) -> PriceList:
             wanted = shown(options.column) if options.column is not None else "that says price"
             raise InputError(f"{place} has no member {wanted} (its members: {members(element)}); "
                              "name it with --column")
-        written.append(_json_price(element[key], f"{place}, member {shown(key)}"))
+        written.append(_json_price(element[key], f"{place}, member {shown(key)}", bool(options.decimal_comma)))
         places.append(f"{place}, member {shown(key)}")
         time_key = _member(element, options.time_column, TIME_WORDS, key)
         if time_key is None and options.time_column is not None:
@@ -117,7 +121,7 @@ def _object_rows(items: JsonList, options: ReadOptions) -> PriceList:
 def _plain_values(items: JsonList, options: ReadOptions) -> PriceList:
     path, document = items
     places = [place_in(path, position) for position in range(len(document))]
-    written = [_json_price(value, place) for value, place in zip(document, places)]
+    written = [_json_price(value, place, bool(options.decimal_comma)) for value, place in zip(document, places)]
     return PriceList(written, places, None, bool(options.decimal_comma))
 
 

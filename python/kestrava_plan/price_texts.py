@@ -11,7 +11,7 @@ holds this one to it.
 from __future__ import annotations
 
 import re
-from collections.abc import Iterator
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
@@ -99,18 +99,39 @@ def too_many(place: str, most: int = MOST_PRICES, timed: bool = False) -> InputE
                       f"choose a part with --rows START:STOP{days}")
 
 
-def refusal(text: str, decimal_comma: bool) -> str:
-    """Why `text` is no price, with the likely fix."""
+@dataclass(frozen=True)
+class Beside:
+    """What the hint for a refused price needs to know of the prices beside it."""
+
+    points: bool = False  # another price writes a decimal point: 81.85
+    commas: bool = False  # another price writes a decimal comma: 81,85
+    # --decimal-comma reads the input's prices (CSV cells, JSON texts); it never reads
+    # an XML document's, a provider's records, or an option's.
+    option: bool = True
+
+
+def writing_of(texts: Sequence[str], option: bool) -> Beside:
+    return Beside(any(POINT_DECIMAL_TEXT.fullmatch(text) for text in texts),
+                  any(DECIMAL_COMMA_TEXT.fullmatch(text) for text in texts), option)
+
+
+def refusal(text: str, decimal_comma: bool, beside: Beside = Beside()) -> str:
+    """Why `text` is no price, with the fix that reads it: each hint, followed, does."""
     if not text:
         return "empty price"
     problem = f"{shown(text)} is not a decimal number"
     if not decimal_comma and DECIMAL_COMMA_TEXT.fullmatch(text):
-        return f"{problem} (decimal comma? try --decimal-comma)"
+        written = f"write {text.replace(',', '.')}"
+        # With points beside, --decimal-comma would refuse those instead.
+        try_option = "decimal comma? try --decimal-comma, or " if beside.option and not beside.points else ""
+        return f"{problem} ({try_option}{written})"
     grouped = _thousands_fix(text)
     if grouped is not None:
         return f"{problem} (thousands separators are not accepted: write {grouped})"
     if decimal_comma and POINT_DECIMAL_TEXT.fullmatch(text):
-        return f"{problem} (a point, but decimal commas are on: --no-decimal-comma reads points)"
+        if beside.commas:
+            return f"{problem} (a point among decimal commas: write {text.replace('.', ',')})"
+        return f"{problem} (a point, but --decimal-comma reads commas: leave it out)"
     if EXPONENT_TEXT.fullmatch(text):
         written_out = plain_decimal(text)
         fix = f": write {written_out}" if written_out is not None else ""
@@ -118,21 +139,25 @@ def refusal(text: str, decimal_comma: bool) -> str:
     return problem
 
 
-def price_text(text: str, decimal_comma: bool, place: str) -> str:
-    """The text the planner gets for a price written as `text`; InputError naming
-    `place` when it cannot be one.
-
-    With decimal commas on, a point is refused: in such files "1.234" means 1234.
-    """
+def planner_text(text: str, decimal_comma: bool) -> str | None:
+    """The text the planner gets for a price written as `text`, or None when it cannot
+    be one. With decimal commas on, a point is refused: in such files "1.234" means 1234."""
     if decimal_comma:
         if DECIMAL_COMMA_TEXT.fullmatch(text):
             return text.replace(",", ".")
         accepted = "." not in text and DECIMAL_TEXT.fullmatch(text) is not None
     else:
         accepted = DECIMAL_TEXT.fullmatch(text) is not None
-    if not accepted:
-        raise InputError(f"{place}: {refusal(text, decimal_comma)}")
-    return text
+    return text if accepted else None
+
+
+def price_text(text: str, decimal_comma: bool, place: str, beside: Beside = Beside(option=False)) -> str:
+    """The text the planner gets for a price written as `text`; InputError naming
+    `place` when it cannot be one (by default a text typed alone, as an option's)."""
+    planned = planner_text(text, decimal_comma)
+    if planned is None:
+        raise InputError(f"{place}: {refusal(text, decimal_comma, beside)}")
+    return planned
 
 
 def looks_like_decimal_commas(texts: list[str]) -> bool:
@@ -155,15 +180,24 @@ class PriceList:
     # The bidding zone the source names (an ENTSO-E EIC code, a market area name), whose
     # time zone shows the times by default.
     area: str | None = None
+    comma_option: bool = True  # --decimal-comma reads these prices (CSV cells, JSON texts)
 
     def texts(self) -> list[str]:
-        """The texts the planner gets; InputError at the first that cannot be a price."""
-        return [price_text(text, self.decimal_comma, place) for text, place in zip(self.written, self.places)]
+        """The texts the planner gets; InputError at the first that cannot be a price,
+        with the hint the prices beside it call for."""
+        texts = []
+        for text, place in zip(self.written, self.places):
+            planned = planner_text(text, self.decimal_comma)
+            if planned is None:
+                beside = writing_of(self.written, self.comma_option)
+                raise InputError(f"{place}: {refusal(text, self.decimal_comma, beside)}")
+            texts.append(planned)
+        return texts
 
     def sliced(self, rows: slice) -> PriceList:
         times = self.times[rows] if self.times is not None else None
         return PriceList(self.written[rows], self.places[rows], times, self.decimal_comma, note=self.note,
-                         area=self.area)
+                         area=self.area, comma_option=self.comma_option)
 
 
 class PriceRow(NamedTuple):

@@ -40,6 +40,8 @@ _ABOUT_A_RECORD = re.compile(r"lists\[([0-9]+)\]\[([0-9]+)\](?:\['[^']*'\])*(?::
 # Its refusal of a value that is no price, told in JSON's words.
 _NOT_A_PRICE = re.compile(r": (?:.*) is a (NoneType|bool|dict|list), not a price$")
 _JSON_KINDS = {"NoneType": "null", "bool": "true or false", "dict": "an object", "list": "a list"}
+# Its refusal of a text with a decimal comma, which records never take.
+_COMMA_PRICE = re.compile(r"'([+-]?[0-9]+),([0-9]+)' is not a decimal number$")
 
 
 @dataclass
@@ -156,6 +158,9 @@ def _message(error: Exception, lists: Sequence[JsonList]) -> str:
     not_price = _NOT_A_PRICE.search(text)
     if not_price is not None:
         text = f"{text[:not_price.start()]}: {_JSON_KINDS[not_price[1]]} is not a price"
+    comma = _COMMA_PRICE.search(text)
+    if comma is not None:
+        return f"{text} (write {comma[1]}.{comma[2]})"
     record = lists[int(about[1])][1][int(about[2])] if about is not None else None
     if isinstance(record, dict) and "its keys" not in text:
         text += f" (its members: {members(record)})"
@@ -285,4 +290,5 @@ def record_prices(lists: list[JsonList], options: ReadOptions) -> PriceList:
         places.append(place)
     # A Nord Pool area names its bidding zone, whose clock shows the times by default.
     area = price_key[-1] if isinstance(price_key, tuple) else None
-    return PriceList(texts, places, [_time_text(time) for time in times], decimal_comma=False, note=note, area=area)
+    return PriceList(texts, places, [_time_text(time) for time in times], decimal_comma=False, note=note, area=area,
+                     comma_option=False)

@@ -136,8 +136,8 @@ ERRORS = [
      "accepted: write 1000)"),
     ([*RULES[:1], "1e3", *RULES[2:]], "5\n1", "--low-price-threshold: '1e3' is not a decimal number (exponents are "
      "not accepted: write 1000)"),
-    ([*RULES[:1], "2,5", *RULES[2:]], "5\n1", "--low-price-threshold: '2,5' is not a decimal number (decimal "
-     "comma? try --decimal-comma)"),
+    ([*RULES[:1], "2,5", *RULES[2:]], "5\n1", "--low-price-threshold: '2,5' is not a decimal number (write "
+     "2.5)"),
     ([*RULES[:3], "0", *RULES[4:]], "5\n1", "min_selections must be greater than 0"),
     ([*RULES[:3], "3", *RULES[4:]], "5\n1", "min_selections (3) cannot be greater than the number of prices (2)"),
     ([*RULES[:5], "0", *RULES[6:]], "5\n1", "min_consecutive_periods must be greater than 0"),
@@ -260,7 +260,7 @@ def test_a_threshold_may_be_typed_with_a_comma_or_a_point_for_a_file_of_commas()
     csv_text = "Zeit;Preis\n" + "".join(f"{hour}:00;{price},5\n" for hour, price in enumerate(PRICES))
     answers = {run(*RULES[2:], "--low-price-threshold", typed, stdin=csv_text).stdout for typed in ("1,5", "1.5")}
     assert answers == {" ".join(map(str, expected(PRICES, True))) + "\n"}
-    assert "--decimal-comma" in run(*RULES[2:], "--low-price-threshold", "1,5", stdin="5\n1\n").stderr
+    assert "(write 1.5)" in run(*RULES[2:], "--low-price-threshold", "1,5", stdin="5\n1\n").stderr
 
 
 def test_gap_limits_of_zero_warn_that_everything_is_chosen() -> None:

@@ -158,7 +158,7 @@ def test_csv_errors(text: str, options: dict[str, object], message: str) -> None
 PRICE_ERRORS = [
     ("start,price\n0:00,81.85\n1:00,\n", {}, "row 3, column 'price': empty price"),
     ('start,price\n0:00,"81,85"\n', {}, "row 2, column 'price': '81,85' is not a decimal number "
-                                       "(decimal comma? try --decimal-comma)"),
+                                       "(decimal comma? try --decimal-comma, or write 81.85)"),
     ("Zeit;Preis\n\n0:00;81,85\n1:00;abc\n", {}, "row 4, column 'Preis': 'abc' is not a decimal number"),
     ('start,price\n0:00,"1,234.56"\n', {}, "row 2, column 'price': '1,234.56' is not a decimal number "
                                           "(thousands separators are not accepted: write 1234.56)"),
@@ -167,7 +167,7 @@ PRICE_ERRORS = [
     ("Zeit;Preis\n0:00;1.234\n", {"decimal_comma": True}, "row 2, column 'Preis': '1.234' is not a decimal "
      "number (thousands separators are not accepted: write 1234)"),
     ("Zeit;Preis\n0:00;81.85\n", {"decimal_comma": True}, "row 2, column 'Preis': '81.85' is not a decimal "
-     "number (a point, but decimal commas are on: --no-decimal-comma reads points)"),
+     "number (a point, but --decimal-comma reads commas: leave it out)"),
     ("price\n1 000\n", {}, "row 2, column 'price': '1 000' is not a decimal number "
                            "(thousands separators are not accepted: write 1000)"),
     ("price\n1e2\n", {}, "row 2, column 'price': '1e2' is not a decimal number (exponents are not accepted: "
@@ -373,4 +373,4 @@ def test_xml_bad_price_is_named_by_period_and_position(points: dict[str, str], r
     with pytest.raises(InputError) as raised:
         read.texts()
     assert str(raised.value) == (f"Period starting 2024-04-20T22:00Z, position {position}: '81,85' is not a decimal "
-                                 "number (decimal comma? try --decimal-comma)")
+                                 "number (write 81.85)")

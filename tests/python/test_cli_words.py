@@ -1,10 +1,12 @@
 """kestrava-plan's refusals in the user's words: times and durations at the edges of
-the calendar end in a domain error, never in the command's own fault line."""
+the calendar end in a domain error, never in the command's own fault line, and the hint
+for a price written with a decimal comma or point, followed, reads the price."""
 
 from __future__ import annotations
 
 import json
 import random
+import re
 from datetime import datetime, timedelta, timezone
 
 import pytest
@@ -19,10 +21,10 @@ def csv_of(*times: str) -> str:
     return "time,price\n" + "".join(f"{time},{index % 3}\n" for index, time in enumerate(times))
 
 
-def told(capsys: pytest.CaptureFixture[str], stdin: str, *options: str,
-         monkeypatch: pytest.MonkeyPatch) -> tuple[int, str, str]:
+def told(capsys: pytest.CaptureFixture[str], stdin: str, *options: str, monkeypatch: pytest.MonkeyPatch,
+         rules: list[str] = RULES) -> tuple[int, str, str]:
     monkeypatch.setattr("sys.stdin", _Text(stdin))
-    status = main([*RULES, *options])
+    status = main([*rules, *options])
     out, err = capsys.readouterr()
     return status, out, err
 
@@ -106,3 +108,86 @@ def test_times_near_the_calendars_ends_plan_or_are_refused_in_one_line(capsys, m
         options = draw.choice(EDGE_OPTIONS)
         status, _, err = told(capsys, stdin, *options, monkeypatch=monkeypatch)
         assert status in (0, 2) and "unexpected" not in err, (stdin, options, err)
+
+
+def provider(*prices: object) -> str:
+    return json.dumps({"raw_today": [{"start": f"2024-07-07T{hour:02d}:00:00+02:00", "value": price}
+                                     for hour, price in enumerate(prices)]})
+
+
+def xml(*prices: str) -> str:
+    points = "".join(f"<Point><position>{n}</position><price.amount>{p}</price.amount></Point>"
+                     for n, p in enumerate(prices, 1))
+    return ("<Publication_MarketDocument><TimeSeries><Period><timeInterval><start>2024-04-20T20:00Z</start>"
+            f"<end>2024-04-20T{20 + len(prices)}:00Z</end></timeInterval><resolution>PT60M</resolution>{points}"
+            "</Period></TimeSeries></Publication_MarketDocument>")
+
+
+WRITE_POINT = "(write 4.67)"
+# (case, stdin, options, threshold, the error line after "kestrava-plan: error: ", or None: it plans)
+DECIMAL_HINTS = [
+    ("CSV of commas, quoted", 'time,price\n0:00,"4,67"\n1:00,4\n', [], "1", "row 2, column 'price': '4,67' is not "
+     "a decimal number (decimal comma? try --decimal-comma, or write 4.67)"),
+    ("CSV of commas and points", "time;price\n0:00;4,67\n1:00;4.5\n", [], "1",
+     f"row 2, column 'price': '4,67' is not a decimal number {WRITE_POINT}"),
+    ("CSV of commas and points, --no-decimal-comma", "time;price\n0:00;4,67\n1:00;4.5\n", ["--no-decimal-comma"],
+     "1", f"row 2, column 'price': '4,67' is not a decimal number {WRITE_POINT}"),
+    ("CSV of commas and points, --decimal-comma", "time;price\n0:00;4,67\n1:00;4.5\n", ["--decimal-comma"], "1",
+     "row 3, column 'price': '4.5' is not a decimal number (a point among decimal commas: write 4,5)"),
+    ("CSV of points, --decimal-comma", "time;price\n0:00;4.67\n1:00;4\n", ["--decimal-comma"], "1",
+     "row 2, column 'price': '4.67' is not a decimal number (a point, but --decimal-comma reads commas: leave it "
+     "out)"),
+    ("JSON texts of commas", '["4,67", "4"]', [], "1",
+     "JSON element 0: '4,67' is not a decimal number (decimal comma? try --decimal-comma, or write 4.67)"),
+    ("JSON text of a comma beside numbers", '["4,67", 4.5]', [], "1",
+     f"JSON element 0: '4,67' is not a decimal number {WRITE_POINT}"),
+    ("JSON numbers with --decimal-comma", '["4,67", 4.5, 1e-2]', ["--decimal-comma"], "1", None),
+    ("JSON texts of commas and points, --decimal-comma", '[{"price": "4,67"}, {"price": "4.5"}]', ["--decimal-comma"],
+     "1", "JSON element 1, member 'price': '4.5' is not a decimal number (a point among decimal commas: write 4,5)"),
+    ("provider JSON", provider("4,67", 4), [], "1", f"raw_today[0]['value']: '4,67' is not a decimal number "
+     f"{WRITE_POINT}"),
+    ("provider JSON, --decimal-comma", provider("4,67", 4), ["--decimal-comma"], "1",
+     f"raw_today[0]['value']: '4,67' is not a decimal number {WRITE_POINT}"),
+    ("XML", xml("4,67", "4"), [], "1", "Period starting 2024-04-20T20:00Z, position 1: '4,67' is not a decimal number "
+     f"{WRITE_POINT}"),
+    ("the threshold, CSV of points", "time,price\n0:00,4.67\n1:00,4\n", [], "4,67",
+     f"--low-price-threshold: '4,67' is not a decimal number {WRITE_POINT}"),
+    ("the threshold, JSON numbers", "[4.67, 4]", [], "4,67",
+     f"--low-price-threshold: '4,67' is not a decimal number {WRITE_POINT}"),
+    ("the threshold, CSV of commas", "time;price\n0:00;4,67\n1:00;4\n", [], "4,67", None),
+]
+
+
+def followed(hint: str, stdin: str, options: list[str], threshold: str) -> list[tuple[str, list[str], str]]:
+    """The input and options after each fix the hint suggests."""
+    bad = re.search(r"'([^']*)' is not a decimal number", hint)[1]
+    fixes = []
+    if "try --decimal-comma" in hint:
+        fixes.append((stdin, [*options, "--decimal-comma"], threshold))
+    if "leave it out" in hint:
+        fixes.append((stdin, [option for option in options if option != "--decimal-comma"], threshold))
+    written = re.search(r"write ([0-9.,]+)\)", hint)
+    if written is not None:
+        if hint.startswith("--low-price-threshold"):
+            fixes.append((stdin, options, written[1]))
+        else:
+            assert stdin.count(bad) == 1
+            fixes.append((stdin.replace(bad, written[1]), options, threshold))
+    return fixes
+
+
+@pytest.mark.parametrize(("stdin", "options", "threshold", "message"), [case[1:] for case in DECIMAL_HINTS],
+                         ids=[case[0] for case in DECIMAL_HINTS])
+def test_each_decimal_hint_followed_reads_the_price(stdin, options, threshold, message, capsys, monkeypatch):
+    rules = ["--low-price-threshold", threshold, *RULES[2:]]
+    status, _, err = told(capsys, stdin, *options, monkeypatch=monkeypatch, rules=rules)
+    if message is None:
+        assert (status, err) == (0, "")
+        return
+    assert (status, err) == (2, f"kestrava-plan: error: {message}\n")
+    fixes = followed(message, stdin, options, threshold)
+    assert fixes
+    for fixed, fixed_options, fixed_threshold in fixes:
+        rules = ["--low-price-threshold", fixed_threshold, *RULES[2:]]
+        assert told(capsys, fixed, *fixed_options, monkeypatch=monkeypatch, rules=rules)[::2] == (0, ""), (
+            fixed, fixed_options)
