@@ -25,6 +25,7 @@ from .planning import plan
 from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, cut, price_text
 from .read_options import ReadOptions
 from .readers import format_for, read_price_rows, read_prices
+from .refusal_words import RefusalWords
 from .source_text import decoded
 
 PROGRAM = "kestrava-plan"
@@ -245,6 +246,20 @@ def _rule_counts(args: argparse.Namespace, times: Clock, period: timedelta | Non
     return {name: periods_in(option, values[name], period, why) for option, name in _RULES}
 
 
+def _even_period(times: Clock) -> timedelta | None:
+    """The length of every period, None when the times tell none."""
+    try:
+        return times.period()
+    except InputError:
+        return None
+
+
+def _told(args: argparse.Namespace, times: Clock, period: timedelta | None, refusal: str, first: int) -> str:
+    """The planner's refusal of the periods from `first` on, in the command's words."""
+    written = {name: getattr(args, name) for _, name in _RULES}
+    return RefusalWords(written, times, period or _even_period(times), args.window).told(refusal, first)
+
+
 def _warn_if_everything(args: argparse.Namespace, rules: dict[str, int], count: int) -> bool:
     """Warns, and says so, when the gap limits choose every one of `count` periods."""
     if (args.quiet or rules["max_gap_between_periods"] or rules["max_gap_from_start"]
@@ -426,8 +441,10 @@ def _plan_days(args: argparse.Namespace, options: HorizonOptions) -> int:
                 if rules is None:
                     rules = _rule_counts(args, day.clock, day.period)
                 texts = day.prices.texts()
-                days.add(day, texts, threshold, rules,
-                         _plan_one(args, day.prices, texts, threshold, rules, day.horizon, days.count == 0))
+                outcome = _plan_one(args, day.prices, texts, threshold, rules, day.horizon, days.count == 0)
+                if isinstance(outcome, str):
+                    outcome = _told(args, day.clock, day.period, outcome, day.horizon.start)
+                days.add(day, texts, threshold, rules, outcome)
         days.close()
     except InputError as error:
         days.close()
@@ -469,7 +486,7 @@ def _plan(args: argparse.Namespace) -> int:
         return _fail(str(error))
     chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True)
     if isinstance(chosen, str):
-        return _fail(chosen)
+        return _fail(_told(args, times, period, chosen, horizon.start))
     _warn_if_everything(args, rules, horizon.stop - horizon.start)
     try:
         if args.png is not None:  # before the output, so that a file that cannot be written leaves none

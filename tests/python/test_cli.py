@@ -130,7 +130,7 @@ TOO_LARGE = "1" * 141  # one digit more than the planner takes
 
 # (arguments, stdin, the planner's own message)
 ERRORS = [
-    ([*RULES, "--rows", "5:"], "1\n2\n", "prices cannot be empty"),
+    ([*RULES, "--rows", "5:"], "1\n2\n", "no prices to plan"),
     ([*RULES, "--no-header"], "5\nabc\n1", "row 2, column 0: 'abc' is not a decimal number"),
     ([*RULES], "5\n1 000\n1", "row 2, column 0: '1 000' is not a decimal number (thousands separators are not "
      "accepted: write 1000)"),
@@ -138,11 +138,14 @@ ERRORS = [
      "not accepted: write 1000)"),
     ([*RULES[:1], "2,5", *RULES[2:]], "5\n1", "--low-price-threshold: '2,5' is not a decimal number (write "
      "2.5)"),
-    ([*RULES[:3], "0", *RULES[4:]], "5\n1", "min_selections must be greater than 0"),
-    ([*RULES[:3], "3", *RULES[4:]], "5\n1", "min_selections (3) cannot be greater than the number of prices (2)"),
-    ([*RULES[:5], "0", *RULES[6:]], "5\n1", "min_consecutive_periods must be greater than 0"),
-    ([*RULES[:5], "2", *RULES[6:]], "5\n1\n3", "min_consecutive_periods (2) cannot be greater than min_selections (1)"),
-    ([*RULES[:7], "1", *RULES[8:]], "5\n1\n3", "max_gap_from_start (5) cannot be greater than max_gap_between_periods (1)"),
+    ([*RULES[:3], "0", *RULES[4:]], "5\n1", "--min-selections must be greater than 0"),
+    ([*RULES[:3], "3", *RULES[4:]], "5\n1", "--min-selections (3) cannot be greater than the number of periods "
+     "planned (2)"),
+    ([*RULES[:5], "0", *RULES[6:]], "5\n1", "--min-consecutive-periods must be greater than 0"),
+    ([*RULES[:5], "2", *RULES[6:]], "5\n1\n3", "--min-consecutive-periods (2) cannot be greater than "
+     "--min-selections (1)"),
+    ([*RULES[:7], "1", *RULES[8:]], "5\n1\n3", "--max-gap-from-start (5) cannot be greater than "
+     "--max-gap-between-periods (1)"),
     ([*RULES], '["5", null]', "JSON element 1: null is not a price (a number or a decimal text)"),
     ([*RULES], '[{"price": "5"}, {"price": true}]',
      "JSON element 1, member 'price': true is not a price (a number or a decimal text)"),
@@ -164,12 +167,13 @@ def test_errors_print_the_message_and_exit_2(args: list[str], stdin: str, messag
     assert result.stderr.splitlines()[-1] == f"kestrava-plan: error: {message}"
 
 
-def test_a_negative_count_reports_the_planners_message() -> None:
+def test_a_negative_count_reports_the_planners_message_by_its_option() -> None:
     with pytest.raises(ValueError) as raised:
         cheapest_periods(PRICES, "2", -1, 1)
     result = run("--low-price-threshold", "2", "--min-selections", "-1", "--min-consecutive-periods", "1",
                  stdin="\n".join(PRICES))
-    assert (result.returncode, result.stderr) == (2, f"kestrava-plan: error: {raised.value}\n")
+    told = str(raised.value).replace("min_selections", "--min-selections")
+    assert (result.returncode, result.stderr) == (2, f"kestrava-plan: error: {told}\n")
 
 
 # (arguments, stdin, a part of the message) for input the command itself cannot read

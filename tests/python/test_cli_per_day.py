@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import contextlib
 import json
+import re
 import tracemalloc
 from datetime import UTC, date, datetime, time, timedelta, timezone
 from pathlib import Path
@@ -65,7 +66,13 @@ def model_days(rows: list[tuple[str, str]], zone: ZoneInfo | None) -> list[dict[
             chosen = kestrava_plan.plan([rows[index][1] for index in members], *DAY_VALUES).periods
             document.update(periods=chosen, times=[shown[members[index]] for index in chosen])
         except ValueError as error:
-            document["error"] = str(error)
+            # The one refusal of these hourly years, a partial day shorter than the
+            # selections, in the command's words.
+            short = re.fullmatch(r"min_selections \((\d+)\) cannot be greater than the number of prices \((\d+)\)",
+                                 str(error))
+            assert short is not None, error
+            document["error"] = (f"--min-selections ({short[1]}) cannot be greater than the number of periods "
+                                 f"planned ({short[2]}, {timedelta(hours=int(short[2]))})")
         answer.append(document)
     return answer
 

@@ -139,8 +139,8 @@ REFUSALS = [
      f"are 1:00:00 long): {EVENLY}"),
     ([], GAP.replace("03:00Z", "02:30Z"), "row 4: the time 2024-04-21T02:30+00:00 is 1:30:00 after the one before, "
      f"and the periods are 1:00:00 long: {EVENLY}"),
-    (["--running-for", "1", "--off-for", "1"], None, "running_for (1) and off_for (1) cannot both be non-zero: "
-     "before period 0 the load was either on or off"),
+    (["--running-for", "1", "--off-for", "1"], None, "--running-for (1) and --off-for (1) cannot both be non-zero: "
+     "before the first period the load was either on or off"),
     (["--tz", "Mars/Olympus"], None, "--tz: 'Mars/Olympus' is not a time zone: give an IANA name such as "
      "Europe/Berlin or UTC"),
     (["--tz", "UTC", "--times"], NAIVE, "--tz: row 2: the time '2024-04-21T00:00' has no UTC offset, so it cannot "

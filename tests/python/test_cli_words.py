@@ -1,6 +1,7 @@
 """kestrava-plan's refusals in the user's words: times and durations at the edges of
-the calendar end in a domain error, never in the command's own fault line, and the hint
-for a price written with a decimal comma or point, followed, reads the price."""
+the calendar end in a domain error, never in the command's own fault line; the hint for
+a price written with a decimal comma or point, followed, reads the price; and a request
+that has no plan is told by its options and, where the input has them, its times."""
 
 from __future__ import annotations
 
@@ -191,3 +192,114 @@ def test_each_decimal_hint_followed_reads_the_price(stdin, options, threshold, m
         rules = ["--low-price-threshold", fixed_threshold, *RULES[2:]]
         assert told(capsys, fixed, *fixed_options, monkeypatch=monkeypatch, rules=rules)[::2] == (0, ""), (
             fixed, fixed_options)
+
+
+# The planner's words, which the command's user never typed: its parameters, its word for
+# periods outside --window, its count of prices, and, when the input has times, periods
+# by index.
+PLANNER_WORDS = re.compile(r"\b(low_price_threshold|min_selections|min_consecutive_periods|max_gap_between_periods|"
+                           r"max_gap_from_start|running_for|off_for|blocked|allowed|number of prices)\b|"
+                           r"\bperiods? [0-9]")
+
+
+def hourly(draw: random.Random, hours: int) -> str:
+    start = datetime(2024, 7, 6, 20, tzinfo=timezone(timedelta(hours=2)))
+    return csv_of(*((start + timedelta(hours=hour)).isoformat() for hour in range(hours)))
+
+
+def a_rule(draw: random.Random, low: int, high: int) -> str:
+    count = draw.randint(low, high)
+    return draw.choice([str(count), f"{count}h", f"PT{count * 60}M"])
+
+
+def test_no_plan_is_told_in_options_and_times(capsys, monkeypatch):
+    draw = random.Random(20251211)
+    refused = 0
+    for _ in range(800):
+        rules = ["--low-price-threshold", "1", "--min-selections", a_rule(draw, 0, 12),
+                 "--min-consecutive-periods", a_rule(draw, 0, 6), "--max-gap-between-periods", a_rule(draw, 0, 8),
+                 "--max-gap-from-start", a_rule(draw, 0, 8)]
+        options = [*draw.choice([[], ["--running-for", a_rule(draw, 1, 4)], ["--off-for", a_rule(draw, 1, 9)],
+                                 ["--running-for", "1", "--off-for", "2h"], ["--off-for=-1"], ["--min-selections=-2"]]),
+                   *draw.choice([[], ["--window", "22:00-06:00"], ["--window", "06:00-22:00"],
+                                 ["--window", "01:00-02:00"]]),
+                   *draw.choice([[], ["--per-day"], ["--deadline", "07:00"]])]
+        status, _, err = told(capsys, hourly(draw, draw.randint(2, 40)), *options, monkeypatch=monkeypatch,
+                              rules=rules)
+        if status == 2:
+            refused += 1
+            assert "unexpected" not in err and not PLANNER_WORDS.search(err), (rules, options, err)
+    assert refused > 300
+
+
+
+TWO_AM = datetime(2024, 7, 6, 22, tzinfo=timezone(timedelta(hours=2)))
+QUARTERS = csv_of(*((TWO_AM + timedelta(minutes=15 * quarter)).isoformat() for quarter in range(12)))  # 22:00 to 01:00
+HOURS = csv_of(*((TWO_AM + timedelta(hours=hour - 2)).isoformat() for hour in range(30)))  # 20:00 to 02:00 next day
+LOOSE = ["--low-price-threshold", "1", "--min-selections", "1", "--min-consecutive-periods", "1",
+         "--max-gap-between-periods", "3h", "--max-gap-from-start", "3h"]
+OUTSIDE = "lie outside --window 23:00-00:00"
+
+# (case, stdin, options after LOOSE, the error line after "kestrava-plan: error: "): a kind
+# of refusal of the planner each, told by option, value as written and time.
+NO_PLAN = [
+    ("too many selections", QUARTERS, ["--min-selections", "4h"], "--min-selections (4h = 16 periods) cannot be "
+     "greater than the number of periods planned (12, 3:00:00)"),
+    ("too many selections, no times", "5\n1\n", ["--min-selections", "3", "--max-gap-between-periods", "1",
+                                                   "--max-gap-from-start", "1"], "--min-selections (3) cannot be "
+     "greater than the number of periods planned (2)"),
+    ("a run longer than the selections", QUARTERS, ["--min-selections", "30min", "--min-consecutive-periods", "1h"],
+     "--min-consecutive-periods (1h = 4 periods) cannot be greater than --min-selections (30min = 2 periods)"),
+    ("a run longer than the selections and the carried run", QUARTERS,
+     ["--min-selections", "30min", "--min-consecutive-periods", "1h", "--running-for", "1"],
+     "--min-consecutive-periods (1h = 4 periods) cannot be greater than --min-selections (30min = 2 periods) + "
+     "--running-for (1)"),
+    ("a start gap over the gap", QUARTERS, ["--max-gap-between-periods", "2", "--max-gap-from-start", "1h"],
+     "--max-gap-from-start (1h = 4 periods) cannot be greater than --max-gap-between-periods (2)"),
+    ("on and off before", QUARTERS, ["--running-for", "15min", "--off-for", "1"], "--running-for (15min = 1 period) "
+     "and --off-for (1) cannot both be non-zero: before the first period the load was either on or off"),
+    ("a negative count", QUARTERS, ["--off-for=-1"], "--off-for cannot be negative (got -1)"),
+    ("no selection", QUARTERS, ["--min-selections", "0min"], "--min-selections must be greater than 0"),
+    ("outside the window too long", QUARTERS, ["--tz", "Europe/Berlin", "--window", "23:00-00:00",
+                                               "--max-gap-between-periods", "30min", "--max-gap-from-start", "30min"],
+     f"no plan meets the rules: the periods from 2024-07-06T22:00+02:00 to 2024-07-06T23:00+02:00 {OUTSIDE}, "
+     "4 periods (1:00:00) off in a row, more than --max-gap-between-periods (30min = 2 periods); widen --window or "
+     "raise --max-gap-between-periods"),
+    ("outside the window too long, a later day", HOURS, ["--tz", "Europe/Berlin", "--per-day", "--window",
+                                                         "22:00-06:00", "--max-gap-between-periods", "8"],
+     "2024-07-07: no plan meets the rules: the periods from 2024-07-07T06:00+02:00 to 2024-07-07T22:00+02:00 lie "
+     "outside --window 22:00-06:00, 16 periods (16:00:00) off in a row, more than --max-gap-between-periods (8); "
+     "widen --window or raise --max-gap-between-periods"),
+    ("too few inside the window", QUARTERS, ["--tz", "Europe/Berlin", "--window", "23:00-23:30", "--min-selections",
+                                             "1h"],
+     "no plan meets the rules: only 2 of the 12 periods lie inside --window 23:00-23:30, fewer than --min-selections "
+     "(1h = 4 periods); widen --window or lower --min-selections"),
+    ("a carried run outside the window", QUARTERS, ["--tz", "Europe/Berlin", "--window", "23:00-00:00",
+                                                    "--running-for", "15min", "--min-consecutive-periods", "1h",
+                                                    "--min-selections", "1h"],
+     "no plan meets the rules: the carried run of 1 period (--running-for 15min = 1 period) is shorter than "
+     "--min-consecutive-periods (1h = 4 periods) and must go on at the period from 2024-07-06T22:00+02:00 to "
+     "2024-07-06T22:15+02:00, which lies outside --window 23:00-00:00; widen --window or lower "
+     "--min-consecutive-periods"),
+    ("off too long before", QUARTERS, ["--off-for", "1h", "--max-gap-between-periods", "30min",
+                                       "--max-gap-from-start", "30min"],
+     "no plan meets the rules: --off-for (1h = 4 periods) is already more than --max-gap-between-periods (30min = "
+     "2 periods); raise --max-gap-between-periods or give the real time off"),
+    ("off before, no start inside the window", QUARTERS,
+     ["--tz", "Europe/Berlin", "--window", "23:00-00:00", "--off-for", "15min", "--max-gap-between-periods", "1h",
+      "--max-gap-from-start", "1h"],
+     "no plan meets the rules: after 1 period (--off-for 15min = 1 period) off, the first period must come by the "
+     "period from 2024-07-06T22:45+02:00 to 2024-07-06T23:00+02:00 (--max-gap-between-periods (1h = 4 periods) - "
+     "--off-for, and --max-gap-from-start (1h = 4 periods)), but the periods from 2024-07-06T22:00+02:00 to "
+     f"2024-07-06T23:00+02:00 {OUTSIDE}; widen --window or raise --max-gap-between-periods"),
+    ("no selection inside the window", QUARTERS, ["--tz", "Europe/Berlin", "--window", "23:00-00:00",
+                                                  "--max-gap-between-periods", "1h", "--max-gap-from-start", "0"],
+     "no plan meets the rules: no selection of the periods inside --window 23:00-00:00 keeps every rule; loosen a "
+     "rule or widen --window"),
+]
+
+
+@pytest.mark.parametrize(("stdin", "options", "message"), [case[1:] for case in NO_PLAN], ids=[c[0] for c in NO_PLAN])
+def test_each_kind_of_no_plan_is_told_in_the_users_words(stdin, options, message, capsys, monkeypatch):
+    status, _, err = told(capsys, stdin, *options, monkeypatch=monkeypatch, rules=LOOSE)
+    assert (status, err) == (2, f"kestrava-plan: error: {message}\n")
