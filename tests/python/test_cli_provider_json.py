@@ -9,6 +9,7 @@ import math
 import random
 from collections.abc import Callable
 from datetime import datetime, timedelta, timezone
+from decimal import Decimal
 from pathlib import Path
 from typing import Any
 
@@ -215,3 +216,27 @@ def test_lists_that_repeat_others_are_left_out_as_defined():
         assert got == expected, lists
         outcomes[expected is not None] += 1
     assert min(outcomes.values()) > 300, outcomes
+
+
+def hours_of_csv(days: int) -> list[Decimal]:
+    """The DE-LU prices from 2024-07-07 00:00 local time on, for `days` days, in EUR/MWh."""
+    rows = (DATA / "day-ahead-2024" / "DE-LU-2024.csv").read_text().splitlines()
+    first = next(index for index, row in enumerate(rows) if row.startswith("2024-07-07 00:00"))
+    return [Decimal(row.split(",")[1]) for row in rows[first:first + 24 * days]]
+
+
+# (file, its days, its period, its unit from EUR/MWh): a sensor's two days in EUR/kWh, and a
+# supplier's half-hours in cent/kWh with 5 % VAT, newest first.
+TWO_NEW_SHAPES = [("ha-prices-today-tomorrow", 2, timedelta(hours=1), Decimal("0.001")),
+                  ("rates-half-hourly", 1, timedelta(minutes=30), Decimal("0.105"))]
+
+
+@pytest.mark.parametrize(("name", "days", "period", "unit"), TWO_NEW_SHAPES, ids=[s[0] for s in TWO_NEW_SHAPES])
+def test_the_shipped_files_read_as_the_days_of_the_csv_in_their_unit(name, days, period, unit):
+    text = (DATA / "provider-json" / f"{name}-DE-LU-2024-07-07.json").read_text()
+    read = read_prices(text, ReadOptions("json"))
+    parts = timedelta(hours=1) // period
+    assert [Decimal(price) for price in read.texts()] == [price * unit for price in hours_of_csv(days)
+                                                          for _ in range(parts)]
+    assert [datetime.fromisoformat(time) for time in read.times] == [
+        MIDNIGHT_UTC + index * period for index in range(24 * days * parts)]
