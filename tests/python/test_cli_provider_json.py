@@ -122,6 +122,11 @@ REFUSED = [
      "2024-07-07T01:00:00+02:00, and the records give no end: is a price missing?"),
     ("two lists without times", {"today": [{"price": 1}], "tomorrow": [{"price": 2}]}, [],
      "2 lists of prices and no times to join them by (today, tomorrow): name one with --column"),
+    ("a last second after 400 days", {"raw_today": [
+        {"start": "2024-01-01T00:00:00Z", "end": "2025-02-04T00:00:00Z", "value": 1},
+        {"start": "2025-02-04T00:00:00Z", "end": "2025-02-04T00:00:01Z", "value": 2}]}, [],
+     "the input mixes periods of 400 days, 0:00:00 and 0:00:01: in periods of 0:00:01 that is 34,560,001 periods, "
+     "more than the 1,000,000 read"),
     ("a null price", {"raw_today": [*hours((0, 1)), {**hours((1, 2))[0], "value": None}]}, [],
      "raw_today[1]['value']: null is not a price (its members: 'start', 'end', 'value')"),
 ]

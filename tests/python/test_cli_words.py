@@ -5,10 +5,12 @@ that has no plan is told by its options and, where the input has them, its times
 
 from __future__ import annotations
 
+import io
 import json
 import random
 import re
 from datetime import datetime, timedelta, timezone
+from types import SimpleNamespace
 
 import pytest
 
@@ -24,18 +26,10 @@ def csv_of(*times: str) -> str:
 
 def told(capsys: pytest.CaptureFixture[str], stdin: str, *options: str, monkeypatch: pytest.MonkeyPatch,
          rules: list[str] = RULES) -> tuple[int, str, str]:
-    monkeypatch.setattr("sys.stdin", _Text(stdin))
+    monkeypatch.setattr("sys.stdin", SimpleNamespace(buffer=io.BytesIO(stdin.encode())))
     status = main([*rules, *options])
     out, err = capsys.readouterr()
     return status, out, err
-
-
-class _Text:
-    """stdin holding `text`, as the command reads it: bytes through .buffer."""
-
-    def __init__(self, text: str) -> None:
-        import io
-        self.buffer = io.BytesIO(text.encode())
 
 
 EDGE = "lies too near the {} of the calendar to plan by: times and their periods must lie within 0001-01-04 and " \
