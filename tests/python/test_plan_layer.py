@@ -54,6 +54,10 @@ TIMES_REFUSED = [
     (HOUR[:1], ValueError, "times holds 1 time, too few to tell the period length; plan without times"),
     ([HOUR[1], HOUR[0]], ValueError, "times[1] (2024-07-07T00:00:00+00:00) is not after times[0] "
      "(2024-07-07T01:00:00+00:00): times must increase"),
+    ([HOUR[0], HOUR[0]], ValueError, "times[1] (2024-07-07T00:00:00+00:00) is not after times[0] "
+     "(2024-07-07T00:00:00+00:00): times must increase"),
+    ([HOUR[0], HOUR[1], HOUR[1]], ValueError, "times[2] (2024-07-07T01:00:00+00:00) is not after times[1] "
+     "(2024-07-07T01:00:00+00:00): times must increase"),
     ([HOUR[0], HOUR[1], HOUR[1] + timedelta(hours=2)], ValueError, "times[2] (2024-07-07T03:00:00+00:00) is "
      "2:00:00 after times[1], unlike the 1:00:00 between times[0] and times[1]: the periods must be evenly "
      "spaced (is a period missing or doubled?)"),

@@ -3,7 +3,7 @@ tables of every accepted price type and list layout, rules as scalars and as col
 blocked periods and carried states, times in every unit and kind of zone with counts as
 durations, and rows that ``plan`` refuses (empty or null lists, null prices, texts that
 are no numbers, NaN, null or negative counts, times that are too few, null, out of
-order, unevenly spaced or of the wrong length, durations that are no whole periods). Each row must
+order, repeated, unevenly spaced or of the wrong length, durations that are no whole periods). Each row must
 give plan's periods and exact cost, or plan's message word for word.
 
 A longer run, and one table again from the seed a failure prints:
@@ -79,7 +79,7 @@ def random_times(rng: random.Random, n: int, period: timedelta, zone: Any) -> li
     """The start of each of n periods, or (one row in four) times plan refuses."""
     first = DST_CHANGE - period * rng.randint(0, n)
     times: list[Any] = [(first + period * i).astimezone(zone) for i in range(n)]
-    choice = rng.choice(["fine"] * 12 + ["null", "null time", "too few", "swapped", "missing", "extra"])
+    choice = rng.choice(["fine"] * 12 + ["null", "null time", "too few", "swapped", "repeated", "missing", "extra"])
     if choice == "null":
         return None
     if choice == "null time":
@@ -88,6 +88,9 @@ def random_times(rng: random.Random, n: int, period: timedelta, zone: Any) -> li
         times = times[:rng.randint(0, 1)]
     elif choice == "swapped" and n >= 3:
         times[1], times[2] = times[2], times[1]
+    elif choice == "repeated" and n >= 2:
+        at = rng.randrange(1, n)
+        times[at] = times[at - 1]
     elif choice == "missing" and n >= 3:
         del times[rng.randrange(1, n - 1)]
     elif choice == "extra":
@@ -215,6 +218,22 @@ def test_costs_near_the_word_limits_match_plan() -> None:
     answer = plan_table(pa.Table.from_pylist(rows), **dict(rules, min_selections=column("min_selections")))
     for row, got in zip(rows, answer.to_pylist()):
         _, cost, _, error = expected(row, dict(rules, min_selections=row["min_selections"]))
+        assert (got["cost"], got["error"]) == (cost, error), row
+
+
+# A float is its shortest repr, written plainly from 1e-4 to below 1e16: the floats on
+# either side of both edges, each alone and beside its negation.
+FLOAT_EDGES = [1e-5, 9.9999e-5, 1e-4, 1.5e-4, 1e15, 9.999999999999998e15, 1e16, 1.2345678901234568e16, 9.9e16, 1e17]
+
+
+def test_floats_at_the_edges_of_their_plain_writing_cost_as_in_plan() -> None:
+    rows = [{"id": index, "prices": prices} for index, value in enumerate(FLOAT_EDGES)
+            for prices in ([value], [value, -value])]
+    answer = plan_table(pa.Table.from_pylist(rows), **dict(RULES, min_selections=1, max_gap_between_periods=1,
+                                                            max_gap_from_start=1))
+    for row, got in zip(rows, answer.to_pylist()):
+        _, cost, _, error = expected(row, dict(RULES, min_selections=1, max_gap_between_periods=1,
+                                               max_gap_from_start=1))
         assert (got["cost"], got["error"]) == (cost, error), row
 
 
