@@ -22,6 +22,12 @@ and the strategy are columns of the table. In one run it prints, per n:
 Then the memory of a stream: the growth of the peak resident set while plan_table
 reads a stream of 20 and of 200 batches, which stays that of one batch.
 
+With --instructions it prints instead what a 24-period row costs in instructions under
+valgrind's callgrind, which the machine's load does not move: in the loop, in plan_table
+on 1 thread with both strategies in turn, and with one strategy alone. Each count is the
+difference between three passes over the rows and one, over twice the rows, so that the
+first pass's imports and allocations are left out.
+
 Each figure is the best of --repeat passes, every figure of a row timed in the same
 rounds (the machine is shared). The threads' share of the processes' rate is given
 twice: from the two bests, and as the median over the rounds of the ratio within a
@@ -218,6 +224,43 @@ def stream_growth_mib(batches: int) -> float:
     return (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024
 
 
+INSTRUCTION_KINDS = {
+    "Python loop, both strategies": ("loop", None),
+    "plan_table, both strategies in turn": ("table", None),
+    "plan_table, lowest average alone": ("table", True),
+    "plan_table, cheapest main alone": ("table", False),
+}
+
+
+def counted_passes(kind: str, passes: int) -> None:
+    """Run under callgrind: plans the n = 24 rows of `kind` `passes` times."""
+    how, aggressive = INSTRUCTION_KINDS[kind]
+    requests = [request for request in rows(24) if aggressive is None or request[-1] == aggressive]
+    table = batched(table_of(requests))
+    for _ in range(passes):
+        if how == "loop":
+            python_loop(table)
+        else:
+            plan_all(table, 1)
+    print(table.num_rows)
+
+
+def instructions(kind: str, passes: int) -> tuple[int, int]:
+    """(instructions, rows) of a run of `passes` passes under callgrind."""
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
+                           "--count", kind, "--passes", str(passes)], capture_output=True, text=True, check=True)
+    refs = next(line for line in done.stderr.splitlines() if "refs:" in line)
+    return int(refs.split()[-1].replace(",", "")), int(done.stdout.split()[-1])
+
+
+def print_instructions() -> None:
+    print("| 24-period rows | rows | instructions per row |")
+    print("|---|---|---|")
+    for kind in INSTRUCTION_KINDS:
+        (one, rows_planned), (three, _) = instructions(kind, 1), instructions(kind, 3)
+        print(f"| {kind} | {rows_planned:,} | {(three - one) / (2 * rows_planned):,.0f} |", flush=True)
+
+
 def print_fleet(repeat: int, budget: float) -> None:
     cores = os.cpu_count() or 1
     print(f"| n | rows | plan_table, 1 thread (rows/s) | µs per row | planner alone (µs per row) | "
@@ -245,6 +288,9 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--repeat", type=int, default=20, help="passes per figure, the best kept (default 20)")
     parser.add_argument("--milp-budget", type=float, default=60.0, help="seconds HiGHS may take per plan")
+    parser.add_argument("--instructions", action="store_true", help="count instructions per row (valgrind)")
+    parser.add_argument("--count", choices=INSTRUCTION_KINDS, help=argparse.SUPPRESS)
+    parser.add_argument("--passes", type=int, default=1, help=argparse.SUPPRESS)
     parser.add_argument("--worker", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--part", type=int, default=0, help=argparse.SUPPRESS)
     parser.add_argument("--parts", type=int, default=1, help=argparse.SUPPRESS)
@@ -255,6 +301,12 @@ def main() -> None:
         return
     if options.memory is not None:
         print(stream_growth_mib(options.memory))
+        return
+    if options.count is not None:
+        counted_passes(options.count, options.passes)
+        return
+    if options.instructions:
+        print_instructions()
         return
     print(bench_plan.machine())
     print_fleet(options.repeat, options.milp_budget)
