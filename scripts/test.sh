@@ -8,9 +8,27 @@
 #       leak, thread and bad-input tests under valgrind, and each fuzz harness for a
 #       short fixed number of runs.
 #   scripts/test.sh --quick [PYTEST ARGS...]  the C++ unit tests and the Python tests on
-#       the first CPython found; no sanitizers, valgrind or fuzzing, and no system
-#       package installed (without GoogleTest the C++ tests are skipped).
+#       the newest CPython found, the one scripts/demo.sh uses, so that its environment
+#       serves both; no sanitizers, valgrind or fuzzing, and no system package installed
+#       (without GoogleTest the C++ tests are skipped).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+# install_test_requirements VENV: installs requirements-dev.txt into VENV unless it is
+# current, saying first what it installs.
+install_test_requirements() {
+    requirements_current "$1" dev && return 0
+    echo "== installing the test requirements into ${1#"$ROOT"/} (requirements-dev.txt: pytest, numpy," \
+         "pandas, pyarrow, polars, duckdb, dask, mypy, matplotlib, highspy; about 0.9 GB with the" \
+         "build requirements, a minute or two the first time)"
+    install_requirements "$1" dev
+}
+
+# build_package VENV: compiles the package into VENV unless it holds the sources as they are.
+build_package() {
+    package_current "$1" && return 0
+    echo "== compiling the package into ${1#"$ROOT"/} (a few minutes the first time)"
+    install_package "$1"
+}
 
 quick=false
 if [ "${1:-}" = --quick ]; then
@@ -20,7 +38,7 @@ fi
 
 require_pythons
 if "$quick"; then
-    PYTHONS=("${PYTHONS[0]}")
+    PYTHONS=("${PYTHONS[-1]}")
 else
     cat <<'PLAN'
 == full run. Installed with apt-get when missing: GoogleTest (libgtest-dev), clang 16 and
@@ -32,14 +50,15 @@ PLAN
 fi
 echo "== interpreters: ${PYTHONS[*]}"
 
-first_venv="$(venv_for "${PYTHONS[0]}")"
+first_venv="$(venv_at "${PYTHONS[0]}")"
+install_test_requirements "$first_venv"
 export PATH="$first_venv/bin:$PATH"
 
 echo "== function size: lizard src -L 60 -C 20"
 lizard "$ROOT/src" -L 60 -C 20 -w
 
 if have_gtest; then
-    echo "== C++ core tests"
+    echo "== C++ core tests (compiling the core, its tests, the extension and the benchmarks into build/core: a few minutes the first time)"
     # The whole tree (core, extension, tests, benchmark) builds here with -Werror, which
     # also holds every function to the 8 KiB stack limit.
     cmake -S "$ROOT" -B "$ROOT/build/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_WERROR=ON \
@@ -51,9 +70,10 @@ else
 fi
 
 for python in "${PYTHONS[@]}"; do
-    venv="$(venv_for "$python")"
+    venv="$(venv_at "$python")"
+    install_test_requirements "$venv"
+    build_package "$venv"
     echo "== Python tests on $("$venv/bin/python" -VV | head -n 1)"
-    install_package "$venv"
     # Run from the tests folder so the installed package is imported, never the source tree.
     (cd "$ROOT/tests/python" && "$venv/bin/python" -m pytest -q "$@")
 done
