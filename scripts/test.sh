@@ -30,6 +30,16 @@ build_package() {
     install_package "$1"
 }
 
+# fresh_if_other_venv BUILD VENV: prints --fresh when BUILD was configured with another of
+# the project's environments, whose interpreter paths CMake would keep in its cache and
+# fail on.
+fresh_if_other_venv() {
+    local cache="$1/CMakeCache.txt" own=".venv/${2##*/.venv/}/"
+    if [ -f "$cache" ] && grep -o '\.venv/py[0-9.]*/' "$cache" | grep -qvxF "$own"; then
+        echo --fresh
+    fi
+}
+
 quick=false
 if [ "${1:-}" = --quick ]; then
     quick=true
@@ -50,9 +60,11 @@ PLAN
 fi
 echo "== interpreters: ${PYTHONS[*]}"
 
-first_venv="$(venv_at "${PYTHONS[0]}")"
-install_test_requirements "$first_venv"
-export PATH="$first_venv/bin:$PATH"
+# The tools and the C++ build use the newest interpreter in both modes, so that build/core
+# stays configured for one.
+tools_venv="$(venv_at "${PYTHONS[-1]}")"
+install_test_requirements "$tools_venv"
+export PATH="$tools_venv/bin:$PATH"
 
 echo "== function size: lizard src -L 60 -C 20"
 lizard "$ROOT/src" -L 60 -C 20 -w
@@ -61,8 +73,9 @@ if have_gtest; then
     echo "== C++ core tests (compiling the core, its tests, the extension and the benchmarks into build/core: a few minutes the first time)"
     # The whole tree (core, extension, tests, benchmark) builds here with -Werror, which
     # also holds every function to the 8 KiB stack limit.
-    cmake -S "$ROOT" -B "$ROOT/build/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_WERROR=ON \
-        -DKESTRAVA_BUILD_EXTENSION=ON -DPython_EXECUTABLE="$first_venv/bin/python" >/dev/null
+    cmake -S "$ROOT" -B "$ROOT/build/core" $(fresh_if_other_venv "$ROOT/build/core" "$tools_venv") \
+        -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_WERROR=ON \
+        -DKESTRAVA_BUILD_EXTENSION=ON -DPython_EXECUTABLE="$tools_venv/bin/python" >/dev/null
     cmake --build "$ROOT/build/core"
     ctest --test-dir "$ROOT/build/core" --output-on-failure -j2
 else
