@@ -24,9 +24,10 @@ reads a stream of 20 and of 200 batches, which stays that of one batch.
 
 With --instructions it prints instead what a 24-period row costs in instructions under
 valgrind's callgrind, which the machine's load does not move: in the loop, in plan_table
-on 1 thread with both strategies in turn, and with one strategy alone. Each count is the
-difference between three passes over the rows and one, over twice the rows, so that the
-first pass's imports and allocations are left out.
+on 1 thread with both strategies in turn, and with one strategy alone. Callgrind counts
+only inside two passes over the rows, after a first pass that imports and allocates
+what it keeps (its collection is switched by a small library built from valgrind's
+callgrind.h), so that nothing else the process does moves the figure.
 
 Each figure is the best of --repeat passes, every figure of a row timed in the same
 rounds (the machine is shared). The threads' share of the processes' rate is given
@@ -38,12 +39,14 @@ round, which a lucky pass of either moves less. Run it with
 from __future__ import annotations
 
 import argparse
+import ctypes
 import json
 import os
 import resource
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from collections.abc import Callable, Iterator
 from pathlib import Path
@@ -233,32 +236,46 @@ INSTRUCTION_KINDS = {
 
 
 def counted_passes(kind: str, passes: int) -> None:
-    """Run under callgrind: plans the n = 24 rows of `kind` `passes` times."""
+    """Run under callgrind with collection off: plans the n = 24 rows of `kind` once,
+    then `passes` times with collection on."""
     how, aggressive = INSTRUCTION_KINDS[kind]
     requests = [request for request in rows(24) if aggressive is None or request[-1] == aggressive]
     table = batched(table_of(requests))
+    plan = (lambda: python_loop(table)) if how == "loop" else (lambda: plan_all(table, 1))
+    plan()
+    collection = ctypes.CDLL(os.environ["KESTRAVA_CALLGRIND_SWITCH"])
+    collection.collect_on()
     for _ in range(passes):
-        if how == "loop":
-            python_loop(table)
-        else:
-            plan_all(table, 1)
-    print(table.num_rows)
+        plan()
+    collection.collect_off()
+    print(table.num_rows * passes)
 
 
-def instructions(kind: str, passes: int) -> tuple[int, int]:
-    """(instructions, rows) of a run of `passes` passes under callgrind."""
-    done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
-                           "--count", kind, "--passes", str(passes)], capture_output=True, text=True, check=True)
+SWITCH = """#include <valgrind/callgrind.h>
+void collect_on(void) { CALLGRIND_START_INSTRUMENTATION; }
+void collect_off(void) { CALLGRIND_STOP_INSTRUMENTATION; }
+"""
+
+
+def instructions(kind: str, switch: str) -> float:
+    """Instructions per row of `kind`, counted in two passes under callgrind."""
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--instr-atstart=no", "--callgrind-out-file=/dev/null",
+                           sys.executable, __file__, "--count", kind, "--passes", "2"], capture_output=True, text=True,
+                          check=True, env={**os.environ, "KESTRAVA_CALLGRIND_SWITCH": switch})
     refs = next(line for line in done.stderr.splitlines() if "refs:" in line)
-    return int(refs.split()[-1].replace(",", "")), int(done.stdout.split()[-1])
+    return int(refs.split()[-1].replace(",", "")) / int(done.stdout.split()[-1])
 
 
 def print_instructions() -> None:
-    print("| 24-period rows | rows | instructions per row |")
-    print("|---|---|---|")
-    for kind in INSTRUCTION_KINDS:
-        (one, rows_planned), (three, _) = instructions(kind, 1), instructions(kind, 3)
-        print(f"| {kind} | {rows_planned:,} | {(three - one) / (2 * rows_planned):,.0f} |", flush=True)
+    with tempfile.TemporaryDirectory() as folder:
+        source, switch = os.path.join(folder, "switch.c"), os.path.join(folder, "switch.so")
+        with open(source, "w") as file:
+            file.write(SWITCH)
+        subprocess.run(["cc", "-shared", "-fPIC", "-o", switch, source], check=True)
+        print("| 24-period rows | instructions per row |")
+        print("|---|---|")
+        for kind in INSTRUCTION_KINDS:
+            print(f"| {kind} | {instructions(kind, switch):,.0f} |", flush=True)
 
 
 def print_fleet(repeat: int, budget: float) -> None:

@@ -6,6 +6,7 @@
 #include <nanobind/nanobind.h>
 
 #include "plan_module/arrow_values.hpp"
+#include "plan_module/batch_items.hpp"
 #include "plan_module/float_text.hpp"
 #include "plan_module/plan_messages.hpp"
 #include "selection/planner/integer_ladder.hpp"
@@ -177,8 +178,8 @@ std::optional<std::string> TableBatch::view(const ArrowArray& batch) {
 }
 
 // Row r of the batch is item offset + r of each column, so a column must hold offset +
-// length items. A viewed column is validated whole (nanoarrow's full level): its list
-// offsets and sizes within its items, its offsets increasing.
+// length items. A viewed column is validated at nanoarrow's full level, but a list
+// column's items only where the batch's rows hold them (batch_items.hpp).
 std::optional<std::string> TableBatch::view_column(const ArrowArray& batch, const Column& column, bool viewed) {
     if (!column.present()) return std::nullopt;
     const ArrowArray* array = batch.children[column.index];
@@ -191,8 +192,12 @@ std::optional<std::string> TableBatch::view_column(const ArrowArray& batch, cons
     if (!viewed) return std::nullopt;
     ArrowArrayView* view = views_[static_cast<std::size_t>(column.index)].get();
     ArrowError error{};
-    if (ArrowArrayViewSetArray(view, array, &error) != NANOARROW_OK ||
-        ArrowArrayViewValidate(view, NANOARROW_VALIDATION_LEVEL_FULL, &error) != NANOARROW_OK) {
+    if (ArrowArrayViewSetArray(view, array, &error) != NANOARROW_OK) return "column '" + name + "': " + error.message;
+    if (is_list_type(view->storage_type)) {
+        std::optional<std::string> fault = list_rows_fault(*view, batch.offset, batch.length);
+        return fault ? std::optional<std::string>("column '" + name + "': " + *fault) : std::nullopt;
+    }
+    if (ArrowArrayViewValidate(view, NANOARROW_VALIDATION_LEVEL_FULL, &error) != NANOARROW_OK) {
         return "column '" + name + "': " + error.message;
     }
     return std::nullopt;

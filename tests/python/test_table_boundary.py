@@ -7,6 +7,7 @@ from __future__ import annotations
 
 from typing import Any
 
+import numpy as np
 import pytest
 from kestrava_plan import column, plan_table
 
@@ -149,3 +150,46 @@ def test_a_batch_never_gets_more_threads_than_it_has_rows_to_share() -> None:
     answer = plan_table(pa.RecordBatchReader.from_batches(data.schema, data.to_batches()), **RULES, threads=1024)
     assert answer.read_next_batch().num_rows == 8
     assert live_threads() - before <= 8
+
+
+def int32s(*values: int) -> Any:
+    return pa.py_buffer(np.array(values, dtype=np.int32).tobytes())
+
+
+def texts_going_back() -> Any:
+    return pa.StringArray.from_buffers(4, int32s(0, 1, 3, 2, 4), pa.py_buffer(b"3122"))
+
+
+def view_past_its_buffer() -> Any:
+    made = pa.array(["1" * 20, "2" * 20], pa.string_view())
+    views = np.frombuffer(made.buffers()[1], dtype=np.int32).copy()
+    views[7] = 30  # the second text's offset: 30 + 20 bytes in a buffer of 40
+    return pa.Array.from_buffers(pa.string_view(), 2, [None, pa.py_buffer(views.tobytes()), made.buffers()[2]])
+
+
+def view_of_no_buffer() -> Any:
+    made = pa.array(["1" * 20, "2" * 20], pa.string_view())
+    views = np.frombuffer(made.buffers()[1], dtype=np.int32).copy()
+    views[6] = 1  # the second text's buffer, of the one there is
+    return pa.Array.from_buffers(pa.string_view(), 2, [None, pa.py_buffer(views.tobytes()), made.buffers()[2]])
+
+
+# Items that break their own layout, in the rows of a batch: each is read by nothing
+# before it is refused, whatever list holds it.
+BAD_ITEMS = [
+    (pa.list_, int32s(0, 2, 4), texts_going_back, "text offsets go back at item 2"),
+    (pa.large_list, pa.py_buffer(np.array([0, 2, 4], dtype=np.int64).tobytes()), texts_going_back,
+     "text offsets go back at item 2"),
+    (pa.list_, int32s(0, 1, 2), view_past_its_buffer, "a text view's buffer or range does not exist at item 1"),
+    (pa.list_, int32s(0, 1, 2), view_of_no_buffer, "a text view's buffer or range does not exist at item 1"),
+    (pa.list_, int32s(0, 3, 2), texts_going_back, "list offsets go back at row 1"),
+]
+
+
+@pytest.mark.parametrize(("layout", "offsets", "items", "message"), BAD_ITEMS)
+def test_items_that_break_their_layout_are_refused(layout: Any, offsets: Any, items: Any, message: str) -> None:
+    values = items()
+    prices = pa.Array.from_buffers(layout(values.type), 2, [None, offsets], children=[values])
+    with pytest.raises(ValueError) as refusal:
+        plan_table(pa.table({"id": [1, 2], "prices": prices}), **RULES)
+    assert str(refusal.value) == f"data: a batch of the Arrow stream does not match its schema: column 'prices': {message}"
