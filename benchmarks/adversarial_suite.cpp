@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "decimal/decimal.hpp"
 
@@ -41,13 +42,13 @@ void grid_rules(BenchRandom& random, SelectionRules& rules) {
     rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
 }
 
-// The 25th percentile of the prices, by value.
-std::string quarter_threshold(const std::vector<std::string>& prices) {
+// A percentile of the prices, by value.
+std::string percentile_threshold(const std::vector<std::string>& prices, std::size_t percent) {
     std::vector<std::string> ordered = prices;
     std::sort(ordered.begin(), ordered.end(), [](const std::string& a, const std::string& b) {
         return compare(*Decimal::parse(a), *Decimal::parse(b)) < 0;
     });
-    return ordered[(ordered.size() - 1) / 4];
+    return ordered[(ordered.size() - 1) * percent / 100];
 }
 
 std::vector<std::string> huge(BenchRandom& random, std::size_t n) {
@@ -107,6 +108,39 @@ std::vector<std::string> apart(BenchRandom& random, std::size_t n) {
     return prices;
 }
 
+// The falling shapes: n prices near `base` units of 10^-scale, where each later
+// partial selection sums lower than every earlier one at the same state.
+enum class Falling { decreasing, noisy, zigzag, third_dearer, scaled };
+
+std::vector<std::string> falling(BenchRandom& random, std::size_t n, Falling shape) {
+    unsigned scale = 28;
+    // 0.3 to 1.0 at 28 decimals.
+    int128 base = static_cast<int128>(random.between(3000, 10000)) * 1'000'000'000'000 * 1'000'000'000'000;
+    if (shape == Falling::scaled) {  // the sums cross 2^96 - 1 at about half the periods
+        scale = static_cast<unsigned>(random.between(1, 28));
+        base = ((int128{1} << 96) - 1) / static_cast<int128>(n / 2 + random.between(0, 4) - 2);
+    }
+    const int128 dearer = static_cast<int128>(random.between(1, 1000)) * (random.between(0, 1) == 0 ? 1 : 1'000'000'000'000);
+    std::vector<std::string> prices(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto at = static_cast<int128>(i);
+        int128 units = base - at;
+        if (shape == Falling::noisy) units = base + static_cast<int128>(random.between(0, 2 * n));
+        if (shape == Falling::zigzag) units = base - 2 * at + 3 * (at % 2);
+        if (shape == Falling::third_dearer && i % 3 == 2) units += dearer;
+        prices[i] = decimal_text(units, scale);
+    }
+    return prices;
+}
+
+// Runs of 1 and loose gaps: the rules that leave the most merges.
+void loose_rules(BenchRandom& random, std::size_t n, SelectionRules& rules) {
+    rules.min_selections = random.between(2, n / 2 + 2);
+    rules.min_consecutive_periods = 1;
+    rules.max_gap_between_periods = random.between(n / 2, n - 1);
+    rules.max_gap_from_start = random.between(0, rules.max_gap_between_periods);
+}
+
 AdversarialRequest finished(std::vector<std::string> prices, std::string threshold, const SelectionRules& rules,
                             bool aggressive, std::string label) {
     AdversarialRequest made;
@@ -128,6 +162,27 @@ std::vector<AdversarialRequest> alternate() {
             finished(prices, "0", rules, false, "alternate conservative")};
 }
 
+const std::vector<std::pair<std::string, Falling>> falling_classes{{"decreasing", Falling::decreasing},
+                                                                   {"noisy", Falling::noisy},
+                                                                   {"zigzag", Falling::zigzag},
+                                                                   {"third", Falling::third_dearer},
+                                                                   {"scaled", Falling::scaled}};
+
+// A falling class's request: 28 prices, loose rules, the threshold at a tenth to half the day.
+std::vector<AdversarialRequest> falling_class(BenchRandom& random, const std::string& name, Falling shape,
+                                              unsigned count) {
+    std::vector<AdversarialRequest> requests;
+    for (unsigned r = 0; r < count; ++r) {
+        std::vector<std::string> prices = falling(random, 28, shape);
+        SelectionRules rules;
+        loose_rules(random, prices.size(), rules);
+        std::string threshold = percentile_threshold(prices, random.between(10, 50));
+        requests.push_back(finished(std::move(prices), std::move(threshold), rules, r % 2 == 0,
+                                    name + " " + std::to_string(r)));
+    }
+    return requests;
+}
+
 }  // namespace
 
 std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsigned count, std::uint64_t seed) {
@@ -135,6 +190,9 @@ std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsig
     std::uint64_t salt = 14695981039346656037ULL;  // FNV-1a of the name: the same everywhere
     for (const char c : name) salt = (salt ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
     BenchRandom random(seed ^ salt);
+    for (const auto& [falling_name, shape] : falling_classes) {
+        if (name == falling_name) return falling_class(random, name, shape, count);
+    }
     const unsigned total = name == "apart" || name == "wide" ? count * 10 : count;
     std::vector<AdversarialRequest> requests;
     for (unsigned r = 0; r < total; ++r) {
@@ -158,7 +216,7 @@ std::vector<AdversarialRequest> adversarial_class(const std::string& name, unsig
         } else {
             grid_rules(random, rules);
         }
-        std::string threshold = quarter_threshold(prices);
+        std::string threshold = percentile_threshold(prices, 25);
         requests.push_back(finished(std::move(prices), std::move(threshold), rules, r % 2 == 0,
                                     name + " " + std::to_string(r)));
     }

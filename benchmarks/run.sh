@@ -80,7 +80,7 @@ run_adversarial() {
     cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
     build_adversarial "$base/tree" "$base/build"
     echo "base: $(git -C "$ROOT" rev-parse --short "$ref"); new: the working tree at $(git -C "$ROOT" rev-parse --short HEAD)"
-    for name in huge ties past96 wide apart alternate; do
+    for name in huge ties past96 wide apart alternate decreasing noisy zigzag third scaled; do
         "$base/build/benchmarks/kestrava_adversarial" --class "$name" --tag base "$@" | sed -n "$([ "$name" = huge ] && echo 1,2p || echo 2p)"
         "$ROOT/build/bench/benchmarks/kestrava_adversarial" --class "$name" --tag new "$@" | sed -n 2p
     done
