@@ -27,9 +27,18 @@
 // it: repeated prices and prices a few units apart then cost one branch per new
 // least sum instead of one per combination. This needs no band: the twin is a valid
 // main combination whether or not the walk reaches it.
+//
+// Reach limits. When each later prefix at a run state sums lower than every earlier
+// one (prices falling from period to period), none is skipped. A sweep over the run
+// states in index order (floor_reach.hpp) then gives the least rounded cost of every
+// main combination and each run state's reach limit, and the walk enters only
+// prefixes whose sum lies within their state's limit: each has a completion at the
+// least cost, so the first main combination visited is the answer, and the rest of
+// the walk holds only main combinations at that cost.
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -40,30 +49,10 @@
 #include "selection/price_sums.hpp"
 #include "selection/planner/tables.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/rounded/floor_reach.hpp"
+#include "selection/planner/rounded/prefix_state.hpp"
 
 namespace kestrava::planner {
-
-// A state a prefix reaches: a run state (period, count), or a point inside a gap (the
-// next period to decide, the count from the gap's end on, and that end).
-struct PrefixState {
-    int period = 0;
-    int count = 0;
-    int gap_end = -1;  // -1 for a run state
-    // Periods chosen so far. A main prefix's is fixed by (period, count); a merge's
-    // also counts its cheap blocks, and its average depends on it.
-    int chosen = 0;
-
-    bool operator==(const PrefixState&) const noexcept = default;
-};
-
-struct PrefixStateHash {
-    std::size_t operator()(const PrefixState& key) const noexcept {
-        const std::uint64_t h = static_cast<std::uint64_t>(key.period) | (static_cast<std::uint64_t>(key.count) << 16) |
-                                (static_cast<std::uint64_t>(key.gap_end + 1) << 32) |
-                                (static_cast<std::uint64_t>(key.chosen) << 48);
-        return static_cast<std::size_t>(h * 0xBF58476D1CE4E5B9ULL);
-    }
-};
 
 template <class Int>
 class BandWalk {
@@ -85,6 +74,31 @@ public:
 
     // Ends the walk, as a visit can, once it has entered this many run states.
     void cap_states(std::uint64_t cap) noexcept { state_cap_ = cap; }
+
+    // After skip_dominated_prefixes, on prices c_i / 10^scale with sum |c_i| < 2^120:
+    // the sweep of Reach limits; the walk then enters only prefixes that reach the
+    // least rounded cost.
+    void reach_floor(unsigned scale) {
+        reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::cost);
+        swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
+        const std::vector<FloorReach::Periods> none;
+        for (int s = 0; s <= shape_.max_lead; ++s) sweep_to(start_key(s, shape_.size), tables_.additions().lead(s), none);
+        for (std::vector<int>& states : swept_states_) {
+            // A run state ending at s - 1 leads to the start at s: it comes first.
+            std::stable_partition(states.begin(), states.end(), [&](int state) {
+                return swept_keys_[static_cast<std::size_t>(state)].gap_end < 0;
+            });
+            for (std::size_t i = 0; i < states.size(); ++i) {
+                const int state = states[i];
+                if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
+                    sweep_run(state);
+                } else {
+                    sweep_start(state);
+                }
+            }
+        }
+        if (!reach_->settle()) reach_.reset();
+    }
 
     // Visits every main combination of the tables' size whose weight is at most the
     // limit. Returns false when a visit ended the walk.
@@ -169,15 +183,75 @@ private:
     }
 
     // True when the path's decimal sum, formed in index order as candidates are valued,
-    // lies below every earlier arrival's at this state; it is then the least.
+    // lies below every earlier arrival's at this state (it is then the least), and,
+    // after reach_floor, within the state's reach limit.
     [[gnu::noinline]] bool lowers_least_sum(const PrefixState& state) {
         Decimal sum;
         for (const std::uint64_t p : path_) add_price(sum, items_[p].price);
+        if (reach_ && !reach_->may_reach(state, sum)) return false;
         const auto [entry, inserted] = least_sums_.try_emplace(state, sum);
         if (inserted) return true;
         if (!(sum < entry->second)) return false;
         entry->second = sum;
         return true;
+    }
+
+    // The sweep of Reach limits: the walk's transitions from each state once, under
+    // the least weight that reached it. Its states are the run states (p, c) and the
+    // starts of a run at s with c main periods to come (keyed with gap_end = s).
+    static PrefixState start_key(int s, int c) noexcept { return PrefixState{s, c, s, 0}; }
+
+    // As the walk, a sum is formed only into a state that can still end within the
+    // limit (the search forms it too, as a prefix of a main combination it sums).
+    void sweep_to(const PrefixState& key, const Int& gathered, std::span<const FloorReach::Periods> added) {
+        const bool start = key.gap_end >= 0;
+        if (!within(gathered, start ? tables_.start_value(key.period, key.count) : tables_.run_value(key.period, key.count))) {
+            return;
+        }
+        const int state = reach_->state(key);
+        const auto at = static_cast<std::size_t>(state);
+        if (at == swept_keys_.size()) {
+            swept_keys_.push_back(key);
+            swept_weights_.push_back(gathered);
+            // A run state decides period p + 1 next; a start, period s.
+            const int decides = start ? key.period : key.period + 1;
+            swept_states_[static_cast<std::size_t>(decides)].push_back(state);
+        } else {
+            swept_weights_[at] = std::min(swept_weights_[at], gathered);
+        }
+        reach_->lead_to(state, added);
+    }
+
+    void sweep_start(int state) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+        const int s = key.period;
+        const int c = key.count;
+        reach_->expand(state);
+        const int head_end = std::min(s + shape_.min_run, shape_.n);
+        const FloorReach::Periods head[] = {{s, head_end - 1}};
+        if (head_end == shape_.n) return reach_->end(0, head);
+        sweep_to(PrefixState{head_end - 1, c - shape_.min_run}, gathered + tables_.additions().run_head(s), head);
+    }
+
+    void sweep_run(int state) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+        const int p = key.period;
+        const int c = key.count;
+        reach_->expand(state);
+        const std::span<const FloorReach::Periods> none;
+        if (c == 0) {
+            if (within(gathered + tables_.exit_value(p, 0), Int{})) reach_->end(0, none);
+            return;
+        }
+        const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = p + 2; s <= farthest; ++s) {
+            sweep_to(start_key(s, c), gathered + tables_.additions().between(p, s), none);
+        }
+        if (p + 1 >= shape_.n) return;
+        const FloorReach::Periods next[] = {{p + 1, p + 1}};
+        sweep_to(PrefixState{p + 1, c - 1}, gathered + tables_.additions().weight(p + 1), next);
     }
 
     const planner::Tables<Int>& tables_;
@@ -191,6 +265,10 @@ private:
     std::uint64_t state_cap_ = UINT64_MAX;
     Visit visit_ = nullptr;
     void* context_ = nullptr;
+    std::unique_ptr<FloorReach> reach_;  // after reach_floor
+    std::vector<PrefixState> swept_keys_;       // per state of reach_
+    std::vector<Int> swept_weights_;            // the least weight that reached it
+    std::vector<std::vector<int>> swept_states_;  // by the period they decide next
 };
 
 }  // namespace kestrava::planner

@@ -52,6 +52,16 @@
 //
 // Floor weights. There too, a prefix is left as soon as no completion of it can
 // average at the floor (floor_tables.hpp).
+//
+// Reach limits. Whether or not sums round, a sweep over the walk's own states in
+// index order gives the least rounded average any merge has, and each state's reach
+// limit (floor_reach.hpp): that average is then the floor, known before the walk, and
+// an arrival whose sum passes its state's limit has no completion at it. Settled at
+// that floor, the walk enters only arrivals that reach it, so the first merge it
+// finishes averages at the floor, and past_answer leaves every later main
+// combination. This is what folds prices that fall from period to period, where
+// every later arrival at a state sums lower than the earlier ones and none is
+// dominated.
 #pragma once
 
 #include <algorithm>
@@ -69,6 +79,7 @@
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
 #include "selection/planner/rounded/band_walk.hpp"
+#include "selection/planner/rounded/floor_reach.hpp"
 #include "selection/planner/rounded/floor_tables.hpp"
 #include "selection/planner/rounded/win_limits.hpp"
 
@@ -111,13 +122,16 @@ public:
           items_(items),
           limits_(std::move(limits)),
           cheap_from_(static_cast<std::size_t>(shape_.n) + 1, 0),
+          next_cheap_(static_cast<std::size_t>(shape_.n) + 1, 0),
           state_cap_(state_cap),
           candidate_cap_(candidate_cap) {
         // A run state per period of the path at most: pushing never reallocates.
         run_states_.reserve(static_cast<std::size_t>(shape_.n) + 1);
+        next_cheap_[static_cast<std::size_t>(shape_.n)] = shape_.n;
         for (int p = shape_.n; p-- > 0;) {
             const auto at = static_cast<std::size_t>(p);
             cheap_from_[at] = cheap_from_[at + 1] + (shape_.is_cheap(p) ? 1 : 0);
+            next_cheap_[at] = shape_.is_cheap(p) ? p : next_cheap_[at + 1];
         }
     }
 
@@ -151,6 +165,36 @@ public:
         floor_ = FloorTables<Int>::weighed(shape_, items_, *win_limits_);
     }
 
+    // Before run(), on prices c_i / 10^scale with sum |c_i| < 2^120: the sweep of
+    // Reach limits. The walk is then settled at the least average from its start.
+    void reach_floor(unsigned scale) {
+        reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::average);
+        swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
+        for (int s = 0; s <= shape_.max_lead; ++s) {
+            if (!within(additions_.lead(s), tables_.start_value(s, shape_.size), 0, shape_.size, 0)) continue;
+            sweep_into(Gap{-1, s, shape_.size}, 0, Int{}, 0);
+        }
+        // A run state ending at p - 1 leads to the gap states deciding p: it comes first.
+        for (std::vector<int>& states : swept_states_) {
+            std::stable_partition(states.begin(), states.end(), [&](int state) {
+                return swept_keys_[static_cast<std::size_t>(state)].gap_end < 0;
+            });
+            for (std::size_t i = 0; i < states.size(); ++i) {
+                const int state = states[i];
+                if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
+                    sweep_run(state);
+                } else {
+                    sweep_gap(state);
+                }
+            }
+        }
+        if (!reach_->settle()) {
+            reach_.reset();
+            return;
+        }
+        least_average_ = reach_->least_value();
+    }
+
 private:
     // The out periods between main periods e and s: e = -1 before the first main
     // period, s = n after the last; c main periods from s on.
@@ -180,7 +224,10 @@ private:
     // Whether a branch can still end within its limit: from period `from` on, c main
     // periods and at most every cheap period may join those chosen.
     bool within(const Int& gathered, const Int& rest, int from, int c) const noexcept {
-        const int most = std::popcount(periods_) + c + cheap_from_[static_cast<std::size_t>(from)];
+        return within(gathered, rest, from, c, std::popcount(periods_));
+    }
+    bool within(const Int& gathered, const Int& rest, int from, int c, int chosen) const noexcept {
+        const int most = chosen + c + cheap_from_[static_cast<std::size_t>(from)];
         return gathered + rest <= limits_[static_cast<std::size_t>(std::min(most, shape_.n))];
     }
 
@@ -196,8 +243,8 @@ private:
     // gap_additions.hpp defines it; first > last when there is none.
     [[gnu::noinline]] planner::CheapBlock next_block(const Gap& gap, int from) const noexcept {
         const int last_out = gap.s - 1;
-        for (int q = from; q <= last_out; ++q) {
-            if (!shape_.is_cheap(q)) continue;
+        for (int q = next_cheap_[static_cast<std::size_t>(from)]; q <= last_out;
+             q = next_cheap_[static_cast<std::size_t>(q) + 1]) {
             const int last = std::min(shape_.run_last[static_cast<std::size_t>(q)], last_out);
             const bool touches = (gap.e >= 0 && q == gap.e + 1) || (gap.s < shape_.n && last == gap.s - 1);
             if (touches || last - q + 1 >= shape_.min_run || last == shape_.n - 1) return {q, last};
@@ -296,7 +343,9 @@ private:
             }
             if (past_answer(order_.main, state.p)) break;
             if (floor_ && !may_reach_floor(state.sum, floor_->tables().run_value(state.p, state.c))) break;
-            if (dominated(PrefixState{state.p, state.c, -1, std::popcount(periods_)}, state.sum)) break;
+            const PrefixState key{state.p, state.c, -1, std::popcount(periods_)};
+            if (reach_ && !reach_->may_reach(key, state.sum)) break;
+            if (dominated(key, state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             const int next = state.p + 1;
@@ -328,6 +377,91 @@ private:
             if (!walk_gap(Gap{state.p, s, state.c}, state.p + 1, state.gathered, state.sum)) return false;
         }
         return true;
+    }
+
+    // The sweep of Reach limits: the walk's transitions from each state once, under
+    // the least weight that reached it (which every arrival's band check is held to).
+    // Its states are the run states and the points of a gap where a block is to be
+    // taken or not; a transition adds what lies between two of them.
+    void sweep_to(const PrefixState& key, const Int& gathered) {
+        const int state = reach_->state(key);
+        const auto at = static_cast<std::size_t>(state);
+        if (at == swept_keys_.size()) {
+            swept_keys_.push_back(key);
+            swept_weights_.push_back(gathered);
+            // A run state decides period p + 1 next; a gap state, period `period`.
+            const int decides = key.gap_end < 0 ? key.period + 1 : key.period;
+            swept_states_[static_cast<std::size_t>(decides)].push_back(state);
+        } else {
+            swept_weights_[at] = std::min(swept_weights_[at], gathered);
+        }
+        reach_->lead_to(state, swept_added_);
+    }
+
+    // Goes on into the gap at `from`: its next block's state, or, with no block left,
+    // the state at its end (from = s), where the exits of many run states meet.
+    void sweep_into(const Gap& gap, int from, const Int& gathered, int chosen) {
+        const planner::CheapBlock block = next_block(gap, from);
+        if (block.first <= block.last) return sweep_to(PrefixState{from, gap.c, gap.s, chosen}, gathered);
+        if (gap.s == shape_.n) return reach_->end(chosen, swept_added_);
+        sweep_to(PrefixState{gap.s, gap.c, gap.s, chosen}, gathered);
+    }
+
+    // A gap state: its next block taken or not; at the gap's end, the start.
+    void sweep_gap(int state) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+        if (key.period == key.gap_end) return sweep_start(state, key.period, key.count, gathered, key.chosen);
+        reach_->expand(state);
+        // Past a block the next period is not cheap, so e = from - 1 decides as the gap's own e.
+        const Gap gap{key.period - 1, key.gap_end, key.count};
+        const planner::CheapBlock block = next_block(gap, key.period);
+        const Int rest = best_blocks_from(additions_, gap, block.last + 1) + after_gap(gap);
+        const Int taken = gathered + block_weight(block.first, block.last);
+        if (within(taken, rest, block.first, gap.c, key.chosen)) {
+            swept_added_.push_back(FloorReach::Periods{block.first, block.last});
+            sweep_into(gap, block.last + 1, taken, key.chosen + block.last - block.first + 1);
+            swept_added_.pop_back();
+        }
+        if (within(gathered, rest, block.first, gap.c, key.chosen)) {
+            sweep_into(gap, block.last + 1, gathered, key.chosen);
+        }
+    }
+
+    void sweep_start(int state, int s, int c, const Int& gathered, int chosen) {
+        if (!within(gathered, tables_.start_value(s, c), s, c, chosen)) return;
+        reach_->expand(state);
+        const int head_end = std::min(s + shape_.min_run, shape_.n);
+        swept_added_.push_back(FloorReach::Periods{s, head_end - 1});
+        if (head_end == shape_.n) {
+            reach_->end(chosen + head_end - s, swept_added_);
+        } else {
+            sweep_to(PrefixState{head_end - 1, c - shape_.min_run, -1, chosen + shape_.min_run},
+                     gathered + additions_.run_head(s));
+        }
+        swept_added_.pop_back();
+    }
+
+    void sweep_run(int state) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+        const int p = key.period;
+        const int c = key.count;
+        if (!within(gathered, tables_.run_value(p, c), p + 1, c, key.chosen)) return;
+        reach_->expand(state);
+        if (c == 0) return sweep_into(Gap{p, shape_.n, 0}, p + 1, gathered, key.chosen);
+        const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
+        for (int s = p + 2; s <= farthest; ++s) {
+            if (!within(gathered + additions_.between(p, s), tables_.start_value(s, c), p + 1, c, key.chosen)) continue;
+            sweep_into(Gap{p, s, c}, p + 1, gathered, key.chosen);
+        }
+        if (p + 1 >= shape_.n) return;
+        const Int next = gathered + additions_.weight(p + 1);
+        if (within(next, tables_.run_value(p + 1, c - 1), p + 1, c, key.chosen)) {
+            swept_added_.push_back(FloorReach::Periods{p + 1, p + 1});
+            sweep_to(PrefixState{p + 1, c - 1, -1, key.chosen + 1}, next);
+            swept_added_.pop_back();
+        }
     }
 
     void set_period(int p, bool main) noexcept {
@@ -387,6 +521,7 @@ private:
     // operand), and division by m is monotone, so no merge of m periods averages
     // below that fold divided by m. A fold that overflows proves nothing.
     [[gnu::noinline]] bool at_floor(const Decimal& average) const {
+        if (least_average_) return !(*least_average_ < average);
         Decimal lowest = items_.front().price;
         for (const Item& item : items_) lowest = std::min(lowest, item.price);
         Decimal sum;
@@ -422,6 +557,7 @@ private:
     std::span<const Item> items_;
     std::vector<Int> limits_;
     std::vector<int> cheap_from_;  // the cheap periods from p on
+    std::vector<int> next_cheap_;  // the first cheap period from p on; n when none
     std::uint64_t state_cap_;
     std::uint64_t candidate_cap_;
     MergeOrder order_;
@@ -437,6 +573,12 @@ private:
     Decimal settled_average_;
     std::optional<WinLimits> win_limits_;
     std::unique_ptr<FloorTables<Int>> floor_;  // with win_limits_
+    std::unique_ptr<FloorReach> reach_;        // after reach_floor
+    std::optional<Decimal> least_average_;     // the floor, when the sweep found it
+    std::vector<PrefixState> swept_keys_;       // per run state of reach_
+    std::vector<Int> swept_weights_;            // the least weight that reached it
+    std::vector<std::vector<int>> swept_states_;  // by the period they decide next
+    std::vector<FloorReach::Periods> swept_added_;  // what the transition being swept adds
 };
 
 }  // namespace kestrava::planner

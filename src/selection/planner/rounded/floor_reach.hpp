@@ -1,0 +1,162 @@
+// FloorReach: the least rounded value any candidate has, and, at each state of a
+// walk, the largest decimal sum from which some completion still reaches it.
+//
+// Why. A walk keeps, per state, the partial selections that no earlier one with a
+// lower or equal sum dominates (merge_walk.hpp, band_walk.hpp). When each later
+// partial selection sums lower than every earlier one at the same state (prices
+// falling by a unit of the last decimal, and their noisy or zigzag kin), none is
+// dominated: every arrival is walked again, its whole subtree with it. Two facts
+// about the states themselves fold that work.
+//
+// 1. Least folds. Every completion of a state adds the same prices to each arrival's
+//    sum, in the same order, and decimal addition is monotone in each operand
+//    (band_walk.hpp), so the arrival with the least sum ends, with every completion,
+//    no higher than any other at that state and count; division by the count is
+//    monotone too. So the least rounded value V over all candidates is the least,
+//    over the states where candidates end, of the value of the least sum arriving
+//    there, and the least sum at each state comes from the least sums of the states
+//    before it. A sweep over the states in index order (every transition moves to a
+//    later period, or from a run state to a gap of the same period, swept after it)
+//    finds V with one sum per state and count, whatever the order of arrivals.
+//
+// 2. Reach limits. Let add_p(x) be the decimal sum x + p: the exact sum rounded to
+//    the finest grid on which it fits 96 bits. In units of 10^-s (s the prices'
+//    common scale) every sum formed is an integer, and add_p is nondecreasing, so the
+//    sums x from which one given completion ends at a value <= V are those up to a
+//    limit; over every completion of a state, up to the largest of those limits. So
+//    each state has a limit L: an arrival whose sum exceeds L ends above V with every
+//    completion, and can be left; one within L has a completion at V. L follows from
+//    the states after it: at the end, the largest sum whose value is <= V (for an
+//    average, found by bisection on the division itself); across a transition adding
+//    p, the largest x with add_p(x) <= L', that is the largest x with x + p <= H(L'),
+//    H(L') the largest exact sum that rounds to L' or below (L' itself while L' fits
+//    96 bits at scale s, since nothing above it rounds down to it; else a bisection
+//    over the grid of L'). Limits are kept on the values a sum can take (rounded
+//    down to the nearest such), so that each step starts from one.
+//
+// With V known, a walk is settled at V from its start, and with the limits it enters
+// only arrivals that end at V: the first candidate it reaches is at V, and from then
+// on only the merges that come earlier in the order are walked. Both passes visit
+// each state once per count, and the transitions they follow are the walk's own,
+// within the same bands (a state's least weight stands for every arrival's, so no
+// transition a walk can take is missed).
+//
+// Units as 128-bit integers: the sweep is used when sum |c_i| < 2^120, so that every
+// sum, and every limit within a grid step of one, fits with room.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <cstddef>
+#include <vector>
+
+#include "decimal/decimal.hpp"
+#include "selection/item.hpp"
+#include "selection/planner/rounded/prefix_state.hpp"
+
+namespace kestrava::planner {
+
+// The sums a walk forms, in units of 10^-s, and the grid on which decimals hold them.
+class SumUnits {
+public:
+    // Precondition: every price is a multiple of 10^-scale, scale <= 28.
+    explicit SumUnits(unsigned scale) noexcept : scale_(scale) {}
+
+    // A sum in units (exact: every sum formed is a multiple of 10^-s).
+    __int128 units(const Decimal& value) const noexcept;
+    // The largest sum a decimal can hold that is at most `value`; nullopt when none is.
+    std::optional<__int128> round_down(__int128 value) const noexcept;
+    // add_p of point 2 on exact sums: the decimal sum's value; nullopt on overflow.
+    std::optional<__int128> rounded_sum(__int128 exact) const noexcept;
+    // The largest x with add(x, price) <= limit, over the sums a decimal holds;
+    // `limit` is one of them. nullopt when there is none.
+    std::optional<__int128> limit_before(__int128 limit, __int128 price) const noexcept;
+    // The decimal holding a value that round_down keeps.
+    Decimal decimal(__int128 value) const noexcept;
+    unsigned scale() const noexcept { return scale_; }
+
+private:
+    // The exponent k of the finest grid 10^k on which |value| fits 96 bits; 29 past scale 0.
+    unsigned grid_of(__int128 value) const noexcept;
+
+    unsigned scale_;
+};
+
+// Beyond every sum formed (sum |c_i| < 2^120, and n rounding steps above it).
+inline constexpr __int128 sum_bound = static_cast<__int128>(1) << 121;
+
+class FloorReach {
+public:
+    // What a candidate's rounded value is: its average, or its sum (a cost).
+    enum class Value { average, cost };
+
+    // Allocates the price units and room for the states.
+    FloorReach(std::span<const Item> items, unsigned scale, Value value);
+
+    // The periods first .. last, in index order.
+    struct Periods {
+        int first = 0;
+        int last = -1;
+    };
+
+    // Building, in the sweep's order: a state is expanded after every state that
+    // leads to it; transitions before the first expand() leave from the start, with
+    // nothing summed. state() returns the state's index.
+    int state(const PrefixState& key);
+    void expand(int state) noexcept;
+    // A transition from the state being expanded, adding the prices of `added` in
+    // turn, to `target`; or ending a candidate of `count` periods.
+    void lead_to(int target, std::span<const Periods> added);
+    void end(int count, std::span<const Periods> added);
+
+    // After the sweep: V and the limits. False when no candidate ends.
+    bool settle();
+    const Decimal& least_value() const noexcept { return least_value_; }
+
+    // True when an arrival at `key` with this sum has a completion at V; states the
+    // sweep never met are given the benefit of the doubt.
+    bool may_reach(const PrefixState& key, const Decimal& sum) const noexcept;
+
+private:
+    struct Step {
+        int target = 0;  // a state, or -1 - count for an end
+        std::size_t first_added = 0;
+        std::size_t added = 0;
+    };
+    struct State {
+        std::optional<__int128> least;  // in units
+        std::size_t first_step = 0;
+        std::size_t steps = 0;
+        std::optional<__int128> limit;
+    };
+
+    static std::size_t at(int state) noexcept { return static_cast<std::size_t>(state); }
+    __int128 sum_from_expanded(std::span<const Periods> added) const;
+    void record(int target, std::span<const Periods> added);
+    std::optional<__int128> end_limit(int count);
+    std::optional<__int128> average_limit(int count) const noexcept;
+    __int128 bisect_end_limit(__int128 low, __int128 high, int count) const noexcept;
+    std::optional<__int128> limit_through(std::optional<__int128> limit, const Step& step) const noexcept;
+    bool value_within(__int128 sum, int count) const noexcept;
+
+    SumUnits units_;
+    Value value_;
+    std::vector<__int128> prices_;  // in units
+    static std::uint32_t packed(const PrefixState& key) noexcept;
+    std::size_t slot_of(std::uint32_t key) const noexcept;
+
+    std::vector<int> slots_;  // state indices, -1 where free
+    std::vector<std::uint32_t> keys_;  // per state, packed
+    std::vector<State> states_;
+    std::vector<Step> steps_;
+    std::vector<Periods> added_;  // of every step, in turn
+    std::vector<int> expanded_;
+    int expanding_ = -1;
+    std::optional<Decimal> least_;
+    Decimal least_value_;
+    std::unordered_map<int, std::optional<__int128>> end_limits_;
+};
+
+}  // namespace kestrava::planner
