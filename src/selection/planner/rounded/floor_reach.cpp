@@ -139,8 +139,8 @@ std::size_t FloorReach::slot_of(std::uint32_t key) const noexcept {
     return slot;
 }
 
-int FloorReach::state(const PrefixState& key) {
-    const std::uint32_t code = packed(key);
+int FloorReach::state(const PrefixState& key, std::uint32_t tag) {
+    const std::uint32_t code = packed(key) | tag << 20;
     std::size_t slot = slot_of(code);
     if (slots_[slot] >= 0) return slots_[slot];
     if (2 * (keys_.size() + 1) > slots_.size()) {

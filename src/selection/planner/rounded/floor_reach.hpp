@@ -104,7 +104,8 @@ public:
     // Building, in the sweep's order: a state is expanded after every state that
     // leads to it; transitions before the first expand() leave from the start, with
     // nothing summed. state() returns the state's index.
-    int state(const PrefixState& key);
+    // A tag (below 2^11) keeps states of the sweep's own apart from a walk's.
+    int state(const PrefixState& key, std::uint32_t tag = 0);
     void expand(int state) noexcept;
     // A transition from the state being expanded, adding the prices of `added` in
     // turn, to `target`; or ending a candidate of `count` periods.

@@ -170,18 +170,18 @@ public:
     void reach_floor(unsigned scale) {
         reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::average);
         swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
-        for (int s = 0; s <= shape_.max_lead; ++s) {
-            if (!within(additions_.lead(s), tables_.start_value(s, shape_.size), 0, shape_.size, 0)) continue;
-            sweep_into(Gap{-1, s, shape_.size}, 0, Int{}, 0);
-        }
+        sweep_to_gap(Opening{0, shape_.size, std::min(shape_.max_lead, shape_.n - 1), 0, false}, Int{});
         // A run state ending at p - 1 leads to the gap states deciding p: it comes first.
         for (std::vector<int>& states : swept_states_) {
             std::stable_partition(states.begin(), states.end(), [&](int state) {
-                return swept_keys_[static_cast<std::size_t>(state)].gap_end < 0;
+                const auto at = static_cast<std::size_t>(state);
+                return swept_kinds_[at] == SweptKind::walked && swept_keys_[at].gap_end < 0;
             });
             for (std::size_t i = 0; i < states.size(); ++i) {
                 const int state = states[i];
-                if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
+                if (swept_kinds_[static_cast<std::size_t>(state)] != SweptKind::walked) {
+                    sweep_opening(state);
+                } else if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
                     sweep_run(state);
                 } else {
                     sweep_gap(state);
@@ -196,6 +196,12 @@ public:
     }
 
 private:
+    enum class SweptKind : std::uint8_t {
+        walked,         // a state the walk also meets (run, gap or start)
+        opening,        // a gap swept without its end (sweep_opening)
+        fresh_opening,  // the same, right after a main period
+    };
+
     // The out periods between main periods e and s: e = -1 before the first main
     // period, s = n after the last; c main periods from s on.
     struct Gap {
@@ -383,11 +389,12 @@ private:
     // the least weight that reached it (which every arrival's band check is held to).
     // Its states are the run states and the points of a gap where a block is to be
     // taken or not; a transition adds what lies between two of them.
-    void sweep_to(const PrefixState& key, const Int& gathered) {
-        const int state = reach_->state(key);
+    void sweep_to(const PrefixState& key, const Int& gathered, SweptKind kind = SweptKind::walked) {
+        const int state = reach_->state(key, static_cast<std::uint32_t>(kind));
         const auto at = static_cast<std::size_t>(state);
         if (at == swept_keys_.size()) {
             swept_keys_.push_back(key);
+            swept_kinds_.push_back(kind);
             swept_weights_.push_back(gathered);
             // A run state decides period p + 1 next; a gap state, period `period`.
             const int decides = key.gap_end < 0 ? key.period + 1 : key.period;
@@ -428,6 +435,76 @@ private:
         }
     }
 
+    // The gaps before a run starts, swept without their end s (which the walk chooses
+    // first): the out periods from q on, a run to start at s <= deadline. Its blocks
+    // are those of next_block for the s it comes to: a cheap run passed whole (s past
+    // it) is a block when it touches the main period before the gap (`fresh`: q is
+    // that period plus one), has min_run periods or ends at the last period; one that
+    // s cuts short, or ends at s - 1, touches s. So the states need no s, and the
+    // exits of many run states meet in them.
+    struct Opening {
+        int q = 0;
+        int c = 0;
+        int deadline = 0;
+        int chosen = 0;
+        bool fresh = false;
+    };
+
+    void sweep_to_gap(const Opening& gap, const Int& gathered) {
+        const PrefixState key{gap.q, gap.c, gap.deadline, gap.chosen};
+        sweep_to(key, gathered, gap.fresh ? SweptKind::fresh_opening : SweptKind::opening);
+    }
+
+    // The least weight the starts from s on (to the deadline) can follow with.
+    Int best_start(int s, int deadline, int c) const noexcept {
+        Int best = tables_.start_value(s, c);
+        for (int t = s + 1; t <= deadline; ++t) best = std::min(best, tables_.start_value(t, c));
+        return best;
+    }
+
+    // A start at s, the gap's blocks settled: through the state at the gap's end.
+    void sweep_to_start(int s, int c, const Int& gathered, int chosen) {
+        if (!within(gathered, tables_.start_value(s, c), s, c, chosen)) return;
+        sweep_to(PrefixState{s, c, s, chosen}, gathered);
+    }
+
+    void sweep_opening(int state) {
+        const auto at = static_cast<std::size_t>(state);
+        const PrefixState key = swept_keys_[at];
+        const Opening gap{key.period, key.count, key.gap_end, key.chosen, swept_kinds_[at] == SweptKind::fresh_opening};
+        const Int gathered = swept_weights_[at];
+        reach_->expand(state);
+        const int first = next_cheap_[static_cast<std::size_t>(gap.q)];
+        const int earliest = gap.fresh ? gap.q + 1 : gap.q;
+        for (int s = earliest; s <= std::min(first, gap.deadline); ++s) sweep_to_start(s, gap.c, gathered, gap.chosen);
+        if (first >= gap.deadline) return;
+        const int last = shape_.run_last[static_cast<std::size_t>(first)];
+        // s inside the cheap run or just past it: the piece before s touches s.
+        for (int s = std::max(first + 1, earliest); s <= std::min(last + 1, gap.deadline); ++s) {
+            sweep_to_start(s, gap.c, gathered, gap.chosen);
+            const Int taken = gathered + block_weight(first, s - 1);
+            if (within(taken, tables_.start_value(s, gap.c), s, gap.c, gap.chosen)) {
+                swept_added_.push_back(FloorReach::Periods{first, s - 1});
+                sweep_to(PrefixState{s, gap.c, s, gap.chosen + s - first}, taken);
+                swept_added_.pop_back();
+            }
+        }
+        // s past the run: the whole run is a block or not, and the gap goes on.
+        if (last + 2 > gap.deadline) return;
+        const Int after = best_start(last + 2, gap.deadline, gap.c);
+        const Opening on{last + 1, gap.c, gap.deadline, gap.chosen, false};
+        const bool block = (gap.fresh && first == gap.q) || last - first + 1 >= shape_.min_run;
+        const Int taken = gathered + block_weight(first, last);
+        if (block && within(taken, after, last + 2, gap.c, gap.chosen + last - first + 1)) {
+            swept_added_.push_back(FloorReach::Periods{first, last});
+            Opening taking = on;
+            taking.chosen += last - first + 1;
+            sweep_to_gap(taking, taken);
+            swept_added_.pop_back();
+        }
+        if (within(gathered, after, last + 2, gap.c, gap.chosen)) sweep_to_gap(on, gathered);
+    }
+
     void sweep_start(int state, int s, int c, const Int& gathered, int chosen) {
         if (!within(gathered, tables_.start_value(s, c), s, c, chosen)) return;
         reach_->expand(state);
@@ -451,10 +528,7 @@ private:
         reach_->expand(state);
         if (c == 0) return sweep_into(Gap{p, shape_.n, 0}, p + 1, gathered, key.chosen);
         const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
-        for (int s = p + 2; s <= farthest; ++s) {
-            if (!within(gathered + additions_.between(p, s), tables_.start_value(s, c), p + 1, c, key.chosen)) continue;
-            sweep_into(Gap{p, s, c}, p + 1, gathered, key.chosen);
-        }
+        if (p + 2 <= farthest) sweep_to_gap(Opening{p + 1, c, farthest, key.chosen, true}, gathered);
         if (p + 1 >= shape_.n) return;
         const Int next = gathered + additions_.weight(p + 1);
         if (within(next, tables_.run_value(p + 1, c - 1), p + 1, c, key.chosen)) {
@@ -575,7 +649,8 @@ private:
     std::unique_ptr<FloorTables<Int>> floor_;  // with win_limits_
     std::unique_ptr<FloorReach> reach_;        // after reach_floor
     std::optional<Decimal> least_average_;     // the floor, when the sweep found it
-    std::vector<PrefixState> swept_keys_;       // per run state of reach_
+    std::vector<PrefixState> swept_keys_;       // per state of reach_
+    std::vector<SweptKind> swept_kinds_;
     std::vector<Int> swept_weights_;            // the least weight that reached it
     std::vector<std::vector<int>> swept_states_;  // by the period they decide next
     std::vector<FloorReach::Periods> swept_added_;  // what the transition being swept adds
