@@ -135,6 +135,9 @@ public:
         }
     }
 
+    // Ends the walk, as the caps do, once this many arrivals have been weighed.
+    void cap_arrivals(std::uint64_t cap) noexcept { arrival_cap_ = cap; }
+
     // Returns false when a cap ended the walk.
     bool run() {
         for (int s = 0; s <= shape_.max_lead; ++s) {
@@ -170,6 +173,14 @@ public:
     void reach_floor(unsigned scale) {
         reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::average);
         swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
+        const auto counts = static_cast<std::size_t>(shape_.size) + 1;
+        swept_starts_.assign(static_cast<std::size_t>(shape_.n) * counts, Int{});
+        for (int s = shape_.n; s-- > 0;) {
+            for (int c = 0; c <= shape_.size; ++c) {
+                const Int here = tables_.start_value(s, c);
+                best_start_at(s, c) = s + 1 < shape_.n ? std::min(here, best_start(s + 1, c)) : here;
+            }
+        }
         sweep_to_gap(Opening{0, shape_.size, std::min(shape_.max_lead, shape_.n - 1), 0, false}, Int{});
         // A run state ending at p - 1 leads to the gap states deciding p: it comes first.
         for (std::vector<int>& states : swept_states_) {
@@ -320,6 +331,8 @@ private:
     bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
         if (!within(gathered, tables_.start_value(s, c), s, c)) return true;
         if (floor_ && !may_reach_floor(sum, floor_->tables().start_value(s, c))) return true;
+        // The sweep met this start as the end of a gap (s, c, s, chosen).
+        if (reach_ && !reach_->may_reach(PrefixState{s, c, s, std::popcount(periods_)}, sum)) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const PeriodMask head = period_span(static_cast<std::uint64_t>(s), static_cast<std::uint64_t>(head_end));
         if (past_answer(order_.main | head, head_end - 1)) return true;
@@ -343,7 +356,7 @@ private:
         RunState state{p, c, gathered, sum};
         bool going_on = true;
         while (within(state.gathered, tables_.run_value(state.p, state.c), state.p + 1, state.c)) {
-            if (++entered_ > state_cap_) {
+            if (++entered_ > state_cap_ || arrived_ > arrival_cap_) {
                 going_on = false;
                 break;
             }
@@ -455,11 +468,13 @@ private:
         sweep_to(key, gathered, gap.fresh ? SweptKind::fresh_opening : SweptKind::opening);
     }
 
-    // The least weight the starts from s on (to the deadline) can follow with.
-    Int best_start(int s, int deadline, int c) const noexcept {
-        Int best = tables_.start_value(s, c);
-        for (int t = s + 1; t <= deadline; ++t) best = std::min(best, tables_.start_value(t, c));
-        return best;
+    Int& best_start_at(int s, int c) noexcept {
+        return swept_starts_[static_cast<std::size_t>(s * (shape_.size + 1) + c)];
+    }
+    // The least weight any start from s on can follow with (past the deadline too: a
+    // bound that lets more through loses nothing).
+    const Int& best_start(int s, int c) const noexcept {
+        return swept_starts_[static_cast<std::size_t>(s * (shape_.size + 1) + c)];
     }
 
     // A start at s, the gap's blocks settled: through the state at the gap's end.
@@ -491,7 +506,7 @@ private:
         }
         // s past the run: the whole run is a block or not, and the gap goes on.
         if (last + 2 > gap.deadline) return;
-        const Int after = best_start(last + 2, gap.deadline, gap.c);
+        const Int after = best_start(last + 2, gap.c);
         const Opening on{last + 1, gap.c, gap.deadline, gap.chosen, false};
         const bool block = (gap.fresh && first == gap.q) || last - first + 1 >= shape_.min_run;
         const Int taken = gathered + block_weight(first, last);
@@ -548,6 +563,7 @@ private:
     // worse; otherwise this arrival is kept, and those it dominates are dropped. With
     // win_limits_ the counts share one entry per state (Counted arrivals).
     [[gnu::noinline]] bool dominated(const PrefixState& state, const Decimal& sum) {
+        ++arrived_;
         PrefixState key = state;
         if (win_limits_) key.chosen = 0;
         std::vector<Arrival>& kept = arrivals_[key];
@@ -634,10 +650,12 @@ private:
     std::vector<int> next_cheap_;  // the first cheap period from p on; n when none
     std::uint64_t state_cap_;
     std::uint64_t candidate_cap_;
+    std::uint64_t arrival_cap_ = UINT64_MAX;
     MergeOrder order_;
     PeriodMask periods_ = 0;
     int rank_ = 0;  // admissible blocks met so far: the rank of the next one
     std::uint64_t entered_ = 0;
+    std::uint64_t arrived_ = 0;  // arrivals weighed against those kept
     std::uint64_t evaluated_ = 0;
     std::unordered_map<PrefixState, std::vector<Arrival>, PrefixStateHash> arrivals_;
     std::vector<RunState> run_states_;
@@ -651,6 +669,7 @@ private:
     std::optional<Decimal> least_average_;     // the floor, when the sweep found it
     std::vector<PrefixState> swept_keys_;       // per state of reach_
     std::vector<SweptKind> swept_kinds_;
+    std::vector<Int> swept_starts_;  // best_start, per (s, c)
     std::vector<Int> swept_weights_;            // the least weight that reached it
     std::vector<std::vector<int>> swept_states_;  // by the period they decide next
     std::vector<FloorReach::Periods> swept_added_;  // what the transition being swept adds

@@ -51,9 +51,16 @@ using planner::IntegerWidth;
 // to the exhaustive search: some 10 ms of decimal sums either way.
 constexpr std::uint64_t candidate_cap = 20000;
 constexpr std::uint64_t state_cap = 100000;
-// Most walks end within this many run states; one that does not is walked again
-// after the sweep of reach limits (floor_reach.hpp), which costs more than such a walk.
-constexpr std::uint64_t quick_state_cap = 200;
+// Most walks end within this many run states and arrivals; one that does not is
+// walked again after the sweep of reach limits (floor_reach.hpp), which costs more
+// than such a walk, or, where the sweep does not fit, again in full.
+constexpr std::uint64_t quick_cap = 200;
+
+enum class Walk {
+    quick,  // capped at quick_cap
+    swept,  // after the sweep
+    full,   // neither
+};
 
 // The sweep keeps its sums in 128 bits (floor_reach.hpp).
 bool sweep_fits(const RoundedPrices& prices) noexcept {
@@ -144,20 +151,21 @@ unsigned cost_error_scale(const RoundedPrices& prices, const Int& least, std::ui
     }
 }
 
-// The merge walk, quick or after the sweep; nullopt when it reached a cap.
+// The merge walk; nullopt when it reached a cap.
 template <class Int>
 std::optional<std::optional<RoundedMerge>> walk_merges(std::span<const Item> items, const RoundedPrices& prices,
-                                                       const planner::Planner<Int>& planner, bool swept) {
-    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items,
-                                                       average_limits(prices, planner.lowest_average()),
-                                                       swept ? state_cap : quick_state_cap, candidate_cap);
+                                                       const planner::Planner<Int>& planner,
+                                                       const std::vector<Int>& limits, Walk how) {
+    const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limits,
+                                                       how == Walk::quick ? quick_cap : state_cap, candidate_cap);
+    if (how == Walk::quick) walk->cap_arrivals(quick_cap);
     // With sum |c_i| within 96 bits no sum rounds (win_limits.hpp).
     const bool exact_sums =
         prices.magnitudes <= planner::Int512::from_int128(static_cast<__int128>(Decimal::max_coefficient));
     // On near ties the exact optimum's own merge often rounds to the least average.
     walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()), exact_sums);
     if (exact_sums) walk->fold_counts(prices.scale, low_bits(prices.magnitudes));
-    if (swept) walk->reach_floor(prices.scale);
+    if (how == Walk::swept) walk->reach_floor(prices.scale);
     if (!walk->run()) return std::nullopt;
     return walk->best();
 }
@@ -166,24 +174,25 @@ template <class Int>
 std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
                                                 planner::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
-    std::optional<std::optional<RoundedMerge>> best = walk_merges(items, prices, planner, false);
-    if (!best && sweep_fits(prices)) best = walk_merges(items, prices, planner, true);
+    const std::vector<Int> limits = average_limits(prices, planner.lowest_average());
+    std::optional<std::optional<RoundedMerge>> best = walk_merges(items, prices, planner, limits, Walk::quick);
+    if (!best) best = walk_merges(items, prices, planner, limits, sweep_fits(prices) ? Walk::swept : Walk::full);
     if (!best || !*best) return std::nullopt;
     return index_list_of((*best)->periods);
 }
 
 // The first main combination of least rounded cost within the limit, found by the
-// band walk, quick or after the sweep; nullopt when it reached a cap or found none.
+// band walk; nullopt when it reached a cap or found none.
 template <class Int>
 std::optional<RoundedCost> walk_mains(std::span<const Item> items, const RoundedPrices& prices,
-                                      const planner::Planner<Int>& planner, const Int& limit, bool swept) {
+                                      const planner::Planner<Int>& planner, const Int& limit, Walk how) {
     ConservativeCandidates candidates(items);
     IndexList main;
     main.reserve(items.size());
     const auto walk = std::make_unique<BandWalk<Int>>(planner.tables(), limit, main);
-    walk->cap_states(swept ? state_cap : quick_state_cap);
+    walk->cap_states(how == Walk::quick ? quick_cap : state_cap);
     walk->skip_dominated_prefixes(items);
-    if (swept) walk->reach_floor(prices.scale);
+    if (how == Walk::swept) walk->reach_floor(prices.scale);
     if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates)) return std::nullopt;
     return candidates.best();
 }
@@ -195,8 +204,8 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
     const auto k = static_cast<std::uint64_t>(shape.size);
     const unsigned error_scale = cost_error_scale(prices, planner.least_cost(), k);
     const Int limit = band_limit(planner.least_cost(), cost_band(prices, k, error_scale));
-    std::optional<RoundedCost> best = walk_mains(items, prices, planner, limit, false);
-    if (!best && sweep_fits(prices)) best = walk_mains(items, prices, planner, limit, true);
+    std::optional<RoundedCost> best = walk_mains(items, prices, planner, limit, Walk::quick);
+    if (!best) best = walk_mains(items, prices, planner, limit, sweep_fits(prices) ? Walk::swept : Walk::full);
     if (!best) return std::nullopt;
     // The widest merge of the chosen main combination: every admissible block.
     const IndexList chosen = index_list_of(best->periods);
