@@ -1,8 +1,10 @@
 // Seeded differential fuzzing aimed at the rounding regime: prices with 20 to 40
-// decimals, converted prices, magnitudes at the 96-bit bounds and near-ties, where a
-// decimal sum rounds (or overflows) and the exact planner steps aside. The selection
-// entry and planner_answer (the exact planner, then the one for sums that round) are each
-// compared with the exhaustive search on the same items, "Addition overflowed" included.
+// decimals, converted prices, magnitudes at the 96-bit bounds, near-ties and near ties
+// that fall a unit at a time, where a decimal sum rounds (or overflows) and the exact
+// planner steps aside. The selection entry, planner_answer (the exact planner, then
+// the one for sums that round) and swept_answer (the same, sweeping the reach limits
+// at once) are each compared with the exhaustive search on the same items, "Addition
+// overflowed" included.
 //
 // KESTRAVA_FUZZ_ROUNDING_REQUESTS sets the number of requests (n <= 16, at most
 // KESTRAVA_FUZZ_ROUNDING_MAX_N), KESTRAVA_FUZZ_ROUNDING_LARGE_REQUESTS those at n = 17
@@ -44,6 +46,14 @@ std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<c
     return plan_rounded(items, cheap_items, rules, aggressive);
 }
 
+// The same with the rounded walks swept at once (floor_reach.hpp), not only when a
+// quick walk runs long.
+std::optional<IndexList> swept_answer(std::span<const Item> items, std::span<const Item> cheap_items,
+                                      const SelectionRules& rules, bool aggressive) {
+    if (auto planned = plan_exact(items, cheap_items, rules, aggressive)) return planned;
+    return plan_rounded(items, cheap_items, rules, aggressive, RoundedWalk::swept);
+}
+
 std::uint64_t setting(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
     return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
@@ -65,6 +75,7 @@ enum class Family {
     near_ties,      // thirds, neighbours 10^-28 apart, repeats, cheap/dear runs
     near_zero,      // optima within a few rounding units of zero
     lopsided,       // one dear price beside long small ones; ties far below the rounding unit
+    falling,        // near ties that fall (or zigzag, or rise) a unit at a time, sums crossing 2^96
     count
 };
 
@@ -312,6 +323,51 @@ void lopsided(RequestRandom& random, std::vector<std::string>& prices) {
     units_apart(random, prices);
 }
 
+// The bases of the falling shapes, in units of the last decimal: 0.3 to 1.0 at 28
+// decimals; (2^96 - 1) / h, so that the sums cross 2^96 - 1 units (where decimal
+// sums start to round) at about h periods, h near n / 2 or anywhere; or a few units
+// from a multiple of a tenth of that, where a rounded sum lands on a tie of the
+// coarser grid.
+int128 falling_base(RequestRandom& random, std::size_t n) {
+    const int128 top = (int128{1} << 96) - 1;
+    switch (random.between(0, 3)) {
+        case 0:
+            return static_cast<int128>(random.between(3000, 10000)) * 1'000'000'000'000 * 1'000'000'000'000;
+        case 1:
+            return top / static_cast<int128>(std::max<std::uint64_t>(1, n / 2 + random.between(0, 2) - 1)) -
+                   static_cast<int128>(random.between(0, 3));
+        case 2:
+            return top / static_cast<int128>(random.between(1, n)) + static_cast<int128>(random.between(0, 8)) - 4;
+        default:
+            return top / static_cast<int128>(random.between(1, n)) / 10 * 10 + 5;
+    }
+}
+
+// Near ties where each later partial selection sums lower than the earlier ones at
+// the same state: falling by a unit (or two, zigzagging), with noise, with every
+// third price dearer, now and then rising instead, or negated (mostly negative near
+// ties, whose sums cross -2^96). At scale 0 the largest bases overflow, as the search
+// must report.
+void falling(RequestRandom& random, std::vector<std::string>& prices) {
+    const std::size_t n = prices.size();
+    const unsigned scale = static_cast<unsigned>(random.chance(60) ? 28 : random.between(0, 28));
+    const int128 base = falling_base(random, n);
+    const std::uint64_t shape = random.between(0, 3);
+    const int128 step = random.chance(20) ? -1 : 1;
+    const int128 dearer = static_cast<int128>(random.between(1, 1000)) * (random.chance(50) ? 1 : 1'000'000'000'000);
+    const bool negated = random.chance(30);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto at = static_cast<int128>(i);
+        int128 units = base - step * at;
+        if (shape == 1) units = base + static_cast<int128>(random.between(0, 2 * n));
+        if (shape == 2) units = base - 2 * step * at + 3 * (at % 2);
+        if (shape == 3 && i % 3 == 2) units += dearer;
+        if (negated && !random.chance(10)) units = -units;
+        const int128 top = (int128{1} << 96) - 1;  // the largest coefficient
+        prices[i] = decimal_text(std::clamp(units, -top, top), scale, 0);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Thresholds and rules.
 
@@ -411,6 +467,9 @@ PlannerRequest rounding_request(std::uint64_t seed, std::uint64_t number, std::s
         case Family::lopsided:
             lopsided(random, request.prices);
             break;
+        case Family::falling:
+            falling(random, request.prices);
+            break;
         case Family::count:
             break;
     }
@@ -470,11 +529,18 @@ Verdict check(const PlannerRequest& request) {
         planned = planner_answer(input.items, input.cheap_items, request.rules, request.aggressive);
         return planned.value_or(IndexList{});
     });
+    // The entry walks quickly first; the planner here sweeps the reach limits at once.
+    std::optional<IndexList> swept;
+    const EngineAnswer sweeping = answer_of([&]() -> Outcome<IndexList> {
+        swept = swept_answer(input.items, input.cheap_items, request.rules, request.aggressive);
+        return planned.value_or(IndexList{});
+    });
     Verdict verdict;
     verdict.planner_answered = planned.has_value() || !planner.result;
     verdict.exhaustive_threw = !exhaustive.result;
     if (!(entry == exhaustive)) verdict.mismatch += "\n  entry:      " + entry.text();
     if (verdict.planner_answered && !(planner == exhaustive)) verdict.mismatch += "\n  planner:    " + planner.text();
+    if ((swept || !sweeping.result) && !(sweeping == exhaustive)) verdict.mismatch += "\n  swept:      " + sweeping.text();
     if (!verdict.mismatch.empty()) {
         verdict.mismatch = request.describe() + verdict.mismatch + "\n  exhaustive: " + exhaustive.text();
     }

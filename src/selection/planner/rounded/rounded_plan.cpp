@@ -175,7 +175,9 @@ std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, con
                                                 planner::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
     const std::vector<Int> limits = average_limits(prices, planner.lowest_average());
-    std::optional<std::optional<RoundedMerge>> best = walk_merges(items, prices, planner, limits, Walk::quick);
+    const bool quick = prices.walk == RoundedWalk::quick_first && sweep_fits(prices);
+    std::optional<std::optional<RoundedMerge>> best;
+    if (quick) best = walk_merges(items, prices, planner, limits, Walk::quick);
     if (!best) best = walk_merges(items, prices, planner, limits, sweep_fits(prices) ? Walk::swept : Walk::full);
     if (!best || !*best) return std::nullopt;
     return index_list_of((*best)->periods);
@@ -204,7 +206,9 @@ std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, cons
     const auto k = static_cast<std::uint64_t>(shape.size);
     const unsigned error_scale = cost_error_scale(prices, planner.least_cost(), k);
     const Int limit = band_limit(planner.least_cost(), cost_band(prices, k, error_scale));
-    std::optional<RoundedCost> best = walk_mains(items, prices, planner, limit, Walk::quick);
+    const bool quick = prices.walk == RoundedWalk::quick_first && sweep_fits(prices);
+    std::optional<RoundedCost> best;
+    if (quick) best = walk_mains(items, prices, planner, limit, Walk::quick);
     if (!best) best = walk_mains(items, prices, planner, limit, sweep_fits(prices) ? Walk::swept : Walk::full);
     if (!best) return std::nullopt;
     // The widest merge of the chosen main combination: every admissible block.
@@ -258,7 +262,7 @@ std::optional<IndexList> plan_rounded_within(std::span<const Item> items, const 
 namespace kestrava {
 
 std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                       const SelectionRules& rules, bool aggressive) {
+                                      const SelectionRules& rules, bool aggressive, RoundedWalk walk) {
     using namespace planner;
     std::vector<std::uint8_t> cheap(items.size(), 0);
     for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
@@ -274,6 +278,7 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<con
     // Every period is the only selection of n periods.
     if (shape.size >= shape.n) return index_list_of(static_cast<PeriodMask>((std::uint64_t{1} << items.size()) - 1));
     prices.merges_unbounded = !within_global_bound && !aggressive;
+    prices.walk = walk;
     return plan_rounded_within(items, prices, shape, aggressive);
 }
 

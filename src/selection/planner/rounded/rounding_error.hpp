@@ -88,6 +88,7 @@
 #include "decimal/decimal.hpp"
 #include "selection/planner/fixed_int.hpp"
 #include "selection/item.hpp"
+#include "selection/planner/item_plans.hpp"
 
 namespace kestrava::planner {
 
@@ -100,6 +101,7 @@ struct RoundedPrices {
     planner::Int512 magnitudes{};        // sum |c_i|
     planner::Int512 negatives{};         // sum |c_i| over the negative prices
     bool merges_unbounded = false;       // r bounds the cheapest-main search's main combinations alone
+    RoundedWalk walk = RoundedWalk::quick_first;
 };
 
 // The prices as integers, with no r yet (precondition: 1 <= items.size() <= 28;
