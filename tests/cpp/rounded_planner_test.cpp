@@ -12,7 +12,12 @@
 #include "selection/exhaustive/cheap_blocks.hpp"
 #include "selection/exhaustive/combination_checks.hpp"
 #include "selection/internal_failure.hpp"
+#include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/planner.hpp"
+#include "selection/planner/rounded/merge_walk.hpp"
 #include "selection/planner/rounded/rounding_error.hpp"
+#include "selection/price_sums.hpp"
+#include "selection/rules/shape.hpp"
 
 namespace kestrava {
 namespace {
@@ -22,6 +27,7 @@ struct TieCase {
     std::vector<std::string> prices;
     const char* threshold;
     SelectionRules rules;
+    bool may_leave = false;  // the planner may leave the request to the search
 };
 
 std::vector<std::string> repeated(const char* price, std::size_t n) { return std::vector<std::string>(n, price); }
@@ -100,15 +106,19 @@ planner::Int256 units_of(const planner::RoundedPrices& prices, PeriodMask merge)
 
 planner::Int256 wide(std::uint64_t value) { return planner::Int256::from_int128(static_cast<testing::int128>(value)); }
 
-// Near-ties at 28 decimals; a dear price now and then lowers the scale the sums keep,
-// so that u spans many units and many merges lie within 2u of the optimum.
+// Near-ties at 28 decimals, positive or mostly negative (where the bands' bound on a
+// merge's magnitudes counts the negative prices twice); a dear price now and then
+// lowers the scale the sums keep, so that u spans many units and many merges lie
+// within 2u of the optimum.
 testing::PlannerRequest near_tie_request(std::uint64_t number) {
     testing::RequestRandom random(31, number);
     testing::PlannerRequest request;
     const std::size_t n = random.between(4, 10);
     const testing::int128 base = static_cast<testing::int128>(random.between(1, 9)) * 100000000000000000;
+    const bool negative = random.chance(50);
     for (std::size_t i = 0; i < n; ++i) {
-        const auto units = base * 100000000000 + static_cast<testing::int128>(random.between(0, 40));
+        auto units = base * 100000000000 + static_cast<testing::int128>(random.between(0, 40));
+        if (negative && !random.chance(15)) units = -units;
         request.prices.push_back(testing::decimal_text(units, 28, 0));
     }
     if (random.chance(50)) request.prices[random.between(0, n - 1)] = "7000000000000000000000";
@@ -171,6 +181,139 @@ TEST(RoundedPlanner, MergeBandsHoldEveryMergeThatRoundingCouldMakeWin) {
         }
     }
     EXPECT_GT(checked, 1000U);
+}
+
+// Near ties in which every period is cheap or dear enough to be main: 28-digit prices
+// a few units apart, most of them cheap, whose sums of copies cross 2^96 - 1 units
+// (where they start to round) at about n periods, so that n copies of the lowest
+// price round to less than fewer copies do; rules that let a merge take the whole day.
+testing::PlannerRequest whole_day_tie(std::uint64_t number) {
+    testing::RequestRandom random(37, number);
+    testing::PlannerRequest request;
+    const std::size_t n = random.between(4, 9);
+    const testing::int128 top = (testing::int128{1} << 96) - 1;
+    const testing::int128 base = top / static_cast<testing::int128>(n) + static_cast<testing::int128>(random.between(0, 2 * n));
+    const std::uint64_t spread = random.chance(50) ? 1 : 6;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto units = base - static_cast<testing::int128>(random.between(0, spread));
+        request.prices.push_back(testing::decimal_text(units, 28, 0));
+    }
+    std::vector<std::string> sorted = request.prices;
+    std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+        return Decimal::parse(a).value() < Decimal::parse(b).value();
+    });
+    request.threshold = sorted[n - 1 - random.between(1, 2)];
+    request.rules.min_selections = random.between(1, n - 1);
+    request.rules.min_consecutive_periods = random.between(1, std::min<std::uint64_t>(2, request.rules.min_selections));
+    request.rules.max_gap_between_periods = random.between(1, n);
+    request.rules.max_gap_from_start = random.between(0, request.rules.max_gap_between_periods);
+    request.aggressive = true;
+    return request;
+}
+
+// The main combinations of the smallest valid size in the search's order (index
+// tuples in lexicographic order), each with every admissible set of its blocks.
+std::vector<PeriodMask> merges_in_order(const testing::PlannerInput& input, const SelectionRules& rules) {
+    std::vector<PeriodMask> ordered;
+    IndexArray indices;
+    const std::size_t n = input.items.size();
+    std::vector<std::pair<std::vector<std::uint64_t>, PeriodMask>> keyed;
+    for (std::size_t size = rules.min_selections; size <= n && keyed.empty(); ++size) {
+        for (PeriodMask main = 0; main < period_bit(n); ++main) {
+            if (period_count(main) != size || !exhaustive::is_valid_combination(ascending_indices(main, indices), rules, n))
+                continue;
+            const auto tuple = ascending_indices(main, indices);
+            keyed.emplace_back(std::vector<std::uint64_t>(tuple.begin(), tuple.end()), main);
+        }
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (const auto& [tuple, main] : keyed) {
+        const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(input.cheap_items, main);
+        for (std::uint32_t mask = 0; mask < exhaustive::block_mask_end(blocks); ++mask) {
+            const PeriodMask merge = exhaustive::merge_of(main, blocks, mask);
+            if (exhaustive::meets_block_rule(ascending_indices(merge, indices), rules.min_consecutive_periods, n))
+                ordered.push_back(merge);
+        }
+    }
+    return ordered;
+}
+
+// The merge walk as the planner composes it, under `limits` per count, swept or not.
+std::optional<PeriodMask> walked_best(const testing::PlannerInput& input, const SelectionRules& rules,
+                                      const planner::RoundedPrices& prices, const std::vector<__int128>& limits,
+                                      bool swept) {
+    using Int = __int128;
+    std::vector<std::uint8_t> cheap(input.items.size(), 0);
+    for (const Item& item : input.cheap_items) cheap[item.index] = 1;
+    const rules::Shape shape = rules::make_shape(cheap, rules);
+    std::vector<Int> units;
+    for (const planner::Int256& price : prices.units) units.push_back(planner::narrow<Int>(price));
+    planner::Planner<Int> planner(shape, units);
+    planner.plan_lowest_average(StopCheck{});
+    planner::MergeWalk<Int> walk(planner.tables(), input.items, limits, UINT64_MAX, UINT64_MAX);
+    const bool exact = prices.magnitudes <= planner::Int512::from_int128(static_cast<__int128>(Decimal::max_coefficient));
+    walk.settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()), exact);
+    if (exact) walk.fold_counts(prices.scale, static_cast<unsigned __int128>(prices.magnitudes.limb(0)) |
+                                                  static_cast<unsigned __int128>(prices.magnitudes.limb(1)) << 64);
+    if (swept) walk.reach_floor(prices.scale);
+    if (!walk.run() || !walk.best()) return std::nullopt;
+    return walk.best()->periods;
+}
+
+// The walk's contract, held against brute force: every merge whose weight (K p - Cost
+// per period, K and Cost the lowest exact average's count and cost) lies within the
+// limit for its count is a candidate, and the walk answers the first, in the search's
+// order, of the least rounded average among the candidates; it may value merges past
+// their own limit too (a branch is held to the limit of the most periods it can still
+// end with), so its answer is that one or a merge that beats it. The limits are drawn
+// at random, nondecreasing from 0 (the lowest average's own merges weigh 0), so that
+// they cut where the proof's bands rarely do.
+TEST(RoundedPlanner, MergeWalkFindsTheBestMergeWithinItsLimits) {
+    std::uint64_t compared = 0;
+    for (std::uint64_t number = 0; number < 600; ++number) {
+        const testing::PlannerRequest request = whole_day_tie(number);
+        const testing::PlannerInput input = testing::input_of(request);
+        if (input.cheap_items.size() == input.items.size()) continue;
+        const planner::RoundedPrices prices = planner::price_units(input.items);
+        const std::vector<PeriodMask> merges = merges_in_order(input, request.rules);
+        if (merges.empty()) continue;
+        // The lowest exact average, as the planner's K and Cost.
+        PeriodMask lowest = merges.front();
+        for (const PeriodMask merge : merges) {
+            if (units_of(prices, merge) * wide(period_count(lowest)) < units_of(prices, lowest) * wide(period_count(merge)))
+                lowest = merge;
+        }
+        const planner::Int256 count = wide(period_count(lowest));
+        const planner::Int256 cost = units_of(prices, lowest);
+        testing::RequestRandom random(41, number);
+        std::vector<__int128> limits(input.items.size() + 1, 0);
+        for (std::size_t m = 1; m < limits.size(); ++m) {
+            limits[m] = limits[m - 1] + static_cast<__int128>(random.between(0, 40)) * (random.chance(30) ? 0 : 1);
+        }
+        const auto average_of = [&](PeriodMask merge) {
+            return divide(sum_of_prices(input.items, merge), Decimal::from_unsigned(period_count(merge))).value;
+        };
+        std::size_t best = merges.size();
+        for (std::size_t at = 0; at < merges.size(); ++at) {
+            const std::uint64_t size = period_count(merges[at]);
+            const planner::Int256 weight = count * units_of(prices, merges[at]) - wide(size) * cost;
+            if (weight > planner::Int256::from_int128(limits[size])) continue;
+            if (best == merges.size() || average_of(merges[at]) < average_of(merges[best])) best = at;
+        }
+        for (const bool swept : {false, true}) {
+            const std::optional<PeriodMask> walked = walked_best(input, request.rules, prices, limits, swept);
+            ASSERT_TRUE(walked.has_value()) << request.describe();
+            const std::size_t at = static_cast<std::size_t>(std::find(merges.begin(), merges.end(), *walked) - merges.begin());
+            ASSERT_LT(at, merges.size()) << request.describe();
+            const Decimal walked_average = average_of(merges[at]);
+            const Decimal best_average = average_of(merges[best]);
+            EXPECT_TRUE(walked_average < best_average || (walked_average == best_average && at <= best))
+                << request.describe() << (swept ? ", swept" : "") << ": walked " << walked_average.to_string()
+                << " at " << at << ", best within the limits " << best_average.to_string() << " at " << best;
+        }
+        ++compared;
+    }
+    EXPECT_GT(compared, 250U);
 }
 
 // 0.1 plus 2^i units of the 28th decimal for each of n periods, then 10^20: no two
@@ -266,6 +409,14 @@ TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
           "-40000000000000000000000000000"},
          "-70000000000000000000000000000",
          {3, 1, 1, 0}},
+        // The cheapest main combination {0, 1} with both blocks ends below 2^96, but
+        // {0, 1, 4} passes it: a negative block that a merge may leave out bounds nothing.
+        {"a negative block before a positive one",
+         {"30000000000000000000000000000", "30000000000000000000000000000", "-30000000000000000000000000000",
+          "25000000000000000000000000000", "20000000000000000000000000000"},
+         "20000000000000000000000000000",
+         {2, 2, 3, 0},
+         true},
         // Both searches sum {0, 2}, a merge of the cheapest main combination {0}.
         {"a merge of the kept main combination overflows",
          {"-50000000000000000000000000000", "60000000000000000000000000000", "-50000000000000000000000000000", "1"},
@@ -294,7 +445,9 @@ TEST(RoundedPlanner, AnswersPastTheGlobalBoundItself) {
                                : exhaustive::search_conservative(input.items, input.cheap_items, past.rules);
                 return answer.value();
             });
-            EXPECT_EQ(planned, expected) << past.label << (aggressive ? ", aggressive" : ", conservative");
+            EXPECT_TRUE(planned == expected || (past.may_leave && planned == "none"))
+                << past.label << (aggressive ? ", aggressive" : ", conservative") << ": " << planned << " against "
+                << expected;
         }
     }
 }
