@@ -76,25 +76,31 @@ TEST(RoundedPlanner, ErrorScaleLeavesRoomForEveryRounding) {
     }
 }
 
-// Every merge of the request (main combinations of the smallest valid size, each with
-// every admissible set of its cheap blocks), by brute force over the period masks.
-std::vector<PeriodMask> all_merges(const testing::PlannerInput& input, const SelectionRules& rules) {
-    const std::size_t n = input.items.size();
-    std::vector<PeriodMask> merges;
+// The main combinations of the smallest valid size in the search's order (index
+// tuples in lexicographic order), each with every admissible set of its blocks.
+std::vector<PeriodMask> merges_in_order(const testing::PlannerInput& input, const SelectionRules& rules) {
+    std::vector<PeriodMask> ordered;
     IndexArray indices;
-    for (std::size_t size = rules.min_selections; size <= n && merges.empty(); ++size) {
+    const std::size_t n = input.items.size();
+    std::vector<std::pair<std::vector<std::uint64_t>, PeriodMask>> keyed;
+    for (std::size_t size = rules.min_selections; size <= n && keyed.empty(); ++size) {
         for (PeriodMask main = 0; main < period_bit(n); ++main) {
             if (period_count(main) != size || !exhaustive::is_valid_combination(ascending_indices(main, indices), rules, n))
                 continue;
-            const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(input.cheap_items, main);
-            for (std::uint32_t mask = 0; mask < exhaustive::block_mask_end(blocks); ++mask) {
-                const PeriodMask merge = exhaustive::merge_of(main, blocks, mask);
-                if (exhaustive::meets_block_rule(ascending_indices(merge, indices), rules.min_consecutive_periods, n))
-                    merges.push_back(merge);
-            }
+            const auto tuple = ascending_indices(main, indices);
+            keyed.emplace_back(std::vector<std::uint64_t>(tuple.begin(), tuple.end()), main);
         }
     }
-    return merges;
+    std::sort(keyed.begin(), keyed.end());
+    for (const auto& [tuple, main] : keyed) {
+        const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(input.cheap_items, main);
+        for (std::uint32_t mask = 0; mask < exhaustive::block_mask_end(blocks); ++mask) {
+            const PeriodMask merge = exhaustive::merge_of(main, blocks, mask);
+            if (exhaustive::meets_block_rule(ascending_indices(merge, indices), rules.min_consecutive_periods, n))
+                ordered.push_back(merge);
+        }
+    }
+    return ordered;
 }
 
 planner::Int256 units_of(const planner::RoundedPrices& prices, PeriodMask merge) {
@@ -156,7 +162,7 @@ TEST(RoundedPlanner, MergeBandsHoldEveryMergeThatRoundingCouldMakeWin) {
         if (request.rules.min_consecutive_periods > request.rules.min_selections) continue;
         const testing::PlannerInput input = testing::input_of(request);
         const std::optional<planner::RoundedPrices> prices = rounded_prices(input.items);
-        const std::vector<PeriodMask> merges = all_merges(input, request.rules);
+        const std::vector<PeriodMask> merges = merges_in_order(input, request.rules);
         if (!prices || merges.empty()) continue;
         // The lowest exact average, compared as fractions.
         PeriodMask lowest = merges.front();
@@ -209,33 +215,6 @@ testing::PlannerRequest whole_day_tie(std::uint64_t number) {
     request.rules.max_gap_from_start = random.between(0, request.rules.max_gap_between_periods);
     request.aggressive = true;
     return request;
-}
-
-// The main combinations of the smallest valid size in the search's order (index
-// tuples in lexicographic order), each with every admissible set of its blocks.
-std::vector<PeriodMask> merges_in_order(const testing::PlannerInput& input, const SelectionRules& rules) {
-    std::vector<PeriodMask> ordered;
-    IndexArray indices;
-    const std::size_t n = input.items.size();
-    std::vector<std::pair<std::vector<std::uint64_t>, PeriodMask>> keyed;
-    for (std::size_t size = rules.min_selections; size <= n && keyed.empty(); ++size) {
-        for (PeriodMask main = 0; main < period_bit(n); ++main) {
-            if (period_count(main) != size || !exhaustive::is_valid_combination(ascending_indices(main, indices), rules, n))
-                continue;
-            const auto tuple = ascending_indices(main, indices);
-            keyed.emplace_back(std::vector<std::uint64_t>(tuple.begin(), tuple.end()), main);
-        }
-    }
-    std::sort(keyed.begin(), keyed.end());
-    for (const auto& [tuple, main] : keyed) {
-        const exhaustive::BlockMasks blocks = exhaustive::remaining_cheap_blocks(input.cheap_items, main);
-        for (std::uint32_t mask = 0; mask < exhaustive::block_mask_end(blocks); ++mask) {
-            const PeriodMask merge = exhaustive::merge_of(main, blocks, mask);
-            if (exhaustive::meets_block_rule(ascending_indices(merge, indices), rules.min_consecutive_periods, n))
-                ordered.push_back(merge);
-        }
-    }
-    return ordered;
 }
 
 // The merge walk as the planner composes it, under `limits` per count, swept or not.
