@@ -88,19 +88,18 @@ std::optional<__int128> SumUnits::limit_before(__int128 limit, __int128 price) c
         const std::optional<__int128> sum = rounded_sum(exact);
         return sum ? *sum <= limit : exact < 0;
     };
+    // Past (2^96 - 1) 10^(k - 1) a sum a decimal holds lies on the grid 10^k.
     const unsigned k = grid_of(limit);
-    const unsigned step = limit % power(k) == 0 ? k : k - 1;
+    const __int128 step = power(k);
     // Inside one grid (a step of room on either side) the half rounds to the even digit.
-    const __int128 half = limit + power(step) / 2 - ((limit / power(step)) % 2 != 0 ? 1 : 0);
+    const __int128 half = limit + step / 2 - ((limit / step) % 2 != 0 ? 1 : 0);
     const __int128 size = magnitude(limit);
-    if (step == k && k <= 9 && size - power(k) > grid_tops[k - 1] && size + power(k) <= grid_tops[k]) {
-        return round_down(half - price);
-    }
+    if (k <= 9 && size - step > grid_tops[k - 1] && size + step <= grid_tops[k]) return round_down(half - price);
     for (const __int128 guess : {half, half - 1, half + 1}) {
         if (within(guess) && !within(guess + 1)) return round_down(guess - price);
     }
     __int128 highest = limit;
-    __int128 above = limit + power(std::min(k + 1, 38U));
+    __int128 above = limit + 10 * step;
     while (above - highest > 1) {
         const __int128 middle = highest + (above - highest) / 2;
         (within(middle) ? highest : above) = middle;
@@ -118,8 +117,7 @@ FloorReach::FloorReach(std::span<const Item> items, unsigned scale, Value value)
     : units_(scale), value_(value) {
     prices_.reserve(items.size());
     for (const Item& item : items) prices_.push_back(units_.units(item.price));
-    slots_.assign(8192, -1);
-    keys_.reserve(4096);
+    slots_.assign(8192, Slot{});
     states_.reserve(4096);
     steps_.reserve(16384);
     added_.reserve(16384);
@@ -135,23 +133,25 @@ std::uint32_t FloorReach::packed(const PrefixState& key) noexcept {
 std::size_t FloorReach::slot_of(std::uint32_t key) const noexcept {
     const std::size_t mask = slots_.size() - 1;
     std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & mask;
-    while (slots_[slot] >= 0 && keys_[at(slots_[slot])] != key) slot = (slot + 1) & mask;
+    while (slots_[slot].state >= 0 && slots_[slot].key != key) slot = (slot + 1) & mask;
     return slot;
 }
 
 int FloorReach::state(const PrefixState& key, std::uint32_t tag) {
     const std::uint32_t code = packed(key) | tag << 20;
     std::size_t slot = slot_of(code);
-    if (slots_[slot] >= 0) return slots_[slot];
-    if (2 * (keys_.size() + 1) > slots_.size()) {
-        slots_.assign(2 * slots_.size(), -1);
-        for (std::size_t i = 0; i < keys_.size(); ++i) slots_[slot_of(keys_[i])] = static_cast<int>(i);
+    if (slots_[slot].state >= 0) return slots_[slot].state;
+    if (2 * (states_.size() + 1) > slots_.size()) {
+        std::vector<Slot> kept(2 * slots_.size());
+        kept.swap(slots_);
+        for (const Slot& old : kept) {
+            if (old.state >= 0) slots_[slot_of(old.key)] = old;
+        }
         slot = slot_of(code);
     }
-    slots_[slot] = static_cast<int>(keys_.size());
-    keys_.push_back(code);
+    slots_[slot] = Slot{code, static_cast<int>(states_.size())};
     states_.emplace_back();
-    return slots_[slot];
+    return slots_[slot].state;
 }
 
 void FloorReach::expand(int state) noexcept {
@@ -273,7 +273,7 @@ bool FloorReach::settle() {
 }
 
 bool FloorReach::may_reach(const PrefixState& key, const Decimal& sum) const noexcept {
-    const int found = slots_[slot_of(packed(key))];
+    const int found = slots_[slot_of(packed(key))].state;
     if (found < 0) return true;
     const std::optional<__int128>& limit = states_[at(found)].limit;
     return limit && units_.units(sum) <= *limit;

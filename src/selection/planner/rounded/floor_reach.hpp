@@ -148,8 +148,11 @@ private:
     static std::uint32_t packed(const PrefixState& key) noexcept;
     std::size_t slot_of(std::uint32_t key) const noexcept;
 
-    std::vector<int> slots_;  // state indices, -1 where free
-    std::vector<std::uint32_t> keys_;  // per state, packed
+    struct Slot {
+        std::uint32_t key = 0;  // packed, with its tag
+        int state = -1;         // -1 where free
+    };
+    std::vector<Slot> slots_;
     std::vector<State> states_;
     std::vector<Step> steps_;
     std::vector<Periods> added_;  // of every step, in turn
