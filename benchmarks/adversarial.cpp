@@ -20,6 +20,8 @@
 #include "option_text.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/planner/item_plans.hpp"
+#include "selection/request.hpp"
+#include "text_price_source.hpp"
 
 namespace kestrava::bench {
 namespace {
@@ -31,15 +33,18 @@ struct Options {
     std::uint64_t seed = 2024;
     std::string tag;  // printed first on every row, e.g. "base" or "new"
     bool each = false;
+    bool once = false;  // each request called once, in this process (for callgrind)
 };
 
 const char* usage =
     "usage: kestrava_adversarial [--class NAME]... [--count N] [--budget MS]\n"
-    "                            [--seed N] [--tag TEXT] [--each 1]\n"
+    "                            [--seed N] [--tag TEXT] [--each 1] [--once 1]\n"
     "  --class NAME huge, ties, past96, wide, apart, alternate, decreasing, noisy, zigzag, third, scaled\n"
     "  --count N    requests per class (the sweeps 'apart' and 'wide' take 10 N; default 8)\n"
     "  --budget MS  milliseconds allowed to the 5 calls of a request (default 2000); calls over it are ended\n"
-    "  --each 1     also print every request's time and path\n";
+    "  --each 1     also print every request's time and path\n"
+    "  --once 1     call each request once in this process, untimed, and print the answers' digest:\n"
+    "               for callgrind (benchmarks/run.sh instructions)\n";
 
 Options parse_options(int argc, char** argv) {
     Options options;
@@ -54,6 +59,8 @@ Options parse_options(int argc, char** argv) {
             options.seed = parse_count(value);
         } else if (option == "--each") {
             options.each = value == "1";
+        } else if (option == "--once") {
+            options.once = value == "1";
         } else if (option == "--tag") {
             options.tag = value;
         } else {
@@ -118,6 +125,23 @@ void print_row(const Options& options, const std::string& name, ClassTally tally
               << "\n";
 }
 
+// The entry's answer to one request, called here, as a worker calls it.
+std::optional<TimedAnswer> call_once(const AdversarialRequest& made) {
+    TimedAnswer answer;
+    try {
+        TextPriceSource prices(made.request.prices);
+        const Outcome<IndexList> result =
+            get_cheapest_periods(prices, made.request.threshold, made.request.rules, made.aggressive);
+        answer.ok = result.ok();
+        if (result.ok()) {
+            for (const std::uint64_t period : result.value()) answer.periods |= period_bit(period);
+        }
+    } catch (const InternalFailure&) {
+        answer.failed = true;
+    }
+    return answer;
+}
+
 void run_class(const Options& options, const std::string& name) {
     const std::vector<AdversarialRequest> made = adversarial_class(name, options.count, options.seed);
     std::vector<BenchRequest> requests;
@@ -128,7 +152,8 @@ void run_class(const Options& options, const std::string& name) {
     for (std::size_t r = 0; r < made.size(); ++r) {
         const Path path = path_of(made[r]);
         ++tally.paths[static_cast<int>(path)];
-        const std::optional<TimedAnswer> answer = (made[r].aggressive ? aggressive : conservative).run(r);
+        const std::optional<TimedAnswer> answer =
+            options.once ? call_once(made[r]) : (made[r].aggressive ? aggressive : conservative).run(r);
         tally.add_answer(answer);
         if (options.each) {
             static const char* const names[] = {"planner", "rounded", "exhaustive"};

@@ -22,7 +22,11 @@
 #            budget, and says which path answered (benchmarks/adversarial.cpp; see its
 #            --help). With --base, the commit REF's core is built with this tree's
 #            benchmark and both run class by class on the same requests.
-# `benchmarks/run.sh python|engines|plan|fleet|adversarial ARGS...` runs one part
+#   instructions  `benchmarks/run.sh instructions [--base REF] [ARGS]` counts with callgrind
+#            the instructions of each selection-entry call of the adversarial suite (each
+#            request called once, in process: kestrava_adversarial --once 1) and prints per
+#            class the median and largest count; with --base, REF's core beside this tree's.
+# `benchmarks/run.sh python|engines|plan|fleet|adversarial|instructions ARGS...` runs one part
 # with its own options. The package and the C++ build are set up on first use.
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
@@ -86,6 +90,58 @@ run_adversarial() {
     done
 }
 
+# count_calls BINARY TAG ARGS...: per class, the median and largest instructions of a call.
+count_calls() {
+    local binary="$1" tag="$2" entry name dumps counts rest=() skip=false word
+    shift 2
+    for word in "$@"; do  # the options but --class, which this loop gives one at a time
+        if "$skip"; then skip=false; elif [ "$word" = --class ]; then skip=true; else rest+=("$word"); fi
+    done
+    entry="$(nm -C "$binary" | sed -n 's/^[0-9a-f]* [tT] \(kestrava::get_cheapest_periods(.*)\)$/\1/p' | head -n 1)"
+    dumps="$(mktemp -d)"
+    for name in $(adversarial_classes "$@"); do
+        valgrind --tool=callgrind --toggle-collect="kestrava::get_cheapest_periods*" --dump-after="$entry" \
+            --callgrind-out-file="$dumps/$name" "$binary" --class "$name" --once 1 "${rest[@]}" >/dev/null 2>&1
+        counts="$(cat "$dumps/$name".* | sed -n 's/^summary: //p' | sort -n)"
+        echo "$counts" | awk -v tag="$tag" -v name="$name" '{ c[NR] = $1 } END {
+            printf "%-6s %-10s %5d %14d %14d\n", tag, name, NR, c[int((NR + 1) / 2)], c[NR] }'
+    done
+    rm -rf "$dumps"
+}
+
+# The classes named by --class in ARGS, or every class.
+adversarial_classes() {
+    local names=() previous=""
+    for word in "$@"; do
+        [ "$previous" = --class ] && names+=("$word")
+        previous="$word"
+    done
+    [ "${#names[@]}" -gt 0 ] || names=(huge ties past96 wide apart alternate decreasing noisy zigzag third scaled)
+    echo "${names[@]}"
+}
+
+run_instructions() {
+    require_pythons
+    ensure_gtest
+    local ref="" base="$ROOT/build/adversarial-base"
+    if [ "${1:-}" = --base ]; then
+        ref="${2:?usage: benchmarks/run.sh instructions [--base REF] [ARGS]}"
+        shift 2
+    fi
+    build_adversarial "$ROOT" "$ROOT/build/bench"
+    printf '%-6s %-10s %5s %14s %14s\n' build class n "median instr" "max instr"
+    if [ -n "$ref" ]; then
+        rm -rf "$base/tree"
+        mkdir -p "$base/tree"
+        git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
+        rm -rf "$base/tree/benchmarks"
+        cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
+        build_adversarial "$base/tree" "$base/build"
+        count_calls "$base/build/benchmarks/kestrava_adversarial" base "$@"
+    fi
+    count_calls "$ROOT/build/bench/benchmarks/kestrava_adversarial" new "$@"
+}
+
 run_fleet() {
     require_pythons
     local venv
@@ -126,6 +182,7 @@ case "${1:-all}" in
     fleet) shift; run_fleet "$@" ;;
     compare) shift; run_compare "$@" ;;
     adversarial) shift; run_adversarial "$@" ;;
+    instructions) shift; run_instructions "$@" ;;
     all) run_python; echo; run_engines; echo; run_plan; echo; run_fleet ;;
-    *) echo "usage: benchmarks/run.sh [python|engines|plan|fleet|compare|adversarial] [options]" >&2; exit 2 ;;
+    *) echo "usage: benchmarks/run.sh [python|engines|plan|fleet|compare|adversarial|instructions] [options]" >&2; exit 2 ;;
 esac
