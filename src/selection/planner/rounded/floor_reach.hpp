@@ -29,17 +29,28 @@
 //    the states after it: at the end, the largest sum whose value is <= V (for an
 //    average, found by bisection on the division itself); across a transition adding
 //    p, the largest x with add_p(x) <= L', that is the largest x with x + p <= H(L'),
-//    H(L') the largest exact sum that rounds to L' or below (L' itself while L' fits
-//    96 bits at scale s, since nothing above it rounds down to it; else a bisection
-//    over the grid of L'). Limits are kept on the values a sum can take (rounded
-//    down to the nearest such), so that each step starts from one.
+//    H(L') the largest exact sum that rounds to L' or below: L' itself while L' fits
+//    96 bits at scale s, since nothing above it rounds down to it; past that, L' lies
+//    on the grid 10^k its magnitude allows, and, away from the grid's ends, the sums
+//    up to half a step above L' round to it (the half itself when L''s last kept
+//    digit is even); at a grid's end, a bisection between L' and L' + 10^(k+1), which
+//    rounds above L'. Limits are kept on the values a sum can take (rounded down to
+//    the nearest such), so that each step starts from one.
+//
+// The states. A sweep meets the walk's run states and the starts of runs, under the
+// walk's keys, and may cross the rest its own way (merge_walk.hpp sweeps a gap
+// without its end), as long as the completions of each state it shares with the walk
+// are the walk's. A walk asks for the limit only there; a state the sweep never met
+// is given the benefit of the doubt. The transitions are the walk's band checks, each
+// held to the least weight that reached the state, which no arrival's is below: no
+// transition a walk can take is missed, and every sum the sweep forms is a prefix of
+// a merge (or main combination) the search sums, so it fits as the walk's do.
 //
 // With V known, a walk is settled at V from its start, and with the limits it enters
-// only arrivals that end at V: the first candidate it reaches is at V, and from then
-// on only the merges that come earlier in the order are walked. Both passes visit
-// each state once per count, and the transitions they follow are the walk's own,
-// within the same bands (a state's least weight stands for every arrival's, so no
-// transition a walk can take is missed).
+// only arrivals that can end at V: the first candidate it reaches is at V, and from
+// then on only the merges that come earlier in the order are walked. The sweep
+// visits each state once per count; it costs more than most walks, so a walk runs it
+// only after a quick pass runs long (rounded_plan.cpp).
 //
 // Units as 128-bit integers: the sweep is used when sum |c_i| < 2^120, so that every
 // sum, and every limit within a grid step of one, fits with room.
@@ -48,8 +59,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <unordered_map>
 #include <cstddef>
+#include <unordered_map>
 #include <vector>
 
 #include "decimal/decimal.hpp"
