@@ -23,10 +23,32 @@ constexpr std::array<__int128, 10> grid_tops = [] {
 }();
 __int128 magnitude(__int128 value) noexcept { return value < 0 ? -value : value; }
 
+// value / 10^k, towards zero. Sums past 2^96 - 1 units mostly need k = 1, where a
+// multiplication by ceil(2^131 / 10) and a shift by 131 divide any 128-bit magnitude
+// exactly (the error of the reciprocal, below 2^-128 per unit, never carries past the
+// fraction), in place of a call to the library's 128-bit division.
+__int128 quotient_of(__int128 value, unsigned k) noexcept {
+    if (k != 1) return value / power(k);
+    const auto size = static_cast<unsigned __int128>(magnitude(value));
+    // ceil(2^131 / 10) = high_half 2^64 + low_half; the 256-bit product by 64-bit words.
+    constexpr std::uint64_t low_half = 0xCCCCCCCCCCCCCCCDULL;
+    constexpr std::uint64_t high_half = 0xCCCCCCCCCCCCCCCCULL;
+    const auto x0 = static_cast<std::uint64_t>(size);
+    const auto x1 = static_cast<std::uint64_t>(size >> 64);
+    const unsigned __int128 low = static_cast<unsigned __int128>(x0) * low_half;
+    const unsigned __int128 first = static_cast<unsigned __int128>(x1) * low_half;
+    const unsigned __int128 second = static_cast<unsigned __int128>(x0) * high_half + (low >> 64);  // no wrap
+    const unsigned __int128 middle = first + second;
+    const unsigned __int128 carry = middle < first ? 1 : 0;  // into bit 128 of the middle words
+    const unsigned __int128 top = static_cast<unsigned __int128>(x1) * high_half + (middle >> 64) + (carry << 64);
+    const auto quotient = static_cast<__int128>(top >> 3);
+    return value < 0 ? -quotient : quotient;
+}
+
 // value / 10^k rounded half to even, as decimal addition rounds.
 __int128 rounded_quotient(__int128 value, unsigned k) noexcept {
     const __int128 divisor = power(k);
-    const __int128 quotient = value / divisor;  // towards zero
+    const __int128 quotient = quotient_of(value, k);  // towards zero
     const __int128 twice_rest = 2 * magnitude(value - quotient * divisor);
     const bool away = twice_rest > divisor || (twice_rest == divisor && (quotient & 1) != 0);
     return away ? quotient + (value < 0 ? -1 : 1) : quotient;
@@ -58,11 +80,11 @@ std::optional<__int128> SumUnits::round_down(__int128 value) const noexcept {
     const unsigned k = grid_of(value);
     if (value > 0) {
         if (k > scale_) return max_coefficient * power(scale_);
-        return std::max(value / power(k) * power(k), max_coefficient * power(k - 1));
+        return std::max(quotient_of(value, k) * power(k), max_coefficient * power(k - 1));
     }
     if (k > scale_) return std::nullopt;
     const __int128 size = -value;
-    return -((size + power(k) - 1) / power(k) * power(k));
+    return -(quotient_of(size + power(k) - 1, k) * power(k));
 }
 
 // The finest grid first: a sum that fits at scale s is exact; else the coarsest grid
@@ -92,7 +114,7 @@ std::optional<__int128> SumUnits::limit_before(__int128 limit, __int128 price) c
     const unsigned k = grid_of(limit);
     const __int128 step = power(k);
     // Inside one grid (a step of room on either side) the half rounds to the even digit.
-    const __int128 half = limit + step / 2 - ((limit / step) % 2 != 0 ? 1 : 0);
+    const __int128 half = limit + step / 2 - (quotient_of(limit, k) % 2 != 0 ? 1 : 0);
     const __int128 size = magnitude(limit);
     if (k <= 9 && size - step > grid_tops[k - 1] && size + step <= grid_tops[k]) return round_down(half - price);
     for (const __int128 guess : {half, half - 1, half + 1}) {
@@ -109,7 +131,7 @@ std::optional<__int128> SumUnits::limit_before(__int128 limit, __int128 price) c
 
 Decimal SumUnits::decimal(__int128 value) const noexcept {
     const unsigned k = magnitude(value) <= max_coefficient ? 0 : grid_of(value);
-    const auto size = static_cast<uint128>(magnitude(value) / power(k));
+    const auto size = static_cast<uint128>(quotient_of(magnitude(value), k));
     return Decimal::from_parts(value < 0, size, scale_ - k);
 }
 
