@@ -60,7 +60,19 @@ build_adversarial() {  # SOURCE BUILD
     local venv
     venv="$(venv_for "${PYTHONS[0]}")"
     PATH="$venv/bin:$PATH" cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    PATH="$venv/bin:$PATH" cmake --build "$2" --target kestrava_adversarial >/dev/null
+    PATH="$venv/bin:$PATH" cmake --build "$2" --parallel 2 --target kestrava_adversarial >/dev/null
+}
+
+# build_base REF BASE: REF's core with this tree's benchmark in BASE/tree, built in
+# BASE/build, so that both builds run the same requests.
+build_base() {
+    local ref="$1" base="$2"
+    rm -rf "$base/tree"
+    mkdir -p "$base/tree"
+    git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
+    rm -rf "$base/tree/benchmarks"
+    cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
+    build_adversarial "$base/tree" "$base/build"
 }
 
 run_adversarial() {
@@ -76,13 +88,7 @@ run_adversarial() {
         "$ROOT/build/bench/benchmarks/kestrava_adversarial" "$@"
         return
     fi
-    # The base's core with this tree's benchmark, so both time the same requests.
-    rm -rf "$base/tree"
-    mkdir -p "$base/tree"
-    git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
-    rm -rf "$base/tree/benchmarks"
-    cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
-    build_adversarial "$base/tree" "$base/build"
+    build_base "$ref" "$base"
     echo "base: $(git -C "$ROOT" rev-parse --short "$ref"); new: the working tree at $(git -C "$ROOT" rev-parse --short HEAD)"
     for name in huge ties past96 wide apart alternate decreasing noisy zigzag third scaled; do
         "$base/build/benchmarks/kestrava_adversarial" --class "$name" --tag base "$@" | sed -n "$([ "$name" = huge ] && echo 1,2p || echo 2p)"
@@ -131,12 +137,7 @@ run_instructions() {
     build_adversarial "$ROOT" "$ROOT/build/bench"
     printf '%-6s %-10s %5s %14s %14s\n' build class n "median instr" "max instr"
     if [ -n "$ref" ]; then
-        rm -rf "$base/tree"
-        mkdir -p "$base/tree"
-        git -C "$ROOT" archive "$ref" | tar -x -C "$base/tree"
-        rm -rf "$base/tree/benchmarks"
-        cp -r "$ROOT/benchmarks" "$base/tree/benchmarks"
-        build_adversarial "$base/tree" "$base/build"
+        build_base "$ref" "$base"
         count_calls "$base/build/benchmarks/kestrava_adversarial" base "$@"
     fi
     count_calls "$ROOT/build/bench/benchmarks/kestrava_adversarial" new "$@"
