@@ -175,6 +175,11 @@ public:
         swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
         const auto counts = static_cast<std::size_t>(shape_.size) + 1;
         swept_starts_.assign(static_cast<std::size_t>(shape_.n) * counts, Int{});
+        swept_negatives_.assign(static_cast<std::size_t>(shape_.n) + 1, Int{});
+        for (int p = shape_.n; p-- > 0;) {
+            const Int weight = shape_.is_cheap(p) ? std::min(Int{}, additions_.weight(p)) : Int{};
+            swept_negatives_[static_cast<std::size_t>(p)] = swept_negatives_[static_cast<std::size_t>(p) + 1] + weight;
+        }
         for (int s = shape_.n; s-- > 0;) {
             for (int c = 0; c <= shape_.size; ++c) {
                 const Int here = tables_.start_value(s, c);
@@ -497,27 +502,31 @@ private:
         // s inside the cheap run or just past it: the piece before s touches s.
         for (int s = std::max(first + 1, earliest); s <= std::min(last + 1, gap.deadline); ++s) {
             sweep_to_start(s, gap.c, gathered, gap.chosen);
+            // The walk's own check at this start, with the piece among the periods chosen.
             const Int taken = gathered + block_weight(first, s - 1);
-            if (within(taken, tables_.start_value(s, gap.c), s, gap.c, gap.chosen)) {
+            if (within(taken, tables_.start_value(s, gap.c), s, gap.c, gap.chosen + s - first)) {
                 swept_added_.push_back(FloorReach::Periods{first, s - 1});
                 sweep_to(PrefixState{s, gap.c, s, gap.chosen + s - first}, taken);
                 swept_added_.pop_back();
             }
         }
-        // s past the run: the whole run is a block or not, and the gap goes on.
+        // s past the run: the whole run is a block or not, and the gap goes on. The
+        // walk holds either choice to what may follow the run, its later blocks
+        // included, and counts the run among the cheap periods ahead: the same here, with
+        // a bound below every later start's weight and blocks' additions.
         if (last + 2 > gap.deadline) return;
-        const Int after = best_start(last + 2, gap.c);
+        const Int after = best_start(last + 2, gap.c) + swept_negatives_[static_cast<std::size_t>(last) + 1];
         const Opening on{last + 1, gap.c, gap.deadline, gap.chosen, false};
         const bool block = (gap.fresh && first == gap.q) || last - first + 1 >= shape_.min_run;
         const Int taken = gathered + block_weight(first, last);
-        if (block && within(taken, after, last + 2, gap.c, gap.chosen + last - first + 1)) {
+        if (block && within(taken, after, first, gap.c, gap.chosen)) {
             swept_added_.push_back(FloorReach::Periods{first, last});
             Opening taking = on;
             taking.chosen += last - first + 1;
             sweep_to_gap(taking, taken);
             swept_added_.pop_back();
         }
-        if (within(gathered, after, last + 2, gap.c, gap.chosen)) sweep_to_gap(on, gathered);
+        if (within(gathered, after, first, gap.c, gap.chosen)) sweep_to_gap(on, gathered);
     }
 
     void sweep_start(int state, int s, int c, const Int& gathered, int chosen) {
@@ -670,6 +679,7 @@ private:
     std::vector<PrefixState> swept_keys_;       // per state of reach_
     std::vector<SweptKind> swept_kinds_;
     std::vector<Int> swept_starts_;  // best_start, per (s, c)
+    std::vector<Int> swept_negatives_;  // the negative weights of the cheap periods from p on
     std::vector<Int> swept_weights_;            // the least weight that reached it
     std::vector<std::vector<int>> swept_states_;  // by the period they decide next
     std::vector<FloorReach::Periods> swept_added_;  // what the transition being swept adds
