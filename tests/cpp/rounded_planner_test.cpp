@@ -326,6 +326,17 @@ TEST(RoundedPlanner, AnswersMassesOfExactTiesItself) {
          alternating(third, "0.6666666666666666666666666667", 20),
          third,
          {3, 1, 19, 19}},
+        // Negative near ties a unit apart, every third lower, whose sums pass -(2^96 - 1)
+        // units at 8 periods: the sweep once held a block to the cheap periods after it.
+        {"falling negative near ties, every third lower",
+         {"-0.9903520314283042199192993790", "-0.9903520314283042199192993789", "-0.9903520314283042199192994164",
+          "-0.9903520314283042199192993787", "-0.9903520314283042199192993786", "-0.9903520314283042199192994161",
+          "-0.9903520314283042199192993784", "-0.9903520314283042199192993783", "-0.9903520314283042199192994158",
+          "-0.9903520314283042199192993781", "-0.9903520314283042199192993780", "-0.9903520314283042199192994155",
+          "-0.9903520314283042199192993778", "-0.9903520314283042199192993777", "-0.9903520314283042199192994152",
+          "-0.9903520314283042199192993775"},
+         "-0.9903520314283042199192993780",
+         {7, 2, 15, 15}},
         // A dear price rounds sums to 8 digits, so every choice of 6 of the other 16 is a
         // candidate: C(16, 6) = 8,008 of them, whose sums all differ and never fold.
         {"near-ties whose sums all differ", distinct_sums(16), "0", {6, 1, 16, 16}},
