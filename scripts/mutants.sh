@@ -71,15 +71,23 @@ build_cpp() {
     cmake --build "$copy/build/core" -j2 --target kestrava_core_tests >>"$log" 2>&1
 }
 
-# The copy's own venv (under the copy, through its own common.sh), with the package
-# of the copy as it stands built into it.
+# A venv of the copy's own, with the package of the copy as it stands built into it
+# (through the copy's common.sh). The test and build requirements are this tree's
+# venv's, read after the copy's own site-packages (a .pth file), so that they are not
+# installed again.
 python_venv=""
+shared_venv=""
 build_python() {
     if [ -z "$python_venv" ]; then
         require_pythons
-        python_venv="$(bash -c 'source "$1/scripts/common.sh"; venv_for "$2"' _ "$copy" "${PYTHONS[-1]}" 2>>"$log")"
+        shared_venv="$(venv_for "${PYTHONS[-1]}")"
+        python_venv="$work/venv"
+        "${PYTHONS[-1]}" -m venv "$python_venv" >>"$log" 2>&1
+        "$shared_venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])' \
+            >"$("$python_venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')/shared.pth"
     fi
-    bash -c 'source "$1/scripts/common.sh"; install_package "$2"' _ "$copy" "$python_venv" >>"$log" 2>&1
+    PATH="$shared_venv/bin:$PATH" bash -c 'source "$1/scripts/common.sh"; install_package "$2"' _ "$copy" \
+        "$python_venv" >>"$log" 2>&1
 }
 
 # run_tests COMMAND -> the status of the tests it names on the copy as it stands
