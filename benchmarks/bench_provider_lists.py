@@ -15,9 +15,9 @@ import json
 import time
 from datetime import UTC, datetime, timedelta
 
-from kestrava_plan.price_texts import MOST_READ
-from kestrava_plan.read_options import ReadOptions
-from kestrava_plan.readers import read_prices
+from kestrava_plan.command.price_texts import MOST_READ
+from kestrava_plan.command.read_options import ReadOptions
+from kestrava_plan.command.readers import read_prices
 
 
 def document(lists: int) -> str:

@@ -28,7 +28,8 @@ from typing import TYPE_CHECKING
 import pyarrow as pa
 
 from demo import BASELINE_NOTE, CHEAP_RANK, Rules, cheapest_rank_price, load_hourly_days, timer_plan
-from kestrava_plan import column, plan_table, png_chart
+from kestrava_plan import column, plan_table
+from kestrava_plan.command import png_chart
 from recipe_common import HOURS_A_DAY, YEAR_FILES
 
 if TYPE_CHECKING:

@@ -8,7 +8,7 @@ the same rules, prices ignored. On a quarter-hour day (2025) it plans the 96 (or
 the one made on the same day's hourly averages, both priced on the quarter-hours.
 
 Standard library only; `--png FILE` also draws the plans with matplotlib
-(`pip install 'kestrava[plot]'`) through `kestrava_plan.png_chart`, the chart of the
+(`pip install 'kestrava[plot]'`) through `kestrava_plan.command.png_chart`, the chart of the
 command's `--png`. Money is computed with `decimal`, exactly.
 """
 
@@ -26,8 +26,9 @@ from pathlib import Path
 from zoneinfo import ZoneInfo
 
 import kestrava
-from kestrava_plan import cheapest_periods, png_chart
-from kestrava_plan.chart import decimal_of, glyphs_for, render_chart, use_color
+from kestrava_plan import cheapest_periods
+from kestrava_plan.command import png_chart
+from kestrava_plan.command.chart import decimal_of, glyphs_for, render_chart, use_color
 
 DATA_DIR = Path(__file__).resolve().parent.parent / "data"
 HOURLY_FILES = {"DE-LU": "day-ahead-2024/DE-LU-sample.csv", "NL": "day-ahead-2024/NL-sample.csv"}

@@ -22,7 +22,7 @@ for python in "${PYTHONS[@]}"; do
     "$python" - "$wheel" <<'EOF'
 import sys, zipfile
 names = set(zipfile.ZipFile(sys.argv[1]).namelist())
-wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py",
+wanted = {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command/__init__.py",
           "kestrava_plan/_planner.pyi", "kestrava_plan/py.typed"}
 missing = wanted - names
 for extension in ("kestrava.cpython-", "kestrava_plan/_planner.cpython-"):

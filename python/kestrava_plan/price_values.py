@@ -1,4 +1,5 @@
-"""The exact value of a price object as the planner reads it, and exact sums of them.
+"""The exact value of a price object as the planner reads it, the decimal syntax of its
+texts, and exact sums of them.
 
 The planner turns each price into a decimal text (a text as it is, an integer as its
 digits, a float as its shortest repr, a Decimal written out with format "f"); these
@@ -11,6 +12,7 @@ from __future__ import annotations
 
 import decimal
 import operator
+import re
 from collections.abc import Iterable
 from decimal import Decimal
 from typing import SupportsIndex
@@ -20,6 +22,14 @@ _EXACT = decimal.Context(prec=decimal.MAX_PREC, Emax=decimal.MAX_EMAX, Emin=deci
                          traps=[decimal.Inexact, decimal.Rounded, decimal.Overflow, decimal.InvalidOperation])
 
 Price = str | int | Decimal | float | SupportsIndex
+
+# The planner's syntax: an optional sign, then digits with at most one point, and `_`
+# as a digit separator anywhere after the first digit. ASCII digits only: `\d` would
+# also take other scripts' digits, which the planner refuses.
+DECIMAL_TEXT = re.compile(r"[+-]?(?:[0-9][0-9_]*(?:\.[0-9_]*)?|\.[0-9][0-9_]*)")
+# The fraction's digits follow a point that is not optional, so that a long run of
+# digits without an exponent fails in linear time, not quadratic.
+EXPONENT_TEXT = re.compile(r"[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)[eE][+-]?[0-9]+")
 
 
 def price_value(price: Price) -> Decimal:

@@ -15,16 +15,20 @@ from decimal import Decimal
 from itertools import pairwise
 from typing import Any, NamedTuple
 
+from .message_texts import shown
 from .period_times import in_utc
-from .price_texts import DECIMAL_TEXT, EXPONENT_TEXT, shown
-from .price_values import price_value
-from .read_options import PRICE_WORDS, TIME_WORDS
+from .price_values import DECIMAL_TEXT, EXPONENT_TEXT, price_value
 
 # Key names of the services, in the order they are looked for; then any key whose name
-# says price or time, as the command's JSON reader looks for them.
+# says price or time (the command looks for columns and members by the same words).
 START_KEYS = ("start", "startsAt", "start_time", "deliveryStart", "valid_from", "time", "hour")
 END_KEYS = ("end", "endsAt", "end_time", "deliveryEnd", "valid_to")
 PRICE_KEYS = ("price", "value", "total", "value_inc_vat", "entryPerArea")
+# The words of a key, column or member name that say price or time, in the languages
+# of the markets.
+PRICE_WORDS = ("price", "preis", "prijs", "prix", "pris", "precio", "prezzo", "cena", "hinta")
+TIME_WORDS = ("time", "date", "zeit", "datum", "tijd", "heure", "fecha", "start", "from", "mtu", "hour",
+              "stunde", "uur", "delivery")
 
 
 class PriceRecords(NamedTuple):

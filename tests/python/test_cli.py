@@ -15,7 +15,7 @@ import kestrava
 import kestrava_plan
 from kestrava_plan import cheapest_periods
 from kestrava_plan.command import _planner_message
-from kestrava_plan.price_texts import MOST_PRICES, PriceList
+from kestrava_plan.command.price_texts import MOST_PRICES, PriceList
 
 SCRIPT = Path(sys.executable).parent / "kestrava-plan"
 ROOT = Path(__file__).resolve().parents[2]

@@ -10,9 +10,9 @@ from pathlib import Path
 import pytest
 
 from kestrava_plan import command
-from kestrava_plan.read_options import ReadOptions
-from kestrava_plan.readers import LONGEST_DOCUMENT, read_prices
-from kestrava_plan.source_text import decoded
+from kestrava_plan.command.read_options import ReadOptions
+from kestrava_plan.command.readers import LONGEST_DOCUMENT, read_prices
+from kestrava_plan.command.source_text import decoded
 from test_cli import PRICES, RULES, expected, run
 
 PLAIN = "price\n" + "\n".join(PRICES) + "\n"

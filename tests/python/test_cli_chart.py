@@ -10,7 +10,7 @@ from pathlib import Path
 
 import pytest
 
-from kestrava_plan.chart import ASCII_GLYPHS, UNICODE_GLYPHS, Glyphs, decimal_of, render_chart
+from kestrava_plan.command.chart import ASCII_GLYPHS, UNICODE_GLYPHS, Glyphs, decimal_of, render_chart
 
 ROOT = Path(__file__).resolve().parents[2]
 HOURLY = ROOT / "data" / "day-ahead-2024"

@@ -10,11 +10,12 @@ from pathlib import Path
 import pytest
 
 import kestrava
-from kestrava_plan.entsoe import read_publication_document
-from kestrava_plan.price_texts import DECIMAL_TEXT, InputError, price_text
-from kestrava_plan.csv_prices import read_csv_prices, select_rows, sniff_delimiter
-from kestrava_plan.read_options import ReadOptions
-from kestrava_plan.readers import read_json_prices, read_prices
+from kestrava_plan.command.entsoe import read_publication_document
+from kestrava_plan.command.price_texts import InputError, price_text
+from kestrava_plan.price_values import DECIMAL_TEXT
+from kestrava_plan.command.csv_prices import read_csv_prices, select_rows, sniff_delimiter
+from kestrava_plan.command.read_options import ReadOptions
+from kestrava_plan.command.readers import read_json_prices, read_prices
 
 ROOT = Path(__file__).resolve().parents[2]
 QUARTER_HOURS = ROOT / "data" / "day-ahead-15min"

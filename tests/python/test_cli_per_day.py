@@ -15,8 +15,8 @@ import pytest
 
 import kestrava_plan
 from kestrava_plan import command
-from kestrava_plan.horizons import group_days
-from kestrava_plan.price_texts import MOST_PRICES
+from kestrava_plan.command.horizons import group_days
+from kestrava_plan.command.price_texts import MOST_PRICES
 
 from test_cli import QUARTER_HOURS, RULES, ROOT, run
 

@@ -17,9 +17,9 @@ import pytest
 
 from kestrava_plan import cheapest_periods
 from kestrava_plan.command import main
-from kestrava_plan.price_texts import InputError
-from kestrava_plan.read_options import ReadOptions
-from kestrava_plan.readers import read_prices
+from kestrava_plan.command.price_texts import InputError
+from kestrava_plan.command.read_options import ReadOptions
+from kestrava_plan.command.readers import read_prices
 
 DATA = Path(__file__).resolve().parents[2] / "data"
 CSV_DAY = [str(DATA / "day-ahead-2024" / "DE-LU-sample.csv"), "--rows", "48:72"]  # 2024-07-07

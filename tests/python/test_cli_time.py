@@ -12,8 +12,8 @@ import pytest
 
 import kestrava_plan
 from kestrava_plan import command
-from kestrava_plan.command_time import parse_duration, rule_value, zone_for_area
-from kestrava_plan.price_texts import InputError
+from kestrava_plan.command.command_time import parse_duration, rule_value, zone_for_area
+from kestrava_plan.command.price_texts import InputError
 
 from test_cli import QUARTER_HOURS, QUARTER_RULES, run
 

@@ -18,7 +18,8 @@ from zoneinfo import ZoneInfo
 import pytest
 
 import kestrava_plan
-from kestrava_plan import command, png_chart
+from kestrava_plan import command
+from kestrava_plan.command import png_chart
 from test_demo import demo
 
 ROOT = Path(__file__).resolve().parents[2]

@@ -122,7 +122,7 @@ def test_shipped_python_code_passes_strict_checking(tmp_path: Path) -> None:
 def test_distribution_ships_stubs_command_and_metadata() -> None:
     distribution = metadata.distribution("kestrava")
     files = {str(path) for path in distribution.files or []}
-    assert {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command.py",
+    assert {"kestrava-stubs/__init__.pyi", "kestrava_plan/__init__.py", "kestrava_plan/command/__init__.py",
             "kestrava_plan/_planner.pyi", "kestrava_plan/py.typed"} <= files
     assert any(re.fullmatch(r"kestrava\.cpython-\d+.*\.so", path) for path in files), files
     assert any(re.fullmatch(r"kestrava_plan/_planner\.cpython-\d+.*\.so", path) for path in files), files

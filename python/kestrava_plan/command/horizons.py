@@ -18,8 +18,9 @@ from dataclasses import dataclass, replace
 from datetime import UTC, date, datetime, time, timedelta, tzinfo
 from typing import TypeVar
 
+from ..message_texts import shown
 from .command_time import instant, iso_minutes, spacing_fault
-from .price_texts import InputError, shown
+from .price_texts import InputError
 
 _TIME_OF_DAY = re.compile(r"([01]?[0-9]|2[0-3]):([0-5][0-9])")
 _DAY = timedelta(days=1)

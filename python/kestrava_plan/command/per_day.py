@@ -15,10 +15,11 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from datetime import date, datetime, timedelta, tzinfo
 
+from ..message_texts import shown
 from .command_time import (Clock, calendar_fault, instant, mixed_offsets, naive_in_zone, not_after, read_time,
                            row_of, zone_needed, zone_of)
 from .horizons import Horizon, HorizonOptions, day_horizon, group_days
-from .price_texts import MOST_PRICES, InputError, PriceList, PriceRow, PriceRows, shown
+from .price_texts import MOST_PRICES, InputError, PriceList, PriceRow, PriceRows
 
 _NEEDS = "--per-day needs the input's times, to tell its days"
 

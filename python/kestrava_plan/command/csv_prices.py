@@ -17,9 +17,10 @@ from collections import deque
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import NamedTuple, TextIO, TypeVar
 
-from .price_texts import (MOST_PRICES, InputError, PriceList, PriceRow, PriceRows, looks_like_decimal_commas, shown,
-                          too_many)
-from .read_options import PRICE_WORDS, TIME_WORDS, ReadOptions
+from ..message_texts import shown
+from ..provider_records import PRICE_WORDS, TIME_WORDS
+from .price_texts import MOST_PRICES, InputError, PriceList, PriceRow, PriceRows, looks_like_decimal_commas, too_many
+from .read_options import ReadOptions
 from .source_text import LONGEST_ROW, Lines, LongRow
 
 # A cell that starts like a number (optional sign, optional point, then a digit)

@@ -13,10 +13,12 @@ from collections.abc import Callable, Sequence
 from dataclasses import replace
 from typing import Any
 
-from .price_texts import MOST_READ, InputError, PriceList, cut, plain_decimal, shown
+from ..message_texts import cut, shown
+from ..provider_records import TIME_WORDS
+from .price_texts import MOST_READ, InputError, PriceList, plain_decimal
 from .provider_json import (Found, JsonList, child, find_lists, is_timed, members, nothing_fits, place_in,
                             price_member, record_prices)
-from .read_options import TIME_WORDS, ReadOptions
+from .read_options import ReadOptions
 
 
 def _json_number(text: str, place: str) -> str:

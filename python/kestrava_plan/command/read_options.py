@@ -1,15 +1,10 @@
-"""Where the prices are: the command's input options, and the words of a column or
-member name that say price or time, in the languages of the markets."""
+"""Where the prices are: the command's input options."""
 
 from __future__ import annotations
 
 from dataclasses import dataclass
 
 from .price_texts import MOST_PRICES
-
-PRICE_WORDS = ("price", "preis", "prijs", "prix", "pris", "precio", "prezzo", "cena", "hinta")
-TIME_WORDS = ("time", "date", "zeit", "datum", "tijd", "heure", "fecha", "start", "from", "mtu", "hour",
-              "stunde", "uur", "delivery")
 
 
 @dataclass(frozen=True)

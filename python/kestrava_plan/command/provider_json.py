@@ -20,10 +20,12 @@ from decimal import Decimal
 from itertools import pairwise
 from typing import Any
 
-from .period_times import duration_text, in_utc
-from .price_texts import MOST_READ, InputError, PriceList, cut, plain_decimal, shown
-from .provider_records import END_KEYS, PRICE_KEYS, START_KEYS, PriceRecord, _key, joined_records
-from .read_options import PRICE_WORDS, TIME_WORDS, ReadOptions
+from ..message_texts import cut, shown
+from ..period_times import duration_text, in_utc
+from ..provider_records import (END_KEYS, PRICE_KEYS, PRICE_WORDS, START_KEYS, TIME_WORDS, PriceRecord, _key,
+                                joined_records)
+from .price_texts import MOST_READ, InputError, PriceList, plain_decimal
+from .read_options import ReadOptions
 
 JsonList = tuple[str, list[Any]]  # a list and its path in the document: "raw_today", "data.homes[0].today"
 _Price = tuple[datetime, Decimal]  # a price and its start in UTC, to tell the lists that repeat others

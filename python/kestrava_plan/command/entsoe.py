@@ -19,7 +19,8 @@ import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass
 from datetime import UTC, datetime, timedelta
 
-from .price_texts import MOST_READ, InputError, PriceList, cut, shown
+from ..message_texts import cut, shown
+from .price_texts import MOST_READ, InputError, PriceList
 
 _ROOT = "Publication_MarketDocument"
 _SERIES_POSITION = "classificationSequence_AttributeInstanceComponent.position"

@@ -15,14 +15,15 @@ from datetime import timedelta
 from importlib import metadata
 from typing import BinaryIO
 
+from ..message_texts import cut
+from ..plan_result import Plan
+from ..planning import plan
 from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
 from .command_time import Clock, clock, periods_in, rule_value, zone_needed
 from .horizons import Horizon, HorizonOptions, time_of_day, whole_horizon, window_of
 from .per_day import Day, days_of
-from .plan_result import Plan
-from .planning import plan
-from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, cut, price_text
+from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, price_text
 from .read_options import ReadOptions
 from .readers import format_for, read_price_rows, read_prices
 from .refusal_words import RefusalWords

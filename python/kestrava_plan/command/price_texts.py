@@ -1,11 +1,10 @@
 """Price texts on their way from a file to the planner: the list a reader found
-(`PriceList`), the decimal syntax the planner reads, decimal commas turned into points,
-exponents written out, and the message, with a hint where one applies, for a text that
-cannot be a price.
+(`PriceList`), decimal commas turned into points, exponents written out, and the
+message, with a hint where one applies, for a text that cannot be a price.
 
-The command checks the syntax before planning so that a refusal can name the row and
-the column of the text; the planner's own check stays the definition, and a test
-holds this one to it.
+The command checks the planner's syntax (`DECIMAL_TEXT`) before planning so that a
+refusal can name the row and the column of the text; the planner's own check stays
+the definition, and a test holds this one to it.
 """
 
 from __future__ import annotations
@@ -16,15 +15,14 @@ from dataclasses import dataclass
 from decimal import Decimal, InvalidOperation
 from typing import NamedTuple
 
+from ..message_texts import shown
+from ..price_values import DECIMAL_TEXT, EXPONENT_TEXT
+
 
 class InputError(Exception):
     """The input could not be turned into a list of price texts."""
 
 
-# The planner's syntax: an optional sign, then digits with at most one point, and `_`
-# as a digit separator anywhere after the first digit. ASCII digits only: `\d` would
-# also take other scripts' digits, which the planner refuses.
-DECIMAL_TEXT = re.compile(r"[+-]?(?:[0-9][0-9_]*(?:\.[0-9_]*)?|\.[0-9][0-9_]*)")
 DECIMAL_COMMA_TEXT = re.compile(r"[+-]?[0-9]+,[0-9]+")
 POINT_DECIMAL_TEXT = re.compile(r"[+-]?[0-9]+\.[0-9]+")
 # Groups of three digits behind one separator, then maybe a fraction behind another:
@@ -33,15 +31,10 @@ THOUSANDS_TEXT = re.compile(
     r"(?P<sign>[+-]?)(?P<integer>[0-9]{1,3}(?P<group>[.,' \u00a0\u202f])[0-9]{3}(?:(?P=group)[0-9]{3})*)"
     r"(?:(?P<point>[.,])(?P<fraction>[0-9]+))?"
 )
-# The fraction's digits follow a point that is not optional, so that a long run of
-# digits without an exponent fails in linear time, not quadratic.
-EXPONENT_TEXT = re.compile(r"[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)[eE][+-]?[0-9]+")
 
 # An exponent is written out in full only while that stays short: 1e999999 would
 # otherwise become a million digits.
 LONGEST_EXPONENT = 60
-# A text longer than this is shown cut short in messages.
-LONGEST_SHOWN = 60
 # The most prices the planner takes: a reader stops at the first one past it.
 MOST_PRICES = 3000
 # The most prices of a document that is read whole (JSON, XML): a year of one-minute
@@ -74,19 +67,6 @@ def _thousands_fix(text: str) -> str | None:
     integer = re.sub(r"[^0-9]", "", match["integer"])
     fraction = f".{match['fraction']}" if match["fraction"] else ""
     return f"{match['sign']}{integer}{fraction}"
-
-
-def shown(text: str) -> str:
-    """A text quoted for a message, cut short as the planner cuts it: 'abc...'."""
-    if len(text) <= LONGEST_SHOWN:
-        return repr(text)
-    return f"{repr(text[:LONGEST_SHOWN - 4])[:-1]}..."
-
-
-def cut(text: str) -> str:
-    """A text for a message, unquoted, line breaks escaped and cut short: abc..."""
-    escaped = repr(text[:LONGEST_SHOWN])[1:-1]
-    return escaped if len(escaped) <= LONGEST_SHOWN else f"{escaped[:LONGEST_SHOWN - 3]}..."
 
 
 def too_many(place: str, most: int = MOST_PRICES, timed: bool = False) -> InputError:

@@ -14,8 +14,8 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from datetime import timedelta
 
+from ..period_times import duration_text
 from .command_time import Clock
-from .period_times import duration_text
 
 _PARAMETERS = ("low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
                "max_gap_from_start", "running_for", "off_for")

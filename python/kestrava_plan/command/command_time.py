@@ -15,8 +15,9 @@ from itertools import pairwise
 from datetime import UTC, datetime, timedelta, tzinfo
 from zoneinfo import ZoneInfo, ZoneInfoNotFoundError
 
-from .period_times import duration_text
-from .price_texts import InputError, PriceList, shown
+from ..message_texts import shown
+from ..period_times import duration_text
+from .price_texts import InputError, PriceList
 
 # The EIC codes of the European bidding zones (ENTSO-E domains), by the zone they keep.
 _EIC_ZONES = {
