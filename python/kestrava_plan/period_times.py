@@ -1,6 +1,6 @@
 """Periods and times: the start of each period as timezone-aware datetimes (a
 `Timeline`), their one period length, and rules given as durations turned into counts
-of periods.
+of periods (`periods_in`, for `plan`, `plan_table` and the command alike).
 
 Lengths are measured between instants, in UTC: two datetimes of one zone subtract as
 wall-clock times, which would make the hour the clocks go back last no time at all.
@@ -11,7 +11,7 @@ pandas is never imported here: its objects are told by their type's module and n
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
 from datetime import datetime, timedelta, timezone
 from typing import Any, SupportsIndex
@@ -93,18 +93,42 @@ def timeline(times: Any) -> Timeline:
     return Timeline(tuple(starts), period)
 
 
+# How a caller words a rule given as a duration when there are no times to count its
+# periods by: the message for the rule's name and the duration's text. What is missing,
+# and how to give it, is the caller's to say.
+Untimed = Callable[[str, str], str]
+
+
+def checked_duration(name: str, duration: timedelta, timed: bool, untimed: Untimed) -> None:
+    """Raises TypeError, in the caller's words, when there are no times to count the
+    periods of the rule `name` by, and ValueError when `duration` is negative."""
+    if not timed:
+        raise TypeError(untimed(name, duration_text(duration)))
+    if duration < timedelta(0):
+        raise ValueError(f"{name}: {duration_text(duration)} is a negative duration")
+
+
+def periods_in(name: str, duration: timedelta, period: timedelta | None, untimed: Untimed) -> int:
+    """The number of periods of `period` (None: no times) that the rule `name`,
+    `duration` long, stands for: what `checked_duration` raises, and ValueError when
+    it is no whole number of them."""
+    checked_duration(name, duration, period is not None, untimed)
+    assert period is not None  # refused above
+    count, rest = divmod(duration, period)
+    if rest:
+        raise ValueError(f"{name}: {duration_text(duration)} is not a whole number of periods of "
+                         f"{duration_text(period)}")
+    return count
+
+
+def _plan_untimed(name: str, duration: str) -> str:
+    return (f"{name}: a duration ({duration}) needs times to count periods: pass times, or prices as a pandas "
+            "Series with a DatetimeIndex")
+
+
 def count_of(name: str, value: SupportsIndex | timedelta, line: Timeline | None) -> SupportsIndex:
-    """A rule as the planner takes it: a count as given, a duration as its number of
-    periods, which must be whole and not negative."""
+    """A rule as `plan` gives it to the planner: a count as given, a duration as its
+    number of periods."""
     if not isinstance(value, timedelta):
         return value
-    if line is None:
-        raise TypeError(f"{name}: a duration ({duration_text(value)}) needs times to count periods: pass times, "
-                        "or prices as a pandas Series with a DatetimeIndex")
-    if value < timedelta(0):
-        raise ValueError(f"{name}: {duration_text(value)} is a negative duration")
-    count, rest = divmod(value, line.period)
-    if rest:
-        raise ValueError(f"{name}: {duration_text(value)} is not a whole number of periods of "
-                         f"{duration_text(line.period)}")
-    return count
+    return periods_in(name, value, line.period if line is not None else None, _plan_untimed)

@@ -20,7 +20,7 @@ from decimal import Decimal
 from typing import Any, SupportsIndex
 
 from . import _planner
-from .period_times import duration_text, is_pandas
+from .period_times import checked_duration, is_pandas
 
 
 # The most threads a call may ask for: far more than any machine's cores, and few
@@ -54,12 +54,13 @@ def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | 
     planner, which divides it by each row's period; None for anything else."""
     if name not in _COUNTS or not isinstance(value, timedelta):
         return None
-    if times is None:
-        raise TypeError(f"{name}: a duration ({duration_text(value)}) needs times to count periods: pass times, the "
-                        "name of a column of lists of timestamps")
-    if value < timedelta(0):
-        raise ValueError(f"{name}: {duration_text(value)} is a negative duration")
+    checked_duration(name, value, times is not None, _untimed)
     return value.days, value.seconds * 1_000_000 + value.microseconds
+
+
+def _untimed(name: str, duration: str) -> str:
+    return (f"{name}: a duration ({duration}) needs times to count periods: pass times, the name of a column of "
+            "lists of timestamps")
 
 
 # The optional modules found so far: a finaliser that plans while the interpreter

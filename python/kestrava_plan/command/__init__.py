@@ -20,7 +20,7 @@ from ..plan_result import Plan
 from ..planning import plan
 from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
-from .command_time import Clock, clock, periods_in, rule_value, zone_needed
+from .command_time import Clock, clock, rule_count, rule_value, zone_needed
 from .horizons import Horizon, HorizonOptions, time_of_day, whole_horizon, window_of
 from .per_day import Day, days_of
 from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, price_text
@@ -244,7 +244,7 @@ def _rule_counts(args: argparse.Namespace, times: Clock, period: timedelta | Non
     if durations and period is None:
         period = times.period()
     why = times.missing() if durations and period is None else ""
-    return {name: periods_in(option, values[name], period, why) for option, name in _RULES}
+    return {name: rule_count(option, values[name], period, why) for option, name in _RULES}
 
 
 def _even_period(times: Clock) -> timedelta | None:

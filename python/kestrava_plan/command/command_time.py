@@ -16,7 +16,7 @@ from datetime import UTC, datetime, timedelta, tzinfo
 from zoneinfo import ZoneInfo, ZoneInfoNotFoundError
 
 from ..message_texts import shown
-from ..period_times import duration_text
+from ..period_times import duration_text, periods_in
 from .price_texts import InputError, PriceList
 
 # The EIC codes of the European bidding zones (ENTSO-E domains), by the zone they keep.
@@ -137,20 +137,20 @@ def rule_value(option: str, text: str) -> int | timedelta:
     return duration
 
 
-def periods_in(option: str, value: int | timedelta, period: timedelta | None, why: str) -> int:
+def rule_count(option: str, value: int | timedelta, period: timedelta | None, why: str) -> int:
     """The number of periods a rule's value stands for; InputError for a duration that
     has no period length to count by (`why` says what is missing) or is not a whole
     number of periods."""
     if isinstance(value, int):
         return value
-    if period is None:
-        raise InputError(f"{option}: {duration_text(value)} is a duration, which needs the input's times to count "
-                         f"periods: {why}")
-    count, rest = divmod(value, period)
-    if rest:
-        raise InputError(f"{option}: {duration_text(value)} is not a whole number of periods of "
-                         f"{duration_text(period)}")
-    return count
+
+    def untimed(name: str, duration: str) -> str:
+        return f"{name}: {duration} is a duration, which needs the input's times to count periods: {why}"
+
+    try:
+        return periods_in(option, value, period, untimed)
+    except (TypeError, ValueError) as fault:
+        raise InputError(str(fault)) from None
 
 
 # ---------------------------------------------------------------------------
