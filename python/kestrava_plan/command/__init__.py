@@ -1,5 +1,12 @@
 """The `kestrava-plan` command: plans a series of prices read from CSV, JSON, ENTSO-E XML
-or stdin with `plan`, and prints the chosen indices or times."""
+or stdin with `plan`, and prints the chosen indices or times.
+
+This package holds what only the command needs: its readers (readers, csv_prices,
+json_prices, provider_json, entsoe, source_text, read_options, price_texts), its times
+(command_time, horizons, per_day), its words for the planner's refusals
+(refusal_words) and its charts (chart, png_chart). It imports the library,
+`kestrava_plan`, which never imports it.
+"""
 
 from __future__ import annotations
 
@@ -47,9 +54,10 @@ times: 2h, 90min (or 90m), 1h30min, 1d, or ISO PT2H, PT1H30M. It must be a whole
 number of the input's periods; a plain number is a count of periods."""
 
 # The rule options as the command names them, with their argparse destinations.
-_RULES = (("--min-selections", "min_selections"), ("--min-consecutive-periods", "min_consecutive_periods"),
-          ("--max-gap-between-periods", "max_gap_between_periods"), ("--max-gap-from-start", "max_gap_from_start"),
-          ("--running-for", "running_for"), ("--off-for", "off_for"))
+_RULE_OPTIONS = (("--min-selections", "min_selections"), ("--min-consecutive-periods", "min_consecutive_periods"),
+                 ("--max-gap-between-periods", "max_gap_between_periods"),
+                 ("--max-gap-from-start", "max_gap_from_start"), ("--running-for", "running_for"),
+                 ("--off-for", "off_for"))
 
 
 def parse_rows(text: str) -> slice:
@@ -239,12 +247,12 @@ def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshol
 def _rule_counts(args: argparse.Namespace, times: Clock, period: timedelta | None) -> dict[str, int]:
     """Each rule as a count of periods (of `period` when the horizons needed it);
     InputError for a value that is neither a count nor a duration of whole periods."""
-    values = {name: rule_value(option, getattr(args, name)) for option, name in _RULES}
+    values = {name: rule_value(option, getattr(args, name)) for option, name in _RULE_OPTIONS}
     durations = [value for value in values.values() if not isinstance(value, int)]
     if durations and period is None:
         period = times.period()
     why = times.missing() if durations and period is None else ""
-    return {name: rule_count(option, values[name], period, why) for option, name in _RULES}
+    return {name: rule_count(option, values[name], period, why) for option, name in _RULE_OPTIONS}
 
 
 def _even_period(times: Clock) -> timedelta | None:
@@ -257,7 +265,7 @@ def _even_period(times: Clock) -> timedelta | None:
 
 def _told(args: argparse.Namespace, times: Clock, period: timedelta | None, refusal: str, first: int) -> str:
     """The planner's refusal of the periods from `first` on, in the command's words."""
-    written = {name: getattr(args, name) for _, name in _RULES}
+    written = {name: getattr(args, name) for _, name in _RULE_OPTIONS}
     return RefusalWords(written, times, period or _even_period(times), args.window).told(refusal, first)
 
 
