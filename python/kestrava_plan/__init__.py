@@ -14,7 +14,7 @@ imports the library and never the other way.
 
 from typing import TYPE_CHECKING
 
-from ._planner import cheapest_periods
+from .cheapest import cheapest_periods
 from .plan_result import Plan
 from .planning import plan
 from .provider_records import PriceRecords, prices_from_records

@@ -1,33 +1,11 @@
-# The compiled planner's signature, for type checkers. prices may be any iterable
-# (numpy arrays and pandas Series are not Sequences to a type checker); the counts are
-# anything with __index__ but a bool.
-from collections.abc import Callable, Iterable, Iterator, Sequence
-from decimal import Decimal
-from typing import Protocol, SupportsIndex, type_check_only
+# The compiled planner's entries, for type checkers.
+from collections.abc import Callable, Iterator
+from typing import Protocol, type_check_only
 
-def cheapest_periods(
-    prices: Iterable[str | int | Decimal | float],
-    low_price_threshold: str | int | Decimal | float,
-    min_selections: SupportsIndex,
-    min_consecutive_periods: SupportsIndex,
-    max_gap_between_periods: SupportsIndex = 0,
-    max_gap_from_start: SupportsIndex = 0,
-    aggressive: bool = True,
-) -> list[int]: ...
-
-def _plan(
-    prices: Iterable[str | int | Decimal | float],
-    low_price_threshold: str | int | Decimal | float,
-    min_selections: SupportsIndex,
-    min_consecutive_periods: SupportsIndex,
-    max_gap_between_periods: SupportsIndex,
-    max_gap_from_start: SupportsIndex,
-    aggressive: bool,
-    allowed: Sequence[bool] | None,
-    running_for: SupportsIndex,
-    off_for: SupportsIndex,
-    /,
-) -> tuple[list[int], int]: ...
+# The entries behind cheapest.py's functions, which check their types: the arguments
+# by position, as those pass them.
+_cheapest_periods: Callable[..., list[int]]
+_plan: Callable[..., tuple[list[int], int]]
 
 @type_check_only
 class _Batches(Protocol):

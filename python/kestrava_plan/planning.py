@@ -1,6 +1,6 @@
 """`plan`: `cheapest_periods` with periods that may be blocked, the load's state before
 period 0, and rules given as durations. This layer turns times, durations, pandas
-objects and numpy bools into the plain arguments of the compiled `_planner._plan`, and
+objects and numpy bools into the plain arguments of `cheapest._plan`, and
 its answer into a `Plan`; the planner checks everything else, in its own order.
 """
 
@@ -12,7 +12,7 @@ from datetime import datetime, timedelta
 from decimal import Decimal
 from typing import TYPE_CHECKING, Any, SupportsIndex, TypeAlias, TypeVar
 
-from . import _planner
+from .cheapest import _plan
 from .period_times import Timeline, count_of, is_pandas, timeline
 from .plan_result import Plan, make_plan
 
@@ -84,8 +84,8 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
     flags = _flags(allowed)
     read: list[Any] = []
     source = _recording(prices, read) if isinstance(prices, Iterator) else prices
-    periods, base_size = _planner._plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
-                                        held, off)
+    periods, base_size = _plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
+                           held, off)
     items = read if source is not prices else list(prices)
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")

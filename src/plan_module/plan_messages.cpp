@@ -16,40 +16,6 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
 
 }  // namespace
 
-std::string cheapest_periods_doc() {
-    return "Choose the cheapest periods of a price series under timing rules.\n"
-           "\n"
-           "prices holds one price per period, 1 to 3000 of them, in any sequence or\n"
-           "iterable: a list, tuple, numpy array or pandas Series (not a str, bytes,\n"
-           "mapping, set, mapping view or memoryview, whose items are no periods in\n"
-           "order). Each price, and low_price_threshold, is a decimal text (\"63.88\",\n"
-           "\"-0.5\", \"1_000\"; no exponent, no spaces), an int (numpy integers too), a\n"
-           "finite decimal.Decimal, or a float (numpy float64 too), which means the\n"
-           "decimal its shortest repr shows: 0.1 is one tenth. bool, NaN, infinities and\n"
-           "other types (numpy float32: convert with .astype(float)) are refused.\n"
-           "\n"
-           "A period priced at or below low_price_threshold is cheap. A valid plan has at\n"
-           "least min_selections periods, in runs of at least min_consecutive_periods (a\n"
-           "run that ends at the last period may be shorter), is never more than\n"
-           "max_gap_between_periods periods off (after the last run too) and starts at\n"
-           "most max_gap_from_start periods in. With both gap limits 0, the only valid\n"
-           "plan is every period. The smallest size with a valid plan is used, and whole\n"
-           "runs of cheap periods are added where the rules still hold.\n"
-           "\n"
-           "aggressive=True: the lowest average price over the plans and their cheap\n"
-           "runs. aggressive=False: the cheapest plan, then every cheap run that fits.\n"
-           "Sums and averages are exact rationals. Ties go to the plan whose periods come\n"
-           "first, then to the fewest late cheap runs (the smallest mask, run j = 2**j).\n"
-           "\n"
-           "Limits: 3000 prices; a price may have at most 140 significant digits at the\n"
-           "largest number of decimals among the prices. The interpreter lock is released\n"
-           "while planning, and Ctrl-C ends a long plan with KeyboardInterrupt.\n"
-           "\n"
-           "Returns the chosen indices in ascending order. Raises TypeError for an argument\n"
-           "of the wrong type and ValueError for a value that breaks a rule; the message\n"
-           "names the argument, the price's index and the values.";
-}
-
 std::string prices_not_a_sequence(std::string_view type_name) {
     return joined(
         {"prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not ", type_name});
@@ -123,18 +89,6 @@ std::string min_consecutive_above_selections(std::string_view min_consecutive, s
 
 std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap) {
     return joined({"max_gap_from_start (", start_gap, ") cannot be greater than max_gap_between_periods (", gap, ")"});
-}
-
-std::string plan_doc() {
-    return "The plan of cheapest_periods under more timing rules, for kestrava_plan.plan.\n"
-           "\n"
-           "All positional: prices, low_price_threshold and the four counts and aggressive as\n"
-           "for cheapest_periods; allowed (None, or one bool per price: a period marked False is\n"
-           "never chosen and counts as time off), running_for (the load was on for that many\n"
-           "periods before period 0) and off_for (it was off for that many). Returns\n"
-           "(periods, base_size): the chosen indices ascending, and the size of the base plan,\n"
-           "so that len(periods) - base_size cheap periods were added. A request that no\n"
-           "selection meets raises ValueError naming the first cause.";
 }
 
 namespace {

@@ -13,8 +13,6 @@ namespace kestrava::plan_module::messages {
 inline constexpr std::string_view module_doc =
     "The compiled planner of kestrava_plan: cheapest_periods for any number of prices.";
 
-std::string cheapest_periods_doc();
-
 // The container of the prices.
 std::string prices_not_a_sequence(std::string_view type_name);
 inline constexpr std::string_view prices_empty = "prices cannot be empty";
@@ -45,9 +43,8 @@ inline constexpr std::string_view min_consecutive_zero = "min_consecutive_period
 std::string min_consecutive_above_selections(std::string_view min_consecutive, std::string_view min_selections);
 std::string start_gap_above_gap(std::string_view start_gap, std::string_view gap);
 
-// _plan: its docstring, its arguments beyond cheapest_periods', and a plan without a
-// valid selection (the first cause that applies; periods by index).
-std::string plan_doc();
+// _plan: its arguments beyond cheapest_periods', and a plan without a valid selection
+// (the first cause that applies; periods by index).
 std::string min_consecutive_above_selections_and_run(std::string_view min_consecutive, std::string_view min_selections,
                                                      std::string_view running_for);
 std::string allowed_not_a_sequence(std::string_view type_name);

@@ -1,5 +1,5 @@
-// The module kestrava_plan._planner and its functions, cheapest_periods and _plan (the
-// core of kestrava_plan.plan, all positional; _plan_table, kestrava_plan.plan_table's,
+// The module kestrava_plan._planner and its entries _cheapest_periods and _plan (behind
+// kestrava_plan.cheapest's functions, all positional; _plan_table, kestrava_plan.plan_table's,
 // is table_binding.hpp's): converts
 // the arguments with the interpreter lock held, plans without it (so that threads plan
 // in parallel and signal handlers still run), and turns the planner's answer or error
@@ -135,14 +135,12 @@ NB_MODULE(_planner, module) {
     // measure memory directly instead.
     nb::set_leak_warnings(false);
     module.doc() = plan::messages::module_doc.data();
-    // Positional only, None let through to the conversions; cheapest_periods, defined
-    // next, binds the arguments in front of it.
+    // Positional only, None let through to the conversions: kestrava_plan.cheapest's
+    // functions bind the arguments, by name and with defaults, in front of them.
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
-    plan::define_cheapest_periods(module, "_cheapest_periods");
-    module.def("_plan_entry", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
+    module.def("_plan", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none());
-    plan::define_plan(module, "_plan_entry");
     plan::define_plan_table(module);
 }
