@@ -39,14 +39,12 @@ round, which a lucky pass of either moves less. Run it with
 from __future__ import annotations
 
 import argparse
-import ctypes
 import json
 import os
 import resource
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 from collections.abc import Callable, Iterator
 from pathlib import Path
@@ -54,6 +52,7 @@ from pathlib import Path
 import pyarrow as pa
 
 import bench_plan
+import callgrind_count
 from kestrava_plan import cheapest_periods, column, plan_table
 
 HERE = Path(__file__).resolve().parent
@@ -243,39 +242,22 @@ def counted_passes(kind: str, passes: int) -> None:
     table = batched(table_of(requests))
     plan = (lambda: python_loop(table)) if how == "loop" else (lambda: plan_all(table, 1))
     plan()
-    collection = ctypes.CDLL(os.environ["KESTRAVA_CALLGRIND_SWITCH"])
-    collection.collect_on()
-    for _ in range(passes):
-        plan()
-    collection.collect_off()
-    print(table.num_rows * passes)
 
+    def passes_made() -> int:
+        for _ in range(passes):
+            plan()
+        return table.num_rows * passes
 
-SWITCH = """#include <valgrind/callgrind.h>
-void collect_on(void) { CALLGRIND_START_INSTRUMENTATION; }
-void collect_off(void) { CALLGRIND_STOP_INSTRUMENTATION; }
-"""
-
-
-def instructions(kind: str, switch: str) -> float:
-    """Instructions per row of `kind`, counted in two passes under callgrind."""
-    done = subprocess.run(["valgrind", "--tool=callgrind", "--instr-atstart=no", "--callgrind-out-file=/dev/null",
-                           sys.executable, __file__, "--count", kind, "--passes", "2"], capture_output=True, text=True,
-                          check=True, env={**os.environ, "KESTRAVA_CALLGRIND_SWITCH": switch})
-    refs = next(line for line in done.stderr.splitlines() if "refs:" in line)
-    return int(refs.split()[-1].replace(",", "")) / int(done.stdout.split()[-1])
+    callgrind_count.count_calls(passes_made)
 
 
 def print_instructions() -> None:
-    with tempfile.TemporaryDirectory() as folder:
-        source, switch = os.path.join(folder, "switch.c"), os.path.join(folder, "switch.so")
-        with open(source, "w") as file:
-            file.write(SWITCH)
-        subprocess.run(["cc", "-shared", "-fPIC", "-o", switch, source], check=True)
+    with callgrind_count.switch_library() as switch:
         print("| 24-period rows | instructions per row |")
         print("|---|---|")
         for kind in INSTRUCTION_KINDS:
-            print(f"| {kind} | {instructions(kind, switch):,.0f} |", flush=True)
+            per_row = callgrind_count.instructions_per_call([__file__, "--count", kind, "--passes", "2"], switch)
+            print(f"| {kind} | {per_row:,.0f} |", flush=True)
 
 
 def print_fleet(repeat: int, budget: float) -> None:

@@ -34,7 +34,14 @@ two stretches (each an eighth of the window, starting a quarter and three quarte
 and running_for=2. So that the blocked stretches leave a plan, both sides plan with
 max_gap_between_periods raised to at least the stretch's length.
 
+With --instructions it counts instead, under valgrind's callgrind
+(benchmarks/callgrind_count.py), the instructions per call of cheapest_periods at
+n = 96 and 3000: every request of the row, both strategies, after a first pass that
+imports and allocates what it keeps. --python PATH counts under another interpreter
+(another build), so that two builds are compared in one run.
+
     python benchmarks/bench_plan.py [--repeat N] [--skip-milp] [--conditions]
+    python benchmarks/bench_plan.py --instructions [--python PATH ...]
 """
 
 from __future__ import annotations
@@ -53,6 +60,8 @@ import time
 from decimal import Decimal
 from fractions import Fraction
 from pathlib import Path
+
+import callgrind_count
 
 REPOSITORY = Path(__file__).resolve().parent.parent
 HOURLY = [REPOSITORY / "data" / "day-ahead-2024" / f"{zone}-2024.csv" for zone in ("DE-LU", "NL")]
@@ -94,6 +103,34 @@ def requests(n: int) -> list[tuple[list[str], str, int, int, int, int]]:
             made.append((prices, threshold, min_selections, min(run * per_hour, min_selections), gap * per_hour,
                          lead * per_hour))
     return made
+
+
+INSTRUCTION_SIZES = (96, 3000)
+
+
+def counted_calls(n: int) -> None:
+    """Run under callgrind with collection off: every request of the row once, then
+    again, counted."""
+    from kestrava_plan import cheapest_periods
+    calls = [(request, aggressive) for request in requests(n) for aggressive in (True, False)]
+
+    def all_calls() -> int:
+        for request, aggressive in calls:
+            cheapest_periods(*request, aggressive)
+        return len(calls)
+
+    all_calls()
+    callgrind_count.count_calls(all_calls)
+
+
+def print_instructions(pythons: list[str]) -> None:
+    print("| n | " + " | ".join(pythons) + " |")
+    print("|---|" + "---|" * len(pythons))
+    with callgrind_count.switch_library() as switch:
+        for n in INSTRUCTION_SIZES:
+            counts = [callgrind_count.instructions_per_call([__file__, "--count", str(n)], switch, python)
+                      for python in pythons]
+            print(f"| {n} | " + " | ".join(f"{count:,.0f}" for count in counts) + " |", flush=True)
 
 
 def peak_kib() -> int:
@@ -320,8 +357,19 @@ def main() -> None:
                         help="seconds HiGHS may take on one request before it is stopped (default 60)")
     parser.add_argument("--conditions", action="store_true",
                         help="time _plan plain against _plan with a mask and a carried run (n = 96, 672)")
+    parser.add_argument("--instructions", action="store_true",
+                        help="count instructions per call at n = 96 and 3000 (valgrind)")
+    parser.add_argument("--python", action="append", help="with --instructions: an interpreter to count under")
+    parser.add_argument("--count", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--worker", nargs="+", help=argparse.SUPPRESS)
     arguments = parser.parse_args()
+    if arguments.count is not None:
+        counted_calls(arguments.count)
+        return
+    if arguments.instructions:
+        print(f"cheapest_periods from Python, instructions per call; {machine()}.\n")
+        print_instructions(arguments.python or [sys.executable])
+        return
     if arguments.worker:
         kind, *numbers = arguments.worker
         work = {"row": time_row, "threads": throughput, "milp": milp_one, "conditions": time_conditions}[kind]
