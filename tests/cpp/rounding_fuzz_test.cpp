@@ -533,7 +533,7 @@ Verdict check(const PlannerRequest& request) {
     std::optional<IndexList> swept;
     const EngineAnswer sweeping = answer_of([&]() -> Outcome<IndexList> {
         swept = swept_answer(input.items, input.cheap_items, request.rules, request.aggressive);
-        return planned.value_or(IndexList{});
+        return swept.value_or(IndexList{});
     });
     Verdict verdict;
     verdict.planner_answered = planned.has_value() || !planner.result;
