@@ -34,17 +34,21 @@ struct Options {
     std::string tag;  // printed first on every row, e.g. "base" or "new"
     bool each = false;
     bool once = false;  // each request called once, in this process (for callgrind)
+    std::optional<std::size_t> only;  // the one request of each class to run (for a profile)
 };
 
 const char* usage =
     "usage: kestrava_adversarial [--class NAME]... [--count N] [--budget MS]\n"
     "                            [--seed N] [--tag TEXT] [--each 1] [--once 1]\n"
+    "                            [--request R]\n"
     "  --class NAME huge, ties, past96, wide, apart, alternate, decreasing, noisy, zigzag, third, scaled\n"
     "  --count N    requests per class (the sweeps 'apart' and 'wide' take 10 N; default 8)\n"
     "  --budget MS  milliseconds allowed to the 5 calls of a request (default 2000); calls over it are ended\n"
     "  --each 1     also print every request's time and path\n"
     "  --once 1     call each request once in this process, untimed, and print the answers' digest:\n"
-    "               for callgrind (benchmarks/run.sh instructions)\n";
+    "               for callgrind (benchmarks/run.sh instructions)\n"
+    "  --request R  only request R of each class (numbered from 0, as --each prints them), printed first\n"
+    "               as a Python call: for a profile\n";
 
 Options parse_options(int argc, char** argv) {
     Options options;
@@ -61,6 +65,8 @@ Options parse_options(int argc, char** argv) {
             options.each = value == "1";
         } else if (option == "--once") {
             options.once = value == "1";
+        } else if (option == "--request") {
+            options.only = static_cast<std::size_t>(parse_count(value));
         } else if (option == "--tag") {
             options.tag = value;
         } else {
@@ -142,6 +148,16 @@ std::optional<TimedAnswer> call_once(const AdversarialRequest& made) {
     return answer;
 }
 
+// The request as a call of the module, so that it can be tried on its own.
+void print_call(const AdversarialRequest& made) {
+    const BenchRequest& r = made.request;
+    std::cout << "kestrava.get_cheapest_periods([";
+    for (std::size_t i = 0; i < r.prices.size(); ++i) std::cout << (i ? ", \"" : "\"") << r.prices[i] << '"';
+    std::cout << "], \"" << r.threshold << "\", " << r.rules.min_selections << ", " << r.rules.min_consecutive_periods
+              << ", " << r.rules.max_gap_between_periods << ", " << r.rules.max_gap_from_start
+              << ", aggressive=" << (made.aggressive ? "True" : "False") << ")\n";
+}
+
 void run_class(const Options& options, const std::string& name) {
     const std::vector<AdversarialRequest> made = adversarial_class(name, options.count, options.seed);
     std::vector<BenchRequest> requests;
@@ -150,6 +166,8 @@ void run_class(const Options& options, const std::string& name) {
     BudgetRunner conservative(requests, false, options.budget_milliseconds, TimedEngine::entry, Timing::best_of_five);
     ClassTally tally;
     for (std::size_t r = 0; r < made.size(); ++r) {
+        if (options.only && r != *options.only) continue;
+        if (options.only) print_call(made[r]);
         const Path path = path_of(made[r]);
         ++tally.paths[static_cast<int>(path)];
         const std::optional<TimedAnswer> answer =
