@@ -80,20 +80,21 @@ public:
     // least rounded cost.
     void reach_floor(unsigned scale) {
         reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::cost);
-        swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
-        const std::vector<FloorReach::Periods> none;
-        for (int s = 0; s <= shape_.max_lead; ++s) sweep_to(start_key(s, shape_.size), tables_.additions().lead(s), none);
-        for (std::vector<int>& states : swept_states_) {
+        swept_nodes_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
+        for (int s = 0; s <= shape_.max_lead; ++s) {
+            sweep_to(start_key(s, shape_.size), tables_.additions().lead(s), FloorReach::Periods{});
+        }
+        for (std::vector<int>& nodes : swept_nodes_) {
             // A run state ending at s - 1 leads to the start at s: it comes first.
-            std::stable_partition(states.begin(), states.end(), [&](int state) {
-                return swept_keys_[static_cast<std::size_t>(state)].gap_end < 0;
+            std::stable_partition(nodes.begin(), nodes.end(), [&](int node) {
+                return swept_keys_[static_cast<std::size_t>(node)].gap_end < 0;
             });
-            for (std::size_t i = 0; i < states.size(); ++i) {
-                const int state = states[i];
-                if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
-                    sweep_run(state);
+            for (std::size_t i = 0; i < nodes.size(); ++i) {
+                const int node = nodes[i];
+                if (swept_keys_[static_cast<std::size_t>(node)].gap_end < 0) {
+                    sweep_run(node);
                 } else {
-                    sweep_start(state);
+                    sweep_start(node);
                 }
             }
         }
@@ -153,7 +154,7 @@ private:
                 going_on = false;
                 break;
             }
-            if (!items_.empty() && !lowers_least_sum(PrefixState{state.p, state.c})) break;
+            if (!items_.empty() && !lowers_least_sum(run_key(state.p, state.c))) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
             path_.push_back(static_cast<std::uint64_t>(state.p + 1));
@@ -198,60 +199,61 @@ private:
 
     // The sweep of Reach limits: the walk's transitions from each state once, under
     // the least weight that reached it. Its states are the run states (p, c) and the
-    // starts of a run at s with c main periods to come (keyed with gap_end = s).
-    static PrefixState start_key(int s, int c) noexcept { return PrefixState{s, c, s, 0}; }
+    // starts of a run at s with c main periods to come (keyed with gap_end = s). A
+    // main prefix's periods chosen are those of its state: size - c.
+    PrefixState run_key(int p, int c) const noexcept { return PrefixState{p, c, -1, shape_.size - c}; }
+    PrefixState start_key(int s, int c) const noexcept { return PrefixState{s, c, s, shape_.size - c}; }
 
     // As the walk, a sum is formed only into a state that can still end within the
     // limit (the search forms it too, as a prefix of a main combination it sums).
-    void sweep_to(const PrefixState& key, const Int& gathered, std::span<const FloorReach::Periods> added) {
+    void sweep_to(const PrefixState& key, const Int& gathered, FloorReach::Periods added) {
         const bool start = key.gap_end >= 0;
         if (!within(gathered, start ? tables_.start_value(key.period, key.count) : tables_.run_value(key.period, key.count))) {
             return;
         }
-        const int state = reach_->state(key);
-        const auto at = static_cast<std::size_t>(state);
+        const int node = reach_->node(key, 0, key.chosen, key.chosen);
+        const auto at = static_cast<std::size_t>(node);
         if (at == swept_keys_.size()) {
             swept_keys_.push_back(key);
             swept_weights_.push_back(gathered);
             // A run state decides period p + 1 next; a start, period s.
             const int decides = start ? key.period : key.period + 1;
-            swept_states_[static_cast<std::size_t>(decides)].push_back(state);
+            swept_nodes_[static_cast<std::size_t>(decides)].push_back(node);
         } else {
             swept_weights_[at] = std::min(swept_weights_[at], gathered);
         }
-        reach_->lead_to(state, added);
+        // One count per node: the one of the state it leaves.
+        reach_->lead_to(node, added, FloorReach::Counts{1} << (key.chosen - std::max(added.size(), 0)));
     }
 
-    void sweep_start(int state) {
-        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
-        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+    void sweep_start(int node) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(node)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(node)];
         const int s = key.period;
         const int c = key.count;
-        reach_->expand(state);
+        reach_->expand(node);
         const int head_end = std::min(s + shape_.min_run, shape_.n);
-        const FloorReach::Periods head[] = {{s, head_end - 1}};
-        if (head_end == shape_.n) return reach_->end(0, head);
-        sweep_to(PrefixState{head_end - 1, c - shape_.min_run}, gathered + tables_.additions().run_head(s), head);
+        const FloorReach::Periods head{s, head_end - 1};
+        if (head_end == shape_.n) return reach_->end(head, FloorReach::Counts{1} << key.chosen);
+        sweep_to(run_key(head_end - 1, c - shape_.min_run), gathered + tables_.additions().run_head(s), head);
     }
 
-    void sweep_run(int state) {
-        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
-        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
+    void sweep_run(int node) {
+        const PrefixState key = swept_keys_[static_cast<std::size_t>(node)];
+        const Int gathered = swept_weights_[static_cast<std::size_t>(node)];
         const int p = key.period;
         const int c = key.count;
-        reach_->expand(state);
-        const std::span<const FloorReach::Periods> none;
+        reach_->expand(node);
         if (c == 0) {
-            if (within(gathered + tables_.exit_value(p, 0), Int{})) reach_->end(0, none);
+            if (within(gathered + tables_.exit_value(p, 0), Int{})) reach_->end(FloorReach::Periods{}, FloorReach::Counts{1} << key.chosen);
             return;
         }
         const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
         for (int s = p + 2; s <= farthest; ++s) {
-            sweep_to(start_key(s, c), gathered + tables_.additions().between(p, s), none);
+            sweep_to(start_key(s, c), gathered + tables_.additions().between(p, s), FloorReach::Periods{});
         }
         if (p + 1 >= shape_.n) return;
-        const FloorReach::Periods next[] = {{p + 1, p + 1}};
-        sweep_to(PrefixState{p + 1, c - 1}, gathered + tables_.additions().weight(p + 1), next);
+        sweep_to(run_key(p + 1, c - 1), gathered + tables_.additions().weight(p + 1), FloorReach::Periods{p + 1, p + 1});
     }
 
     const planner::Tables<Int>& tables_;
@@ -266,9 +268,9 @@ private:
     Visit visit_ = nullptr;
     void* context_ = nullptr;
     std::unique_ptr<FloorReach> reach_;  // after reach_floor
-    std::vector<PrefixState> swept_keys_;       // per state of reach_
+    std::vector<PrefixState> swept_keys_;       // per node of reach_ (one state each)
     std::vector<Int> swept_weights_;            // the least weight that reached it
-    std::vector<std::vector<int>> swept_states_;  // by the period they decide next
+    std::vector<std::vector<int>> swept_nodes_;  // by the period they decide next
 };
 
 }  // namespace kestrava::planner

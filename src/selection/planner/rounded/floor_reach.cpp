@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "decimal/powers_of_ten.hpp"
 #include "selection/internal_failure.hpp"
@@ -135,89 +136,181 @@ Decimal SumUnits::decimal(__int128 value) const noexcept {
     return Decimal::from_parts(value < 0, size, scale_ - k);
 }
 
+namespace {
+
+// Sums and limits past every one formed (floor_reach.hpp: below 2^121).
+constexpr __int128 no_sum = static_cast<__int128>(~static_cast<unsigned __int128>(0) >> 1);
+constexpr __int128 no_limit = -no_sum - 1;
+
+}  // namespace
+
 FloorReach::FloorReach(std::span<const Item> items, unsigned scale, Value value)
     : units_(scale), value_(value) {
     prices_.reserve(items.size());
-    for (const Item& item : items) prices_.push_back(units_.units(item.price));
-    slots_.assign(8192, Slot{});
-    states_.reserve(4096);
-    steps_.reserve(16384);
-    added_.reserve(16384);
-    expanded_.reserve(4096);
-}
-
-// Open addressing over a power-of-two table, at most half full; keys pack into 20 bits.
-std::uint32_t FloorReach::packed(const PrefixState& key) noexcept {
-    return static_cast<std::uint32_t>(key.period) | static_cast<std::uint32_t>(key.count) << 5 |
-           static_cast<std::uint32_t>(key.gap_end + 1) << 10 | static_cast<std::uint32_t>(key.chosen) << 15;
-}
-
-std::size_t FloorReach::slot_of(std::uint32_t key) const noexcept {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & mask;
-    while (slots_[slot].state >= 0 && slots_[slot].key != key) slot = (slot + 1) & mask;
-    return slot;
-}
-
-int FloorReach::state(const PrefixState& key, std::uint32_t tag) {
-    const std::uint32_t code = packed(key) | tag << 20;
-    std::size_t slot = slot_of(code);
-    if (slots_[slot].state >= 0) return slots_[slot].state;
-    if (2 * (states_.size() + 1) > slots_.size()) {
-        std::vector<Slot> kept(2 * slots_.size());
-        kept.swap(slots_);
-        for (const Slot& old : kept) {
-            if (old.state >= 0) slots_[slot_of(old.key)] = old;
-        }
-        slot = slot_of(code);
+    tens_.reserve(items.size());
+    sums_.assign(items.size() + 1, 0);
+    magnitudes_.assign(items.size() + 1, 0);
+    for (std::size_t p = 0; p < items.size(); ++p) {
+        prices_.push_back(units_.units(items[p].price));
+        sums_[p + 1] = sums_[p] + prices_[p];
+        magnitudes_[p + 1] = magnitudes_[p] + magnitude(prices_[p]);
+        // Floor division: the rest is never negative.
+        __int128 tens = prices_[p] / 10;
+        if (tens * 10 > prices_[p]) --tens;
+        tens_.push_back(Tens{tens, static_cast<int>(prices_[p] - 10 * tens)});
     }
-    slots_[slot] = Slot{code, static_cast<int>(states_.size())};
-    states_.emplace_back();
-    return slots_[slot].state;
+    // Room for the sweeps of 28 periods that fold least: a few thousand states.
+    entries_.assign(2048, Entry{});
+    nodes_.reserve(1024);
+    least_.reserve(8192);
+    limit_.reserve(8192);
+    steps_.reserve(4096);
+    expanded_.reserve(1024);
+    end_least_.assign(items.size() + 1, no_sum);
+    end_limits_.assign(items.size() + 1, no_limit);
+    end_known_.assign(items.size() + 1, 0);
 }
 
-void FloorReach::expand(int state) noexcept {
-    expanding_ = state;
-    states_[at(state)].first_step = steps_.size();
-    expanded_.push_back(state);
+// Open addressing over a power-of-two table, at most half full; keys pack into 17 bits.
+std::uint32_t FloorReach::packed(const PrefixState& key, std::uint32_t tag) noexcept {
+    return static_cast<std::uint32_t>(key.period) | static_cast<std::uint32_t>(key.count) << 5 |
+           static_cast<std::uint32_t>(key.gap_end + 1) << 10 | tag << 15;
 }
 
-void FloorReach::record(int target, std::span<const Periods> added) {
-    if (expanding_ < 0) return;
-    steps_.push_back(Step{target, added_.size(), added.size()});
-    added_.insert(added_.end(), added.begin(), added.end());
-    ++states_[at(expanding_)].steps;
+std::size_t FloorReach::entry_of(std::uint32_t key) const noexcept {
+    const std::size_t mask = entries_.size() - 1;
+    std::size_t entry = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & mask;
+    while (entries_[entry].node >= 0 && entries_[entry].key != key) entry = (entry + 1) & mask;
+    return entry;
 }
 
-// The sum that goes on from the state being expanded is its least (point 1), through
-// the prices added, in units (rounded_sum is the decimal addition's own value). The
-// layer's bound holds every sum a merge's prefix forms, so none overflows; should
-// one, the search would fail alike.
-__int128 FloorReach::sum_from_expanded(std::span<const Periods> added) const {
-    __int128 sum = expanding_ >= 0 ? states_[at(expanding_)].least.value_or(0) : 0;
-    for (const Periods& periods : added) {
-        for (int p = periods.first; p <= periods.last; ++p) {
-            const std::optional<__int128> next = units_.rounded_sum(sum + prices_[static_cast<std::size_t>(p)]);
-            if (!next) throw InternalFailure("Addition overflowed");
-            sum = *next;
+void FloorReach::grow_entries() {
+    std::vector<Entry> kept(2 * entries_.size());
+    kept.swap(entries_);
+    for (const Entry& old : kept) {
+        if (old.node >= 0) entries_[entry_of(old.key)] = old;
+    }
+}
+
+int FloorReach::node(const PrefixState& key, std::uint32_t tag, int lowest, int highest) {
+    const std::uint32_t code = packed(key, tag);
+    std::size_t entry = entry_of(code);
+    if (entries_[entry].node >= 0) return entries_[entry].node;
+    if (2 * (nodes_.size() + 1) > entries_.size()) {
+        grow_entries();
+        entry = entry_of(code);
+    }
+    entries_[entry] = Entry{code, static_cast<int>(nodes_.size())};
+    Node made;
+    made.first_slot = static_cast<std::uint32_t>(least_.size());
+    made.lowest = lowest;
+    made.highest = highest;
+    nodes_.push_back(made);
+    least_.resize(least_.size() + static_cast<std::size_t>(highest - lowest + 1), no_sum);
+    limit_.resize(least_.size(), no_limit);
+    return entries_[entry].node;
+}
+
+void FloorReach::expand(int node) noexcept {
+    expanding_ = node;
+    Node& expanded = nodes_[at(node)];
+    expanded.first_step = static_cast<std::uint32_t>(steps_.size());
+    expanded.expanded = true;
+    expanded_.push_back(node);
+}
+
+// A node's counts lie in its range. Nodes made by a sweep in its order always hold
+// what reaches them; should one not, or should a node be reached once expanded, the
+// sweep is marked broken and proves nothing (settle).
+bool FloorReach::holds(int node, Counts counts, int size) const noexcept {
+    const Node& held = nodes_[at(node)];
+    const std::uint64_t shifted = static_cast<std::uint64_t>(counts) << size;
+    const std::uint64_t range = ((std::uint64_t{2} << held.highest) - 1) & ~((std::uint64_t{1} << held.lowest) - 1);
+    return !held.expanded && (shifted & ~range) == 0;
+}
+
+// The least sum of the node being expanded with `count` periods chosen; the start's,
+// before any, is nothing.
+__int128 FloorReach::least_at(int count) const noexcept {
+    return expanding_ >= 0 ? least_[slot(expanding_, count)] : 0;
+}
+
+// The sum that goes on from a least (point 1) through the prices added, in units
+// (rounded_sum is the decimal addition's own value). While the magnitudes added stay
+// within 96 bits of the sum's, every partial sum fits and is exact. The layer's bound
+// holds every sum a merge's prefix forms, so none overflows; should one, the search
+// would fail alike.
+__int128 FloorReach::through(__int128 sum, Periods added) const {
+    if (added.size() <= 0) return sum;
+    const auto first = static_cast<std::size_t>(added.first);
+    const auto past = static_cast<std::size_t>(added.last) + 1;
+    if (magnitude(sum) + magnitudes_[past] - magnitudes_[first] <= max_coefficient) return sum + sums_[past] - sums_[first];
+    for (std::size_t p = first; p < past; ++p) {
+        if (const std::optional<__int128> tens = on_tens(sum, p)) {
+            sum = *tens;
+            continue;
         }
+        const std::optional<__int128> next = units_.rounded_sum(sum + prices_[p]);
+        if (!next) throw InternalFailure("Addition overflowed");
+        sum = *next;
     }
     return sum;
 }
 
-void FloorReach::lead_to(int target, std::span<const Periods> added) {
-    const __int128 sum = sum_from_expanded(added);
-    std::optional<__int128>& least = states_[at(target)].least;
-    if (!least || sum < *least) least = sum;
-    record(target, added);
+// The sum past 2^96 - 1 units most falling near ties form: x + c_p where x and the
+// result both lie past 2^96 - 1 and the result within 10 (2^96 - 1), so that it keeps
+// s - 1 decimals (rounded_sum tries that grid first, and takes it when the result
+// fits). x itself is on that grid or a coarser one, x = 10 X; with c_p = 10 t + r,
+// 0 <= r < 10, the sum rounds half to even to 10 (X + t) + 10 when r > 5, to
+// 10 (X + t) when r < 5, and on a tie to the even one of X + t and X + t + 1.
+// X + t is odd when bit 1 of x (x / 2 = 5 X, of X's parity) and bit 0 of t differ.
+// nullopt when the case does not apply.
+std::optional<__int128> FloorReach::on_tens(__int128 sum, std::size_t p) const noexcept {
+    if (units_.scale() == 0 || magnitude(sum) <= max_coefficient || magnitude(sum + prices_[p]) <= max_coefficient) {
+        return std::nullopt;
+    }
+    const Tens& split = tens_[p];
+    const bool up = split.rest > 5 || (split.rest == 5 && (((sum >> 1) ^ split.tens) & 1) != 0);
+    const __int128 rounded = sum + 10 * (split.tens + (up ? 1 : 0));
+    if (magnitude(rounded) > grid_tops[1]) return std::nullopt;
+    return rounded;
 }
 
-void FloorReach::end(int count, std::span<const Periods> added) {
-    const Decimal sum = units_.decimal(sum_from_expanded(added));
-    const Decimal value =
-        value_ == Value::cost ? sum : divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(count))).value;
-    if (!least_ || value < *least_) least_ = value;
-    record(-1 - count, added);
+void FloorReach::lead_to(int target, Periods added, Counts counts) {
+    if (counts == 0) return;
+    const int size = std::max(added.size(), 0);
+    if (!holds(target, counts, size)) {
+        broken_ = true;
+        return;
+    }
+    for (Counts left = counts; left != 0; left &= left - 1) {
+        const int count = std::countr_zero(left);
+        __int128& least = least_[slot(target, count + size)];
+        least = std::min(least, size == 0 ? least_at(count) : through(least_at(count), added));
+    }
+    nodes_[at(target)].counts |= counts << size;
+    if (expanding_ < 0) return;
+    steps_.push_back(Step{target, added, counts});
+    ++nodes_[at(expanding_)].steps;
+}
+
+// Per count, the least sum that ends: V is the least of their values (decimal
+// division is monotone in the sum), found in settle.
+void FloorReach::end(Periods added, Counts counts) {
+    if (counts == 0) return;
+    const int size = std::max(added.size(), 0);
+    if ((static_cast<std::uint64_t>(counts) << size) >> end_least_.size() != 0) {
+        broken_ = true;
+        return;
+    }
+    for (Counts left = counts; left != 0; left &= left - 1) {
+        const int count = std::countr_zero(left);
+        __int128& least = end_least_[static_cast<std::size_t>(count + size)];
+        least = std::min(least, through(least_at(count), added));
+    }
+    if (expanding_ < 0) return;
+    steps_.push_back(Step{-1, added, counts});
+    ++nodes_[at(expanding_)].steps;
 }
 
 // Whether a sum (one a decimal holds) over `count` periods ends at V or below.
@@ -259,46 +352,84 @@ std::optional<__int128> FloorReach::average_limit(int count) const noexcept {
     return bisect_end_limit(*low, *high, count);
 }
 
-std::optional<__int128> FloorReach::end_limit(int count) {
-    const auto known = end_limits_.find(count);
-    if (known != end_limits_.end()) return known->second;
-    const std::optional<__int128> found =
-        value_ == Value::cost ? std::optional<__int128>(units_.units(least_value_)) : average_limit(count);
-    end_limits_.emplace(count, found);
-    return found;
+__int128 FloorReach::end_limit(int count) {
+    const auto at_count = static_cast<std::size_t>(count);
+    if (end_known_[at_count] == 0) {
+        const std::optional<__int128> found =
+            value_ == Value::cost ? std::optional<__int128>(units_.units(least_value_)) : average_limit(count);
+        end_limits_[at_count] = found.value_or(no_limit);
+        end_known_[at_count] = 1;
+    }
+    return end_limits_[at_count];
 }
 
-// Back through the prices a step adds, last to first.
-std::optional<__int128> FloorReach::limit_through(std::optional<__int128> limit, const Step& step) const noexcept {
-    for (std::size_t i = step.first_added + step.added; i-- > step.first_added && limit;) {
-        for (int p = added_[i].last; p >= added_[i].first && limit; --p) {
-            limit = units_.limit_before(*limit, prices_[static_cast<std::size_t>(p)]);
-        }
+// Back through the prices a step adds, last to first; as in `through`, while the
+// magnitudes stay within 96 bits each step is exact.
+__int128 FloorReach::back_through(__int128 limit, Periods added) const noexcept {
+    if (added.size() <= 0) return limit;
+    const auto first = static_cast<std::size_t>(added.first);
+    const auto past = static_cast<std::size_t>(added.last) + 1;
+    if (magnitude(limit) + magnitudes_[past] - magnitudes_[first] <= max_coefficient) {
+        return limit - (sums_[past] - sums_[first]);
+    }
+    for (std::size_t p = past; p-- > first;) {
+        const std::optional<__int128> before = units_.limit_before(limit, prices_[p]);
+        if (!before) return no_limit;
+        limit = *before;
     }
     return limit;
 }
 
-bool FloorReach::settle() {
-    if (!least_) return false;
-    least_value_ = *least_;
-    for (auto state = expanded_.rbegin(); state != expanded_.rend(); ++state) {
-        State& source = states_[at(*state)];
-        for (std::size_t i = source.first_step; i < source.first_step + source.steps; ++i) {
-            const Step& step = steps_[i];
-            const std::optional<__int128> after =
-                step.target < 0 ? end_limit(-1 - step.target) : states_[at(step.target)].limit;
-            const std::optional<__int128> before = limit_through(after, step);
-            if (before && (!source.limit || *source.limit < *before)) source.limit = before;
+// A node's limits from those of its steps' targets that can still reach V (Dead
+// states); then its own dead states are dropped, and the rest marked live.
+void FloorReach::settle_node(Node& node) {
+    for (std::size_t i = node.first_step; i < node.first_step + node.steps; ++i) {
+        const Step& step = steps_[i];
+        const int size = std::max(step.added.size(), 0);
+        const Counts live = step.target < 0 ? step.counts : step.counts & (nodes_[at(step.target)].live >> size);
+        for (Counts left = live; left != 0; left &= left - 1) {
+            const int count = std::countr_zero(left);
+            const __int128 after =
+                step.target < 0 ? end_limit(count + size) : limit_[slot(step.target, count + size)];
+            if (after == no_limit) continue;
+            __int128& limit = limit_[node.first_slot + static_cast<std::size_t>(count - node.lowest)];
+            limit = std::max(limit, back_through(after, step.added));
         }
     }
+    for (Counts left = node.counts; left != 0; left &= left - 1) {
+        const int count = std::countr_zero(left);
+        const std::size_t slot = node.first_slot + static_cast<std::size_t>(count - node.lowest);
+        if (limit_[slot] < least_[slot]) {
+            limit_[slot] = no_limit;
+        } else {
+            node.live |= Counts{1} << count;
+        }
+    }
+}
+
+bool FloorReach::settle() {
+    if (broken_) return false;
+    std::optional<Decimal> least;
+    for (std::size_t count = 0; count < end_least_.size(); ++count) {
+        if (end_least_[count] == no_sum) continue;
+        const Decimal sum = units_.decimal(end_least_[count]);
+        const Decimal value =
+            value_ == Value::cost ? sum : divide(sum, Decimal::from_unsigned(static_cast<std::uint64_t>(count))).value;
+        if (!least || value < *least) least = value;
+    }
+    if (!least) return false;
+    least_value_ = *least;
+    for (auto node = expanded_.rbegin(); node != expanded_.rend(); ++node) settle_node(nodes_[at(*node)]);
     return true;
 }
 
-bool FloorReach::may_reach(const PrefixState& key, const Decimal& sum) const noexcept {
-    const int found = slots_[slot_of(packed(key))].state;
+bool FloorReach::may_reach(const PrefixState& key, const Decimal& sum, std::uint32_t tag) const noexcept {
+    const int found = entries_[entry_of(packed(key, tag))].node;
     if (found < 0) return true;
-    const std::optional<__int128>& limit = states_[at(found)].limit;
-    return limit && units_.units(sum) <= *limit;
+    const Node& node = nodes_[at(found)];
+    if (key.chosen < node.lowest || key.chosen > node.highest || (node.counts >> key.chosen & 1) == 0) return true;
+    const __int128 limit = limit_[slot(found, key.chosen)];
+    return limit != no_limit && units_.units(sum) <= limit;
 }
 
 }  // namespace kestrava::planner

@@ -46,11 +46,29 @@
 // transition a walk can take is missed, and every sum the sweep forms is a prefix of
 // a merge (or main combination) the search sums, so it fits as the walk's do.
 //
+// Nodes. The states of one key that differ only in the number of periods chosen m
+// share one node: the transitions, their prices and the band's tables are the same
+// for each m, only m itself moves on (by the periods a transition adds) and picks the
+// band's limit. So a node is expanded once, a transition is recorded once with the
+// set of counts that take it (a bit per m, m <= 28), and each count keeps its own
+// least sum and limit in a slot of the node's own range of counts: the main periods
+// before the node's first undecided period, up to every cheap period before it too.
+//
+// Dead states. Every arrival at a state sums at least the state's least (point 1),
+// so when the least lies above the limit no arrival has a completion at V: the walk
+// leaves every arrival there, and the limit may be dropped. A transition to such a
+// state then adds nothing to its source's limit for the sums that can arrive there:
+// from any x at or above the source's least it reaches at least the target's least
+// (add_p is monotone), above the target's limit. So the sweep goes back only
+// through transitions into states that can still reach V; on falling near ties they
+// are a few dozen among thousands. Its limits agree with the full ones on every sum
+// at or above the least, the only sums that arrive.
+//
 // With V known, a walk is settled at V from its start, and with the limits it enters
 // only arrivals that can end at V: the first candidate it reaches is at V, and from
 // then on only the merges that come earlier in the order are walked. The sweep
-// visits each state once per count; it costs more than most walks, so a walk runs it
-// only after a quick pass runs long (rounded_plan.cpp).
+// visits each node once; it costs more than most walks, so a walk runs it only after
+// a quick pass runs long (rounded_plan.cpp).
 //
 // Units as 128-bit integers: the sweep is used when sum |c_i| < 2^120, so that every
 // sum, and every limit within a grid step of one, fits with room.
@@ -60,7 +78,6 @@
 #include <optional>
 #include <span>
 #include <cstddef>
-#include <unordered_map>
 #include <vector>
 
 #include "decimal/decimal.hpp"
@@ -103,75 +120,112 @@ public:
     // What a candidate's rounded value is: its average, or its sum (a cost).
     enum class Value { average, cost };
 
-    // Allocates the price units and room for the states.
-    FloorReach(std::span<const Item> items, unsigned scale, Value value);
+    // Bit m: m periods chosen (at most 28).
+    using Counts = std::uint32_t;
 
-    // The periods first .. last, in index order.
+    // The periods first .. last, in index order; none when last < first.
     struct Periods {
         int first = 0;
         int last = -1;
+        int size() const noexcept { return last - first + 1; }
     };
 
-    // Building, in the sweep's order: a state is expanded after every state that
-    // leads to it; transitions before the first expand() leave from the start, with
-    // nothing summed. state() returns the state's index.
-    // A tag (below 2^11) keeps states of the sweep's own apart from a walk's.
-    int state(const PrefixState& key, std::uint32_t tag = 0);
-    void expand(int state) noexcept;
-    // A transition from the state being expanded, adding the prices of `added` in
-    // turn, to `target`; or ending a candidate of `count` periods.
-    void lead_to(int target, std::span<const Periods> added);
-    void end(int count, std::span<const Periods> added);
+    // Allocates the price units and room for the nodes.
+    FloorReach(std::span<const Item> items, unsigned scale, Value value);
 
-    // After the sweep: V and the limits. False when no candidate ends.
+    // Building, in the sweep's order: a node is expanded after every node that leads
+    // to it; transitions before the first expand() leave from the start, with nothing
+    // summed and nothing chosen.
+    // The node of a key (its `chosen` aside), made on first use with room for the
+    // counts lowest .. highest (lowest <= highest <= 28). A tag (below 4) keeps nodes
+    // of the sweep's own apart from a walk's.
+    int node(const PrefixState& key, std::uint32_t tag, int lowest, int highest);
+    // The counts that have reached a node so far.
+    Counts counts(int node) const noexcept { return nodes_[at(node)].counts; }
+    // Every (node, count) in the node's range has a slot below slots(), for a caller's
+    // own values per state.
+    std::size_t slot(int node, int count) const noexcept {
+        const Node& held = nodes_[at(node)];
+        return held.first_slot + static_cast<std::size_t>(count - held.lowest);
+    }
+    std::size_t slots() const noexcept { return least_.size(); }
+    void expand(int node) noexcept;
+    // A transition from the node being expanded, for each of `counts` (of that node),
+    // adding the prices of `added` in turn: to `target`, as many more periods chosen;
+    // or ending a candidate of that many periods.
+    void lead_to(int target, Periods added, Counts counts);
+    void end(Periods added, Counts counts);
+
+    // After the sweep: V and the limits. False when no candidate ends, or when the
+    // sweep broke its own order (then it proves nothing).
     bool settle();
     const Decimal& least_value() const noexcept { return least_value_; }
 
-    // True when an arrival at `key` with this sum has a completion at V; states the
-    // sweep never met are given the benefit of the doubt.
-    bool may_reach(const PrefixState& key, const Decimal& sum) const noexcept;
+    // True when an arrival at `key` (a node's key and tag, with its count) with this
+    // sum has a completion at V; states the sweep never met are given the benefit of
+    // the doubt.
+    bool may_reach(const PrefixState& key, const Decimal& sum, std::uint32_t tag = 0) const noexcept;
 
 private:
-    struct Step {
-        int target = 0;  // a state, or -1 - count for an end
-        std::size_t first_added = 0;
-        std::size_t added = 0;
+    struct Node {
+        std::uint32_t first_slot = 0;
+        int lowest = 0;
+        int highest = 0;
+        Counts counts = 0;
+        Counts live = 0;  // after settle: the counts with a completion at V
+        std::uint32_t first_step = 0;
+        std::uint32_t steps = 0;
+        bool expanded = false;
     };
-    struct State {
-        std::optional<__int128> least;  // in units
-        std::size_t first_step = 0;
-        std::size_t steps = 0;
-        std::optional<__int128> limit;
+    struct Step {
+        int target = 0;  // a node, or -1 for an end
+        Periods added;
+        Counts counts = 0;
+    };
+    struct Entry {
+        std::uint32_t key = 0;  // packed, with its tag
+        int node = -1;          // -1 where free
     };
 
-    static std::size_t at(int state) noexcept { return static_cast<std::size_t>(state); }
-    __int128 sum_from_expanded(std::span<const Periods> added) const;
-    void record(int target, std::span<const Periods> added);
-    std::optional<__int128> end_limit(int count);
+    static std::size_t at(int node) noexcept { return static_cast<std::size_t>(node); }
+    static std::uint32_t packed(const PrefixState& key, std::uint32_t tag) noexcept;
+    std::size_t entry_of(std::uint32_t key) const noexcept;
+    void grow_entries();
+    bool holds(int node, Counts counts, int size) const noexcept;
+    __int128 least_at(int count) const noexcept;
+    __int128 through(__int128 sum, Periods added) const;
+    std::optional<__int128> on_tens(__int128 sum, std::size_t p) const noexcept;
+    __int128 back_through(__int128 limit, Periods added) const noexcept;
+    __int128 end_limit(int count);
     std::optional<__int128> average_limit(int count) const noexcept;
     __int128 bisect_end_limit(__int128 low, __int128 high, int count) const noexcept;
-    std::optional<__int128> limit_through(std::optional<__int128> limit, const Step& step) const noexcept;
     bool value_within(__int128 sum, int count) const noexcept;
+    void settle_node(Node& node);
 
     SumUnits units_;
     Value value_;
-    std::vector<__int128> prices_;  // in units
-    static std::uint32_t packed(const PrefixState& key) noexcept;
-    std::size_t slot_of(std::uint32_t key) const noexcept;
-
-    struct Slot {
-        std::uint32_t key = 0;  // packed, with its tag
-        int state = -1;         // -1 where free
+    // A price in tens of units and the rest: c = 10 tens + rest, 0 <= rest < 10.
+    struct Tens {
+        __int128 tens = 0;
+        int rest = 0;
     };
-    std::vector<Slot> slots_;
-    std::vector<State> states_;
+
+    std::vector<__int128> prices_;      // in units
+    std::vector<Tens> tens_;            // of each price
+    std::vector<__int128> sums_;        // of the prices before p
+    std::vector<__int128> magnitudes_;  // of |price| before p
+    std::vector<Entry> entries_;
+    std::vector<Node> nodes_;
+    std::vector<__int128> least_;  // per slot
+    std::vector<__int128> limit_;  // per slot; no_limit where no completion reaches V
     std::vector<Step> steps_;
-    std::vector<Periods> added_;  // of every step, in turn
     std::vector<int> expanded_;
     int expanding_ = -1;
-    std::optional<Decimal> least_;
+    bool broken_ = false;
+    std::vector<__int128> end_least_;   // per count; no_sum where none ends
+    std::vector<__int128> end_limits_;  // per count, once known
+    std::vector<std::uint8_t> end_known_;
     Decimal least_value_;
-    std::unordered_map<int, std::optional<__int128>> end_limits_;
 };
 
 }  // namespace kestrava::planner

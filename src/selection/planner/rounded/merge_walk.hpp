@@ -172,7 +172,8 @@ public:
     // Reach limits. The walk is then settled at the least average from its start.
     void reach_floor(unsigned scale) {
         reach_ = std::make_unique<FloorReach>(items_, scale, FloorReach::Value::average);
-        swept_states_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
+        swept_weights_.reserve(8192);
+        swept_nodes_.assign(static_cast<std::size_t>(shape_.n) + 1, {});
         const auto counts = static_cast<std::size_t>(shape_.size) + 1;
         swept_starts_.assign(static_cast<std::size_t>(shape_.n) * counts, Int{});
         swept_negatives_.assign(static_cast<std::size_t>(shape_.n) + 1, Int{});
@@ -186,23 +187,15 @@ public:
                 best_start_at(s, c) = s + 1 < shape_.n ? std::min(here, best_start(s + 1, c)) : here;
             }
         }
-        sweep_to_gap(Opening{0, shape_.size, std::min(shape_.max_lead, shape_.n - 1), 0, false}, Int{});
+        const Opening lead{0, shape_.size, std::min(shape_.max_lead, shape_.n - 1), SweptKind::open};
+        sweep_to(lead.key(), lead.kind, FloorReach::Periods{}, Int{}, 1);
         // A run state ending at p - 1 leads to the gap states deciding p: it comes first.
-        for (std::vector<int>& states : swept_states_) {
-            std::stable_partition(states.begin(), states.end(), [&](int state) {
-                const auto at = static_cast<std::size_t>(state);
+        for (std::vector<int>& nodes : swept_nodes_) {
+            std::stable_partition(nodes.begin(), nodes.end(), [&](int node) {
+                const auto at = static_cast<std::size_t>(node);
                 return swept_kinds_[at] == SweptKind::walked && swept_keys_[at].gap_end < 0;
             });
-            for (std::size_t i = 0; i < states.size(); ++i) {
-                const int state = states[i];
-                if (swept_kinds_[static_cast<std::size_t>(state)] != SweptKind::walked) {
-                    sweep_opening(state);
-                } else if (swept_keys_[static_cast<std::size_t>(state)].gap_end < 0) {
-                    sweep_run(state);
-                } else {
-                    sweep_gap(state);
-                }
-            }
+            for (std::size_t i = 0; i < nodes.size(); ++i) sweep_node(nodes[i]);
         }
         if (!reach_->settle()) {
             reach_.reset();
@@ -213,9 +206,10 @@ public:
 
 private:
     enum class SweptKind : std::uint8_t {
-        walked,         // a state the walk also meets (run, gap or start)
-        opening,        // a gap swept without its end (sweep_opening)
-        fresh_opening,  // the same, right after a main period
+        walked,  // a state the walk also meets (run, gap or start)
+        passed,  // a gap swept without its end, past a cheap run passed whole: s > q
+        fresh,   // the same right after a main period: s > q, and a cheap run at q touches it
+        open,    // the same where s may be q: the lead, and past a period that is not cheap
     };
 
     // The out periods between main periods e and s: e = -1 before the first main
@@ -303,9 +297,27 @@ private:
         return gap.s == shape_.n ? Int{} : tables_.start_value(gap.s, gap.c);
     }
 
+    // Whether an arrival inside a gap, before its end, may still reach the sweep's
+    // floor. The sweep meets the trailing gap's states as the walk does; a gap before a
+    // start it crosses without its end, as an opening (Opening): at the gap's first
+    // period (fresh after a main period) and past each cheap run passed whole, the
+    // only points where the walk decides a block with s still ahead. An opening's
+    // completions are those of every end s up to its deadline, each with the walk's own
+    // blocks: those of the walk's state, for its own s, are among them.
+    [[gnu::noinline]] bool gap_may_reach(const Gap& gap, int from, const Decimal& sum) const noexcept {
+        const int chosen = std::popcount(periods_);
+        if (gap.s == shape_.n) return reach_->may_reach(PrefixState{from, 0, shape_.n, chosen}, sum);
+        const int deadline = std::min(gap.e < 0 ? shape_.max_lead : gap.e + 1 + shape_.max_gap, shape_.n - 1);
+        const SweptKind kind = from == gap.e + 1 ? (gap.e < 0 ? SweptKind::open : SweptKind::fresh) : SweptKind::passed;
+        PrefixState key = Opening{from, gap.c, deadline, kind}.key();
+        key.chosen = chosen;
+        return reach_->may_reach(key, sum, static_cast<std::uint32_t>(kind));
+    }
+
     // Chooses the gap's blocks from `from` on, then goes on at s.
     bool walk_gap(const Gap& gap, int from, const Int& gathered, const Decimal& sum) {
         if (!gap_may_reach_floor(gap, from, sum)) return true;
+        if (reach_ && from < gap.s && !gap_may_reach(gap, from, sum)) return true;
         if (dominated(PrefixState{from, gap.c, gap.s, std::popcount(periods_)}, sum)) return true;
         const planner::CheapBlock block = next_block(gap, from);
         if (block.first > block.last) {
@@ -403,75 +415,115 @@ private:
         return true;
     }
 
-    // The sweep of Reach limits: the walk's transitions from each state once, under
-    // the least weight that reached it (which every arrival's band check is held to).
-    // Its states are the run states and the points of a gap where a block is to be
-    // taken or not; a transition adds what lies between two of them.
-    void sweep_to(const PrefixState& key, const Int& gathered, SweptKind kind = SweptKind::walked) {
-        const int state = reach_->state(key, static_cast<std::uint32_t>(kind));
-        const auto at = static_cast<std::size_t>(state);
-        if (at == swept_keys_.size()) {
+    // The sweep of Reach limits: the walk's transitions from each node once, for each
+    // count that reached it under the least weight that reached it with that count
+    // (which every arrival's band check is held to). Its nodes are the run states, the
+    // points of a gap where a block is to be taken or not, and the starts; a transition
+    // adds what lies between two of them.
+    using Counts = FloorReach::Counts;
+
+    // The node of `key`, made on first use with room for every count it can be reached
+    // with: the size - c main periods before the first period it decides, and at most
+    // every cheap period before that one too (the blocks), at most one per period.
+    int swept_node(const PrefixState& key, SweptKind kind) {
+        // A run state decides period p + 1 next; a gap state, period `period`.
+        const int decides = kind == SweptKind::walked && key.gap_end < 0 ? key.period + 1 : key.period;
+        const int lowest = shape_.size - key.count;
+        const int cheap_before = cheap_from_[0] - cheap_from_[static_cast<std::size_t>(decides)];
+        const int node = reach_->node(key, static_cast<std::uint32_t>(kind), lowest, std::min(lowest + cheap_before, decides));
+        if (static_cast<std::size_t>(node) == swept_keys_.size()) {
             swept_keys_.push_back(key);
             swept_kinds_.push_back(kind);
-            swept_weights_.push_back(gathered);
-            // A run state decides period p + 1 next; a gap state, period `period`.
-            const int decides = key.gap_end < 0 ? key.period + 1 : key.period;
-            swept_states_[static_cast<std::size_t>(decides)].push_back(state);
-        } else {
-            swept_weights_[at] = std::min(swept_weights_[at], gathered);
+            swept_weights_.resize(reach_->slots());
+            swept_nodes_[static_cast<std::size_t>(decides)].push_back(node);
         }
-        reach_->lead_to(state, swept_added_);
+        return node;
+    }
+
+    // The least weight that reached the node being swept with `count` periods chosen;
+    // nothing at the start.
+    Int swept_weight(int count) const noexcept {
+        return swept_ < 0 ? Int{} : swept_weights_[reach_->slot(swept_, count)];
+    }
+
+    // The counts of `counts` whose branch, its weight grown by `added`, stays within
+    // the limit with `rest` to follow: from period `from` on, c main periods and every
+    // cheap period may join the count's own periods and `shift` more.
+    Counts passing(Counts counts, const Int& added, const Int& rest, int from, int c, int shift) const noexcept {
+        Counts kept = 0;
+        for (Counts left = counts; left != 0; left &= left - 1) {
+            const int count = std::countr_zero(left);
+            if (within(swept_weight(count) + added, rest, from, c, count + shift)) kept |= Counts{1} << count;
+        }
+        return kept;
+    }
+
+    // A transition of `counts` from the node being swept to `key`'s node, adding the
+    // periods `added` of weight `weight`.
+    void sweep_to(const PrefixState& key, SweptKind kind, FloorReach::Periods added, const Int& weight, Counts counts) {
+        if (counts == 0) return;
+        const int target = swept_node(key, kind);
+        const int shift = std::max(added.size(), 0);
+        const Counts known = reach_->counts(target);
+        for (Counts left = counts; left != 0; left &= left - 1) {
+            const int count = std::countr_zero(left);
+            const Int arriving = swept_weight(count) + weight;
+            Int& least = swept_weights_[reach_->slot(target, count + shift)];
+            least = (known >> (count + shift) & 1) != 0 ? std::min(least, arriving) : arriving;
+        }
+        reach_->lead_to(target, added, counts);
+    }
+
+    void sweep_node(int node) {
+        const auto at = static_cast<std::size_t>(node);
+        swept_ = node;
+        if (swept_kinds_[at] != SweptKind::walked) return sweep_opening(node);
+        const PrefixState key = swept_keys_[at];
+        if (key.gap_end < 0) return sweep_run(node, key.period, key.count);
+        if (key.period == key.gap_end) return sweep_start(node, key.period, key.count);
+        sweep_gap(node, key);
     }
 
     // Goes on into the gap at `from`: its next block's state, or, with no block left,
     // the state at its end (from = s), where the exits of many run states meet.
-    void sweep_into(const Gap& gap, int from, const Int& gathered, int chosen) {
+    void sweep_into(const Gap& gap, int from, FloorReach::Periods added, const Int& weight, Counts counts) {
         const planner::CheapBlock block = next_block(gap, from);
-        if (block.first <= block.last) return sweep_to(PrefixState{from, gap.c, gap.s, chosen}, gathered);
-        if (gap.s == shape_.n) return reach_->end(chosen, swept_added_);
-        sweep_to(PrefixState{gap.s, gap.c, gap.s, chosen}, gathered);
+        if (block.first <= block.last) return sweep_to(PrefixState{from, gap.c, gap.s}, SweptKind::walked, added, weight, counts);
+        if (gap.s == shape_.n) return reach_->end(added, counts);
+        sweep_to(PrefixState{gap.s, gap.c, gap.s}, SweptKind::walked, added, weight, counts);
     }
 
-    // A gap state: its next block taken or not; at the gap's end, the start.
-    void sweep_gap(int state) {
-        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
-        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
-        if (key.period == key.gap_end) return sweep_start(state, key.period, key.count, gathered, key.chosen);
-        reach_->expand(state);
+    // A gap state: its next block taken or not.
+    void sweep_gap(int node, const PrefixState& key) {
+        reach_->expand(node);
+        const Counts counts = reach_->counts(node);
         // Past a block the next period is not cheap, so e = from - 1 decides as the gap's own e.
         const Gap gap{key.period - 1, key.gap_end, key.count};
         const planner::CheapBlock block = next_block(gap, key.period);
         const Int rest = best_blocks_from(additions_, gap, block.last + 1) + after_gap(gap);
-        const Int taken = gathered + block_weight(block.first, block.last);
-        if (within(taken, rest, block.first, gap.c, key.chosen)) {
-            swept_added_.push_back(FloorReach::Periods{block.first, block.last});
-            sweep_into(gap, block.last + 1, taken, key.chosen + block.last - block.first + 1);
-            swept_added_.pop_back();
-        }
-        if (within(gathered, rest, block.first, gap.c, key.chosen)) {
-            sweep_into(gap, block.last + 1, gathered, key.chosen);
-        }
+        const Int taken = block_weight(block.first, block.last);
+        sweep_into(gap, block.last + 1, FloorReach::Periods{block.first, block.last}, taken,
+                   passing(counts, taken, rest, block.first, gap.c, 0));
+        sweep_into(gap, block.last + 1, FloorReach::Periods{}, Int{}, passing(counts, Int{}, rest, block.first, gap.c, 0));
     }
 
     // The gaps before a run starts, swept without their end s (which the walk chooses
     // first): the out periods from q on, a run to start at s <= deadline. Its blocks
     // are those of next_block for the s it comes to: a cheap run passed whole (s past
-    // it) is a block when it touches the main period before the gap (`fresh`: q is
-    // that period plus one), has min_run periods or ends at the last period; one that
-    // s cuts short, or ends at s - 1, touches s. So the states need no s, and the
-    // exits of many run states meet in them.
+    // it) is a block when it touches the main period before the gap (fresh: q is that
+    // period plus one), has min_run periods or ends at the last period; one that s
+    // cuts short, or ends at s - 1, touches s. So the states need no s, and the exits
+    // of many run states meet in them. A period that is not cheap is passed one at a
+    // time (open), so that the gaps of many run states, which differ only in where they
+    // begin, meet at each later period instead of each leading to every start.
     struct Opening {
         int q = 0;
         int c = 0;
         int deadline = 0;
-        int chosen = 0;
-        bool fresh = false;
-    };
+        SweptKind kind = SweptKind::open;
 
-    void sweep_to_gap(const Opening& gap, const Int& gathered) {
-        const PrefixState key{gap.q, gap.c, gap.deadline, gap.chosen};
-        sweep_to(key, gathered, gap.fresh ? SweptKind::fresh_opening : SweptKind::opening);
-    }
+        PrefixState key() const noexcept { return PrefixState{q, c, deadline}; }
+    };
 
     Int& best_start_at(int s, int c) noexcept {
         return swept_starts_[static_cast<std::size_t>(s * (shape_.size + 1) + c)];
@@ -483,32 +535,30 @@ private:
     }
 
     // A start at s, the gap's blocks settled: through the state at the gap's end.
-    void sweep_to_start(int s, int c, const Int& gathered, int chosen) {
-        if (!within(gathered, tables_.start_value(s, c), s, c, chosen)) return;
-        sweep_to(PrefixState{s, c, s, chosen}, gathered);
+    void sweep_to_start(int s, int c, Counts counts) {
+        sweep_to(PrefixState{s, c, s}, SweptKind::walked, FloorReach::Periods{}, Int{},
+                 passing(counts, Int{}, tables_.start_value(s, c), s, c, 0));
     }
 
-    void sweep_opening(int state) {
-        const auto at = static_cast<std::size_t>(state);
+    void sweep_opening(int node) {
+        const auto at = static_cast<std::size_t>(node);
         const PrefixState key = swept_keys_[at];
-        const Opening gap{key.period, key.count, key.gap_end, key.chosen, swept_kinds_[at] == SweptKind::fresh_opening};
-        const Int gathered = swept_weights_[at];
-        reach_->expand(state);
-        const int first = next_cheap_[static_cast<std::size_t>(gap.q)];
-        const int earliest = gap.fresh ? gap.q + 1 : gap.q;
-        for (int s = earliest; s <= std::min(first, gap.deadline); ++s) sweep_to_start(s, gap.c, gathered, gap.chosen);
-        if (first >= gap.deadline) return;
-        const int last = shape_.run_last[static_cast<std::size_t>(first)];
+        const Opening gap{key.period, key.count, key.gap_end, swept_kinds_[at]};
+        reach_->expand(node);
+        const Counts counts = reach_->counts(node);
+        // A fresh gap holds a period at least; a passed one was led to s = q by the
+        // opening before it, with the run taken or not (the piece touching s), from
+        // every arrival and under the same checks.
+        if (gap.kind == SweptKind::open) sweep_to_start(gap.q, gap.c, counts);
+        if (!shape_.is_cheap(gap.q)) return sweep_past(gap, counts);
+        const int last = shape_.run_last[static_cast<std::size_t>(gap.q)];
         // s inside the cheap run or just past it: the piece before s touches s.
-        for (int s = std::max(first + 1, earliest); s <= std::min(last + 1, gap.deadline); ++s) {
-            sweep_to_start(s, gap.c, gathered, gap.chosen);
+        for (int s = gap.q + 1; s <= std::min(last + 1, gap.deadline); ++s) {
+            sweep_to_start(s, gap.c, counts);
             // The walk's own check at this start, with the piece among the periods chosen.
-            const Int taken = gathered + block_weight(first, s - 1);
-            if (within(taken, tables_.start_value(s, gap.c), s, gap.c, gap.chosen + s - first)) {
-                swept_added_.push_back(FloorReach::Periods{first, s - 1});
-                sweep_to(PrefixState{s, gap.c, s, gap.chosen + s - first}, taken);
-                swept_added_.pop_back();
-            }
+            const Int taken = block_weight(gap.q, s - 1);
+            sweep_to(PrefixState{s, gap.c, s}, SweptKind::walked, FloorReach::Periods{gap.q, s - 1}, taken,
+                     passing(counts, taken, tables_.start_value(s, gap.c), s, gap.c, s - gap.q));
         }
         // s past the run: the whole run is a block or not, and the gap goes on. The
         // walk holds either choice to what may follow the run, its later blocks
@@ -516,50 +566,51 @@ private:
         // a bound below every later start's weight and blocks' additions.
         if (last + 2 > gap.deadline) return;
         const Int after = best_start(last + 2, gap.c) + swept_negatives_[static_cast<std::size_t>(last) + 1];
-        const Opening on{last + 1, gap.c, gap.deadline, gap.chosen, false};
-        const bool block = (gap.fresh && first == gap.q) || last - first + 1 >= shape_.min_run;
-        const Int taken = gathered + block_weight(first, last);
-        if (block && within(taken, after, first, gap.c, gap.chosen)) {
-            swept_added_.push_back(FloorReach::Periods{first, last});
-            Opening taking = on;
-            taking.chosen += last - first + 1;
-            sweep_to_gap(taking, taken);
-            swept_added_.pop_back();
+        const Opening on{last + 1, gap.c, gap.deadline, SweptKind::passed};
+        const bool block = gap.kind == SweptKind::fresh || last - gap.q + 1 >= shape_.min_run;
+        const Int taken = block_weight(gap.q, last);
+        if (block) {
+            sweep_to(on.key(), on.kind, FloorReach::Periods{gap.q, last}, taken,
+                     passing(counts, taken, after, gap.q, gap.c, 0));
         }
-        if (within(gathered, after, first, gap.c, gap.chosen)) sweep_to_gap(on, gathered);
+        sweep_to(on.key(), on.kind, FloorReach::Periods{}, Int{}, passing(counts, Int{}, after, gap.q, gap.c, 0));
     }
 
-    void sweep_start(int state, int s, int c, const Int& gathered, int chosen) {
-        if (!within(gathered, tables_.start_value(s, c), s, c, chosen)) return;
-        reach_->expand(state);
+    // Past period q, which is not cheap, to the opening at q + 1 where s may be q + 1:
+    // held to a bound below every later start's weight and blocks' additions, with
+    // every cheap period from there on among those ahead.
+    void sweep_past(const Opening& gap, Counts counts) {
+        if (gap.q + 1 > gap.deadline) return;
+        const Opening on{gap.q + 1, gap.c, gap.deadline, SweptKind::open};
+        const Int after = best_start(on.q, gap.c) + swept_negatives_[static_cast<std::size_t>(on.q)];
+        sweep_to(on.key(), on.kind, FloorReach::Periods{}, Int{}, passing(counts, Int{}, after, on.q, gap.c, 0));
+    }
+
+    void sweep_start(int node, int s, int c) {
+        const Counts counts = passing(reach_->counts(node), Int{}, tables_.start_value(s, c), s, c, 0);
+        if (counts == 0) return;
+        reach_->expand(node);
         const int head_end = std::min(s + shape_.min_run, shape_.n);
-        swept_added_.push_back(FloorReach::Periods{s, head_end - 1});
-        if (head_end == shape_.n) {
-            reach_->end(chosen + head_end - s, swept_added_);
-        } else {
-            sweep_to(PrefixState{head_end - 1, c - shape_.min_run, -1, chosen + shape_.min_run},
-                     gathered + additions_.run_head(s));
-        }
-        swept_added_.pop_back();
+        const FloorReach::Periods head{s, head_end - 1};
+        if (head_end == shape_.n) return reach_->end(head, counts);
+        sweep_to(PrefixState{head_end - 1, c - shape_.min_run, -1}, SweptKind::walked, head, additions_.run_head(s),
+                 counts);
     }
 
-    void sweep_run(int state) {
-        const PrefixState key = swept_keys_[static_cast<std::size_t>(state)];
-        const Int gathered = swept_weights_[static_cast<std::size_t>(state)];
-        const int p = key.period;
-        const int c = key.count;
-        if (!within(gathered, tables_.run_value(p, c), p + 1, c, key.chosen)) return;
-        reach_->expand(state);
-        if (c == 0) return sweep_into(Gap{p, shape_.n, 0}, p + 1, gathered, key.chosen);
+    void sweep_run(int node, int p, int c) {
+        const Counts counts = passing(reach_->counts(node), Int{}, tables_.run_value(p, c), p + 1, c, 0);
+        if (counts == 0) return;
+        reach_->expand(node);
+        if (c == 0) return sweep_into(Gap{p, shape_.n, 0}, p + 1, FloorReach::Periods{}, Int{}, counts);
         const int farthest = std::min(p + 1 + shape_.max_gap, shape_.n - 1);
-        if (p + 2 <= farthest) sweep_to_gap(Opening{p + 1, c, farthest, key.chosen, true}, gathered);
-        if (p + 1 >= shape_.n) return;
-        const Int next = gathered + additions_.weight(p + 1);
-        if (within(next, tables_.run_value(p + 1, c - 1), p + 1, c, key.chosen)) {
-            swept_added_.push_back(FloorReach::Periods{p + 1, p + 1});
-            sweep_to(PrefixState{p + 1, c - 1, -1, key.chosen + 1}, next);
-            swept_added_.pop_back();
+        if (p + 2 <= farthest) {
+            const Opening gap{p + 1, c, farthest, SweptKind::fresh};
+            sweep_to(gap.key(), gap.kind, FloorReach::Periods{}, Int{}, counts);
         }
+        if (p + 1 >= shape_.n) return;
+        const Int next = additions_.weight(p + 1);
+        sweep_to(PrefixState{p + 1, c - 1, -1}, SweptKind::walked, FloorReach::Periods{p + 1, p + 1}, next,
+                 passing(counts, next, tables_.run_value(p + 1, c - 1), p + 1, c, 0));
     }
 
     void set_period(int p, bool main) noexcept {
@@ -676,13 +727,13 @@ private:
     std::unique_ptr<FloorTables<Int>> floor_;  // with win_limits_
     std::unique_ptr<FloorReach> reach_;        // after reach_floor
     std::optional<Decimal> least_average_;     // the floor, when the sweep found it
-    std::vector<PrefixState> swept_keys_;       // per state of reach_
+    std::vector<PrefixState> swept_keys_;  // per node of reach_
     std::vector<SweptKind> swept_kinds_;
-    std::vector<Int> swept_starts_;  // best_start, per (s, c)
+    std::vector<Int> swept_starts_;     // best_start, per (s, c)
     std::vector<Int> swept_negatives_;  // the negative weights of the cheap periods from p on
-    std::vector<Int> swept_weights_;            // the least weight that reached it
-    std::vector<std::vector<int>> swept_states_;  // by the period they decide next
-    std::vector<FloorReach::Periods> swept_added_;  // what the transition being swept adds
+    std::vector<Int> swept_weights_;    // per slot of reach_: the least weight that reached the state
+    std::vector<std::vector<int>> swept_nodes_;  // by the period they decide next
+    int swept_ = -1;                             // the node being swept
 };
 
 }  // namespace kestrava::planner
