@@ -109,24 +109,33 @@ public:
         path_.clear();
         const auto& additions = tables_.additions();
         for (int s = 0; s <= shape_.max_lead; ++s) {
-            if (!walk_start(s, shape_.size, additions.lead(s))) return false;
+            if (!walk_start(s, shape_.size, additions.lead(s), Decimal())) return false;
         }
         return true;
     }
 
 private:
     // A period that ends a long enough run, with c main periods after it, and the
-    // weight through it.
+    // weight and (when prefixes are compared) the decimal sum through it.
     struct RunState {
         int p = 0;
         int c = 0;
         Int gathered{};
+        Decimal sum;
     };
 
     bool within(const Int& gathered, const Int& rest) const noexcept { return gathered + rest <= limit_; }
 
-    // `gathered`: the weight of everything before period s.
-    bool walk_start(int s, int c, const Int& gathered) {
+    // The sum grown by the prices of periods first .. last, in index order, as
+    // candidates are valued; nothing when prefixes are not compared.
+    [[gnu::noinline]] Decimal sum_through(Decimal sum, int first, int last) const {
+        if (items_.empty()) return sum;
+        for (int p = first; p <= last; ++p) add_price(sum, items_[static_cast<std::size_t>(p)].price);
+        return sum;
+    }
+
+    // `gathered` and `sum`: the weight and the sum of everything before period s.
+    bool walk_start(int s, int c, const Int& gathered, const Decimal& sum) {
         if (!within(gathered, tables_.start_value(s, c))) return true;
         const int head_end = std::min(s + shape_.min_run, shape_.n);
         const std::size_t depth = path_.size();
@@ -134,31 +143,35 @@ private:
         const Int through_head = gathered + tables_.additions().run_head(s);
         // A run too short for the minimum reaches the last period and ends the selection.
         const bool going_on = head_end == shape_.n ? visit_(context_, path_, through_head)
-                                                   : walk_run(head_end - 1, c - shape_.min_run, through_head);
+                                                   : walk_run(RunState{head_end - 1, c - shape_.min_run, through_head,
+                                                                       sum_through(sum, s, head_end - 1)});
         path_.resize(depth);
         return going_on;
     }
 
-    // Period p ends a run that is long enough; c main periods follow; `gathered` holds
-    // the weight through p.
+    // `state.p` ends a run that is long enough; state.c main periods follow.
     // Going on lengthens the run, and the exits of each period come after those of the
     // periods beyond it, as in a recursion per period; a loop over the run keeps the
-    // stack to a few frames per run instead.
-    bool walk_run(int p, int c, const Int& gathered) {
+    // stack to a few frames per run instead. Only a prefix within the limit is summed
+    // (the search forms its sum too).
+    bool walk_run(RunState state) {
+        const int p = state.p;
         const std::size_t depth = path_.size();
         const std::size_t base = run_states_.size();
-        RunState state{p, c, gathered};
         bool going_on = true;
         while (within(state.gathered, tables_.run_value(state.p, state.c))) {
             if (++entered_ > state_cap_) {
                 going_on = false;
                 break;
             }
-            if (!items_.empty() && !lowers_least_sum(run_key(state.p, state.c))) break;
+            if (!items_.empty() && !lowers_least_sum(run_key(state.p, state.c), state.sum)) break;
             run_states_.push_back(state);
             if (state.c == 0 || state.p + 1 >= shape_.n) break;
-            path_.push_back(static_cast<std::uint64_t>(state.p + 1));
-            state = RunState{state.p + 1, state.c - 1, state.gathered + tables_.additions().weight(state.p + 1)};
+            const int next = state.p + 1;
+            const Int gathered = state.gathered + tables_.additions().weight(next);
+            if (!within(gathered, tables_.run_value(next, state.c - 1))) break;
+            path_.push_back(static_cast<std::uint64_t>(next));
+            state = RunState{next, state.c - 1, gathered, sum_through(state.sum, next, next)};
         }
         while (run_states_.size() > base) {
             const RunState entered = run_states_.back();
@@ -178,7 +191,9 @@ private:
         }
         const int farthest = std::min(state.p + 1 + shape_.max_gap, shape_.n - 1);
         for (int s = state.p + 2; s <= farthest; ++s) {
-            if (!walk_start(s, state.c, state.gathered + tables_.additions().between(state.p, s))) return false;
+            if (!walk_start(s, state.c, state.gathered + tables_.additions().between(state.p, s), state.sum)) {
+                return false;
+            }
         }
         return true;
     }
@@ -186,9 +201,7 @@ private:
     // True when the path's decimal sum, formed in index order as candidates are valued,
     // lies below every earlier arrival's at this state (it is then the least), and,
     // after reach_floor, within the state's reach limit.
-    [[gnu::noinline]] bool lowers_least_sum(const PrefixState& state) {
-        Decimal sum;
-        for (const std::uint64_t p : path_) add_price(sum, items_[p].price);
+    [[gnu::noinline]] bool lowers_least_sum(const PrefixState& state, const Decimal& sum) {
         if (reach_ && !reach_->may_reach(state, sum)) return false;
         const auto [entry, inserted] = least_sums_.try_emplace(state, sum);
         if (inserted) return true;
