@@ -245,16 +245,19 @@ __int128 FloorReach::through(__int128 sum, Periods added) const {
     const auto first = static_cast<std::size_t>(added.first);
     const auto past = static_cast<std::size_t>(added.last) + 1;
     if (magnitude(sum) + magnitudes_[past] - magnitudes_[first] <= max_coefficient) return sum + sums_[past] - sums_[first];
-    for (std::size_t p = first; p < past; ++p) {
-        if (const std::optional<__int128> tens = on_tens(sum, p)) {
-            sum = *tens;
-            continue;
-        }
-        const std::optional<__int128> next = units_.rounded_sum(sum + prices_[p]);
-        if (!next) throw InternalFailure("Addition overflowed");
-        sum = *next;
-    }
+    for (std::size_t p = first; p < past; ++p) sum = plus(sum, p);
     return sum;
+}
+
+// One price added to a sum: exact when the result fits 96 bits at scale s, else on the
+// grid of tens (on_tens) or as rounded_sum finds it.
+__int128 FloorReach::plus(__int128 sum, std::size_t p) const {
+    const __int128 exact = sum + prices_[p];
+    if (magnitude(exact) <= max_coefficient) return exact;
+    if (const std::optional<__int128> tens = on_tens(sum, p)) return *tens;
+    const std::optional<__int128> next = units_.rounded_sum(exact);
+    if (!next) throw InternalFailure("Addition overflowed");
+    return *next;
 }
 
 // The sum past 2^96 - 1 units most falling near ties form: x + c_p where x and the
@@ -283,10 +286,14 @@ void FloorReach::lead_to(int target, Periods added, Counts counts) {
         broken_ = true;
         return;
     }
+    const std::ptrdiff_t from = expanding_ >= 0 ? slot_base(expanding_) : 0;
+    const std::ptrdiff_t to = slot_base(target) + size;
     for (Counts left = counts; left != 0; left &= left - 1) {
         const int count = std::countr_zero(left);
-        __int128& least = least_[slot(target, count + size)];
-        least = std::min(least, size == 0 ? least_at(count) : through(least_at(count), added));
+        const __int128 sum = expanding_ >= 0 ? least_[static_cast<std::size_t>(from + count)] : 0;
+        __int128& least = least_[static_cast<std::size_t>(to + count)];
+        least = std::min(least, size == 0 ? sum : size == 1 ? plus(sum, static_cast<std::size_t>(added.first))
+                                                            : through(sum, added));
     }
     nodes_[at(target)].counts |= counts << size;
     if (expanding_ < 0) return;

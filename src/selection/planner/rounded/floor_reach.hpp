@@ -144,9 +144,11 @@ public:
     Counts counts(int node) const noexcept { return nodes_[at(node)].counts; }
     // Every (node, count) in the node's range has a slot below slots(), for a caller's
     // own values per state.
-    std::size_t slot(int node, int count) const noexcept {
+    std::size_t slot(int node, int count) const noexcept { return static_cast<std::size_t>(slot_base(node) + count); }
+    // slot(node, count) = slot_base(node) + count.
+    std::ptrdiff_t slot_base(int node) const noexcept {
         const Node& held = nodes_[at(node)];
-        return held.first_slot + static_cast<std::size_t>(count - held.lowest);
+        return static_cast<std::ptrdiff_t>(held.first_slot) - held.lowest;
     }
     std::size_t slots() const noexcept { return least_.size(); }
     void expand(int node) noexcept;
@@ -194,6 +196,7 @@ private:
     bool holds(int node, Counts counts, int size) const noexcept;
     __int128 least_at(int count) const noexcept;
     __int128 through(__int128 sum, Periods added) const;
+    __int128 plus(__int128 sum, std::size_t p) const;
     std::optional<__int128> on_tens(__int128 sum, std::size_t p) const noexcept;
     __int128 back_through(__int128 limit, Periods added) const noexcept;
     __int128 end_limit(int count);

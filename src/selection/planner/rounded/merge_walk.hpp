@@ -443,7 +443,7 @@ private:
     // The least weight that reached the node being swept with `count` periods chosen;
     // nothing at the start.
     Int swept_weight(int count) const noexcept {
-        return swept_ < 0 ? Int{} : swept_weights_[reach_->slot(swept_, count)];
+        return swept_ < 0 ? Int{} : swept_weights_[static_cast<std::size_t>(swept_base_ + count)];
     }
 
     // The counts of `counts` whose branch, its weight grown by `added`, stays within
@@ -463,13 +463,13 @@ private:
     void sweep_to(const PrefixState& key, SweptKind kind, FloorReach::Periods added, const Int& weight, Counts counts) {
         if (counts == 0) return;
         const int target = swept_node(key, kind);
-        const int shift = std::max(added.size(), 0);
-        const Counts known = reach_->counts(target);
+        const std::ptrdiff_t base = reach_->slot_base(target) + std::max(added.size(), 0);
+        const Counts known = reach_->counts(target) >> std::max(added.size(), 0);
         for (Counts left = counts; left != 0; left &= left - 1) {
             const int count = std::countr_zero(left);
             const Int arriving = swept_weight(count) + weight;
-            Int& least = swept_weights_[reach_->slot(target, count + shift)];
-            least = (known >> (count + shift) & 1) != 0 ? std::min(least, arriving) : arriving;
+            Int& least = swept_weights_[static_cast<std::size_t>(base + count)];
+            least = (known >> count & 1) != 0 ? std::min(least, arriving) : arriving;
         }
         reach_->lead_to(target, added, counts);
     }
@@ -477,6 +477,7 @@ private:
     void sweep_node(int node) {
         const auto at = static_cast<std::size_t>(node);
         swept_ = node;
+        swept_base_ = reach_->slot_base(node);
         if (swept_kinds_[at] != SweptKind::walked) return sweep_opening(node);
         const PrefixState key = swept_keys_[at];
         if (key.gap_end < 0) return sweep_run(node, key.period, key.count);
@@ -734,6 +735,7 @@ private:
     std::vector<Int> swept_weights_;    // per slot of reach_: the least weight that reached the state
     std::vector<std::vector<int>> swept_nodes_;  // by the period they decide next
     int swept_ = -1;                             // the node being swept
+    std::ptrdiff_t swept_base_ = 0;              // its slot_base
 };
 
 }  // namespace kestrava::planner
