@@ -88,6 +88,13 @@ std::optional<__int128> SumUnits::round_down(__int128 value) const noexcept {
     return -(quotient_of(size + power(k) - 1, k) * power(k));
 }
 
+// Below -(2^96 - 1) 10^s units no decimal holds a sum at scale s < 9; past that grid_of
+// stops at 9, whose top lies beyond every sum formed.
+__int128 SumUnits::round_down_within(__int128 value) const noexcept {
+    const __int128 least = scale_ < 9 ? -grid_tops[scale_] : -sum_bound;
+    return *round_down(std::max(value, least));
+}
+
 // The finest grid first: a sum that fits at scale s is exact; else the coarsest grid
 // it needs, or the next one when rounding carries past 2^96 - 1.
 std::optional<__int128> SumUnits::rounded_sum(__int128 exact) const noexcept {
@@ -346,17 +353,15 @@ std::optional<__int128> FloorReach::average_limit(int count) const noexcept {
     const __int128 centre = units_.units(least_value_) * count;
     __int128 width = power(scale >= units_.scale() ? 1 : units_.scale() - scale + 1) * count + count + 1;
     for (int tries = 0; tries < 3; ++tries, width *= 1000) {
-        const std::optional<__int128> low = units_.round_down(centre - width);
-        const std::optional<__int128> high = units_.round_down(centre + width);
-        if (low && high && value_within(*low, count) && !value_within(*high, count)) {
-            return bisect_end_limit(*low, *high, count);
-        }
+        const __int128 low = units_.round_down_within(centre - width);
+        const __int128 high = units_.round_down_within(centre + width);
+        if (value_within(low, count) && !value_within(high, count)) return bisect_end_limit(low, high, count);
     }
-    const std::optional<__int128> low = units_.round_down(-sum_bound);
-    const std::optional<__int128> high = units_.round_down(sum_bound);
-    if (!low || !value_within(*low, count)) return std::nullopt;
-    if (value_within(*high, count)) return high;
-    return bisect_end_limit(*low, *high, count);
+    const __int128 low = units_.round_down_within(-sum_bound);
+    const __int128 high = units_.round_down_within(sum_bound);
+    if (!value_within(low, count)) return std::nullopt;
+    if (value_within(high, count)) return high;
+    return bisect_end_limit(low, high, count);
 }
 
 __int128 FloorReach::end_limit(int count) {

@@ -96,6 +96,9 @@ public:
     __int128 units(const Decimal& value) const noexcept;
     // The largest sum a decimal can hold that is at most `value`; nullopt when none is.
     std::optional<__int128> round_down(__int128 value) const noexcept;
+    // round_down of `value`, or of the least sum a decimal holds where `value` lies
+    // below it (scale < 9: -(2^96 - 1) in value); above -2^121 there always is one.
+    __int128 round_down_within(__int128 value) const noexcept;
     // add_p of point 2 on exact sums: the decimal sum's value; nullopt on overflow.
     std::optional<__int128> rounded_sum(__int128 exact) const noexcept;
     // The largest x with add(x, price) <= limit, over the sums a decimal holds;
