@@ -5,10 +5,12 @@
 
 #include "binding/forced_unwind.hpp"
 #include "binding/numpy_bool.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/python_call.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "plan_module/argument_binding.hpp"
+#include "plan_module/docstrings.hpp"
 #include "plan_module/plan_conditions.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
@@ -25,8 +25,11 @@
 #include "selection/internal_failure.hpp"
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 namespace {
 
@@ -134,7 +137,7 @@ NB_MODULE(_planner, module) {
     // ours, but nanobind would print a leak report at every such exit. The leak tests
     // measure memory directly instead.
     nb::set_leak_warnings(false);
-    module.doc() = plan::messages::module_doc.data();
+    module.doc() = plan::docstrings::module.data();
     // Positional only, None let through to the conversions: kestrava_plan.cheapest's
     // functions bind the arguments, by name and with defaults, in front of them.
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),

@@ -7,13 +7,15 @@
 #include "binding/numpy_bool.hpp"
 #include "binding/python_failure.hpp"
 #include "binding/utf8_view.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/price_sequence.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
-#include "plan_module/scientific_text.hpp"
+#include "table/plan_messages.hpp"
+#include "table/scientific_text.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 namespace {
 
@@ -44,7 +46,7 @@ nb::object float_text(nb::handle value, const Place& place) {
     nb::object repr = checked(PyFloat_Type.tp_repr(value.ptr()));
     const std::string_view text = text_of(repr);
     if (text == "nan" || text == "inf" || text == "-inf") refuse_value(messages::not_finite(place.text(), text));
-    if (std::optional<std::string> plain = plain_from_scientific(text)) return new_str(*plain);
+    if (std::optional<std::string> plain = table::plain_from_scientific(text)) return new_str(*plain);
     return repr;
 }
 

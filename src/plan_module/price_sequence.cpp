@@ -4,11 +4,13 @@
 #include <optional>
 #include <string>
 
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 namespace {
 

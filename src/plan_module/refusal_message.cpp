@@ -1,10 +1,12 @@
 // The messages of refusal_message.hpp.
 #include "plan_module/refusal_message.hpp"
 
-#include "plan_module/plan_messages.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 namespace {
 

@@ -3,15 +3,21 @@
 
 #include <cstring>
 
-#include "plan_module/float_text.hpp"
 #include "plan_module/plan_conditions.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 #include "plan_module/refusal_message.hpp"
 #include "plan_module/rule_arguments.hpp"
+#include "table/arrow_values.hpp"
+#include "table/float_text.hpp"
 
 namespace kestrava::plan_module {
+
+using table::CountRule;
+using table::RowRequest;
+using table::float_repr;
+using table::list_items;
 
 namespace {
 

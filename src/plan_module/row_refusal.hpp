@@ -11,6 +11,8 @@
 
 namespace kestrava::plan_module {
 
+using table::TableBatch;
+
 // Precondition: row `row` of the viewed batch reads (read_row answered no refusal).
 std::string row_refusal(const TableBatch& batch, std::int64_t row, const Error& error);
 

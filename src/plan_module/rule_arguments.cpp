@@ -5,10 +5,12 @@
 
 #include "binding/forced_unwind.hpp"
 #include "binding/numpy_bool.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+namespace messages = table::messages;
 
 std::string Count::written() const {
     nb::object text = nb::steal(PyLong_Type.tp_repr(integer.ptr()));

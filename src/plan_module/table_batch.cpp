@@ -5,13 +5,13 @@
 
 #include <nanobind/nanobind.h>
 
-#include "plan_module/arrow_values.hpp"
-#include "plan_module/batch_items.hpp"
-#include "plan_module/float_text.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "table/arrow_values.hpp"
+#include "table/batch_items.hpp"
+#include "table/float_text.hpp"
+#include "table/plan_messages.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace nb = nanobind;
 
@@ -86,21 +86,6 @@ rules::Conditions RowRequest::conditions() const noexcept {
     core.running_for = running < 0 ? 0 : static_cast<std::uint64_t>(running);
     core.off_for = off < 0 ? 0 : static_cast<std::uint64_t>(off);
     return core;
-}
-
-ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
-    const std::int64_t at = list.offset + index;
-    const ArrowBufferView& offsets = list.buffer_views[1];
-    switch (list.storage_type) {
-        case NANOARROW_TYPE_LIST:
-            return {offsets.data.as_int32[at], offsets.data.as_int32[at + 1] - offsets.data.as_int32[at]};
-        case NANOARROW_TYPE_LARGE_LIST:
-            return {offsets.data.as_int64[at], offsets.data.as_int64[at + 1] - offsets.data.as_int64[at]};
-        case NANOARROW_TYPE_LIST_VIEW:
-            return {offsets.data.as_int32[at], list.buffer_views[2].data.as_int32[at]};
-        default:
-            return {offsets.data.as_int64[at], list.buffer_views[2].data.as_int64[at]};
-    }
 }
 
 PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::int64_t index, std::string& out) {
@@ -322,4 +307,4 @@ std::optional<std::string> TableBatch::read_flag_and_allowed(std::int64_t row, R
     return std::nullopt;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

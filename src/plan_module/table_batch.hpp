@@ -14,13 +14,13 @@
 #include <string_view>
 #include <vector>
 
-#include "plan_module/arrow_handles.hpp"
 #include "plan_module/table_columns.hpp"
-#include "plan_module/table_times.hpp"
 #include "selection/rules.hpp"
 #include "selection/rules/conditions.hpp"
+#include "table/arrow_handles.hpp"
+#include "table/times.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // The counts of a row, in plan's order of parameters.
 enum class CountRule : std::size_t {
@@ -106,16 +106,9 @@ private:
     bool id_viewed_ = false;  // nanoarrow views the id's type
 };
 
-// Where a list row's items lie in its child: start and count.
-struct ListItems {
-    std::int64_t start = 0;
-    std::int64_t count = 0;
-};
-ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept;
-
 enum class PriceRead { ok, null, not_finite };
 // Appends the text of value `index` of `values` (of a price type, with a decimal's
 // `scale`) to `out`.
 PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::int64_t index, std::string& out);
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

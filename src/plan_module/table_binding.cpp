@@ -10,17 +10,30 @@
 #include "binding/forced_unwind.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "plan_module/argument_binding.hpp"
-#include "plan_module/arrow_handles.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/table_run.hpp"
 #include "selection/planner/exact_prices.hpp"
+#include "table/arrow_handles.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
 
 namespace nb = nanobind;
+namespace messages = table::messages;
+using table::ArrowHandle;
+using table::ColumnNames;
+using table::count_rule_count;
+using table::Nanoseconds;
+using table::OwnedArray;
+using table::OwnedSchema;
+using table::OwnedStream;
+using table::Rule;
+using table::rule_count;
+using table::rule_names;
+using table::RuleScalars;
+using table::TableRun;
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <nanobind/nanobind.h>
 
-#include "plan_module/plan_messages.hpp"
+#include "table/plan_messages.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace nb = nanobind;
 
@@ -194,4 +194,4 @@ TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
     return layout;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -14,7 +14,7 @@
 
 #include <nanoarrow/nanoarrow.h>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // The rules of a row, in the order of plan's parameters.
 enum class Rule : std::size_t {
@@ -71,4 +71,4 @@ bool is_price_type(ArrowType type) noexcept;
 bool is_list_type(ArrowType type) noexcept;
 bool is_signed_integer(ArrowType type) noexcept;
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -195,4 +195,4 @@ OwnedArray output_batch(const ArrowSchema& schema, const std::shared_ptr<OwnedAr
     return batch;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

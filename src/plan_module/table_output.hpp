@@ -8,11 +8,11 @@
 #include <memory>
 #include <vector>
 
-#include "plan_module/arrow_handles.hpp"
 #include "plan_module/table_columns.hpp"
 #include "plan_module/table_planning.hpp"
+#include "table/arrow_handles.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // The output's schema, the id's field copied from `input`. Throws std::bad_alloc.
 OwnedSchema output_schema(const ArrowSchema& input, const TableLayout& layout);
@@ -22,4 +22,4 @@ OwnedSchema output_schema(const ArrowSchema& input, const TableLayout& layout);
 OwnedArray output_batch(const ArrowSchema& schema, const std::shared_ptr<OwnedArray>& input, const TableLayout& layout,
                         const std::vector<RowResult>& results);
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -14,10 +14,10 @@
 #include <thread>
 #include <utility>
 
-#include "plan_module/exact_cost.hpp"
 #include "selection/planner/cheapest_periods.hpp"
+#include "table/exact_cost.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -255,4 +255,4 @@ bool RowCrew::plan(const TableBatch& batch, std::vector<RowResult>& results, con
     return crew_->plan(batch, results, helpers, stop);
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

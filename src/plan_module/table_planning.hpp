@@ -17,7 +17,7 @@
 #include "selection/outcome.hpp"
 #include "selection/stop_check.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 struct RowResult {
     enum class State : unsigned char {
@@ -62,4 +62,4 @@ private:
     pid_t owner_ = 0;  // the process whose threads crew_ holds
 };
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

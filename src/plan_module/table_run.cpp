@@ -9,13 +9,13 @@
 #include "binding/forced_unwind.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/row_refusal.hpp"
 #include "plan_module/table_output.hpp"
 #include "plan_module/times_refusal.hpp"
 #include "selection/internal_failure.hpp"
+#include "table/plan_messages.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace nb = nanobind;
 
@@ -66,7 +66,7 @@ TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scal
         parked_on_forced_unwind([this] { return input_->get_schema(input_.get(), input_schema_.get()); });
     if (code != 0) refuse_stream(*input_.get(), code);
     layout_ = read_layout(*input_schema_.get(), names);
-    if (names.times) check_time_zone(layout_.times, *names.times);
+    if (names.times) plan_module::check_time_zone(layout_.times, *names.times);
     output_schema_ = output_schema(*input_schema_.get(), layout_);
     batch_ = std::make_unique<TableBatch>(*input_schema_.get(), layout_, scalars_);
 }
@@ -93,9 +93,9 @@ void TableRun::plan_batch() {
     for (std::size_t row = 0; row < results_.size(); ++row) {
         RowResult& result = results_[row];
         if (result.state == RowResult::State::failed) {
-            result.message = row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
+            result.message = plan_module::row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
         } else if (result.state == RowResult::State::times_refused) {
-            result.message = times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault);
+            result.message = plan_module::times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault);
         } else {
             continue;
         }
@@ -116,4 +116,4 @@ std::optional<OwnedArray> TableRun::next() {
     return output_batch(*output_schema_.get(), input, layout_, results_);
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

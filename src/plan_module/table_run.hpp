@@ -8,12 +8,12 @@
 #include <optional>
 #include <vector>
 
-#include "plan_module/arrow_handles.hpp"
 #include "plan_module/table_batch.hpp"
 #include "plan_module/table_columns.hpp"
 #include "plan_module/table_planning.hpp"
+#include "table/arrow_handles.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 class TableRun {
 public:
@@ -46,4 +46,4 @@ private:
     RowCrew crew_;  // last: its helpers end before what they read
 };
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

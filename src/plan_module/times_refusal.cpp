@@ -1,10 +1,15 @@
 // The zone lookups of times_refusal.hpp, through zoneinfo.
 #include "plan_module/times_refusal.hpp"
 
-#include "plan_module/plan_messages.hpp"
 #include "plan_module/python_call.hpp"
+#include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
+
+using table::Nanoseconds;
+using table::RowRequest;
+using table::fixed_offset;
+namespace messages = table::messages;
 
 namespace {
 

@@ -10,6 +10,10 @@
 
 namespace kestrava::plan_module {
 
+using table::Column;
+using table::TableBatch;
+using table::TimesFault;
+
 // Raises ValueError when the zone of the times column is neither UTC, an offset, nor a
 // name zoneinfo knows.
 void check_time_zone(const Column& times, const std::string& name);

@@ -1,10 +1,10 @@
 // The texts of plan_messages.hpp.
-#include "plan_module/plan_messages.hpp"
+#include "table/plan_messages.hpp"
 
 #include <initializer_list>
 #include <string>
 
-namespace kestrava::plan_module::messages {
+namespace kestrava::table::messages {
 
 namespace {
 
@@ -206,4 +206,4 @@ std::string batch_mismatch(std::string_view what) {
 
 std::string internal_failure(std::string_view what) { return joined({"kestrava_plan: internal failure: ", what}); }
 
-}  // namespace kestrava::plan_module::messages
+}  // namespace kestrava::table::messages

@@ -15,7 +15,7 @@
 #include "selection/item.hpp"
 #include "selection/planner/short_prices.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // A price of few digits as a whole number of 10^-decimals.
 struct ShortPrice {
@@ -38,4 +38,4 @@ std::string exact_cost(std::span<const std::string_view> prices, const IndexList
 // Empty when a chosen price is written with more than 15 decimals.
 std::optional<std::string> exact_cost(const planner::ShortPrices& prices, const IndexList& chosen);
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

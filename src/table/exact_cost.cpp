@@ -1,5 +1,5 @@
 // The sum of exact_cost.hpp: digits added place by place, carried once at the end.
-#include "plan_module/exact_cost.hpp"
+#include "table/exact_cost.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "selection/planner/integer_ladder.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -198,4 +198,4 @@ std::string exact_cost(std::span<const std::string_view> prices, const IndexList
     return written(scratch.positive, scale, negative);
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

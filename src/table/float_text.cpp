@@ -1,7 +1,7 @@
 // The one place in src/ that holds a double: a float64 price's bits turned into the
 // shortest text that reads back as the same float (std::to_chars), written as
 // Python's repr writes it, and as the plain decimal the planner reads.
-#include "plan_module/float_text.hpp"
+#include "table/float_text.hpp"
 
 #include <array>
 #include <bit>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <string_view>
 
-#include "plan_module/scientific_text.hpp"
+#include "table/scientific_text.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -67,4 +67,4 @@ std::string float_repr(std::uint64_t bits) {
     return repr;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

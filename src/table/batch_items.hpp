@@ -16,11 +16,11 @@
 
 #include <nanoarrow/nanoarrow.h>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // For a list column `list` (viewed, nanoarrow's default checks passed): why its rows
 // first .. first + count - 1 (before the column's own offset) do not hold valid items,
 // or nullopt.
 std::optional<std::string> list_rows_fault(const ArrowArrayView& list, std::int64_t first, std::int64_t count);
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

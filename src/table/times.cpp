@@ -1,13 +1,13 @@
-// The checks and conversions of table_times.hpp, with plan's messages
+// The checks and conversions of times.hpp, with plan's messages
 // (kestrava_plan/period_times.py).
-#include "plan_module/table_times.hpp"
+#include "table/times.hpp"
 
 #include <limits>
 
-#include "plan_module/plan_messages.hpp"
-#include "plan_module/table_batch.hpp"
+#include "table/arrow_values.hpp"
+#include "table/plan_messages.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::string times_length_message(std::size_t times, std::size_t prices) {
     return "times holds " + std::to_string(times) + " times for " + std::to_string(prices) + " prices";
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

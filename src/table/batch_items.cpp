@@ -1,10 +1,10 @@
 // The checks of batch_items.hpp.
-#include "plan_module/batch_items.hpp"
+#include "table/batch_items.hpp"
 
 #include <algorithm>
 #include <limits>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -108,4 +108,4 @@ std::optional<std::string> list_rows_fault(const ArrowArrayView& list, std::int6
     return items_fault(*list.children[0], range);
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

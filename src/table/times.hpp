@@ -12,9 +12,9 @@
 
 #include <nanoarrow/nanoarrow.h>
 
-#include "plan_module/time_texts.hpp"
+#include "table/time_texts.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // A row's times as read: where they lie in the list's child and the period length.
 struct RowTimes {
@@ -74,4 +74,4 @@ std::string times_fault_message(const TimesFault& fault, const RowTimes& times, 
     return times_fault_text(fault, times, before, at, offset_at(before), offset_at(at));
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -11,7 +11,7 @@
 
 #include "binding/forced_unwind.hpp"
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // Handle<T>: T is ArrowSchema, ArrowArray or ArrowArrayStream, each with a release
 // member that is nullptr once released.
@@ -79,4 +79,4 @@ private:
     ArrowArrayView view_;
 };
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -1,6 +1,8 @@
-// Every text the planner module shows: its docstrings and the message of each error
-// it raises. A message names the argument (and the index of a price), the rule and
-// the values involved, so that it points at the mistake.
+// The message of every error plan, cheapest_periods and plan_table raise, and of every
+// row plan_table refuses, in one place: a row's message is plan's for the same values,
+// word for word. A message names the argument (and the index of a price), the rule and
+// the values involved, so that it points at the mistake. Plain C++: the binding raises
+// these texts, the table writes them into its rows.
 #pragma once
 
 #include <cstddef>
@@ -8,10 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrava::plan_module::messages {
-
-inline constexpr std::string_view module_doc =
-    "The compiled planner of kestrava_plan: cheapest_periods for any number of prices.";
+namespace kestrava::table::messages {
 
 // The container of the prices.
 std::string prices_not_a_sequence(std::string_view type_name);
@@ -21,7 +20,7 @@ std::string too_many_prices(std::size_t limit, std::size_t count);
 std::string too_many_prices_unsized(std::size_t limit);
 
 // One price or the threshold; `place` is "prices[17]" or "low_price_threshold", `shown`
-// the value as the message shows it (see price_objects.hpp).
+// the value as the message shows it (the binding shows a Python object by its repr).
 std::string not_a_decimal_number(std::string_view place, std::string_view shown);
 std::string not_finite(std::string_view place, std::string_view shown);
 std::string bool_not_a_price(std::string_view place, std::string_view shown);
@@ -82,4 +81,4 @@ inline constexpr std::string_view stream_released =
 // A failure of the planner's own reasoning, never an answer to the request.
 std::string internal_failure(std::string_view what);
 
-}  // namespace kestrava::plan_module::messages
+}  // namespace kestrava::table::messages

@@ -1,5 +1,5 @@
 // The texts of arrow_values.hpp.
-#include "plan_module/arrow_values.hpp"
+#include "table/arrow_values.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -61,6 +61,21 @@ std::size_t magnitude_digits(std::array<std::uint64_t, most_words> words, int co
 
 }  // namespace
 
+ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
+    const std::int64_t at = list.offset + index;
+    const ArrowBufferView& offsets = list.buffer_views[1];
+    switch (list.storage_type) {
+        case NANOARROW_TYPE_LIST:
+            return {offsets.data.as_int32[at], offsets.data.as_int32[at + 1] - offsets.data.as_int32[at]};
+        case NANOARROW_TYPE_LARGE_LIST:
+            return {offsets.data.as_int64[at], offsets.data.as_int64[at + 1] - offsets.data.as_int64[at]};
+        case NANOARROW_TYPE_LIST_VIEW:
+            return {offsets.data.as_int32[at], list.buffer_views[2].data.as_int32[at]};
+        default:
+            return {offsets.data.as_int64[at], list.buffer_views[2].data.as_int64[at]};
+    }
+}
+
 void append_decimal_text(const std::uint8_t* bytes, int byte_count, std::int32_t scale, std::string& out) {
     const int count = byte_count / 8;
     std::array<std::uint64_t, most_words> words{};
@@ -98,4 +113,4 @@ void append_unsigned_text(std::uint64_t value, std::string& out) {
     out.append(buffer.data(), written.ptr);
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // The plain text of `text` when it reads [sign] digits [. digits] e|E [sign] digits,
 // with at most max_exponent_digits exponent digits; nullopt for anything else.
@@ -16,4 +16,4 @@ std::optional<std::string> plain_from_scientific(std::string_view text);
 
 inline constexpr std::size_t max_exponent_digits = 4;
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -1,9 +1,9 @@
 // The texts of time_texts.hpp.
-#include "plan_module/time_texts.hpp"
+#include "table/time_texts.hpp"
 
 #include <cstdio>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::optional<Nanoseconds> fixed_offset(std::string_view zone) noexcept {
     return zone[0] == '-' ? -offset : offset;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

@@ -12,7 +12,7 @@
 
 #include <nanoarrow/nanoarrow.h>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // 128 bits: an int64 of seconds is beyond 64 bits in nanoseconds.
 using Nanoseconds = __int128;
@@ -40,4 +40,4 @@ std::string iso_time(Nanoseconds utc, Nanoseconds offset);
 // for a zone name, whose offset depends on the instant.
 std::optional<Nanoseconds> fixed_offset(std::string_view zone) noexcept;
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

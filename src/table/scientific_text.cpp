@@ -1,9 +1,9 @@
 // The digit moving of scientific_text.hpp.
-#include "plan_module/scientific_text.hpp"
+#include "table/scientific_text.hpp"
 
 #include <cstddef>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::optional<std::string> plain_from_scientific(std::string_view text) {
     return plain;
 }
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table

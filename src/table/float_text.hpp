@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrava::plan_module {
+namespace kestrava::table {
 
 // Appends the plain decimal text of the float with these bits ("0.1", "1e-07" as
 // "0.0000001", "1e+16" as "10000000000000000"), as format(Decimal(repr(x)), "f")
@@ -17,4 +17,4 @@ bool append_float_text(std::uint64_t bits, std::string& out);
 // repr(x) of the float with these bits: "0.1", "1e-07", "100.0", "nan", "-inf".
 std::string float_repr(std::uint64_t bits);
 
-}  // namespace kestrava::plan_module
+}  // namespace kestrava::table
