@@ -10,7 +10,7 @@
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "plan_module/row_refusal.hpp"
-#include "plan_module/table_output.hpp"
+#include "table/output.hpp"
 #include "plan_module/times_refusal.hpp"
 #include "selection/internal_failure.hpp"
 #include "table/plan_messages.hpp"
@@ -44,6 +44,11 @@ bool interrupted(std::string_view error) noexcept {
     throw nb::value_error(messages::stream_failed(what).c_str());
 }
 
+[[noreturn]] void raise(const TableError& error) {
+    if (error.kind == TableErrorKind::type) throw nb::type_error(error.message.c_str());
+    throw nb::value_error(error.message.c_str());
+}
+
 // Marks a run busy for one call: two threads reading one run would share its batch.
 class BusyGuard {
 public:
@@ -65,10 +70,14 @@ TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scal
     const int code =
         parked_on_forced_unwind([this] { return input_->get_schema(input_.get(), input_schema_.get()); });
     if (code != 0) refuse_stream(*input_.get(), code);
-    layout_ = read_layout(*input_schema_.get(), names);
+    TableOutcome<TableLayout> layout = read_layout(*input_schema_.get(), names);
+    if (!layout.ok()) raise(layout.error());
+    layout_ = std::move(layout).value();
     if (names.times) plan_module::check_time_zone(layout_.times, *names.times);
     output_schema_ = output_schema(*input_schema_.get(), layout_);
-    batch_ = std::make_unique<TableBatch>(*input_schema_.get(), layout_, scalars_);
+    TableOutcome<std::unique_ptr<TableBatch>> batch = TableBatch::make(*input_schema_.get(), layout_, scalars_);
+    if (!batch.ok()) raise(batch.error());
+    batch_ = std::move(batch).value();
 }
 
 std::shared_ptr<OwnedArray> TableRun::read_input() {

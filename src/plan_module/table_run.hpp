@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "plan_module/table_batch.hpp"
-#include "plan_module/table_columns.hpp"
-#include "plan_module/table_planning.hpp"
+#include "table/batch.hpp"
+#include "table/columns.hpp"
+#include "table/row_crew.hpp"
 #include "table/arrow_handles.hpp"
 
 namespace kestrava::table {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plan_module/table_batch.hpp"
+#include "table/batch.hpp"
 
 namespace kestrava::plan_module {
 

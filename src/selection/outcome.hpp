@@ -49,20 +49,21 @@ struct Error {
     friend bool operator==(const Error&, const Error&) = default;
 };
 
-template <class T>
+// E: the error of another engine that answers the same way (the table's, table/table_error.hpp).
+template <class T, class E = Error>
 class Outcome {
 public:
     Outcome(T value) : state_(std::move(value)) {}
-    Outcome(Error error) : state_(error) {}
+    Outcome(E error) : state_(std::move(error)) {}
 
     bool ok() const noexcept { return state_.index() == 0; }
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
-    const Error& error() const { return std::get<1>(state_); }
+    const E& error() const { return std::get<1>(state_); }
 
 private:
-    std::variant<T, Error> state_;
+    std::variant<T, E> state_;
 };
 
 }  // namespace kestrava

@@ -1,9 +1,7 @@
-// The reading of table_batch.hpp.
-#include "plan_module/table_batch.hpp"
+// The reading of batch.hpp.
+#include "table/batch.hpp"
 
 #include <cstring>
-
-#include <nanobind/nanobind.h>
 
 #include "selection/planner/integer_ladder.hpp"
 #include "table/arrow_values.hpp"
@@ -12,8 +10,6 @@
 #include "table/plan_messages.hpp"
 
 namespace kestrava::table {
-
-namespace nb = nanobind;
 
 namespace {
 
@@ -117,24 +113,27 @@ PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::in
 }
 
 TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars)
-    : schema_(schema), layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {
-    const auto init = [&](const Column& column) {
-        if (!column.present()) return;
-        ArrowArrayView* view = views_[static_cast<std::size_t>(column.index)].get();
-        ArrowError error{};
-        if (ArrowArrayViewInitFromSchema(view, schema.children[column.index], &error) != NANOARROW_OK) {
-            throw nb::value_error(messages::stream_failed(error.message).c_str());
-        }
+    : schema_(schema), layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {}
+
+TableOutcome<std::unique_ptr<TableBatch>> TableBatch::make(const ArrowSchema& schema, const TableLayout& layout,
+                                                           const RuleScalars& scalars) {
+    std::unique_ptr<TableBatch> batch(new TableBatch(schema, layout, scalars));
+    ArrowError error{};
+    const auto viewed = [&](const Column& column) {
+        return !column.present() ||
+               ArrowArrayViewInitFromSchema(batch->views_[static_cast<std::size_t>(column.index)].get(),
+                                            schema.children[column.index], &error) == NANOARROW_OK;
     };
-    init(layout.prices);
-    init(layout.times);
-    for (const Column& column : layout.rules) init(column);
+    bool all = viewed(layout.prices) && viewed(layout.times);
+    for (const Column& column : layout.rules) all = all && viewed(column);
+    if (!all) return TableError{TableErrorKind::value, messages::stream_failed(error.message)};
     // The id is only passed on, so a type nanoarrow cannot view is no reason to refuse
     // it; such an id is checked for its length alone.
     if (layout.id.present()) {
-        id_viewed_ = ArrowArrayViewInitFromSchema(views_[static_cast<std::size_t>(layout.id.index)].get(),
-                                                  schema.children[layout.id.index], nullptr) == NANOARROW_OK;
+        batch->id_viewed_ = ArrowArrayViewInitFromSchema(batch->views_[static_cast<std::size_t>(layout.id.index)].get(),
+                                                         schema.children[layout.id.index], nullptr) == NANOARROW_OK;
     }
+    return batch;
 }
 
 const ArrowArrayView* TableBatch::column(const Column& column) const noexcept {

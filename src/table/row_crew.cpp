@@ -1,5 +1,5 @@
-// The crew of table_planning.hpp.
-#include "plan_module/table_planning.hpp"
+// The crew of row_crew.hpp.
+#include "table/row_crew.hpp"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-// Planning the rows of a batch on a crew of threads, without the interpreter lock: each
-// thread takes the next rows in turn and plans them in a request and workspace of its
-// own (the planner's workspaces are per thread). The calling thread plans too and, on
-// the main thread, runs the signal handlers while it plans and while it waits: when a
-// handler raises (Ctrl-C), every thread stops at its next poll and the batch ends.
+// Planning the rows of a batch on a crew of threads: each thread takes the next rows in
+// turn and plans them in a request and workspace of its own (the planner's workspaces
+// are per thread). The calling thread plans too and polls the caller's stop check while
+// it plans and while it waits: when the check asks to stop (the binding's, on Ctrl-C),
+// every thread stops at its next poll and the batch ends.
 #pragma once
 
 #include <sys/types.h>
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "plan_module/table_batch.hpp"
 #include "selection/item.hpp"
 #include "selection/outcome.hpp"
 #include "selection/stop_check.hpp"
+#include "table/batch.hpp"
 
 namespace kestrava::table {
 
@@ -23,7 +23,7 @@ struct RowResult {
     enum class State : unsigned char {
         planned,  // periods and cost hold the plan
         refused,  // message holds plan's refusal of the row's values
-        failed,   // error holds the planner's error value, whose message needs the interpreter
+        failed,   // error holds the planner's error value, whose message may show a price by its repr
         times_refused,  // fault holds what plan refuses in the times, whose message may show a zone's times
     };
     State state = State::refused;
@@ -47,8 +47,8 @@ public:
     RowCrew& operator=(const RowCrew&) = delete;
 
     // Plans every row of `batch` into `results` (resized to the batch); the calling
-    // thread polls `stop`. Answers false when `stop` asked to stop. Call without the
-    // interpreter lock, from one thread at a time. Rethrows the first exception a
+    // thread polls `stop`. Answers false when `stop` asked to stop. Call from one
+    // thread at a time (a binding: without its interpreter's lock). Rethrows the first exception a
     // thread met (an InternalFailure, a failed allocation) once every thread is done.
     bool plan(const TableBatch& batch, std::vector<RowResult>& results, const StopCheck& stop);
 

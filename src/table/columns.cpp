@@ -1,18 +1,17 @@
-// The schema checks of table_columns.hpp.
-#include "plan_module/table_columns.hpp"
+// The schema checks of columns.hpp.
+#include "table/columns.hpp"
 
 #include <cstring>
 #include <string_view>
-
-#include <nanobind/nanobind.h>
+#include <utility>
 
 #include "table/plan_messages.hpp"
 
 namespace kestrava::table {
 
-namespace nb = nanobind;
-
 namespace {
+
+TableError value_error(std::string message) { return {TableErrorKind::value, std::move(message)}; }
 
 constexpr std::string_view price_types =
     "string, large_string, string_view, decimal128, decimal256, an integer type or double";
@@ -73,7 +72,7 @@ bool named(const ArrowSchema& field, const std::string& name) noexcept {
 
 // The index of the one column named `name`: a name that two columns share says nothing
 // of which one is meant.
-std::int64_t index_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
+TableOutcome<std::int64_t> index_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
     std::int64_t found = -1;
     std::int64_t count = 0;
     for (std::int64_t i = 0; i < schema.n_children; ++i) {
@@ -81,17 +80,18 @@ std::int64_t index_named(const ArrowSchema& schema, std::string_view role, const
         if (found < 0) found = i;
         ++count;
     }
-    if (found < 0) throw nb::value_error(messages::column_missing(role, name, column_list(schema)).c_str());
-    if (count > 1) throw nb::value_error(messages::column_ambiguous(role, name, count).c_str());
+    if (found < 0) return value_error(messages::column_missing(role, name, column_list(schema)));
+    if (count > 1) return value_error(messages::column_ambiguous(role, name, count));
     return found;
 }
 
 // The column's index, storage type and scale, and its list items'.
-Column column_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
-    const std::int64_t i = index_named(schema, role, name);
-    const ArrowSchema* child = schema.children[i];
+TableOutcome<Column> column_named(const ArrowSchema& schema, std::string_view role, const std::string& name) {
+    const TableOutcome<std::int64_t> index = index_named(schema, role, name);
+    if (!index.ok()) return index.error();
+    const ArrowSchema* child = schema.children[index.value()];
     Column column;
-    column.index = i;
+    column.index = index.value();
     ArrowSchemaView view;
     if (ArrowSchemaViewInit(&view, child, nullptr) != NANOARROW_OK) return column;
     read_type(view, column, false);
@@ -115,17 +115,41 @@ bool fits(Rule rule, const Column& column) {
     }
 }
 
-[[noreturn]] void refuse_type(std::string_view role, const std::string& name, const Column& column,
-                              std::string_view what) {
-    throw nb::type_error(messages::column_type(role, name, type_name(column), what).c_str());
+TableError type_refusal(std::string_view role, const std::string& name, const Column& column, std::string_view what) {
+    return {TableErrorKind::type, messages::column_type(role, name, type_name(column), what)};
 }
 
-Column times_column(const ArrowSchema& schema, const std::string& name) {
-    Column times = column_named(schema, "times", name);
-    if (!is_list_type(times.type) || times.item_logical != NANOARROW_TYPE_TIMESTAMP) {
-        refuse_type("times", name, times, "a list (list, large_list or list_view) of timestamp with a time zone");
+TableOutcome<Column> prices_column(const ArrowSchema& schema, const std::string& name) {
+    TableOutcome<Column> prices = column_named(schema, "prices", name);
+    if (!prices.ok()) return prices;
+    const Column& column = prices.value();
+    if (!is_list_type(column.type) || !is_price_type(column.item_type) || !plain(column.item_type, column.item_logical)) {
+        return type_refusal("prices", name, column,
+                            std::string("a list (list, large_list or list_view) of prices: ") + std::string(price_types));
     }
-    if (times.time_zone.empty()) throw nb::value_error(messages::times_naive(name, type_name(times)).c_str());
+    return prices;
+}
+
+// The column of rule `r`, named `name`, when the call has times or not.
+TableOutcome<Column> rule_column(const ArrowSchema& schema, std::size_t r, const std::string& name, bool times) {
+    TableOutcome<Column> read = column_named(schema, rule_names[r], name);
+    if (!read.ok()) return read;
+    const auto rule = static_cast<Rule>(r);
+    if (!fits(rule, read.value())) return type_refusal(rule_names[r], name, read.value(), accepted(rule));
+    if (read.value().is_duration() && !times) {
+        return TableError{TableErrorKind::type, messages::duration_column_without_times(rule_names[r], name)};
+    }
+    return read;
+}
+
+TableOutcome<Column> times_column(const ArrowSchema& schema, const std::string& name) {
+    TableOutcome<Column> times = column_named(schema, "times", name);
+    if (!times.ok()) return times;
+    const Column& column = times.value();
+    if (!is_list_type(column.type) || column.item_logical != NANOARROW_TYPE_TIMESTAMP) {
+        return type_refusal("times", name, column, "a list (list, large_list or list_view) of timestamp with a time zone");
+    }
+    if (column.time_zone.empty()) return value_error(messages::times_naive(name, type_name(column)));
     return times;
 }
 
@@ -170,27 +194,32 @@ bool is_signed_integer(ArrowType type) noexcept {
            type == NANOARROW_TYPE_INT64;
 }
 
-TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names) {
-    if (schema.release == nullptr || !whole(schema, 0)) throw nb::value_error(std::string(messages::schema_broken).c_str());
-    if (std::strcmp(schema.format, "+s") != 0) throw nb::type_error(messages::not_a_table_stream(schema.format).c_str());
-    TableLayout layout;
-    if (names.id) layout.id = column_named(schema, "id", *names.id);
-    layout.prices = column_named(schema, "prices", names.prices);
-    if (!is_list_type(layout.prices.type) || !is_price_type(layout.prices.item_type) ||
-        !plain(layout.prices.item_type, layout.prices.item_logical)) {
-        refuse_type("prices", names.prices, layout.prices,
-                    std::string("a list (list, large_list or list_view) of prices: ") + std::string(price_types));
+TableOutcome<TableLayout> read_layout(const ArrowSchema& schema, const ColumnNames& names) {
+    if (schema.release == nullptr || !whole(schema, 0)) return value_error(std::string(messages::schema_broken));
+    if (std::strcmp(schema.format, "+s") != 0) {
+        return TableError{TableErrorKind::type, messages::not_a_table_stream(schema.format)};
     }
+    // Read in the order of the parameters, so that the first wrong one is named.
+    TableLayout layout;
+    if (names.id) {
+        const TableOutcome<Column> id = column_named(schema, "id", *names.id);
+        if (!id.ok()) return id.error();
+        layout.id = id.value();
+    }
+    const TableOutcome<Column> prices = prices_column(schema, names.prices);
+    if (!prices.ok()) return prices.error();
+    layout.prices = prices.value();
     for (std::size_t r = 0; r < rule_count; ++r) {
         if (!names.rules[r]) continue;
-        const auto rule = static_cast<Rule>(r);
-        layout.rules[r] = column_named(schema, rule_names[r], *names.rules[r]);
-        if (!fits(rule, layout.rules[r])) refuse_type(rule_names[r], *names.rules[r], layout.rules[r], accepted(rule));
-        if (layout.rules[r].is_duration() && !names.times) {
-            throw nb::type_error(messages::duration_column_without_times(rule_names[r], *names.rules[r]).c_str());
-        }
+        const TableOutcome<Column> rule = rule_column(schema, r, *names.rules[r], names.times.has_value());
+        if (!rule.ok()) return rule.error();
+        layout.rules[r] = rule.value();
     }
-    if (names.times) layout.times = times_column(schema, *names.times);
+    if (names.times) {
+        const TableOutcome<Column> times = times_column(schema, *names.times);
+        if (!times.ok()) return times.error();
+        layout.times = times.value();
+    }
     return layout;
 }
 

@@ -1,5 +1,5 @@
-// The building of table_output.hpp.
-#include "plan_module/table_output.hpp"
+// The building of output.hpp.
+#include "table/output.hpp"
 
 #include <array>
 #include <limits>

@@ -1,5 +1,5 @@
 // One batch of plan_table's data and the reading of its rows as requests to the
-// planner, without the interpreter: the texts of the prices (a text as it is, a
+// planner: the texts of the prices (a text as it is, a
 // decimal at its scale, an integer's digits, a float's shortest repr), the threshold,
 // the counts, the flag and the conditions. A row whose values `plan` would refuse
 // before planning (a null list or price, a float that is not finite, a negative count)
@@ -9,32 +9,19 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "plan_module/table_columns.hpp"
 #include "selection/rules.hpp"
 #include "selection/rules/conditions.hpp"
 #include "table/arrow_handles.hpp"
+#include "table/columns.hpp"
 #include "table/times.hpp"
 
 namespace kestrava::table {
-
-// The counts of a row, in plan's order of parameters.
-enum class CountRule : std::size_t {
-    min_selections,
-    min_consecutive_periods,
-    max_gap_between_periods,
-    max_gap_from_start,
-    running_for,
-    off_for
-};
-inline constexpr std::size_t count_rule_count = 6;
-// The index in Rule of count `c`: the counts follow the threshold, with aggressive and
-// allowed before the carried two.
-inline constexpr std::size_t count_rule_index(std::size_t c) noexcept { return c < 4 ? c + 1 : c + 3; }
 
 // The rules given once for every row (those that come from columns are unused).
 struct RuleScalars {
@@ -65,9 +52,11 @@ struct RowRequest {
 
 class TableBatch {
 public:
-    // Views for the columns of `layout`, typed by `schema` (a struct of columns).
-    // Raises ValueError when nanoarrow cannot view a column's type.
-    TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars);
+    // Views for the columns of `layout`, typed by `schema` (a struct of columns), which
+    // with `scalars` outlive the batch; a `value` error when nanoarrow cannot view a
+    // column's type.
+    static TableOutcome<std::unique_ptr<TableBatch>> make(const ArrowSchema& schema, const TableLayout& layout,
+                                                          const RuleScalars& scalars);
 
     // Views `batch` (which must outlive the views) once it is checked against the
     // schema: answers what does not match, before anything of it is read.
@@ -89,6 +78,8 @@ public:
     const ArrowArrayView* column(const Column& column) const noexcept;
 
 private:
+    TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars);
+
     std::optional<std::string> read_durations(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_prices(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_threshold(std::int64_t row, RowRequest& request) const;

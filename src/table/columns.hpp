@@ -1,37 +1,23 @@
 // plan_table's inputs and where each comes from: the id and prices columns, and each
 // rule either a column of the data or one value for every row. The data's schema is
-// checked once per call: a missing column raises ValueError, a column of a type the
-// rule cannot take raises TypeError, both naming the rule, the column and what fits.
-// A count may be a column of durations when the data has times, a column of lists of
-// timezone-aware timestamps (naive ones raise ValueError, as plan refuses them).
+// checked once per call: a missing or doubled column is a `value` error, a column of a
+// type the rule cannot take a `type` error, both naming the rule, the column and what
+// fits. A count may be a column of durations when the data has times, a column of
+// lists of timezone-aware timestamps (naive ones are a `value` error, as plan refuses
+// them).
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include <nanoarrow/nanoarrow.h>
 
-namespace kestrava::table {
+#include "table/rule_names.hpp"
+#include "table/table_error.hpp"
 
-// The rules of a row, in the order of plan's parameters.
-enum class Rule : std::size_t {
-    low_price_threshold,
-    min_selections,
-    min_consecutive_periods,
-    max_gap_between_periods,
-    max_gap_from_start,
-    aggressive,
-    allowed,
-    running_for,
-    off_for,
-};
-inline constexpr std::size_t rule_count = 9;
-inline constexpr std::array<const char*, rule_count> rule_names = {
-    "low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
-    "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for"};
+namespace kestrava::table {
 
 struct Column {
     std::int64_t index = -1;                                // among the batch's columns; -1: none
@@ -63,8 +49,9 @@ struct ColumnNames {
     std::array<std::optional<std::string>, rule_count> rules;
 };
 
-// Raises as above; also TypeError when the schema is no struct of columns.
-TableLayout read_layout(const ArrowSchema& schema, const ColumnNames& names);
+// The layout, or the error above; also a `type` error when the schema is no struct of
+// columns, and a `value` error when it lacks a part it counts.
+TableOutcome<TableLayout> read_layout(const ArrowSchema& schema, const ColumnNames& names);
 
 // Whether a value of this type reads as a price: text, decimal, integer or float64.
 bool is_price_type(ArrowType type) noexcept;

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "plan_module/table_columns.hpp"
-#include "plan_module/table_planning.hpp"
 #include "table/arrow_handles.hpp"
+#include "table/columns.hpp"
+#include "table/row_crew.hpp"
 
 namespace kestrava::table {
 

@@ -1,0 +1,40 @@
+// The rules of a row of plan_table, in the order of plan's parameters, with their
+// names, and the counts among them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace kestrava::table {
+
+enum class Rule : std::size_t {
+    low_price_threshold,
+    min_selections,
+    min_consecutive_periods,
+    max_gap_between_periods,
+    max_gap_from_start,
+    aggressive,
+    allowed,
+    running_for,
+    off_for,
+};
+inline constexpr std::size_t rule_count = 9;
+inline constexpr std::array<const char*, rule_count> rule_names = {
+    "low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
+    "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for"};
+
+// The counts of a row, in plan's order of parameters.
+enum class CountRule : std::size_t {
+    min_selections,
+    min_consecutive_periods,
+    max_gap_between_periods,
+    max_gap_from_start,
+    running_for,
+    off_for
+};
+inline constexpr std::size_t count_rule_count = 6;
+// The index in Rule of count `c`: the counts follow the threshold, with aggressive and
+// allowed before the carried two.
+inline constexpr std::size_t count_rule_index(std::size_t c) noexcept { return c < 4 ? c + 1 : c + 3; }
+
+}  // namespace kestrava::table
