@@ -1,4 +1,4 @@
-// The conditions of _plan: reading, the core's form, the messages.
+// The conditions of _plan: reading them and their core form.
 #include "plan_module/plan_conditions.hpp"
 
 #include <algorithm>
@@ -85,34 +85,6 @@ rules::Conditions PlanConditions::conditions(const RuleArguments& rules, std::si
         core.off_for = exactly_below(gap, off_for) ? gap.value + 1 : gap.value - difference_up_to(gap, off_for, cap);
     }
     return core;
-}
-
-std::string condition_message(const Error& error, const RuleArguments& rules, const PlanConditions& conditions,
-                              std::size_t n) {
-    switch (error.kind) {
-        case ErrorKind::allowed_length:
-            return messages::allowed_length(error.index, n);
-        case ErrorKind::running_for_negative:
-            return messages::count_negative("running_for", conditions.running_for.written());
-        case ErrorKind::off_for_negative:
-            return messages::count_negative("off_for", conditions.off_for.written());
-        case ErrorKind::running_and_off:
-            return messages::running_and_off(conditions.running_for.written(), conditions.off_for.written());
-        case ErrorKind::blocked_stretch_too_long:
-            return messages::blocked_stretch_too_long(error.index, error.last, rules.max_gap_between_periods.written());
-        case ErrorKind::too_few_allowed:
-            return messages::too_few_allowed(error.item_count, n, rules.min_selections.written());
-        case ErrorKind::carried_run_cut:
-            return messages::carried_run_cut(conditions.running_for.written(), rules.min_consecutive_periods.written());
-        case ErrorKind::off_for_no_start:
-            if (exactly_below(rules.max_gap_between_periods, conditions.off_for)) {
-                return messages::off_for_above_gap(conditions.off_for.written(), rules.max_gap_between_periods.written());
-            }
-            return messages::off_for_no_start(conditions.off_for.written(), rules.max_gap_between_periods.written(),
-                                              rules.max_gap_from_start.written(), error.index);
-        default:
-            return std::string(messages::no_plan);
-    }
 }
 
 }  // namespace kestrava::plan_module

@@ -1,17 +1,15 @@
 // The conditions of _plan as Python objects: `allowed` (None, or a sequence of bools,
 // Python's or numpy's) and the carried counts running_for and off_for (ints by the
 // counts' rules, read as given, their sign checked later in the fixed order). Turns
-// them into the core's rules::Conditions, and its condition errors into messages.
+// them into the core's rules::Conditions.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include <nanobind/nanobind.h>
 
 #include "plan_module/rule_arguments.hpp"
-#include "selection/outcome.hpp"
 #include "selection/rules/conditions.hpp"
 
 namespace kestrava::plan_module {
@@ -34,10 +32,5 @@ struct PlanConditions {
 
 // Raises TypeError naming the argument (allowed[i] for an item that is no bool).
 PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, nb::handle off_for);
-
-// The message of an error value of the conditions or of a plan without a selection;
-// `n` is the number of prices.
-std::string condition_message(const Error& error, const RuleArguments& rules, const PlanConditions& conditions,
-                              std::size_t n);
 
 }  // namespace kestrava::plan_module

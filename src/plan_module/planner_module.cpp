@@ -19,13 +19,13 @@
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
-#include "plan_module/refusal_message.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/table_binding.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/planner/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "table/plan_messages.hpp"
+#include "table/refusal_message.hpp"
 
 namespace kestrava::plan_module {
 
@@ -40,15 +40,52 @@ struct Request {
     bool aggressive = true;
 };
 
+// The request's values as the caller passed them, as the refusals show them.
+class PassedTexts final : public table::RequestTexts {
+public:
+    PassedTexts(const Request& request, const PlanConditions* conditions) : request_(request), conditions_(conditions) {}
+
+    std::string count(table::CountRule rule) const override { return count_of(rule).written(); }
+    std::string price(std::optional<std::size_t> index) const override {
+        return index ? shown(request_.prices.prices[*index]) : shown(request_.threshold);
+    }
+    bool has_conditions() const override { return conditions_ != nullptr; }
+    bool carried_run() const override {
+        const Count& run = conditions_->running_for;
+        return !conditions_->running_for_negative && (run.large || run.value != 0);
+    }
+    bool off_for_above_gap() const override {
+        return exactly_below(request_.counts.max_gap_between_periods, conditions_->off_for);
+    }
+
+private:
+    const Count& count_of(table::CountRule rule) const {
+        using table::CountRule;
+        switch (rule) {
+            case CountRule::min_selections:
+                return request_.counts.min_selections;
+            case CountRule::min_consecutive_periods:
+                return request_.counts.min_consecutive_periods;
+            case CountRule::max_gap_between_periods:
+                return request_.counts.max_gap_between_periods;
+            case CountRule::max_gap_from_start:
+                return request_.counts.max_gap_from_start;
+            case CountRule::running_for:
+                return conditions_->running_for;
+            default:
+                return conditions_->off_for;
+        }
+    }
+
+    const Request& request_;
+    const PlanConditions* conditions_;
+};
+
 // Raises the ValueError of an error value other than `interrupted`; `conditions` are
 // those of _plan, nullptr for cheapest_periods.
 [[noreturn]] void raise_refusal(const Request& request, const Error& error, const PlanConditions* conditions = nullptr) {
-    const auto shown_price = [&](std::optional<std::size_t> index) {
-        return index ? shown(request.prices.prices[*index]) : shown(request.threshold);
-    };
-    const std::string message =
-        refusal_message(error, request.counts, conditions, request.prices.texts.size(), shown_price);
-    throw nb::value_error(message.c_str());
+    const PassedTexts texts(request, conditions);
+    throw nb::value_error(table::refusal_message(error, request.prices.texts.size(), texts).c_str());
 }
 
 Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,

@@ -9,11 +9,11 @@
 #include "binding/forced_unwind.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
-#include "plan_module/row_refusal.hpp"
-#include "table/output.hpp"
-#include "plan_module/times_refusal.hpp"
+#include "plan_module/python_formatter.hpp"
 #include "selection/internal_failure.hpp"
+#include "table/output.hpp"
 #include "table/plan_messages.hpp"
+#include "table/row_refusal.hpp"
 
 namespace kestrava::table {
 
@@ -73,7 +73,11 @@ TableRun::TableRun(OwnedStream input, const ColumnNames& names, RuleScalars scal
     TableOutcome<TableLayout> layout = read_layout(*input_schema_.get(), names);
     if (!layout.ok()) raise(layout.error());
     layout_ = std::move(layout).value();
-    if (names.times) plan_module::check_time_zone(layout_.times, *names.times);
+    plan_module::PythonFormatter formatter;
+    const std::string& zone = layout_.times.time_zone;
+    if (names.times && !fixed_offset(zone) && !formatter.knows_zone(zone)) {
+        throw nb::value_error(messages::unknown_time_zone(*names.times, zone).c_str());
+    }
     output_schema_ = output_schema(*input_schema_.get(), layout_);
     TableOutcome<std::unique_ptr<TableBatch>> batch = TableBatch::make(*input_schema_.get(), layout_, scalars_);
     if (!batch.ok()) raise(batch.error());
@@ -99,12 +103,13 @@ void TableRun::plan_batch() {
     }
     // A signal handler's exception wins over the batch: Ctrl-C is never lost.
     if (stop.restore_raised()) throw nb::python_error();
+    plan_module::PythonFormatter formatter;
     for (std::size_t row = 0; row < results_.size(); ++row) {
         RowResult& result = results_[row];
         if (result.state == RowResult::State::failed) {
-            result.message = plan_module::row_refusal(*batch_, static_cast<std::int64_t>(row), result.error);
+            result.message = row_refusal(*batch_, static_cast<std::int64_t>(row), result.error, formatter);
         } else if (result.state == RowResult::State::times_refused) {
-            result.message = plan_module::times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault);
+            result.message = times_refusal(*batch_, static_cast<std::int64_t>(row), result.fault, formatter);
         } else {
             continue;
         }

@@ -1,15 +1,13 @@
-// The zone lookups of times_refusal.hpp, through zoneinfo.
-#include "plan_module/times_refusal.hpp"
+// The interpreter's texts of python_formatter.hpp.
+#include "plan_module/python_formatter.hpp"
 
+#include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
-#include "table/plan_messages.hpp"
+#include "plan_module/python_types.hpp"
 
 namespace kestrava::plan_module {
 
 using table::Nanoseconds;
-using table::RowRequest;
-using table::fixed_offset;
-namespace messages = table::messages;
 
 namespace {
 
@@ -31,7 +29,7 @@ std::int64_t attribute(const nb::object& value, const char* name) {
 }
 
 // The zone's offset at `utc`, as datetime.fromtimestamp(seconds, zone).utcoffset().
-Nanoseconds offset_at(const nb::object& zone, Nanoseconds utc) {
+Nanoseconds zone_offset(const nb::object& zone, Nanoseconds utc) {
     const Nanoseconds floor_seconds = utc / per_second - (utc % per_second < 0 ? 1 : 0);
     const nb::object datetime = python_call([] { return PyImport_ImportModule("datetime"); });
     const nb::object seconds = checked(PyLong_FromLongLong(static_cast<long long>(floor_seconds)));
@@ -45,26 +43,24 @@ Nanoseconds offset_at(const nb::object& zone, Nanoseconds utc) {
 
 }  // namespace
 
-void check_time_zone(const Column& times, const std::string& name) {
-    if (fixed_offset(times.time_zone)) return;
-    try {
-        zone_info(times.time_zone);
-    } catch (nb::python_error& error) {
-        // ZoneInfoNotFoundError is a KeyError; a key that is no path, a ValueError.
-        if (!error.matches(PyExc_KeyError) && !error.matches(PyExc_ValueError)) throw;
-        throw nb::value_error(messages::unknown_time_zone(name, times.time_zone).c_str());
-    }
+std::string PythonFormatter::text(std::string_view utf8) {
+    return shown(checked(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "replace")));
 }
 
-std::string times_refusal(const TableBatch& batch, std::int64_t row, const TimesFault& fault) {
-    const Column& column = batch.layout().times;
-    RowRequest request;
-    batch.read_times(row, request);
-    const std::optional<Nanoseconds> fixed = fixed_offset(column.time_zone);
-    const nb::object zone = fixed ? nb::none() : zone_info(column.time_zone);
-    return times_fault_message(fault, request.times, *batch.column(column), column.time_unit, [&](Nanoseconds utc) {
-        return fixed ? *fixed : offset_at(zone, utc);
-    });
+std::string PythonFormatter::decimal(std::string_view text) { return shown(new_decimal(text)); }
+
+bool PythonFormatter::knows_zone(const std::string& zone) {
+    try {
+        zone_info(zone);
+    } catch (nb::python_error& error) {
+        if (!error.matches(PyExc_KeyError) && !error.matches(PyExc_ValueError)) throw;
+        return false;
+    }
+    return true;
+}
+
+Nanoseconds PythonFormatter::offset_at(const std::string& zone, Nanoseconds utc) {
+    return zone_offset(zone_info(zone), utc);
 }
 
 }  // namespace kestrava::plan_module
