@@ -13,7 +13,7 @@
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/rule_arguments.hpp"
-#include "plan_module/table_run.hpp"
+#include "plan_module/shared_run.hpp"
 #include "selection/planner/exact_prices.hpp"
 #include "table/arrow_handles.hpp"
 #include "table/plan_messages.hpp"
@@ -33,7 +33,6 @@ using table::Rule;
 using table::rule_count;
 using table::rule_names;
 using table::RuleScalars;
-using table::TableRun;
 
 namespace {
 
@@ -173,12 +172,8 @@ ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb:
     return names;
 }
 
-}  // namespace
-
-namespace {
-
 struct TablePlan {
-    std::shared_ptr<TableRun> run;
+    std::shared_ptr<SharedRun> run;
 };
 
 nb::object array_capsule(OwnedArray& array) {
@@ -188,12 +183,12 @@ nb::object array_capsule(OwnedArray& array) {
 // The next batch of the run. Python code may run in it and let the lock go: a thread
 // that the finalising interpreter ends then parks (forced_unwind.hpp), and every other
 // exception is rethrown outside.
-std::optional<OwnedArray> next_of(TableRun& run) {
+std::optional<OwnedArray> next_of(SharedRun& run) {
     std::optional<OwnedArray> batch;
     std::exception_ptr failure;
     parked_on_forced_unwind([&] {
         try {
-            batch = run.next();
+            batch = next_batch(run);
         } catch (const nb::python_error&) {
             failure = std::current_exception();
         } catch (const std::exception&) {
@@ -210,14 +205,14 @@ std::optional<OwnedArray> next_of(TableRun& run) {
 // may let the lock go parks on a forced unwind, so that a library that holds the lock
 // around the iterator (and cannot unwind) never sees its thread ended at exit.
 struct ImportedBatches {
-    std::shared_ptr<TableRun> run;
+    std::shared_ptr<SharedRun> run;
     nb::object import_batch;
 };
 
 nb::object next_imported(ImportedBatches& batches) {
     std::optional<OwnedArray> batch = next_of(*batches.run);
     if (!batch) throw nb::stop_iteration();
-    const nb::object schema = schema_capsule(batches.run->schema());
+    const nb::object schema = schema_capsule(batches.run->engine->schema());
     const nb::object array = array_capsule(*batch);
     // Owned outside: a forced unwind runs no destructor that needs the lock.
     PyObject* imported = nullptr;
@@ -231,14 +226,14 @@ nb::object next_imported(ImportedBatches& batches) {
 // The run as an Arrow stream of its own, for a consumer that pulls from C; it may call
 // without the interpreter lock, so each batch takes it.
 struct ExportedRun {
-    std::shared_ptr<TableRun> run;
+    std::shared_ptr<SharedRun> run;
     std::string last_error;
 };
 
 ExportedRun& exported(ArrowArrayStream* stream) { return *static_cast<ExportedRun*>(stream->private_data); }
 
 int exported_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-    return ArrowSchemaDeepCopy(&exported(stream).run->schema(), out) == NANOARROW_OK ? 0 : ENOMEM;
+    return ArrowSchemaDeepCopy(&exported(stream).run->engine->schema(), out) == NANOARROW_OK ? 0 : ENOMEM;
 }
 
 int exported_next(ArrowArrayStream* stream, ArrowArray* out) {
@@ -287,7 +282,7 @@ TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::ha
                      nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
     const ColumnNames names = column_names(id, prices, times, rule_columns);
     RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
-    return TablePlan{std::make_shared<TableRun>(stream_from(stream), names, std::move(scalars), threads)};
+    return TablePlan{open_run(stream_from(stream), names, std::move(scalars), threads)};
 }
 
 }  // namespace
@@ -295,7 +290,7 @@ TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::ha
 void define_plan_table(nb::module_& module) {
     nb::class_<TablePlan>(module, "_TablePlan",
                           "The batches plan_table plans, one per input batch, as the consumer asks for them.")
-        .def("schema", [](const TablePlan& plan) { return schema_capsule(plan.run->schema()); },
+        .def("schema", [](const TablePlan& plan) { return schema_capsule(plan.run->engine->schema()); },
              "The output's schema as an 'arrow_schema' capsule.")
         .def(
             "batches",
