@@ -43,7 +43,8 @@ struct Request {
 // The request's values as the caller passed them, as the refusals show them.
 class PassedTexts final : public table::RequestTexts {
 public:
-    PassedTexts(const Request& request, const PlanConditions* conditions) : request_(request), conditions_(conditions) {}
+    PassedTexts(const Request& request, const PlanConditions* conditions)
+        : request_(request), conditions_(conditions) {}
 
     std::string count(table::CountRule rule) const override { return count_of(rule).written(); }
     std::string price(std::optional<std::size_t> index) const override {

@@ -123,9 +123,10 @@ TableOutcome<Column> prices_column(const ArrowSchema& schema, const std::string&
     TableOutcome<Column> prices = column_named(schema, "prices", name);
     if (!prices.ok()) return prices;
     const Column& column = prices.value();
-    if (!is_list_type(column.type) || !is_price_type(column.item_type) || !plain(column.item_type, column.item_logical)) {
+    if (!is_list_type(column.type) || !is_price_type(column.item_type) ||
+        !plain(column.item_type, column.item_logical)) {
         return type_refusal("prices", name, column,
-                            std::string("a list (list, large_list or list_view) of prices: ") + std::string(price_types));
+                            "a list (list, large_list or list_view) of prices: " + std::string(price_types));
     }
     return prices;
 }
@@ -147,7 +148,8 @@ TableOutcome<Column> times_column(const ArrowSchema& schema, const std::string& 
     if (!times.ok()) return times;
     const Column& column = times.value();
     if (!is_list_type(column.type) || column.item_logical != NANOARROW_TYPE_TIMESTAMP) {
-        return type_refusal("times", name, column, "a list (list, large_list or list_view) of timestamp with a time zone");
+        return type_refusal("times", name, column,
+                            "a list (list, large_list or list_view) of timestamp with a time zone");
     }
     if (column.time_zone.empty()) return value_error(messages::times_naive(name, type_name(column)));
     return times;

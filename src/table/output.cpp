@@ -49,7 +49,10 @@ void borrow_id(const std::shared_ptr<OwnedArray>& input, std::int64_t index, Arr
     // The batch's own offset and length apply to its columns.
     out->offset += batch.offset;
     out->length = batch.length;
-    if (batch.offset != 0 || batch.children[index]->length != batch.length) out->null_count = -1;
+    // A part of a column without nulls has none either, and says so: an absent validity
+    // bitmap is allowed with a null count of 0 only. Another part's count is unknown.
+    const bool whole = batch.offset == 0 && batch.children[index]->length == batch.length;
+    if (!whole && out->null_count != 0) out->null_count = -1;
     out->private_data = new std::shared_ptr<OwnedArray>(input);
     out->release = &release_borrowed;
 }

@@ -46,14 +46,16 @@ std::string condition_message(const Error& error, std::size_t n, const RequestTe
         case ErrorKind::running_and_off:
             return messages::running_and_off(count(CountRule::running_for), count(CountRule::off_for));
         case ErrorKind::blocked_stretch_too_long:
-            return messages::blocked_stretch_too_long(error.index, error.last, count(CountRule::max_gap_between_periods));
+            return messages::blocked_stretch_too_long(error.index, error.last,
+                                                      count(CountRule::max_gap_between_periods));
         case ErrorKind::too_few_allowed:
             return messages::too_few_allowed(error.item_count, n, count(CountRule::min_selections));
         case ErrorKind::carried_run_cut:
             return messages::carried_run_cut(count(CountRule::running_for), count(CountRule::min_consecutive_periods));
         case ErrorKind::off_for_no_start:
             if (request.off_for_above_gap()) {
-                return messages::off_for_above_gap(count(CountRule::off_for), count(CountRule::max_gap_between_periods));
+                return messages::off_for_above_gap(count(CountRule::off_for),
+                                                   count(CountRule::max_gap_between_periods));
             }
             return messages::off_for_no_start(count(CountRule::off_for), count(CountRule::max_gap_between_periods),
                                               count(CountRule::max_gap_from_start), error.index);

@@ -79,7 +79,9 @@ TableOutcome<bool> TableRun::take_batch(int code, const std::shared_ptr<OwnedArr
         input_.reset();
         return false;
     }
-    if (auto fault = batch_->view(*input->get())) return TableError{TableErrorKind::value, messages::batch_mismatch(*fault)};
+    if (auto fault = batch_->view(*input->get())) {
+        return TableError{TableErrorKind::value, messages::batch_mismatch(*fault)};
+    }
     return true;
 }
 
