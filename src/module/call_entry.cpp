@@ -8,6 +8,7 @@
 #include <string_view>
 #include <variant>
 
+#include "binding/index_list.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "module/argument_binding.hpp"
 #include "module/call_boundary.hpp"
@@ -50,22 +51,6 @@ PyOutcome<std::uint64_t> count_argument(const Slots& slots, std::size_t slot) {
         return tied_to_argument(slot, count.take_error());
     }
     return count;
-}
-
-// The indices as a new list of ints, allocated once at its final length.
-OwnedRef index_list_to_python(const IndexList& indices) {
-    OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(indices.size())));
-    if (!list) {
-        fail_python_api_call();
-    }
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        PyObject* index = PyLong_FromUnsignedLongLong(indices[i]);
-        if (index == nullptr) {
-            fail_python_api_call();
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), index);  // steals `index`
-    }
-    return list;
 }
 
 PyOutcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssize_t positional_count,
@@ -119,7 +104,11 @@ PyOutcome<OwnedRef> call_get_cheapest_periods(PyObject* const* arguments, Py_ssi
         }
         return PythonError::deferred(PyExc_ValueError, messages::selection_error_message(error));
     }
-    return index_list_to_python(selected.value());
+    OwnedRef list = OwnedRef::steal(new_index_list(selected.value()));
+    if (!list) {
+        fail_python_api_call();
+    }
+    return list;
 }
 
 }  // namespace

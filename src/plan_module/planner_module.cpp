@@ -11,6 +11,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "binding/index_list.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
 #include "plan_module/argument_binding.hpp"
@@ -102,14 +103,9 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
 }
 
 nb::list index_list(const IndexList& indices) {
-    nb::list result = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(indices.size())));
-    if (!result.is_valid()) throw nb::python_error();
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        PyObject* index = PyLong_FromUnsignedLongLong(indices[i]);
-        if (index == nullptr) throw nb::python_error();
-        PyList_SET_ITEM(result.ptr(), static_cast<Py_ssize_t>(i), index);
-    }
-    return result;
+    PyObject* list = new_index_list(indices);
+    if (list == nullptr) throw nb::python_error();
+    return nb::steal<nb::list>(list);
 }
 
 nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
