@@ -440,12 +440,21 @@ TEST(TableEngine, RefusedCallsEndWithTheirErrors) {
     }
 }
 
+// Sets offset `at` of a list's or a text's int32 offsets one below the offset before it.
+void step_back(ArrowArray& column, std::size_t at) {
+    auto* offsets = static_cast<std::int32_t*>(const_cast<void*>(column.buffers[1]));
+    offsets[at] = offsets[at - 1] - 1;
+}
+
 // A batch whose structures say other than its schema is refused before a row is read.
 TEST(TableEngine, ABatchThatBreaksItsSchemaIsRefused) {
     const std::vector<Row> rows = random_rows(4, 39);
     const std::vector<std::pair<std::function<void(ArrowArray&)>, std::string>> cases = {
         {[](ArrowArray& batch) { batch.offset = -1; }, "the batch has a negative length or offset"},
         {[](ArrowArray& batch) { batch.length = 5; }, "column 'id' has 4 rows where the batch needs 5"},
+        {[](ArrowArray& batch) { step_back(*batch.children[1], 2); }, "column 'prices': list offsets go back at row 1"},
+        {[](ArrowArray& batch) { step_back(*batch.children[1]->children[0], 2); },
+         "column 'prices': text offsets go back at item 1"},
     };
     for (const auto& [change, fault] : cases) {
         OwnedStream stream = stream_of(rows, rows.size());
