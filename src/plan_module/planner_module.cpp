@@ -102,12 +102,6 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
     return request;
 }
 
-nb::list index_list(const IndexList& indices) {
-    PyObject* list = new_index_list(indices);
-    if (list == nullptr) throw nb::python_error();
-    return nb::steal<nb::list>(list);
-}
-
 nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
                           nb::handle min_consecutive_periods, nb::handle max_gap_between_periods,
                           nb::handle max_gap_from_start, nb::handle aggressive) {
@@ -127,7 +121,7 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
     // A signal handler's exception wins over any answer: Ctrl-C is never lost.
     if (stop.restore_raised()) throw nb::python_error();
     if (!outcome.ok()) raise_refusal(request, outcome.error());
-    return index_list(outcome.value());
+    return nb::borrow<nb::list>(checked(new_index_list(outcome.value())));
 }
 
 nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
@@ -152,7 +146,7 @@ nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min
     }
     if (stop.restore_raised()) throw nb::python_error();
     if (!outcome.ok()) raise_refusal(request, outcome.error(), &conditions);
-    nb::list periods = index_list(outcome.value().periods);
+    nb::object periods = checked(new_index_list(outcome.value().periods));
     nb::object base_size = checked(PyLong_FromSize_t(outcome.value().base_size));
     return nb::make_tuple(periods, base_size);
 }
