@@ -20,7 +20,7 @@
 #include "option_text.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 #include "text_price_source.hpp"
 
 namespace kestrava::bench {

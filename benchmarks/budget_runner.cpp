@@ -15,7 +15,7 @@
 
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 #include "text_price_source.hpp"
 
 namespace kestrava::bench {

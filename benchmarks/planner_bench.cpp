@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/planner/cheapest_periods.hpp"
-#include "selection/planner/exact_prices.hpp"
+#include "selection/requests/cheapest_periods.hpp"
+#include "selection/prices/exact_prices.hpp"
 #include "selection/planner/planner.hpp"
 
 namespace kestrava::bench {

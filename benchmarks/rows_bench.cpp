@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 
 namespace {
 

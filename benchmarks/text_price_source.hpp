@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 
 namespace kestrava::bench {
 

@@ -34,8 +34,8 @@
 #include "selection/internal_failure.hpp"
 #include "selection/item.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/request.hpp"
-#include "selection/rules.hpp"
+#include "selection/requests/request.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace {
 

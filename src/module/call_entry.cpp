@@ -18,7 +18,7 @@
 #include "module/messages.hpp"
 #include "module/take_over_exception.hpp"
 #include "selection/internal_failure.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 
 namespace kestrava::module {
 

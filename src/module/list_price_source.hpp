@@ -10,7 +10,7 @@
 
 #include "binding/owned_ref.hpp"
 #include "module/python_error.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 
 namespace kestrava::module {
 

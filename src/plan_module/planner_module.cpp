@@ -23,7 +23,7 @@
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/table_binding.hpp"
 #include "selection/internal_failure.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "table/plan_messages.hpp"
 #include "table/refusal_message.hpp"

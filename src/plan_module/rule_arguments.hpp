@@ -9,7 +9,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::plan_module {
 

@@ -14,7 +14,7 @@
 #include "plan_module/python_call.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/shared_run.hpp"
-#include "selection/planner/exact_prices.hpp"
+#include "selection/prices/exact_prices.hpp"
 #include "table/arrow_handles.hpp"
 #include "table/plan_messages.hpp"
 

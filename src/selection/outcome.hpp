@@ -1,5 +1,5 @@
 // The selection's errors as values, and Outcome<T>: a value or one of those errors.
-// Both request entries answer with it (request.hpp for kestrava, planner/
+// Both request entries answer with it (requests/request.hpp for kestrava, requests/
 // cheapest_periods.hpp for any number of periods); each binding turns a kind into its
 // own message, the core only names what happened.
 #pragma once

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/rules.hpp"
 #include "selection/rules/conditions.hpp"
+#include "selection/rules/selection_rules.hpp"
 #include "table/arrow_handles.hpp"
 #include "table/columns.hpp"
 #include "table/times.hpp"

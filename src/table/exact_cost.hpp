@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "selection/item.hpp"
-#include "selection/planner/short_prices.hpp"
+#include "selection/prices/short_prices.hpp"
 
 namespace kestrava::table {
 

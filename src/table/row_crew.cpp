@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "table/exact_cost.hpp"
 
 namespace kestrava::table {

@@ -8,7 +8,7 @@
 
 #include "planner_requests.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava::exhaustive {

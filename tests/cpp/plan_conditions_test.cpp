@@ -20,7 +20,7 @@
 
 #include "plan_definition.hpp"
 #include "planner_requests.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 
 namespace kestrava {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::testing {
 

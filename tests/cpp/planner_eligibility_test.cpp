@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection/planner/exact_units.hpp"
+#include "selection/prices/exact_units.hpp"
 
 namespace kestrava {
 namespace {

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection/planner/cheapest_periods.hpp"
-#include "selection/planner/exact_prices.hpp"
+#include "selection/requests/cheapest_periods.hpp"
+#include "selection/prices/exact_prices.hpp"
 #include "selection/planner/integer_ladder.hpp"
-#include "selection/planner/kept_main.hpp"
-#include "selection/planner/short_prices.hpp"
+#include "selection/requests/kept_main.hpp"
+#include "selection/prices/short_prices.hpp"
 #include "selection/rules/shape.hpp"
 #include "selection_test_support.hpp"
 

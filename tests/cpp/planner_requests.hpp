@@ -17,9 +17,9 @@
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/item.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::testing {
 

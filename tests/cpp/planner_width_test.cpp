@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "planner_requests.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "selection/planner/planner.hpp"
 

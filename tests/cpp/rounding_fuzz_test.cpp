@@ -27,7 +27,7 @@
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {

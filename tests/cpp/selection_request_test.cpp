@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {

@@ -13,7 +13,7 @@
 
 #include "decimal/decimal.hpp"
 #include "selection/item.hpp"
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 
 namespace kestrava::testing {
 

@@ -20,7 +20,7 @@
 
 #include "decimal/decimal.hpp"
 #include "planner_requests.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "table/run.hpp"
 
 namespace kestrava::table {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "selection/exhaustive/exhaustive.hpp"
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/planner/exact_units.hpp"
-#include "selection/request.hpp"
+#include "selection/prices/exact_units.hpp"
+#include "selection/requests/request.hpp"
 #include "selection_test_support.hpp"
 
 namespace kestrava {

@@ -11,7 +11,7 @@
 
 #include "selection/item.hpp"
 #include "selection/period_mask.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::exhaustive {
 

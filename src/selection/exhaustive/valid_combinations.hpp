@@ -16,7 +16,7 @@
 #include "selection/exhaustive/combination_checks.hpp"
 #include "selection/exhaustive/stop_poller.hpp"
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::exhaustive {
 

@@ -1,4 +1,4 @@
-// The planner for requests whose sums and averages are exact in integers (exact_units.hpp):
+// The planner for requests whose sums and averages are exact in integers (prices/exact_units.hpp):
 // the any-length tables at the narrowest width the prices allow.
 #include <cstdint>
 #include <vector>
@@ -6,7 +6,7 @@
 #include "selection/planner/integer_ladder.hpp"
 #include "selection/planner/workspace.hpp"
 #include "selection/planner/item_plans.hpp"
-#include "selection/planner/exact_units.hpp"
+#include "selection/prices/exact_units.hpp"
 
 namespace kestrava {
 namespace {

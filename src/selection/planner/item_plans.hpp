@@ -3,7 +3,7 @@
 // included, found in microseconds by the planner's dynamic programme (the one that
 // plans any number of periods) instead of by enumerating combinations.
 //
-// It answers when the prices fit its exact integer arithmetic (see exact_units.hpp), and
+// It answers when the prices fit its exact integer arithmetic (see prices/exact_units.hpp), and
 // the planner for sums that round takes most of the rest; otherwise the caller runs the
 // exhaustive search, which gives the answer for every request.
 #pragma once
@@ -12,7 +12,7 @@
 #include <span>
 
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava {
 

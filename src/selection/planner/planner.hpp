@@ -1,6 +1,6 @@
 // Planner<Int>: the two strategies on integer prices of one width, for any number
 // of periods up to max_periods. This is the interface for a caller that brings its
-// own integer prices (units at a common scale) and cheap flags; cheapest_periods.hpp
+// own integer prices (units at a common scale) and cheap flags; requests/cheapest_periods.hpp
 // is the one for price texts.
 //
 // Lowest average (aggressive). Dinkelbach's method on the tables: for a candidate

@@ -18,7 +18,7 @@
 #include <span>
 
 #include "selection/outcome.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 #include "selection/rules/shape.hpp"
 
 namespace kestrava::rules {
@@ -35,7 +35,7 @@ struct Conditions {
     bool is_allowed(std::size_t period) const noexcept { return !allowed || (*allowed)[period] != 0; }
 };
 
-// The checks after the rules' (rules.hpp, with running_for widening min_selections),
+// The checks after the rules' (selection_rules.hpp, with running_for widening min_selections),
 // in this order: the mask's length (allowed_length), running_for below 0, off_for
 // below 0, both non-zero (running_and_off).
 std::optional<Error> broken_condition(std::size_t n, const Conditions& conditions) noexcept;

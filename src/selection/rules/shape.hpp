@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 
 namespace kestrava::rules {
 

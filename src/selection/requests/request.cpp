@@ -2,7 +2,7 @@
 // builds the Item list and the cheap-item list, checks the seven request rules in
 // their fixed order, answers the two cases that need no search, and otherwise hands
 // the request to one strategy.
-#include "selection/request.hpp"
+#include "selection/requests/request.hpp"
 
 #include <algorithm>
 #include <numeric>

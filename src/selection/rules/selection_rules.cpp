@@ -1,5 +1,5 @@
-// The checks of rules.hpp.
-#include "selection/rules.hpp"
+// The checks of selection_rules.hpp.
+#include "selection/rules/selection_rules.hpp"
 
 #include <numeric>
 

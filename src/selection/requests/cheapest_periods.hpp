@@ -22,10 +22,10 @@
 #include <string_view>
 
 #include "selection/outcome.hpp"
-#include "selection/planner/kept_main.hpp"
-#include "selection/planner/price_reading.hpp"
+#include "selection/requests/kept_main.hpp"
+#include "selection/prices/price_reading.hpp"
 #include "selection/item.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 #include "selection/rules/conditions.hpp"
 #include "selection/stop_check.hpp"
 

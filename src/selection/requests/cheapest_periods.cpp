@@ -1,6 +1,6 @@
 // The text entries, cheapest_periods and plan_periods: exact prices, the request's
 // checks, the width ladder, a planner.
-#include "selection/planner/cheapest_periods.hpp"
+#include "selection/requests/cheapest_periods.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -10,10 +10,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "selection/planner/exact_prices.hpp"
+#include "selection/prices/exact_prices.hpp"
 #include "selection/planner/integer_ladder.hpp"
 #include "selection/planner/planner.hpp"
-#include "selection/planner/short_prices.hpp"
+#include "selection/prices/short_prices.hpp"
 #include "selection/rules/shape.hpp"
 #include "selection/planner/workspace.hpp"
 #include "selection/rules/valid_sizes.hpp"

@@ -8,7 +8,7 @@
 
 #include "selection/item.hpp"
 #include "selection/outcome.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 #include "selection/stop_check.hpp"
 
 namespace kestrava {

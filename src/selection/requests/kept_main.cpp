@@ -1,5 +1,5 @@
 // The kept combination of kept_main.hpp.
-#include "selection/planner/kept_main.hpp"
+#include "selection/requests/kept_main.hpp"
 
 #include <algorithm>
 

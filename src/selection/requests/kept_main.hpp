@@ -16,7 +16,7 @@
 
 #include "selection/item.hpp"
 #include "selection/planner/merges.hpp"
-#include "selection/rules.hpp"
+#include "selection/rules/selection_rules.hpp"
 #include "selection/rules/conditions.hpp"
 #include "selection/rules/shape.hpp"
 

@@ -1,9 +1,9 @@
 // The one-pass reader of short_prices.hpp.
-#include "selection/planner/short_prices.hpp"
+#include "selection/prices/short_prices.hpp"
 
 #include <algorithm>
 
-#include "selection/planner/exact_prices.hpp"
+#include "selection/prices/exact_prices.hpp"
 
 namespace kestrava::planner {
 namespace {

@@ -1,5 +1,5 @@
 // Exact reading and comparison of decimal texts.
-#include "selection/planner/exact_prices.hpp"
+#include "selection/prices/exact_prices.hpp"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // Conversion of decimal prices to integers at their common scale, with the bounds
 // checks that decide whether the planner may answer a request.
-#include "selection/planner/exact_units.hpp"
+#include "selection/prices/exact_units.hpp"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 // The kept reading of price_reading.hpp.
-#include "selection/planner/price_reading.hpp"
+#include "selection/prices/price_reading.hpp"
 
 #include <cstring>
 

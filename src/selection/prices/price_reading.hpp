@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "selection/planner/short_prices.hpp"
+#include "selection/prices/short_prices.hpp"
 
 namespace kestrava::planner {
 
