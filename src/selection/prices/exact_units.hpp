@@ -21,12 +21,13 @@
 //    number and round alike. Comparing exact fractions by cross-multiplication thus
 //    gives exactly the strict and tie outcomes of comparing the rounded quotients.
 //
-// 3. The planner's own arithmetic. Its largest intermediate is a weighted sum
-//    sum |count * c_i - cost| <= 2n * sum |c_i| < 2^96, which leaves room in a
-//    128-bit integer for the 28 tie-break bits packed below it.
+// 3. The planner's own arithmetic. With max |c_i| <= 2^90 and n <= 28 (2 n^2 <= 1568 <
+//    2^11), the width ladder's rule (planner/integer_ladder.hpp) asks for at most
+//    91 + 11 + 7 = 109 bits: a 128-bit integer always serves.
 //
 // Requests outside these bounds (astronomical magnitudes, or more than 24 decimals
-// when averages are compared) are left to the exhaustive search.
+// when averages are compared) are left to the planner for sums that round, and then
+// to the exhaustive search.
 #pragma once
 
 #include <cstddef>

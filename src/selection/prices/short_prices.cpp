@@ -28,7 +28,7 @@ struct ShortDecimal {
 // False for any text that is not plain or holds more than 18 digits (10^18 - 1 < 2^63).
 // The grammar is lex_decimal_text's less its underscores: a text this reads, that one
 // reads alike. One loop over the bytes, digits and one point taken as they come.
-bool read_short(std::string_view text, ShortDecimal& value) noexcept {
+bool read_short_decimal(std::string_view text, ShortDecimal& value) noexcept {
     const char* at = text.data();
     const char* const end = at + text.size();
     bool negative = false;
@@ -74,7 +74,7 @@ bool read_padded(std::span<const std::string_view> price_texts, ShortPrices& pri
     std::uint64_t largest = 0;
     for (std::size_t i = 0; i < price_texts.size(); ++i) {
         ShortDecimal price;
-        if (!read_short(price_texts[i], price)) return false;
+        if (!read_short_decimal(price_texts[i], price)) return false;
         const int scale = price.scale();
         if (scale > common_scale) {
             const int padding = scale - common_scale;
@@ -110,7 +110,7 @@ bool read_short_price_texts(std::span<const std::string_view> price_texts, Short
 
 bool read_short_threshold(std::string_view threshold, ShortPrices& prices) noexcept {
     ShortDecimal limit;
-    return read_short(threshold, limit) && set_threshold(limit, prices.common_scale, prices);
+    return read_short_decimal(threshold, limit) && set_threshold(limit, prices.common_scale, prices);
 }
 
 bool read_short_prices(std::span<const std::string_view> price_texts, std::string_view threshold,

@@ -82,8 +82,8 @@ void keep_found(const Keeping* keeping, const std::vector<Int>& units, const rul
 }
 
 template <class Int, class Prices>
-Outcome<IndexList> plan_in(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
-                           const Keeping* keeping) {
+Outcome<IndexList> search_at_width(const Prices& prices, const rules::Shape& shape, bool aggressive,
+                                   const StopCheck& stop, const Keeping* keeping) {
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
     units.resize(price_count(prices));
@@ -121,20 +121,20 @@ bool lowest_average_needed(const rules::Shape& shape, bool aggressive) noexcept 
 }
 
 template <class Prices>
-Outcome<IndexList> plan_on(const Prices& prices, const rules::Shape& shape, bool aggressive, const StopCheck& stop,
-                           const Keeping* keeping = nullptr) {
+Outcome<IndexList> search_at_fitting_width(const Prices& prices, const rules::Shape& shape, bool aggressive,
+                                           const StopCheck& stop, const Keeping* keeping = nullptr) {
     aggressive = lowest_average_needed(shape, aggressive);
     switch (rung_for(price_count(prices), largest_price_bits(prices))) {
         case Rung::bits64:
-            return plan_in<std::int64_t>(prices, shape, aggressive, stop, keeping);
+            return search_at_width<std::int64_t>(prices, shape, aggressive, stop, keeping);
         case Rung::bits128:
-            return plan_in<int128>(prices, shape, aggressive, stop, keeping);
+            return search_at_width<int128>(prices, shape, aggressive, stop, keeping);
         case Rung::bits256:
-            return plan_in<Int256>(prices, shape, aggressive, stop, keeping);
+            return search_at_width<Int256>(prices, shape, aggressive, stop, keeping);
         case Rung::bits512:
             break;
     }
-    return plan_in<Int512>(prices, shape, aggressive, stop, keeping);
+    return search_at_width<Int512>(prices, shape, aggressive, stop, keeping);
 }
 
 // 1 for a period that is allowed and priced at or below the threshold.
@@ -193,9 +193,9 @@ std::optional<PlanAnswer> kept_answer(const Prices& prices, std::span<const std:
 
 // plan_periods once the prices are read.
 template <class Prices>
-Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
-                              const rules::Conditions& conditions, bool aggressive, const StopCheck& stop,
-                              KeptMain* kept) {
+Outcome<PlanAnswer> plan_with_prices(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
+                                     const rules::Conditions& conditions, bool aggressive, const StopCheck& stop,
+                                     KeptMain* kept) {
     const std::size_t n = price_count(prices);
     const std::uint64_t running = conditions.running_for_negative ? 0 : conditions.running_for;
     if (const auto rule = broken_rule(n, max_periods, rules, running)) return Error{*rule};
@@ -211,7 +211,7 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     rules::Shape& shape = space.shape;
     plan_shape(shape, cheap, rules, conditions);
     if (shape.size < shape.n) {
-        Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop, &keeping);
+        Outcome<IndexList> outcome = search_at_fitting_width(prices, shape, aggressive, stop, &keeping);
         if (outcome.ok() || outcome.error().kind != ErrorKind::no_plan) return planned(std::move(outcome), shape);
     }
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
@@ -220,13 +220,13 @@ Outcome<PlanAnswer> plan_read(const Prices& prices, RequestSpace& space, const S
     if (!size) return Error{ErrorKind::no_plan};
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
-    return planned(plan_on(prices, shape, aggressive, stop, &keeping), shape);
+    return planned(search_at_fitting_width(prices, shape, aggressive, stop, &keeping), shape);
 }
 
 // cheapest_periods once the prices are read.
 template <class Prices>
-Outcome<IndexList> cheapest_read(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
-                                 bool aggressive, const StopCheck& stop) {
+Outcome<IndexList> cheapest_with_prices(const Prices& prices, RequestSpace& space, const SelectionRules& rules,
+                                        bool aggressive, const StopCheck& stop) {
     const std::size_t n = price_count(prices);
     if (const auto rule = broken_rule(n, max_periods, rules)) return Error{*rule};
 
@@ -244,7 +244,7 @@ Outcome<IndexList> cheapest_read(const Prices& prices, RequestSpace& space, cons
     rules::make_shape(shape, cheap, rules);
     // k = n leaves no choice, and no cheap period outside the selection.
     if (shape.size == shape.n) return every_period(n);
-    Outcome<IndexList> outcome = plan_on(prices, shape, aggressive, stop);
+    Outcome<IndexList> outcome = search_at_fitting_width(prices, shape, aggressive, stop);
     // k is the smallest valid size here (shape.hpp): the tables always reach it.
     if (!outcome.ok() && outcome.error().kind == ErrorKind::no_plan) {
         throw InternalFailure("The planner found no valid main combination");
@@ -262,8 +262,8 @@ auto with_prices_read(const ShortPrices* short_read, std::span<const std::string
     return plan(space.prices);
 }
 
-const ShortPrices* read_short(std::span<const std::string_view> price_texts, std::string_view threshold,
-                              RequestSpace& space) {
+const ShortPrices* short_prices_or_null(std::span<const std::string_view> price_texts, std::string_view threshold,
+                                        RequestSpace& space) {
     return read_short_prices(price_texts, threshold, space.short_prices) ? &space.short_prices : nullptr;
 }
 
@@ -273,9 +273,9 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, 
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    const ShortPrices* short_read = read_short(price_texts, low_price_threshold, *space);
+    const ShortPrices* short_read = short_prices_or_null(price_texts, low_price_threshold, *space);
     return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
-        return plan_read(prices, *space, rules, conditions, aggressive, stop, nullptr);
+        return plan_with_prices(prices, *space, rules, conditions, aggressive, stop, nullptr);
     });
 }
 
@@ -285,16 +285,16 @@ Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::str
     const ThreadLease<RequestSpace> space;
     const ShortPrices* short_read = memory.reading.read(price_texts, low_price_threshold);
     return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
-        return plan_read(prices, *space, rules, conditions, aggressive, stop, &memory.cheapest_main);
+        return plan_with_prices(prices, *space, rules, conditions, aggressive, stop, &memory.cheapest_main);
     });
 }
 
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     const ThreadLease<RequestSpace> space;
-    const ShortPrices* short_read = read_short(price_texts, low_price_threshold, *space);
+    const ShortPrices* short_read = short_prices_or_null(price_texts, low_price_threshold, *space);
     return with_prices_read(short_read, price_texts, low_price_threshold, *space, [&](const auto& prices) {
-        return cheapest_read(prices, *space, rules, aggressive, stop);
+        return cheapest_with_prices(prices, *space, rules, aggressive, stop);
     });
 }
 
