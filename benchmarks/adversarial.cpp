@@ -82,7 +82,7 @@ enum class Path { planner, rounded, exhaustive };
 
 Path path_of(const AdversarialRequest& made) {
     const BenchRequest& r = made.request;
-    if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::planner;
+    if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive).ok()) return Path::planner;
     try {
         if (plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::rounded;
     } catch (const InternalFailure&) {

@@ -134,9 +134,9 @@ struct FastTiming {
 FastTiming time_fast(const BenchRequest& request, bool aggressive, const Options& options) {
     FastTiming timing;
     const auto first = plan_exact(request.items, request.cheap_items, request.rules, aggressive);
-    if (!first) return timing;
+    if (!first.ok()) return timing;
     timing.answered = true;
-    timing.periods = mask_of_indices(*first);
+    timing.periods = mask_of_indices(first.value());
     std::vector<std::uint64_t> per_call;
     for (unsigned batch = 0; batch < options.batches; ++batch) {
         const auto start = std::chrono::steady_clock::now();
@@ -315,7 +315,7 @@ std::vector<Row> entry_rows(const std::vector<BenchRequest>& requests, const std
     for (const std::size_t r : timed) {
         const BenchRequest& request = requests[r];
         const bool answered =
-            plan_exact(request.items, request.cheap_items, request.rules, aggressive).has_value() ||
+            plan_exact(request.items, request.cheap_items, request.rules, aggressive).ok() ||
             plan_rounded(request.items, request.cheap_items, request.rules, aggressive).has_value();
         planner_answers += answered ? 1 : 0;
     }

@@ -320,9 +320,9 @@ void check_search(const FuzzRequest& request, const Expected& expected, const An
         fail(request, "a valid request found no selection: " + show(exhaustive));
     }
 
-    const std::optional<IndexList> planned = plan_exact(items, cheap_items, rules, request.aggressive);
-    if (!planned) return;  // left to the exhaustive search
-    const Answer fast(*planned);
+    const Outcome<IndexList, DeclineReason> planned = plan_exact(items, cheap_items, rules, request.aggressive);
+    if (!planned.ok()) return;  // left to the exhaustive search
+    const Answer fast(planned.value());
     if (fast != exhaustive)
         fail(request, "fast planner gave " + show(fast) + ", the exhaustive search " + show(exhaustive));
 }

@@ -1,4 +1,6 @@
 // The selection's errors as values, and Outcome<T>: a value or one of those errors.
+// The tiers of a request of up to 28 prices answer Outcome<T, DeclineReason>: a value,
+// or why the next tier must answer instead.
 // Both request entries answer with it (requests/request.hpp for kestrava, requests/
 // cheapest_periods.hpp for any number of periods); each binding turns a kind into its
 // own message, the core only names what happened.
@@ -47,6 +49,15 @@ struct Error {
     std::size_t last = 0;           // the last period of a stretch, for blocked_stretch_too_long
 
     friend bool operator==(const Error&, const Error&) = default;
+};
+
+// Why a tier before the exhaustive search left a request to the next one. Not an
+// error: the exhaustive search answers every request.
+enum class DeclineReason {
+    magnitudes_past_exact_limit,  // the prices' magnitudes in units of the common scale sum past 2^90
+    averages_past_28_decimals,    // averages kept apart need more decimals than a decimal holds
+    averages_past_96_bits,        // averages kept apart need a coefficient past 96 bits
+    no_selection_at_size,         // the tables found none of the smallest valid size (never, by valid_sizes.hpp)
 };
 
 // E: the error of another engine that answers the same way (the table's, table/table_error.hpp).

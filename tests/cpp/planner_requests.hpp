@@ -242,7 +242,8 @@ inline PlannerRequest random_request(std::uint64_t seed, std::uint64_t number, s
 
 // The engines' answers to one request, or a note on what differs.
 struct Comparison {
-    bool answered = false;  // plan_exact took the request
+    bool answered = false;                  // plan_exact took the request
+    std::optional<DeclineReason> declined;  // else why it declined
     bool agrees = true;
     std::string report;
 };
@@ -259,9 +260,12 @@ inline std::string indices_text(const Outcome<IndexList>& result) {
 inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
-    const std::optional<IndexList> planned =
+    const Outcome<IndexList, DeclineReason> planned =
         plan_exact(input.items, input.cheap_items, request.rules, request.aggressive);
-    if (!planned) return comparison;
+    if (!planned.ok()) {
+        comparison.declined = planned.error();
+        return comparison;
+    }
     comparison.answered = true;
     const Outcome<IndexList> exhaustive =
         request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules)
@@ -269,9 +273,10 @@ inline Comparison compare_engines(const PlannerRequest& request) {
     const std::vector<std::string_view> texts(request.prices.begin(), request.prices.end());
     const Outcome<IndexList> entry =
         planner::cheapest_periods(texts, request.threshold, request.rules, request.aggressive);
-    comparison.agrees = exhaustive.ok() && *planned == exhaustive.value() && entry.ok() && *planned == entry.value();
+    comparison.agrees =
+        exhaustive.ok() && planned.value() == exhaustive.value() && entry.ok() && planned.value() == entry.value();
     if (!comparison.agrees) {
-        comparison.report = request.describe() + "\n  planner:    " + indices_text(*planned) +
+        comparison.report = request.describe() + "\n  planner:    " + indices_text(planned.value()) +
                             "\n  text entry: " + indices_text(entry) + "\n  exhaustive: " + indices_text(exhaustive);
     }
     return comparison;

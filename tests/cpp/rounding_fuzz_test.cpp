@@ -42,7 +42,8 @@ using testing::RequestRandom;
 // exhaustive search.
 std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<const Item> cheap_items,
                                         const SelectionRules& rules, bool aggressive) {
-    if (auto planned = plan_exact(items, cheap_items, rules, aggressive)) return planned;
+    auto planned = plan_exact(items, cheap_items, rules, aggressive);
+    if (planned.ok()) return std::move(planned).value();
     return plan_rounded(items, cheap_items, rules, aggressive);
 }
 
@@ -50,7 +51,8 @@ std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<c
 // quick walk runs long.
 std::optional<IndexList> swept_answer(std::span<const Item> items, std::span<const Item> cheap_items,
                                       const SelectionRules& rules, bool aggressive) {
-    if (auto planned = plan_exact(items, cheap_items, rules, aggressive)) return planned;
+    auto planned = plan_exact(items, cheap_items, rules, aggressive);
+    if (planned.ok()) return std::move(planned).value();
     return plan_rounded(items, cheap_items, rules, aggressive, RoundedWalk::swept);
 }
 

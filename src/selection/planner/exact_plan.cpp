@@ -12,8 +12,8 @@ namespace kestrava {
 namespace {
 
 template <class Int>
-std::optional<IndexList> plan_at_width(const planner::IntegerPrices& prices, std::span<const Item> cheap_items,
-                                       const SelectionRules& rules, bool aggressive) {
+Outcome<IndexList, DeclineReason> plan_at_width(const planner::IntegerPrices& prices, std::span<const Item> cheap_items,
+                                                const SelectionRules& rules, bool aggressive) {
     const planner::WorkspaceLease<Int> lease;
     const auto n = static_cast<std::size_t>(prices.count);
     lease->cheap.assign(n, 0);
@@ -29,7 +29,7 @@ std::optional<IndexList> plan_at_width(const planner::IntegerPrices& prices, std
     planner::Planner<Int>& planner = lease->planner;
     planner.reset(lease->shape, lease->units);
     const auto status = aggressive ? planner.plan_lowest_average(StopCheck{}) : planner.plan_cheapest_main(StopCheck{});
-    if (status != planner::PlanStatus::done) return std::nullopt;
+    if (status != planner::PlanStatus::done) return DeclineReason::no_selection_at_size;
     return planner.selection();
 }
 
@@ -41,14 +41,14 @@ unsigned bit_width(uint128 value) noexcept {
 
 }  // namespace
 
-std::optional<IndexList> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                     const SelectionRules& rules, bool aggressive) {
-    const std::optional<planner::IntegerPrices> prices = planner::exact_integer_prices(items, aggressive);
-    if (!prices) return std::nullopt;
-    if (planner::rung_for(items.size(), bit_width(prices->largest_magnitude)) == planner::Rung::bits64) {
-        return plan_at_width<std::int64_t>(*prices, cheap_items, rules, aggressive);
+Outcome<IndexList, DeclineReason> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
+                                             const SelectionRules& rules, bool aggressive) {
+    const Outcome<planner::IntegerPrices, DeclineReason> prices = planner::exact_integer_prices(items, aggressive);
+    if (!prices.ok()) return prices.error();
+    if (planner::rung_for(items.size(), bit_width(prices.value().largest_magnitude)) == planner::Rung::bits64) {
+        return plan_at_width<std::int64_t>(prices.value(), cheap_items, rules, aggressive);
     }
-    return plan_at_width<__int128>(*prices, cheap_items, rules, aggressive);
+    return plan_at_width<__int128>(prices.value(), cheap_items, rules, aggressive);
 }
 
 }  // namespace kestrava

@@ -3,15 +3,17 @@
 // included, found in microseconds by the planner's dynamic programme (the one that
 // plans any number of periods) instead of by enumerating combinations.
 //
-// It answers when the prices fit its exact integer arithmetic (see prices/exact_units.hpp), and
-// the planner for sums that round takes most of the rest; otherwise the caller runs the
-// exhaustive search, which gives the answer for every request.
+// It answers when the prices fit its exact integer arithmetic (see prices/exact_units.hpp),
+// and declines with the bound they break otherwise; the planner for sums that round
+// takes most of those, and the exhaustive search, which gives the answer for every
+// request, the rest.
 #pragma once
 
 #include <optional>
 #include <span>
 
 #include "selection/item.hpp"
+#include "selection/outcome.hpp"
 #include "selection/rules/selection_rules.hpp"
 
 namespace kestrava {
@@ -22,8 +24,8 @@ namespace kestrava {
 // <= min_selections < items.size(); max_gap_from_start <= max_gap_between_periods.
 // Allocates the returned index list and, once per thread, the search's workspace; an
 // allocation failure is the only way it can throw (std::bad_alloc).
-std::optional<IndexList> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
-                                                    const SelectionRules& rules, bool aggressive);
+Outcome<IndexList, DeclineReason> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
+                                             const SelectionRules& rules, bool aggressive);
 
 // The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
 // with the same preconditions. nullopt when some sum the search forms may come within

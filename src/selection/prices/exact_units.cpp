@@ -27,7 +27,8 @@ unsigned average_guard_digits(std::size_t n) noexcept {
     return digits;
 }
 
-std::optional<IntegerPrices> exact_integer_prices(std::span<const Item> items, bool compares_averages) noexcept {
+Outcome<IntegerPrices, DeclineReason> exact_integer_prices(std::span<const Item> items,
+                                                            bool compares_averages) noexcept {
     IntegerPrices prices;
     prices.count = static_cast<int>(items.size());  // at most 28
     for (const Item& item : items) {
@@ -44,20 +45,20 @@ std::optional<IntegerPrices> exact_integer_prices(std::span<const Item> items, b
             magnitude /= pow10_u128[price.scale() - prices.scale];
         } else if (price.scale() < prices.scale) {
             const unsigned shift = prices.scale - price.scale();
-            if (magnitude > exact_limit_over_pow10[shift]) return std::nullopt;
+            if (magnitude > exact_limit_over_pow10[shift]) return DeclineReason::magnitudes_past_exact_limit;
             magnitude *= pow10_u128[shift];
         }
         // The sum is at most 2^90 before each addition and a magnitude below 2^96, so
         // the 128-bit sum cannot overflow.
         prices.magnitude_sum += magnitude;
-        if (prices.magnitude_sum > exact_magnitude_limit) return std::nullopt;
+        if (prices.magnitude_sum > exact_magnitude_limit) return DeclineReason::magnitudes_past_exact_limit;
         if (magnitude > prices.largest_magnitude) prices.largest_magnitude = magnitude;
         prices.units[period++] = price.is_negative() ? -static_cast<int128>(magnitude) : static_cast<int128>(magnitude);
     }
     if (compares_averages) {
         const unsigned guard = average_guard_digits(items.size());
-        if (prices.scale + guard > Decimal::max_scale) return std::nullopt;
-        if (prices.largest_magnitude > max_coefficient_over_pow10[guard]) return std::nullopt;
+        if (prices.scale + guard > Decimal::max_scale) return DeclineReason::averages_past_28_decimals;
+        if (prices.largest_magnitude > max_coefficient_over_pow10[guard]) return DeclineReason::averages_past_96_bits;
     }
     return prices;
 }

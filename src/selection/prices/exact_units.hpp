@@ -31,11 +31,11 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 
 #include "decimal/decimal.hpp"
 #include "selection/item.hpp"
+#include "selection/outcome.hpp"
 #include <array>
 
 namespace kestrava::planner {
@@ -57,9 +57,10 @@ struct IntegerPrices {
 // n periods apart after rounding.
 unsigned average_guard_digits(std::size_t n) noexcept;
 
-// The prices as integers at their common scale, or nullopt when the request lies
-// outside the bounds above. `compares_averages` adds the bound that the aggressive
+// The prices as integers at their common scale, or the first bound above that the
+// request lies outside. `compares_averages` adds the bound that the aggressive
 // strategy needs. Precondition: 1 <= items.size() <= 28. Does not allocate.
-std::optional<IntegerPrices> exact_integer_prices(std::span<const Item> items, bool compares_averages) noexcept;
+Outcome<IntegerPrices, DeclineReason> exact_integer_prices(std::span<const Item> items,
+                                                            bool compares_averages) noexcept;
 
 }  // namespace kestrava::planner

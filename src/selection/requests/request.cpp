@@ -52,9 +52,9 @@ Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_vie
     if (cheap_items.size() == items.size()) return every_period(items.size());
 
     // The planner gives the exhaustive search's answer whenever exact integer
-    // arithmetic can reproduce it.
-    if (std::optional<IndexList> planned = plan_exact(items, cheap_items, rules, aggressive)) {
-        return std::move(*planned);
+    // arithmetic can reproduce it; it declines with the bound the prices break.
+    if (Outcome<IndexList, DeclineReason> planned = plan_exact(items, cheap_items, rules, aggressive); planned.ok()) {
+        return std::move(planned).value();
     }
     // Requests whose sums round: the same answers, unless the prices are astronomical
     // or rounding leaves too many candidates.
