@@ -22,8 +22,7 @@
 #include <string_view>
 
 #include "selection/outcome.hpp"
-#include "selection/requests/kept_main.hpp"
-#include "selection/prices/price_reading.hpp"
+#include "selection/requests/request_memory.hpp"
 #include "selection/item.hpp"
 #include "selection/rules/selection_rules.hpp"
 #include "selection/rules/conditions.hpp"
@@ -61,15 +60,6 @@ struct PlanAnswer {
 Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::string_view low_price_threshold,
                                  const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
                                  const StopCheck& stop = {});
-
-// What a caller that plans many requests in turn, such as the rows of a table, keeps
-// from one request to the next: the last prices' reading, and the last cheapest main
-// combination, which also answers the same request again with the cheapest main's
-// strategy (kept_main.hpp).
-struct RequestMemory {
-    PriceReading reading;
-    KeptMain cheapest_main;
-};
 
 // plan_periods, with what `memory` keeps for the next request: the same answer and errors.
 Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::string_view> prices,
