@@ -1,9 +1,8 @@
 // The selection's errors as values, and Outcome<T>: a value or one of those errors.
-// The tiers of a request of up to 28 prices answer Outcome<T, DeclineReason>: a value,
-// or why the next tier must answer instead.
 // Both request entries answer with it (requests/request.hpp for kestrava, requests/
 // cheapest_periods.hpp for any number of periods); each binding turns a kind into its
-// own message, the core only names what happened.
+// own message, the core only names what happened. The tiers before the exhaustive
+// search answer Outcome<T, DeclineReason>: a value, or why the next tier must answer.
 #pragma once
 
 #include <cstddef>
