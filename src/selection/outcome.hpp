@@ -59,7 +59,8 @@ enum class DeclineReason {
     no_selection_at_size,         // the tables found none of the smallest valid size (never, by valid_sizes.hpp)
 };
 
-// E: the error of another engine that answers the same way (the table's, table/table_error.hpp).
+// E: Error for an entry; DeclineReason for a tier; the error of another engine that
+// answers the same way (the table's, table/table_error.hpp).
 template <class T, class E = Error>
 class Outcome {
 public:
