@@ -1,6 +1,11 @@
 """Conversion of bound arguments: list, text, unsigned and flag rules, their prefixes,
 causes, the order across parameters and the defaults."""
 
+import array
+import collections
+import datetime
+import decimal
+import fractions
 import operator
 import sys
 
@@ -70,6 +75,45 @@ def test_type_error_gets_argument_prefix(valid_arguments, parameter, value, mess
     assert failure.args == (str(failure),)
     assert failure.__cause__ is None
     assert failure.__suppress_context__ is True
+
+
+def local_class():
+    class Local:
+        pass
+
+    return Local()
+
+
+def numpy_value(kind):
+    numpy = pytest.importorskip("numpy")
+    return getattr(numpy, kind)(1)
+
+
+# A type is named by its qualified name, whatever made it: the interpreter, a C extension
+# (whose full name carries its module) or a class statement.
+TYPE_NAMES_BY_ORIGIN = [
+    ("prices", lambda: {}, "dict"),
+    ("low_price_threshold", lambda: bytearray(b"1"), "bytearray"),
+    ("aggressive", lambda: 1j, "complex"),
+    ("prices", lambda: decimal.Decimal("1"), "Decimal"),
+    ("low_price_threshold", lambda: decimal.Decimal("1"), "Decimal"),
+    ("aggressive", lambda: datetime.date(2024, 1, 1), "date"),
+    ("prices", lambda: collections.OrderedDict(), "OrderedDict"),
+    ("low_price_threshold", lambda: array.array("b"), "array"),
+    ("low_price_threshold", lambda: numpy_value("float64"), "float64"),
+    ("aggressive", lambda: numpy_value("int64"), "int64"),
+    ("prices", lambda: fractions.Fraction(1), "Fraction"),
+    ("low_price_threshold", local_class, "local_class.<locals>.Local"),
+    ("aggressive", lambda: Outer.Inner(), "Outer.Inner"),
+]
+
+
+@pytest.mark.parametrize(("parameter", "make_value", "type_name"), TYPE_NAMES_BY_ORIGIN)
+def test_type_named_by_its_qualified_name(valid_arguments, parameter, make_value, type_name):
+    target = {"prices": "PyList", "low_price_threshold": "PyString", "aggressive": "PyBool"}[parameter]
+    with pytest.raises(TypeError) as excinfo:
+        call_with(valid_arguments, **{parameter: make_value()})
+    assert str(excinfo.value) == f"argument '{parameter}': '{type_name}' object cannot be converted to '{target}'"
 
 
 @pytest.mark.parametrize(
