@@ -12,7 +12,11 @@ PyObject* new_index_list(const IndexList& indices) noexcept {
             Py_DECREF(list);  // a list with unset items is released as usual
             return nullptr;
         }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), index);  // steals `index`
+        // Steals `index`, also when it fails.
+        if (PyList_SetItem(list, static_cast<Py_ssize_t>(i), index) < 0) {
+            Py_DECREF(list);
+            return nullptr;
+        }
     }
     return list;
 }

@@ -18,16 +18,19 @@
 namespace kestrava {
 
 // With the lock held: whether the interpreter runs signal handlers on this thread (the
-// main thread of the main interpreter). Elsewhere PyErr_CheckSignals runs none.
+// main thread of the main interpreter). Elsewhere PyErr_CheckSignals runs none. False
+// on every thread until remember_finalising_thread.
 bool runs_signal_handlers() noexcept;
 
 // On the thread that runs signal handlers, with the lock or without it: PyGILState_Ensure,
 // which takes the lock only when the thread does not hold it already.
 PyGILState_STATE take_lock_on_main_thread() noexcept;
 
-// With the lock held, once, when a module that takes the lock on any thread loads:
-// notes the thread that will finalise the interpreter (threading's main thread).
-// Raises and returns false if threading cannot tell.
+// With the lock held, once, when a module that uses this file loads: notes the thread
+// that will finalise the interpreter and runs its signal handlers (threading's main
+// thread, and after os.fork the thread that forked), and looks up the interpreter's
+// finalising and lock checks. Raises and returns false if threading cannot tell or the
+// interpreter lacks a check (ImportError).
 bool remember_finalising_thread() noexcept;
 
 // On any thread, with the lock or without it: PyGILState_Ensure; a thread without the

@@ -10,14 +10,9 @@
 namespace kestrava {
 
 // The UTF-8 bytes that a str object caches, borrowed from it; nullopt when it cannot be
-// encoded (lone surrogates), the interpreter's exception then left set. Runs no Python code.
+// encoded (lone surrogates), the interpreter's exception then left set. Runs no Python
+// code. ASCII text is handed out in place, with no copy.
 inline std::optional<std::string_view> utf8_view(PyObject* str_object) noexcept {
-    // Compact ASCII text is its own UTF-8 form, the bytes PyUnicode_AsUTF8AndSize would
-    // hand out: read them in place, as prices almost always are.
-    if (PyUnicode_IS_COMPACT_ASCII(str_object)) {
-        return std::string_view(static_cast<const char*>(PyUnicode_DATA(str_object)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str_object)));
-    }
     Py_ssize_t length = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(str_object, &length);
     if (utf8 == nullptr) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/owned_ref.hpp"
+#include "binding/python_failure.hpp"
 #include "binding/utf8_view.hpp"
 #include "module/display.hpp"
 #include "module/messages.hpp"
@@ -40,9 +41,12 @@ Status bind_keyword_arguments(const FunctionDescription& description, PyObject* 
     if (keyword_names == nullptr) {
         return std::nullopt;
     }
-    const Py_ssize_t keyword_count = PyTuple_GET_SIZE(keyword_names);
+    const Py_ssize_t keyword_count = PyTuple_Size(keyword_names);
     for (Py_ssize_t k = 0; k < keyword_count; ++k) {
-        PyObject* name = PyTuple_GET_ITEM(keyword_names, k);
+        PyObject* name = PyTuple_GetItem(keyword_names, k);
+        if (name == nullptr) {
+            fail_python_api_call();
+        }
         const std::optional<std::string_view> name_utf8 = keyword_name_utf8(name);
         const std::optional<std::size_t> slot = name_utf8 ? find_parameter(description, *name_utf8) : std::nullopt;
         if (!slot) {

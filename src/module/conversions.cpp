@@ -63,12 +63,13 @@ PyOutcome<bool> extract_flag(PyObject* object) {
     }
     PyTypeObject* type = Py_TYPE(object);
     if (is_numpy_bool_type(type)) {
-        PyNumberMethods* number = type->tp_as_number;
-        if (number == nullptr || number->nb_bool == nullptr) {
+        // The slot the interpreter's truth test calls; null when the type defines no __bool__.
+        const auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+        if (truth == nullptr) {
             return type_error(messages::no_bool_conversion(display_text(reinterpret_cast<PyObject*>(type))));
         }
         // __bool__ may be Python code: see binding/forced_unwind.hpp.
-        switch (parked_on_forced_unwind([number, object] { return number->nb_bool(object); })) {
+        switch (parked_on_forced_unwind([truth, object] { return truth(object); })) {
             case 0:
                 return false;
             case 1:

@@ -24,8 +24,12 @@ std::string utf8_text_lenient(PyObject* str_object) {
     if (!bytes) {
         fail_python_api_call();
     }
-    const OwnedRef replaced =
-        OwnedRef::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) {
+        fail_python_api_call();
+    }
+    const OwnedRef replaced = OwnedRef::steal(PyUnicode_DecodeUTF8(data, size, "replace"));
     if (!replaced) {
         fail_python_api_call();
     }

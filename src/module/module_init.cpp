@@ -8,6 +8,7 @@
 #include <string>
 
 #include "binding/interned_strings.hpp"
+#include "binding/interpreter_lock.hpp"
 #include "binding/owned_ref.hpp"
 #include "module/call_entry.hpp"
 #include "module/display.hpp"
@@ -52,8 +53,9 @@ struct ModuleDef {
     PyObject* module_cache;
 };
 
-// The module's API version for PyModule_Create2.
-constexpr int module_api_version = 1013;
+// The stable ABI's version for PyModule_Create2, which every interpreter accepts from
+// a limited-API module.
+constexpr int module_api_version = PYTHON_ABI_VERSION;
 
 Status add_get_cheapest_periods(PyObject* module);
 
@@ -140,6 +142,10 @@ PyOutcome<OwnedRef> initialize_module() {
     }
     if (module_def.module_cache != nullptr) {
         return OwnedRef::new_reference(module_def.module_cache);
+    }
+    // The stop check asks which thread runs signal handlers.
+    if (!remember_finalising_thread()) {
+        return take_over_current_exception();
     }
     OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_def.definition, module_api_version));
     if (!module) {

@@ -129,3 +129,49 @@ def test_running_out_of_memory_while_raising_leaves_a_memory_error(arguments: tu
         outcomes.add(seen)
     # The windows reach both a failing allocation inside the call and none at all.
     assert {expected, "MemoryError: "} <= outcomes
+
+
+# Runs the long request and then a short one from C (deque.extend over starmap), so that
+# no Python code runs between them: a handler polled inside the long call sees no answer
+# yet, while unpolled it runs, if at all, only after both. In a child of os.fork, the
+# thread that forked is the one that runs the handlers.
+POLLED_CHILD = textwrap.dedent("""
+    import collections, itertools, os, signal, threading, warnings
+    import kestrava
+
+    answers = collections.deque()
+
+    def stop(signum, frame):
+        raise RuntimeError(f"handled after {{len(answers)}} answers")
+
+    def run():
+        signal.signal(signal.SIGALRM, stop)
+        signal.setitimer(signal.ITIMER_REAL, 0.3)
+        try:
+            answers.extend(itertools.starmap(kestrava.get_cheapest_periods, {requests!r}))
+        except RuntimeError as handled:
+            print(handled, flush=True)
+
+    def fork_and_run():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads running
+        child = os.fork()
+        if child == 0:
+            run()
+            os._exit(0)
+        os.waitpid(child, 0)
+
+    if {forked_from_thread!r}:
+        thread = threading.Thread(target=fork_and_run)
+        thread.start()
+        thread.join()
+    else:
+        run()
+""")
+
+
+@pytest.mark.parametrize("forked_from_thread", [False, True], ids=["main thread", "child forked from a thread"])
+def test_handlers_are_polled_on_the_thread_that_runs_them(forked_from_thread: bool) -> None:
+    requests = [LONG_REQUEST, (["3", "1", "2"], "0", 1, 1, 2, 2)]
+    script = POLLED_CHILD.format(requests=requests, forked_from_thread=forked_from_thread)
+    child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=TIMEOUT)
+    assert child.stdout == "handled after 0 answers\n", child.stderr[-2000:]
