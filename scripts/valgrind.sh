@@ -56,11 +56,13 @@ import re, sys
 text = open(sys.argv[1]).read()
 records = re.split(r"\n==\d+== \n", text)
 lost = [r for r in records if "definitely lost in loss record" in r]
-ours = [r for r in lost if "kestrava.cpython-" in r or "_planner.cpython-" in r]
+# Each extension's file, version-specific (kestrava.cpython-313-...) or stable-ABI (kestrava.abi3.so).
+extension = re.compile(r"\b(kestrava|_planner)\.(cpython-|abi3\.)")
+ours = [r for r in lost if extension.search(r)]
 once = [r for r in ours if "PyInit_kestrava" in r]
 # The module's set-up runs once per import: the names it interns, and those the parser
 # interns when it compiles the signatures of the functions, live as long as the process.
-plan_set_up = [r for r in ours if "_planner.cpython-" in r and "PyModule_ExecDef" in r]
+plan_set_up = [r for r in ours if "_planner." in r and "PyModule_ExecDef" in r]
 per_call = [r for r in ours if r not in once and r not in plan_set_up]
 size = lambda r: int(re.search(r"([\d,]+) bytes in", r).group(1).replace(",", ""))
 print(f"definitely lost: {len(lost)} records; allocated by the extensions: {len(ours)} "
