@@ -15,19 +15,10 @@ class _Batches(Protocol):
     def batches(self, import_batch: Callable[[object, object], object]) -> Iterator[object]: ...
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
-# stream: an 'arrow_array_stream' capsule; times: the column of lists of timestamps or
-# None; rule_columns, rule_scalars and rule_durations hold, in the order of plan's rules
-# (threshold, the four counts, aggressive, allowed, running_for, off_for), a column name
-# or None, the value used where the name is None, and for a count given as a timedelta
-# its (days, microseconds within the day), which then stands in for the value.
-def _plan_table(
-    stream: object,
-    id: str | None,
-    prices: str,
-    times: str | None,
-    rule_columns: tuple[str | None, ...],
-    rule_scalars: tuple[object, ...],
-    rule_durations: tuple[tuple[int, int] | None, ...],
-    threads: int,
-    /,
-) -> _Batches: ...
+# The rules of plan and plan_table by name, in the order _plan_table takes them.
+RULES: tuple[str, ...]
+
+# The entry behind tables._plan_table: stream, id, prices, times, then three tuples in
+# the order of RULES (each rule's column name or None, its value for every row, a count's
+# duration as (days, microseconds) or None), and threads; all by position.
+_plan_table: Callable[..., _Batches]

@@ -44,9 +44,10 @@ def column(name: str) -> Column:
     return Column(name)
 
 
-_RULES = ("low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
-          "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for")
-_COUNTS = frozenset(_RULES[1:5] + _RULES[7:])
+# The rules as the planner names and orders them; all but these are counts, which may
+# be given as durations.
+_RULES: tuple[str, ...] = _planner.RULES
+_COUNTS = frozenset(_RULES) - {"low_price_threshold", "aggressive", "allowed"}
 
 
 def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | None:
@@ -128,6 +129,17 @@ def _answer(data: Any, planned: Any) -> Any:
     return table
 
 
+def _plan_table(stream: object, id: str | None, prices: str, times: str | None,
+                rules: dict[str, tuple[str | None, object, tuple[int, int] | None]], threads: int, /) -> Any:
+    """The core of plan_table: an 'arrow_array_stream' capsule or a table's batches as
+    (schema capsule, [array capsule, ...]), the id, prices and times column names, each
+    rule by its name as (its column's name or None, its value for every row, a count's
+    duration as (days, microseconds) or None), and the number of threads. Returns the
+    batches to read with batches() or __arrow_c_stream__."""
+    columns, scalars, durations = zip(*(rules[name] for name in _RULES))
+    return _planner._plan_table(stream, id, prices, times, columns, scalars, durations, threads)
+
+
 def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                low_price_threshold: str | int | Decimal | float | Column,
                min_selections: SupportsIndex | timedelta | Column,
@@ -172,19 +184,19 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     ValueError for a negative running_for or off_for, or a count of 2**63 or more).
     Ctrl-C stops the batch with KeyboardInterrupt.
     """
-    given = (low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
-             max_gap_from_start, aggressive, allowed, running_for, off_for)
-    durations = tuple(_duration(name, value, times) for name, value in zip(_RULES, given))
+    arguments = locals()  # the parameters alone, read by the rules' names
+    given = {name: arguments[name] for name in _RULES}
+    durations = {name: _duration(name, value, times) for name, value in given.items()}
     if allowed is not None and not isinstance(allowed, Column):
         raise TypeError(f"allowed: plan_table takes column(name) for a column of lists of bools, or None, not "
                         f"{type(allowed).__name__}")
-    columns = tuple(value.name if isinstance(value, Column) else None for value in given)
-    scalars = tuple(None if isinstance(value, Column) else value for value in given)
+    rules = {name: (value.name if isinstance(value, Column) else None, None if isinstance(value, Column) else value,
+                    durations[name]) for name, value in given.items()}
     count = min(os.cpu_count() or 1, MOST_THREADS) if threads is None else threads
     if isinstance(count, bool) or not isinstance(count, int) or not 1 <= count <= MOST_THREADS:
         raise ValueError(f"threads must be None or an int from 1 to {MOST_THREADS}, not {threads!r}")
     for name, value in (("id", id), ("prices", prices), ("times", times)):
         if not isinstance(value, str) and not (name != "prices" and value is None):
             raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")
-    planned = _planner._plan_table(_stream_capsule(data), id, prices, times, columns, scalars, durations, count)
+    planned = _plan_table(_stream_capsule(data), id, prices, times, rules, count)
     return _answer(data, planned)

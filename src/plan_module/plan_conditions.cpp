@@ -7,6 +7,7 @@
 #include "binding/numpy_bool.hpp"
 #include "plan_module/python_call.hpp"
 #include "table/plan_messages.hpp"
+#include "table/rule_names.hpp"
 
 namespace kestrava::plan_module {
 
@@ -58,8 +59,8 @@ PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, 
         conditions.restricted = true;
         conditions.allowed = read_allowed(allowed);
     }
-    conditions.running_for = read_count(running_for, "running_for", &conditions.running_for_negative);
-    conditions.off_for = read_count(off_for, "off_for", &conditions.off_for_negative);
+    conditions.running_for = read_count(running_for, table::rule_name(table::Rule::running_for), &conditions.running_for_negative);
+    conditions.off_for = read_count(off_for, table::rule_name(table::Rule::off_for), &conditions.off_for_negative);
     return conditions;
 }
 

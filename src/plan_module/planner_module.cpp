@@ -14,7 +14,6 @@
 #include "binding/index_list.hpp"
 #include "binding/interpreter_lock.hpp"
 #include "binding/signal_stop_check.hpp"
-#include "plan_module/argument_binding.hpp"
 #include "plan_module/docstrings.hpp"
 #include "plan_module/plan_conditions.hpp"
 #include "plan_module/price_objects.hpp"

@@ -11,6 +11,7 @@
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
 #include "table/plan_messages.hpp"
+#include "table/rule_names.hpp"
 #include "table/scientific_text.hpp"
 
 namespace kestrava::plan_module {
@@ -137,7 +138,7 @@ PriceTexts read_prices(nb::handle prices, std::size_t most_prices) {
 }
 
 nb::object read_threshold(nb::handle threshold) {
-    nb::object text = price_text(threshold, Place{"low_price_threshold", std::nullopt});
+    nb::object text = price_text(threshold, Place{table::rule_name(table::Rule::low_price_threshold), std::nullopt});
     text_of(text);
     return text;
 }

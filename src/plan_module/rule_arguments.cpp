@@ -7,6 +7,7 @@
 #include "binding/numpy_bool.hpp"
 #include "plan_module/price_objects.hpp"
 #include "table/plan_messages.hpp"
+#include "table/rule_names.hpp"
 
 namespace kestrava::plan_module {
 
@@ -70,10 +71,10 @@ void rank_large_counts(RuleArguments& arguments) {
 RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_consecutive_periods,
                                   nb::handle max_gap_between_periods, nb::handle max_gap_from_start) {
     RuleArguments arguments;
-    arguments.min_selections = read_count(min_selections, "min_selections");
-    arguments.min_consecutive_periods = read_count(min_consecutive_periods, "min_consecutive_periods");
-    arguments.max_gap_between_periods = read_count(max_gap_between_periods, "max_gap_between_periods");
-    arguments.max_gap_from_start = read_count(max_gap_from_start, "max_gap_from_start");
+    arguments.min_selections = read_count(min_selections, table::rule_name(table::Rule::min_selections));
+    arguments.min_consecutive_periods = read_count(min_consecutive_periods, table::rule_name(table::Rule::min_consecutive_periods));
+    arguments.max_gap_between_periods = read_count(max_gap_between_periods, table::rule_name(table::Rule::max_gap_between_periods));
+    arguments.max_gap_from_start = read_count(max_gap_from_start, table::rule_name(table::Rule::max_gap_from_start));
     rank_large_counts(arguments);
     return arguments;
 }

@@ -9,7 +9,6 @@
 
 #include "binding/forced_unwind.hpp"
 #include "binding/interpreter_lock.hpp"
-#include "plan_module/argument_binding.hpp"
 #include "plan_module/price_objects.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/rule_arguments.hpp"
@@ -111,7 +110,7 @@ std::string scalar_threshold(nb::handle value) {
     planner::ExactPrices prices;
     const std::string_view zero = "0";
     if (planner::read_exact_prices(std::span<const std::string_view>(&zero, 1), view, prices)) {
-        throw nb::value_error(messages::not_a_decimal_number("low_price_threshold", shown(text)).c_str());
+        throw nb::value_error(messages::not_a_decimal_number(table::rule_name(Rule::low_price_threshold), shown(text)).c_str());
     }
     return std::string(view);
 }
@@ -302,14 +301,13 @@ void define_plan_table(nb::module_& module) {
     nb::class_<ImportedBatches>(module, "_ImportedBatches", "plan_table's batches as another library imports them.")
         .def("__iter__", [](nb::handle self) { return nb::borrow(self); })
         .def("__next__", &next_imported);
-    module.def("_plan_table_entry", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
-    define_plan_table(module, "_plan_table_entry",
-                      "The core of kestrava_plan.plan_table, all positional: an 'arrow_array_stream' capsule\n"
-                      "or a table's batches as (schema capsule, [array capsule, ...]),\n"
-                      "the id, prices and times column names, each rule's column name or None, its value for\n"
-                      "every row, and a count's duration as (days, microseconds) or None, and the number of\n"
-                      "threads. Returns the batches to read with batches() or __arrow_c_stream__.");
+    // Positional only: kestrava_plan.tables._plan_table binds the arguments in front of
+    // it, and orders each rule's three tuples as RULES names them.
+    module.def("_plan_table", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg(), nb::arg(), nb::arg(), nb::arg());
+    nb::list names;
+    for (const char* name : rule_names) names.append(nb::str(name));
+    module.attr("RULES") = nb::tuple(names);
 }
 
 }  // namespace kestrava::plan_module

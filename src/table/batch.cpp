@@ -260,7 +260,7 @@ std::optional<std::string> TableBatch::read_threshold(std::int64_t row, RowReque
     const ArrowArrayView& values = *this->column(column);
     const PriceRead read = append_price(values, column.scale, offset_ + row, request.threshold);
     if (read == PriceRead::ok) return std::nullopt;
-    return price_refusal(read, "low_price_threshold", values, offset_ + row);
+    return price_refusal(read, rule_name(Rule::low_price_threshold), values, offset_ + row);
 }
 
 std::optional<std::string> TableBatch::read_counts(std::int64_t row, RowRequest& request, bool carried) const {

@@ -15,7 +15,7 @@ std::string price_message(const Error& error, const RequestTexts& request) {
         case ErrorKind::invalid_price:
             return messages::not_a_decimal_number(place, request.price(error.index));
         case ErrorKind::invalid_threshold:
-            return messages::not_a_decimal_number("low_price_threshold", request.price(std::nullopt));
+            return messages::not_a_decimal_number(rule_name(Rule::low_price_threshold), request.price(std::nullopt));
         case ErrorKind::price_too_large:
             return messages::too_many_digits(place, request.price(error.index), planner::max_price_digits);
         default:
@@ -40,9 +40,9 @@ std::string condition_message(const Error& error, std::size_t n, const RequestTe
         case ErrorKind::allowed_length:
             return messages::allowed_length(error.index, n);
         case ErrorKind::running_for_negative:
-            return messages::count_negative("running_for", count(CountRule::running_for));
+            return messages::count_negative(rule_name(Rule::running_for), count(CountRule::running_for));
         case ErrorKind::off_for_negative:
-            return messages::count_negative("off_for", count(CountRule::off_for));
+            return messages::count_negative(rule_name(Rule::off_for), count(CountRule::off_for));
         case ErrorKind::running_and_off:
             return messages::running_and_off(count(CountRule::running_for), count(CountRule::off_for));
         case ErrorKind::blocked_stretch_too_long:
