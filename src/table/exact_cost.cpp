@@ -11,14 +11,14 @@ namespace kestrava::table {
 
 namespace {
 
-struct Shape {
+struct DigitCounts {
     bool negative = false;
     std::size_t whole = 0;     // digits before the point
     std::size_t decimals = 0;  // digits after it
 };
 
-Shape shape_of(std::string_view text) {
-    Shape shape;
+DigitCounts digit_counts(std::string_view text) {
+    DigitCounts shape;
     bool after_point = false;
     for (const char c : text) {
         if (c == '-') shape.negative = true;
@@ -30,7 +30,7 @@ Shape shape_of(std::string_view text) {
 }
 
 // Adds the digits of `text` into `sums`, whose place 0 is 10^-scale.
-void add_digits(std::string_view text, const Shape& shape, std::size_t scale, std::vector<std::uint32_t>& sums) {
+void add_digits(std::string_view text, const DigitCounts& shape, std::size_t scale, std::vector<std::uint32_t>& sums) {
     std::size_t place = scale + shape.whole;
     for (const char c : text) {
         if (c < '0' || c > '9') continue;
@@ -85,7 +85,7 @@ using int128 = __int128;
 using uint128 = unsigned __int128;
 
 // False when the text has more digits or decimals than the short path takes.
-bool read_short(std::string_view text, ShortPrice& price) {
+bool read_short_cost_price(std::string_view text, ShortPrice& price) {
     std::int64_t units = 0;
     std::size_t digits = 0;
     std::size_t decimals = 0;
@@ -141,7 +141,7 @@ std::optional<std::string> short_cost(std::span<const std::string_view> prices, 
     std::size_t scale = 0;
     for (const std::size_t i : chosen) {
         ShortPrice price;
-        if (!read_short(prices[i], price)) return std::nullopt;
+        if (!read_short_cost_price(prices[i], price)) return std::nullopt;
         scale = std::max(scale, price.decimals);
         read.push_back(price);
     }
@@ -178,7 +178,7 @@ std::string exact_cost(std::span<const std::string_view> prices, const IndexList
     std::size_t scale = 0;
     std::size_t whole = 1;
     for (const std::size_t i : chosen) {
-        const Shape shape = shape_of(prices[i]);
+        const DigitCounts shape = digit_counts(prices[i]);
         scale = std::max(scale, shape.decimals);
         whole = std::max(whole, shape.whole);
     }
@@ -187,7 +187,7 @@ std::string exact_cost(std::span<const std::string_view> prices, const IndexList
     scratch.positive.assign(places, 0);
     scratch.negative.assign(places, 0);
     for (const std::size_t i : chosen) {
-        const Shape shape = shape_of(prices[i]);
+        const DigitCounts shape = digit_counts(prices[i]);
         add_digits(prices[i], shape, scale, shape.negative ? scratch.negative : scratch.positive);
     }
     carry(scratch.positive);
