@@ -6,6 +6,7 @@
 #include "binding/forced_unwind.hpp"
 #include "binding/numpy_bool.hpp"
 #include "plan_module/python_call.hpp"
+#include "plan_module/type_name.hpp"
 #include "table/plan_messages.hpp"
 #include "table/rule_names.hpp"
 
@@ -17,7 +18,7 @@ namespace {
 
 bool read_allowed_item(PyObject* item, std::size_t index) {
     if (!PyBool_Check(item) && !is_numpy_bool_type(Py_TYPE(item))) {
-        throw nb::type_error(messages::allowed_item_not_a_bool(index, Py_TYPE(item)->tp_name).c_str());
+        throw nb::type_error(messages::allowed_item_not_a_bool(index, type_name(Py_TYPE(item))).c_str());
     }
     // numpy's __bool__ may run Python code: see binding/forced_unwind.hpp.
     const int truth = parked_on_forced_unwind([item] { return PyObject_IsTrue(item); });
@@ -28,16 +29,19 @@ bool read_allowed_item(PyObject* item, std::size_t index) {
 std::vector<std::uint8_t> read_allowed(nb::handle allowed) {
     PyObject* object = allowed.ptr();
     if (PyUnicode_Check(object) || PyBytes_Check(object) || PyDict_Check(object) || !PySequence_Check(object)) {
-        throw nb::type_error(messages::allowed_not_a_sequence(Py_TYPE(object)->tp_name).c_str());
+        throw nb::type_error(messages::allowed_not_a_sequence(type_name(Py_TYPE(object))).c_str());
     }
     // A list or tuple of its own, whatever the caller's container does meanwhile.
     const nb::object items =
         python_call([object] { return PySequence_Fast(object, "allowed must be a sequence of bools"); });
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.ptr());
+    // A list or a tuple, so its size and items run no Python code.
+    const bool list = PyList_Check(items.ptr());
+    const Py_ssize_t count = list ? PyList_Size(items.ptr()) : PyTuple_Size(items.ptr());
     std::vector<std::uint8_t> flags(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        flags[at] = read_allowed_item(PySequence_Fast_GET_ITEM(items.ptr(), i), at) ? 1 : 0;
+        PyObject* item = list ? PyList_GetItem(items.ptr(), i) : PyTuple_GetItem(items.ptr(), i);
+        flags[at] = read_allowed_item(item, at) ? 1 : 0;
     }
     return flags;
 }

@@ -21,6 +21,7 @@
 #include "plan_module/python_types.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/table_binding.hpp"
+#include "plan_module/type_name.hpp"
 #include "selection/internal_failure.hpp"
 #include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/integer_ladder.hpp"
@@ -158,6 +159,7 @@ NB_MODULE(_planner, module) {
     namespace nb = nanobind;
     namespace plan = kestrava::plan_module;
     plan::remember_python_types();
+    plan::remember_class_deallocator();
     if (!kestrava::remember_finalising_thread()) throw nb::python_error();
     // An answer of plan_table that another library's object still holds when the
     // interpreter ends (pyarrow's reader, in a traceback at SystemExit) is no leak of

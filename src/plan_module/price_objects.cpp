@@ -10,6 +10,7 @@
 #include "plan_module/price_sequence.hpp"
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
+#include "plan_module/type_name.hpp"
 #include "table/plan_messages.hpp"
 #include "table/rule_names.hpp"
 #include "table/scientific_text.hpp"
@@ -44,7 +45,7 @@ nb::object new_str(std::string_view text) {
 
 // A float as its shortest repr, written out plainly when the repr has an exponent.
 nb::object float_text(nb::handle value, const Place& place) {
-    nb::object repr = checked(PyFloat_Type.tp_repr(value.ptr()));
+    nb::object repr = checked(float_repr(value.ptr()));
     const std::string_view text = text_of(repr);
     if (text == "nan" || text == "inf" || text == "-inf") refuse_value(messages::not_finite(place.text(), text));
     if (std::optional<std::string> plain = table::plain_from_scientific(text)) return new_str(*plain);
@@ -95,17 +96,17 @@ nb::object integer_text(nb::handle value, const Place& place) {
         refuse_other_type(value, place);
     }
     nb::object held = nb::steal(integer);
-    return checked(PyLong_Type.tp_repr(integer));
+    return checked(int_repr(integer));
 }
 
 void refuse_other_type(nb::handle value, const Place& place) {
     PyObject* object = value.ptr();
-    const std::string type_name = Py_TYPE(object)->tp_name;
+    const std::string name = type_name(Py_TYPE(object));
     if (is_numpy_bool_type(Py_TYPE(object))) refuse_type(messages::bool_not_a_price(place.text(), shown(value)));
     if (is_numpy_narrow_float(value)) {
-        refuse_type(messages::narrow_float_not_a_price(place.text(), shown(value), type_name));
+        refuse_type(messages::narrow_float_not_a_price(place.text(), shown(value), name));
     }
-    refuse_type(messages::not_a_price_type(place.text(), shown(value), type_name));
+    refuse_type(messages::not_a_price_type(place.text(), shown(value), name));
 }
 
 // The text of one price or of the threshold, as a str of its own.
@@ -153,11 +154,11 @@ std::string_view text_of(nb::handle text) {
 
 std::string shown(nb::handle value) {
     PyObject* object = value.ptr();
-    PyObject* repr = PyFloat_Check(object) ? PyFloat_Type.tp_repr(object)
+    PyObject* repr = PyFloat_Check(object) ? float_repr(object)
                                            : parked_on_forced_unwind([object] { return PyObject_Repr(object); });
     if (repr == nullptr) {
         PyErr_Clear();
-        return std::string("<") + Py_TYPE(object)->tp_name + " object>";
+        return "<" + type_name(Py_TYPE(object)) + " object>";
     }
     nb::object held = nb::steal(repr);
     std::string text(text_of(held));

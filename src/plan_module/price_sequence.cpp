@@ -6,6 +6,7 @@
 
 #include "plan_module/python_call.hpp"
 #include "plan_module/python_types.hpp"
+#include "plan_module/type_name.hpp"
 #include "table/plan_messages.hpp"
 
 namespace kestrava::plan_module {
@@ -24,7 +25,8 @@ bool has_no_period_order(nb::handle prices) {
         return true;
     }
     if (PyList_Check(object) || PyTuple_Check(object)) return false;
-    return is_unordered_collection(prices) || (Py_TYPE(object)->tp_iter == nullptr && !PySequence_Check(object));
+    const bool iterable = PyType_GetSlot(Py_TYPE(object), Py_tp_iter) != nullptr;
+    return is_unordered_collection(prices) || (!iterable && !PySequence_Check(object));
 }
 
 // len(prices) when the container has one.
@@ -51,7 +53,7 @@ nb::tuple read_iterable(nb::handle prices, std::size_t most_prices) {
         nb::object item = nb::steal(parked_on_forced_unwind([&] { return PyIter_Next(iterator.ptr()); }));
         if (!item.is_valid()) break;
         items.append(item);
-        const auto count = static_cast<std::size_t>(PyList_GET_SIZE(items.ptr()));
+        const auto count = static_cast<std::size_t>(PyList_Size(items.ptr()));
         if (count > most_prices) refuse_too_many(prices, most_prices);
         if (count % items_between_signal_checks == 0 &&
             parked_on_forced_unwind([] { return PyErr_CheckSignals(); }) < 0) {
@@ -67,7 +69,7 @@ nb::tuple read_iterable(nb::handle prices, std::size_t most_prices) {
 nb::tuple read_price_items(nb::handle prices, std::size_t most_prices) {
     PyObject* object = prices.ptr();
     if (has_no_period_order(prices)) {
-        throw nb::type_error(messages::prices_not_a_sequence(Py_TYPE(object)->tp_name).c_str());
+        throw nb::type_error(messages::prices_not_a_sequence(type_name(Py_TYPE(object))).c_str());
     }
     if (!PyList_Check(object) && !PyTuple_Check(object)) return read_iterable(prices, most_prices);
     // The size is known before any item is copied.

@@ -1,9 +1,11 @@
 // The type checks of python_types.hpp.
 #include "plan_module/python_types.hpp"
 
+#include <string>
 #include <string_view>
 
 #include "binding/forced_unwind.hpp"
+#include "plan_module/type_name.hpp"
 
 namespace kestrava::plan_module {
 
@@ -28,10 +30,10 @@ bool is_instance(nb::handle value, PyObject* cls) {
 }
 
 // The type's name when numpy defines it, else empty.
-std::string_view numpy_type_name(nb::handle value) {
-    const std::string_view full = Py_TYPE(value.ptr())->tp_name;
+std::string numpy_type_name(nb::handle value) {
+    const std::string full = type_name(Py_TYPE(value.ptr()));
     constexpr std::string_view prefix = "numpy.";
-    return full.starts_with(prefix) ? full.substr(prefix.size()) : std::string_view{};
+    return full.starts_with(prefix) ? full.substr(prefix.size()) : std::string{};
 }
 
 }  // namespace
@@ -47,15 +49,29 @@ bool is_decimal(nb::handle value) { return is_instance(value, decimal_class); }
 nb::object new_decimal(std::string_view text) {
     nb::object argument = nb::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!argument.is_valid()) throw nb::python_error();
-    nb::object value = nb::steal(PyObject_CallOneArg(decimal_class, argument.ptr()));
+    // The slot before the argument is the callee's to use (PY_VECTORCALL_ARGUMENTS_OFFSET).
+    PyObject* arguments[] = {nullptr, argument.ptr()};
+    nb::object value = nb::steal(
+        PyObject_Vectorcall(decimal_class, arguments + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!value.is_valid()) throw nb::python_error();
     return value;
+}
+
+// The limited API keeps PyTypeObject's fields out of reach, not its slots.
+PyObject* float_repr(PyObject* value) noexcept {
+    static const auto repr = reinterpret_cast<reprfunc>(PyType_GetSlot(&PyFloat_Type, Py_tp_repr));
+    return repr(value);
+}
+
+PyObject* int_repr(PyObject* value) noexcept {
+    static const auto repr = reinterpret_cast<reprfunc>(PyType_GetSlot(&PyLong_Type, Py_tp_repr));
+    return repr(value);
 }
 
 bool is_unordered_collection(nb::handle value) { return is_instance(value, unordered_classes); }
 
 bool is_numpy_narrow_float(nb::handle value) {
-    const std::string_view name = numpy_type_name(value);
+    const std::string name = numpy_type_name(value);
     return name.starts_with("float") || name == "longdouble" || name == "half" || name == "single";
 }
 

@@ -6,6 +6,8 @@
 #include "binding/forced_unwind.hpp"
 #include "binding/numpy_bool.hpp"
 #include "plan_module/price_objects.hpp"
+#include "plan_module/python_types.hpp"
+#include "plan_module/type_name.hpp"
 #include "table/plan_messages.hpp"
 #include "table/rule_names.hpp"
 
@@ -14,7 +16,7 @@ namespace kestrava::plan_module {
 namespace messages = table::messages;
 
 std::string Count::written() const {
-    nb::object text = nb::steal(PyLong_Type.tp_repr(integer.ptr()));
+    nb::object text = nb::steal(int_repr(integer.ptr()));
     if (!text.is_valid()) throw nb::python_error();
     return std::string(text_of(text));
 }
@@ -34,7 +36,7 @@ constexpr std::uint64_t first_large_count = std::uint64_t{1} << 63;
 Count read_count(nb::handle value, const char* name, bool* negative) {
     PyObject* object = value.ptr();
     if (PyBool_Check(object) || is_numpy_bool_type(Py_TYPE(object)) || !PyIndex_Check(object)) {
-        throw nb::type_error(messages::count_not_an_int(name, Py_TYPE(object)->tp_name).c_str());
+        throw nb::type_error(messages::count_not_an_int(name, type_name(Py_TYPE(object))).c_str());
     }
     Count count{nb::steal(parked_on_forced_unwind([object] { return PyNumber_Index(object); }))};
     if (!count.integer.is_valid()) throw nb::python_error();
@@ -82,7 +84,7 @@ RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_cons
 bool read_flag(nb::handle value) {
     PyObject* object = value.ptr();
     if (!PyBool_Check(object) && !is_numpy_bool_type(Py_TYPE(object))) {
-        throw nb::type_error(messages::flag_not_a_bool(Py_TYPE(object)->tp_name).c_str());
+        throw nb::type_error(messages::flag_not_a_bool(type_name(Py_TYPE(object))).c_str());
     }
     // __bool__ may be Python code: see binding/forced_unwind.hpp.
     const int truth = parked_on_forced_unwind([object] { return PyObject_IsTrue(object); });

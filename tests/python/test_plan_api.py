@@ -5,7 +5,9 @@ word for word."""
 from __future__ import annotations
 
 import collections.abc
+import datetime
 import decimal
+import functools
 import inspect
 import itertools
 import random
@@ -17,7 +19,7 @@ import pandas as pd
 import pytest
 
 import plan_model
-from kestrava_plan import cheapest_periods
+from kestrava_plan import _planner, cheapest_periods
 
 WIDE = decimal.Context(prec=2000)
 
@@ -177,6 +179,11 @@ class UnsureDecimal(Decimal):
         return RefusingTruth()
 
 
+class Unshowable:
+    def __repr__(self):
+        raise LookupError("no repr")
+
+
 # (arguments, exception type, message)
 REFUSALS = [
     (("123", "2", 1, 1), TypeError,
@@ -212,6 +219,8 @@ REFUSALS = [
      "prices[0]: np.float32(0.5) is a numpy.float32, not a price; convert it with .astype(float) or to text"),
     (([None], "2", 1, 1), TypeError,
      "prices[0]: None is a NoneType, not a price (a decimal text, int, Decimal or float)"),
+    (([Unshowable()], "2", 1, 1), TypeError,
+     "prices[0]: <Unshowable object> is a Unshowable, not a price (a decimal text, int, Decimal or float)"),
     ((np.array([[1, 2]]), "2", 1, 1), TypeError,
      "prices[0]: array([1, 2]) is a numpy.ndarray, not a price (a decimal text, int, Decimal or float)"),
     (([Decimal("1E+10001")], "2", 1, 1), ValueError,
@@ -258,6 +267,54 @@ def test_refusals_name_the_argument_the_rule_and_the_values(arguments, error, me
         cheapest_periods(*arguments)
     assert type(raised.value) is error
     assert str(raised.value) == message
+
+
+class Outer:
+    class Inner:
+        pass
+
+
+def local_value():
+    class Local:
+        pass
+
+    return Local()
+
+
+# Values that no parameter takes, and the name the interpreter's own messages give their
+# type: a type made in C carries its module ("complex" for a builtin), a heap type made
+# from a spec too (decimal.Decimal from 3.13 on, functools.partial); a class statement's
+# type is its __name__ alone, whatever its __module__ or nesting.
+TYPE_NAMES = [
+    (lambda: 1j, "complex"),
+    (lambda: Decimal("1"), "decimal.Decimal"),
+    (lambda: datetime.date(2024, 1, 1), "datetime.date"),
+    (lambda: functools.partial(print), "functools.partial"),
+    (lambda: np.float64(1), "numpy.float64"),
+    (lambda: Outer.Inner(), "Inner"),
+    (lambda: type("float32", (), {"__module__": "numpy"})(), "float32"),
+    (local_value, "Local"),
+]
+
+# (arguments of _planner._plan but the value, message with {} for the type's name)
+TYPE_NAMED_IN = [
+    (lambda v: (v, "2", 1, 1, 0, 0, True, None, 0, 0),
+     "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not {}"),
+    (lambda v: (P, "2", v, 1, 0, 0, True, None, 0, 0), "min_selections must be an int, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, v, None, 0, 0), "aggressive must be a bool, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, v, 0, 0),
+     "allowed must be None or a sequence of bools (one per price), not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, [True, v], 0, 0), "allowed[1] must be a bool, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, None, v, 0), "running_for must be an int, not {}"),
+]
+
+
+@pytest.mark.parametrize(("make_value", "type_name"), TYPE_NAMES, ids=[name for _, name in TYPE_NAMES])
+@pytest.mark.parametrize(("arguments", "message"), TYPE_NAMED_IN, ids=[m[:20] for _, m in TYPE_NAMED_IN])
+def test_a_type_is_named_as_the_interpreter_names_it(make_value, type_name, arguments, message) -> None:
+    with pytest.raises(TypeError) as refusal:
+        _planner._plan(*arguments(make_value()))
+    assert str(refusal.value) == message.format(type_name)
 
 
 # numpy's bool is known by its type's names, as kestrava knows it: __module__ "numpy" and
