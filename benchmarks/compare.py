@@ -75,7 +75,8 @@ def report(rounds: list[dict[str, dict[str, list[int]]]], fraction: float, title
 
 def instructions(python: str, suite: str, strategy: str, calls: int) -> int:
     caller = CALLER.format(bench_folder=str(BENCH.parent))
-    output = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", python, "-c", caller,
+    output = subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes", "--callgrind-out-file=/dev/null",
+                             python, "-c", caller,
                              suite, strategy, str(calls)], check=True, capture_output=True, text=True).stderr
     return int(next(line for line in output.splitlines() if "refs:" in line).split()[-1].replace(",", ""))
 

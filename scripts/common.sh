@@ -110,6 +110,43 @@ package_current() {
     [ "$(cat "$1/.package.stamp" 2>/dev/null)" = "$(package_fingerprint)" ]
 }
 
+# wheel_file -> the path of the wheel in wheelhouse/ when it was built from the sources as
+# they are; nothing otherwise.
+wheel_file() {
+    local wheel
+    [ "$(cat "$ROOT/wheelhouse/.fingerprint" 2>/dev/null)" = "$(package_fingerprint)" ] || return 0
+    for wheel in "$ROOT"/wheelhouse/kestrava-*.whl; do
+        [ -f "$wheel" ] && echo "$wheel"
+    done
+}
+
+# build_wheel PYTHON: compiles the one wheel with PYTHON into wheelhouse/ and repairs it,
+# unless a wheel of the sources as they are is there. Prints its path.
+build_wheel() {
+    local venv raw="$ROOT/build/wheel/raw" wheel
+    wheel="$(wheel_file)"
+    if [ -n "$wheel" ]; then
+        echo "$wheel"
+        return 0
+    fi
+    venv="$(venv_at "$1")"
+    install_requirements "$venv" wheel
+    rm -rf "$ROOT/wheelhouse" "$raw"
+    echo "== compiling the wheel with $("$venv/bin/python" -VV | head -n 1) (a few minutes)" >&2
+    PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip wheel -q --disable-pip-version-check --no-build-isolation \
+        --no-deps -Cbuild-dir="$ROOT/build/wheel/build" -Ccmake.define.KESTRAVA_STATIC_RUNTIME=ON -w "$raw" \
+        "$ROOT" >&2
+    PATH="$venv/bin:$PATH" auditwheel repair -w "$ROOT/wheelhouse" "$raw"/kestrava-*.whl >&2
+    package_fingerprint >"$ROOT/wheelhouse/.fingerprint"
+    wheel_file
+}
+
+# install_wheel VENV WHEEL: installs WHEEL into VENV in place of any other build.
+install_wheel() {
+    "$1/bin/python" -m pip install -q --disable-pip-version-check --no-deps --force-reinstall "$2" >&2
+    package_fingerprint >"$1/.package.stamp"
+}
+
 require_pythons() {
     PYTHONS=()
     while IFS= read -r line; do PYTHONS+=("$line"); done < <(find_pythons)

@@ -3,7 +3,7 @@
 # With no arguments it shows the default hourly day and then a quarter-hour day; with
 # arguments it runs the demo once with them (see examples/demo.py --help).
 #
-# It installs only what building the package needs (requirements-build.txt), and
+# It installs only what building the wheel needs (requirements-wheel.txt), and
 # matplotlib only for --png; it rebuilds only when the sources have changed.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -17,13 +17,12 @@ wants_png() {
 
 require_pythons
 venv="$(venv_at "${PYTHONS[-1]}")"
-if ! requirements_current "$venv" build || ! package_current "$venv"; then
-    echo "== setting up ${venv#"$ROOT"/}: the build requirements (requirements-build.txt), then" \
-         "compiling the package (a few minutes the first time); later runs start at once" >&2
-    install_requirements "$venv" build
-    installed=$SECONDS
-    install_package "$venv"
-    echo "== set up in $installed s, compiled and installed in $((SECONDS - installed)) s" >&2
+if ! package_current "$venv"; then
+    echo "== setting up ${venv#"$ROOT"/}: the build requirements (requirements-wheel.txt), then" \
+         "compiling the one wheel (a few minutes the first time); later runs start at once" >&2
+    wheel="$(build_wheel "${PYTHONS[-1]}")"
+    install_wheel "$venv" "$wheel"
+    echo "== compiled $(basename "$wheel") and installed it in $SECONDS s" >&2
 fi
 if wants_png "$@" && ! "$venv/bin/python" -c 'import matplotlib' 2>/dev/null; then
     echo "== installing matplotlib for --png" >&2

@@ -2,8 +2,8 @@
 # Runs the test suite.
 #
 #   scripts/test.sh [PYTEST ARGS...]          everything, as CI runs it: installs what is
-#       missing, runs the C++ unit tests of the core once, builds the extension and runs
-#       the Python tests against every supported CPython found here, then the C++ and
+#       missing, runs the C++ unit tests of the core once, builds the one wheel and runs
+#       the Python tests on it under every supported CPython found here, then the C++ and
 #       Python tests again under the address and undefined-behaviour sanitizers, the
 #       leak, thread and bad-input tests under valgrind, and each fuzz harness for a
 #       short fixed number of runs.
@@ -23,11 +23,12 @@ install_test_requirements() {
     install_requirements "$1" dev
 }
 
-# build_package VENV: compiles the package into VENV unless it holds the sources as they are.
-build_package() {
+# install_built_wheel VENV: installs the one wheel (built once, for every interpreter) into
+# VENV unless it holds the sources as they are.
+install_built_wheel() {
     package_current "$1" && return 0
-    echo "== compiling the package into ${1#"$ROOT"/} (a few minutes the first time)"
-    install_package "$1"
+    echo "== installing $(basename "$wheel") into ${1#"$ROOT"/}"
+    install_wheel "$1" "$wheel"
 }
 
 # fresh_if_other_venv BUILD VENV: prints --fresh when BUILD was configured with another of
@@ -82,10 +83,13 @@ else
     echo "== C++ core tests SKIPPED: GoogleTest (libgtest-dev) is not installed; scripts/test.sh without --quick installs it"
 fi
 
+# One wheel for the stable ABI of 3.12 serves every interpreter: compiled once, when the
+# sources have changed since the last (scripts/build-wheel.sh checks it further).
+wheel="$(build_wheel "${PYTHONS[-1]}")"
 for python in "${PYTHONS[@]}"; do
     venv="$(venv_at "$python")"
     install_test_requirements "$venv"
-    build_package "$venv"
+    install_built_wheel "$venv"
     echo "== Python tests on $("$venv/bin/python" -VV | head -n 1)"
     # Run from the tests folder so the installed package is imported, never the source tree.
     (cd "$ROOT/tests/python" && "$venv/bin/python" -m pytest -q "$@")

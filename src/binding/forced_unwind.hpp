@@ -15,9 +15,12 @@
 #include <thread>
 #include <utility>
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
+// The forced unwind is caught by its type, which only libstdc++ names: a build on
+// another C++ library would lose the guard silently, so it does not build.
+#if !defined(__GLIBCXX__)
+#error "the exit guard needs libstdc++ (abi::__forced_unwind); build with GCC's C++ library"
 #endif
+#include <cxxabi.h>
 
 namespace kestrava {
 
@@ -31,19 +34,13 @@ namespace kestrava {
 // sanitizer's null check would report: the check is off here, and the function out of
 // line so that it stays off.
 template <class Call>
-#if defined(__GLIBCXX__)
 [[gnu::noinline, gnu::no_sanitize("null")]]
-#endif
 decltype(auto) parked_on_forced_unwind(Call&& call) noexcept {
-#if defined(__GLIBCXX__)
     try {
         return std::forward<Call>(call)();
     } catch (abi::__forced_unwind&) {
         park_thread_forever();
     }
-#else
-    return std::forward<Call>(call)();
-#endif
 }
 
 }  // namespace kestrava
