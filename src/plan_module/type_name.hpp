@@ -1,6 +1,6 @@
 // The name the interpreter's own messages give a type (its tp_name, which the limited
 // API hides), rebuilt from what that API shows: "module.Name" for a type made in C,
-// static or from a spec ("int" for a builtin), and the bare __name__ for a class made
+// static or on the heap ("int" for a builtin), and the bare __name__ for a class made
 // by a class statement or type().
 #pragma once
 

@@ -282,8 +282,8 @@ def local_value():
 
 
 # Values that no parameter takes, and the name the interpreter's own messages give their
-# type: a type made in C carries its module ("complex" for a builtin), a heap type made
-# from a spec too (decimal.Decimal from 3.13 on, functools.partial); a class statement's
+# type: a type made in C carries its module ("complex" for a builtin), a heap type made in C
+# too (decimal.Decimal from 3.13 on, functools.partial); a class statement's
 # type is its __name__ alone, whatever its __module__ or nesting.
 TYPE_NAMES = [
     (lambda: 1j, "complex"),
