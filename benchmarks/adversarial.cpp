@@ -80,15 +80,22 @@ Options parse_options(int argc, char** argv) {
 
 enum class Path { planner, rounded, exhaustive };
 
-Path path_of(const AdversarialRequest& made) {
+// The tier that answers, and for the exhaustive search why the rounded layer declined.
+struct Route {
+    Path path = Path::exhaustive;
+    const char* why = "";
+};
+
+Route route_of(const AdversarialRequest& made) {
     const BenchRequest& r = made.request;
-    if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive).ok()) return Path::planner;
+    if (plan_exact(r.items, r.cheap_items, r.rules, made.aggressive).ok()) return {Path::planner};
     try {
-        if (plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive)) return Path::rounded;
+        const Outcome<IndexList, DeclineReason> rounded = plan_rounded(r.items, r.cheap_items, r.rules, made.aggressive);
+        if (rounded.ok()) return {Path::rounded};
+        return {Path::exhaustive, decline_reason_name(rounded.error())};
     } catch (const InternalFailure&) {
-        return Path::rounded;  // an overflow it finds is its answer
+        return {Path::rounded};  // an overflow it finds is its answer
     }
-    return Path::exhaustive;
 }
 
 std::string microseconds(std::uint64_t nanoseconds) {
@@ -168,15 +175,16 @@ void run_class(const Options& options, const std::string& name) {
     for (std::size_t r = 0; r < made.size(); ++r) {
         if (options.only && r != *options.only) continue;
         if (options.only) print_call(made[r]);
-        const Path path = path_of(made[r]);
-        ++tally.paths[static_cast<int>(path)];
+        const Route route = route_of(made[r]);
+        ++tally.paths[static_cast<int>(route.path)];
         const std::optional<TimedAnswer> answer =
             options.once ? call_once(made[r]) : (made[r].aggressive ? aggressive : conservative).run(r);
         tally.add_answer(answer);
         if (options.each) {
             static const char* const names[] = {"planner", "rounded", "exhaustive"};
             std::cout << "  " << made[r].request.label << (made[r].aggressive ? " aggressive " : " conservative ")
-                      << names[static_cast<int>(path)] << " " << (answer ? microseconds(answer->nanoseconds) : "over")
+                      << names[static_cast<int>(route.path)] << (*route.why ? " (" : "") << route.why
+                      << (*route.why ? ")" : "") << " " << (answer ? microseconds(answer->nanoseconds) : "over")
                       << " us\n";
         }
     }

@@ -316,7 +316,7 @@ std::vector<Row> entry_rows(const std::vector<BenchRequest>& requests, const std
         const BenchRequest& request = requests[r];
         const bool answered =
             plan_exact(request.items, request.cheap_items, request.rules, aggressive).ok() ||
-            plan_rounded(request.items, request.cheap_items, request.rules, aggressive).has_value();
+            plan_rounded(request.items, request.cheap_items, request.rules, aggressive).ok();
         planner_answers += answered ? 1 : 0;
     }
     planned = "converted " + strategy + ": the planners answered " + std::to_string(planner_answers) + " of " +

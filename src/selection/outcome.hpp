@@ -57,7 +57,24 @@ enum class DeclineReason {
     averages_past_28_decimals,    // averages kept apart need more decimals than a decimal holds
     averages_past_96_bits,        // averages kept apart need a coefficient past 96 bits
     no_selection_at_size,         // the tables found none of the smallest valid size (never, by valid_sizes.hpp)
+    sums_near_96_bits,            // a sum the search forms may come within its rounding slack of 2^96
+    candidates_past_cap,          // rounding leaves more candidates or states than a walk of some 10 ms visits
+    no_candidate_in_band,         // a walk found no candidate within its band (never, by rounding_error.hpp)
 };
+
+// The reason's name as its enumerator reads, for a report of which tier answered.
+constexpr const char* decline_reason_name(DeclineReason reason) noexcept {
+    switch (reason) {
+        case DeclineReason::magnitudes_past_exact_limit: return "magnitudes_past_exact_limit";
+        case DeclineReason::averages_past_28_decimals: return "averages_past_28_decimals";
+        case DeclineReason::averages_past_96_bits: return "averages_past_96_bits";
+        case DeclineReason::no_selection_at_size: return "no_selection_at_size";
+        case DeclineReason::sums_near_96_bits: return "sums_near_96_bits";
+        case DeclineReason::candidates_past_cap: return "candidates_past_cap";
+        case DeclineReason::no_candidate_in_band: return "no_candidate_in_band";
+    }
+    return "unknown";
+}
 
 // E: Error for an entry; DeclineReason for a tier; the error of another engine that
 // answers the same way (the table's, table/table_error.hpp).

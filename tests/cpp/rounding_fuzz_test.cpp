@@ -44,7 +44,9 @@ std::optional<IndexList> planner_answer(std::span<const Item> items, std::span<c
                                         const SelectionRules& rules, bool aggressive) {
     auto planned = plan_exact(items, cheap_items, rules, aggressive);
     if (planned.ok()) return std::move(planned).value();
-    return plan_rounded(items, cheap_items, rules, aggressive);
+    auto rounded = plan_rounded(items, cheap_items, rules, aggressive);
+    if (rounded.ok()) return std::move(rounded).value();
+    return std::nullopt;
 }
 
 // The same with the rounded walks swept at once (floor_reach.hpp), not only when a
@@ -53,7 +55,9 @@ std::optional<IndexList> swept_answer(std::span<const Item> items, std::span<con
                                       const SelectionRules& rules, bool aggressive) {
     auto planned = plan_exact(items, cheap_items, rules, aggressive);
     if (planned.ok()) return std::move(planned).value();
-    return plan_rounded(items, cheap_items, rules, aggressive, RoundedWalk::swept);
+    auto rounded = plan_rounded(items, cheap_items, rules, aggressive, RoundedWalk::swept);
+    if (rounded.ok()) return std::move(rounded).value();
+    return std::nullopt;
 }
 
 std::uint64_t setting(const char* name, std::uint64_t fallback) {

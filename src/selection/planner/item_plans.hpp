@@ -28,18 +28,18 @@ Outcome<IndexList, DeclineReason> plan_exact(std::span<const Item> items, std::s
                                              const SelectionRules& rules, bool aggressive);
 
 // The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
-// with the same preconditions. nullopt when some sum the search forms may come within
-// its rounding slack of 2^96 (rounding_error.hpp), or when rounding leaves more
-// candidates than a cap that keeps the call near 10 ms; the caller then runs the
-// exhaustive search. Throws InternalFailure("Addition overflowed") where the search
+// with the same preconditions. Declines (sums_near_96_bits) when some sum the search
+// forms may come within its rounding slack of 2^96 (rounding_error.hpp), or
+// (candidates_past_cap) when rounding leaves more candidates than a cap that keeps the
+// call near 10 ms; the caller then runs the exhaustive search. Throws InternalFailure("Addition overflowed") where the search
 // would fail so, and std::bad_alloc.
 //
 // How the candidates are walked: a quick walk first, and the sweep of reach limits
 // (rounded/floor_reach.hpp) only when that walk runs long; or the sweep at once,
 // wherever it fits, so that tests hold its answers to the search's on every request.
 enum class RoundedWalk { quick_first, swept };
-std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules, bool aggressive,
-                                      RoundedWalk walk = RoundedWalk::quick_first);
+Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                               const SelectionRules& rules, bool aggressive,
+                                               RoundedWalk walk = RoundedWalk::quick_first);
 
 }  // namespace kestrava

@@ -58,8 +58,8 @@ Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_vie
     }
     // Requests whose sums round: the same answers, unless the prices are astronomical
     // or rounding leaves too many candidates.
-    if (std::optional<IndexList> planned = plan_rounded(items, cheap_items, rules, aggressive)) {
-        return std::move(*planned);
+    if (Outcome<IndexList, DeclineReason> planned = plan_rounded(items, cheap_items, rules, aggressive); planned.ok()) {
+        return std::move(planned).value();
     }
     return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules, stop)
                       : exhaustive::search_conservative(items, cheap_items, rules, stop);

@@ -151,11 +151,11 @@ unsigned cost_error_scale(const RoundedPrices& prices, const Int& least, std::ui
     }
 }
 
-// The merge walk; nullopt when it reached a cap.
+// The merge walk's best candidate, or why it has none.
 template <class Int>
-std::optional<std::optional<RoundedMerge>> walk_merges(std::span<const Item> items, const RoundedPrices& prices,
-                                                       const planner::Planner<Int>& planner,
-                                                       const std::vector<Int>& limits, Walk how) {
+Outcome<RoundedMerge, DeclineReason> walk_merges(std::span<const Item> items, const RoundedPrices& prices,
+                                                 const planner::Planner<Int>& planner,
+                                                 const std::vector<Int>& limits, Walk how) {
     const auto walk = std::make_unique<MergeWalk<Int>>(planner.tables(), items, limits,
                                                        how == Walk::quick ? quick_cap : state_cap, candidate_cap);
     if (how == Walk::quick) walk->cap_arrivals(quick_cap);
@@ -166,28 +166,37 @@ std::optional<std::optional<RoundedMerge>> walk_merges(std::span<const Item> ite
     walk->settle_with(mask_of_indices(planner.main()), mask_of_indices(planner.selection()), exact_sums);
     if (exact_sums) walk->fold_counts(prices.scale, low_bits(prices.magnitudes));
     if (how == Walk::swept) walk->reach_floor(prices.scale);
-    if (!walk->run()) return std::nullopt;
-    return walk->best();
+    if (!walk->run()) return DeclineReason::candidates_past_cap;
+    if (!walk->best()) return DeclineReason::no_candidate_in_band;
+    return *walk->best();
+}
+
+// Whether a walk stopped at its cap: a quick walk is then walked again after the sweep, or in full.
+template <class T>
+bool reached_cap(const Outcome<T, DeclineReason>& walked) noexcept {
+    return !walked.ok() && walked.error() == DeclineReason::candidates_past_cap;
 }
 
 template <class Int>
-std::optional<IndexList> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
-                                                planner::Planner<Int>& planner) {
+Outcome<IndexList, DeclineReason> lowest_rounded_average(std::span<const Item> items, const RoundedPrices& prices,
+                                                         planner::Planner<Int>& planner) {
     planner.plan_lowest_average(StopCheck{});
     const std::vector<Int> limits = average_limits(prices, planner.lowest_average());
     const bool quick = prices.walk == RoundedWalk::quick_first && sweep_fits(prices);
-    std::optional<std::optional<RoundedMerge>> best;
+    Outcome<RoundedMerge, DeclineReason> best = DeclineReason::candidates_past_cap;  // as if a quick walk had
     if (quick) best = walk_merges(items, prices, planner, limits, Walk::quick);
-    if (!best) best = walk_merges(items, prices, planner, limits, sweep_fits(prices) ? Walk::swept : Walk::full);
-    if (!best || !*best) return std::nullopt;
-    return index_list_of((*best)->periods);
+    if (reached_cap(best)) {
+        best = walk_merges(items, prices, planner, limits, sweep_fits(prices) ? Walk::swept : Walk::full);
+    }
+    if (!best.ok()) return best.error();
+    return index_list_of(best.value().periods);
 }
 
-// The first main combination of least rounded cost within the limit, found by the
-// band walk; nullopt when it reached a cap or found none.
+// The band walk's first main combination of least rounded cost within the limit, or
+// why it has none.
 template <class Int>
-std::optional<RoundedCost> walk_mains(std::span<const Item> items, const RoundedPrices& prices,
-                                      const planner::Planner<Int>& planner, const Int& limit, Walk how) {
+Outcome<RoundedCost, DeclineReason> walk_mains(std::span<const Item> items, const RoundedPrices& prices,
+                                               const planner::Planner<Int>& planner, const Int& limit, Walk how) {
     ConservativeCandidates candidates(items);
     IndexList main;
     main.reserve(items.size());
@@ -195,40 +204,43 @@ std::optional<RoundedCost> walk_mains(std::span<const Item> items, const Rounded
     walk->cap_states(how == Walk::quick ? quick_cap : state_cap);
     walk->skip_dominated_prefixes(items);
     if (how == Walk::swept) walk->reach_floor(prices.scale);
-    if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates)) return std::nullopt;
-    return candidates.best();
+    if (!walk->run(&ConservativeCandidates::visit<Int>, &candidates)) return DeclineReason::candidates_past_cap;
+    if (!candidates.best()) return DeclineReason::no_candidate_in_band;
+    return *candidates.best();
 }
 
 template <class Int>
-std::optional<IndexList> cheapest_rounded_main(std::span<const Item> items, const RoundedPrices& prices,
-                                               const rules::Shape& shape, planner::Planner<Int>& planner) {
+Outcome<IndexList, DeclineReason> cheapest_rounded_main(std::span<const Item> items, const RoundedPrices& prices,
+                                                        const rules::Shape& shape, planner::Planner<Int>& planner) {
     planner.plan_cheapest_main(StopCheck{});
     const auto k = static_cast<std::uint64_t>(shape.size);
     const unsigned error_scale = cost_error_scale(prices, planner.least_cost(), k);
     const Int limit = band_limit(planner.least_cost(), cost_band(prices, k, error_scale));
     const bool quick = prices.walk == RoundedWalk::quick_first && sweep_fits(prices);
-    std::optional<RoundedCost> best;
+    Outcome<RoundedCost, DeclineReason> best = DeclineReason::candidates_past_cap;  // as if a quick walk had
     if (quick) best = walk_mains(items, prices, planner, limit, Walk::quick);
-    if (!best) best = walk_mains(items, prices, planner, limit, sweep_fits(prices) ? Walk::swept : Walk::full);
-    if (!best) return std::nullopt;
+    if (reached_cap(best)) {
+        best = walk_mains(items, prices, planner, limit, sweep_fits(prices) ? Walk::swept : Walk::full);
+    }
+    if (!best.ok()) return best.error();
     // The widest merge of the chosen main combination: every admissible block.
-    const IndexList chosen = index_list_of(best->periods);
+    const IndexList chosen = index_list_of(best.value().periods);
     std::vector<std::uint8_t> marks(static_cast<std::size_t>(shape.n), 0);
     std::vector<planner::CheapBlock> blocks;
     planner::admissible_blocks(shape, chosen, marks, blocks);
-    PeriodMask widest = best->periods;
+    PeriodMask widest = best.value().periods;
     for (const planner::CheapBlock& block : blocks) {
         widest |= period_span(static_cast<std::uint64_t>(block.first), static_cast<std::uint64_t>(block.last) + 1);
     }
-    if (prices.merges_unbounded && !merges_stay_within(items, prices, best->periods, widest)) {
-        return std::nullopt;
+    if (prices.merges_unbounded && !merges_stay_within(items, prices, best.value().periods, widest)) {
+        return DeclineReason::sums_near_96_bits;
     }
     return index_list_of(widest);
 }
 
 // Not inlined: only the one width in use holds a frame under the walks.
 template <class Int>
-[[gnu::noinline]] std::optional<IndexList> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
+[[gnu::noinline]] Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, const RoundedPrices& prices,
                                                         const rules::Shape& shape, bool aggressive) {
     // The planner (in this thread's workspace) and the walks live on the heap: the
     // walks recurse, and a call must fit a 32 KiB thread stack.
@@ -244,7 +256,7 @@ template <class Int>
 }
 
 // A price below 2^190 and n <= 28 need at most 208 bits (integer_ladder.hpp).
-std::optional<IndexList> plan_rounded_within(std::span<const Item> items, const RoundedPrices& prices,
+Outcome<IndexList, DeclineReason> plan_rounded_within(std::span<const Item> items, const RoundedPrices& prices,
                                              const rules::Shape& shape, bool aggressive) {
     switch (rung_for(items.size(), prices.largest_bits)) {
         case Rung::bits64:
@@ -261,8 +273,8 @@ std::optional<IndexList> plan_rounded_within(std::span<const Item> items, const 
 
 namespace kestrava {
 
-std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules, bool aggressive, RoundedWalk walk) {
+Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                               const SelectionRules& rules, bool aggressive, RoundedWalk walk) {
     using namespace planner;
     std::vector<std::uint8_t> cheap(items.size(), 0);
     for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
@@ -272,7 +284,7 @@ std::optional<IndexList> plan_rounded(std::span<const Item> items, std::span<con
     if (!within_global_bound) {
         // Taking every period sums every price twice over: the search is as quick.
         if (shape.size >= shape.n || !bound_formed_sums(items, prices, cheap, shape, aggressive)) {
-            return std::nullopt;
+            return DeclineReason::sums_near_96_bits;
         }
     }
     // Every period is the only selection of n periods.
