@@ -12,7 +12,8 @@
 //   exit(e, c)  a long enough run ended at e and e + 1 is out; c main periods follow.
 // Transitions:
 //   start(s, c) = head(s) + run(s + R - 1, c - R)    (head: the weight of s .. s + R - 1)
-//               = weight of s .. n - 1 if c = n - s  (a run too short for R must end at n - 1)
+//               = weight of s .. n - 1 if c = n - s  (a run too short for R must end at n - 1;
+//                                                    unreachable under a strict end)
 //   run(p, c)   = min(weight(p + 1) + run(p + 1, c - 1), exit(p, c))
 //   exit(e, 0)  = trailing(e) when n - 1 - e <= G, and 0 for e = n - 1
 //   exit(e, c)  = min over s in e + 2 .. e + 1 + G of between(e, s) + start(s, c)
@@ -21,7 +22,9 @@
 // head of carried_head periods, and blocked periods are never chosen: the run states
 // at stalled periods (a blocked period within R of them) read as unreachable, and so
 // does the short last run that holds one; a blocked period is then neither stepped
-// onto nor part of a head.
+// onto nor part of a head. A strict end reads every short last run as unreachable, so
+// that the only accepting states are runs at least R long (and a carried head longer
+// than the horizon stays unreachable).
 // The exit minimum is a sliding-window minimum per count (min_window.hpp), so a pass
 // costs O(1) per stored state: O(n k) at most, far less where the rules pin the
 // counts down (band.hpp).
