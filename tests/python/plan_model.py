@@ -913,8 +913,9 @@ class RuleRequest:
         if not self.allow_short_last_run:
             options["allow_short_last_run"] = False
         if self.min_per_day:
-            period = self.times[1] - self.times[0] if len(self.times) > 1 else timedelta(hours=1)
-            scale = period if self.as_durations else 1
+            # Subtracted in UTC: two datetimes of one zone subtract as wall-clock times.
+            scale = (self.times[1].astimezone(timezone.utc) - self.times[0].astimezone(timezone.utc)
+                     if self.as_durations else 1)
             options.update(min_per_day=self.min_per_day * scale, done_today=self.done_today * scale)
             given = {"zone": self.zone_given, "day_start": self.day_start_given}
             options.update({name: value for name, value in given.items() if value is not None})
@@ -986,10 +987,13 @@ def random_rule_request(rng: random.Random, n: int, whole_day: bool = False) -> 
         tail = rng.randint(1, min(n, 4))
         extreme = max(base.prices) if most_expensive else min(base.prices)
         base = replace(base, prices=base.prices[:-tail] + [extreme] * tail)
+    if most_expensive and rng.random() < 0.8:  # a threshold among the dear prices, as _threshold's mirror
+        mirrored = -_threshold(rng, [-Fraction(price) for price in base.prices])
+        base = replace(base, threshold=decimal.Decimal(decimal_text(mirrored)))
     zone = ZoneInfo(rng.choice(ZONES))
     times, zone_given = _given(rng, zone, _period_starts(rng, n, zone, whole_day))
     day_start_given = rng.choice([None, rng.choice(DAY_STARTS), time(rng.randrange(24), 15 * rng.randrange(4))])
     day_start = time.fromisoformat(day_start_given) if isinstance(day_start_given, str) else day_start_given or time(0)
     quota, done = _quota(rng, base, local_days(times, zone, day_start))
     return RuleRequest(base, most_expensive, not strict, times, zone, zone_given, day_start, day_start_given,
-                       quota, done, rng.random() < 0.2)
+                       quota, done, n > 1 and rng.random() < 0.2)
