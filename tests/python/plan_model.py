@@ -49,6 +49,19 @@ none given it runs the code above): blocked periods are never selected, are not
 cheap, and count as gap; a carried run of r periods is the shape at period 0 (a run
 of length r, so a cheap block starting there touches it); off_for o narrows the lead
 to min(max_lead, max_gap - o). Without a valid selection it names the cause.
+
+And the rules of a quota per day, a strict end and the dearest periods:
+
+* most_expensive is by definition the plan of the negated prices and threshold, so
+  both halves simply plan those.
+* A strict end (allow_short_last_run=False) drops the exemption of a run or a cheap
+  block that ends at the last period. In the programme an accepting state may no longer
+  be a run shorter than min_run, nor a block still waiting for a selected neighbour.
+* A quota counts only the base selection, per day. The programme's state carries the
+  count of the day so far, capped at the day's quota (more never helps), checked and
+  reset where a day starts and checked after the last period: memory grows with the
+  quota, not with the number of days. Days come from ``local_days``: a day begins at
+  the first instant of its local date whose clock shows day_start or later.
 """
 
 from __future__ import annotations
