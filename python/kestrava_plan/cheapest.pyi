@@ -26,5 +26,7 @@ def _plan(
     allowed: Sequence[bool] | None,
     running_for: SupportsIndex,
     off_for: SupportsIndex,
+    most_expensive: bool,
+    strict_end: bool,
     /,
 ) -> tuple[list[int], int]: ...

@@ -43,6 +43,13 @@ def _flags(allowed: Any) -> list[Any] | None:
     return list(allowed)
 
 
+def _negated_flag(value: Any) -> Any:
+    """not value for a bool (numpy's too); anything else as it is, for the planner to
+    refuse by the rule's name."""
+    is_flag = isinstance(value, bool) or (type(value).__module__ == "numpy" and type(value).__name__ in ("bool", "bool_"))
+    return not value if is_flag else value
+
+
 def _times_of(prices: Any, times: Any) -> tuple[Any, Any]:
     """(the times, the pandas index for Plan.to_series) of the arguments."""
     index = prices.index if is_pandas(prices, "Series") else None
@@ -58,13 +65,21 @@ def _times_of(prices: Any, times: Any) -> tuple[Any, Any]:
 def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Count,
          min_consecutive_periods: Count, max_gap_between_periods: Count = 0, max_gap_from_start: Count = 0,
          aggressive: bool = True, *, allowed: Iterable[_Flag] | None = None, running_for: Count = 0,
-         off_for: Count = 0, times: Sequence[datetime] | None = None) -> Plan:
+         off_for: Count = 0, most_expensive: bool = False, allow_short_last_run: bool = True,
+         times: Sequence[datetime] | None = None) -> Plan:
     """The cheapest periods under the rules of `cheapest_periods` and these, as a Plan.
 
     allowed: one bool per period (numpy bools and a pandas Series too); a period marked
         False is never chosen and counts as time off.
     running_for / off_for: the load has been on / off for this many periods just before
         period 0 (at most one of them non-zero); Plan.state_at gives them for a re-plan.
+    most_expensive: the plan of the negated prices with the negated threshold: periods
+        at or above the threshold are the ones added, the base plan has the greatest
+        total, aggressive reaches the greatest average, ties break as for the negated
+        plan. Plan.cost and average stay those of the real prices.
+    allow_short_last_run: False holds every run, the last one included, to
+        min_consecutive_periods (a cheap run at the end must be that long to be added).
+        Cut the horizon at a deadline: then no short run ends there.
     times: the start of each period, timezone-aware datetimes or a pandas DatetimeIndex,
         evenly spaced in real time (so a day of 92 or 100 quarter-hours is fine); a
         pandas Series of prices with a DatetimeIndex gives them itself. A time that is
@@ -72,8 +87,8 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         With times, each of the four counts, running_for and off_for may be a
         datetime.timedelta: a whole number of periods.
 
-    With none of allowed, running_for, off_for and times, the periods and errors are
-    those of cheapest_periods.
+    With none of allowed, running_for, off_for, most_expensive, allow_short_last_run and
+    times, the periods and errors are those of cheapest_periods.
     """
     times, index = _times_of(prices, times)
     line: Timeline | None = timeline(times) if times is not None else None
@@ -85,7 +100,7 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
     read: list[Any] = []
     source = _recording(prices, read) if isinstance(prices, Iterator) else prices
     periods, base_size = _plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
-                           held, off)
+                               held, off, most_expensive, _negated_flag(allow_short_last_run))
     items = read if source is not prices else list(prices)
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")

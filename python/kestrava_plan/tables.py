@@ -47,7 +47,8 @@ def column(name: str) -> Column:
 # The rules as the planner names and orders them; all but these are counts, which may
 # be given as durations.
 _RULES: tuple[str, ...] = _planner.RULES
-_COUNTS = frozenset(_RULES) - {"low_price_threshold", "aggressive", "allowed"}
+_COUNTS = frozenset(_RULES) - {"low_price_threshold", "aggressive", "allowed", "most_expensive",
+                                "allow_short_last_run"}
 
 
 def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | None:
@@ -148,6 +149,7 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                max_gap_from_start: SupportsIndex | timedelta | Column = 0,
                aggressive: bool | Column = True, allowed: Column | None = None,
                running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
+               most_expensive: bool | Column = False, allow_short_last_run: bool | Column = True,
                times: str | None = None, threads: int | None = None) -> Any:
     """`plan` for every row of `data`, one request a row, in compiled code on `threads`
     threads (None: every core; 1: the calling thread alone; at most 1024, and never more
@@ -161,8 +163,9 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
         their scale), integers, or double (a float means its shortest repr).
     The rules are those of `plan`; each is one value for every row, or column("name")
     to read it per row: the threshold from a column of prices, the counts from integer
-    columns (counts are 64-bit here), aggressive from a bool column, allowed (None, or
-    a column of lists of bools; a null list allows every period).
+    columns (counts are 64-bit here), aggressive, most_expensive and allow_short_last_run
+    from bool columns, allowed (None, or a column of lists of bools; a null list allows
+    every period).
     times: None, or the column of the start of each period: lists of timezone-aware
         timestamps (any unit), checked per row as `plan` checks its times. With times,
         each of the four counts, running_for and off_for may be a datetime.timedelta

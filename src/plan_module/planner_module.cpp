@@ -27,6 +27,7 @@
 #include "selection/planner/integer_ladder.hpp"
 #include "table/plan_messages.hpp"
 #include "table/refusal_message.hpp"
+#include "table/rule_names.hpp"
 
 namespace kestrava::plan_module {
 
@@ -98,7 +99,7 @@ Request read_request(nb::handle prices, nb::handle low_price_threshold, nb::hand
     request.threshold = read_threshold(low_price_threshold);
     request.counts =
         read_rule_arguments(min_selections, min_consecutive_periods, max_gap_between_periods, max_gap_from_start);
-    request.aggressive = read_flag(aggressive);
+    request.aggressive = read_flag(aggressive, table::rule_name(table::Rule::aggressive));
     return request;
 }
 
@@ -126,12 +127,16 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
 
 nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
                nb::handle min_consecutive_periods, nb::handle max_gap_between_periods, nb::handle max_gap_from_start,
-               nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for) {
+               nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for,
+               nb::handle most_expensive, nb::handle strict_end) {
     const Request request = read_request(prices, low_price_threshold, min_selections, min_consecutive_periods,
                                          max_gap_between_periods, max_gap_from_start, aggressive);
     const PlanConditions conditions = read_plan_conditions(allowed, running_for, off_for);
     const std::size_t n = request.prices.texts.size();
-    const rules::Conditions core = conditions.conditions(request.counts, n);
+    rules::Conditions core = conditions.conditions(request.counts, n);
+    // plan passes the negation of allow_short_last_run, already read as a bool.
+    core.most_expensive = read_flag(most_expensive, table::rule_name(table::Rule::most_expensive));
+    core.strict_end = read_flag(strict_end, table::rule_name(table::Rule::allow_short_last_run));
     SignalStopCheck stop;
     const std::string_view threshold = text_of(request.threshold);
     const SelectionRules rules = request.counts.rules();
@@ -173,6 +178,6 @@ NB_MODULE(_planner, module) {
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
     module.def("_plan", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg().none());
+               nb::arg().none(), nb::arg().none(), nb::arg().none());
     plan::define_plan_table(module);
 }

@@ -81,10 +81,10 @@ RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_cons
     return arguments;
 }
 
-bool read_flag(nb::handle value) {
+bool read_flag(nb::handle value, std::string_view name) {
     PyObject* object = value.ptr();
     if (!PyBool_Check(object) && !is_numpy_bool_type(Py_TYPE(object))) {
-        throw nb::type_error(messages::flag_not_a_bool(type_name(Py_TYPE(object))).c_str());
+        throw nb::type_error(messages::flag_not_a_bool(name, type_name(Py_TYPE(object))).c_str());
     }
     // __bool__ may be Python code: see binding/forced_unwind.hpp.
     const int truth = parked_on_forced_unwind([object] { return PyObject_IsTrue(object); });

@@ -48,6 +48,6 @@ bool exactly_below(const Count& low, const Count& high);
 // Raise TypeError or ValueError naming the parameter.
 RuleArguments read_rule_arguments(nb::handle min_selections, nb::handle min_consecutive_periods,
                                   nb::handle max_gap_between_periods, nb::handle max_gap_from_start);
-bool read_flag(nb::handle value);
+bool read_flag(nb::handle value, std::string_view name);
 
 }  // namespace kestrava::plan_module

@@ -139,7 +139,10 @@ RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars, nb::tuple 
     const auto is_scalar = [&](Rule rule) { return !names.rules[static_cast<std::size_t>(rule)]; };
     const auto scalar = [&](Rule rule) { return scalars[static_cast<std::size_t>(rule)]; };
     if (is_scalar(Rule::low_price_threshold)) read.threshold = scalar_threshold(scalar(Rule::low_price_threshold));
-    if (is_scalar(Rule::aggressive)) read.aggressive = read_flag(scalar(Rule::aggressive));
+    const auto flag = [&](Rule rule) { return read_flag(scalar(rule), rule_name(rule)); };
+    if (is_scalar(Rule::aggressive)) read.aggressive = flag(Rule::aggressive);
+    if (is_scalar(Rule::most_expensive)) read.most_expensive = flag(Rule::most_expensive);
+    if (is_scalar(Rule::allow_short_last_run)) read.allow_short_last_run = flag(Rule::allow_short_last_run);
     constexpr std::array<Rule, count_rule_count> counts = {Rule::min_selections, Rule::min_consecutive_periods,
                                                            Rule::max_gap_between_periods, Rule::max_gap_from_start,
                                                            Rule::running_for, Rule::off_for};

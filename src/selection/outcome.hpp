@@ -38,6 +38,7 @@ enum class ErrorKind {
     too_few_allowed,                   // fewer allowed periods (item_count) than min_selections
     carried_run_cut,                   // a carried run below min_run, and period 0 blocked
     off_for_no_start,                  // off_for leaves no allowed first period in time
+    short_last_run,                    // under a strict end only: the exempt last run would give a plan
     no_plan,                           // no valid selection for another reason
 };
 

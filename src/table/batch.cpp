@@ -81,6 +81,8 @@ rules::Conditions RowRequest::conditions() const noexcept {
     core.off_for_negative = off < 0;
     core.running_for = running < 0 ? 0 : static_cast<std::uint64_t>(running);
     core.off_for = off < 0 ? 0 : static_cast<std::uint64_t>(off);
+    core.strict_end = !allow_short_last_run;
+    core.most_expensive = most_expensive;
     return core;
 }
 
@@ -283,11 +285,23 @@ std::optional<std::string> TableBatch::read_counts(std::int64_t row, RowRequest&
     return std::nullopt;
 }
 
+std::optional<std::string> TableBatch::read_flag(Rule rule, std::int64_t row, bool scalar, bool& value) const {
+    value = scalar;
+    if (const ArrowArrayView* flags = column(layout_.rule(rule))) {
+        if (ArrowArrayViewIsNull(flags, offset_ + row)) return messages::flag_not_a_bool(rule_name(rule), none_type);
+        value = ArrowArrayViewGetIntUnsafe(flags, offset_ + row) != 0;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> TableBatch::read_flag_and_allowed(std::int64_t row, RowRequest& request) const {
-    request.aggressive = scalars_.aggressive;
-    if (const ArrowArrayView* flags = column(layout_.rule(Rule::aggressive))) {
-        if (ArrowArrayViewIsNull(flags, offset_ + row)) return messages::flag_not_a_bool(none_type);
-        request.aggressive = ArrowArrayViewGetIntUnsafe(flags, offset_ + row) != 0;
+    if (auto refusal = read_flag(Rule::aggressive, row, scalars_.aggressive, request.aggressive)) return refusal;
+    if (auto refusal = read_flag(Rule::most_expensive, row, scalars_.most_expensive, request.most_expensive)) {
+        return refusal;
+    }
+    if (auto refusal =
+            read_flag(Rule::allow_short_last_run, row, scalars_.allow_short_last_run, request.allow_short_last_run)) {
+        return refusal;
     }
     request.restricted = false;
     const ArrowArrayView* allowed = column(layout_.rule(Rule::allowed));

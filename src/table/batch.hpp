@@ -29,6 +29,8 @@ struct RuleScalars {
     std::array<std::int64_t, count_rule_count> counts{};
     std::array<std::optional<Nanoseconds>, count_rule_count> durations{};  // a count given as a timedelta
     bool aggressive = true;
+    bool most_expensive = false;
+    bool allow_short_last_run = true;
 };
 
 // A row as the planner takes it; kept per thread and refilled row after row.
@@ -41,6 +43,8 @@ struct RowRequest {
     std::array<bool, count_rule_count> from_duration{};  // the count was a duration, already converted
     RowTimes times;
     bool aggressive = true;
+    bool most_expensive = false;
+    bool allow_short_last_run = true;
     bool restricted = false;  // allowed was given for this row
     std::vector<std::uint8_t> allowed;
 
@@ -85,6 +89,8 @@ private:
     std::optional<std::string> read_threshold(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_counts(std::int64_t row, RowRequest& request, bool carried) const;
     std::optional<std::string> read_flag_and_allowed(std::int64_t row, RowRequest& request) const;
+    // The value of a bool rule in this row: its column's, else the scalar; a refusal for a null.
+    std::optional<std::string> read_flag(Rule rule, std::int64_t row, bool scalar, bool& value) const;
 
     std::optional<std::string> view_column(const ArrowArray& batch, const Column& column, bool viewed);
 

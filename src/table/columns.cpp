@@ -21,6 +21,8 @@ std::string accepted(Rule rule) {
         case Rule::low_price_threshold:
             return std::string("a price: ") + std::string(price_types);
         case Rule::aggressive:
+        case Rule::most_expensive:
+        case Rule::allow_short_last_run:
             return "bool";
         case Rule::allowed:
             return "a list (list, large_list or list_view) of bool";
@@ -107,6 +109,8 @@ bool fits(Rule rule, const Column& column) {
         case Rule::low_price_threshold:
             return is_price_type(column.type) && plain(column.type, column.logical);
         case Rule::aggressive:
+        case Rule::most_expensive:
+        case Rule::allow_short_last_run:
             return column.type == NANOARROW_TYPE_BOOL;
         case Rule::allowed:
             return is_list_type(column.type) && column.item_type == NANOARROW_TYPE_BOOL;

@@ -73,8 +73,8 @@ std::string count_negative(std::string_view name, std::string_view value) {
     return joined({name, " cannot be negative (got ", value, ")"});
 }
 
-std::string flag_not_a_bool(std::string_view type_name) {
-    return joined({"aggressive must be a bool, not ", type_name});
+std::string flag_not_a_bool(std::string_view name, std::string_view type_name) {
+    return joined({name, " must be a bool, not ", type_name});
 }
 
 std::string min_selections_above_count(std::string_view min_selections, std::size_t count) {
@@ -157,6 +157,11 @@ std::string off_for_no_start(std::string_view off_for, std::string_view gap, std
                    " (max_gap_between_periods (", gap, ") - off_for, and max_gap_from_start (", start_gap, ")), but ",
                    periods_named(0, latest), latest == 0 ? " is" : " are",
                    " blocked; allow one of them or raise max_gap_between_periods"});
+}
+
+std::string short_last_run(std::string_view min_consecutive) {
+    return joined({"no plan meets the rules: the last run could not be made ", min_consecutive,
+                   " periods long; allow a short last run or lower min_consecutive_periods"});
 }
 
 std::string column_missing(std::string_view role, std::string_view column, std::string_view columns) {

@@ -33,7 +33,7 @@ std::string too_many_decimals(std::string_view place, std::string_view shown, st
 // The counts and the strategy flag.
 std::string count_not_an_int(std::string_view name, std::string_view type_name);
 std::string count_negative(std::string_view name, std::string_view value);
-std::string flag_not_a_bool(std::string_view type_name);
+std::string flag_not_a_bool(std::string_view name, std::string_view type_name);
 
 // The rules between the counts; values are the counts as written by Python's str().
 inline constexpr std::string_view min_selections_zero = "min_selections must be greater than 0";
@@ -56,6 +56,7 @@ std::string carried_run_cut(std::string_view running_for, std::string_view min_c
 std::string off_for_above_gap(std::string_view off_for, std::string_view gap);
 std::string off_for_no_start(std::string_view off_for, std::string_view gap, std::string_view start_gap,
                              std::size_t latest);
+std::string short_last_run(std::string_view min_consecutive);
 inline constexpr std::string_view no_plan =
     "no plan meets the rules: no selection of the allowed periods keeps every rule; loosen a rule or allow more "
     "periods";

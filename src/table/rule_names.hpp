@@ -17,13 +17,16 @@ enum class Rule : std::size_t {
     allowed,
     running_for,
     off_for,
+    most_expensive,
+    allow_short_last_run,
 };
-inline constexpr std::size_t rule_count = 9;
+inline constexpr std::size_t rule_count = 11;
 // The one place that names them: plan's parameters, the columns' roles, the messages
 // and kestrava_plan._planner.RULES, from which Python builds its own table.
 inline constexpr std::array<const char*, rule_count> rule_names = {
     "low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
-    "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for"};
+    "max_gap_from_start", "aggressive", "allowed", "running_for", "off_for", "most_expensive",
+    "allow_short_last_run"};
 inline constexpr const char* rule_name(Rule rule) noexcept { return rule_names[static_cast<std::size_t>(rule)]; }
 
 // The counts of a row, in plan's order of parameters.

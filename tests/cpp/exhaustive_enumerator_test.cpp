@@ -68,8 +68,9 @@ TEST(CombinationEnumerator, ProducesEverySubsetOnceInSortedOrderThenStaysExhaust
     }
 }
 
-// Every rule set over up to 9 periods (limits past n included), and every size: the
-// walk hands out what filtering every combination gives, in its order.
+// Every rule set over up to 9 periods (limits past n included), and every size, with
+// a strict end for odd leads: the walk hands out what filtering every combination
+// gives, in its order.
 TEST(ValidCombinations, HandsOutTheValidCombinationsInTheLiteralOrder) {
     std::uint64_t compared = 0;
     for (std::size_t n = 1; n <= 9; ++n) {
@@ -79,15 +80,16 @@ TEST(ValidCombinations, HandsOutTheValidCombinationsInTheLiteralOrder) {
             for (std::uint64_t lead = 0; lead <= n + 1; ++lead) {
                 for (std::uint64_t run = 1; run <= n; ++run) {
                     const SelectionRules rules{1, run, gap, lead};
+                    const bool strict_end = lead % 2 == 1;
                     for (std::size_t k = 0; k <= n + 1; ++k) {
                         CombinationEnumerator every(items, k);
                         std::vector<Positions> expected;
                         while (const auto combination = every.next()) {
-                            if (is_valid_combination(*combination, rules, n)) {
+                            if (is_valid_combination(*combination, rules, n, strict_end)) {
                                 expected.emplace_back(every.positions().begin(), every.positions().end());
                             }
                         }
-                        ValidCombinations valid(items, k, rules);
+                        ValidCombinations valid(items, k, rules, strict_end);
                         std::vector<Positions> walked;
                         while (const auto combination = valid.next()) {
                             Positions positions;
@@ -96,7 +98,7 @@ TEST(ValidCombinations, HandsOutTheValidCombinationsInTheLiteralOrder) {
                         }
                         EXPECT_FALSE(valid.next().has_value());
                         ASSERT_EQ(walked, expected) << "n " << n << ", k " << k << ", run " << run << ", gap "
-                                                    << gap << ", lead " << lead;
+                                                    << gap << ", lead " << lead << ", strict " << strict_end;
                         compared += expected.size();
                     }
                 }

@@ -4,7 +4,9 @@
 // generator aims at the edges of the planner's reasoning: blocked stretches of
 // exactly G and G + 1, stretches of allowed periods exactly min_run long (sizes with
 // holes), carried runs of min_run - 1 and min_run, off_for that makes the lead exactly
-// tight, cheap blocks at period 0 and beside blocked periods.
+// tight, cheap blocks at period 0 and beside blocked periods; under a strict end, a
+// cheap run of min_run - 1 or min_run periods at the last period; the most expensive
+// plan (prices and threshold negated by the literal definition only).
 //
 // KESTRAVA_FUZZ_CONDITIONS sets the number of requests (default 4000), and
 // KESTRAVA_FUZZ_SEED the seed; a mismatch prints the request.
@@ -93,6 +95,18 @@ void random_carried(LiteralPlan& plan, RequestRandom& random) {
     }
 }
 
+// A cheap run of min_run - 1 or min_run periods at the end, kept apart by a dear
+// period before it: the strict end decides whether it stands alone.
+void cheap_tail(LiteralPlan& plan, RequestRandom& random) {
+    const std::size_t n = plan.n();
+    const std::size_t run = plan.rules.min_consecutive_periods - random.between(0, 1);
+    if (run == 0 || run + 1 > n) return;
+    const std::int64_t cheap = plan.most_expensive ? plan.threshold + 1 : plan.threshold - 1;
+    const std::int64_t dear = plan.most_expensive ? plan.threshold - 3 : plan.threshold + 3;
+    for (std::size_t p = n - run; p < n; ++p) plan.prices[p] = cheap;
+    plan.prices[n - run - 1] = dear;
+}
+
 LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t min_n = 2, std::uint64_t max_n = 14) {
     RequestRandom random(seed, number);
     LiteralPlan plan;
@@ -114,6 +128,9 @@ LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t 
     if (plan.running_for > 0 && random.chance(25)) rules.min_consecutive_periods += random.between(1, plan.running_for);
     random_mask(plan, random);
     plan.aggressive = random.chance(50);
+    plan.most_expensive = random.chance(30);
+    plan.strict_end = random.chance(40);
+    if (plan.strict_end && random.chance(50)) cheap_tail(plan, random);
     return plan;
 }
 
@@ -126,7 +143,8 @@ std::string described(const LiteralPlan& plan) {
         << plan.rules.max_gap_from_start << ", allowed ";
     for (const bool allowed : plan.allowed) out << (allowed ? '1' : '0');
     out << ", running_for " << plan.running_for << ", off_for " << plan.off_for << ", "
-        << (plan.aggressive ? "aggressive" : "conservative");
+        << (plan.aggressive ? "aggressive" : "conservative") << (plan.strict_end ? ", strict end" : "")
+        << (plan.most_expensive ? ", most expensive" : "");
     return out.str();
 }
 
@@ -142,6 +160,8 @@ int cause_of(ErrorKind kind) {
             return 4;
         case ErrorKind::no_plan:
             return 5;
+        case ErrorKind::short_last_run:
+            return 6;
         default:
             return -1;
     }
@@ -157,6 +177,8 @@ LiteralAnswer planned(const LiteralPlan& plan) {
     conditions.allowed = allowed;
     conditions.running_for = plan.running_for;
     conditions.off_for = plan.off_for;
+    conditions.strict_end = plan.strict_end;
+    conditions.most_expensive = plan.most_expensive;
     const Outcome<planner::PlanAnswer> outcome = planner::plan_periods(
         views, std::to_string(plan.threshold), plan.rules, conditions, plan.aggressive);
     if (!outcome.ok()) return LiteralAnswer{cause_of(outcome.error().kind), {}, 0};
@@ -175,7 +197,7 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_CONDITIONS", 4000);
     std::uint64_t mismatches = 0;
     std::uint64_t planned_count = 0;
-    std::uint64_t causes[6] = {};
+    std::uint64_t causes[7] = {};
     for (std::uint64_t number = 0; number < requests && mismatches < 10; ++number) {
         const LiteralPlan plan = random_plan(seed, number);
         const LiteralAnswer expected = testing::literal_answer(plan);
@@ -190,8 +212,9 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
         ADD_FAILURE() << "request " << number << ": " << described(plan) << "\n  planner: " << answer_text(answer)
                       << "\n  literal: " << answer_text(expected);
     }
-    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-5: "
-              << causes[1] << " " << causes[2] << " " << causes[3] << " " << causes[4] << " " << causes[5] << ", "
+    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-6: "
+              << causes[1] << " " << causes[2] << " " << causes[3] << " " << causes[4] << " " << causes[5] << " "
+              << causes[6] << ", "
               << mismatches << " mismatches\n";
 }
 

@@ -3,7 +3,9 @@
 // min_selections up, every combination in lexicographic order, every block mask
 // ascending, strict improvement only, averages compared exactly. A carried run is
 // literally r chosen periods before period 0; validity is checked on that longer
-// horizon. Integer prices (units), so that exact comparison is a cross product.
+// horizon. A strict end holds the last run to min_run as every other; the most
+// expensive plan is the plan of the negated prices and threshold. Integer prices
+// (units), so that exact comparison is a cross product.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +24,15 @@ struct LiteralPlan {
     std::uint64_t running_for = 0;
     std::uint64_t off_for = 0;
     bool aggressive = true;
+    bool strict_end = false;
+    bool most_expensive = false;
 
     std::size_t n() const { return prices.size(); }
     bool cheap(std::size_t p) const { return allowed[p] && prices[p] <= threshold; }
 };
 
 struct LiteralAnswer {
-    int cause = 0;  // 0: a plan; else the first cause of no plan, 1 to 5
+    int cause = 0;  // 0: a plan; else the first cause of no plan, 1 to 6 (6: the strict end's)
     IndexList periods;
     std::size_t base_size = 0;
 };
@@ -66,6 +70,7 @@ inline bool meets_rules(const LiteralPlan& plan, const Chosen& chosen) {
         run = 0;
         ++gap;
     }
+    if (plan.strict_end && run > 0 && run < rules.min_consecutive_periods) return false;
     return gap <= rules.max_gap_between_periods;
 }
 
@@ -146,6 +151,8 @@ void for_each_combination(std::size_t n, std::size_t k, Chosen& chosen, std::siz
     }
 }
 
+LiteralAnswer literal_answer(const LiteralPlan& plan);
+
 inline int literal_cause(const LiteralPlan& plan) {
     const SelectionRules& rules = plan.rules;
     std::size_t stretch = 0;
@@ -165,10 +172,22 @@ inline int literal_cause(const LiteralPlan& plan) {
         }
         if (!start) return 4;
     }
+    if (plan.strict_end) {
+        LiteralPlan exempt = plan;
+        exempt.strict_end = false;
+        if (literal_answer(exempt).cause == 0) return 6;
+    }
     return 5;
 }
 
 inline LiteralAnswer literal_answer(const LiteralPlan& plan) {
+    if (plan.most_expensive) {
+        LiteralPlan negated = plan;
+        negated.most_expensive = false;
+        negated.threshold = -plan.threshold;
+        for (std::int64_t& price : negated.prices) price = -price;
+        return literal_answer(negated);
+    }
     const std::size_t n = plan.n();
     LiteralAnswer answer;
     bool every_allowed = true;

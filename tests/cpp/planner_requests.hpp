@@ -257,6 +257,27 @@ inline std::string indices_text(const Outcome<IndexList>& result) {
 
 // Where plan_exact answers, the sums are exact, so the text entry (exact at any
 // size) and the exhaustive search (rounded decimals) must give its answer too.
+// The same request under a strict end: plan's entry against the exhaustive search.
+// Without other conditions the exempt last run always has a plan, so where the strict
+// search finds none the entry names the short last run.
+inline bool strict_end_agrees(const PlannerRequest& request, const PlannerInput& input, std::string& report) {
+    const Outcome<IndexList> exhaustive =
+        request.aggressive ? exhaustive::search_aggressive(input.items, input.cheap_items, request.rules, {}, true)
+                           : exhaustive::search_conservative(input.items, input.cheap_items, request.rules, {}, true);
+    const std::vector<std::string_view> texts(request.prices.begin(), request.prices.end());
+    rules::Conditions conditions;
+    conditions.strict_end = true;
+    const Outcome<planner::PlanAnswer> entry =
+        planner::plan_periods(texts, request.threshold, request.rules, conditions, request.aggressive);
+    const bool agrees = exhaustive.ok() ? entry.ok() && entry.value().periods == exhaustive.value()
+                                        : !entry.ok() && entry.error().kind == ErrorKind::short_last_run;
+    if (!agrees) {
+        report += "\n  strict end, plan entry: " + (entry.ok() ? indices_text(Outcome<IndexList>(entry.value().periods)) : std::string("no plan")) +
+                  "\n  strict end, exhaustive: " + indices_text(exhaustive);
+    }
+    return agrees;
+}
+
 inline Comparison compare_engines(const PlannerRequest& request) {
     const PlannerInput input = input_of(request);
     Comparison comparison;
@@ -275,9 +296,12 @@ inline Comparison compare_engines(const PlannerRequest& request) {
         planner::cheapest_periods(texts, request.threshold, request.rules, request.aggressive);
     comparison.agrees =
         exhaustive.ok() && planned.value() == exhaustive.value() && entry.ok() && planned.value() == entry.value();
+    std::string strict_report;
+    comparison.agrees = strict_end_agrees(request, input, strict_report) && comparison.agrees;
     if (!comparison.agrees) {
         comparison.report = request.describe() + "\n  planner:    " + indices_text(planned.value()) +
-                            "\n  text entry: " + indices_text(entry) + "\n  exhaustive: " + indices_text(exhaustive);
+                            "\n  text entry: " + indices_text(entry) + "\n  exhaustive: " + indices_text(exhaustive) +
+                            strict_report;
     }
     return comparison;
 }

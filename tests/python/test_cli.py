@@ -13,7 +13,7 @@ import pytest
 
 import kestrava
 import kestrava_plan
-from kestrava_plan import cheapest_periods
+from kestrava_plan import cheapest_periods, plan
 from kestrava_plan.command import _planner_message
 from kestrava_plan.command.price_texts import MOST_PRICES, PriceList
 
@@ -70,6 +70,27 @@ def test_every_input_form_plans_like_the_library(form: str, aggressive: bool, tm
         result = run(str(tmp_path / name), *RULES, *strategy, *options)
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == " ".join(map(str, expected(PRICES, aggressive))) + "\n"
+
+
+# Each option changes the plan of these prices: the dearest run, and no lone period 6 at the end.
+RULE_PRICES = ["5", "1", "9", "8", "2", "7", "1"]
+RULE_OPTIONS = [
+    (["--most-expensive"], {"most_expensive": True}),
+    (["--no-short-last-run"], {"allow_short_last_run": False}),
+    (["--most-expensive", "--no-short-last-run", "--no-aggressive"],
+     {"most_expensive": True, "allow_short_last_run": False, "aggressive": False}),
+]
+
+
+@pytest.mark.parametrize(("options", "keywords"), RULE_OPTIONS, ids=[" ".join(o) for o, _ in RULE_OPTIONS])
+def test_rule_options_plan_like_the_library(options: list[str], keywords: dict[str, bool]) -> None:
+    rules = ["--low-price-threshold", "2", "--min-selections", "2", "--min-consecutive-periods", "2",
+             "--max-gap-between-periods", "2", "--max-gap-from-start", "2"]
+    result = run(*rules, *options, stdin="\n".join(RULE_PRICES))
+    assert (result.returncode, result.stderr) == (0, "")
+    want = plan(RULE_PRICES, "2", 2, 2, 2, 2, **keywords).periods
+    assert want != plan(RULE_PRICES, "2", 2, 2, 2, 2).periods
+    assert printed_indices(result.stdout) == want
 
 
 def test_json_numbers_reach_the_planner_as_their_exact_text() -> None:

@@ -298,14 +298,16 @@ TYPE_NAMES = [
 
 # (arguments of _planner._plan but the value, message with {} for the type's name)
 TYPE_NAMED_IN = [
-    (lambda v: (v, "2", 1, 1, 0, 0, True, None, 0, 0),
+    (lambda v: (v, "2", 1, 1, 0, 0, True, None, 0, 0, False, False),
      "prices must be a sequence of prices (a list, tuple, numpy array or pandas Series), not {}"),
-    (lambda v: (P, "2", v, 1, 0, 0, True, None, 0, 0), "min_selections must be an int, not {}"),
-    (lambda v: (P, "2", 1, 1, 0, 0, v, None, 0, 0), "aggressive must be a bool, not {}"),
-    (lambda v: (P, "2", 1, 1, 0, 0, True, v, 0, 0),
+    (lambda v: (P, "2", v, 1, 0, 0, True, None, 0, 0, False, False), "min_selections must be an int, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, v, None, 0, 0, False, False), "aggressive must be a bool, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, v, 0, 0, False, False),
      "allowed must be None or a sequence of bools (one per price), not {}"),
-    (lambda v: (P, "2", 1, 1, 0, 0, True, [True, v], 0, 0), "allowed[1] must be a bool, not {}"),
-    (lambda v: (P, "2", 1, 1, 0, 0, True, None, v, 0), "running_for must be an int, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, [True, v], 0, 0, False, False), "allowed[1] must be a bool, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, None, v, 0, False, False), "running_for must be an int, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, None, 0, 0, v, False), "most_expensive must be a bool, not {}"),
+    (lambda v: (P, "2", 1, 1, 0, 0, True, None, 0, 0, False, v), "allow_short_last_run must be a bool, not {}"),
 ]
 
 

@@ -18,8 +18,9 @@ NO_PLAN = "no plan meets the rules: "
 
 
 def plan(prices=PRICES, threshold="10", selections=4, run=2, gap=4, lead=2, aggressive=True,
-         allowed=None, running_for=0, off_for=0):
-    return _planner._plan(prices, threshold, selections, run, gap, lead, aggressive, allowed, running_for, off_for)
+         allowed=None, running_for=0, off_for=0, most_expensive=False, strict_end=False):
+    return _planner._plan(prices, threshold, selections, run, gap, lead, aggressive, allowed, running_for, off_for,
+                          most_expensive, strict_end)
 
 
 # (keyword arguments of plan(), message): each row also breaks the causes after its own.
@@ -47,7 +48,12 @@ NO_PLANS = [
     ({"off_for": 5},
      NO_PLAN + "off_for (5) is already more than max_gap_between_periods (4); raise max_gap_between_periods or "
      "pass the real time off"),
-    ({"prices": PRICES[:4], "selections": 2, "gap": 1, "lead": 1, "allowed": [T, F, T, T]},
+    # Only a last run of 1 at period 4 would keep the gaps.
+    ({"prices": PRICES[:5], "selections": 3, "run": 3, "gap": 1, "lead": 1, "allowed": [T, T, T, F, T],
+      "strict_end": True},
+     NO_PLAN + "the last run could not be made 3 periods long; allow a short last run or lower "
+     "min_consecutive_periods"),
+    ({"prices": PRICES[:4], "selections": 2, "gap": 1, "lead": 1, "allowed": [T, F, T, T], "strict_end": True},
      NO_PLAN + "no selection of the allowed periods keeps every rule; loosen a rule or allow more periods"),
 ]
 

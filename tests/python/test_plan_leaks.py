@@ -87,13 +87,13 @@ def paths():
     f = cheapest_periods
     p = _planner._plan
     table = [
-        ("plan, blocked, running", lambda: p(texts, threshold, 2, 1, 3, 3, True, allowed, 1, 0), tuple),
-        ("plan, numpy mask, off", lambda: p(texts, threshold, 2, 1, 3, 3, False, numpy_allowed, 0, 1), tuple),
-        ("plan, no plan", lambda: p(texts, threshold, 1, 1, 1, 1, True, mostly_blocked, 0, 0),
+        ("plan, blocked, running", lambda: p(texts, threshold, 2, 1, 3, 3, True, allowed, 1, 0, False, False), tuple),
+        ("plan, numpy mask, off", lambda: p(texts, threshold, 2, 1, 3, 3, False, numpy_allowed, 0, 1, True, False), tuple),
+        ("plan, no plan", lambda: p(texts, threshold, 1, 1, 1, 1, True, mostly_blocked, 0, 0, False, True),
          (ValueError, "no plan meets the rules")),
-        ("plan, allowed item", lambda: p(texts, threshold, 1, 1, 1, 1, True, bad_allowed, 0, 0),
+        ("plan, allowed item", lambda: p(texts, threshold, 1, 1, 1, 1, True, bad_allowed, 0, 0, False, False),
          (TypeError, "allowed[1]")),
-        ("plan, both carried", lambda: p(texts, threshold, 1, 1, 1, 1, True, None, count, count),
+        ("plan, both carried", lambda: p(texts, threshold, 1, 1, 1, 1, True, None, count, count, False, False),
          (ValueError, "running_for (2) and off_for (2)")),
         ("texts, aggressive", lambda: f(texts, threshold, 2, 1, 3, 3), list),
         ("texts, conservative", lambda: f(texts, threshold, 2, 1, 3, 3, False), list),

@@ -1,6 +1,6 @@
 """``kestrava_plan.plan_table`` against ``kestrava_plan.plan`` row by row: seeded random
 tables of every accepted price type and list layout, rules as scalars and as columns,
-blocked periods and carried states, times in every unit and kind of zone with counts as
+blocked periods and carried states, the most expensive plan and no short last run, times in every unit and kind of zone with counts as
 durations, and rows that ``plan`` refuses (empty or null lists, null prices, texts that
 are no numbers, NaN, null or negative counts, times that are too few, null, out of
 order, repeated, unevenly spaced or of the wrong length, durations that are no whole periods). Each row must
@@ -37,6 +37,7 @@ PRICE_TYPES = [pa.string(), pa.large_string(), pa.string_view(), pa.decimal128(3
 LIST_TYPES = [pa.list_, pa.large_list, pa.list_view, pa.large_list_view]
 COUNTS = ["min_selections", "min_consecutive_periods", "max_gap_between_periods", "max_gap_from_start",
           "running_for", "off_for"]
+FLAGS = ["aggressive", "most_expensive", "allow_short_last_run"]
 
 
 def price_of(value: decimal.Decimal, kind: Any) -> Any:
@@ -120,7 +121,8 @@ def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any
         prices = prices if shared else [price_of(value, kind) for value in request.prices]
         row = {"id": f"row {number}", "prices": list(prices),
                "low_price_threshold": format(request.threshold, "f"), "aggressive": request.aggressive,
-               "allowed": request.allowed}
+               "allowed": request.allowed, "most_expensive": rng.random() < 0.3,
+               "allow_short_last_run": rng.random() < 0.6}
         row.update(zip(COUNTS, (request.min_selections, request.min_run, request.max_gap, request.max_lead,
                                 request.running_for, request.off_for)))
         # A backtest's rows: the last request again, with the other strategy.
@@ -158,7 +160,7 @@ def random_table(seed: int) -> tuple[Any, list[dict[str, Any]], dict[str, Any], 
             row["times"] = random_times(rng, len(row["prices"] or [0]), period, tz)
         durations = as_durations(rng, rows, period)
     rules: dict[str, Any] = {}
-    for name in ["low_price_threshold", "aggressive", "allowed"] + COUNTS:
+    for name in ["low_price_threshold", "allowed"] + FLAGS + COUNTS:
         first = rows[0][name]
         # A scalar count that is negative refuses the whole call: only the carried two are turned.
         as_column = (rng.random() < 0.75 or name == "allowed" or any(row[name] is None for row in rows)
@@ -167,8 +169,8 @@ def random_table(seed: int) -> tuple[Any, list[dict[str, Any]], dict[str, Any], 
         rules[name] = column(name) if as_column else (-first if negative else first)
     counts = [(name, pa.duration(unit) if name in durations else pa.int64()) for name in COUNTS]
     schema = pa.schema([("id", pa.string()), ("prices", rng.choice(LIST_TYPES)(kind)),
-                        ("low_price_threshold", pa.string()), ("aggressive", pa.bool_()),
-                        ("allowed", pa.list_(pa.bool_()))] + counts +
+                        ("low_price_threshold", pa.string()), ("allowed", pa.list_(pa.bool_()))] +
+                       [(name, pa.bool_()) for name in FLAGS] + counts +
                        [("times", rng.choice(LIST_TYPES)(pa.timestamp(unit, zone)))] * timed)
     if timed:
         rules["times"] = "times"
@@ -339,6 +341,7 @@ BAD_CALLS = [
     ({"max_gap_between_periods": 2**63}, ValueError,
      "max_gap_between_periods: plan_table takes counts below 2**63 (got 9223372036854775808)"),
     ({"aggressive": 1}, TypeError, "aggressive must be a bool, not int"),
+    ({"allow_short_last_run": 1}, TypeError, "allow_short_last_run must be a bool, not int"),
 ]
 
 

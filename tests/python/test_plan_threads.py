@@ -194,7 +194,7 @@ EXIT_CHILD = textwrap.dedent("""
     entry = kestrava.get_cheapest_periods if module == "kestrava" else cheapest_periods
     if module == "plan":  # every flag of the mask read as well, and a carried run
         def entry(prices, threshold, count, run, gap, lead, flag):
-            return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0)
+            return _planner._plan(prices, threshold, count, run, gap, lead, flag, [flag] * len(prices), 1, 0, flag, flag)
     if module in ("table", "stream"):  # rows on two threads; batches pulled from Python or from C
         import pyarrow as pa
         sys.path.insert(0, sys.argv[3])

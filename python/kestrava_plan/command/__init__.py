@@ -101,7 +101,8 @@ def _input_options(parser: argparse.ArgumentParser) -> None:
 def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules = parser.add_argument_group("planning (named like the function's parameters)")
     rules.add_argument("--low-price-threshold", required=True, metavar="PRICE",
-                       help="periods priced at or below this decimal text are cheap")
+                       help="periods priced at or below this decimal text are cheap (with --most-expensive: the "
+                       "high-price threshold, periods priced at or above it are added)")
     rules.add_argument("--min-selections", required=True, metavar="N", help="choose at least N periods")
     rules.add_argument("--min-consecutive-periods", required=True, metavar="N",
                        help="every run of adjacent chosen periods is at least N long")
@@ -119,6 +120,12 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules.add_argument("--aggressive", action=argparse.BooleanOptionalAction, default=True,
                        help="lowest average price (default); --no-aggressive: cheapest base plan "
                        "plus the most cheap periods")
+    rules.add_argument("--most-expensive", action="store_true",
+                       help="the dearest periods instead (to discharge a battery or shed a load): the plan of "
+                       "the negated prices, with --low-price-threshold read as the high-price threshold")
+    rules.add_argument("--no-short-last-run", dest="allow_short_last_run", action="store_false",
+                       help="no run shorter than --min-consecutive-periods, not even one that ends at the last "
+                       "period (with --deadline, none that ends at the deadline)")
 
 
 def _day_options(parser: argparse.ArgumentParser) -> None:
@@ -325,7 +332,8 @@ def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], thr
         return plan(texts[horizon.start:horizon.stop], threshold, rules["min_selections"],
                     rules["min_consecutive_periods"], rules["max_gap_between_periods"], rules["max_gap_from_start"],
                     args.aggressive, allowed=horizon.allowed, running_for=rules["running_for"] if held else 0,
-                    off_for=rules["off_for"] if held else 0)
+                    off_for=rules["off_for"] if held else 0, most_expensive=args.most_expensive,
+                    allow_short_last_run=args.allow_short_last_run)
     except (ValueError, TypeError, OverflowError) as error:
         return _planner_message(error, prices, horizon.start)
     except BaseException as error:

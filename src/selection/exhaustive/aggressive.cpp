@@ -42,7 +42,7 @@ struct Selection {
 // is a step of `stop`; once it has stopped, the answer is incomplete and must not be used.
 Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap_items, PeriodMask main_combination,
                         const Decimal& main_cost, std::size_t main_count, std::uint64_t min_consecutive_periods,
-                        StopPoller& stop) {
+                        bool strict_end, StopPoller& stop) {
     Selection best{main_combination, main_cost, main_count, average_price(main_cost, main_count)};
     const BlockMasks cheap_blocks = remaining_cheap_blocks(cheap_items, main_combination);
     const std::uint32_t end = block_mask_end(cheap_blocks);
@@ -51,7 +51,8 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
         const PeriodMask merge = merge_of(main_combination, cheap_blocks, block_mask);
         // The main combination meets the gap limits and added periods only shorten
         // gaps, so the block rule alone decides whether a merge is admissible.
-        if (!meets_block_rule(ascending_indices(merge, merge_indices), min_consecutive_periods, items.size())) {
+        if (!meets_block_rule(ascending_indices(merge, merge_indices), min_consecutive_periods, items.size(),
+                              strict_end)) {
             continue;
         }
         const Decimal cost = sum_of_prices(items, merge);
@@ -65,7 +66,7 @@ Selection best_merge_of(std::span<const Item> items, std::span<const Item> cheap
 }  // namespace
 
 Outcome<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
-                                    const SelectionRules& rules, const StopCheck& stop_check) {
+                                    const SelectionRules& rules, const StopCheck& stop_check, bool strict_end) {
     const std::uint64_t n = items.size();
     // The sum of all prices is the empty best selection's cost, which is never
     // compared; it is still formed first, so that a total that overflows fails the
@@ -77,10 +78,11 @@ Outcome<IndexList> search_aggressive(std::span<const Item> items, std::span<cons
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
         bool size_successful = false;
         const std::size_t k = static_cast<std::size_t>(size);
-        for_each_valid_combination(items, k, rules, stop, [&](std::span<const Item> combination) {
+        for_each_valid_combination(items, k, rules, strict_end, stop, [&](std::span<const Item> combination) {
             const Decimal main_cost = sum_of_prices(combination);
             const Selection candidate = best_merge_of(items, cheap_items, mask_of(combination), main_cost,
-                                                      combination.size(), rules.min_consecutive_periods, stop);
+                                                      combination.size(), rules.min_consecutive_periods, strict_end,
+                                                      stop);
             const Decimal reference = best_selection ? best_selection->average : Decimal::max_value();
             if (candidate.average < reference) {
                 best_selection = candidate;

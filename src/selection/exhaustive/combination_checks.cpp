@@ -9,8 +9,8 @@ std::uint64_t index_of(const Item& item) noexcept { return item.index; }
 std::uint64_t index_of(std::uint64_t index) noexcept { return index; }
 
 template <class Element>
-bool block_rule_holds(std::span<const Element> selection, std::uint64_t min_consecutive_periods,
-                      std::uint64_t n) noexcept {
+bool block_rule_holds(std::span<const Element> selection, std::uint64_t min_consecutive_periods, std::uint64_t n,
+                      bool strict_end) noexcept {
     if (selection.empty()) return false;
     // Every block but the last ends where the next index is not adjacent.
     std::uint64_t block_length = 1;
@@ -22,13 +22,14 @@ bool block_rule_holds(std::span<const Element> selection, std::uint64_t min_cons
             block_length = 1;
         }
     }
-    // The last block may be short only when it runs to the final period.
-    if (index_of(selection.back()) == n - 1) return true;
+    // The last block may be short only when it runs to the final period, and the end is not strict.
+    if (index_of(selection.back()) == n - 1 && !strict_end) return true;
     return block_length >= min_consecutive_periods;
 }
 
 template <class Element>
-bool timing_rules_hold(std::span<const Element> selection, const SelectionRules& rules, std::uint64_t n) noexcept {
+bool timing_rules_hold(std::span<const Element> selection, const SelectionRules& rules, std::uint64_t n,
+                       bool strict_end) noexcept {
     if (selection.empty()) return false;
     const std::uint64_t leading_gap = index_of(selection.front());
     if (leading_gap > rules.max_gap_from_start) return false;
@@ -39,23 +40,24 @@ bool timing_rules_hold(std::span<const Element> selection, const SelectionRules&
         const std::uint64_t gap = index_of(selection[i]) - index_of(selection[i - 1]) - 1;
         if (gap > rules.max_gap_between_periods) return false;
     }
-    return block_rule_holds(selection, rules.min_consecutive_periods, n);
+    return block_rule_holds(selection, rules.min_consecutive_periods, n, strict_end);
 }
 
 }  // namespace
 
-bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n) noexcept {
-    return timing_rules_hold(combination, rules, n);
+bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n,
+                          bool strict_end) noexcept {
+    return timing_rules_hold(combination, rules, n, strict_end);
 }
 
-bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules,
-                          std::uint64_t n) noexcept {
-    return timing_rules_hold(indices, rules, n);
+bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules, std::uint64_t n,
+                          bool strict_end) noexcept {
+    return timing_rules_hold(indices, rules, n, strict_end);
 }
 
-bool meets_block_rule(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods,
-                      std::uint64_t n) noexcept {
-    return block_rule_holds(indices, min_consecutive_periods, n);
+bool meets_block_rule(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods, std::uint64_t n,
+                      bool strict_end) noexcept {
+    return block_rule_holds(indices, min_consecutive_periods, n, strict_end);
 }
 
 BlockList group_consecutive_items(std::span<const Item> items) {

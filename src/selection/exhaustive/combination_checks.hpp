@@ -25,15 +25,17 @@ namespace kestrava::exhaustive {
 //   - every gap between neighbours (later - earlier - 1) is at most max_gap_between_periods;
 //   - meets_block_rule(...).
 // Preconditions: strictly ascending indices, each below n. Never allocates, never throws.
-bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n) noexcept;
-bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules,
-                          std::uint64_t n) noexcept;
+bool is_valid_combination(std::span<const Item> combination, const SelectionRules& rules, std::uint64_t n,
+                          bool strict_end = false) noexcept;
+bool is_valid_combination(std::span<const std::uint64_t> indices, const SelectionRules& rules, std::uint64_t n,
+                          bool strict_end = false) noexcept;
 
 // The block rule alone: every consecutive block holds at least min_consecutive_periods
-// indices, except the last block when it ends at index n - 1. A block starting at 0
-// has no exemption. False for an empty list. Same preconditions, never allocates.
-bool meets_block_rule(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods,
-                      std::uint64_t n) noexcept;
+// indices, except the last block when it ends at index n - 1 and the end is not
+// strict. A block starting at 0 has no exemption. False for an empty list. Same
+// preconditions, never allocates.
+bool meets_block_rule(std::span<const std::uint64_t> indices, std::uint64_t min_consecutive_periods, std::uint64_t n,
+                      bool strict_end = false) noexcept;
 
 // Consecutive blocks in input order, each a non-empty list of copies of the input's Items.
 using BlockList = std::vector<std::vector<Item>>;

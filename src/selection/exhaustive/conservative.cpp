@@ -29,12 +29,12 @@ struct PricedSelection {
 // The cheapest valid combination of the smallest size from min_selections upward.
 // Once `stop` has stopped, the answer is incomplete and must not be used.
 std::optional<PricedSelection> find_main_combination(std::span<const Item> items, const SelectionRules& rules,
-                                                     StopPoller& stop) {
+                                                     bool strict_end, StopPoller& stop) {
     const std::uint64_t n = items.size();
     std::optional<PricedSelection> main_combination;
     for (std::uint64_t size = rules.min_selections; size <= n; ++size) {
         const std::size_t k = static_cast<std::size_t>(size);
-        for_each_valid_combination(items, k, rules, stop, [&](std::span<const Item> combination) {
+        for_each_valid_combination(items, k, rules, strict_end, stop, [&](std::span<const Item> combination) {
             const Decimal cost = sum_of_prices(combination);
             // The first valid combination is taken whatever its cost.
             if (!main_combination || cost < main_combination->cost) {
@@ -51,14 +51,14 @@ std::optional<PricedSelection> find_main_combination(std::span<const Item> items
 }  // namespace
 
 Outcome<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules, const StopCheck& stop_check) {
+                                      const SelectionRules& rules, const StopCheck& stop_check, bool strict_end) {
     const std::uint64_t n = items.size();
     // Never compared; formed first so that a total that overflows fails the call even
     // when a smaller selection's sum would fit.
     sum_of_prices(items);
 
     StopPoller stop(stop_check);
-    const std::optional<PricedSelection> main_combination = find_main_combination(items, rules, stop);
+    const std::optional<PricedSelection> main_combination = find_main_combination(items, rules, strict_end, stop);
     if (stop.stopped()) return Error{ErrorKind::interrupted};
     if (!main_combination) return Error{.kind = ErrorKind::no_valid_main_combination, .item_count = n};
 
@@ -74,7 +74,7 @@ Outcome<IndexList> search_conservative(std::span<const Item> items, std::span<co
     for (std::uint32_t block_mask = 1; block_mask < end; ++block_mask) {
         if (stop.step()) return Error{ErrorKind::interrupted};
         const PeriodMask merge = merge_of(main_combination->periods, cheap_blocks, block_mask);
-        if (!is_valid_combination(ascending_indices(merge, merge_indices), rules, n)) continue;
+        if (!is_valid_combination(ascending_indices(merge, merge_indices), rules, n, strict_end)) continue;
         const Decimal cost = sum_of_prices(items, merge);
         const std::size_t cheap_count = period_count(merge & cheap_periods);
         if (cheap_count > result_cheap_count || (cheap_count == result_cheap_count && cost < result.cost)) {

@@ -9,7 +9,8 @@
 // items.size(); max_gap_from_start <= max_gap_between_periods.
 // Both throw InternalFailure("Addition overflowed") when an exact sum overflows.
 // Both poll `stop` every StopPoller::poll_interval combinations or merges and end with
-// `interrupted` once it answers true.
+// `interrupted` once it answers true. With `strict_end` no run, of a main combination or
+// of a merge, is shorter than min_consecutive_periods, the last one included.
 #pragma once
 
 #include <span>
@@ -23,10 +24,11 @@ namespace kestrava::exhaustive {
 
 // The selection with the lowest average price per period, cheap blocks merged in.
 Outcome<IndexList> search_aggressive(std::span<const Item> items, std::span<const Item> cheap_items,
-                                    const SelectionRules& rules, const StopCheck& stop = {});
+                                    const SelectionRules& rules, const StopCheck& stop = {}, bool strict_end = false);
 
 // The cheapest valid combination of the smallest size, extended by the most cheap periods.
 Outcome<IndexList> search_conservative(std::span<const Item> items, std::span<const Item> cheap_items,
-                                      const SelectionRules& rules, const StopCheck& stop = {});
+                                      const SelectionRules& rules, const StopCheck& stop = {},
+                                      bool strict_end = false);
 
 }  // namespace kestrava::exhaustive

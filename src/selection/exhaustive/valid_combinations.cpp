@@ -15,11 +15,13 @@
 
 namespace kestrava::exhaustive {
 
-ValidCombinations::ValidCombinations(std::span<const Item> items, std::size_t k, const SelectionRules& rules)
+ValidCombinations::ValidCombinations(std::span<const Item> items, std::size_t k, const SelectionRules& rules,
+                                     bool strict_end)
     : items_(items),
       n_(static_cast<std::int64_t>(items.size())),
       k_(k),
       rules_(rules),
+      strict_end_(strict_end),
       positions_(k),
       run_lengths_(k),
       combination_(k) {
@@ -77,7 +79,7 @@ std::optional<std::span<const Item>> ValidCombinations::next() noexcept {
         for (std::size_t slot = 0; slot < k_; ++slot) {
             combination_[slot] = items_[static_cast<std::size_t>(positions_[slot])];
         }
-        if (is_valid_combination(std::span<const Item>(combination_), rules_, items_.size())) {
+        if (is_valid_combination(std::span<const Item>(combination_), rules_, items_.size(), strict_end_)) {
             return std::span<const Item>(combination_);
         }
     }

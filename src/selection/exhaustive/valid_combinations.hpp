@@ -24,7 +24,7 @@ class ValidCombinations {
 public:
     // Precondition: items[i].index == i. Reads `items` (which must outlive it); its
     // storage is allocated once, here, and next() does not allocate.
-    ValidCombinations(std::span<const Item> items, std::size_t k, const SelectionRules& rules);
+    ValidCombinations(std::span<const Item> items, std::size_t k, const SelectionRules& rules, bool strict_end);
 
     // The next valid combination as a view of copies of the Items, valid until the
     // next call; nullopt once there is none, and from then on.
@@ -48,6 +48,7 @@ private:
     std::int64_t lead_ = 0;  // min(S, G)
     std::int64_t min_run_ = 0;
     const SelectionRules& rules_;
+    bool strict_end_ = false;
     std::vector<std::int64_t> positions_;
     std::vector<std::int64_t> run_lengths_;  // the block's length up to each slot
     std::vector<Item> combination_;
@@ -57,12 +58,12 @@ private:
 };
 
 // Calls on_valid(combination) for each valid combination of `size` of the items, in
-// lexicographic order; the span is valid during the call. Every combination is a
-// step of `stop`; the loop ends early once it has stopped.
+// lexicographic order (strict_end: as is_valid_combination's); the span is valid during
+// the call. Every combination is a step of `stop`; the loop ends early once it has stopped.
 template <class OnValid>
 void for_each_valid_combination(std::span<const Item> items, std::size_t size, const SelectionRules& rules,
-                                StopPoller& stop, OnValid&& on_valid) {
-    ValidCombinations combinations(items, size, rules);
+                                bool strict_end, StopPoller& stop, OnValid&& on_valid) {
+    ValidCombinations combinations(items, size, rules, strict_end);
     while (!stop.step()) {
         const std::optional<std::span<const Item>> combination = combinations.next();
         if (!combination) return;

@@ -27,8 +27,8 @@ void GapAdditions<Int>::reset(const rules::Shape& shape) {
 template <class Int>
 Int GapAdditions<Int>::run_value(int first, int last) const noexcept {
     // A run at period 0 touches a carried run.
-    const bool stands_alone =
-        last - first + 1 >= shape_->min_run || last == shape_->n - 1 || (first == 0 && shape_->carried > 0);
+    const bool stands_alone = last - first + 1 >= shape_->min_run || (last == shape_->n - 1 && !shape_->strict_end) ||
+                              (first == 0 && shape_->carried > 0);
     return stands_alone ? std::min(Int{}, prefix(last + 1) - prefix(first)) : Int{};
 }
 
@@ -43,10 +43,12 @@ void GapAdditions<Int>::assign(std::span<const Int> weights, bool with_additions
     }
     for (int s = 0; s < n; ++s) run_heads_[at(s)] = prefix(std::min(s + shape_->min_run, n)) - prefix(s);
     // A last run cut short by the end (s + R > n) is read as its head alone: a blocked
-    // period in it marks it unreachable here. Longer heads end in a stalled state
+    // period in it, or a strict end, marks it unreachable here, which takes the short
+    // last run out of every start transition. Longer heads end in a stalled state
     // (tables.cpp), and a blocked period's weight stays its price, so every bound of
-    // integer_ladder.hpp holds as it is.
-    for (int s = std::max(0, n - shape_->min_run + 1); s <= shape_->last_blocked; ++s) {
+    // integer_ladder.hpp holds as it is: each head gains the sentinel once.
+    const int last_unreachable = shape_->strict_end ? n - 1 : shape_->last_blocked;
+    for (int s = std::max(0, n - shape_->min_run + 1); s <= last_unreachable; ++s) {
         run_heads_[at(s)] += unreachable_sentinel<Int>();
     }
     if (!with_additions) return;  // lead(), between() and trailing() answer 0 without reading the rest

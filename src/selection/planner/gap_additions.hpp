@@ -11,7 +11,8 @@
 //   - the piece of a cheap run that starts at e+1 touches e: admissible;
 //   - the piece of a cheap run that ends at s-1 touches s: admissible;
 //   - a whole cheap run strictly inside (first >= e+2, last <= s-2) is admissible
-//     when it has at least min_run periods (or, in the trailing gap, ends at n-1);
+//     when it has at least min_run periods (or, in the trailing gap, ends at n-1
+//     unless the end is strict);
 //   - when every period of the gap is cheap, the gap is one block touching both.
 // Unless the gap is wholly cheap, the first piece depends on e alone and the second
 // on s alone, and the runs strictly inside are those that start after e+1 less
@@ -22,7 +23,8 @@
 // same with one side missing, and there the split form also holds when the gap is
 // wholly cheap (its one run is the piece touching the main period). A run starting
 // at period 0 has no exemption unless a carried run (rules/conditions.hpp) is there to
-// touch; one ending at n - 1 always stands alone. Blocked periods are never cheap.
+// touch; one ending at n - 1 stands alone unless the end is strict. Blocked periods
+// are never cheap.
 //
 // Bounds: every term is a sum of weights of disjoint periods, or a difference of two
 // such sums, so each is at most 2 S in magnitude (S = sum of |weights|); see

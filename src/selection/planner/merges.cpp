@@ -31,7 +31,8 @@ void admissible_blocks(const rules::Shape& shape, std::span<const std::uint64_t>
             while (last < run_last && !in_main(last + 1)) ++last;
             // A block at period 0 touches a carried run.
             const bool touches_main = in_main(p - 1) || in_main(last + 1) || (p == 0 && shape.carried > 0);
-            if (touches_main || last - p + 1 >= shape.min_run || last == n - 1) blocks.push_back(CheapBlock{p, last});
+            const bool exempt_end = last == n - 1 && !shape.strict_end;
+            if (touches_main || last - p + 1 >= shape.min_run || exempt_end) blocks.push_back(CheapBlock{p, last});
             p = last;
         }
     }

@@ -89,7 +89,7 @@ bool Planner<Int>::lowest_prices_form_a_main() {
     const SelectionRules rules{0, static_cast<std::uint64_t>(shape_->min_run),
                                static_cast<std::uint64_t>(shape_->max_gap),
                                static_cast<std::uint64_t>(shape_->max_lead)};
-    return exhaustive::is_valid_combination(main_, rules, static_cast<std::uint64_t>(shape_->n));
+    return exhaustive::is_valid_combination(main_, rules, static_cast<std::uint64_t>(shape_->n), shape_->strict_end);
 }
 
 // The certificate: whether the cheapest main combination costs just the k lowest prices.

@@ -21,7 +21,9 @@
 // head of carried_head periods, and blocked periods are never chosen: the run states
 // at stalled periods (a blocked period within R of them) read as unreachable, and so
 // does the short last run that holds one; a blocked period is then neither stepped
-// onto nor part of a head.
+// onto nor part of a head. A strict end reads every short last run as unreachable, so
+// that the only accepting states are runs at least R long (and a carried head longer
+// than the horizon stays unreachable).
 // The exit minimum is a sliding-window minimum per count (min_window.hpp), so a pass
 // costs O(1) per stored state: O(n k) at most, far less where the rules pin the
 // counts down (band.hpp).

@@ -45,6 +45,8 @@ struct ExactPrices {
     std::strong_ordering compare_magnitudes(const ExactDecimal& a, const ExactDecimal& b) const noexcept;
     std::strong_ordering compare(const ExactDecimal& a, const ExactDecimal& b) const noexcept;
     bool is_cheap(std::size_t i) const noexcept { return compare(prices[i], threshold) <= 0; }
+    // At or above the threshold: cheap once prices and threshold are negated.
+    bool is_dear(std::size_t i) const noexcept { return compare(prices[i], threshold) >= 0; }
 };
 
 // Reads every price, then the threshold. The first price that is not a decimal text

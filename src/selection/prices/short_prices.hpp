@@ -25,6 +25,8 @@ struct ShortPrices {
     __int128 threshold_factor = 1;
 
     bool is_cheap(std::size_t i) const noexcept { return units[i] * threshold_factor <= threshold_units; }
+    // At or above the threshold: cheap once prices and threshold are negated.
+    bool is_dear(std::size_t i) const noexcept { return units[i] * threshold_factor >= threshold_units; }
 };
 
 // Reads the prices and the threshold when every text is plain (an optional sign,

@@ -81,13 +81,23 @@ void keep_found(const Keeping* keeping, const std::vector<Int>& units, const rul
     }
 }
 
+// The units planned with: the prices', or their negation for the most expensive plan
+// (same magnitudes, so the same width holds them).
+template <class Int, class Prices>
+void fill_units(const Prices& prices, bool mirrored, std::vector<Int>& units) {
+    units.resize(price_count(prices));
+    for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_at<Int>(prices, i);
+    if (mirrored) {
+        for (Int& unit : units) unit = -unit;
+    }
+}
+
 template <class Int, class Prices>
 Outcome<IndexList> search_at_width(const Prices& prices, const rules::Shape& shape, bool aggressive,
                                    const StopCheck& stop, const Keeping* keeping) {
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
-    units.resize(price_count(prices));
-    for (std::size_t i = 0; i < units.size(); ++i) units[i] = units_at<Int>(prices, i);
+    fill_units(prices, keeping != nullptr && keeping->conditions.most_expensive, units);
     const IndexList* known = kept_for(keeping, units, shape);
     Planner<Int>& planner = lease->planner;
     planner.reset(shape, units);
@@ -137,10 +147,15 @@ Outcome<IndexList> search_at_fitting_width(const Prices& prices, const rules::Sh
     return search_at_width<Int512>(prices, shape, aggressive, stop, keeping);
 }
 
-// 1 for a period that is allowed and priced at or below the threshold.
+// 1 for a period that is allowed and priced at or below the threshold (at or above it
+// for the most expensive plan).
 template <class Prices>
 void fill_cheap_flags(const Prices& prices, const rules::Conditions& conditions, std::vector<std::uint8_t>& cheap) {
     cheap.resize(price_count(prices));
+    if (conditions.most_expensive) {
+        for (std::size_t i = 0; i < cheap.size(); ++i) cheap[i] = conditions.is_allowed(i) && prices.is_dear(i) ? 1 : 0;
+        return;
+    }
     for (std::size_t i = 0; i < cheap.size(); ++i) cheap[i] = conditions.is_allowed(i) && prices.is_cheap(i) ? 1 : 0;
 }
 
@@ -177,18 +192,29 @@ Outcome<PlanAnswer> planned(Outcome<IndexList> periods, const rules::Shape& shap
 }
 
 // The cheapest main strategy's answer that `kept` holds for exactly this request; short
-// prices only, as the kept combination's units are.
+// prices only, as the kept combination's units are, and never mirrored ones, which
+// are not the prices' units.
 template <class Prices>
 std::optional<PlanAnswer> kept_answer(const Prices& prices, std::span<const std::uint8_t> cheap,
                                       const SelectionRules& rules, const rules::Conditions& conditions,
                                       bool aggressive, KeptMain* kept) {
     if constexpr (std::is_same_v<Prices, ShortPrices>) {
-        if (kept == nullptr || aggressive) return std::nullopt;
+        if (kept == nullptr || aggressive || conditions.most_expensive) return std::nullopt;
         if (const IndexList* periods = kept->widest_merge(prices.units, cheap, rules, conditions)) {
             return PlanAnswer{*periods, kept->base_size()};
         }
     }
     return std::nullopt;
+}
+
+// No size has a valid selection: under a strict end, whether the exempt last run
+// would have given one, which names the cause.
+Error no_plan_cause(rules::Shape& shape, const SelectionRules& rules) {
+    if (!shape.strict_end) return Error{ErrorKind::no_plan};
+    shape.strict_end = false;
+    const bool exempt_plans = rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections)).has_value();
+    shape.strict_end = true;
+    return Error{exempt_plans ? ErrorKind::short_last_run : ErrorKind::no_plan};
 }
 
 // plan_periods once the prices are read.
@@ -217,7 +243,7 @@ Outcome<PlanAnswer> plan_with_prices(const Prices& prices, RequestSpace& space, 
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
     // the sizes that have one decide.
     const std::optional<int> size = rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections));
-    if (!size) return Error{ErrorKind::no_plan};
+    if (!size) return no_plan_cause(shape, rules);
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};
     return planned(search_at_fitting_width(prices, shape, aggressive, stop, &keeping), shape);

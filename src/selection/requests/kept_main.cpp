@@ -23,12 +23,14 @@ void KeptMain::keep(std::span<const std::int64_t> units, const rules::Shape& sha
     if (masked_) allowed_.assign(conditions.allowed->begin(), conditions.allowed->end());
     running_for_ = conditions.running_for;
     off_for_ = conditions.off_for;
+    strict_end_ = conditions.strict_end;
     held_ = true;
 }
 
 bool KeptMain::holds_request(std::span<const std::int64_t> units, std::span<const std::uint8_t> cheap,
                              const SelectionRules& rules, const rules::Conditions& conditions) const noexcept {
     const bool same_conditions = conditions.running_for == running_for_ && conditions.off_for == off_for_ &&
+                                 conditions.strict_end == strict_end_ &&
                                  conditions.allowed.has_value() == masked_ &&
                                  (!masked_ || std::ranges::equal(*conditions.allowed, allowed_));
     return held_ && rules == rules_ && same_conditions && std::ranges::equal(cheap, shape_.cheap) &&

@@ -50,6 +50,7 @@ private:
     bool masked_ = false;
     std::uint64_t running_for_ = 0;
     std::uint64_t off_for_ = 0;
+    bool strict_end_ = false;
     bool held_ = false;  // the fields above belong together
     // The widest merge's scratch and answer, for held_'s request once asked.
     std::vector<std::uint8_t> marks_;

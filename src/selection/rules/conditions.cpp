@@ -113,6 +113,7 @@ void add_conditions(Shape& shape, const SelectionRules& rules, const Conditions&
     } else if (conditions.off_for != 0) {
         shape.max_lead = static_cast<int>(std::min(latest_first_after_off(rules, conditions), n - 1));
     }
+    shape.strict_end = conditions.strict_end;
     shape.allowed.clear();
     if (conditions.allowed) shape.allowed.assign(conditions.allowed->begin(), conditions.allowed->end());
     find_stalled(shape);
@@ -122,12 +123,15 @@ void add_conditions(Shape& shape, const SelectionRules& rules, const Conditions&
 // periods is, with those r periods, a valid selection of the horizon n + r periods
 // long that starts at its period 0: it has at least smallest_valid_size(n + r, R, G,
 // 0) - r periods of its own. Otherwise the lead is at most max_lead. Blocked periods
-// only take selections away, so both stay lower bounds. Gaps inside the horizon are
+// only take selections away, so both stay lower bounds. A strict end counts the
+// last run as every other. Gaps inside the horizon are
 // at most n - 1 long, as shape.max_gap is.
 int fewest_by_counting(const Shape& shape) noexcept {
-    if (shape.carried == 0) return smallest_valid_size(shape.n, shape.min_run, shape.max_gap, shape.max_lead);
+    if (shape.carried == 0) {
+        return smallest_valid_size(shape.n, shape.min_run, shape.max_gap, shape.max_lead, shape.strict_end);
+    }
     const int virtual_n = shape.n + shape.carried;
-    return smallest_valid_size(virtual_n, shape.min_run, shape.max_gap, 0) - shape.carried;
+    return smallest_valid_size(virtual_n, shape.min_run, shape.max_gap, 0, shape.strict_end) - shape.carried;
 }
 
 }  // namespace

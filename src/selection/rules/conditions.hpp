@@ -10,6 +10,11 @@
 // by max_gap_between_periods instead of max_gap_from_start. With off_for = o the load
 // was off for o periods: the first chosen period f needs f <= max_gap_from_start and
 // o + f <= max_gap_between_periods.
+//
+// With strict_end the run that ends at the last period loses its exemption: every run,
+// the carried periods included in the one that holds period 0, is min_run long. With
+// most_expensive the plan is that of the negated prices and threshold; the request
+// entry negates the units, so that nothing below it knows.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +35,11 @@ struct Conditions {
     std::uint64_t off_for = 0;          // periods off just before period 0
     bool running_for_negative = false;  // as given: refused by broken_condition()
     bool off_for_negative = false;
+    bool strict_end = false;      // no run shorter than min_run, the last one included
+    bool most_expensive = false;  // the plan of the negated prices and threshold
 
-    bool any() const noexcept { return allowed.has_value() || running_for != 0 || off_for != 0; }
+    // Whether the shape differs from that of the rules alone.
+    bool any() const noexcept { return allowed.has_value() || running_for != 0 || off_for != 0 || strict_end; }
     bool is_allowed(std::size_t period) const noexcept { return !allowed || (*allowed)[period] != 0; }
 };
 
@@ -56,7 +64,7 @@ std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules,
 
 // The shape of a plan under conditions into `shape`. Its size is a lower bound on
 // every valid size from min_selections up: the fewest periods that counting allows
-// (as shape.hpp, with the carried run and the lead of the conditions), at most n.
+// (as shape.hpp, with the carried run, the lead and the strict end of the conditions), at most n.
 // Where the planner's tables reach a valid selection of that size, it is the base
 // plan's size; where they do not (blocked periods can leave it, or any size, without
 // one), smallest_valid_size_from() (valid_sizes.hpp) finds the real one. `cheap`

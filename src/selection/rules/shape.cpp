@@ -3,7 +3,7 @@
 // Counting argument. Cover a stretch of y periods by a leading gap of at most
 // `lead`, t runs and the gaps between and after them (each at most G). Runs hold at
 // least R periods each, except a run that ends at the last period of the day, which
-// holds at least one. The out periods number at most lead + (gaps) * G, so the main
+// holds at least one (unless the end is strict). The out periods number at most lead + (gaps) * G, so the main
 // periods number at least y - lead - (gaps) G, and at least the sum of the run
 // minima. Both bounds are met at once by runs of the right lengths (runs that touch
 // merge into longer ones, which the rules allow), so the fewest main periods for t
@@ -53,10 +53,12 @@ private:
 
 }  // namespace
 
-int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept {
+int smallest_valid_size(int n, int min_run, int max_gap, int max_lead, bool strict_end) noexcept {
     const Count y = n - max_lead;
     // t >= 1 runs of at least R, then a trailing gap: t gaps of at most G besides the lead.
+    // A trailing gap of 0 is a last run of R ending at the last period, all a strict end allows.
     const Count with_trailing_gap = least_over_runs(1, min_run, 0, y, max_gap);
+    if (strict_end) return static_cast<int>(std::min(with_trailing_gap, static_cast<Count>(n)));
     // j >= 0 runs of at least R, then one of at least 1 ending at the last period: j gaps.
     const Count ending_at_last = least_over_runs(0, min_run, 1, y, max_gap);
     return static_cast<int>(std::min({with_trailing_gap, ending_at_last, static_cast<Count>(n)}));
@@ -105,6 +107,7 @@ void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const Selecti
     shape.last_blocked = -1;
     shape.allowed.clear();
     shape.stalled.clear();
+    shape.strict_end = false;
     shape.cheap.assign(cheap.begin(), cheap.end());
     shape.run_first.assign(cheap.size(), 0);
     shape.run_last.assign(cheap.size(), 0);

@@ -46,6 +46,9 @@ struct Shape {
     // Ascending and apart: the periods p with a blocked period in p - min_run + 1 .. p,
     // where no run can be min_run long (or reach back to a carried run).
     std::vector<PeriodStretch> stalled;
+    // No run shorter than min_run, the last one included: the run that ends at the last
+    // period is not exempt.
+    bool strict_end = false;
 
     bool is_cheap(int period) const noexcept {
         return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;
@@ -63,14 +66,15 @@ void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const Selecti
 // The fewest periods of any selection over n periods that meets the timing rules.
 // Adding a period next to a selected one never breaks a rule (gaps shrink, runs
 // grow, a run ending at the last period keeps ending there), so every larger size up
-// to n has a valid selection too. Preconditions: 1 <= min_run <= n,
-// 0 <= max_lead <= max_gap <= n - 1.
-int smallest_valid_size(int n, int min_run, int max_gap, int max_lead) noexcept;
+// to n has a valid selection too; under a strict end as well, as the grown run was
+// already min_run long. Preconditions: 1 <= min_run <= n, 0 <= max_lead <= max_gap <= n - 1.
+int smallest_valid_size(int n, int min_run, int max_gap, int max_lead, bool strict_end = false) noexcept;
 
 // Lower bounds for a selection that has period p in a run already at least min_run
 // long at p (it may go on after p), for every p (`fewest` has n entries): the main
 // periods it holds after p, and those it holds in 0 .. p. Both are exact minima of the
-// counting argument in shape.cpp; the planner only relies on their being lower bounds.
+// counting argument in shape.cpp; the planner only relies on their being lower bounds,
+// which they stay under a strict end (a last run of min_run is one more constraint).
 void fewest_main_after_each(const Shape& shape, std::span<int> fewest) noexcept;
 void fewest_main_through_each(const Shape& shape, std::span<int> fewest) noexcept;
 

@@ -8,7 +8,8 @@
 //   run(n-1) = {0};  run(p) = (run(p+1) + 1 if p+1 is allowed) | exit(p);
 //   exit(p)  = {0} if n-1-p <= G, | start(s) over s = p+2 .. p+1+G;
 //   start(s) = run(s+R-1) + R if s .. s+R-1 are allowed (a forced head), or
-//              {n-s} if s+R > n and s .. n-1 are allowed (a last run cut by the end);
+//              {n-s} if s+R > n and s .. n-1 are allowed (a last run cut by the end,
+//              unless the end is strict);
 //   sizes    = start(f) over the first periods f = 0 .. L, where with a carried run
 //              f = 0 is its own head: run(h-1) + h if 0 .. h-1 are allowed.
 //
@@ -17,7 +18,7 @@
 // the rest of the horizon for a last run shorter than R) and single steps. The
 // transitions are those splits, with the rules' tests on each piece: allowed periods
 // only, gaps and the trailing gap of at most G, a first period within L (0 when a
-// carried run below R must go on). So c lies in `sizes` exactly when some valid
+// carried run below R must go on), and no last run cut short under a strict end. So c lies in `sizes` exactly when some valid
 // selection has c periods. The planner's tables make the same splits with the same
 // tests, and their band holds every state of a valid selection (band.hpp), so at this
 // size their optimum is reachable.
@@ -102,7 +103,7 @@ void SizePass::fill_start(int s) noexcept {
     const int min_run = shape_.min_run;
     if (s + min_run <= n) {
         if (allowed_through(s, s + min_run - 1)) shifted_into(start(s), run(s + min_run - 1), min_run);
-    } else if (allowed_through(s, n - 1)) {
+    } else if (!shape_.strict_end && allowed_through(s, n - 1)) {
         add_count(start(s), n - s);
     }
 }
@@ -158,7 +159,7 @@ void SizePass::head_from_zero(Word* sizes) noexcept {
     const int head = shape_.carried_head;
     if (head <= n) {
         if (allowed_through(0, head - 1)) shifted_into(sizes, run(head - 1), head);
-    } else if (allowed_through(0, n - 1)) {
+    } else if (!shape_.strict_end && allowed_through(0, n - 1)) {
         add_count(sizes, n);
     }
 }
