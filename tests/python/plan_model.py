@@ -985,10 +985,10 @@ def _short_tail(rng: random.Random, request: PlanRequest) -> list[bool]:
     return allowed[:n]
 
 
-def random_rule_request(rng: random.Random, n: int, whole_day: bool = False) -> RuleRequest:
-    """A random_plan_request of n periods with times, a quota at a day's edge half the
-    time, a strict end half the time (with a cheap tail now and then) and the dearest
-    periods half the time."""
+def random_rule_request(rng: random.Random, n: int, whole_day: bool = False, quotas: bool = True) -> RuleRequest:
+    """A random_plan_request of n periods with times, a quota at a day's edge most of the
+    time (never without ``quotas``), a strict end half the time (with a cheap tail now
+    and then) and the dearest periods half the time."""
     base = random_plan_request(rng, n)
     if rng.random() < 0.3:  # random masks mostly leave no plan: fewer of them
         base = replace(base, allowed=None)
@@ -1007,6 +1007,6 @@ def random_rule_request(rng: random.Random, n: int, whole_day: bool = False) -> 
     times, zone_given = _given(rng, zone, _period_starts(rng, n, zone, whole_day))
     day_start_given = rng.choice([None, rng.choice(DAY_STARTS), time(rng.randrange(24), 15 * rng.randrange(4))])
     day_start = time.fromisoformat(day_start_given) if isinstance(day_start_given, str) else day_start_given or time(0)
-    quota, done = _quota(rng, base, local_days(times, zone, day_start))
+    quota, done = _quota(rng, base, local_days(times, zone, day_start)) if quotas else (0, 0)
     return RuleRequest(base, most_expensive, not strict, times, zone, zone_given, day_start, day_start_given,
                        quota, done, n > 1 and rng.random() < 0.2)
