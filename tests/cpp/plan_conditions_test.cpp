@@ -6,8 +6,9 @@
 // holes), carried runs of min_run - 1 and min_run, off_for that makes the lead exactly
 // tight, cheap blocks at period 0 and beside blocked periods.
 //
-// KESTRAVA_FUZZ_CONDITIONS sets the number of requests (default 4000), and
-// KESTRAVA_FUZZ_SEED the seed; a mismatch prints the request.
+// KESTRAVA_FUZZ_CONDITIONS sets the number of requests (default 4000),
+// KESTRAVA_FUZZ_SEED the seed and KESTRAVA_FUZZ_FIRST the first request's number; a
+// mismatch prints the request.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -93,6 +94,31 @@ void random_carried(LiteralPlan& plan, RequestRandom& random) {
     }
 }
 
+// Days of random lengths, down to one period, so that boundaries fall inside heads,
+// runs and gaps; quotas from 0 to a day's length and now and then one more, the first
+// day's lowered as done_today lowers it, and days cut by either end of the horizon.
+void random_days(LiteralPlan& plan, RequestRandom& random) {
+    if (!random.chance(50)) return;
+    const std::size_t n = plan.n();
+    const std::uint64_t longest = random.chance(30) ? 2 : n;
+    std::uint32_t day = 0;
+    std::size_t left = random.between(1, longest);
+    for (std::size_t p = 0; p < n; ++p, --left) {
+        if (left == 0) {
+            ++day;
+            left = random.between(1, longest);
+        }
+        plan.day_of.push_back(day);
+    }
+    plan.day_quota.assign(day + 1, 0);
+    std::vector<std::uint32_t> lengths(day + 1, 0);
+    for (const std::uint32_t d : plan.day_of) ++lengths[d];
+    for (std::size_t d = 0; d <= day; ++d) {
+        const std::uint64_t most = lengths[d] + (random.chance(5) ? 1 : 0);
+        plan.day_quota[d] = static_cast<std::uint32_t>(random.chance(70) ? random.between(0, most) : 0);
+    }
+}
+
 LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t min_n = 2, std::uint64_t max_n = 14) {
     RequestRandom random(seed, number);
     LiteralPlan plan;
@@ -113,6 +139,7 @@ LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t 
     // A carried run may ask for the periods that complete it.
     if (plan.running_for > 0 && random.chance(25)) rules.min_consecutive_periods += random.between(1, plan.running_for);
     random_mask(plan, random);
+    random_days(plan, random);
     plan.aggressive = random.chance(50);
     return plan;
 }
@@ -127,6 +154,12 @@ std::string described(const LiteralPlan& plan) {
     for (const bool allowed : plan.allowed) out << (allowed ? '1' : '0');
     out << ", running_for " << plan.running_for << ", off_for " << plan.off_for << ", "
         << (plan.aggressive ? "aggressive" : "conservative");
+    if (!plan.day_quota.empty()) {
+        out << ", days ";
+        for (const std::uint32_t day : plan.day_of) out << day << ' ';
+        out << "quotas";
+        for (const std::uint32_t quota : plan.day_quota) out << ' ' << quota;
+    }
     return out.str();
 }
 
@@ -140,8 +173,10 @@ int cause_of(ErrorKind kind) {
             return 3;
         case ErrorKind::off_for_no_start:
             return 4;
-        case ErrorKind::no_plan:
+        case ErrorKind::day_below_quota:
             return 5;
+        case ErrorKind::no_plan:
+            return 6;
         default:
             return -1;
     }
@@ -157,6 +192,8 @@ LiteralAnswer planned(const LiteralPlan& plan) {
     conditions.allowed = allowed;
     conditions.running_for = plan.running_for;
     conditions.off_for = plan.off_for;
+    conditions.day_of = plan.day_of;
+    conditions.day_quota = plan.day_quota;
     const Outcome<planner::PlanAnswer> outcome = planner::plan_periods(
         views, std::to_string(plan.threshold), plan.rules, conditions, plan.aggressive);
     if (!outcome.ok()) return LiteralAnswer{cause_of(outcome.error().kind), {}, 0};
@@ -175,11 +212,12 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_CONDITIONS", 4000);
     std::uint64_t mismatches = 0;
     std::uint64_t planned_count = 0;
-    std::uint64_t causes[6] = {};
-    for (std::uint64_t number = 0; number < requests && mismatches < 10; ++number) {
+    std::uint64_t causes[7] = {};
+    for (std::uint64_t number = setting("KESTRAVA_FUZZ_FIRST", 0); number < requests && mismatches < 10; ++number) {
         const LiteralPlan plan = random_plan(seed, number);
         const LiteralAnswer expected = testing::literal_answer(plan);
-        const LiteralAnswer answer = planned(plan);
+        LiteralAnswer answer;
+        ASSERT_NO_THROW(answer = planned(plan)) << "request " << number << ": " << described(plan);
         ++causes[expected.cause];
         planned_count += expected.cause == 0 ? 1 : 0;
         const bool agrees = answer.cause == expected.cause &&
@@ -190,8 +228,9 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
         ADD_FAILURE() << "request " << number << ": " << described(plan) << "\n  planner: " << answer_text(answer)
                       << "\n  literal: " << answer_text(expected);
     }
-    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-5: "
-              << causes[1] << " " << causes[2] << " " << causes[3] << " " << causes[4] << " " << causes[5] << ", "
+    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-6:";
+    for (int cause = 1; cause <= 6; ++cause) std::cout << ' ' << causes[cause];
+    std::cout << ", "
               << mismatches << " mismatches\n";
 }
 
@@ -210,7 +249,7 @@ TEST(PlanConditionsFuzz, LongerPlansKeepEveryRule) {
         ++planned_count;
         testing::Chosen chosen(plan.n(), false);
         for (const std::uint64_t p : answer.periods) chosen[p] = true;
-        ASSERT_TRUE(testing::meets_rules(plan, chosen)) << described(plan) << "\n  planner: " << answer_text(answer);
+        ASSERT_TRUE(testing::meets_rules(plan, chosen) && testing::meets_quota(plan, chosen)) << described(plan) << "\n  planner: " << answer_text(answer);
         ASSERT_GE(answer.base_size, plan.rules.min_selections) << described(plan);
         ASSERT_LE(answer.base_size, answer.periods.size()) << described(plan);
     }

@@ -46,6 +46,13 @@ struct Shape {
     // Ascending and apart: the periods p with a blocked period in p - min_run + 1 .. p,
     // where no run can be min_run long (or reach back to a carried run).
     std::vector<PeriodStretch> stalled;
+    bool strict_end = false;
+    // The quota per local day (conditions.hpp): each period's day and each day's
+    // fewest main periods; both empty without one.
+    std::vector<int> day_of;
+    std::vector<int> day_quota;
+
+    bool has_quota() const noexcept { return !day_quota.empty(); }
 
     bool is_cheap(int period) const noexcept {
         return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;
