@@ -26,5 +26,10 @@ def _plan(
     allowed: Sequence[bool] | None,
     running_for: SupportsIndex,
     off_for: SupportsIndex,
+    most_expensive: bool,
+    strict_end: bool,
+    day_of: list[int] | None,
+    day_quota: list[int] | None,
+    day_names: list[str] | None,
     /,
 ) -> tuple[list[int], int]: ...

@@ -59,6 +59,7 @@ public:
     bool off_for_above_gap() const override {
         return exactly_below(request_.counts.max_gap_between_periods, conditions_->off_for);
     }
+    std::string day_name(std::size_t day) const override { return conditions_->day_names[day]; }
 
 private:
     const Count& count_of(table::CountRule rule) const {
@@ -126,11 +127,16 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
 
 nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
                nb::handle min_consecutive_periods, nb::handle max_gap_between_periods, nb::handle max_gap_from_start,
-               nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for) {
+               nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for,
+               nb::handle most_expensive, nb::handle strict_end, nb::handle day_of, nb::handle day_quota,
+               nb::handle day_names) {
     const Request request = read_request(prices, low_price_threshold, min_selections, min_consecutive_periods,
                                          max_gap_between_periods, max_gap_from_start, aggressive);
-    const PlanConditions conditions = read_plan_conditions(allowed, running_for, off_for);
     const std::size_t n = request.prices.texts.size();
+    // Read as a flag only: the mirror of the prices is planned elsewhere.
+    read_flag(most_expensive);
+    const PlanConditions conditions =
+        read_plan_conditions(allowed, running_for, off_for, strict_end, PlanDays{day_of, day_quota, day_names}, n);
     const rules::Conditions core = conditions.conditions(request.counts, n);
     SignalStopCheck stop;
     const std::string_view threshold = text_of(request.threshold);
@@ -172,6 +178,7 @@ NB_MODULE(_planner, module) {
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
     module.def("_plan", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
+               nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none());
     plan::define_plan_table(module);

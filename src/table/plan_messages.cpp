@@ -159,6 +159,12 @@ std::string off_for_no_start(std::string_view off_for, std::string_view gap, std
                    " blocked; allow one of them or raise max_gap_between_periods"});
 }
 
+std::string day_below_quota(std::string_view day, std::uint64_t allowed, std::uint64_t quota) {
+    return joined({"no plan meets the rules: ", day, " holds ", std::to_string(allowed),
+                   " allowed periods of the horizon, fewer than its quota of ", std::to_string(quota),
+                   "; allow more of its periods or lower the quota"});
+}
+
 std::string column_missing(std::string_view role, std::string_view column, std::string_view columns) {
     return joined({role, ": the data has no column '", column, "' (its columns: ", columns, ")"});
 }
