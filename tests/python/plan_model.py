@@ -49,17 +49,34 @@ none given it runs the code above): blocked periods are never selected, are not
 cheap, and count as gap; a carried run of r periods is the shape at period 0 (a run
 of length r, so a cheap block starting there touches it); off_for o narrows the lead
 to min(max_lead, max_gap - o). Without a valid selection it names the cause.
+
+And the rules of a quota per day, a strict end and the dearest periods:
+
+* most_expensive is by definition the plan of the negated prices and threshold, so
+  both halves simply plan those.
+* A strict end (allow_short_last_run=False) drops the exemption of a run or a cheap
+  block that ends at the last period. In the programme an accepting state may no longer
+  be a run shorter than min_run, nor a block still waiting for a selected neighbour.
+* A quota counts only the base selection, per day. The programme's state carries the
+  count of the day so far, capped at the day's quota (more never helps), checked and
+  reset where a day starts and checked after the last period: memory grows with the
+  quota, not with the number of days. Days come from ``local_days``: a day begins at
+  the first instant of its local date whose clock shows day_start or later.
 """
 
 from __future__ import annotations
 
 import decimal
+import functools
 import math
 import random
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
+from datetime import date, datetime, time, timedelta, timezone
 from fractions import Fraction
+from collections import Counter
 from itertools import combinations
 from typing import Sequence
+from zoneinfo import ZoneInfo
 
 MAX_PRICES = 3000
 
@@ -95,6 +112,9 @@ class Problem:
     allowed: tuple[bool, ...] | None = None  # None: every period may be selected
     running: int = 0  # running_for: the load was on for this many periods before period 0
     off: int = 0  # off_for
+    strict_end: bool = False  # not allow_short_last_run: the last run is no longer exempt
+    day_of: tuple[int, ...] | None = None  # each period's day, 0 for the first; None: no quota
+    quotas: tuple[int, ...] = ()  # per day, the periods the base selection must hold in it
 
     @property
     def n(self) -> int:
@@ -202,8 +222,20 @@ def runs_of(indices: Sequence[int]) -> list[list[int]]:
 
 def runs_are_long_enough(indices: Sequence[int], problem: Problem) -> bool:
     """A run starting at period 0 continues the carried one."""
-    return all(len(run) + (problem.running if run[0] == 0 else 0) >= problem.min_run or run[-1] == problem.n - 1
+    return all(len(run) + (problem.running if run[0] == 0 else 0) >= problem.min_run or ends_exempt(run, problem)
                for run in runs_of(indices))
+
+
+def ends_exempt(run: Sequence[int], problem: Problem) -> bool:
+    """Whether a run may be short because it ends at the last period."""
+    return run[-1] == problem.n - 1 and not problem.strict_end
+
+
+def meets_quotas(indices: Sequence[int], problem: Problem) -> bool:
+    if problem.day_of is None:
+        return True
+    held = Counter(problem.day_of[i] for i in indices)
+    return all(held[day] >= quota for day, quota in enumerate(problem.quotas))
 
 
 def start_is_valid(first: int, problem: Problem) -> bool:
@@ -216,7 +248,8 @@ def is_valid(indices: Sequence[int], problem: Problem) -> bool:
     gaps = [later - earlier - 1 for earlier, later in zip(indices, indices[1:])]
     gaps.append(problem.n - 1 - indices[-1])
     return (all(problem.can_select(i) for i in indices) and start_is_valid(indices[0], problem)
-            and max(gaps) <= problem.max_gap and runs_are_long_enough(indices, problem))
+            and max(gaps) <= problem.max_gap and runs_are_long_enough(indices, problem)
+            and meets_quotas(indices, problem))
 
 
 def cheap_blocks(main: Sequence[int], problem: Problem) -> list[list[int]]:
@@ -301,21 +334,47 @@ def shape_after_skipping(i: int, kind: int, length: int, problem: Problem) -> tu
     return (GAP, length + 1) if length + 1 <= problem.max_gap else None
 
 
+def day_count_at(i: int, done: int, problem: Problem) -> int | None:
+    """What period i's day holds before i: 0 where a day starts, provided the day before
+    met its quota (None if not)."""
+    if problem.day_of is None or i == 0 or problem.day_of[i] == problem.day_of[i - 1]:
+        return done
+    return 0 if done >= problem.quotas[problem.day_of[i - 1]] else None
+
+
+def day_count_after(i: int, done: int, selects: bool, problem: Problem) -> int:
+    """Capped at the day's quota: beyond it the count no longer matters."""
+    if problem.day_of is None:
+        return 0
+    return min(done + selects, problem.quotas[problem.day_of[i]])
+
+
+def ends_accepted(kind: int, length: int, done: int, problem: Problem) -> bool:
+    """Whether a selection may end in this shape after the last period."""
+    if kind == LEAD or (problem.strict_end and kind == RUN and length < problem.min_run):
+        return False
+    return problem.day_of is None or done >= problem.quotas[problem.day_of[-1]]
+
+
 def smallest_size(problem: Problem) -> int | None:
-    """k, or None when no size is valid: the sets of reachable counts per shape, as bit
-    sets, pushed through the periods."""
-    layer = {start_shape(problem): 1}
+    """k, or None when no size is valid: the sets of reachable counts per shape and day
+    count, as bit sets, pushed through the periods."""
+    layer = {(*start_shape(problem), 0): 1}
     for i in range(problem.n):
-        following: dict[tuple[int, int], int] = {}
-        for (kind, length), counts in layer.items():
-            for shape, shifted in ((shape_after_selecting(i, kind, length, problem), counts << 1),
-                                   (shape_after_skipping(i, kind, length, problem), counts)):
+        following: dict[tuple[int, int, int], int] = {}
+        for (kind, length, done), counts in layer.items():
+            done = day_count_at(i, done, problem)
+            if done is None:
+                continue
+            for selects, shape, shifted in ((True, shape_after_selecting(i, kind, length, problem), counts << 1),
+                                            (False, shape_after_skipping(i, kind, length, problem), counts)):
                 if shape is not None:
-                    following[shape] = following.get(shape, 0) | shifted
+                    key = (*shape, day_count_after(i, done, selects, problem))
+                    following[key] = following.get(key, 0) | shifted
         layer = following
     reachable = 0
-    for (kind, _), counts in layer.items():
-        if kind != LEAD:
+    for (kind, length, done), counts in layer.items():
+        if ends_accepted(kind, length, done, problem):
             reachable |= counts
     reachable >>= problem.min_selections
     if not reachable:
@@ -331,7 +390,7 @@ class Programme:
 
     def __init__(self, problem: Problem, size: int, with_blocks: bool):
         self.problem, self.size, self.with_blocks = problem, size, with_blocks
-        self.START = (0, *start_shape(problem), NO_BLOCK)
+        self.START = (0, *start_shape(problem), NO_BLOCK, 0)
         self.n = problem.n
         # The last index of the run of cheap periods through i.
         self.cheap_run_end = [0] * self.n
@@ -342,12 +401,16 @@ class Programme:
 
     def moves(self, i: int, state: tuple) -> list[tuple[bool, bool, tuple]]:
         """(selects i, adds the weight of i, next state) for each way through period i."""
-        count, kind, length, block = state
-        result = []
+        count, kind, length, block, done = state
+        result: list[tuple[bool, bool, tuple]] = []
+        done = day_count_at(i, done, self.problem)
+        if done is None:
+            return result
         if count < self.size:
             shape = shape_after_selecting(i, kind, length, self.problem)
             if shape is not None:
-                result.append((True, True, (count + 1, *shape, NO_BLOCK)))
+                after = (count + 1, *shape, NO_BLOCK, day_count_after(i, done, True, self.problem))
+                result.append((True, True, after))
         if count + self.n - i - 1 >= self.size:
             shape = shape_after_skipping(i, kind, length, self.problem)
             if shape is not None:
@@ -356,8 +419,9 @@ class Programme:
                 unselected_left = self.n - i - 1 - (self.size - count)
                 if shape[0] == GAP and shape[1] + unselected_left <= self.problem.max_gap:
                     shape = (GAP, 0)
+                done = day_count_after(i, done, False, self.problem)
                 for next_block, pays in self._block_moves(i, kind, block):
-                    result.append((False, pays, (count, *shape, next_block)))
+                    result.append((False, pays, (count, *shape, next_block, done)))
         return result
 
     def _block_moves(self, i: int, kind: int, block: int) -> list[tuple[int, bool]]:
@@ -373,14 +437,17 @@ class Programme:
             return [(block, True)]
         # A new block starts at i: after a selected period (or the carried run), or at the
         # start of its cheap run.
-        # One that waits to the end of the day is fine too: no dear period ever ends it.
+        # One that waits to the last period is fine too, no dear period ever ending it,
+        # unless the end is strict (see _accepts).
         end = self.cheap_run_end[i]
         fine_alone = kind == RUN or end - i + 1 >= problem.min_run
         return [(LEFT_OUT, False), (TAKEN if fine_alone else WAITING, True)]
 
     def _accepts(self, state: tuple) -> bool:
-        count, kind, _, _ = state
-        return count == self.size and kind != LEAD
+        """A waiting block reaches the last period short and touching nothing selected."""
+        count, kind, length, block, done = state
+        return (count == self.size and ends_accepted(kind, length, done, self.problem)
+                and not (block == WAITING and self.problem.strict_end))
 
     def _edges(self) -> list[dict]:
         """edges[i][state]: the moves through period i from a state that is reachable
@@ -435,7 +502,7 @@ class Programme:
 
 def block_fits_alone(block: list[int], main: set[int], problem: Problem) -> bool:
     touches_carried_run = block[0] == 0 and problem.running > 0
-    return (block[0] - 1 in main or touches_carried_run or block[-1] + 1 in main or block[-1] == problem.n - 1
+    return (block[0] - 1 in main or touches_carried_run or block[-1] + 1 in main or ends_exempt(block, problem)
             or len(block) >= problem.min_run)
 
 
@@ -502,36 +569,66 @@ class PlanAnswer:
 class NoPlan:
     """cause: 1 a blocked stretch longer than max_gap (its first and last period);
     2 fewer allowed periods than min_selections; 3 a carried run too short with period 0
-    blocked; 4 off_for leaving no allowed start in time; 5 anything else."""
+    blocked; 4 off_for leaving no allowed start in time; 6 a day with fewer allowed
+    periods than its quota (the day's label, what it holds, its quota); 7 a plan only
+    with a short last run; 5 anything else. They are checked in that order, 6 and 7
+    before 5."""
     cause: int
     first: int | None = None
     last: int | None = None
+    day: object = None
+    held: int | None = None
+    quota: int | None = None
 
 
 def plan_answer(prices: Sequence, threshold: Fraction | decimal.Decimal, min_selections: int, min_run: int,
                 max_gap: int, max_lead: int, aggressive: bool, *, allowed: Sequence[bool] | None = None,
-                running_for: int = 0, off_for: int = 0, method: str = "auto") -> PlanAnswer | NoPlan:
+                running_for: int = 0, off_for: int = 0, most_expensive: bool = False,
+                allow_short_last_run: bool = True, days: Sequence[object] | None = None, min_per_day: int = 0,
+                done_today: int = 0, method: str = "auto") -> PlanAnswer | NoPlan:
     """The answer to valid arguments; method "brute" (n <= 14), "dp", or "auto": the
-    literal model while it is quick (n <= 8), else the programme."""
-    problem = exact_problem([Fraction(price) for price in prices], Fraction(threshold), min_selections, min_run,
-                            max_gap, max_lead, allowed, running_for, off_for)
-    brute = method == "brute" or (method == "auto" and problem.n <= 8)
-    answer = brute_answer(problem, aggressive) if brute else dp_answer(problem, aggressive)
+    literal model while it is quick (n <= 8), else the programme. ``days`` labels each
+    period with its day (see ``local_days``); it is needed when min_per_day > 0."""
+    values, limit = [Fraction(price) for price in prices], Fraction(threshold)
+    if most_expensive:  # by definition the plan of the negated prices and threshold
+        values, limit = [-value for value in values], -limit
+    problem = replace(exact_problem(values, limit, min_selections, min_run, max_gap, max_lead, allowed,
+                                    running_for, off_for),
+                      strict_end=not allow_short_last_run, **day_quotas(days, min_per_day, done_today))
+    answer = solve(problem, aggressive, method)
     if answer is None:
-        return no_plan(problem)
-    assert no_plan(problem).cause == 5, "a named cause of no plan left a valid selection"
+        cause = no_plan(problem, method)
+        return replace(cause, day=list(dict.fromkeys(days))[cause.day]) if cause.cause == 6 else cause
+    assert named_cause(problem) is None, "a named cause of no plan left a valid selection"
     return PlanAnswer(tuple(answer[0]), answer[1])
+
+
+def solve(problem: Problem, aggressive: bool, method: str) -> tuple[list[int], int] | None:
+    brute = method == "brute" or (method == "auto" and problem.n <= 8)
+    return brute_answer(problem, aggressive) if brute else dp_answer(problem, aggressive)
+
+
+def day_quotas(days: Sequence[object] | None, min_per_day: int, done_today: int) -> dict:
+    """Problem.day_of and Problem.quotas: days numbered in time order, the first day's
+    quota lowered by what it has done (not below 0)."""
+    if not min_per_day:
+        return {}
+    assert days is not None, "a quota needs the day of each period"
+    number = {day: k for k, day in enumerate(dict.fromkeys(days))}
+    quotas = [min_per_day] * len(number)
+    quotas[0] = max(0, min_per_day - done_today)
+    return {"day_of": tuple(number[day] for day in days), "quotas": tuple(quotas)}
 
 
 def blocked_stretches(problem: Problem) -> list[list[int]]:
     return runs_of([i for i in range(problem.n) if not problem.can_select(i)])
 
 
-def no_plan(problem: Problem) -> NoPlan:
-    """The first cause that applies. Causes 1 to 4 each rule out every selection on
-    their own, as plan_answer asserts on every request it answers. Blocked stretches at
-    the ends count for cause 1 too: a lead, a pause after a carried run and a trailing
-    gap are each at most max_gap; off_for is time off, not a blocked stretch."""
+def named_cause(problem: Problem) -> NoPlan | None:
+    """The first of causes 1 to 4 and 6, which each rule out every selection on their
+    own, as plan_answer asserts on every request it answers. Blocked stretches at the
+    ends count for cause 1 too: a lead, a pause after a carried run and a trailing gap
+    are each at most max_gap; off_for is time off, not a blocked stretch."""
     too_long = [stretch for stretch in blocked_stretches(problem) if len(stretch) > problem.max_gap]
     if too_long:
         return NoPlan(1, too_long[0][0], too_long[0][-1])
@@ -542,6 +639,20 @@ def no_plan(problem: Problem) -> NoPlan:
     # Only a given off_for is named: with none, a late start is cause 5 like any other rule.
     if problem.off > 0 and not any(map(problem.can_select, range(min(problem.lead_limit + 1, problem.n)))):
         return NoPlan(4)
+    for day, quota in enumerate(problem.quotas):
+        held = sum(problem.can_select(i) for i in range(problem.n) if problem.day_of[i] == day)
+        if held < quota:
+            return NoPlan(6, day=day, held=held, quota=quota)
+    return None
+
+
+def no_plan(problem: Problem, method: str) -> NoPlan:
+    """The first cause that applies, for a problem without a valid selection."""
+    cause = named_cause(problem)
+    if cause is not None:
+        return cause
+    if problem.strict_end and solve(replace(problem, strict_end=False), True, method) is not None:
+        return NoPlan(7)
     return NoPlan(5)
 
 
@@ -747,3 +858,155 @@ def random_plan_request(rng: random.Random, n: int) -> PlanRequest:
     return PlanRequest([decimal.Decimal(decimal_text(value)) for value in values],
                        decimal.Decimal(decimal_text(threshold)), min_sel, min_run, max_gap, max_lead,
                        rng.random() < 0.5, allowed, running, off)
+
+
+# ---------------------------------------------------------------------------
+# Local days, and random requests with the rules of a quota per day, a strict end and
+# the dearest periods
+
+
+@functools.cache
+def day_begins(zone: ZoneInfo, day: date, day_start: time) -> datetime | None:
+    """The first instant whose local date is ``day`` and local time at or after
+    ``day_start``, found minute by minute (the zones used change offset on whole
+    minutes); None when the day has no such instant."""
+    earliest = datetime.combine(day, time(0), timezone.utc) - timedelta(hours=15)
+    for minute in range(54 * 60):
+        instant = earliest + timedelta(minutes=minute)
+        local = instant.astimezone(zone)
+        if local.date() == day and local.time() >= day_start:
+            return instant
+    return None
+
+
+def local_days(times: Sequence[datetime], zone: ZoneInfo, day_start: time = time(0)) -> list[date]:
+    """Each period's day: of its local date and the one before, the later that has
+    begun by the period's start."""
+    days = []
+    for start in times:
+        on = start.astimezone(zone).date()
+        begun = [day for day in (on, on - timedelta(days=1))
+                 if (begins := day_begins(zone, day, day_start)) is not None and begins <= start]
+        days.append(begun[0])
+    return days
+
+
+ZONES = ("Europe/Berlin", "Europe/Amsterdam")
+# Both zones move their clocks on the same days: a day of 92 and one of 100 quarter-hours.
+SHORT_DAY, LONG_DAY = date(2026, 3, 29), date(2026, 10, 25)
+DATES = (SHORT_DAY, LONG_DAY, date(2026, 6, 15), date(2026, 12, 31))
+DAY_STARTS = ("00:00", "06:00", "13:00", "02:30", "02:00", "03:00", "23:45")
+
+
+@dataclass(frozen=True)
+class RuleRequest:
+    """A PlanRequest with the new rules: the clock of the days (``zone`` and
+    ``day_start`` as the model reads them, and as given to ``plan``), the quota, and
+    whether the end is strict and the dearest periods are wanted."""
+    base: PlanRequest
+    most_expensive: bool
+    allow_short_last_run: bool
+    times: list[datetime]
+    zone: ZoneInfo
+    zone_given: object  # None (the times' own ZoneInfo), a name or a ZoneInfo
+    day_start: time
+    day_start_given: object  # None (00:00), a time or "HH:MM"
+    min_per_day: int
+    done_today: int
+    as_durations: bool  # the quota and done_today given as timedeltas
+
+    def arguments(self) -> tuple:
+        return self.base.arguments()
+
+    def options(self) -> dict:
+        """The keyword arguments of ``plan``, each new one only when it is not its default."""
+        options = {**self.base.options(), "times": self.times}
+        if self.most_expensive:
+            options["most_expensive"] = True
+        if not self.allow_short_last_run:
+            options["allow_short_last_run"] = False
+        if self.min_per_day:
+            # Subtracted in UTC: two datetimes of one zone subtract as wall-clock times.
+            scale = (self.times[1].astimezone(timezone.utc) - self.times[0].astimezone(timezone.utc)
+                     if self.as_durations else 1)
+            options.update(min_per_day=self.min_per_day * scale, done_today=self.done_today * scale)
+            given = {"zone": self.zone_given, "day_start": self.day_start_given}
+            options.update({name: value for name, value in given.items() if value is not None})
+        return options
+
+    def model_options(self) -> dict:
+        """The keyword arguments of ``plan_answer``."""
+        return {**self.base.options(), "most_expensive": self.most_expensive,
+                "allow_short_last_run": self.allow_short_last_run, "min_per_day": self.min_per_day,
+                "done_today": self.done_today, "days": local_days(self.times, self.zone, self.day_start)}
+
+
+def _period_starts(rng: random.Random, n: int, zone: ZoneInfo, whole_day: bool) -> list[datetime]:
+    """n evenly spaced starts; quarter-hours from a local midnight when ``whole_day``, else
+    periods of 15 minutes to 6 hours from any quarter-hour within a day of a midnight."""
+    period = timedelta(minutes=15) if whole_day or n > 14 else rng.choice([timedelta(hours=h) for h in (1, 2, 3, 4, 6)])
+    midnight = datetime.combine(rng.choice(DATES), time(0), zone).astimezone(timezone.utc)
+    first = midnight if whole_day else midnight + timedelta(minutes=15 * rng.randint(-96, 96))
+    return [(first + i * period).astimezone(zone) for i in range(n)]
+
+
+def _quota(rng: random.Random, request: PlanRequest, days: list[date]) -> tuple[int, int]:
+    """(min_per_day, done_today): none, or at and just above what some day can hold,
+    what has been done below, at and above it."""
+    if rng.random() < 0.3:
+        return 0, 0
+    allowed = request.allowed or [True] * len(days)
+    held = Counter(day for day, free in zip(days, allowed) if free)
+    some_day = held[rng.choice(days)]
+    quota = max(1, rng.choice([some_day, some_day, some_day + 1, some_day - 1, min(held.values(), default=0),
+                               rng.randint(1, 4), rng.randint(1, max(1, some_day // 3))]))
+    done = rng.choice([0, 0, quota - 1, quota, quota + 1, rng.randint(0, quota + 2)])
+    return quota, max(0, done)
+
+
+def _given(rng: random.Random, zone: ZoneInfo, times: list[datetime]) -> tuple[list[datetime], object]:
+    """The times and the zone argument: the times' own ZoneInfo, or UTC times with the zone
+    by name or as a ZoneInfo."""
+    style = rng.randrange(3)
+    if style == 0:
+        return times, None
+    utc_times = [start.astimezone(timezone.utc) for start in times]
+    return utc_times, zone.key if style == 1 else zone
+
+
+def _short_tail(rng: random.Random, request: PlanRequest) -> list[bool]:
+    """Fewer allowed periods than a run at the end, after a blocked stretch that makes
+    skipping them all a trailing gap beyond max_gap."""
+    n = len(request.prices)
+    allowed = list(request.allowed or [True] * n)
+    tail = rng.randint(1, max(1, request.min_run - 1))
+    stretch = min(request.max_gap, n - tail)
+    allowed[n - tail - stretch:] = [False] * stretch + [True] * tail
+    return allowed[:n]
+
+
+def random_rule_request(rng: random.Random, n: int, whole_day: bool = False) -> RuleRequest:
+    """A random_plan_request of n periods with times, a quota at a day's edge half the
+    time, a strict end half the time (with a cheap tail now and then) and the dearest
+    periods half the time."""
+    base = random_plan_request(rng, n)
+    if rng.random() < 0.3:  # random masks mostly leave no plan: fewer of them
+        base = replace(base, allowed=None)
+    strict = rng.random() < 0.5
+    if strict and rng.random() < 0.3:
+        base = replace(base, allowed=_short_tail(rng, base))
+    most_expensive = rng.random() < 0.5
+    if rng.random() < 0.3:  # a cheap block that ends at the last period
+        tail = rng.randint(1, min(n, 4))
+        extreme = max(base.prices) if most_expensive else min(base.prices)
+        base = replace(base, prices=base.prices[:-tail] + [extreme] * tail)
+    if most_expensive and rng.random() < 0.8:  # a threshold among the dear prices, as _threshold's mirror
+        mirrored = -_threshold(rng, [-Fraction(price) for price in base.prices])
+        base = replace(base, threshold=decimal.Decimal(decimal_text(mirrored)))
+    zone = ZoneInfo(rng.choice(ZONES))
+    times, zone_given = _given(rng, zone, _period_starts(rng, n, zone, whole_day))
+    day_start_given = rng.choice([None, rng.choice(DAY_STARTS), time(rng.randrange(24), 15 * rng.randrange(4))])
+    day_start = time.fromisoformat(day_start_given) if isinstance(day_start_given, str) else day_start_given or time(0)
+    quota, done = _quota(rng, base, local_days(times, zone, day_start))
+    return RuleRequest(base, most_expensive, not strict, times, zone, zone_given, day_start, day_start_given,
+                       quota, done, n > 1 and rng.random() < 0.2)
