@@ -10,7 +10,7 @@ a day would silently be a day of that offset, so a zone must be named.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from datetime import date, datetime, time, timedelta, tzinfo
+from datetime import date, datetime, time, timedelta, timezone, tzinfo
 from zoneinfo import ZoneInfo
 
 
@@ -55,19 +55,37 @@ def clock_of(zone: str | tzinfo | None, first: datetime) -> tzinfo:
                      "would be a day of that offset; pass zone= (a name such as 'Europe/Berlin' or a ZoneInfo)")
 
 
+def _day_begins(day: date, clock: tzinfo, day_start: time) -> datetime:
+    """The first instant of the local date `day` whose clock shows day_start or later:
+    the first of two such times where the clocks go back, and where they skip it, the
+    instant they skip to."""
+    wall = datetime.combine(day, day_start)
+    earlier = wall.replace(tzinfo=clock, fold=0).astimezone(timezone.utc)
+    if earlier.astimezone(clock).replace(tzinfo=None) == wall:
+        return earlier
+    # Skipped: the clocks jump between the two readings of the wall time.
+    low, high = sorted((wall.replace(tzinfo=clock, fold=1).astimezone(timezone.utc), earlier))
+    while high - low > timedelta(seconds=1):
+        middle = low + (high - low) / 2
+        if middle.astimezone(clock).replace(tzinfo=None) >= wall:
+            high = middle
+        else:
+            low = middle
+    return high
+
+
 def local_days(starts: tuple[datetime, ...], clock: tzinfo, day_start: time) -> LocalDays:
-    """The days of periods starting at `starts`, on `clock`, from day_start."""
-    shift = timedelta(hours=day_start.hour, minutes=day_start.minute, seconds=day_start.second,
-                      microseconds=day_start.microsecond)
+    """The days of periods starting at `starts`, on `clock`, from day_start: a period
+    belongs to the latest local date whose day has begun by its start."""
+    begins: dict[date, datetime] = {}
     day_of: list[int] = []
     dates: list[date] = []
     for start in starts:
-        local = start.astimezone(clock)
-        # Wall-clock arithmetic: the local date whose day_start the period follows.
-        day = (local.replace(tzinfo=None) - shift).date()
-        # A day once begun goes on: the hour the clocks go back repeats earlier times.
-        if dates and day < dates[-1]:
-            day = dates[-1]
+        day = start.astimezone(clock).date()
+        if day not in begins:
+            begins[day] = _day_begins(day, clock, day_start)
+        if start < begins[day]:
+            day -= timedelta(days=1)
         if not dates or dates[-1] != day:
             dates.append(day)
         day_of.append(len(dates) - 1)

@@ -177,9 +177,10 @@ NB_MODULE(_planner, module) {
     // functions bind the arguments, by name and with defaults, in front of them.
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
+    // The rules after off_for keep their defaults when left out: a plan without them.
     module.def("_plan", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg().none());
+               nb::arg().none(), nb::arg().none() = false, nb::arg().none() = false, nb::arg().none() = nb::none(),
+               nb::arg().none() = nb::none(), nb::arg().none() = nb::none());
     plan::define_plan_table(module);
 }
