@@ -45,7 +45,8 @@ def cheapest_periods(prices, low_price_threshold, min_selections, min_consecutiv
 
 
 def _plan(prices, low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
-          max_gap_from_start, aggressive, allowed, running_for, off_for, most_expensive, strict_end, /):
+          max_gap_from_start, aggressive, allowed, running_for, off_for, most_expensive=False, strict_end=False,
+          day_of=None, day_quota=None, day_names=None, /):
     """The plan of cheapest_periods under more timing rules, for kestrava_plan.plan.
 
     All positional: prices, low_price_threshold and the four counts and aggressive as
@@ -53,11 +54,14 @@ def _plan(prices, low_price_threshold, min_selections, min_consecutive_periods, 
     never chosen and counts as time off), running_for (the load was on for that many
     periods before period 0) and off_for (it was off for that many); most_expensive (the
     plan of the negated prices and threshold) and strict_end (no run, the last one
-    included, shorter than min_consecutive_periods), bools. Returns
+    included, shorter than min_consecutive_periods), bools; a quota per local day:
+    day_of (each period's day, from 0, each the day before or one more), day_quota (each
+    day's fewest main periods) and day_names (each day's local date, for the messages),
+    or all three None. Returns
     (periods, base_size): the chosen indices ascending, and the size of the base plan,
     so that len(periods) - base_size cheap periods were added. A request that no
     selection meets raises ValueError naming the first cause.
     """
     return _planner._plan(prices, low_price_threshold, min_selections, min_consecutive_periods,
                           max_gap_between_periods, max_gap_from_start, aggressive, allowed, running_for, off_for,
-                          most_expensive, strict_end)
+                          most_expensive, strict_end, day_of, day_quota, day_names)

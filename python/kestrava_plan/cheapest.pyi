@@ -28,5 +28,8 @@ def _plan(
     off_for: SupportsIndex,
     most_expensive: bool,
     strict_end: bool,
+    day_of: list[int] | None,
+    day_quota: list[int] | None,
+    day_names: list[str] | None,
     /,
 ) -> tuple[list[int], int]: ...

@@ -8,11 +8,12 @@ from __future__ import annotations
 
 import operator
 from collections.abc import Iterable, Iterator, Mapping, Sequence
-from datetime import datetime, timedelta
+from datetime import datetime, time, timedelta, tzinfo
 from decimal import Decimal
 from typing import TYPE_CHECKING, Any, SupportsIndex, TypeAlias, TypeVar
 
 from .cheapest import _plan
+from .local_days import clock_of, day_start_of, local_days
 from .period_times import Timeline, count_of, is_pandas, timeline
 from .plan_result import Plan, make_plan
 
@@ -63,11 +64,41 @@ def _times_of(prices: Any, times: Any) -> tuple[Any, Any]:
     return times, index
 
 
+_Days: TypeAlias = "tuple[list[int], list[int], list[str]] | tuple[None, None, None]"
+
+
+def _given(value: Count) -> bool:
+    return value != timedelta(0) if isinstance(value, timedelta) else operator.index(value) != 0
+
+
+def _days(line: Timeline | None, min_per_day: Count, done_today: Count, zone: str | tzinfo | None,
+          day_start: time | str) -> _Days:
+    """(day_of, day_quota, day_names) for the planner, or Nones without a quota."""
+    if not _given(min_per_day):
+        if _given(done_today):
+            raise ValueError(f"done_today ({done_today}) needs min_per_day: it is what already ran toward the "
+                             "first day's quota")
+        return None, None, None
+    if line is None:
+        raise ValueError("min_per_day needs times to tell the days apart: pass times, or prices as a pandas Series "
+                         "with a DatetimeIndex")
+    quota, already = (operator.index(count_of(name, value, line))
+                      for name, value in (("min_per_day", min_per_day), ("done_today", done_today)))
+    for name, count in (("min_per_day", quota), ("done_today", already)):
+        if count < 0:
+            raise ValueError(f"{name} ({count}) must not be negative")
+    days = local_days(line.starts, clock_of(zone, line.starts[0]), day_start_of(day_start))
+    quotas = [quota] * len(days.dates)
+    quotas[0] = max(0, quota - already)
+    return days.day_of, quotas, [day.isoformat() for day in days.dates]
+
+
 def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Count,
          min_consecutive_periods: Count, max_gap_between_periods: Count = 0, max_gap_from_start: Count = 0,
          aggressive: bool = True, *, allowed: Iterable[_Flag] | None = None, running_for: Count = 0,
          off_for: Count = 0, most_expensive: bool = False, allow_short_last_run: bool = True,
-         times: Sequence[datetime] | None = None) -> Plan:
+         times: Sequence[datetime] | None = None, min_per_day: Count = 0, done_today: Count = 0,
+         zone: str | tzinfo | None = None, day_start: time | str = time(0)) -> Plan:
     """The cheapest periods under the rules of `cheapest_periods` and these, as a Plan.
 
     allowed: one bool per period (numpy bools and a pandas Series too); a period marked
@@ -87,9 +118,16 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         naive, not after the one before, or spaced unlike the first two is refused.
         With times, each of the four counts, running_for and off_for may be a
         datetime.timedelta: a whole number of periods.
+    min_per_day: the base plan alone holds at least this many periods within each local
+        day the horizon touches (a day the horizon cuts included); done_today, what
+        already ran on the first day before period 0 (running_for included), lowers
+        the first day's. Counts, or timedeltas; they need times. Cheap periods added to
+        the base plan never count. zone (a name or a ZoneInfo; by default the times'
+        own ZoneInfo) is the clock of the days; day_start (a datetime.time or "HH:MM")
+        when each begins: at the first instant whose local time is at or after it.
 
-    With none of allowed, running_for, off_for, most_expensive, allow_short_last_run and
-    times, the periods and errors are those of cheapest_periods.
+    With none of allowed, running_for, off_for, most_expensive, allow_short_last_run,
+    times and min_per_day, the periods and errors are those of cheapest_periods.
     """
     times, index = _times_of(prices, times)
     line: Timeline | None = timeline(times) if times is not None else None
@@ -97,11 +135,21 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         ("min_selections", min_selections), ("min_consecutive_periods", min_consecutive_periods),
         ("max_gap_between_periods", max_gap_between_periods), ("max_gap_from_start", max_gap_from_start),
         ("running_for", running_for), ("off_for", off_for)))
+    day_of, day_quota, day_names = _days(line, min_per_day, done_today, zone, day_start)
     flags = _flags(allowed)
     read: list[Any] = []
     source = _recording(prices, read) if isinstance(prices, Iterator) else prices
+    if day_of is not None:
+        # The days are counted from the times: a count that differs is the times' error, not the days'.
+        if isinstance(prices, Iterator):
+            read = list(prices)
+            source = read
+        count = len(source) if hasattr(source, "__len__") else len(day_of)
+        if count != len(day_of):
+            raise ValueError(f"times holds {len(day_of)} times for {count} prices")
     periods, base_size = _plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
-                               held, off, most_expensive, _negated_flag(allow_short_last_run))
+                               held, off, most_expensive, _negated_flag(allow_short_last_run), day_of, day_quota,
+                               day_names)
     items = read if source is not prices else list(prices)
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")

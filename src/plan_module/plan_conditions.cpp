@@ -55,9 +55,65 @@ std::uint64_t difference_up_to(const Count& high, const Count& low, std::uint64_
     return overflow > 0 ? cap : std::min(static_cast<std::uint64_t>(value), cap);
 }
 
+// The items of a list that plan built; anything else is refused.
+std::vector<PyObject*> list_items(nb::handle values) {
+    if (!PyList_Check(values.ptr())) throw nb::type_error(std::string(messages::day_quota_mismatch).c_str());
+    std::vector<PyObject*> items(static_cast<std::size_t>(PyList_Size(values.ptr())));
+    for (std::size_t i = 0; i < items.size(); ++i) items[i] = PyList_GetItem(values.ptr(), static_cast<Py_ssize_t>(i));
+    return items;
+}
+
+std::vector<std::uint32_t> read_small_ints(nb::handle values) {
+    std::vector<std::uint32_t> read;
+    for (PyObject* value : list_items(values)) {
+        const unsigned long number = PyLong_Check(value) ? PyLong_AsUnsignedLong(value) : 0;
+        if (!PyLong_Check(value) || number > UINT32_MAX) {
+            PyErr_Clear();
+            throw nb::value_error(std::string(messages::day_quota_mismatch).c_str());
+        }
+        if (number == static_cast<unsigned long>(-1) && PyErr_Occurred()) throw nb::python_error();
+        read.push_back(static_cast<std::uint32_t>(number));
+    }
+    return read;
+}
+
+std::vector<std::string> read_texts(nb::handle values) {
+    std::vector<std::string> read;
+    for (PyObject* value : list_items(values)) {
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_Check(value) ? PyUnicode_AsUTF8AndSize(value, &size) : nullptr;
+        if (text == nullptr) {
+            PyErr_Clear();
+            throw nb::type_error(std::string(messages::day_quota_mismatch).c_str());
+        }
+        read.emplace_back(text, static_cast<std::size_t>(size));
+    }
+    return read;
+}
+
+// Days from 0, each period's the one before it or the next, one quota and name each.
+bool days_fit(const PlanConditions& conditions, std::size_t n) noexcept {
+    const std::vector<std::uint32_t>& days = conditions.day_of;
+    if (days.size() != n || n == 0 || days[0] != 0) return false;
+    for (std::size_t p = 1; p < n; ++p) {
+        if (days[p] != days[p - 1] && days[p] != days[p - 1] + 1) return false;
+    }
+    const std::size_t count = std::size_t{days.back()} + 1;
+    return conditions.day_quota.size() == count && conditions.day_names.size() == count;
+}
+
+void read_days(PlanConditions& conditions, const PlanDays& days, std::size_t n) {
+    if (days.day_of.is_none()) return;
+    conditions.day_of = read_small_ints(days.day_of);
+    conditions.day_quota = read_small_ints(days.day_quota);
+    conditions.day_names = read_texts(days.day_names);
+    if (!days_fit(conditions, n)) throw nb::value_error(std::string(messages::day_quota_mismatch).c_str());
+}
+
 }  // namespace
 
-PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, nb::handle off_for) {
+PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, nb::handle off_for,
+                                    nb::handle strict_end, const PlanDays& days, std::size_t n) {
     PlanConditions conditions;
     if (!allowed.is_none()) {
         conditions.restricted = true;
@@ -65,6 +121,9 @@ PlanConditions read_plan_conditions(nb::handle allowed, nb::handle running_for, 
     }
     conditions.running_for = read_count(running_for, table::rule_name(table::Rule::running_for), &conditions.running_for_negative);
     conditions.off_for = read_count(off_for, table::rule_name(table::Rule::off_for), &conditions.off_for_negative);
+    // plan passes the negation of allow_short_last_run, already read as a bool.
+    conditions.strict_end = read_flag(strict_end, table::rule_name(table::Rule::allow_short_last_run));
+    read_days(conditions, days, n);
     return conditions;
 }
 
@@ -78,6 +137,9 @@ rules::Conditions PlanConditions::conditions(const RuleArguments& rules, std::si
     if (restricted) core.allowed = std::span<const std::uint8_t>(allowed);
     core.running_for_negative = running_for_negative;
     core.off_for_negative = off_for_negative;
+    core.strict_end = strict_end;
+    core.day_of = day_of;
+    core.day_quota = day_quota;
     const std::uint64_t cap = n + 2;
     const Count& run = rules.min_consecutive_periods;
     core.running_for = running_for.value;

@@ -60,6 +60,7 @@ public:
     bool off_for_above_gap() const override {
         return exactly_below(request_.counts.max_gap_between_periods, conditions_->off_for);
     }
+    std::string day_name(std::size_t day) const override { return conditions_->day_names[day]; }
 
 private:
     const Count& count_of(table::CountRule rule) const {
@@ -128,15 +129,15 @@ nb::list cheapest_periods(nb::handle prices, nb::handle low_price_threshold, nb:
 nb::tuple plan(nb::handle prices, nb::handle low_price_threshold, nb::handle min_selections,
                nb::handle min_consecutive_periods, nb::handle max_gap_between_periods, nb::handle max_gap_from_start,
                nb::handle aggressive, nb::handle allowed, nb::handle running_for, nb::handle off_for,
-               nb::handle most_expensive, nb::handle strict_end) {
+               nb::handle most_expensive, nb::handle strict_end, nb::handle day_of, nb::handle day_quota,
+               nb::handle day_names) {
     const Request request = read_request(prices, low_price_threshold, min_selections, min_consecutive_periods,
                                          max_gap_between_periods, max_gap_from_start, aggressive);
-    const PlanConditions conditions = read_plan_conditions(allowed, running_for, off_for);
     const std::size_t n = request.prices.texts.size();
+    const PlanConditions conditions =
+        read_plan_conditions(allowed, running_for, off_for, strict_end, PlanDays{day_of, day_quota, day_names}, n);
     rules::Conditions core = conditions.conditions(request.counts, n);
-    // plan passes the negation of allow_short_last_run, already read as a bool.
     core.most_expensive = read_flag(most_expensive, table::rule_name(table::Rule::most_expensive));
-    core.strict_end = read_flag(strict_end, table::rule_name(table::Rule::allow_short_last_run));
     SignalStopCheck stop;
     const std::string_view threshold = text_of(request.threshold);
     const SelectionRules rules = request.counts.rules();
@@ -176,8 +177,10 @@ NB_MODULE(_planner, module) {
     // functions bind the arguments, by name and with defaults, in front of them.
     module.def("_cheapest_periods", &plan::cheapest_periods, nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none());
+    // The rules after off_for keep their defaults when left out: a plan without them.
     module.def("_plan", &plan::plan, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
                nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg().none(), nb::arg().none(), nb::arg().none());
+               nb::arg().none(), nb::arg().none() = false, nb::arg().none() = false, nb::arg().none() = nb::none(),
+               nb::arg().none() = nb::none(), nb::arg().none() = nb::none());
     plan::define_plan_table(module);
 }

@@ -38,6 +38,7 @@ enum class ErrorKind {
     too_few_allowed,                   // fewer allowed periods (item_count) than min_selections
     carried_run_cut,                   // a carried run below min_run, and period 0 blocked
     off_for_no_start,                  // off_for leaves no allowed first period in time
+    day_below_quota,                   // a day (index) holds fewer allowed periods (item_count) than its quota (needed)
     short_last_run,                    // under a strict end only: the exempt last run would give a plan
     no_plan,                           // no valid selection for another reason
 };
@@ -47,6 +48,7 @@ struct Error {
     std::size_t index = 0;          // the price concerned, for the kinds that name one
     std::uint64_t item_count = 0;   // the number of prices, for the two no-result kinds
     std::size_t last = 0;           // the last period of a stretch, for blocked_stretch_too_long
+    std::uint64_t needed = 0;       // a day's quota, for day_below_quota
 
     friend bool operator==(const Error&, const Error&) = default;
 };

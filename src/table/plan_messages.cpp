@@ -159,6 +159,12 @@ std::string off_for_no_start(std::string_view off_for, std::string_view gap, std
                    " blocked; allow one of them or raise max_gap_between_periods"});
 }
 
+std::string day_below_quota(std::string_view day, std::uint64_t allowed, std::uint64_t quota) {
+    return joined({"no plan meets the rules: ", day, " holds ", std::to_string(allowed),
+                   " allowed periods of the horizon, fewer than its quota of ", std::to_string(quota),
+                   "; allow more of its periods or lower the quota"});
+}
+
 std::string short_last_run(std::string_view min_consecutive) {
     return joined({"no plan meets the rules: the last run could not be made ", min_consecutive,
                    " periods long; allow a short last run or lower min_consecutive_periods"});

@@ -56,6 +56,9 @@ std::string carried_run_cut(std::string_view running_for, std::string_view min_c
 std::string off_for_above_gap(std::string_view off_for, std::string_view gap);
 std::string off_for_no_start(std::string_view off_for, std::string_view gap, std::string_view start_gap,
                              std::size_t latest);
+std::string day_below_quota(std::string_view day, std::uint64_t allowed, std::uint64_t quota);
+inline constexpr std::string_view day_quota_mismatch =
+    "the days give one day per period, from 0, each the day before or one more, and one quota per day";
 std::string short_last_run(std::string_view min_consecutive);
 inline constexpr std::string_view no_plan =
     "no plan meets the rules: no selection of the allowed periods keeps every rule; loosen a rule or allow more "

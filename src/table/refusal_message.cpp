@@ -59,6 +59,8 @@ std::string condition_message(const Error& error, std::size_t n, const RequestTe
             }
             return messages::off_for_no_start(count(CountRule::off_for), count(CountRule::max_gap_between_periods),
                                               count(CountRule::max_gap_from_start), error.index);
+        case ErrorKind::day_below_quota:
+            return messages::day_below_quota(request.day_name(error.index), error.item_count, error.needed);
         case ErrorKind::short_last_run:
             return messages::short_last_run(count(CountRule::min_consecutive_periods));
         default:

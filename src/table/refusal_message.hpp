@@ -28,6 +28,8 @@ public:
     virtual bool carried_run() const = 0;
     // Given conditions: max_gap_between_periods is below off_for.
     virtual bool off_for_above_gap() const = 0;
+    // Given a quota per day: how a day is named, by its index; the caller knows its date.
+    virtual std::string day_name(std::size_t day) const { return "day " + std::to_string(day); }
 
 protected:
     ~RequestTexts() = default;

@@ -8,8 +8,9 @@
 // cheap run of min_run - 1 or min_run periods at the last period; the most expensive
 // plan (prices and threshold negated by the literal definition only).
 //
-// KESTRAVA_FUZZ_CONDITIONS sets the number of requests (default 4000), and
-// KESTRAVA_FUZZ_SEED the seed; a mismatch prints the request.
+// KESTRAVA_FUZZ_CONDITIONS sets the number of requests (default 4000),
+// KESTRAVA_FUZZ_SEED the seed and KESTRAVA_FUZZ_FIRST the first request's number; a
+// mismatch prints the request.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -107,6 +108,31 @@ void cheap_tail(LiteralPlan& plan, RequestRandom& random) {
     plan.prices[n - run - 1] = dear;
 }
 
+// Days of random lengths, down to one period, so that boundaries fall inside heads,
+// runs and gaps; quotas from 0 to a day's length and now and then one more, the first
+// day's lowered as done_today lowers it, and days cut by either end of the horizon.
+void random_days(LiteralPlan& plan, RequestRandom& random) {
+    if (!random.chance(50)) return;
+    const std::size_t n = plan.n();
+    const std::uint64_t longest = random.chance(30) ? 2 : n;
+    std::uint32_t day = 0;
+    std::size_t left = random.between(1, longest);
+    for (std::size_t p = 0; p < n; ++p, --left) {
+        if (left == 0) {
+            ++day;
+            left = random.between(1, longest);
+        }
+        plan.day_of.push_back(day);
+    }
+    plan.day_quota.assign(day + 1, 0);
+    std::vector<std::uint32_t> lengths(day + 1, 0);
+    for (const std::uint32_t d : plan.day_of) ++lengths[d];
+    for (std::size_t d = 0; d <= day; ++d) {
+        const std::uint64_t most = lengths[d] + (random.chance(5) ? 1 : 0);
+        plan.day_quota[d] = static_cast<std::uint32_t>(random.chance(70) ? random.between(0, most) : 0);
+    }
+}
+
 LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t min_n = 2, std::uint64_t max_n = 14) {
     RequestRandom random(seed, number);
     LiteralPlan plan;
@@ -127,6 +153,7 @@ LiteralPlan random_plan(std::uint64_t seed, std::uint64_t number, std::uint64_t 
     // A carried run may ask for the periods that complete it.
     if (plan.running_for > 0 && random.chance(25)) rules.min_consecutive_periods += random.between(1, plan.running_for);
     random_mask(plan, random);
+    random_days(plan, random);
     plan.aggressive = random.chance(50);
     plan.most_expensive = random.chance(30);
     plan.strict_end = random.chance(40);
@@ -145,6 +172,12 @@ std::string described(const LiteralPlan& plan) {
     out << ", running_for " << plan.running_for << ", off_for " << plan.off_for << ", "
         << (plan.aggressive ? "aggressive" : "conservative") << (plan.strict_end ? ", strict end" : "")
         << (plan.most_expensive ? ", most expensive" : "");
+    if (!plan.day_quota.empty()) {
+        out << ", days ";
+        for (const std::uint32_t day : plan.day_of) out << day << ' ';
+        out << "quotas";
+        for (const std::uint32_t quota : plan.day_quota) out << ' ' << quota;
+    }
     return out.str();
 }
 
@@ -158,10 +191,12 @@ int cause_of(ErrorKind kind) {
             return 3;
         case ErrorKind::off_for_no_start:
             return 4;
-        case ErrorKind::no_plan:
+        case ErrorKind::day_below_quota:
             return 5;
         case ErrorKind::short_last_run:
             return 6;
+        case ErrorKind::no_plan:
+            return 7;
         default:
             return -1;
     }
@@ -179,6 +214,8 @@ LiteralAnswer planned(const LiteralPlan& plan) {
     conditions.off_for = plan.off_for;
     conditions.strict_end = plan.strict_end;
     conditions.most_expensive = plan.most_expensive;
+    conditions.day_of = plan.day_of;
+    conditions.day_quota = plan.day_quota;
     const Outcome<planner::PlanAnswer> outcome = planner::plan_periods(
         views, std::to_string(plan.threshold), plan.rules, conditions, plan.aggressive);
     if (!outcome.ok()) return LiteralAnswer{cause_of(outcome.error().kind), {}, 0};
@@ -197,11 +234,12 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
     const std::uint64_t requests = setting("KESTRAVA_FUZZ_CONDITIONS", 4000);
     std::uint64_t mismatches = 0;
     std::uint64_t planned_count = 0;
-    std::uint64_t causes[7] = {};
-    for (std::uint64_t number = 0; number < requests && mismatches < 10; ++number) {
+    std::uint64_t causes[8] = {};
+    for (std::uint64_t number = setting("KESTRAVA_FUZZ_FIRST", 0); number < requests && mismatches < 10; ++number) {
         const LiteralPlan plan = random_plan(seed, number);
         const LiteralAnswer expected = testing::literal_answer(plan);
-        const LiteralAnswer answer = planned(plan);
+        LiteralAnswer answer;
+        ASSERT_NO_THROW(answer = planned(plan)) << "request " << number << ": " << described(plan);
         ++causes[expected.cause];
         planned_count += expected.cause == 0 ? 1 : 0;
         const bool agrees = answer.cause == expected.cause &&
@@ -212,9 +250,9 @@ TEST(PlanConditionsFuzz, AgreesWithTheLiteralDefinition) {
         ADD_FAILURE() << "request " << number << ": " << described(plan) << "\n  planner: " << answer_text(answer)
                       << "\n  literal: " << answer_text(expected);
     }
-    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-6: "
-              << causes[1] << " " << causes[2] << " " << causes[3] << " " << causes[4] << " " << causes[5] << " "
-              << causes[6] << ", "
+    std::cout << "[ fuzz     ] seed " << seed << ": " << requests << " plans, " << causes[0] << " planned, causes 1-7:";
+    for (int cause = 1; cause <= 7; ++cause) std::cout << ' ' << causes[cause];
+    std::cout << ", "
               << mismatches << " mismatches\n";
 }
 
@@ -233,7 +271,7 @@ TEST(PlanConditionsFuzz, LongerPlansKeepEveryRule) {
         ++planned_count;
         testing::Chosen chosen(plan.n(), false);
         for (const std::uint64_t p : answer.periods) chosen[p] = true;
-        ASSERT_TRUE(testing::meets_rules(plan, chosen)) << described(plan) << "\n  planner: " << answer_text(answer);
+        ASSERT_TRUE(testing::meets_rules(plan, chosen) && testing::meets_quota(plan, chosen)) << described(plan) << "\n  planner: " << answer_text(answer);
         ASSERT_GE(answer.base_size, plan.rules.min_selections) << described(plan);
         ASSERT_LE(answer.base_size, answer.periods.size()) << described(plan);
     }

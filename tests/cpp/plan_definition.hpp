@@ -1,4 +1,4 @@
-// The answer of a plan under conditions (a mask, a carried state) by the literal
+// The answer of a plan under conditions (a mask, a carried state, a quota per day) by the literal
 // definition, for the differential test of the planner at n <= 16: every size from
 // min_selections up, every combination in lexicographic order, every block mask
 // ascending, strict improvement only, averages compared exactly. A carried run is
@@ -26,13 +26,16 @@ struct LiteralPlan {
     bool aggressive = true;
     bool strict_end = false;
     bool most_expensive = false;
+    // Each period's local day and each day's quota of main periods; empty without one.
+    std::vector<std::uint32_t> day_of;
+    std::vector<std::uint32_t> day_quota;
 
     std::size_t n() const { return prices.size(); }
     bool cheap(std::size_t p) const { return allowed[p] && prices[p] <= threshold; }
 };
 
 struct LiteralAnswer {
-    int cause = 0;  // 0: a plan; else the first cause of no plan, 1 to 6 (6: the strict end's)
+    int cause = 0;  // 0: a plan; else the first cause of no plan, 1 to 7 (5: a day's quota, 6: the strict end's)
     IndexList periods;
     std::size_t base_size = 0;
 };
@@ -72,6 +75,16 @@ inline bool meets_rules(const LiteralPlan& plan, const Chosen& chosen) {
     }
     if (plan.strict_end && run > 0 && run < rules.min_consecutive_periods) return false;
     return gap <= rules.max_gap_between_periods;
+}
+
+// Every day holds at least its quota of the periods chosen.
+inline bool meets_quota(const LiteralPlan& plan, const Chosen& chosen) {
+    std::vector<std::uint32_t> counted(plan.day_quota.size(), 0);
+    for (std::size_t p = 0; p < plan.day_of.size(); ++p) counted[plan.day_of[p]] += chosen[p] ? 1 : 0;
+    for (std::size_t day = 0; day < counted.size(); ++day) {
+        if (counted[day] < plan.day_quota[day]) return false;
+    }
+    return true;
 }
 
 inline std::int64_t cost_of(const LiteralPlan& plan, const Chosen& chosen, std::size_t& count) {
@@ -172,12 +185,13 @@ inline int literal_cause(const LiteralPlan& plan) {
         }
         if (!start) return 4;
     }
+    if (!meets_quota(plan, Chosen(plan.allowed.begin(), plan.allowed.end()))) return 5;
     if (plan.strict_end) {
         LiteralPlan exempt = plan;
         exempt.strict_end = false;
         if (literal_answer(exempt).cause == 0) return 6;
     }
-    return 5;
+    return 7;
 }
 
 inline LiteralAnswer literal_answer(const LiteralPlan& plan) {
@@ -203,7 +217,7 @@ inline LiteralAnswer literal_answer(const LiteralPlan& plan) {
         Scored best;
         Chosen chosen(n, false);
         for_each_combination(n, k, chosen, 0, [&](const Chosen& main) {
-            if (!meets_rules(plan, main)) return;
+            if (!meets_rules(plan, main) || !meets_quota(plan, main)) return;
             const Scored candidate = plan.aggressive ? best_merge(plan, main) : scored(plan, main);
             const bool better = plan.aggressive ? improves(true, candidate, best) : candidate.cost < best.cost;
             if (!found || better) best = candidate;

@@ -12,7 +12,11 @@ template <class Int>
 void Planner<Int>::reset(const rules::Shape& shape, std::span<const Int> prices) {
     shape_ = &shape;
     prices_ = prices;
-    tables_.reset(shape);
+    if (shape.has_quota()) {
+        quota_tables_.reset(shape);
+    } else {
+        tables_.reset(shape);
+    }
     const auto n = static_cast<std::size_t>(shape.n);
     price_prefix_.resize(n + 1);
     for (std::size_t p = 0; p < n; ++p) price_prefix_[p + 1] = price_prefix_[p] + prices[p];
@@ -27,6 +31,7 @@ void Planner<Int>::reset(const rules::Shape& shape, std::span<const Int> prices)
 
 template <class Int>
 PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& stop) {
+    if (shape_->has_quota()) return find_first_main_by_quota(with_additions, stop);
     if (!tables_.build(with_additions ? std::span<const Int>(weights_) : prices_, with_additions, stop)) {
         return PlanStatus::interrupted;
     }
@@ -34,6 +39,19 @@ PlanStatus Planner<Int>::find_first_main(bool with_additions, const StopCheck& s
     if (!with_additions && !Tables<Int>::is_reachable(tables_.optimum())) return PlanStatus::no_selection;
     main_.clear();
     tables_.first_main(main_);
+    return PlanStatus::done;
+}
+
+template <class Int>
+PlanStatus Planner<Int>::find_first_main_by_quota(bool with_additions, const StopCheck& stop) {
+    const std::span<const Int> weights = with_additions ? std::span<const Int>(weights_) : prices_;
+    if (!quota_tables_.build(weights, with_additions, stop)) return PlanStatus::interrupted;
+    if (!QuotaTables<Int>::is_reachable(quota_tables_.optimum())) {
+        if (!with_additions) return PlanStatus::no_selection;
+        throw InternalFailure("A merge lost its weight between rounds of the planner");
+    }
+    main_.clear();
+    quota_tables_.first_main(main_);
     return PlanStatus::done;
 }
 
@@ -47,7 +65,7 @@ PlanStatus Planner<Int>::find_cheapest_main(const StopCheck& stop, const IndexLi
         for (const std::uint64_t p : main_) least_cost_ += prices_[static_cast<std::size_t>(p)];
     } else {
         if (const PlanStatus status = find_first_main(false, stop); status != PlanStatus::done) return status;
-        least_cost_ = tables_.optimum();
+        least_cost_ = pass_optimum();
     }
     cheapest_main_ = main_;
     return PlanStatus::done;
@@ -78,7 +96,7 @@ void Planner<Int>::select_lowest_prices() {
 // whether they keep the rules.
 template <class Int>
 bool Planner<Int>::lowest_prices_form_a_main() {
-    if (shape_->carried != 0 || !shape_->allowed.empty()) return false;
+    if (shape_->carried != 0 || !shape_->allowed.empty() || shape_->has_quota()) return false;
     select_lowest_prices();
     const auto next = weights_.begin() + shape_->size;
     if (!(*std::max_element(weights_.begin(), next) < *next)) return false;
@@ -122,7 +140,7 @@ PlanStatus Planner<Int>::plan_lowest_average(const StopCheck& stop, const IndexL
         for (std::size_t p = 0; p < weights_.size(); ++p) weights_[p] = count * prices_[p] - candidate.cost;
         if (const PlanStatus status = find_first_main(true, stop); status != PlanStatus::done) return status;
         // The candidate's own merge weighs 0, so the least weight is at most 0.
-        const Int& least = tables_.optimum();
+        const Int& least = pass_optimum();
         if (least == Int{}) break;
         if (Int{} < least) throw InternalFailure("A merge lost its weight between rounds of the planner");
         const Average<Int> next = best_merge_of_main();
@@ -145,7 +163,7 @@ PlanStatus Planner<Int>::plan_cheapest_main(const StopCheck& stop, const IndexLi
 
 template <class Int>
 std::size_t Planner<Int>::workspace_bytes() const noexcept {
-    return tables_.workspace_bytes() + (price_prefix_.capacity() + weights_.capacity()) * sizeof(Int) +
+    return tables_.workspace_bytes() + quota_tables_.workspace_bytes() + (price_prefix_.capacity() + weights_.capacity()) * sizeof(Int) +
            marks_.capacity() + blocks_.capacity() * sizeof(CheapBlock) +
            (main_.capacity() + cheapest_main_.capacity() + selection_.capacity()) * sizeof(std::uint64_t);
 }

@@ -41,6 +41,7 @@
 
 #include "selection/planner/merges.hpp"
 #include "selection/rules/shape.hpp"
+#include "selection/planner/quota_tables.hpp"
 #include "selection/planner/tables.hpp"
 #include "selection/item.hpp"
 #include "selection/stop_check.hpp"
@@ -90,7 +91,7 @@ public:
     // After either: the first main combination of least cost, which both start from.
     const IndexList& cheapest_main() const noexcept { return cheapest_main_; }
     const IndexList& selection() const noexcept { return selection_; }
-    // The last pass's tables: for plan_lowest_average, weights count * p - cost at the
+    // The last pass's tables (without a quota; with one the quota tables plan): for plan_lowest_average, weights count * p - cost at the
     // lowest average (optimum 0); for plan_cheapest_main, the prices, without additions.
     const Tables<Int>& tables() const noexcept { return tables_; }
 
@@ -98,6 +99,11 @@ public:
 
 private:
     PlanStatus find_first_main(bool with_additions, const StopCheck& stop);
+    PlanStatus find_first_main_by_quota(bool with_additions, const StopCheck& stop);
+    // The optimum of the last pass, of whichever tables ran it.
+    const Int& pass_optimum() const noexcept {
+        return shape_->has_quota() ? quota_tables_.optimum() : tables_.optimum();
+    }
     PlanStatus find_cheapest_main(const StopCheck& stop, const IndexList* known, TablesRead tables_read);
     void select_lowest_prices();
     bool lowest_prices_form_a_main();
@@ -110,6 +116,7 @@ private:
     std::vector<Int> price_prefix_;
     std::vector<Int> weights_;
     Tables<Int> tables_;
+    QuotaTables<Int> quota_tables_;  // in place of tables_ when the shape has a quota
     std::vector<std::uint8_t> marks_;
     std::vector<CheapBlock> blocks_;
     IndexList main_;

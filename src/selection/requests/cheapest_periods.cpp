@@ -17,6 +17,7 @@
 #include "selection/rules/shape.hpp"
 #include "selection/planner/workspace.hpp"
 #include "selection/rules/valid_sizes.hpp"
+#include "selection/planner/quota_tables.hpp"
 #include "selection/internal_failure.hpp"
 
 namespace kestrava::planner {
@@ -170,6 +171,19 @@ void plan_shape(rules::Shape& shape, std::span<const std::uint8_t> cheap, const 
     }
 }
 
+// The smallest size from min_selections up with a valid selection; nullopt when none
+// has one. Under conditions only.
+std::optional<int> smallest_size_from(const rules::Shape& shape, std::uint64_t min_selections) {
+    const int from = static_cast<int>(min_selections);
+    if (!shape.has_quota()) return rules::smallest_valid_size_from(shape, from);
+    if (from >= shape.n) return shape.n;
+    if (const std::optional<int> size = smallest_size_with_quota(shape, std::max(from, shape.size))) return size;
+    // Below n the quota's sizes are tried; n itself holds when nothing is blocked (a day
+    // with fewer periods than its quota is a cause found before).
+    if (shape.last_blocked < 0) return shape.n;
+    return std::nullopt;
+}
+
 // Step 1 of cheapest_periods, when taking every period meets the conditions.
 std::optional<PlanAnswer> every_period_answer(std::span<const std::uint8_t> cheap, const SelectionRules& rules,
                                               const rules::Conditions& conditions) {
@@ -180,9 +194,7 @@ std::optional<PlanAnswer> every_period_answer(std::span<const std::uint8_t> chea
     rules::Shape shape;
     plan_shape(shape, cheap, rules, conditions);
     // The base plan's size, which counting only bounds under conditions.
-    const std::optional<int> size = conditions.any()
-                                        ? rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections))
-                                        : shape.size;
+    const std::optional<int> size = conditions.any() ? smallest_size_from(shape, rules.min_selections) : shape.size;
     return PlanAnswer{every_period(n), static_cast<std::size_t>(size.value_or(shape.n))};
 }
 
@@ -212,7 +224,7 @@ std::optional<PlanAnswer> kept_answer(const Prices& prices, std::span<const std:
 Error no_plan_cause(rules::Shape& shape, const SelectionRules& rules) {
     if (!shape.strict_end) return Error{ErrorKind::no_plan};
     shape.strict_end = false;
-    const bool exempt_plans = rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections)).has_value();
+    const bool exempt_plans = smallest_size_from(shape, rules.min_selections).has_value();
     shape.strict_end = true;
     return Error{exempt_plans ? ErrorKind::short_last_run : ErrorKind::no_plan};
 }
@@ -232,6 +244,8 @@ Outcome<PlanAnswer> plan_with_prices(const Prices& prices, RequestSpace& space, 
     if (auto every = every_period_answer(cheap, rules, conditions)) return std::move(*every);
     if (const auto failure = check_unit_digits(prices, max_price_digits)) return *failure;
     if (const auto cause = rules::impossible_plan(n, rules, conditions)) return *cause;
+    // The kept combination is keyed without the days: a quota plans afresh.
+    if (conditions.has_quota()) kept = nullptr;
     if (auto answer = kept_answer(prices, cheap, rules, conditions, aggressive, kept)) return std::move(*answer);
     const Keeping keeping{kept, rules, conditions};
     rules::Shape& shape = space.shape;
@@ -242,7 +256,7 @@ Outcome<PlanAnswer> plan_with_prices(const Prices& prices, RequestSpace& space, 
     }
     // No valid selection has the fewest periods counting allows (valid_sizes.hpp):
     // the sizes that have one decide.
-    const std::optional<int> size = rules::smallest_valid_size_from(shape, static_cast<int>(rules.min_selections));
+    const std::optional<int> size = smallest_size_from(shape, rules.min_selections);
     if (!size) return no_plan_cause(shape, rules);
     shape.size = *size;
     if (shape.size == shape.n) return PlanAnswer{every_period(n), n};

@@ -17,12 +17,30 @@ std::optional<Error> broken_condition(std::size_t n, const Conditions& condition
     return std::nullopt;
 }
 
+std::optional<Error> first_short_day(std::size_t n, const Conditions& conditions) noexcept {
+    if (!conditions.has_quota()) return std::nullopt;
+    // Days are ascending and none is skipped: each one's periods lie together.
+    std::uint64_t allowed = 0;
+    for (std::size_t p = 0; p < n; ++p) {
+        allowed += conditions.is_allowed(p) ? 1 : 0;
+        if (p + 1 < n && conditions.day_of[p + 1] == conditions.day_of[p]) continue;
+        const std::uint32_t day = conditions.day_of[p];
+        if (allowed < conditions.day_quota[day]) {
+            return Error{.kind = ErrorKind::day_below_quota, .index = day, .item_count = allowed,
+                         .needed = conditions.day_quota[day]};
+        }
+        allowed = 0;
+    }
+    return std::nullopt;
+}
+
 bool every_period_meets(const Conditions& conditions, const SelectionRules& rules) noexcept {
     if (conditions.allowed && std::find(conditions.allowed->begin(), conditions.allowed->end(), 0) !=
                                   conditions.allowed->end()) {
         return false;
     }
-    return conditions.off_for <= rules.max_gap_between_periods;
+    return conditions.off_for <= rules.max_gap_between_periods &&
+           !first_short_day(conditions.day_of.size(), conditions).has_value();
 }
 
 namespace {
@@ -73,7 +91,7 @@ std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules,
         const std::uint64_t latest = fits ? std::min<std::uint64_t>(latest_first_after_off(rules, conditions), n - 1) : 0;
         return Error{.kind = ErrorKind::off_for_no_start, .index = static_cast<std::size_t>(latest)};
     }
-    return std::nullopt;
+    return first_short_day(n, conditions);
 }
 
 namespace {
@@ -117,6 +135,9 @@ void add_conditions(Shape& shape, const SelectionRules& rules, const Conditions&
     shape.allowed.clear();
     if (conditions.allowed) shape.allowed.assign(conditions.allowed->begin(), conditions.allowed->end());
     find_stalled(shape);
+    shape.strict_end = conditions.strict_end;
+    shape.day_of.assign(conditions.day_of.begin(), conditions.day_of.end());
+    shape.day_quota.assign(conditions.day_quota.begin(), conditions.day_quota.end());
 }
 
 // The fewest periods counting allows. A valid selection under a carried run of r
@@ -143,7 +164,11 @@ void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const Selecti
     counted.min_consecutive_periods = std::min<std::uint64_t>(rules.min_consecutive_periods, cheap.size());
     make_shape(shape, cheap, counted);
     add_conditions(shape, rules, conditions);
-    shape.size = std::max({static_cast<int>(rules.min_selections), fewest_by_counting(shape), 0});
+    std::uint64_t quotas = 0;
+    for (const std::uint32_t quota : conditions.day_quota) quotas += quota;
+    // Every day's quota holds main periods of its own.
+    const int by_quota = static_cast<int>(std::min<std::uint64_t>(quotas, cheap.size()));
+    shape.size = std::max({static_cast<int>(rules.min_selections), fewest_by_counting(shape), by_quota, 0});
 }
 
 }  // namespace kestrava::rules

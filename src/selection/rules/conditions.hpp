@@ -37,9 +37,17 @@ struct Conditions {
     bool off_for_negative = false;
     bool strict_end = false;      // no run shorter than min_run, the last one included
     bool most_expensive = false;  // the plan of the negated prices and threshold
+    // A quota of main periods per local day: each period's day (0 for period 0's, each
+    // next period's equal or one more), and each day's fewest main periods (the first
+    // day's already lowered by what ran before period 0). Both empty without a quota.
+    std::span<const std::uint32_t> day_of;
+    std::span<const std::uint32_t> day_quota;
 
     // Whether the shape differs from that of the rules alone.
-    bool any() const noexcept { return allowed.has_value() || running_for != 0 || off_for != 0 || strict_end; }
+    bool any() const noexcept {
+        return allowed.has_value() || running_for != 0 || off_for != 0 || strict_end || has_quota();
+    }
+    bool has_quota() const noexcept { return !day_quota.empty(); }
     bool is_allowed(std::size_t period) const noexcept { return !allowed || (*allowed)[period] != 0; }
 };
 
@@ -48,16 +56,21 @@ struct Conditions {
 // below 0, both non-zero (running_and_off).
 std::optional<Error> broken_condition(std::size_t n, const Conditions& conditions) noexcept;
 
-// Whether taking every period meets the conditions: nothing blocked and off_for within
-// max_gap_between_periods. Only then do the shortcuts of cheapest_periods apply.
+// Whether taking every period meets the conditions: nothing blocked, off_for within
+// max_gap_between_periods and every day as long as its quota. Only then do the shortcuts of cheapest_periods apply.
 bool every_period_meets(const Conditions& conditions, const SelectionRules& rules) noexcept;
+
+// The first local day with fewer allowed periods than its quota (day_below_quota: index
+// the day, item_count its allowed periods, needed its quota); nullopt without a quota.
+std::optional<Error> first_short_day(std::size_t n, const Conditions& conditions) noexcept;
 
 // The first of the causes that leave a plan without any valid selection, whatever the
 // prices, in this order: a blocked stretch longer than max_gap_between_periods (index
 // and last: its periods), fewer allowed periods than min_selections (item_count: how
 // many are), a carried run shorter than min_run whose continuation at period 0 is
 // blocked, off_for leaving no allowed first period in time (index: the latest first
-// period it leaves, at most n - 1, when off_for <= max_gap_between_periods). nullopt when none applies;
+// period it leaves, at most n - 1, when off_for <= max_gap_between_periods), a day
+// with fewer allowed periods than its quota (first_short_day). nullopt when none applies;
 // the search may still find no selection (no_plan). Preconditions: the checks above
 // passed.
 std::optional<Error> impossible_plan(std::size_t n, const SelectionRules& rules, const Conditions& conditions) noexcept;

@@ -108,6 +108,8 @@ void make_shape(Shape& shape, std::span<const std::uint8_t> cheap, const Selecti
     shape.allowed.clear();
     shape.stalled.clear();
     shape.strict_end = false;
+    shape.day_of.clear();
+    shape.day_quota.clear();
     shape.cheap.assign(cheap.begin(), cheap.end());
     shape.run_first.assign(cheap.size(), 0);
     shape.run_last.assign(cheap.size(), 0);

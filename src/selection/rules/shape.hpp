@@ -49,6 +49,12 @@ struct Shape {
     // No run shorter than min_run, the last one included: the run that ends at the last
     // period is not exempt.
     bool strict_end = false;
+    // The quota per local day (conditions.hpp): each period's day and each day's
+    // fewest main periods; both empty without one.
+    std::vector<int> day_of;
+    std::vector<int> day_quota;
+
+    bool has_quota() const noexcept { return !day_quota.empty(); }
 
     bool is_cheap(int period) const noexcept {
         return period >= 0 && period < n && cheap[static_cast<std::size_t>(period)] != 0;

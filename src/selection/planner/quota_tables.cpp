@@ -1,0 +1,208 @@
+// The quota tables' pass (columns of ascending count c, each over its band's periods
+// and every day count) and the forward walk that reads the first main combination.
+#include "selection/planner/quota_tables.hpp"
+
+#include <algorithm>
+
+#include "selection/internal_failure.hpp"
+
+namespace kestrava::planner {
+namespace {
+
+constexpr std::size_t states_between_polls = 4096;
+
+}  // namespace
+
+template <class Int>
+void QuotaTables<Int>::reset(const rules::Shape& shape) {
+    shape_ = &shape;
+    if (!bands_) bands_ = std::make_unique<rules::BandCache>();
+    band_ = &bands_->band_for(shape);
+    days_.assign(shape);
+    additions_.reset(shape);
+    slots_ = static_cast<std::size_t>(days_.max_quota()) + 1;
+    runs_.resize(band_->cells() * slots_);
+    blocked_before_.assign(at(shape.n) + 1, 0);
+    for (int p = 0; p < shape.n; ++p) {
+        const bool blocked = !shape.allowed.empty() && shape.allowed[at(p)] == 0;
+        blocked_before_[at(p + 1)] = blocked_before_[at(p)] + (blocked ? 1 : 0);
+    }
+}
+
+template <class Int>
+bool QuotaTables<Int>::build(std::span<const Int> weights, bool with_additions, const StopCheck& stop) noexcept {
+    additions_.assign(weights, with_additions);
+    std::size_t since_poll = 0;
+    for (int c = 0; c < shape_->size; ++c) {
+        fill_column(c);
+        since_poll += at(std::max(0, band_->last(c) - band_->first(c) + 1)) * slots_;
+        if (since_poll >= states_between_polls) {
+            since_poll = 0;
+            if (stop.stop_requested()) return false;
+        }
+    }
+    optimum_ = unreachable_;
+    for (int s = 0; s <= shape_->max_lead; ++s) {
+        const Int first = first_start(s, shape_->size);
+        if (is_reachable(first)) optimum_ = std::min(optimum_, additions_.lead(s) + first);
+    }
+    return true;
+}
+
+// A main period's count is at least 1 unless its day's quota is 0, so slots below
+// that are never read.
+template <class Int>
+void QuotaTables<Int>::fill_column(int c) noexcept {
+    for (int p = band_->first(c); p <= band_->last(c); ++p) {
+        const int quota = days_.quota(days_.day(p));
+        const std::size_t cell = band_->cell(p, c) * slots_;
+        for (int q = std::min(1, quota); q <= quota; ++q) {
+            runs_[cell + at(q)] = settled(std::min(going_on(p, c, q), exit(p, c, q)));
+        }
+    }
+}
+
+template <class Int>
+Int QuotaTables<Int>::run(int p, int c, int q) const noexcept {
+    return band_->holds(p, c) ? runs_[band_->cell(p, c) * slots_ + at(q)] : unreachable_;
+}
+
+// A run from s: its forced head of R periods, or, when fewer than R remain, the run to
+// the last period (refused by the strict end).
+template <class Int>
+Int QuotaTables<Int>::start(int s, int c, int before) const noexcept {
+    const int n = shape_->n;
+    const int min_run = shape_->min_run;
+    if (s + min_run <= n) {
+        if (c < min_run || !allowed_through(s, s + min_run - 1)) return unreachable_;
+        const std::optional<int> q = days_.through(s, min_run, before);
+        if (!q) return unreachable_;
+        const Int rest = run(s + min_run - 1, c - min_run, *q);
+        return is_reachable(rest) ? additions_.run_head(s) + rest : unreachable_;
+    }
+    if (shape_->strict_end || c != n - s || !allowed_through(s, n - 1)) return unreachable_;
+    const std::optional<int> q = days_.through(s, n - s, before);
+    return q && days_.end_allowed(n - 1, *q) ? additions_.run_head(s) : unreachable_;
+}
+
+template <class Int>
+int QuotaTables<Int>::head_length(int s) const noexcept {
+    return s == 0 && shape_->carried_head > 0 ? shape_->carried_head : shape_->min_run;
+}
+
+// The first run, after a leading gap of s periods: from 0 it joins a carried run and
+// needs only carried_head periods (taking every period is answered before the tables).
+template <class Int>
+Int QuotaTables<Int>::first_start(int s, int c) const noexcept {
+    if (!days_.lead_allowed(s)) return unreachable_;
+    if (s != 0 || shape_->carried_head == 0) return start(s, c, 0);
+    const int head = shape_->carried_head;
+    if (head > shape_->n || c < head || !allowed_through(0, head - 1)) return unreachable_;
+    const std::optional<int> q = days_.through(0, head, 0);
+    if (!q) return unreachable_;
+    const Int rest = run(head - 1, c - head, *q);
+    return is_reachable(rest) ? additions_.prefix(head) + rest : unreachable_;
+}
+
+template <class Int>
+Int QuotaTables<Int>::going_on(int p, int c, int q) const noexcept {
+    if (c == 0 || p + 1 >= shape_->n || !allowed_through(p + 1, p + 1)) return unreachable_;
+    const std::optional<int> next = days_.stepped(p, q);
+    if (!next) return unreachable_;
+    const Int rest = run(p + 1, c - 1, *next);
+    return is_reachable(rest) ? additions_.weight(p + 1) + rest : unreachable_;
+}
+
+template <class Int>
+Int QuotaTables<Int>::trailing(int e, int q) const noexcept {
+    if (!days_.end_allowed(e, q)) return unreachable_;
+    if (e == shape_->n - 1) return Int{};
+    return shape_->n - 1 - e <= shape_->max_gap ? additions_.trailing(e) : unreachable_;
+}
+
+template <class Int>
+Int QuotaTables<Int>::exit(int e, int c, int q) const noexcept {
+    if (c == 0) return trailing(e, q);
+    Int best = unreachable_;
+    const int farthest = std::min(e + 1 + shape_->max_gap, shape_->n - 1);
+    for (int s = e + 2; s <= farthest; ++s) {
+        const std::optional<int> before = days_.across_gap(e, q, s);
+        if (!before) continue;
+        const Int value = start(s, c, *before);
+        if (is_reachable(value)) best = std::min(best, additions_.between(e, s) + value);
+    }
+    return best;
+}
+
+template <class Int>
+int QuotaTables<Int>::first_start_after(int e, int c, int q, const Int& target) const {
+    const int farthest = std::min(e + 1 + shape_->max_gap, shape_->n - 1);
+    for (int s = e + 2; s <= farthest; ++s) {
+        const std::optional<int> before = days_.across_gap(e, q, s);
+        if (!before) continue;
+        const Int value = start(s, c, *before);
+        if (is_reachable(value) && additions_.between(e, s) + value == target) return s;
+    }
+    throw InternalFailure("The planner's quota tables hold no start that reaches their optimum");
+}
+
+// As Tables<Int>::first_main, carrying the day count along the walk.
+template <class Int>
+void QuotaTables<Int>::first_main(IndexList& main) const {
+    if (!is_reachable(optimum_)) throw InternalFailure("The planner found no valid main combination");
+    const int n = shape_->n;
+    int c = shape_->size;
+    int s = 0;
+    for (;; ++s) {
+        if (s > shape_->max_lead) throw InternalFailure("The planner's quota tables hold no first start");
+        const Int first = first_start(s, c);
+        if (is_reachable(first) && additions_.lead(s) + first == optimum_) break;
+    }
+    int before = 0;
+    for (;;) {
+        const int head = head_length(s);
+        const int head_end = std::min(s + head, n);
+        for (int p = s; p < head_end; ++p) main.push_back(static_cast<std::uint64_t>(p));
+        if (head_end == n) return;
+        int q = *days_.through(s, head, before);
+        int p = head_end - 1;
+        c -= head;
+        Int target = run(p, c, q);
+        while (c > 0 && going_on(p, c, q) == target) {
+            q = *days_.stepped(p, q);
+            ++p;
+            --c;
+            target = target - additions_.weight(p);
+            main.push_back(static_cast<std::uint64_t>(p));
+        }
+        if (c == 0) return;
+        const int next = first_start_after(p, c, q, target);
+        before = *days_.across_gap(p, q, next);
+        s = next;
+    }
+}
+
+template <class Int>
+std::size_t QuotaTables<Int>::workspace_bytes() const noexcept {
+    return runs_.capacity() * sizeof(Int) + blocked_before_.capacity() * sizeof(int) + bands_->held_bytes();
+}
+
+std::optional<int> smallest_size_with_quota(const rules::Shape& shape, int from) {
+    rules::Shape trial = shape;
+    const std::vector<std::int64_t> nothing(static_cast<std::size_t>(shape.n), 0);
+    QuotaTables<std::int64_t> tables;
+    for (int size = std::max(from, 1); size < shape.n; ++size) {
+        trial.size = size;
+        tables.reset(trial);
+        tables.build(nothing, false, StopCheck{});
+        if (QuotaTables<std::int64_t>::is_reachable(tables.optimum())) return size;
+    }
+    return std::nullopt;
+}
+
+template class QuotaTables<std::int64_t>;
+template class QuotaTables<__int128>;
+template class QuotaTables<FixedInt<4>>;
+template class QuotaTables<FixedInt<8>>;
+
+}  // namespace kestrava::planner
