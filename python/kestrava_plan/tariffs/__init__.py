@@ -12,7 +12,7 @@ from pathlib import Path
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .composing import Composer
+from .composing import Composer, sum_of
 from .local_time import local_times
 from .reading import rules
 from .spot_prices import spot_values
@@ -85,6 +85,17 @@ class Tariff:
     def parts(self, prices: Iterable[Any], times: Any) -> dict[str, list[Decimal]]:
         values, locals_ = self._periods(prices, times)
         return self._composer.parts(values, locals_)
+
+    def priced(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any], list[Decimal]]:
+        """(the spot prices, the local times, the paid prices), for `plan`."""
+        values, locals_ = self._periods(prices, times)
+        return values, locals_, [self._composer.paid(price, local) for price, local in zip(values, locals_)]
+
+    def part_sums(self, values: list[Decimal], locals_: list[Any], periods: Iterable[int]) -> dict[str, Decimal]:
+        """Each part summed over `periods`, exactly: together they are those periods' paid cost."""
+        chosen = list(periods)
+        parts = self._composer.parts([values[i] for i in chosen], [locals_[i] for i in chosen])
+        return {name: sum_of(column) for name, column in parts.items()}
 
     def _periods(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any]]:
         values = spot_values(prices)
