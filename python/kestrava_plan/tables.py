@@ -222,17 +222,17 @@ def _plan_paid_table(data: Any, tariff: Tariff, id: str | None, prices: str, tim
     pyarrow = _optional_module("pyarrow")
     if pyarrow is None:
         raise TypeError("tariff: plan_table composes the paid prices with pyarrow; pip install pyarrow")
-    from .tariffs.arrow_prices import PatchedBatches, TableComposer, paid_reader
-    composer = TableComposer(tariff.composer, prices, times)
+    from .tariffs.arrow_prices import PatchedBatches, paid_reader, table_composer
     source = data
     if is_pandas(data, "DataFrame"):
         source = pyarrow.Table.from_pandas(data, preserve_index=False)
-    if _is_pyarrow_table(source):
-        source = source.to_reader()
-    elif getattr(type(source), "__arrow_c_stream__", None) is None:
+    table = source if _is_pyarrow_table(source) else None
+    if table is None and getattr(type(source), "__arrow_c_stream__", None) is None:
         _stream_capsule(source)  # raises its TypeError
-    reader = paid_reader(source, composer)
-    if reader is None:
-        return _answer(data, _plan_table(_stream_capsule(source), id, prices, times, rules, threads))
+    reader = source.to_reader() if table is not None else pyarrow.RecordBatchReader.from_stream(source)
+    composer = table_composer(reader.schema, table, tariff.composer, prices, times)
+    if composer is None:
+        return _answer(data, _plan_table(_stream_capsule(reader), id, prices, times, rules, threads))
+    reader = paid_reader(reader, composer, table is not None)
     return _answer(data, PatchedBatches(_plan_table(_stream_capsule(reader), id, prices, times, rules, threads),
                                         composer))

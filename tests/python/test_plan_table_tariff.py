@@ -1,5 +1,6 @@
 """plan_table with a tariff answers every row as `plan` with the tariff does: seeded
-random tariffs, every price column type, rows without times or with a bad price."""
+random tariffs, every price column type, a table and a stream (each composed its own
+way), rows without times or with a bad price."""
 
 from __future__ import annotations
 
@@ -47,9 +48,10 @@ def expected(prices: list[Any] | None, times: list[datetime] | None, threshold: 
     return {"periods": planned.periods, "cost": planned.cost, "error": None}
 
 
+@pytest.mark.parametrize("source", ["table", "stream"])
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("seed", range(6))
-def test_plan_table_with_a_tariff_answers_as_plan_does(seed: int, kind: str) -> None:
+def test_plan_table_with_a_tariff_answers_as_plan_does(seed: int, kind: str, source: str) -> None:
     rng = random.Random(seed)
     tariff = Tariff.from_dict(random_tariff(rng))
     rows = random_rows(rng, kind)
@@ -57,7 +59,9 @@ def test_plan_table_with_a_tariff_answers_as_plan_does(seed: int, kind: str) -> 
     table = pa.table({"id": list(range(len(rows))),
                       "prices": pa.array([prices for prices, _ in rows], pa.list_(KINDS[kind])),
                       "times": pa.array([times for _, times in rows], pa.list_(pa.timestamp("us", tz="UTC")))})
-    answers = plan_table(table, low_price_threshold=threshold, **RULES, times="times", tariff=tariff).to_pylist()
+    data = table if source == "table" else table.to_reader(max_chunksize=5)
+    answer = plan_table(data, low_price_threshold=threshold, **RULES, times="times", tariff=tariff)
+    answers = (answer.read_all() if source == "stream" else answer).to_pylist()
     for (prices, times), answer in zip(rows, answers):
         got = {"periods": answer["periods"], "cost": None if answer["cost"] is None else Decimal(answer["cost"]),
                "error": answer["error"]}

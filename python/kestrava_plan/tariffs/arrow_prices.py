@@ -226,7 +226,7 @@ def with_row_errors(batch: Any, errors: dict[int, str]) -> Any:
     return pa.RecordBatch.from_arrays(columns, schema=batch.schema)
 
 
-def paid_batches(reader: Any, composer: TableComposer) -> Iterator[Any]:
+def paid_batches(reader: Any, composer: Any) -> Iterator[Any]:
     for batch in reader:
         yield composer.batch(batch)
 
@@ -249,23 +249,59 @@ def composable_schema(schema: Any, prices: str, times: str) -> bool:
     return any(kind(item) for kind in numbers) and pa.types.is_timestamp(stamp) and stamp.tz is not None
 
 
-def paid_reader(data: Any, composer: TableComposer) -> Any:
-    """A pyarrow RecordBatchReader of `data` (a pyarrow reader or anything that exports
-    an Arrow stream) with the prices column holding paid prices; None for columns the
-    planner should refuse itself."""
-    pa, _ = _arrow()
-    reader = pa.RecordBatchReader.from_stream(data)
-    if not composable_schema(reader.schema, composer.prices, composer.times):
+def spot_scale(item: Any, column: Any) -> int | None:
+    """The most decimals of the spot prices, when the integer pass can read them: a
+    decimal's scale, 0 for integers, for texts the most digits after a point in
+    `column` (a whole table's column, read at once; None for a stream); None for floats."""
+    pa, pc = _arrow()
+    if pa.types.is_decimal(item):
+        return int(item.scale)
+    if pa.types.is_integer(item):
+        return 0
+    if column is None or pa.types.is_floating(item):
         return None
+    texts = pc.list_flatten(column)
+    point = pc.find_substring(texts, ".")
+    decimals = pc.if_else(pc.less(point, 0), 0, pc.subtract(pc.subtract(pc.utf8_length(texts), point), 1))
+    return int(pc.max(decimals).as_py() or 0)
+
+
+def table_composer(schema: Any, table: Any, composer: Composer, prices: str, times: str) -> Any:
+    """The integer pass when the spot prices' scale is known before the first batch (a
+    pyarrow Table, or a stream of decimal or integer prices), else the decimal256 one;
+    None for columns the planner should refuse itself."""
+    if not composable_schema(schema, prices, times):
+        return None
+    from .arrow_integers import IntegerComposer
+    scale = spot_scale(schema.field(prices).type.value_type, None if table is None else table.column(prices))
+    if scale is not None:
+        return IntegerComposer(composer, prices, times, scale)
+    return TableComposer(composer, prices, times)
+
+
+def paid_reader(reader: Any, composer: Any, whole: bool) -> Any:
+    """The batches of `reader` with the prices column holding paid prices. A `whole`
+    table's batches are composed at once, so that its decimals are as narrow as its
+    widest paid price; a stream's as the planner reads them."""
+    pa, pc = _arrow()
     index = reader.schema.get_field_index(composer.prices)
-    schema = reader.schema.set(index, pa.field(composer.prices, pa.large_list(pa.string())))
-    return pa.RecordBatchReader.from_batches(schema, paid_batches(reader, composer))
+    if not hasattr(composer, "output_type"):
+        schema = reader.schema.set(index, pa.field(composer.prices, pa.large_list(pa.string())))
+        return pa.RecordBatchReader.from_batches(schema, paid_batches(reader, composer))
+    if not whole:
+        schema = reader.schema.set(index, pa.field(composer.prices, composer.output_type()))
+        return pa.RecordBatchReader.from_batches(schema, paid_batches(reader, composer))
+    batches = list(paid_batches(reader, composer))
+    output = composer.output_type(composer.widest)
+    schema = reader.schema.set(index, pa.field(composer.prices, output))
+    return pa.RecordBatchReader.from_batches(schema, [
+        batch.set_column(index, composer.prices, pc.cast(batch.column(index), output)) for batch in batches])
 
 
 class PatchedBatches:
     """The planner's answer batches with the rows the tariff refused written in."""
 
-    def __init__(self, planned: Any, composer: TableComposer) -> None:
+    def __init__(self, planned: Any, composer: Any) -> None:
         self.planned = planned
         self.composer = composer
 
