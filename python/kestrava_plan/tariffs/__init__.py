@@ -57,6 +57,11 @@ class Tariff:
         return cls(tomllib.loads(source))
 
     @property
+    def composer(self) -> Composer:
+        """The composition itself, for plan_table's vectorised pass."""
+        return self._composer
+
+    @property
     def time_zone(self) -> str:
         return self._composer.rules.time_zone
 
