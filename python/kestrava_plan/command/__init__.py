@@ -237,7 +237,7 @@ def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], thresh
 
 
 def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, horizon: Horizon,
-              chosen: Plan) -> None:
+              chosen: Plan, spot: list[str] | None = None) -> None:
     """Draws the plan of `horizon` into args.png; InputError when the file cannot be written."""
     shown = range(horizon.start, horizon.stop)
     labels = [times.time(index) for index in shown] if times.written is not None else [str(index) for index in shown]
@@ -245,7 +245,7 @@ def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshol
     source = "stdin" if args.source == "-" else os.path.basename(args.source)
     figure = png_chart.draw(f"{source}: {len(labels)} periods", texts[horizon.start:horizon.stop], labels, threshold,
                             [png_chart.PlanBars(f"{strategy} (aggressive={args.aggressive})", chosen.periods)],
-                            "price")
+                            (args.tariff.unit or "price paid") if args.tariff is not None else "price", spot)
     try:
         png_chart.save_png(args.png, figure)
     except OSError as error:
@@ -519,6 +519,13 @@ def _with_tariff(args: argparse.Namespace, times: Clock, texts: list[str], horiz
     return texts[:horizon.start] + paid + texts[horizon.stop:]
 
 
+def _spot_in_unit(args: argparse.Namespace, times: Clock, texts: list[str], horizon: Horizon) -> list[str]:
+    """The horizon's spot prices in the tariff's unit, which --png draws under the paid ones."""
+    assert times.starts is not None
+    span = slice(horizon.start, horizon.stop)
+    return [format(value, "f") for value in args.tariff.parts(texts[span], times.starts[span])["spot"]]
+
+
 def _tariff_options(args: argparse.Namespace) -> None:
     """Reads --tariff into args.tariff and checks --show-prices; InputError."""
     if args.show_prices and args.tariff is None:
@@ -548,10 +555,12 @@ def _plan(args: argparse.Namespace) -> int:
         return _fail(_told(args, times, period, chosen, horizon.start))
     _warn_if_everything(args, rules, horizon.stop - horizon.start)
     try:
+        spot = None
         if args.tariff is not None:
+            spot = _spot_in_unit(args, times, texts, horizon)
             texts = _with_tariff(args, times, texts, horizon, chosen)
         if args.png is not None:  # before the output, so that a file that cannot be written leaves none
-            _save_png(args, times, texts, threshold, horizon, chosen)
+            _save_png(args, times, texts, threshold, horizon, chosen, spot)
         _print_plan(args, times, texts[horizon.start:horizon.stop], threshold, chosen)
         sys.stdout.flush()
     except InputError as error:
