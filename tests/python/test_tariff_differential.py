@@ -114,9 +114,10 @@ def test_worked_tariff_over_the_quarter_hour_days(tariff_path: Path, day_file: s
 
 
 # Zones whose clocks change by an hour, by half an hour, or never, with a day they change on
-# (fall back, then spring forward); Kolkata's hours start at :30 of a UTC hour.
+# (fall back, then spring forward); Kolkata's and Kathmandu's hours start at :30 and :45 of a UTC hour.
 CLOCKS = {"Europe/Berlin": ("2024-10-27", "2025-03-30"), "America/New_York": ("2024-11-03", "2025-03-09"),
-          "Australia/Lord_Howe": ("2025-04-06", "2024-10-06"), "Asia/Kolkata": ("2024-06-01",), "UTC": ("2024-02-29",)}
+          "Australia/Lord_Howe": ("2025-04-06", "2024-10-06"), "Asia/Kolkata": ("2024-06-01",),
+          "Asia/Kathmandu": ("2024-12-31",), "UTC": ("2024-02-29",)}
 UNITS = [{"spot_unit": "EUR/MWh", "unit": "EUR/kWh"}, {"spot_unit": "EUR/kWh", "unit": "EUR/MWh"},
          {"spot_unit": "EUR/MWh"}, {"unit": "EUR/kWh"}, {}]
 NAMES = ("grid fee", "energy tax", "levy", "network table")
@@ -233,7 +234,7 @@ def random_periods(rng: random.Random, zone: str) -> list[datetime]:
     day = date.fromisoformat(rng.choice(CLOCKS[zone])) + timedelta(days=rng.choice((0, 0, 0, -1, 40, 200)))
     step = timedelta(minutes=rng.choice((15, 60)))
     midnight = datetime.combine(day, datetime.min.time(), ZoneInfo(zone)).astimezone(timezone.utc)
-    # On whole UTC hours, so that Kolkata's local periods start at :30.
+    # On whole UTC hours, so that local periods in Kolkata and Kathmandu start off the hour.
     first = midnight.replace(minute=0) + timedelta(hours=rng.randint(-6, 3)) + step * rng.randint(0, 3)
     return [first + step * index for index in range(rng.randint(1, 130))]
 
