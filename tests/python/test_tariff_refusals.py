@@ -140,3 +140,10 @@ def test_from_toml_reads_a_path_a_file_name_or_text(kind: str, tmp_path: Path) -
     file.write_text(TARIFF, encoding="utf-8")
     source = {"path": file, "str naming a file": str(file), "text": TARIFF}[kind]
     assert repr(Tariff.from_toml(source)) == repr(Tariff.from_dict(READ))
+
+
+def test_a_file_name_that_names_no_file_is_not_read_as_toml(tmp_path: Path) -> None:
+    missing = str(tmp_path / "tariff.toml")
+    with pytest.raises(ValueError) as refused:
+        Tariff.from_toml(missing)
+    assert str(refused.value) == f"source: {missing!r} names no file (and is no TOML text)"
