@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import copy
 import sys
+from datetime import datetime
 from pathlib import Path
 from typing import Any
 
@@ -116,6 +117,9 @@ REFUSED = {
                                "currency per kWh, or back, is converted"),
     "a holiday that is no date": (("holidays", 0), "2025-12-32",
                                   "holidays[0]: '2025-12-32' is not a date (YYYY-MM-DD)"),
+    "a validity with a time": (("component", 2, "from"), datetime(2025, 1, 1, 6),
+                               "component[2].from: must be a date, not a date with a time "
+                               "(datetime.datetime(2025, 1, 1, 6, 0))"),
 }
 
 
