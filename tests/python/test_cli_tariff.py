@@ -108,3 +108,18 @@ def test_a_malformed_tariff_file_is_named_with_its_key(tmp_path: Path, capsys: p
     assert main(["-", "--tariff", str(tariff), "--low-price-threshold", "1", *RULES]) == 2
     assert capsys.readouterr().err == (f"kestrava-plan: error: --tariff: {tariff}: component[1].zone[1].amount: 0.03 "
                                        "is a number; write it as a decimal text: \"0.03\"\n")
+
+
+def test_per_day_plans_each_day_on_its_paid_prices(tariff_file: Path, capsys: pytest.CaptureFixture[str]) -> None:
+    path, span = SOURCES["hourly, naive local times"]
+    prices, times = rows(path, span)
+    tariff = Tariff.from_toml(tariff_file)
+    assert main([str(path), "--rows", span, "--tariff", str(tariff_file), "--low-price-threshold", "0.3", *RULES,
+                 "--per-day", "--json"]) == 0
+    days = json.loads(capsys.readouterr().out)
+    for day, first in zip(days, (0, 24)):
+        expected = plan(prices[first:first + 24], "0.3", 6, 2, 12, 12, times=times[first:first + 24], tariff=tariff)
+        assert expected.cost_parts is not None
+        assert (day["periods"], day["cost"], day["cost_parts"]) == (
+            expected.periods, format(expected.cost, "f"),
+            {name: format(value, "f") for name, value in expected.cost_parts.items()})

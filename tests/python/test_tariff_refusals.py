@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import copy
 import sys
+from datetime import datetime
 from pathlib import Path
 from typing import Any
 
@@ -116,6 +117,9 @@ REFUSED = {
                                "currency per kWh, or back, is converted"),
     "a holiday that is no date": (("holidays", 0), "2025-12-32",
                                   "holidays[0]: '2025-12-32' is not a date (YYYY-MM-DD)"),
+    "a validity with a time": (("component", 2, "from"), datetime(2025, 1, 1, 6),
+                               "component[2].from: must be a date, not a date with a time "
+                               "(datetime.datetime(2025, 1, 1, 6, 0))"),
 }
 
 
@@ -140,3 +144,10 @@ def test_from_toml_reads_a_path_a_file_name_or_text(kind: str, tmp_path: Path) -
     file.write_text(TARIFF, encoding="utf-8")
     source = {"path": file, "str naming a file": str(file), "text": TARIFF}[kind]
     assert repr(Tariff.from_toml(source)) == repr(Tariff.from_dict(READ))
+
+
+def test_a_file_name_that_names_no_file_is_not_read_as_toml(tmp_path: Path) -> None:
+    missing = str(tmp_path / "tariff.toml")
+    with pytest.raises(ValueError) as refused:
+        Tariff.from_toml(missing)
+    assert str(refused.value) == f"source: {missing!r} names no file (and is no TOML text)"

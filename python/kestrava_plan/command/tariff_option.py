@@ -28,11 +28,11 @@ def load_tariff(path: str) -> Tariff:
 
 
 def plan_paid(tariff: Tariff, texts: Sequence[str], starts: Sequence[datetime],
-              planner: Callable[[list[Decimal]], Plan]) -> Plan:
+              planner: Callable[[list[str]], Plan]) -> Plan:
     """`planner`'s plan of the paid prices of `texts` (spot prices) at `starts`, with
     its cost split into the tariff's parts."""
     values, locals_, paid = tariff.priced(texts, starts)
-    chosen = planner(paid)
+    chosen = planner([format(price, "f") for price in paid])
     return replace(chosen, _cost_parts=tuple(tariff.part_sums(values, locals_, chosen.periods).items()))
 
 

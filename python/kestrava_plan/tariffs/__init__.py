@@ -54,7 +54,13 @@ class Tariff:
                 return cls(tomllib.load(file))
         if not isinstance(source, str):
             raise TypeError(f"source must be a pathlib.Path or a str, not {type(source).__name__}")
-        return cls(tomllib.loads(source))
+        try:
+            mapping = tomllib.loads(source)
+        except tomllib.TOMLDecodeError as error:
+            if "\n" not in source and source.strip().endswith(".toml"):
+                raise ValueError(f"source: {source!r} names no file (and is no TOML text)") from None
+            raise ValueError(f"source is not TOML: {error}") from None
+        return cls(mapping)
 
     @property
     def composer(self) -> Composer:

@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import re
 from collections.abc import Mapping, Sequence
-from datetime import date
+from datetime import date, datetime, time
 from decimal import Decimal
 from typing import Any
 
@@ -35,7 +35,7 @@ class Path:
 def kind_of(value: object) -> str:
     """A TOML value's kind as the file writes it."""
     kinds = ((bool, "a boolean"), (int, "an integer"), (float, "a number"), (str, "a text"),
-             (Mapping, "a table"), (date, "a date"))
+             (Mapping, "a table"), (datetime, "a date with a time"), (date, "a date"), (time, "a time of day"))
     if isinstance(value, (list, tuple)):
         return "a list"
     return next((name for kind, name in kinds if isinstance(value, kind)), f"a {type(value).__name__}")
@@ -91,7 +91,7 @@ def choice(value: object, at: Path, choices: Sequence[str]) -> str:
 
 def local_date(value: object, at: Path) -> date:
     """A TOML date, or a date text YYYY-MM-DD."""
-    if isinstance(value, date) and not hasattr(value, "hour"):
+    if isinstance(value, date) and not isinstance(value, datetime):
         return value
     if isinstance(value, str):
         try:

@@ -27,14 +27,14 @@ def time_list(times: Any) -> list[datetime]:
     return listed
 
 
-def wall_time(time: datetime, zone: ZoneInfo, after: datetime | None, index: int) -> datetime:
-    """A naive time read as a time of `zone`, given the instant of the time before."""
+def wall_time(time: datetime, zone: ZoneInfo, before: datetime | None, index: int) -> datetime:
+    """A naive time read as a time of `zone`, given the time before (aware)."""
     first, second = time.replace(tzinfo=zone, fold=0), time.replace(tzinfo=zone, fold=1)
     instant = first.astimezone(timezone.utc)
     if instant.astimezone(zone).replace(tzinfo=None) != time:
         raise ValueError(f"times[{index}]: {time.isoformat()} does not exist in {zone.key} (the clocks skip it)")
     repeated = second.astimezone(timezone.utc) != instant
-    if repeated and after is not None and instant <= after:
+    if repeated and before is not None and instant <= before.astimezone(timezone.utc):
         return second
     return first
 
@@ -42,12 +42,12 @@ def wall_time(time: datetime, zone: ZoneInfo, after: datetime | None, index: int
 def local_times(times: Any, zone: ZoneInfo) -> list[datetime]:
     """Each time as an aware time of `zone`."""
     found: list[datetime] = []
-    after: datetime | None = None
+    before: datetime | None = None
     for index, time in enumerate(time_list(times)):
         if time.utcoffset() is None:
-            local = wall_time(time, zone, after, index)
+            local = wall_time(time, zone, before, index)
         else:
             local = time.astimezone(zone)
-        after = local.astimezone(timezone.utc)
+        before = local
         found.append(local)
     return found
