@@ -7,6 +7,10 @@ Every plan of the year (days x loads x strategies) is one call of
 threshold (its 6th-cheapest price, as in the demo) as columns. A day without all its
 24 hours is skipped and counted (DE-LU has no prices for 2024-01-31).
 
+Then, under each worked tariff of examples/tariffs/, each load's yearly cost at the paid
+price when planned on the spot price and when planned on the paid price
+(backtest_tariffs.py).
+
     python examples/backtest.py [--png DIR] [--threads N]    (pip install pyarrow;
                                                              --png needs matplotlib)
 """
@@ -27,6 +31,7 @@ from typing import TYPE_CHECKING
 
 import pyarrow as pa
 
+from backtest_tariffs import WORKED, Costs, tariff_costs
 from demo import BASELINE_NOTE, CHEAP_RANK, Rules, cheapest_rank_price, load_hourly_days, timer_plan
 from kestrava_plan import column, plan_table
 from kestrava_plan.command import png_chart
@@ -48,6 +53,9 @@ LOADS = (Load("heat pump", Decimal(2), Rules(6, 2, 4, 4)), Load("EV", Decimal(11
          Load("boiler", Decimal(3), Rules(3, 1, 8, 8)))
 STRATEGIES = {"lowest average": True, "cheap base + cheap hours": False}  # the demo's names
 MONTHS = range(1, 13)
+TARIFF_NOTE = ("(spot): planned on the spot price; (paid): planned on the paid price; both costed at the paid price, "
+               "EUR/kWh their average. A plan's size follows its prices (the lowest average takes more hours when they "
+               "lower the average), so a plan on the paid price can cost more in all and less a kWh.")
 RULE_COLUMNS = ("min_selections", "min_consecutive_periods", "max_gap_between_periods", "max_gap_from_start")
 
 
@@ -133,6 +141,13 @@ def add_up(planned: pa.Table, keys: Sequence[tuple[Day, Load, str]]) -> tuple[di
     return totals, refused
 
 
+def spot_plans(planned: pa.Table, keys: Sequence[tuple[Day, Load, str]]) -> dict[tuple[str, date, str, str],
+                                                                             list[int]]:
+    """The periods of every plan made, by (zone, day, load, strategy)."""
+    return {(day.zone, day.day, load.name, strategy): row["periods"] for row in planned.to_pylist()
+            if row["error"] is None for day, load, strategy in [keys[row["id"]]]}
+
+
 def euros(value: Decimal) -> str:
     return f"{value.quantize(Decimal('0.01'), ROUND_HALF_EVEN):,}"
 
@@ -155,6 +170,26 @@ def results_table(totals: dict[tuple[str, str, str], Totals]) -> str:
                 rows.append((load.name, zone, strategy, str(load.power_kw), str(found.days), str(found.hours),
                              euros(found.cost), euros(found.timer_cost), euros(saved), share))
     return aligned(rows, names=3)
+
+
+def tariff_table(costs: dict[tuple[str, str, str], Costs]) -> str:
+    rows = [("load", "tariff", "zone", "strategy", "days", "hours (spot)", "EUR (spot)", "hours (paid)", "EUR (paid)",
+             "saved EUR", "saved", "EUR/kWh (spot)", "EUR/kWh (paid)")]
+    for load in LOADS:
+        for tariff, zone in WORKED.items():
+            for strategy in STRATEGIES:
+                found = costs[(load.name, strategy, tariff)]
+                saved = found.on_spot - found.on_paid
+                share = f"{saved * 100 / found.on_spot:.1f}%" if found.on_spot > 0 else "-"
+                rows.append((load.name, tariff, zone, strategy, str(found.days), str(found.hours_on_spot),
+                             euros(found.on_spot), str(found.hours_on_paid), euros(found.on_paid), euros(saved), share,
+                             per_kwh(found.on_spot, found.hours_on_spot * load.power_kw),
+                             per_kwh(found.on_paid, found.hours_on_paid * load.power_kw)))
+    return aligned(rows, names=4)
+
+
+def per_kwh(cost: Decimal, kwh: Decimal) -> str:
+    return f"{(cost / kwh).quantize(Decimal('0.0001'), ROUND_HALF_EVEN)}"
 
 
 def draw_charts(folder: Path, totals: dict[tuple[str, str, str], Totals]) -> list[Path]:
@@ -226,6 +261,12 @@ def main(argv: Sequence[str] | None = None) -> int:
     print(BASELINE_NOTE)
     for message in refused:
         print(f"refused: {message}")
+    costs = tariff_costs(spot_plans(planned, keys), days, LOADS, STRATEGIES, args.threads)
+    print()
+    print("Under each worked tariff of examples/tariffs/, both plans costed at the paid price, the clock-change "
+          "days left out:")
+    print(tariff_table(costs))
+    print(TARIFF_NOTE)
     if args.png is not None:
         args.png.mkdir(parents=True, exist_ok=True)
         paths = draw_charts(args.png, totals)

@@ -27,6 +27,9 @@ class Plan:
         end of the last period is its start plus the period length.
     mask: one bool per period, True where chosen; to_series() gives it as a pandas Series.
     cost: the exact sum of the chosen prices; average: cost / len(periods), exactly.
+    cost_parts: with a tariff, each of its parts ("spot", each component, "vat",
+        "rounding" when it rounds) summed exactly over the chosen periods, a dict in
+        that order whose values add up to cost; None for a plan made without a tariff.
     cheap_added: how many periods the plan holds beyond its base size.
     state_at(i): the (running_for, off_for) a re-plan that starts at period i passes.
     """
@@ -41,6 +44,11 @@ class Plan:
     _off_for: int
     # The input's pandas index, for to_series(); labels, not part of the answer.
     _index: Any = field(default=None, compare=False)
+    _cost_parts: tuple[tuple[str, Decimal], ...] | None = None
+
+    @property
+    def cost_parts(self) -> dict[str, Decimal] | None:
+        return None if self._cost_parts is None else dict(self._cost_parts)
 
     @property
     def periods(self) -> list[int]:
@@ -123,6 +131,8 @@ class Plan:
             parts.append("run_times=[" + ", ".join(f"({start.isoformat()} - {end.isoformat()})"
                                                    for start, end in self.run_times or []) + "]")
         parts += [f"cost={self.cost!r}", f"average={self.average!r}", f"cheap_added={self.cheap_added}"]
+        if self._cost_parts is not None:
+            parts.append(f"cost_parts={self.cost_parts!r}")
         if self._running_for or self._off_for:
             parts.append(f"running_for={self._running_for}, off_for={self._off_for}")
         return f"Plan({', '.join(parts)})"

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import operator
 from collections.abc import Iterable, Iterator, Mapping, Sequence
+from dataclasses import replace
 from datetime import datetime, time, timedelta, tzinfo
 from decimal import Decimal
 from typing import TYPE_CHECKING, Any, SupportsIndex, TypeAlias, TypeVar
@@ -16,6 +17,7 @@ from .cheapest import _plan
 from .local_days import clock_of, day_start_of, local_days
 from .period_times import Timeline, count_of, is_pandas, timeline
 from .plan_result import Plan, make_plan
+from .tariffs import Tariff
 
 if TYPE_CHECKING:
     import numpy
@@ -98,7 +100,7 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
          aggressive: bool = True, *, allowed: Iterable[_Flag] | None = None, running_for: Count = 0,
          off_for: Count = 0, most_expensive: bool = False, allow_short_last_run: bool = True,
          times: Sequence[datetime] | None = None, min_per_day: Count = 0, done_today: Count = 0,
-         zone: str | tzinfo | None = None, day_start: time | str = time(0)) -> Plan:
+         zone: str | tzinfo | None = None, day_start: time | str = time(0), tariff: Tariff | None = None) -> Plan:
     """The cheapest periods under the rules of `cheapest_periods` and these, as a Plan.
 
     allowed: one bool per period (numpy bools and a pandas Series too); a period marked
@@ -126,10 +128,22 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         own ZoneInfo) is the clock of the days; day_start (a datetime.time or "HH:MM")
         when each begins: at the first instant whose local time is at or after it.
 
+    tariff: a Tariff: the prices are spot prices in its spot_unit, and the plan is made
+        on the prices the user pays (low_price_threshold is such a price, in its unit),
+        so cost and average are paid prices and cost_parts splits cost into the
+        tariff's parts. Needs times; naive times are read as local times of the
+        tariff's time_zone.
+
     With none of allowed, running_for, off_for, most_expensive, allow_short_last_run,
-    times and min_per_day, the periods and errors are those of cheapest_periods.
+    times, min_per_day and tariff, the periods and errors are those of cheapest_periods.
     """
     times, index = _times_of(prices, times)
+    if tariff is not None:
+        return _plan_paid(tariff, prices, low_price_threshold, min_selections, min_consecutive_periods,
+                          max_gap_between_periods, max_gap_from_start, aggressive, allowed=allowed,
+                          running_for=running_for, off_for=off_for, most_expensive=most_expensive,
+                          allow_short_last_run=allow_short_last_run, min_per_day=min_per_day,
+                          done_today=done_today, zone=zone, day_start=day_start, times=times, index=index)
     line: Timeline | None = timeline(times) if times is not None else None
     selections, run, gap, lead, held, off = (count_of(name, value, line) for name, value in (
         ("min_selections", min_selections), ("min_consecutive_periods", min_consecutive_periods),
@@ -154,3 +168,26 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")
     return make_plan(items, periods, base_size, line, operator.index(held), operator.index(off), index)
+
+
+def _plan_paid(tariff: Tariff, prices: Iterable[Price], low_price_threshold: Price, *rules: Any, times: Any,
+               index: Any, **conditions: Any) -> Plan:
+    """`plan` on the prices the user pays under `tariff`, with the cost split into its parts."""
+    if not isinstance(tariff, Tariff):
+        raise TypeError(f"tariff must be a kestrava_plan.Tariff, not {type(tariff).__name__}")
+    if times is None:
+        raise TypeError("tariff: the amounts of a tariff depend on the local time: pass times, or prices as a "
+                        "pandas Series with a DatetimeIndex")
+    values, locals_, paid = tariff.priced(prices, times)
+    aware = all(time.utcoffset() is not None for time in _listed(times))
+    # As texts: the planner reads a text faster than a Decimal, and the value is the same.
+    planned = plan([format(price, "f") for price in paid], low_price_threshold, *rules,
+                   times=times if aware else locals_, **conditions)
+    if index is not None and not aware:
+        index = None  # naive labels cannot tell the repeated hour apart; the local times can
+    return replace(planned, _cost_parts=tuple(tariff.part_sums(values, locals_, planned.periods).items()),
+                   _index=index if index is not None else planned._index)
+
+
+def _listed(times: Any) -> list[Any]:
+    return list(times.to_pydatetime()) if is_pandas(times, "DatetimeIndex") else list(times)

@@ -21,6 +21,7 @@ from typing import Any, SupportsIndex
 
 from . import _planner
 from .period_times import checked_duration, is_pandas
+from .tariffs import Tariff
 
 
 # The most threads a call may ask for: far more than any machine's cores, and few
@@ -150,7 +151,7 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                aggressive: bool | Column = True, allowed: Column | None = None,
                running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
                most_expensive: bool | Column = False, allow_short_last_run: bool | Column = True,
-               times: str | None = None, threads: int | None = None) -> Any:
+               times: str | None = None, threads: int | None = None, tariff: Tariff | None = None) -> Any:
     """`plan` for every row of `data`, one request a row, in compiled code on `threads`
     threads (None: every core; 1: the calling thread alone; at most 1024, and never more
     than a batch has rows to share).
@@ -171,6 +172,12 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
         each of the four counts, running_for and off_for may be a datetime.timedelta
         or column("name") of a duration column: a whole number of the row's periods.
         A row with a null list of times plans without times.
+    tariff: a Tariff: every row is planned on the prices the user pays (the prices
+        column holds spot prices in its spot_unit; low_price_threshold is a paid price
+        in its unit) and cost is the paid cost. Needs times and pyarrow; a row with a
+        null list of times is refused with plan's message. The paid prices are
+        composed with pyarrow.compute, batch by batch; cost is written at the scale
+        of the batch's paid prices (equal in value to plan's cost).
 
     Answer: a table for a table (a pyarrow Table for a pyarrow Table, a pandas or Polars
     DataFrame for one), else a pyarrow RecordBatchReader (without pyarrow, an object
@@ -201,5 +208,34 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     for name, value in (("id", id), ("prices", prices), ("times", times)):
         if not isinstance(value, str) and not (name != "prices" and value is None):
             raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")
+    if tariff is not None:
+        return _plan_paid_table(data, tariff, id, prices, times, rules, count)
     planned = _plan_table(_stream_capsule(data), id, prices, times, rules, count)
     return _answer(data, planned)
+
+
+def _plan_paid_table(data: Any, tariff: Tariff, id: str | None, prices: str, times: str | None,
+                     rules: dict[str, tuple[str | None, object, tuple[int, int] | None]], threads: int) -> Any:
+    """plan_table on the paid prices under `tariff`."""
+    if not isinstance(tariff, Tariff):
+        raise TypeError(f"tariff must be a kestrava_plan.Tariff, not {type(tariff).__name__}")
+    if times is None:
+        raise TypeError("tariff: the amounts of a tariff depend on the local time: pass times, the name of a column "
+                        "of lists of timestamps")
+    pyarrow = _optional_module("pyarrow")
+    if pyarrow is None:
+        raise TypeError("tariff: plan_table composes the paid prices with pyarrow; pip install pyarrow")
+    from .tariffs.arrow_prices import PatchedBatches, paid_reader, table_composer
+    source = data
+    if is_pandas(data, "DataFrame"):
+        source = pyarrow.Table.from_pandas(data, preserve_index=False)
+    table = source if _is_pyarrow_table(source) else None
+    if table is None and getattr(type(source), "__arrow_c_stream__", None) is None:
+        _stream_capsule(source)  # raises its TypeError
+    reader = source.to_reader() if table is not None else pyarrow.RecordBatchReader.from_stream(source)
+    composer = table_composer(reader.schema, table, tariff.composer, prices, times)
+    if composer is None:
+        return _answer(data, _plan_table(_stream_capsule(reader), id, prices, times, rules, threads))
+    reader = paid_reader(reader, composer, table is not None)
+    return _answer(data, PatchedBatches(_plan_table(_stream_capsule(reader), id, prices, times, rules, threads),
+                                        composer))

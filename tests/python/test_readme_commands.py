@@ -70,7 +70,8 @@ def test_the_readme_has_command_examples() -> None:
 
 @pytest.mark.parametrize("example", EXAMPLES, ids=lambda example: f"README.md:{example.line}")
 def test_readme_example_prints_what_it_shows(example: Example, tmp_path: Path) -> None:
-    (tmp_path / "data").symlink_to(ROOT / "data")
+    for folder in ("data", "examples"):  # the README's commands name files in both
+        (tmp_path / folder).symlink_to(ROOT / folder)
     environment = {**os.environ, "PATH": f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}"}
     done = subprocess.run(["bash", "-c", "\n".join(example.commands)], cwd=tmp_path, env=environment,
                           capture_output=True, text=True, timeout=300)

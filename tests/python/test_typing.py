@@ -113,7 +113,7 @@ def test_shipped_python_code_passes_strict_checking(tmp_path: Path) -> None:
     (tmp_path / "mypy.ini").write_text("[mypy]\nstrict = True\n[mypy-matplotlib.*]\nignore_missing_imports = True\n"
                                        "[mypy-pyarrow.*]\nignore_missing_imports = True\n")
     # The examples whose libraries carry types (pandas, Dask and Spark do not, or are optional).
-    examples = ("demo", "backtest", "recipe_common", "recipe_duckdb", "recipe_polars")
+    examples = ("demo", "backtest", "backtest_tariffs", "recipe_common", "recipe_duckdb", "recipe_polars")
     result = mypy("--config-file", str(tmp_path / "mypy.ini"), str(ROOT / "python" / "kestrava_plan"),
                   *(str(ROOT / "examples" / f"{name}.py") for name in examples), cwd=tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr

@@ -27,7 +27,7 @@ from ..plan_result import Plan
 from ..planning import plan
 from . import png_chart
 from .chart import glyphs_for, render_chart, use_color
-from .command_time import Clock, clock, rule_count, rule_value, zone_needed
+from .command_time import Clock, clock, row_of, rule_count, rule_value, zone_needed
 from .horizons import Horizon, HorizonOptions, time_of_day, whole_horizon, window_of
 from .per_day import Day, days_of
 from .price_texts import MOST_PRICES, MOST_READ, InputError, PriceList, PriceRow, PriceRows, price_text
@@ -35,11 +35,13 @@ from .read_options import ReadOptions
 from .readers import format_for, read_price_rows, read_prices
 from .refusal_words import RefusalWords
 from .source_text import decoded
+from .tariff_option import cost_members, load_tariff, paid_texts, plan_paid, price_table
 
 PROGRAM = "kestrava-plan"
 
-# The planner names a bad price by its index; the command names its place in the file.
-_PRICE_INDEX = re.compile(r"prices\[([0-9]+)\]: (.*)", re.DOTALL)
+# The planner (or a tariff) names a bad price or time by its index; the command names
+# its place in the file.
+_PRICE_INDEX = re.compile(r"(prices|times)\[([0-9]+)\]: (.*)", re.DOTALL)
 
 _DESCRIPTION = """\
 Choose the cheapest periods of a series of prices under timing rules, and print their
@@ -117,6 +119,9 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules.add_argument("--off-for", default="0", metavar="N",
                        help="the load has been off for N periods before the first (default 0; with --per-day, "
                        "before the first day only)")
+    rules.add_argument("--tariff", metavar="FILE", help="plan on the prices the user pays under this tariff (TOML: "
+                       "grid fees, taxes, VAT); the input's prices are then in its spot_unit, "
+                       "--low-price-threshold is a paid price in its unit, and the input needs times")
     rules.add_argument("--aggressive", action=argparse.BooleanOptionalAction, default=True,
                        help="lowest average price (default); --no-aggressive: cheapest base plan "
                        "plus the most cheap periods")
@@ -172,6 +177,8 @@ def build_parser() -> argparse.ArgumentParser:
                         "bar chart (needs matplotlib: pip install 'kestrava[plot]')")
     output.add_argument("--color", choices=("auto", "always", "never"), default="auto",
                         help="colour the chart's chosen bars (auto: on a terminal, unless NO_COLOR is set)")
+    output.add_argument("--show-prices", action="store_true", help="with --tariff: print every period's paid "
+                        "price and its parts (chosen ones marked *) and the chosen periods' sums, before the plan")
     output.add_argument("--quiet", action="store_true", help="no warning about gap limits that choose everything")
     return parser
 
@@ -210,18 +217,19 @@ def _planner_message(error: BaseException, prices: PriceList, first: int = 0) ->
     row of the planner's price 0)."""
     message = str(error)
     match = _PRICE_INDEX.fullmatch(message)
-    if match is not None and first + int(match[1]) < len(prices.places):
-        return f"{prices.places[first + int(match[1])]}: {match[2]}"
+    if match is not None and first + int(match[2]) < len(prices.places):
+        place = prices.places[first + int(match[2])]
+        return f"{place if match[1] == 'prices' else row_of(place)}: {match[3]}"
     return message
 
 
 def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, chosen: Plan) -> None:
     shown = [times.time(index) for index in range(len(texts))] if args.times else None
     if args.json:
-        document: dict[str, list[int] | list[str]] = {"indices": chosen.periods}
+        document: dict[str, object] = {"indices": chosen.periods}
         if shown is not None:
             document["times"] = [shown[index] for index in chosen.periods]
-        print(json.dumps(document))
+        print(json.dumps(document | cost_members(chosen)))
         return
     if shown is None:
         print(" ".join(map(str, chosen.periods)))
@@ -236,7 +244,7 @@ def _print_plan(args: argparse.Namespace, times: Clock, texts: list[str], thresh
 
 
 def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, horizon: Horizon,
-              chosen: Plan) -> None:
+              chosen: Plan, spot: list[str] | None = None) -> None:
     """Draws the plan of `horizon` into args.png; InputError when the file cannot be written."""
     shown = range(horizon.start, horizon.stop)
     labels = [times.time(index) for index in shown] if times.written is not None else [str(index) for index in shown]
@@ -244,7 +252,7 @@ def _save_png(args: argparse.Namespace, times: Clock, texts: list[str], threshol
     source = "stdin" if args.source == "-" else os.path.basename(args.source)
     figure = png_chart.draw(f"{source}: {len(labels)} periods", texts[horizon.start:horizon.stop], labels, threshold,
                             [png_chart.PlanBars(f"{strategy} (aggressive={args.aggressive})", chosen.periods)],
-                            "price")
+                            (args.tariff.unit or "price paid") if args.tariff is not None else "price", spot)
     try:
         png_chart.save_png(args.png, figure)
     except OSError as error:
@@ -323,17 +331,25 @@ def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: C
 
 
 def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str, rules: dict[str, int],
-              horizon: Horizon, held: bool) -> Plan | str:
+              horizon: Horizon, held: bool, times: Clock) -> Plan | str:
     """The plan of one horizon, or why there is none; the load's state before the input
     only when `held`."""
     if horizon.error is not None:
         return horizon.error
-    try:
-        return plan(texts[horizon.start:horizon.stop], threshold, rules["min_selections"],
+
+    def planned(planned_prices: Sequence[object]) -> Plan:
+        return plan(planned_prices, threshold, rules["min_selections"],  # type: ignore[arg-type]
                     rules["min_consecutive_periods"], rules["max_gap_between_periods"], rules["max_gap_from_start"],
                     args.aggressive, allowed=horizon.allowed, running_for=rules["running_for"] if held else 0,
                     off_for=rules["off_for"] if held else 0, most_expensive=args.most_expensive,
                     allow_short_last_run=args.allow_short_last_run)
+
+    try:
+        spot = texts[horizon.start:horizon.stop]
+        if args.tariff is None:
+            return planned(spot)
+        assert times.starts is not None  # _require_times
+        return plan_paid(args.tariff, spot, times.starts[horizon.start:horizon.stop], planned)
     except (ValueError, TypeError, OverflowError) as error:
         return _planner_message(error, prices, horizon.start)
     except BaseException as error:
@@ -351,7 +367,7 @@ def _day_document(times: Clock, horizon: Horizon, outcome: Plan | str) -> dict[s
         return document
     document["periods"] = outcome.periods
     document["times"] = [times.time(horizon.start + index) for index in outcome.periods]
-    return document
+    return document | cost_members(outcome)
 
 
 def _print_day(args: argparse.Namespace, times: Clock, texts: list[str], threshold: str, horizon: Horizon,
@@ -458,7 +474,8 @@ def _plan_days(args: argparse.Namespace, options: HorizonOptions) -> int:
                 if rules is None:
                     rules = _rule_counts(args, day.clock, day.period)
                 texts = day.prices.texts()
-                outcome = _plan_one(args, day.prices, texts, threshold, rules, day.horizon, days.count == 0)
+                _require_times(args, day.clock)
+                outcome = _plan_one(args, day.prices, texts, threshold, rules, day.horizon, days.count == 0, day.clock)
                 if isinstance(outcome, str):
                     outcome = _told(args, day.clock, day.period, outcome, day.horizon.start)
                 days.add(day, texts, threshold, rules, outcome)
@@ -490,24 +507,68 @@ def _quiet_on_broken_pipe() -> int:
     return 1
 
 
+def _require_times(args: argparse.Namespace, times: Clock) -> None:
+    """A tariff's amounts hang on the local time: InputError without the input's times."""
+    if args.tariff is not None and times.starts is None:
+        raise InputError(f"--tariff needs the input's times, for a tariff's amounts depend on the local time: "
+                         f"{times.missing()}")
+
+
+def _with_tariff(args: argparse.Namespace, times: Clock, texts: list[str], horizon: Horizon, chosen: Plan) -> list[str]:
+    """Prints --show-prices' table of the horizon; the paid prices' texts, which the
+    charts draw, in place of the input's."""
+    assert times.starts is not None
+    starts = times.starts[horizon.start:horizon.stop]
+    if args.show_prices:
+        labels = [times.time(index) for index in range(horizon.start, horizon.stop)]
+        print(price_table(args.tariff, texts[horizon.start:horizon.stop], starts, labels, chosen))
+        print()
+    paid = paid_texts(args.tariff, texts[horizon.start:horizon.stop], starts)
+    return texts[:horizon.start] + paid + texts[horizon.stop:]
+
+
+def _spot_in_unit(args: argparse.Namespace, times: Clock, texts: list[str], horizon: Horizon) -> list[str]:
+    """The horizon's spot prices in the tariff's unit, which --png draws under the paid ones."""
+    assert times.starts is not None
+    span = slice(horizon.start, horizon.stop)
+    return [format(value, "f") for value in args.tariff.parts(texts[span], times.starts[span])["spot"]]
+
+
+def _tariff_options(args: argparse.Namespace) -> None:
+    """Reads --tariff into args.tariff and checks --show-prices; InputError."""
+    if args.show_prices and args.tariff is None:
+        raise InputError("--show-prices shows the parts of the paid prices: add --tariff FILE")
+    if args.show_prices and (args.json or args.per_day):
+        raise InputError("--show-prices prints a table of one plan: leave out --json and --per-day (--json gives "
+                         "cost_parts with --tariff)")
+    if args.tariff is not None:
+        args.tariff = load_tariff(args.tariff)
+
+
 def _plan(args: argparse.Namespace) -> int:
     try:
+        _tariff_options(args)
         _require_png(args)
         options = _horizon_options(args)
         if options is not None and options.per_day:
             return _plan_days(args, options)
         prices, texts, threshold, times = _read_all(args)
+        _require_times(args, times)
         period, horizon = _horizons(args, options, times, len(texts))
         rules = _rule_counts(args, times, period)
     except InputError as error:
         return _fail(str(error))
-    chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True)
+    chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True, times)
     if isinstance(chosen, str):
         return _fail(_told(args, times, period, chosen, horizon.start))
     _warn_if_everything(args, rules, horizon.stop - horizon.start)
     try:
+        spot = None
+        if args.tariff is not None:
+            spot = _spot_in_unit(args, times, texts, horizon)
+            texts = _with_tariff(args, times, texts, horizon, chosen)
         if args.png is not None:  # before the output, so that a file that cannot be written leaves none
-            _save_png(args, times, texts, threshold, horizon, chosen)
+            _save_png(args, times, texts, threshold, horizon, chosen, spot)
         _print_plan(args, times, texts[horizon.start:horizon.stop], threshold, chosen)
         sys.stdout.flush()
     except InputError as error:

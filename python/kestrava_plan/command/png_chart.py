@@ -30,6 +30,7 @@ CHOSEN_FACE = "#2ca02c"  # green
 CHOSEN_EDGE = "#006400"  # dark green
 LEFT_OUT_FACE = "#d3d3d3"  # light grey
 THRESHOLD_COLOR = "#ff7f0e"  # orange
+SPOT_COLOR = "#1f4e99"  # dark blue: the spot price under a tariff's paid price
 # Dark green on the white background: a contrast of 7.4:1 (on the green bar it was 2.2:1).
 MARK_COLOR = CHOSEN_EDGE
 MARK_SIZE = 22  # points squared
@@ -69,8 +70,10 @@ def tick_step(count: int) -> int:
 
 
 def draw(title: str, prices: Sequence[str], labels: Sequence[str], threshold: str, plans: Sequence[PlanBars],
-         unit: str) -> Figure:
-    """The figure, one panel per plan, on an Agg canvas (no display needed)."""
+         unit: str, spot: Sequence[str] | None = None) -> Figure:
+    """The figure, one panel per plan, on an Agg canvas (no display needed); `spot`,
+    the spot price of each period in the prices' unit, is drawn as a line over the
+    bars of the paid prices a tariff makes of it."""
     require_matplotlib()
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
@@ -81,8 +84,9 @@ def draw(title: str, prices: Sequence[str], labels: Sequence[str], threshold: st
     # Floats only for pixel positions; every amount printed comes from decimals.
     values = [float(decimal_of(price)) for price in prices]
     limit = float(decimal_of(threshold))
+    spot_values = [float(decimal_of(price)) for price in spot] if spot is not None else None
     for axis, plan in zip(axes, plans):
-        _draw_plan(axis, values, limit, threshold, plan, unit)
+        _draw_plan(axis, values, limit, threshold, plan, unit, spot_values)
     step = tick_step(len(labels))
     ticks = list(range(0, len(labels), step))
     axes[-1].set_xticks(ticks, [labels[i] for i in ticks], fontsize=7, rotation=90)
@@ -97,13 +101,13 @@ def save_png(path: Path | str, figure: Figure) -> None:
 
 
 def _draw_plan(axis: Axes, values: Sequence[float], limit: float, threshold: str, plan: PlanBars,
-               unit: str) -> None:
+               unit: str, spot: Sequence[float] | None = None) -> None:
     from matplotlib.lines import Line2D
     from matplotlib.patches import Patch
 
     chosen = set(plan.chosen)
-    low = min(0.0, limit, *values)
-    high = max(0.0, limit, *values)
+    low = min(0.0, limit, *values, *(spot or ()))
+    high = max(0.0, limit, *values, *(spot or ()))
     span = high - low or 1.0
     axis.bar(range(len(values)), values, color=[CHOSEN_FACE if i in chosen else LEFT_OUT_FACE for i in
                                                 range(len(values))],
@@ -115,7 +119,11 @@ def _draw_plan(axis: Axes, values: Sequence[float], limit: float, threshold: str
     axis.axhline(limit, color=THRESHOLD_COLOR, linestyle="--")
     axis.axhline(0, color="black", linewidth=0.6)
     axis.set_ylabel(unit)
-    axis.legend(handles=[
+    spot_line = []
+    if spot is not None:
+        axis.step(range(len(spot)), spot, where="mid", color=SPOT_COLOR, linewidth=1.4, zorder=4)
+        spot_line = [Line2D([], [], color=SPOT_COLOR, label="spot price (the bars: the price paid)")]
+    axis.legend(handles=[*spot_line,
         Patch(facecolor=CHOSEN_FACE, edgecolor=CHOSEN_EDGE, label=f"chosen ({len(chosen)}), marked ▲ below"),
         Patch(facecolor=LEFT_OUT_FACE, label="left out"),
         Line2D([], [], color=THRESHOLD_COLOR, linestyle="--", label=f"threshold {threshold} (cheap at or below)"),

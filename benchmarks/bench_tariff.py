@@ -1,0 +1,149 @@
+"""What a tariff costs: plan_table's rows per second on the 2024 backtest table
+(examples/backtest.py: every whole day of DE-LU and NL x three loads x both
+strategies) with and without a tariff, and `plan` at n = 96 (a quarter-hour day) with
+and without one, all in one run, in interleaved rounds, best of --repeat.
+
+The table gains a times column (each day's hours from local midnight, in UTC) so that
+both runs read the same columns; it is timed with its prices as texts (as the backtest
+writes them) and as decimal128(12, 2). The tariff is the issue's shape: an energy tax,
+a time-of-use grid fee of two zones, an hourly table valid for a quarter, VAT on some
+parts, and a rounding. "with tariff" reuses one Tariff, which keeps the amounts of
+every instant it has met; "first call" is a fresh Tariff's first table. `plan` is
+timed with times in both runs.
+
+    python benchmarks/bench_tariff.py [--repeat N] [--threads N]
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import sys
+import time
+from collections.abc import Callable
+from datetime import datetime, timedelta, timezone
+from pathlib import Path
+from zoneinfo import ZoneInfo
+
+import pyarrow as pa
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "examples"))
+
+from backtest import requests, whole_days  # noqa: E402
+from recipe_common import YEAR_FILES  # noqa: E402
+
+from kestrava_plan import Tariff, column, plan, plan_table  # noqa: E402
+
+TARIFF = """
+time_zone = "Europe/Berlin"
+spot_unit = "EUR/MWh"
+unit = "EUR/kWh"
+holidays = ["2024-12-25", "2024-12-26"]
+[[component]]
+name = "energy tax"
+amount = "0.1228"
+[[component]]
+name = "grid fee"
+default = "0.0800"
+  [[component.zone]]
+  amount = "0.1500"
+  hours = ["07:00-09:00", "17:00-20:00"]
+  months = [1, 2, 3, 10, 11, 12]
+  days = ["mon", "tue", "wed", "thu", "fri"]
+  [[component.zone]]
+  amount = "0.0300"
+  hours = ["22:00-06:00"]
+  days = ["holiday", "sat", "sun"]
+[[component]]
+name = "network table"
+table = ["0.05", "0.05", "0.05", "0.05", "0.05", "0.05", "0.07", "0.09", "0.09", "0.07", "0.07", "0.07",
+         "0.07", "0.07", "0.07", "0.07", "0.09", "0.12", "0.12", "0.12", "0.09", "0.07", "0.05", "0.05"]
+from = "2024-04-01"
+until = "2024-07-01"
+[vat]
+rate = "0.19"
+applies_to = ["spot", "energy tax", "grid fee"]
+[rounding]
+places = 5
+mode = "half-even"
+"""
+ZONES = {"DE-LU": ZoneInfo("Europe/Berlin"), "NL": ZoneInfo("Europe/Amsterdam")}
+RULE_COLUMNS = ("min_selections", "min_consecutive_periods", "max_gap_between_periods", "max_gap_from_start")
+
+
+def backtest_table() -> pa.Table:
+    days = [day for zone, path in YEAR_FILES.items() for day in whole_days(zone, path)[0]]
+    table, keys = requests(days)
+    starts = []
+    for day, _, _ in keys:
+        midnight = datetime(day.day.year, day.day.month, day.day.day, tzinfo=ZONES[day.zone]).astimezone(timezone.utc)
+        starts.append([midnight + timedelta(hours=hour) for hour in range(len(day.prices))])
+    return table.append_column("times", pa.array(starts, pa.list_(pa.timestamp("us", tz="UTC"))))
+
+
+def best(run: Callable[[], object], repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def table_runs(table: pa.Table, tariff: Tariff, threads: int) -> dict[str, Callable[[], object]]:
+    rules = {name: column(name) for name in RULE_COLUMNS}
+
+    def planned(chosen: Tariff | None) -> object:
+        return plan_table(table, low_price_threshold="0.25" if chosen else column("threshold"),
+                          aggressive=column("aggressive"), times="times", threads=threads, tariff=chosen, **rules)
+    return {"without": lambda: planned(None), "with": lambda: planned(tariff),
+            "first call": lambda: planned(Tariff.from_toml(TARIFF))}
+
+
+def quarter_hour_day() -> tuple[list[str], list[datetime]]:
+    with (ROOT / "data" / "day-ahead-15min" / "DE-LU-15min.csv").open(encoding="utf-8") as file:
+        rows = list(csv.reader(file))[1:97]
+    return [price for _, price in rows], [datetime.fromisoformat(start) for start, _ in rows]
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--repeat", type=int, default=5, help="rounds; each figure is the best (default 5)")
+    parser.add_argument("--threads", type=int, default=1, help="plan_table's threads (default 1)")
+    args = parser.parse_args(argv)
+    tariff = Tariff.from_toml(TARIFF)
+    texts = backtest_table()
+    index = texts.schema.get_field_index("prices")
+    decimals = texts.set_column(index, "prices", texts.column("prices").cast(pa.list_(pa.decimal128(12, 2))))
+    tables = {"texts": texts, "decimal128": decimals}
+    runs = {(kind, name): run for kind, table in tables.items()
+            for name, run in table_runs(table, tariff, args.threads).items()}
+    prices, starts = quarter_hour_day()
+    calls = 200
+    plans = {"without": lambda: [plan(prices, "60", 16, 4, 24, 24, times=starts) for _ in range(calls)],
+             "with": lambda: [plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff) for _ in range(calls)]}
+    table_best = dict.fromkeys(runs, float("inf"))
+    plan_best = dict.fromkeys(plans, float("inf"))
+    for _ in range(args.repeat):  # interleaved, so that all meet the same machine
+        for key, run in runs.items():
+            table_best[key] = min(table_best[key], best(run, 1))
+        for name, run in plans.items():
+            plan_best[name] = min(plan_best[name], best(run, 1))
+    rows = texts.num_rows
+    print(f"plan_table, 2024 backtest table ({rows} rows of 24 periods, threads={args.threads}), best of {args.repeat}:")
+    for kind in tables:
+        print(f"  prices as {kind}:")
+        for (of, name), seconds in table_best.items():
+            if of == kind:
+                print(f"    {name + ' tariff' if name != 'first call' else 'with tariff, first call':26} "
+                      f"{rows / seconds:10,.0f} rows/s  {rows / seconds / (rows / table_best[(kind, 'without')]):6.1%}")
+    print(f"plan at n = 96 (a quarter-hour day, with times), {calls} calls, best of {args.repeat}:")
+    for name in plans:
+        print(f"  {name + ' tariff':16} {plan_best[name] / calls * 1e6:12,.1f} us per call")
+    print(f"  with / without   {plan_best['with'] / plan_best['without']:12.2f}x the time")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

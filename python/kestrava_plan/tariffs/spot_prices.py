@@ -1,0 +1,41 @@
+"""Spot prices as `plan` takes them, checked and read as exact Decimals."""
+
+from __future__ import annotations
+
+import math
+import operator
+from collections.abc import Iterable
+from decimal import Decimal
+from typing import Any
+
+from ..period_times import is_pandas
+from ..price_values import DECIMAL_TEXT, price_value
+
+
+def spot_value(price: Any, index: int) -> Decimal:
+    if isinstance(price, bool):
+        raise TypeError(f"prices[{index}]: a bool is no price")
+    if isinstance(price, str):
+        if DECIMAL_TEXT.fullmatch(price) is None:
+            raise ValueError(f"prices[{index}]: {price!r} is not a decimal text")
+    elif isinstance(price, float):
+        if not math.isfinite(price):
+            raise ValueError(f"prices[{index}]: {price!r} is not a finite price")
+    elif isinstance(price, Decimal):
+        if not price.is_finite():
+            raise ValueError(f"prices[{index}]: {price!r} is not a finite price")
+    elif not isinstance(price, int):
+        try:
+            operator.index(price)
+        except TypeError:
+            raise TypeError(f"prices[{index}]: a {type(price).__name__} is no price (decimal texts, ints, finite "
+                            "Decimals and floats are)") from None
+    return price_value(price)
+
+
+def spot_values(prices: Iterable[Any]) -> list[Decimal]:
+    if is_pandas(prices, "Series"):
+        prices = prices.to_list()  # type: ignore[attr-defined]
+    if isinstance(prices, (str, bytes)) or not isinstance(prices, Iterable):
+        raise TypeError(f"prices must be a sequence of prices, not {type(prices).__name__}")
+    return [spot_value(price, index) for index, price in enumerate(prices)]
