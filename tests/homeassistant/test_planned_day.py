@@ -1,0 +1,38 @@
+"""A load added through the config flow on a fake price sensor of each shipped shape,
+the clock moved period by period across the prices: the binary sensor is on exactly in
+the periods that plan chooses on the same prices, and its attributes tell that plan."""
+
+import pytest
+
+from load_harness import LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, records_of, shipped
+
+SHAPES = [
+    ("ha-raw-today-DE-LU-2024-07-07.json", ("raw_today",)),
+    ("ha-prices-today-tomorrow-DE-LU-2024-07-07.json", ("prices",)),  # prices_today + prices_tomorrow again
+    ("tibber-get-prices-DE-LU-2024-07-07.json", ()),  # prices.{home}[]: nested a level down
+]
+
+
+def _records(attributes, keys):
+    return records_of(attributes, *keys) if keys else records_of(
+        {"home": next(iter(attributes["prices"].values()))}, "home")
+
+
+@pytest.mark.parametrize("strategy", ["lowest_average", "cheapest_plan"])
+@pytest.mark.parametrize(("file", "keys"), SHAPES)
+async def test_binary_sensor_follows_plan_across_the_prices(hass, freezer, file, keys, strategy):
+    attributes = shipped(file)
+    records = _records(attributes, keys)
+    rules = {**RULES, "low_price_threshold": "0", "strategy": strategy}
+    expected = expected_plan(records, rules)
+    freezer.move_to(records.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", attributes)
+    assert (await add_load(hass, rules))["type"] == "create_entry"
+    state = hass.states.get(LOAD)
+    assert state.attributes["runs"] == [f"{start.isoformat()}/{end.isoformat()}" for start, end in expected.run_times]
+    assert state.attributes["cost"] == float(expected.cost)
+    seen = [load_on(hass)]
+    for start in records.times[1:]:
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    assert seen == expected.mask
