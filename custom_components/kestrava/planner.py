@@ -148,7 +148,8 @@ class LoadPlanner:
         if self.state.on and not on:
             running_for, _ = carried_state(self.state, start, self.planned.job.period)
             on = running_for < self.rules.min_run // self.planned.job.period
-        ran = tuple(moment for moment in self.state.ran if start - moment < _KEPT_RAN)
+        # A period decided again (a fresh plan at its start) is counted once.
+        ran = tuple(moment for moment in self.state.ran if start - moment < _KEPT_RAN and moment != start)
         ran += (start,) if on else ()
         since = self.state.since if on == self.state.on else start
         self.state = LoadState(on, since, ran)

@@ -1,0 +1,78 @@
+"""Re-planning while the day goes on: tomorrow's prices arriving at 13:00 while the load
+runs, a price sensor that goes unavailable, and a restart that restores the load's state.
+Each expected run is plan's own answer on the same prices and carried state."""
+
+import logging
+from datetime import timedelta
+
+import pytest
+from homeassistant.core import State
+from pytest_homeassistant_custom_component.common import mock_restore_cache
+
+from load_harness import (LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, raw_today,
+                          records_of, with_raw_tomorrow)
+
+MINIMUM_RUN_3H = {**RULES, "min_run": {"hours": 3}}
+
+
+async def _walk(hass, freezer, times):
+    seen = [load_on(hass)]
+    for start in times[1:]:
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    return seen
+
+
+async def test_tomorrow_at_13_keeps_the_minimum_run_then_follows_the_new_plan(hass, freezer):
+    today = records_of(raw_today(), "raw_today")
+    assert expected_plan(today, MINIMUM_RUN_3H).runs == [(12, 16)]  # so the load runs at 13:00
+    freezer.move_to(today.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    await add_load(hass, MINIMUM_RUN_3H)
+    for hour in (12, 13):
+        await move_to(hass, freezer, today.times[hour])
+    hass.states.async_set(PRICE_SENSOR, "0.1", with_raw_tomorrow())
+    await hass.async_block_till_done()
+    both = records_of(with_raw_tomorrow(), "raw_today", "raw_tomorrow")
+    expected = expected_plan(both, MINIMUM_RUN_3H, first=13, running_for=1)
+    assert expected.mask != expected_plan(today, MINIMUM_RUN_3H).mask[13:] + [False] * 24  # the plan changes
+    seen = await _walk(hass, freezer, both.times[13:])
+    assert seen[:2] == [True, True]  # on since 12:00: on until 15:00 at least
+    assert seen == expected.mask
+
+
+async def test_unavailable_prices_keep_the_last_plan_and_log_once(hass, freezer, caplog):
+    today = records_of(raw_today(), "raw_today")
+    freezer.move_to(today.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    await add_load(hass, RULES)
+    hass.states.async_set(PRICE_SENSOR, "unavailable", {})
+    await hass.async_block_till_done()
+    seen = await _walk(hass, freezer, today.times[:20])
+    assert hass.states.get(LOAD).attributes["prices_unavailable"] is True
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    await hass.async_block_till_done()
+    seen += await _walk(hass, freezer, today.times[19:])
+    assert seen[:20] + seen[21:] == expected_plan(today, RULES).mask
+    assert hass.states.get(LOAD).attributes["prices_unavailable"] is False
+    warnings = [record for record in caplog.records
+                if record.name.startswith("custom_components.kestrava") and record.levelno >= logging.WARNING]
+    assert len(warnings) == 1
+
+
+@pytest.mark.parametrize(("restored", "since_hour", "state"), [
+    ("on", 11, {"running_for": 2}),
+    ("on", 12, {"running_for": 1}),
+    ("off", 9, {"off_for": 4}),
+])
+async def test_restart_restores_the_carried_state(hass, freezer, restored, since_hour, state):
+    today = records_of(raw_today(), "raw_today")
+    since = today.times[since_hour]
+    mock_restore_cache(hass, [State(LOAD, restored, {"changed_at": since.isoformat()})])
+    freezer.move_to(today.times[13])
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    await add_load(hass, MINIMUM_RUN_3H)
+    seen = await _walk(hass, freezer, today.times[13:])
+    if restored == "on":
+        assert seen[:since_hour + 3 - 13] == [True] * (since_hour + 3 - 13)  # the minimum run from `since`
+    assert seen == expected_plan(today, MINIMUM_RUN_3H, first=13, **state).mask
