@@ -36,3 +36,24 @@ async def test_binary_sensor_follows_plan_across_the_prices(hass, freezer, file,
         await move_to(hass, freezer, start)
         seen.append(load_on(hass))
     assert seen == expected.mask
+
+
+@pytest.mark.parametrize(("window", "deadline", "allowed_hours", "stop"), [
+    ("10:00-14:00", "", range(10, 14), 24),
+    ("", "12:00", range(24), 12),
+    ("22:00-11:00", "20:00", [*range(11), 22, 23], 20),  # a window across midnight
+])
+async def test_window_and_deadline_plan_as_allowed_and_cut(hass, freezer, window, deadline, allowed_hours, stop):
+    attributes = shipped("ha-raw-today-DE-LU-2024-07-07.json")
+    records = records_of(attributes, "raw_today")
+    rules = {**RULES, "min_total": {"hours": 3}, "min_run": {"hours": 1}, "window": window, "deadline": deadline}
+    cut = type(records)(records.prices[:stop], records.times[:stop])
+    expected = expected_plan(cut, rules, allowed=[hour in allowed_hours for hour in range(stop)])
+    freezer.move_to(records.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", attributes)
+    await add_load(hass, rules)
+    seen = [load_on(hass)]
+    for start in records.times[1:stop]:
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    assert seen == expected.mask

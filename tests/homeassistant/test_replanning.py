@@ -46,33 +46,40 @@ async def test_unavailable_prices_keep_the_last_plan_and_log_once(hass, freezer,
     freezer.move_to(today.times[0])
     hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
     await add_load(hass, RULES)
-    hass.states.async_set(PRICE_SENSOR, "unavailable", {})
-    await hass.async_block_till_done()
-    seen = await _walk(hass, freezer, today.times[:20])
-    assert hass.states.get(LOAD).attributes["prices_unavailable"] is True
-    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
-    await hass.async_block_till_done()
-    seen += await _walk(hass, freezer, today.times[19:])
-    assert seen[:20] + seen[21:] == expected_plan(today, RULES).mask
+    downs = {5: "unavailable", 8: "unknown", 11: "unavailable"}  # a sensor that flaps
+    seen = [load_on(hass)]
+    for hour, start in enumerate(today.times[1:], start=1):
+        if hour in downs:
+            hass.states.async_set(PRICE_SENSOR, downs[hour], {"hour": hour})
+        if hour == 19:
+            assert hass.states.get(LOAD).attributes["prices_unavailable"] is True
+            hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    assert seen == expected_plan(today, RULES).mask
     assert hass.states.get(LOAD).attributes["prices_unavailable"] is False
     warnings = [record for record in caplog.records
                 if record.name.startswith("custom_components.kestrava") and record.levelno >= logging.WARNING]
     assert len(warnings) == 1
 
 
+# Rules under which each restored state gives its own plan from 09:00, and none the
+# plan of a load without a past.
+SHORT_GAPS = {**RULES, "min_total": {"hours": 3}, "min_run": {"hours": 3}, "max_gap": {"hours": 6},
+              "first_start_within": {"hours": 6}}
+
+
 @pytest.mark.parametrize(("restored", "since_hour", "state"), [
-    ("on", 11, {"running_for": 2}),
-    ("on", 12, {"running_for": 1}),
-    ("off", 9, {"off_for": 4}),
+    ("on", 7, {"running_for": 2}),
+    ("on", 8, {"running_for": 1}),
+    ("off", 6, {"off_for": 3}),
 ])
 async def test_restart_restores_the_carried_state(hass, freezer, restored, since_hour, state):
     today = records_of(raw_today(), "raw_today")
-    since = today.times[since_hour]
-    mock_restore_cache(hass, [State(LOAD, restored, {"changed_at": since.isoformat()})])
-    freezer.move_to(today.times[13])
+    mock_restore_cache(hass, [State(LOAD, restored, {"changed_at": today.times[since_hour].isoformat()})])
+    freezer.move_to(today.times[9])
     hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
-    await add_load(hass, MINIMUM_RUN_3H)
-    seen = await _walk(hass, freezer, today.times[13:])
-    if restored == "on":
-        assert seen[:since_hour + 3 - 13] == [True] * (since_hour + 3 - 13)  # the minimum run from `since`
-    assert seen == expected_plan(today, MINIMUM_RUN_3H, first=13, **state).mask
+    await add_load(hass, SHORT_GAPS)
+    seen = await _walk(hass, freezer, today.times[9:])
+    assert seen != expected_plan(today, SHORT_GAPS, first=9).mask
+    assert seen == expected_plan(today, SHORT_GAPS, first=9, **state).mask
