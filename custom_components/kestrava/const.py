@@ -35,11 +35,12 @@ DEFAULTS = {
     CONF_NO_SHORT_LAST_RUN: False,
 }
 
-# The quota per day and the strict end are plan's keywords min_per_day, done_today,
-# zone, day_start and allow_short_last_run; their form fields are shown only when the
-# installed package's plan takes them.
-PLAN_TAKES_DAY_QUOTA = {"min_per_day", "done_today", "zone", "day_start", "allow_short_last_run"} <= set(
-    inspect.signature(kestrava_plan.plan).parameters)
+# The quota per day (plan's min_per_day, done_today, zone, day_start) and the strict end
+# (allow_short_last_run) came to plan after its first release: their form fields are
+# shown, and the keywords passed, only when the installed package's plan takes them.
+_PLAN_KEYWORDS = set(inspect.signature(kestrava_plan.plan).parameters)
+PLAN_TAKES_DAY_QUOTA = {"min_per_day", "done_today", "zone", "day_start"} <= _PLAN_KEYWORDS
+PLAN_TAKES_STRICT_END = "allow_short_last_run" in _PLAN_KEYWORDS
 
 # How late after a period's start a re-plan still plans that period: the time helpers
 # fire on the second, a real clock a little after.

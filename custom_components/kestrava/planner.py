@@ -133,7 +133,8 @@ class LoadPlanner:
         self._tick = None
         planned = self.planned
         if planned is not None and index_at(planned.job.prices.times, now) < planned.job.stop:
-            continued = await self._in_executor(continued_plan, planned.job, self.rules, self.state, now)
+            continued = await self._in_executor(continued_plan, planned.job, self.rules, self.state, now,
+                                                 dt_util.get_default_time_zone())
             self.planned = continued or planned
             self._schedule_tick(now)
             self._decide_if_on_boundary(now)

@@ -16,7 +16,7 @@ from typing import Any
 import kestrava_plan
 
 from .const import BOUNDARY_SLACK
-from .load_rules import LoadRules, day_quota_keywords, deadline_stop, window_flags
+from .load_rules import LoadRules, day_keywords, deadline_stop, window_flags
 from .price_attributes import SensorPrices
 
 
@@ -80,6 +80,15 @@ def _ran_between(state: LoadState, since: datetime, until: datetime) -> int:
     return sum(1 for start in state.ran if since <= start < until)
 
 
+def _done_today(state: LoadState, start: datetime, period: timedelta, zone: tzinfo) -> timedelta:
+    """What the load ran on the local day of `start` before it: the periods it ran as
+    this planner decided them, and at least the part of its current run that falls on
+    that day (all a restart restores)."""
+    midnight = datetime.combine(start.astimezone(zone).date(), datetime.min.time(), tzinfo=zone)
+    current = max((start - max(state.since, midnight)) // period, 0) if state.on else 0
+    return period * max(_ran_between(state, midnight, start), current)
+
+
 def _answer(job: Job, start: int, made: Any) -> PlannedRuns:
     return PlannedRuns(job, start, tuple(made.mask), tuple(made.run_times or ()), made.cost, float(made.average))
 
@@ -91,27 +100,28 @@ def fresh_plan(prices: SensorPrices, rules: LoadRules, state: LoadState, at: dat
     stop = first + deadline_stop(times[first:], period, rules, zone)
     flags = window_flags(times[first:stop], period, rules, zone)
     job = Job(prices, first, stop, period, None if flags is None else tuple(flags))
-    running_for, off_for = carried_state(state, times[first] if first < len(times) else at, period)
-    midnight = datetime.combine(at.astimezone(zone).date(), datetime.min.time(), tzinfo=zone)
-    done_today = period * _ran_between(state, midnight, at)
+    begins = times[first] if first < len(times) else at
+    running_for, off_for = carried_state(state, begins, period)
     made = kestrava_plan.plan(prices.prices[first:stop], rules.threshold, rules.min_total, rules.min_run,
                               rules.max_gap, rules.first_start, rules.aggressive, allowed=flags,
                               running_for=running_for, off_for=off_for, times=times[first:stop],
-                              **day_quota_keywords(rules, done_today, zone))
+                              **day_keywords(rules, _done_today(state, begins, period, zone), zone))
     return _answer(job, first, made)
 
 
-def continued_plan(job: Job, rules: LoadRules, state: LoadState, at: datetime) -> PlannedRuns | None:
+def continued_plan(job: Job, rules: LoadRules, state: LoadState, at: datetime, zone: tzinfo) -> PlannedRuns | None:
     """The job re-planned from the period starting at `at`, its rules less what the load
     has done since the job started; None once less than a minimum run is left to do (a
     re-plan would ask for a whole run more): the plan made so far stands. Raises plan's
     errors."""
     times, period = job.prices.times, job.period
     index = index_at(times, at)
+    if index >= job.stop:
+        return None
     done = _ran_between(state, times[job.first], times[index])
     left = rules.min_total // period - done
     run, gap = rules.min_run // period, rules.max_gap // period
-    if left < run or index >= job.stop:
+    if left < run:
         return None
     running_for, off_for = carried_state(state, times[index], period)
     started = done > 0 or state.on
@@ -119,5 +129,6 @@ def continued_plan(job: Job, rules: LoadRules, state: LoadState, at: datetime) -
     flags = None if job.allowed is None else job.allowed[index - job.first:]
     made = kestrava_plan.plan(job.prices.prices[index:job.stop], rules.threshold, left, run, gap, lead,
                               rules.aggressive, allowed=flags, running_for=running_for, off_for=off_for,
-                              times=times[index:job.stop])
+                              times=times[index:job.stop],
+                              **day_keywords(rules, _done_today(state, times[index], period, zone), zone))
     return _answer(job, index, made)

@@ -47,7 +47,7 @@ def records_of(attributes: dict[str, Any], *keys: str) -> kestrava_plan.PriceRec
 
 
 def expected_plan(records: kestrava_plan.PriceRecords, rules: dict[str, Any], first: int = 0,
-                  **state: int) -> kestrava_plan.Plan:
+                  **state: Any) -> kestrava_plan.Plan:
     """plan on the same prices from period `first`, the rules read independently."""
     hours = {key: timedelta(**rules[key]) for key in ("min_total", "min_run", "max_gap", "first_start_within")}
     return kestrava_plan.plan(records.prices[first:], rules["low_price_threshold"], hours["min_total"],

@@ -2,8 +2,15 @@
 the clock moved period by period across the prices: the binary sensor is on exactly in
 the periods that plan chooses on the same prices, and its attributes tell that plan."""
 
-import pytest
+import inspect
+from datetime import timedelta
+from zoneinfo import ZoneInfo
 
+import pytest
+from homeassistant.core import State
+from pytest_homeassistant_custom_component.common import mock_restore_cache
+
+import kestrava_plan
 from load_harness import LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, records_of, shipped
 
 SHAPES = [
@@ -54,6 +61,34 @@ async def test_window_and_deadline_plan_as_allowed_and_cut(hass, freezer, window
     await add_load(hass, rules)
     seen = [load_on(hass)]
     for start in records.times[1:stop]:
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    assert seen == expected.mask
+
+
+PLAN_TAKES_DAY_QUOTA = "min_per_day" in inspect.signature(kestrava_plan.plan).parameters
+
+
+@pytest.mark.skipif(not PLAN_TAKES_DAY_QUOTA, reason="the installed plan has no quota per day")
+@pytest.mark.parametrize("since_hour", [None, 11])  # None: a load without a past; 11: on since 11:00
+async def test_quota_per_day_over_two_days(hass, freezer, since_hour):
+    attributes = shipped("ha-prices-today-tomorrow-DE-LU-2024-07-07.json")
+    records = records_of(attributes, "prices")
+    rules = {**RULES, "min_total": {"hours": 6}, "min_per_day": {"hours": 3}}
+    first = 0 if since_hour is None else 13
+    state = {} if since_hour is None else {"running_for": first - since_hour,
+                                           "done_today": timedelta(hours=first - since_hour)}
+    if since_hour is not None:
+        mock_restore_cache(hass, [State(LOAD, "on", {"changed_at": records.times[since_hour].isoformat()})])
+    expected = expected_plan(records, rules, first, min_per_day=timedelta(hours=3),
+                             zone=ZoneInfo("Europe/Berlin"), **state)
+    assert expected.mask != expected_plan(records, rules, first, **{k: v for k, v in state.items()
+                                                                    if k == "running_for"}).mask
+    freezer.move_to(records.times[first])
+    hass.states.async_set(PRICE_SENSOR, "0.1", attributes)
+    await add_load(hass, rules)
+    seen = [load_on(hass)]
+    for start in records.times[first + 1:]:
         await move_to(hass, freezer, start)
         seen.append(load_on(hass))
     assert seen == expected.mask
