@@ -29,7 +29,8 @@ if [ ! -x "$HA_VENV/bin/python" ]; then
     "$python" -m venv "$HA_VENV"
 fi
 if ! cmp -s "$HA_REQUIREMENTS" "$HA_VENV/.requirements.stamp"; then
-    echo "== installing Home Assistant and its test harness into .venv/ha (requirements.txt: a few minutes the first time)"
+    echo "== installing Home Assistant and its test harness into .venv/ha" \
+         "(tests/homeassistant/requirements.txt: some minutes the first time)"
     "$HA_VENV/bin/python" -m pip install -q --disable-pip-version-check -r "$HA_REQUIREMENTS" >&2
     cp "$HA_REQUIREMENTS" "$HA_VENV/.requirements.stamp"
 fi
@@ -39,5 +40,6 @@ if ! package_current "$HA_VENV"; then
     echo "== installing $(basename "$wheel") into .venv/ha"
     install_wheel "$HA_VENV" "$wheel"
 fi
-echo "== Home Assistant tests on $("$HA_VENV/bin/python" -c 'from homeassistant.const import __version__; print("Home Assistant", __version__)')"
+version="$("$HA_VENV/bin/python" -c 'from homeassistant.const import __version__; print(__version__)')"
+echo "== Home Assistant tests on Home Assistant $version"
 cd "$ROOT/tests/homeassistant" && "$HA_VENV/bin/python" -m pytest -q "$@"

@@ -16,7 +16,8 @@ from homeassistant.util import dt as dt_util
 
 from .const import (CONF_DEADLINE, CONF_FIRST_START, CONF_MAX_GAP, CONF_MIN_PER_DAY, CONF_MIN_RUN, CONF_MIN_TOTAL,
                     CONF_NO_SHORT_LAST_RUN, CONF_PRICE_ENTITY, CONF_STRATEGY, CONF_THRESHOLD, CONF_WINDOW, DEFAULTS,
-                    DOMAIN, PLAN_TAKES_DAY_QUOTA, PLAN_TAKES_STRICT_END, STRATEGY_CHEAPEST_PLAN, STRATEGY_LOWEST_AVERAGE)
+                    DOMAIN, PLAN_TAKES_DAY_QUOTA, PLAN_TAKES_STRICT_END, STRATEGY_CHEAPEST_PLAN,
+                    STRATEGY_LOWEST_AVERAGE)
 from .load_rules import RuleError, rules_of
 from .price_attributes import SensorPrices, periods_on, read_sensor_prices
 from .replanning import LoadState, fresh_plan
