@@ -83,3 +83,19 @@ async def test_restart_restores_the_carried_state(hass, freezer, restored, since
     seen = await _walk(hass, freezer, today.times[9:])
     assert seen != expected_plan(today, SHORT_GAPS, first=9).mask
     assert seen == expected_plan(today, SHORT_GAPS, first=9, **state).mask
+
+
+async def test_changed_options_replan_from_the_loads_state(hass, freezer):
+    today = records_of(raw_today(), "raw_today")
+    freezer.move_to(today.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    entry = (await add_load(hass, MINIMUM_RUN_3H))["result"]
+    for hour in (12, 13):
+        await move_to(hass, freezer, today.times[hour])
+    longer = {**MINIMUM_RUN_3H, "min_total": {"hours": 7}, "strategy": "cheapest_plan"}
+    flow = await hass.config_entries.options.async_init(entry.entry_id)
+    await hass.config_entries.options.async_configure(flow["flow_id"], longer)
+    await hass.async_block_till_done()
+    expected = expected_plan(today, longer, first=13, running_for=1)
+    assert expected.mask != expected_plan(today, MINIMUM_RUN_3H, first=13, running_for=1).mask
+    assert await _walk(hass, freezer, today.times[13:]) == expected.mask
