@@ -5,6 +5,7 @@ that a load that is on stays on until its run reaches the minimum run."""
 
 from __future__ import annotations
 
+import asyncio
 import logging
 from collections.abc import Callable, Mapping
 from datetime import datetime, timedelta
@@ -17,7 +18,7 @@ from homeassistant.util import dt as dt_util
 
 from .load_rules import LoadRules, rules_of
 from .price_attributes import SensorPrices, read_sensor_prices
-from .replanning import LoadState, PlannedRuns, carried_state, continued_plan, fresh_plan, index_at
+from .replanning import LoadState, PlannedRuns, carried_state, continued_plan, fresh_plan, index_at, period_of
 
 _LOGGER = logging.getLogger(__name__)
 # The periods the load ran are kept this long: enough for a job and for today.
@@ -45,6 +46,9 @@ class LoadPlanner:
         self._listeners: list[Callable[[], None]] = []
         self._unsubscribe: list[CALLBACK_TYPE] = []
         self._tick: CALLBACK_TYPE | None = None
+        # New prices and a boundary may come together: one plans after the other, each
+        # from the state the other left.
+        self._planning = asyncio.Lock()
 
     def restore(self, on: bool, since: datetime) -> None:
         """The load's state as its binary sensor last held it, before a restart."""
@@ -56,7 +60,8 @@ class LoadPlanner:
     async def async_start(self) -> None:
         self._unsubscribe.append(async_track_state_change_event(
             self.hass, [self.price_entity], self._price_sensor_changed))
-        await self._prices_changed()
+        async with self._planning:
+            await self._prices_changed()
 
     @callback
     def async_stop(self) -> None:
@@ -67,7 +72,8 @@ class LoadPlanner:
         self._unsubscribe, self._tick = [], None
 
     async def _price_sensor_changed(self, event: Event[EventStateChangedData]) -> None:
-        await self._prices_changed()
+        async with self._planning:
+            await self._prices_changed()
 
     async def _prices_changed(self) -> None:
         sensor = self.hass.states.get(self.price_entity)
@@ -116,8 +122,10 @@ class LoadPlanner:
             return
         times = self.planned.job.prices.times
         index = index_at(times, now)
-        if index < len(times) and times[index] <= now:
-            self._decide(index, times[index])
+        # Past the last price the load runs no period: the end of the last is a boundary too.
+        start = times[index] if index < len(times) else times[-1] + self.planned.job.period
+        if start <= now:
+            self._decide(index, start)
 
     @callback
     def _schedule_tick(self, now: datetime) -> None:
@@ -125,12 +133,17 @@ class LoadPlanner:
             self._tick()
             self._tick = None
         times = self.prices.times if self.prices is not None else ()
-        upcoming = next((start for start in times if start > now), None)
+        boundaries = [*times, times[-1] + period_of(times)] if times else []
+        upcoming = next((start for start in boundaries if start > now), None)
         if upcoming is not None:
             self._tick = async_track_point_in_utc_time(self.hass, self._boundary, upcoming)
 
     async def _boundary(self, now: datetime) -> None:
         self._tick = None
+        async with self._planning:
+            await self._replan_at_boundary(now)
+
+    async def _replan_at_boundary(self, now: datetime) -> None:
         planned = self.planned
         if planned is not None and index_at(planned.job.prices.times, now) < planned.job.stop:
             continued = await self._in_executor(continued_plan, planned.job, self.rules, self.state, now,

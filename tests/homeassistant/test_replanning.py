@@ -99,3 +99,17 @@ async def test_changed_options_replan_from_the_loads_state(hass, freezer):
     expected = expected_plan(today, longer, first=13, running_for=1)
     assert expected.mask != expected_plan(today, MINIMUM_RUN_3H, first=13, running_for=1).mask
     assert await _walk(hass, freezer, today.times[13:]) == expected.mask
+
+
+async def test_the_load_stops_when_the_prices_end(hass, freezer):
+    attributes = raw_today()
+    values = [record["value"] for record in attributes["raw_today"]]
+    for hour, record in enumerate(attributes["raw_today"]):
+        record["value"] = values[(hour - 8) % 24]  # the cheapest hours, 12:00 to 16:00, moved to the end
+    today = records_of(attributes, "raw_today")
+    assert expected_plan(today, RULES).runs[-1][1] == 24
+    freezer.move_to(today.times[0])
+    hass.states.async_set(PRICE_SENSOR, "0.1", attributes)
+    await add_load(hass, RULES)
+    assert await _walk(hass, freezer, [*today.times, today.times[-1] + timedelta(hours=1)]) == \
+        [*expected_plan(today, RULES).mask, False]
