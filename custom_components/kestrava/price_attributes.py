@@ -1,8 +1,9 @@
 """The prices a price sensor's attributes hold: every list of mappings among them (at
-most three mappings deep) is a candidate, read by `prices_from_records`. All the lists
-together are taken when they join; otherwise the one list that reads with the most
-periods (a sensor that gives `prices_today`, `prices_tomorrow` and their join `prices`
-repeats each period). No Home Assistant here: this runs in the executor."""
+most three mappings deep) that `prices_from_records` reads is a candidate. The longest
+is taken, then each other that still joins with those taken (tomorrow's beside today's);
+a list that repeats periods already taken (`prices` beside `prices_today` and
+`prices_tomorrow`) or reads as no prices is left out. No Home Assistant here: this runs
+in the executor."""
 
 from __future__ import annotations
 
@@ -50,15 +51,22 @@ def _read(lists: list[tuple[str, list[Any]]]) -> tuple[kestrava_plan.PriceRecord
     return records, " + ".join(path for path, _ in lists)
 
 
+def _joined(lists: list[tuple[str, list[Any]]]) -> tuple[kestrava_plan.PriceRecords, str] | None:
+    """The longest readable list, and each other that joins with those taken."""
+    readable = sorted((one for one in lists if _read([one]) is not None), key=lambda one: -len(one[1]))
+    taken: list[tuple[str, list[Any]]] = []
+    for one in readable:
+        if _read([*taken, one]) is not None:
+            taken.append(one)
+    return _read(sorted(taken, key=lists.index)) if taken else None
+
+
 def read_sensor_prices(attributes: Mapping[str, Any]) -> SensorPrices:
     """The prices of a sensor's attributes; ValueError saying what was found otherwise."""
     lists = list(_price_lists(attributes, "", 0))
     if not lists:
         raise ValueError("no attribute holds a list of price records")
-    found = _read(lists)
-    if found is None:
-        alone = (read for read in (_read([one]) for one in lists) if read is not None)
-        found = max(alone, key=lambda read: len(read[0].prices), default=None)
+    found = _joined(lists)
     if found is None:
         names = ", ".join(path for path, _ in lists)
         raise ValueError(f"no price records that read as prices in {names}")

@@ -11,12 +11,14 @@ from homeassistant.core import State
 from pytest_homeassistant_custom_component.common import mock_restore_cache
 
 import kestrava_plan
-from load_harness import LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, records_of, shipped
+from load_harness import (LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, records_of, shipped,
+                          with_raw_tomorrow)
 
 SHAPES = [
-    ("ha-raw-today-DE-LU-2024-07-07.json", ("raw_today",)),
-    ("ha-prices-today-tomorrow-DE-LU-2024-07-07.json", ("prices",)),  # prices_today + prices_tomorrow again
-    ("tibber-get-prices-DE-LU-2024-07-07.json", ()),  # prices.{home}[]: nested a level down
+    (lambda: shipped("ha-raw-today-DE-LU-2024-07-07.json"), ("raw_today",)),
+    (lambda: shipped("ha-prices-today-tomorrow-DE-LU-2024-07-07.json"), ("prices",)),  # today's and tomorrow's again
+    (lambda: shipped("tibber-get-prices-DE-LU-2024-07-07.json"), ()),  # prices.{home}[]: nested a level down
+    (lambda: {**with_raw_tomorrow(), "forecast": [{"temperature": 21.5}]}, ("raw_today", "raw_tomorrow")),
 ]
 
 
@@ -26,9 +28,9 @@ def _records(attributes, keys):
 
 
 @pytest.mark.parametrize("strategy", ["lowest_average", "cheapest_plan"])
-@pytest.mark.parametrize(("file", "keys"), SHAPES)
-async def test_binary_sensor_follows_plan_across_the_prices(hass, freezer, file, keys, strategy):
-    attributes = shipped(file)
+@pytest.mark.parametrize(("attributes_of", "keys"), SHAPES, ids=["raw_today", "prices", "nested", "raw_tomorrow"])
+async def test_binary_sensor_follows_plan_across_the_prices(hass, freezer, attributes_of, keys, strategy):
+    attributes = attributes_of()
     records = _records(attributes, keys)
     rules = {**RULES, "low_price_threshold": "0", "strategy": strategy}
     expected = expected_plan(records, rules)
