@@ -5,12 +5,13 @@
 #       missing, runs the C++ unit tests of the core once, builds the one wheel and runs
 #       the Python tests on it under every supported CPython found here, then the C++ and
 #       Python tests again under the address and undefined-behaviour sanitizers, the
-#       leak, thread and bad-input tests under valgrind, and each fuzz harness for a
-#       short fixed number of runs.
+#       leak, thread and bad-input tests under valgrind, each fuzz harness for a
+#       short fixed number of runs, and the Home Assistant integration's tests in their
+#       own environment (scripts/test-homeassistant.sh).
 #   scripts/test.sh --quick [PYTEST ARGS...]  the C++ unit tests and the Python tests on
 #       the newest CPython found, the one scripts/demo.sh uses, so that its environment
-#       serves both; no sanitizers, valgrind or fuzzing, and no system package installed
-#       (without GoogleTest the C++ tests are skipped).
+#       serves both; no sanitizers, valgrind, fuzzing or Home Assistant, and no system
+#       package installed (without GoogleTest the C++ tests are skipped).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # install_test_requirements VENV: installs requirements-dev.txt into VENV unless it is
@@ -98,7 +99,8 @@ done
 if "$quick"; then
     exit 0
 fi
-# Each takes its own build; pytest arguments given here are not passed on.
+# Each takes its own build or environment; pytest arguments given here are not passed on.
+"$ROOT/scripts/test-homeassistant.sh"
 "$ROOT/scripts/sanitize.sh"
 "$ROOT/scripts/valgrind.sh"
 "$ROOT/scripts/fuzz.sh"
