@@ -38,10 +38,11 @@ With --instructions it counts instead, under valgrind's callgrind
 (benchmarks/callgrind_count.py), the instructions per call of cheapest_periods at
 n = 96 and 3000: every request of the row, both strategies, after a first pass that
 imports and allocates what it keeps. --python PATH counts under another interpreter
-(another build), so that two builds are compared in one run.
+(another build), so that two builds are compared in one run; --entry plan counts plan
+(no condition given) instead.
 
     python benchmarks/bench_plan.py [--repeat N] [--skip-milp] [--conditions]
-    python benchmarks/bench_plan.py --instructions [--python PATH ...]
+    python benchmarks/bench_plan.py --instructions [--entry plan] [--python PATH ...]
 """
 
 from __future__ import annotations
@@ -108,27 +109,29 @@ def requests(n: int) -> list[tuple[list[str], str, int, int, int, int]]:
 INSTRUCTION_SIZES = (96, 3000)
 
 
-def counted_calls(n: int) -> None:
+def counted_calls(n: int, entry: str) -> None:
     """Run under callgrind with collection off: every request of the row once, then
-    again, counted."""
-    from kestrava_plan import cheapest_periods
+    again, counted; `entry` is cheapest_periods or plan."""
+    import kestrava_plan
+    call = getattr(kestrava_plan, entry)
     calls = [(request, aggressive) for request in requests(n) for aggressive in (True, False)]
 
     def all_calls() -> int:
         for request, aggressive in calls:
-            cheapest_periods(*request, aggressive)
+            call(*request, aggressive)
         return len(calls)
 
     all_calls()
     callgrind_count.count_calls(all_calls)
 
 
-def print_instructions(pythons: list[str]) -> None:
+def print_instructions(pythons: list[str], entry: str) -> None:
     print("| n | " + " | ".join(pythons) + " |")
     print("|---|" + "---|" * len(pythons))
     with callgrind_count.switch_library() as switch:
         for n in INSTRUCTION_SIZES:
-            counts = [callgrind_count.instructions_per_call([__file__, "--count", str(n)], switch, python)
+            counted = [__file__, "--count", str(n), "--entry", entry]
+            counts = [callgrind_count.instructions_per_call(counted, switch, python)
                       for python in pythons]
             print(f"| {n} | " + " | ".join(f"{count:,.0f}" for count in counts) + " |", flush=True)
 
@@ -360,15 +363,17 @@ def main() -> None:
     parser.add_argument("--instructions", action="store_true",
                         help="count instructions per call at n = 96 and 3000 (valgrind)")
     parser.add_argument("--python", action="append", help="with --instructions: an interpreter to count under")
+    parser.add_argument("--entry", choices=("cheapest_periods", "plan"), default="cheapest_periods",
+                        help="with --instructions: the function counted (default cheapest_periods)")
     parser.add_argument("--count", type=int, help=argparse.SUPPRESS)
     parser.add_argument("--worker", nargs="+", help=argparse.SUPPRESS)
     arguments = parser.parse_args()
     if arguments.count is not None:
-        counted_calls(arguments.count)
+        counted_calls(arguments.count, arguments.entry)
         return
     if arguments.instructions:
-        print(f"cheapest_periods from Python, instructions per call; {machine()}.\n")
-        print_instructions(arguments.python or [sys.executable])
+        print(f"{arguments.entry} from Python, instructions per call; {machine()}.\n")
+        print_instructions(arguments.python or [sys.executable], arguments.entry)
         return
     if arguments.worker:
         kind, *numbers = arguments.worker
