@@ -45,8 +45,8 @@ def cheapest_periods(prices, low_price_threshold, min_selections, min_consecutiv
 
 
 def _plan(prices, low_price_threshold, min_selections, min_consecutive_periods, max_gap_between_periods,
-          max_gap_from_start, aggressive, allowed, running_for, off_for, most_expensive=False, strict_end=False,
-          day_of=None, day_quota=None, day_names=None, /):
+          max_gap_from_start, aggressive, allowed, running_for, off_for, most_expensive, strict_end, day_of,
+          day_quota, day_names, /):
     """The plan of cheapest_periods under more timing rules, for kestrava_plan.plan.
 
     All positional: prices, low_price_threshold and the four counts and aggressive as

@@ -7,7 +7,7 @@ its answer into a `Plan`; the planner checks everything else, in its own order.
 from __future__ import annotations
 
 import operator
-from collections.abc import Iterable, Iterator, Mapping, Sequence
+from collections.abc import Iterable, Iterator, Mapping, Sequence, Sized
 from dataclasses import replace
 from datetime import datetime, time, timedelta, tzinfo
 from decimal import Decimal
@@ -66,7 +66,7 @@ def _times_of(prices: Any, times: Any) -> tuple[Any, Any]:
     return times, index
 
 
-_Days: TypeAlias = "tuple[list[int], list[int], list[str]] | tuple[None, None, None]"
+_Days: TypeAlias = tuple[list[int], list[int], list[str]] | tuple[None, None, None]
 
 
 def _given(value: Count) -> bool:
@@ -127,7 +127,6 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         the base plan never count. zone (a name or a ZoneInfo; by default the times'
         own ZoneInfo) is the clock of the days; day_start (a datetime.time or "HH:MM")
         when each begins: at the first instant whose local time is at or after it.
-
     tariff: a Tariff: the prices are spot prices in its spot_unit, and the plan is made
         on the prices the user pays (low_price_threshold is such a price, in its unit),
         so cost and average are paid prices and cost_parts splits cost into the
@@ -158,9 +157,8 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         if isinstance(prices, Iterator):
             read = list(prices)
             source = read
-        count = len(source) if hasattr(source, "__len__") else len(day_of)
-        if count != len(day_of):
-            raise ValueError(f"times holds {len(day_of)} times for {count} prices")
+        if isinstance(source, Sized) and len(source) != len(day_of):
+            raise ValueError(f"times holds {len(day_of)} times for {len(source)} prices")
     periods, base_size = _plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
                                held, off, most_expensive, _negated_flag(allow_short_last_run), day_of, day_quota,
                                day_names)
