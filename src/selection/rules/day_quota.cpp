@@ -20,6 +20,8 @@ void DayQuota::assign(const Shape& shape) {
         short_before_[d + 1] = short_before_[d] + (length < quota_[d] ? 1 : 0);
         max_quota_ = std::max(max_quota_, quota_[d]);
     }
+    reach_.assign(days, shape.n - 1);
+    for (std::size_t d = days; d-- > 1;) reach_[d - 1] = quota_[d] > 0 ? first_[d + 1] - 1 : reach_[d];
 }
 
 std::optional<int> DayQuota::stepped(int p, int count) const noexcept {

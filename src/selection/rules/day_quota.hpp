@@ -27,6 +27,11 @@ public:
     int quota(int day) const noexcept { return quota_[at(day)]; }
     int capped(int day, int count) const noexcept { return count < quota(day) ? count : quota(day); }
     bool met(int day, int count) const noexcept { return count >= quota(day); }
+    int first(int day) const noexcept { return first_[at(day)]; }
+    int last(int day) const noexcept { return first_[at(day) + 1] - 1; }
+    // The last period a gap from inside `day` may reach: the end of the first later day
+    // that needs a main period, or of the horizon.
+    int reach(int day) const noexcept { return reach_[at(day)]; }
 
     // The count at p + 1 after main periods p (count `count`) and p + 1; nullopt when
     // p + 1 starts a day that p's leaves short.
@@ -56,6 +61,7 @@ private:
     std::vector<int> first_;           // each day's first period
     std::vector<int> needing_before_;  // days below d whose quota is positive; one per day and one more
     std::vector<int> short_before_;    // days below d with fewer periods than their quota
+    std::vector<int> reach_;
     int max_quota_ = 0;
 };
 
