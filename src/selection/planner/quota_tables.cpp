@@ -79,12 +79,17 @@ void QuotaTables<Int>::fill_column(int c) noexcept {
     for (int day = days_.day(last); day >= days_.day(first); --day) fill_day(c, day, lowest, highest);
 }
 
+// A count before s above the day's periods before s, or so low that the rest of the
+// day cannot make up the quota, lies on no selection: its keys read unreachable.
 template <class Int>
 void QuotaTables<Int>::fill_keys(int c, int lowest, int highest) noexcept {
     for (int s = lowest; s <= highest; ++s) {
-        const int quota = days_.quota(days_.day(s));
+        const int day = days_.day(s);
+        const int quota = days_.quota(day);
+        const int least = quota - (days_.last(day) - s + 1);
+        const int most = s - days_.first(day);
         for (int q = 0; q <= quota; ++q) {
-            const Int start_value = start(s, c, q);
+            const Int start_value = q >= least && q <= most ? start(s, c, q) : unreachable_;
             const std::size_t key = key_at(q, s);
             kept_keys_[key] = start_value;
             if (!additions_.adds_blocks()) continue;
@@ -169,7 +174,14 @@ void QuotaTables<Int>::fill_day(int c, int day, int lowest, int highest) noexcep
         const int own_lowest = std::max(e + 2, lowest);
         const int own_highest = std::min(farthest, own_top);
         const std::size_t cell = band_->cell(e, c) * slots_;
+        // Counts through e that the day's periods rule out, as in fill_keys.
+        const int least = quota - (days_.last(day) - e);
+        const int most = e - days_.first(day) + 1;
         for (int q = least_count; q <= quota; ++q) {
+            if (q < least || q > most) {
+                runs_[cell + at(q)] = unreachable_;
+                continue;
+            }
             Int exit = least_exit(own_windows_[at(q - least_count)], e, own_lowest, own_highest);
             if (days_.met(day, q)) exit = std::min(exit, later_exit);
             runs_[cell + at(q)] = settled(std::min(going_on(e, c, q), exit));
