@@ -34,6 +34,12 @@ two stretches (each an eighth of the window, starting a quarter and three quarte
 and running_for=2. So that the blocked stretches leave a plan, both sides plan with
 max_gap_between_periods raised to at least the stretch's length.
 
+With --quota it times instead, at n = 192 (two days of NL quarter-hours, windows starting
+every 2 hours), _planner._plan plain against _plan with a quota of 24 periods (6 h) on
+each day of 96 periods, the loads and strategies as above: per strategy and load, the
+median over the windows of each side's best call, the spread of those times (lowest to
+highest), and the ratio of the medians with the spread of the per-window ratios.
+
 With --instructions it counts instead, under valgrind's callgrind
 (benchmarks/callgrind_count.py), the instructions per call of cheapest_periods at
 n = 96 and 3000: every request of the row, both strategies, after a first pass that
@@ -41,7 +47,7 @@ imports and allocates what it keeps. --python PATH counts under another interpre
 (another build), so that two builds are compared in one run; --entry plan counts plan
 (no condition given) instead.
 
-    python benchmarks/bench_plan.py [--repeat N] [--skip-milp] [--conditions]
+    python benchmarks/bench_plan.py [--repeat N] [--skip-milp] [--conditions] [--quota]
     python benchmarks/bench_plan.py --instructions [--entry plan] [--python PATH ...]
 """
 
@@ -208,6 +214,53 @@ def print_conditions(repeat: int) -> None:
                   f"{microseconds(p99_plain)} | {microseconds(p99_conditioned)} | {p99_conditioned / p99_plain:.2f} |")
 
 
+QUOTA_SIZE, QUOTA_PER_DAY, QUOTA_STEP = 192, 24, 8
+
+
+def quota_workload() -> list[tuple[str, tuple]]:
+    """(load, request) of every 192-period window of the NL quarter-hours and load."""
+    prices = read_prices(QUARTER_HOURLY[1])
+    made = []
+    for start in range(0, len(prices) - QUOTA_SIZE + 1, QUOTA_STEP):
+        window = prices[start:start + QUOTA_SIZE]
+        threshold = sorted(window, key=Decimal)[QUOTA_SIZE // 10]
+        for name, hours, run, gap, lead in LOADS:
+            made.append((name, (window, threshold, hours * 8, run * 4, gap * 4, lead * 4)))
+    return made
+
+
+def time_quota(repeat: int) -> dict:
+    """Worker: per strategy and load, the best of `repeat` calls of the plain plan and of
+    the plan with the quota, per window, in nanoseconds."""
+    from kestrava_plan import _planner
+
+    days = ([p // 96 for p in range(QUOTA_SIZE)], [QUOTA_PER_DAY] * 2, ["day 1", "day 2"])
+    times: dict[str, dict[str, list[int]]] = {}
+    for strategy, aggressive in (("aggressive", True), ("conservative", False)):
+        for name, request in quota_workload():
+            row = times.setdefault(f"{strategy} | {name}", {"plain": [], "quota": []})
+            for variant, extra in (("plain", ()), ("quota", (False, False, *days))):
+                calls = []
+                for _ in range(repeat):
+                    started = time.perf_counter_ns()
+                    _planner._plan(*request, aggressive, None, 0, 0, *extra)
+                    calls.append(time.perf_counter_ns() - started)
+                row[variant].append(min(calls))
+    return {"times": times}
+
+
+def print_quota(repeat: int) -> None:
+    print("| strategy | load | windows | plain median (spread) | quota median (spread) | ratio (spread) |")
+    print("|---|---|---|---|---|---|")
+    for label, sides in in_worker("quota", repeat)["times"].items():
+        plain, quota = sides["plain"], sides["quota"]
+        ratios = [q / p for p, q in zip(plain, quota)]
+        print(f"| {label} | {len(plain)} | {microseconds(statistics.median(plain))} "
+              f"({microseconds(min(plain))} to {microseconds(max(plain))}) | "
+              f"{microseconds(statistics.median(quota))} ({microseconds(min(quota))} to {microseconds(max(quota))}) | "
+              f"{statistics.median(quota) / statistics.median(plain):.1f} ({min(ratios):.1f} to {max(ratios):.1f}) |")
+
+
 def throughput(thread_count: int, part: int = 0, parts: int = 1) -> dict:
     """Worker: its part of the calls on all 4-week windows, shared out among the threads;
     how many, and when they started and ended (time.monotonic, the same clock in every
@@ -360,6 +413,8 @@ def main() -> None:
                         help="seconds HiGHS may take on one request before it is stopped (default 60)")
     parser.add_argument("--conditions", action="store_true",
                         help="time _plan plain against _plan with a mask and a carried run (n = 96, 672)")
+    parser.add_argument("--quota", action="store_true",
+                        help="time _plan plain against _plan with a quota of 24 periods a day (n = 192)")
     parser.add_argument("--instructions", action="store_true",
                         help="count instructions per call at n = 96 and 3000 (valgrind)")
     parser.add_argument("--python", action="append", help="with --instructions: an interpreter to count under")
@@ -377,8 +432,14 @@ def main() -> None:
         return
     if arguments.worker:
         kind, *numbers = arguments.worker
-        work = {"row": time_row, "threads": throughput, "milp": milp_one, "conditions": time_conditions}[kind]
+        work = {"row": time_row, "threads": throughput, "milp": milp_one, "conditions": time_conditions,
+                "quota": time_quota}[kind]
         print(json.dumps(work(*map(int, numbers))))
+        return
+    if arguments.quota:
+        print(f"kestrava_plan._planner._plan from Python, plain and with a quota per day; {machine()}. "
+              "Times per call in microseconds (best of --repeat).\n")
+        print_quota(arguments.repeat)
         return
     if arguments.conditions:
         print(f"kestrava_plan._planner._plan from Python, plain and under conditions; {machine()}. "

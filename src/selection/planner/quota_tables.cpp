@@ -22,6 +22,12 @@ void QuotaTables<Int>::reset(const rules::Shape& shape) {
     additions_.reset(shape);
     slots_ = static_cast<std::size_t>(days_.max_quota()) + 1;
     runs_.resize(band_->cells() * slots_);
+    const std::size_t keys = slots_ * at(shape.n);
+    kept_keys_.resize(keys);
+    gap_keys_.resize(keys);
+    taken_keys_.resize(keys);
+    window_slots_.resize((slots_ + 1) * 3 * (at(shape.n) + 1));
+    own_windows_.reserve(slots_);
     blocked_before_.assign(at(shape.n) + 1, 0);
     for (int p = 0; p < shape.n; ++p) {
         const bool blocked = !shape.allowed.empty() && shape.allowed[at(p)] == 0;
@@ -49,15 +55,136 @@ bool QuotaTables<Int>::build(std::span<const Int> weights, bool with_additions, 
     return true;
 }
 
+// c = 0: nothing follows, so only the trailing gap remains.
+template <class Int>
+void QuotaTables<Int>::fill_final_column() noexcept {
+    for (int p = band_->first(0); p <= band_->last(0); ++p) {
+        const int quota = days_.quota(days_.day(p));
+        const std::size_t cell = band_->cell(p, 0) * slots_;
+        for (int q = std::min(1, quota); q <= quota; ++q) runs_[cell + at(q)] = trailing(p, q);
+    }
+}
+
 // A main period's count is at least 1 unless its day's quota is 0, so slots below
-// that are never read.
+// that are never read. The column's exits read starts up to G past its band.
 template <class Int>
 void QuotaTables<Int>::fill_column(int c) noexcept {
-    for (int p = band_->first(c); p <= band_->last(c); ++p) {
-        const int quota = days_.quota(days_.day(p));
-        const std::size_t cell = band_->cell(p, c) * slots_;
-        for (int q = std::min(1, quota); q <= quota; ++q) {
-            runs_[cell + at(q)] = settled(std::min(going_on(p, c, q), exit(p, c, q)));
+    if (c == 0) return fill_final_column();
+    const int first = band_->first(c);
+    const int last = band_->last(c);
+    if (first > last) return;
+    const int lowest = first + 2;
+    const int highest = std::min(last + 1 + shape_->max_gap, shape_->n - 1);
+    fill_keys(c, lowest, highest);
+    for (int day = days_.day(last); day >= days_.day(first); --day) fill_day(c, day, lowest, highest);
+}
+
+// A count before s above the day's periods before s, or so low that the rest of the
+// day cannot make up the quota, lies on no selection: its keys read unreachable.
+template <class Int>
+void QuotaTables<Int>::fill_keys(int c, int lowest, int highest) noexcept {
+    for (int s = lowest; s <= highest; ++s) {
+        const int day = days_.day(s);
+        const int quota = days_.quota(day);
+        const int least = quota - (days_.last(day) - s + 1);
+        const int most = s - days_.first(day);
+        for (int q = 0; q <= quota; ++q) {
+            const Int start_value = q >= least && q <= most ? start(s, c, q) : unreachable_;
+            const std::size_t key = key_at(q, s);
+            kept_keys_[key] = start_value;
+            if (!additions_.adds_blocks()) continue;
+            gap_keys_[key] = start_value + additions_.before_start(s);
+            taken_keys_[key] = start_value + additions_.prefix(s);
+        }
+    }
+}
+
+// Group g's windows (g < slots_: the own day's at count g; g = slots_: the later
+// days'), empty, for starts at or below `top`.
+template <class Int>
+typename QuotaTables<Int>::ExitWindows QuotaTables<Int>::windows_for(std::size_t group, int q, int top) noexcept {
+    const std::size_t size = at(shape_->n) + 1;
+    int* slots = window_slots_.data() + group * 3 * size;
+    const std::size_t key = key_at(q, 0);
+    return ExitWindows{MinWindow(std::span<int>(slots, size)), MinWindow(std::span<int>(slots + size, size)),
+                       MinWindow(std::span<int>(slots + 2 * size, size)), kept_keys_.data() + key,
+                       gap_keys_.data() + key, taken_keys_.data() + key, top + 1, top + 1};
+}
+
+// Enters the starts down to `lowest`: every one without additions, else those that
+// may close a wholly cheap gap (the gap window takes the others as the exit falls).
+template <class Int>
+void QuotaTables<Int>::take_in(ExitWindows& windows, int lowest) const noexcept {
+    while (windows.entered > lowest) {
+        const int s = --windows.entered;
+        if (!additions_.adds_blocks()) {
+            windows.kept.enter(s, windows.kept_keys);
+        } else if (shape_->cheap[at(s - 1)] != 0) {
+            windows.kept.enter(s, windows.kept_keys);
+            windows.taken.enter(s, windows.taken_keys);
+        }
+    }
+}
+
+// The least of between(e, s) + start over the entered starts in lowest .. highest.
+template <class Int>
+Int QuotaTables<Int>::least_exit(ExitWindows& windows, int e, int lowest, int highest) const noexcept {
+    if (lowest > highest) return unreachable_;
+    take_in(windows, lowest);
+    if (!additions_.adds_blocks()) {
+        windows.kept.drop_above(highest);
+        return windows.kept.empty() ? unreachable_ : windows.kept_keys[windows.kept.least()];
+    }
+    const int wholly_cheap_until = additions_.wholly_cheap_until(e);
+    while (windows.next_gap_start - 1 > wholly_cheap_until && windows.next_gap_start - 1 >= windows.entered) {
+        --windows.next_gap_start;
+        windows.gap.enter(windows.next_gap_start, windows.gap_keys);
+    }
+    windows.gap.drop_above(highest);
+    const int wholly_cheap_end = std::min(wholly_cheap_until, highest);
+    windows.kept.drop_above(wholly_cheap_end);
+    windows.taken.drop_above(wholly_cheap_end);
+    Int best = unreachable_;
+    if (!windows.gap.empty()) best = additions_.after_end(e) + windows.gap_keys[windows.gap.least()];
+    if (!windows.kept.empty()) best = std::min(best, windows.kept_keys[windows.kept.least()]);
+    if (!windows.taken.empty()) {
+        best = std::min(best, windows.taken_keys[windows.taken.least()] - additions_.prefix(e + 1));
+    }
+    return settled(best);
+}
+
+// The run states of `day` in column c, walking down: each count's own-day windows,
+// and the later days' windows, which only a count that meets the day's quota may use.
+template <class Int>
+void QuotaTables<Int>::fill_day(int c, int day, int lowest, int highest) noexcept {
+    const int top = std::min(band_->last(c), days_.last(day));
+    const int bottom = std::max(band_->first(c), days_.first(day));
+    const int quota = days_.quota(day);
+    const int least_count = std::min(1, quota);
+    const int own_top = std::min(highest, days_.last(day));
+    const int later_first = days_.last(day) + 1;
+    const int later_top = std::min(highest, days_.reach(day));
+    own_windows_.clear();  // within the capacity reserved: no allocation
+    for (int q = least_count; q <= quota; ++q) own_windows_.push_back(windows_for(at(q), q, own_top));
+    ExitWindows later = windows_for(slots_, 0, later_top);
+    for (int e = top; e >= bottom; --e) {
+        const int farthest = e + 1 + shape_->max_gap;
+        const Int later_exit =
+            least_exit(later, e, std::max({e + 2, later_first, lowest}), std::min(farthest, later_top));
+        const int own_lowest = std::max(e + 2, lowest);
+        const int own_highest = std::min(farthest, own_top);
+        const std::size_t cell = band_->cell(e, c) * slots_;
+        // Counts through e that the day's periods rule out, as in fill_keys.
+        const int least = quota - (days_.last(day) - e);
+        const int most = e - days_.first(day) + 1;
+        for (int q = least_count; q <= quota; ++q) {
+            if (q < least || q > most) {
+                runs_[cell + at(q)] = unreachable_;
+                continue;
+            }
+            Int exit = least_exit(own_windows_[at(q - least_count)], e, own_lowest, own_highest);
+            if (days_.met(day, q)) exit = std::min(exit, later_exit);
+            runs_[cell + at(q)] = settled(std::min(going_on(e, c, q), exit));
         }
     }
 }
@@ -118,20 +245,6 @@ Int QuotaTables<Int>::trailing(int e, int q) const noexcept {
     if (!days_.end_allowed(e, q)) return unreachable_;
     if (e == shape_->n - 1) return Int{};
     return shape_->n - 1 - e <= shape_->max_gap ? additions_.trailing(e) : unreachable_;
-}
-
-template <class Int>
-Int QuotaTables<Int>::exit(int e, int c, int q) const noexcept {
-    if (c == 0) return trailing(e, q);
-    Int best = unreachable_;
-    const int farthest = std::min(e + 1 + shape_->max_gap, shape_->n - 1);
-    for (int s = e + 2; s <= farthest; ++s) {
-        const std::optional<int> before = days_.across_gap(e, q, s);
-        if (!before) continue;
-        const Int value = start(s, c, *before);
-        if (is_reachable(value)) best = std::min(best, additions_.between(e, s) + value);
-    }
-    return best;
 }
 
 template <class Int>

@@ -23,8 +23,13 @@
 // meets it exactly when the uncapped one does). The band (band.hpp) holds every (p, c)
 // of a valid selection with or without quotas, which only take selections away.
 //
-// Cost: the band's cells times max_quota + 1 values; a pass scans the G starts after
-// each exit, per count: O(cells (Q + 1) G).
+// The exit minima are sliding-window minima (min_window.hpp), as in tables.hpp, one set
+// of windows per day count over the starts of e's own day and one over the starts of
+// later days (entered with count 0), rebuilt where a day begins.
+//
+// Cost: the band's cells times max_quota + 1 values, O(1) amortized each, and per
+// column and day the G starts the later days' windows take in again: O((cells + days G)
+// (Q + 1)) a pass.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +43,7 @@
 #include "selection/planner/fixed_int.hpp"
 #include "selection/planner/gap_additions.hpp"
 #include "selection/planner/integer_ladder.hpp"
+#include "selection/planner/min_window.hpp"
 #include "selection/rules/band.hpp"
 #include "selection/rules/day_quota.hpp"
 #include "selection/rules/shape.hpp"
@@ -75,9 +81,29 @@ private:
     Int start(int s, int c, int before) const noexcept;
     Int first_start(int s, int c) const noexcept;
     Int going_on(int p, int c, int q) const noexcept;
-    Int exit(int e, int c, int q) const noexcept;
     Int trailing(int e, int q) const noexcept;
     void fill_column(int c) noexcept;
+    void fill_final_column() noexcept;
+    void fill_keys(int c, int lowest, int highest) noexcept;
+    void fill_day(int c, int day, int lowest, int highest) noexcept;
+
+    // The windows over the starts after an exit e, split as tables.hpp splits them at
+    // the end of the cheap run at e + 1; keys of one day count. Starts enter from the
+    // top down; `entered` is the lowest entered so far.
+    struct ExitWindows {
+        MinWindow gap;
+        MinWindow kept;
+        MinWindow taken;
+        const Int* kept_keys;
+        const Int* gap_keys;
+        const Int* taken_keys;
+        int entered;
+        int next_gap_start;
+    };
+    ExitWindows windows_for(std::size_t group, int q, int top) noexcept;
+    void take_in(ExitWindows& windows, int lowest) const noexcept;
+    Int least_exit(ExitWindows& windows, int e, int lowest, int highest) const noexcept;
+    std::size_t key_at(int q, int s) const noexcept { return at(q) * at(shape_->n) + at(s); }
     int head_length(int s) const noexcept;
     int first_start_after(int e, int c, int q, const Int& target) const;
 
@@ -90,6 +116,13 @@ private:
     // run(p, c, q) at band cell (p, c) times slots_ plus q; written by a pass before any read.
     std::vector<Int> runs_;
     std::size_t slots_ = 1;
+    // Per day count q and start s of the column filled: start(s, c, q), and with it plus
+    // before_start(s) and plus prefix(s), the keys of tables.hpp's three windows.
+    std::vector<Int> kept_keys_;
+    std::vector<Int> gap_keys_;
+    std::vector<Int> taken_keys_;
+    std::vector<int> window_slots_;  // 3 (n + 1) per day count, and as many for the later days'
+    std::vector<ExitWindows> own_windows_;  // per day count of the day being filled
     Int optimum_{};
 };
 

@@ -1,4 +1,4 @@
-// The day counts' transitions, each O(1) through prefix counts over the days.
+// The day counts' prefix counts over the days; the transitions, inline, are in the header.
 #include "selection/rules/day_quota.hpp"
 
 #include <algorithm>
@@ -20,33 +20,8 @@ void DayQuota::assign(const Shape& shape) {
         short_before_[d + 1] = short_before_[d] + (length < quota_[d] ? 1 : 0);
         max_quota_ = std::max(max_quota_, quota_[d]);
     }
-}
-
-std::optional<int> DayQuota::stepped(int p, int count) const noexcept {
-    const int from = day(p);
-    const int to = day(p + 1);
-    if (to == from) return capped(from, count + 1);
-    if (!met(from, count)) return std::nullopt;
-    return capped(to, 1);
-}
-
-std::optional<int> DayQuota::through(int s, int length, int before) const noexcept {
-    const int last = s + length - 1;
-    const int from = day(s);
-    const int to = day(last);
-    if (to == from) return capped(from, before + length);
-    // s's day runs to its end; the days between lie wholly inside the stretch.
-    if (!met(from, before + first_[at(from + 1)] - s)) return std::nullopt;
-    if (short_before_[at(to)] != short_before_[at(from + 1)]) return std::nullopt;
-    return capped(to, last - first_[at(to)] + 1);
-}
-
-std::optional<int> DayQuota::across_gap(int e, int count, int s) const noexcept {
-    const int from = day(e);
-    const int to = day(s);
-    if (to == from) return count;
-    if (!met(from, count) || !none_needed_between(from, to)) return std::nullopt;
-    return 0;
+    reach_.assign(days, shape.n - 1);
+    for (std::size_t d = days; d-- > 1;) reach_[d - 1] = quota_[d] > 0 ? first_[d + 1] - 1 : reach_[d];
 }
 
 }  // namespace kestrava::rules

@@ -27,6 +27,11 @@ public:
     int quota(int day) const noexcept { return quota_[at(day)]; }
     int capped(int day, int count) const noexcept { return count < quota(day) ? count : quota(day); }
     bool met(int day, int count) const noexcept { return count >= quota(day); }
+    int first(int day) const noexcept { return first_[at(day)]; }
+    int last(int day) const noexcept { return first_[at(day) + 1] - 1; }
+    // The last period a gap from inside `day` may reach: the end of the first later day
+    // that needs a main period, or of the horizon.
+    int reach(int day) const noexcept { return reach_[at(day)]; }
 
     // The count at p + 1 after main periods p (count `count`) and p + 1; nullopt when
     // p + 1 starts a day that p's leaves short.
@@ -56,7 +61,37 @@ private:
     std::vector<int> first_;           // each day's first period
     std::vector<int> needing_before_;  // days below d whose quota is positive; one per day and one more
     std::vector<int> short_before_;    // days below d with fewer periods than their quota
+    std::vector<int> reach_;
     int max_quota_ = 0;
 };
+
+// Inline: the quota tables' passes call these for every state.
+
+inline std::optional<int> DayQuota::stepped(int p, int count) const noexcept {
+    const int from = day(p);
+    const int to = day(p + 1);
+    if (to == from) return capped(from, count + 1);
+    if (!met(from, count)) return std::nullopt;
+    return capped(to, 1);
+}
+
+inline std::optional<int> DayQuota::through(int s, int length, int before) const noexcept {
+    const int last = s + length - 1;
+    const int from = day(s);
+    const int to = day(last);
+    if (to == from) return capped(from, before + length);
+    // s's day runs to its end; the days between lie wholly inside the stretch.
+    if (!met(from, before + first_[at(from + 1)] - s)) return std::nullopt;
+    if (short_before_[at(to)] != short_before_[at(from + 1)]) return std::nullopt;
+    return capped(to, last - first_[at(to)] + 1);
+}
+
+inline std::optional<int> DayQuota::across_gap(int e, int count, int s) const noexcept {
+    const int from = day(e);
+    const int to = day(s);
+    if (to == from) return count;
+    if (!met(from, count) || !none_needed_between(from, to)) return std::nullopt;
+    return 0;
+}
 
 }  // namespace kestrava::rules
