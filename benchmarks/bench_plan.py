@@ -180,7 +180,7 @@ def time_conditions(n: int, repeat: int) -> dict:
     for strategy, aggressive in (("aggressive", True), ("conservative", False)):
         variants = {"plain": [], "conditions": []}
         for request, mask in made:
-            for variant, extra in (("plain", (None, 0, 0)), ("conditions", (mask, 2, 0))):
+            for variant, extra in (("plain", (None, 0, 0, False, False)), ("conditions", (mask, 2, 0, False, False))):
                 calls = []
                 for _ in range(repeat):
                     started = time.perf_counter_ns()

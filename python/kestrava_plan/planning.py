@@ -46,7 +46,8 @@ def _flags(allowed: Any) -> list[Any] | None:
 def _negated_flag(value: Any) -> Any:
     """not value for a bool (numpy's too); anything else as it is, for the planner to
     refuse by the rule's name."""
-    is_flag = isinstance(value, bool) or (type(value).__module__ == "numpy" and type(value).__name__ in ("bool", "bool_"))
+    kind = type(value)
+    is_flag = isinstance(value, bool) or (kind.__module__ == "numpy" and kind.__name__ in ("bool", "bool_"))
     return not value if is_flag else value
 
 

@@ -282,6 +282,13 @@ nb::object export_stream(TablePlan& plan, nb::handle /*requested_schema*/) {
 
 TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns,
                      nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
+    // The tuples are read by index unchecked: one too short from a caller of the old
+    // arity would read past its end.
+    for (const nb::tuple& rules : {rule_columns, rule_scalars, rule_durations}) {
+        if (rules.size() != rule_count) {
+            throw nb::type_error("_plan_table: each rule tuple holds one item per rule in RULES");
+        }
+    }
     const ColumnNames names = column_names(id, prices, times, rule_columns);
     RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
     return TablePlan{open_run(stream_from(stream), names, std::move(scalars), threads)};

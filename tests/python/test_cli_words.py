@@ -286,6 +286,12 @@ NO_PLAN = [
      "period from 2024-07-06T22:45+02:00 to 2024-07-06T23:00+02:00 (--max-gap-between-periods (1h = 4 periods) - "
      "--off-for, and --max-gap-from-start (1h = 4 periods)), but the periods from 2024-07-06T22:00+02:00 to "
      f"2024-07-06T23:00+02:00 {OUTSIDE}; widen --window or raise --max-gap-between-periods"),
+    # 22:00-23:00 is one run too far from the end; only 00:30-01:00 would end the plan in time.
+    ("a short last run inside the window", QUARTERS,
+     ["--tz", "Europe/Berlin", "--window", "00:30-23:00", "--min-selections", "1h", "--min-consecutive-periods", "1h",
+      "--max-gap-between-periods", "90min", "--max-gap-from-start", "0", "--no-short-last-run"],
+     "no plan meets the rules: the last run could not be made 4 periods long; leave out --no-short-last-run or lower "
+     "--min-consecutive-periods"),
     ("no selection inside the window", QUARTERS, ["--tz", "Europe/Berlin", "--window", "23:00-00:00",
                                                   "--max-gap-between-periods", "1h", "--max-gap-from-start", "0"],
      "no plan meets the rules: no selection of the periods inside --window 23:00-00:00 keeps every rule; loosen a "

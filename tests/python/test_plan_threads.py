@@ -213,8 +213,10 @@ EXIT_CHILD = textwrap.dedent("""
                 stream = stream or streams[len(prices)].pop()
             except IndexError:  # every one planned already
                 return time.sleep(0.001)
-            planned = _planner._plan_table(stream, "id", "prices", None, (None,) * 9,
-                                           (threshold, count, run, gap, lead, flag, None, 0, 0), (None,) * 9, 2)
+            rules = len(_planner.RULES)
+            planned = _planner._plan_table(stream, "id", "prices", None, (None,) * rules,
+                                           (threshold, count, run, gap, lead, flag, None, 0, 0, False, flag),
+                                           (None,) * rules, 2)
             if module == "table":
                 return list(planned.batches(pa.RecordBatch._import_from_c_capsule))
             return c_stream.batch_lengths(planned)  # the planner's own exporter, as a consumer in C pulls

@@ -35,10 +35,12 @@ _WINDOW_WORDS = (("are blocked", "lie outside --window {}"), ("is blocked", "lie
                  ("of the allowed periods", "of the periods inside --window {}"),
                  ("loosen a rule or allow more periods", "loosen a rule or widen --window"),
                  ("allow a period among them or", "widen --window or"), ("allow more periods or", "widen --window or"),
-                 ("allow period 0 or", "widen --window or"), ("allow one of them or", "widen --window or"))
+                 ("allow period 0 or", "widen --window or"), ("allow one of them or", "widen --window or"),
+                 ("allow a short last run or", "leave out --no-short-last-run or"))
 # Without --window every period is allowed, and more cannot be.
 _UNBLOCKED_WORDS = (("of the allowed periods", "of the periods"),
-                    ("loosen a rule or allow more periods", "loosen a rule"))
+                    ("loosen a rule or allow more periods", "loosen a rule"),
+                    ("allow a short last run or", "leave out --no-short-last-run or"))
 
 
 def option(name: str) -> str:

@@ -4,7 +4,7 @@
 // A cheap block is a maximal run of cheap periods outside the main combination. Added
 // alone it keeps every rule exactly when it touches the main combination on a side
 // (or, at period 0, a carried run), has at least min_run periods, or ends at the last
-// period; the merges that keep the
+// period unless the end is strict; the merges that keep the
 // rules are exactly the sets of such admissible blocks (gap_additions.hpp says why).
 #pragma once
 

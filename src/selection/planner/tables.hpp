@@ -12,7 +12,8 @@
 //   exit(e, c)  a long enough run ended at e and e + 1 is out; c main periods follow.
 // Transitions:
 //   start(s, c) = head(s) + run(s + R - 1, c - R)    (head: the weight of s .. s + R - 1)
-//               = weight of s .. n - 1 if c = n - s  (a run too short for R must end at n - 1)
+//               = weight of s .. n - 1 if c = n - s  (a run too short for R must end at n - 1;
+//                                                    unreachable under a strict end)
 //   run(p, c)   = min(weight(p + 1) + run(p + 1, c - 1), exit(p, c))
 //   exit(e, 0)  = trailing(e) when n - 1 - e <= G, and 0 for e = n - 1
 //   exit(e, c)  = min over s in e + 2 .. e + 1 + G of between(e, s) + start(s, c)
