@@ -11,8 +11,8 @@ from homeassistant.core import State
 from pytest_homeassistant_custom_component.common import mock_restore_cache
 
 import kestrava_plan
-from load_harness import (LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, records_of, shipped,
-                          with_raw_tomorrow)
+from load_harness import (LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, raw_today, records_of,
+                          shipped, with_raw_tomorrow)
 
 SHAPES = [
     (lambda: shipped("ha-raw-today-DE-LU-2024-07-07.json"), ("raw_today",)),
@@ -91,6 +91,27 @@ async def test_quota_per_day_over_two_days(hass, freezer, since_hour):
     await add_load(hass, rules)
     seen = [load_on(hass)]
     for start in records.times[first + 1:]:
+        await move_to(hass, freezer, start)
+        seen.append(load_on(hass))
+    assert seen == expected.mask
+
+
+PLAN_TAKES_STRICT_END = "allow_short_last_run" in inspect.signature(kestrava_plan.plan).parameters
+
+
+@pytest.mark.skipif(not PLAN_TAKES_STRICT_END, reason="the installed plan has no strict end")
+@pytest.mark.parametrize("no_short_last_run", [False, True])
+async def test_no_short_last_run_from_18(hass, freezer, no_short_last_run):
+    records = records_of(raw_today(), "raw_today")
+    rules = {**RULES, "min_total": {"hours": 4}, "min_run": {"hours": 3}, "max_gap": {"hours": 8},
+             "first_start_within": {"hours": 8}, "no_short_last_run": no_short_last_run}
+    expected = expected_plan(records, rules, 18, allow_short_last_run=not no_short_last_run)
+    assert expected.mask != expected_plan(records, rules, 18, allow_short_last_run=no_short_last_run).mask
+    freezer.move_to(records.times[18])
+    hass.states.async_set(PRICE_SENSOR, "0.1", raw_today())
+    await add_load(hass, rules)
+    seen = [load_on(hass)]
+    for start in records.times[19:]:
         await move_to(hass, freezer, start)
         seen.append(load_on(hass))
     assert seen == expected.mask
