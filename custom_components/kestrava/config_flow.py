@@ -16,7 +16,7 @@ from homeassistant.util import dt as dt_util
 
 from .const import (CONF_DEADLINE, CONF_FIRST_START, CONF_MAX_GAP, CONF_MIN_PER_DAY, CONF_MIN_RUN, CONF_MIN_TOTAL,
                     CONF_NO_SHORT_LAST_RUN, CONF_PRICE_ENTITY, CONF_STRATEGY, CONF_THRESHOLD, CONF_WINDOW, DEFAULTS,
-                    DOMAIN, PLAN_TAKES_DAY_QUOTA, PLAN_TAKES_STRICT_END, STRATEGY_CHEAPEST_PLAN,
+                    DOMAIN, STRATEGY_CHEAPEST_PLAN,
                     STRATEGY_LOWEST_AVERAGE)
 from .load_rules import RuleError, rules_of
 from .price_attributes import SensorPrices, periods_on, read_sensor_prices
@@ -44,12 +44,9 @@ def _rules_schema(values: Mapping[str, Any]) -> vol.Schema:
                                           translation_key=CONF_STRATEGY)),
         vol.Optional(CONF_WINDOW, default=value[CONF_WINDOW]): selector.TextSelector(),
         vol.Optional(CONF_DEADLINE, default=value[CONF_DEADLINE]): selector.TextSelector(),
+        vol.Required(CONF_MIN_PER_DAY, default=value[CONF_MIN_PER_DAY]): duration,
+        vol.Required(CONF_NO_SHORT_LAST_RUN, default=value[CONF_NO_SHORT_LAST_RUN]): selector.BooleanSelector(),
     }
-    if PLAN_TAKES_DAY_QUOTA:
-        fields[vol.Required(CONF_MIN_PER_DAY, default=value[CONF_MIN_PER_DAY])] = duration
-    if PLAN_TAKES_STRICT_END:
-        fields[vol.Required(CONF_NO_SHORT_LAST_RUN, default=value[CONF_NO_SHORT_LAST_RUN])] = \
-            selector.BooleanSelector()
     return vol.Schema(fields)
 
 

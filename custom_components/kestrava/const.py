@@ -1,9 +1,6 @@
 """The integration's names: its domain, the keys of a load's options and their defaults."""
 
-import inspect
 from datetime import timedelta
-
-import kestrava_plan
 
 DOMAIN = "kestrava"
 
@@ -34,13 +31,6 @@ DEFAULTS = {
     CONF_MIN_PER_DAY: {"hours": 0, "minutes": 0, "seconds": 0},
     CONF_NO_SHORT_LAST_RUN: False,
 }
-
-# The quota per day (plan's min_per_day, done_today, zone, day_start) and the strict end
-# (allow_short_last_run) came to plan after its first release: their form fields are
-# shown, and the keywords passed, only when the installed package's plan takes them.
-_PLAN_KEYWORDS = set(inspect.signature(kestrava_plan.plan).parameters)
-PLAN_TAKES_DAY_QUOTA = {"min_per_day", "done_today", "zone", "day_start"} <= _PLAN_KEYWORDS
-PLAN_TAKES_STRICT_END = "allow_short_last_run" in _PLAN_KEYWORDS
 
 # How late after a period's start a re-plan still plans that period: the time helpers
 # fire on the second, a real clock a little after.

@@ -13,7 +13,7 @@ from typing import Any
 
 from .const import (CONF_DEADLINE, CONF_FIRST_START, CONF_MAX_GAP, CONF_MIN_PER_DAY, CONF_MIN_RUN, CONF_MIN_TOTAL,
                     CONF_NO_SHORT_LAST_RUN, CONF_STRATEGY, CONF_THRESHOLD, CONF_WINDOW, DEFAULTS,
-                    PLAN_TAKES_DAY_QUOTA, PLAN_TAKES_STRICT_END, STRATEGY_CHEAPEST_PLAN)
+                    STRATEGY_CHEAPEST_PLAN)
 
 _TIME_OF_DAY = re.compile(r"([01]?[0-9]|2[0-3]):([0-5][0-9])(?::00)?")
 _DAY = timedelta(days=1)
@@ -121,10 +121,8 @@ def deadline_stop(starts: Sequence[datetime], period: timedelta, rules: LoadRule
 
 def day_keywords(rules: LoadRules, done_today: timedelta, zone: tzinfo) -> dict[str, Any]:
     """plan's keywords of the quota per day (when one is set: plan refuses done_today
-    without it) and the strict end, those it takes. Days start at local midnight."""
-    keywords: dict[str, Any] = {}
-    if PLAN_TAKES_DAY_QUOTA and rules.min_per_day:
+    without it) and the strict end. Days start at local midnight."""
+    keywords: dict[str, Any] = {"allow_short_last_run": rules.allow_short_last_run}
+    if rules.min_per_day:
         keywords.update(min_per_day=rules.min_per_day, done_today=done_today, zone=zone, day_start=time(0, 0))
-    if PLAN_TAKES_STRICT_END:
-        keywords["allow_short_last_run"] = rules.allow_short_last_run
     return keywords

@@ -2,7 +2,6 @@
 the clock moved period by period across the prices: the binary sensor is on exactly in
 the periods that plan chooses on the same prices, and its attributes tell that plan."""
 
-import inspect
 from datetime import timedelta
 from zoneinfo import ZoneInfo
 
@@ -10,7 +9,6 @@ import pytest
 from homeassistant.core import State
 from pytest_homeassistant_custom_component.common import mock_restore_cache
 
-import kestrava_plan
 from load_harness import (LOAD, PRICE_SENSOR, RULES, add_load, expected_plan, load_on, move_to, raw_today, records_of,
                           shipped, with_raw_tomorrow)
 
@@ -68,10 +66,6 @@ async def test_window_and_deadline_plan_as_allowed_and_cut(hass, freezer, window
     assert seen == expected.mask
 
 
-PLAN_TAKES_DAY_QUOTA = "min_per_day" in inspect.signature(kestrava_plan.plan).parameters
-
-
-@pytest.mark.skipif(not PLAN_TAKES_DAY_QUOTA, reason="the installed plan has no quota per day")
 @pytest.mark.parametrize("since_hour", [None, 11])  # None: a load without a past; 11: on since 11:00
 async def test_quota_per_day_over_two_days(hass, freezer, since_hour):
     attributes = shipped("ha-prices-today-tomorrow-DE-LU-2024-07-07.json")
@@ -96,10 +90,6 @@ async def test_quota_per_day_over_two_days(hass, freezer, since_hour):
     assert seen == expected.mask
 
 
-PLAN_TAKES_STRICT_END = "allow_short_last_run" in inspect.signature(kestrava_plan.plan).parameters
-
-
-@pytest.mark.skipif(not PLAN_TAKES_STRICT_END, reason="the installed plan has no strict end")
 @pytest.mark.parametrize("no_short_last_run", [False, True])
 async def test_no_short_last_run_from_18(hass, freezer, no_short_last_run):
     records = records_of(raw_today(), "raw_today")
