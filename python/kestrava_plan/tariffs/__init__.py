@@ -91,7 +91,7 @@ class Tariff:
 
     def paid_prices(self, prices: Iterable[Any], times: Any) -> list[Decimal]:
         values, locals_ = self._periods(prices, times)
-        return [self._composer.paid(price, local) for price, local in zip(values, locals_)]
+        return self._composer.paid_all(values, locals_)
 
     def parts(self, prices: Iterable[Any], times: Any) -> dict[str, list[Decimal]]:
         values, locals_ = self._periods(prices, times)
@@ -100,7 +100,7 @@ class Tariff:
     def priced(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any], list[Decimal]]:
         """(the spot prices, the local times, the paid prices), for `plan`."""
         values, locals_ = self._periods(prices, times)
-        return values, locals_, [self._composer.paid(price, local) for price, local in zip(values, locals_)]
+        return values, locals_, self._composer.paid_all(values, locals_)
 
     def part_sums(self, values: list[Decimal], locals_: list[Any], periods: Iterable[int]) -> dict[str, Decimal]:
         """Each part summed over `periods`, exactly: together they are those periods' paid cost."""
