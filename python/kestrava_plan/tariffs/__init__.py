@@ -12,7 +12,7 @@ from pathlib import Path
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .composing import Composer, sum_of
+from .composing import Composer
 from .local_time import local_times
 from .reading import rules
 from .spot_prices import spot_values
@@ -105,8 +105,7 @@ class Tariff:
     def part_sums(self, values: list[Decimal], locals_: list[Any], periods: Iterable[int]) -> dict[str, Decimal]:
         """Each part summed over `periods`, exactly: together they are those periods' paid cost."""
         chosen = list(periods)
-        parts = self._composer.parts([values[i] for i in chosen], [locals_[i] for i in chosen])
-        return {name: sum_of(column) for name, column in parts.items()}
+        return self._composer.part_sums([values[i] for i in chosen], [locals_[i] for i in chosen])
 
     def _periods(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any]]:
         values = spot_values(prices)

@@ -119,6 +119,29 @@ class Composer:
         return {name: list(column) for name, column in zip(names, zip(*rows, strict=True) if rows else [()] * len(names))}
 
 
+    def part_sums(self, prices: Sequence[Decimal], locals_: Sequence[datetime]) -> dict[str, Decimal]:
+        """Each part summed over the periods, exactly. Where paid = spot x per_spot + fixed,
+        spot and VAT are one product of sums (the same values and exponents as the sums
+        of the products: the rate's and every spot value's exponents are at most 0)."""
+        if self._per_spot is None or not prices:
+            return {name: sum_of(column) for name, column in self.parts(prices, locals_).items()}
+        add, multiply, kept, rules = EXACT.add, EXACT.multiply, self._amounts, self.rules
+        spot_sum = taxed = total = ZERO
+        each = [ZERO] * len(rules.names)
+        for price, local in zip(prices, locals_):
+            amounts = kept.get(local.replace(tzinfo=None, fold=0)) or self.amounts(local)
+            spot_sum = add(spot_sum, ZERO if rules.negative_zero and price < 0 else price)
+            taxed, total = add(taxed, amounts.taxed), add(total, amounts.total)
+            each = [add(part, amount) for part, amount in zip(each, amounts.each)]
+        # add(ZERO, ...): a zero sum is +0 as sum_of gives it, whatever the factor's sign.
+        spot = add(ZERO, multiply(spot_sum, rules.spot_factor))
+        vat = add(ZERO, multiply(add(spot, taxed) if self.spot_taxed else taxed, rules.vat_rate))
+        sums = {"spot": spot, **dict(zip(rules.names, each)), "vat": vat}
+        if self._quantum is not None:
+            sums["rounding"] = EXACT.subtract(sum_of(self.paid_all(prices, locals_)), add(add(spot, total), vat))
+        return sums
+
+
 def sum_of(values: object) -> Decimal:
     total = ZERO
     for value in values:  # type: ignore[attr-defined]
