@@ -304,6 +304,13 @@ def as_type(paid: Any, output: Any, texts: bool) -> Any:
     """A batch's paid prices (decimal128 or text lists) as the table's `output` type:
     decimals become plain texts when some paid price needs more digits than decimal128."""
     pa, pc = _arrow()
+    if not texts and pa.types.is_decimal(paid.type.value_type):
+        # decimal128 is laid out alike at every precision: the composed values, each
+        # known to fit, take the narrower type without a cast.
+        values = paid.values
+        narrow = pa.Array.from_buffers(output.value_type, len(values), values.buffers(), values.null_count,
+                                       values.offset)
+        return pa.LargeListArray.from_arrays(paid.offsets, narrow)
     if not texts or not pa.types.is_decimal(paid.type.value_type):
         return pc.cast(paid, output)
     return pa.LargeListArray.from_arrays(pc.cast(paid.offsets, pa.int64()), plain_texts(paid.values))
