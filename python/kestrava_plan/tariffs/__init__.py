@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import tomllib
 from collections.abc import Iterable, Mapping
+from datetime import datetime
 from decimal import Decimal
 from pathlib import Path
 from typing import Any
@@ -32,12 +33,13 @@ class Tariff:
     DatetimeIndex. A period takes the amounts in force at its local start.
     """
 
-    __slots__ = ("_composer", "_zone")
+    __slots__ = ("_composer", "_zone", "_locals")
 
     def __init__(self, mapping: Mapping[str, Any]) -> None:
         """Prefer from_dict or from_toml; ValueError naming the key that is wrong."""
         self._composer = Composer(rules(mapping))
         self._zone = ZoneInfo(self._composer.rules.time_zone)
+        self._locals: dict[datetime, datetime] = {}
 
     @classmethod
     def from_dict(cls, mapping: Mapping[str, Any]) -> Tariff:
@@ -87,7 +89,7 @@ class Tariff:
 
     def local_times(self, times: Any) -> list[Any]:
         """The times as aware datetimes of `time_zone`, naive ones read as wall-clock times."""
-        return local_times(times, self._zone)
+        return local_times(times, self._zone, self._locals)
 
     def paid_prices(self, prices: Iterable[Any], times: Any) -> list[Decimal]:
         values, locals_ = self._periods(prices, times)
