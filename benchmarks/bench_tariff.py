@@ -12,6 +12,7 @@ every instant it has met; "first call" is a fresh Tariff's first table. `plan` i
 timed with times in both runs.
 
     python benchmarks/bench_tariff.py [--repeat N] [--threads N]
+    python benchmarks/bench_tariff.py --stages   # where plan's time with a tariff goes
 """
 
 from __future__ import annotations
@@ -20,6 +21,7 @@ import argparse
 import csv
 import sys
 import time
+import timeit
 from collections.abc import Callable
 from datetime import datetime, timedelta, timezone
 from pathlib import Path
@@ -107,12 +109,36 @@ def quarter_hour_day() -> tuple[list[str], list[datetime]]:
     return [price for _, price in rows], [datetime.fromisoformat(start) for start, _ in rows]
 
 
+def stages(tariff: Tariff, calls: int) -> None:
+    """Each step of `plan` with a tariff at n = 96 timed alone, best of 5 rounds."""
+    from kestrava_plan.tariffs.spot_prices import spot_values
+    prices, starts = quarter_hour_day()
+    values, locals_, paid = tariff.priced(prices, starts)
+    chosen = plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff).periods
+    steps = {"read the spot texts": lambda: spot_values(prices), "times into the zone": lambda: tariff.local_times(starts),
+             "compose the paid prices": lambda: tariff.composer.paid_all(values, locals_),
+             "paid prices as texts": lambda: [format(price, "f") for price in paid],
+             "tell aware times": lambda: all(start.utcoffset() is not None for start in starts),
+             f"cost_parts ({len(chosen)} periods)": lambda: tariff.part_sums(values, locals_, chosen),
+             "plan without tariff": lambda: plan(prices, "60", 16, 4, 24, 24, times=starts),
+             "plan on the paid texts": lambda: plan([format(price, "f") for price in paid], "0.3", 16, 4, 24, 24,
+                                                    times=starts),
+             "plan with tariff": lambda: plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)}
+    print(f"plan at n = 96 with a tariff, step by step, {calls} calls, best of 5:")
+    for name, step in steps.items():
+        print(f"  {name:28} {min(timeit.repeat(step, number=calls, repeat=5)) / calls * 1e6:8.1f} us per call")
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--repeat", type=int, default=5, help="rounds; each figure is the best (default 5)")
     parser.add_argument("--threads", type=int, default=1, help="plan_table's threads (default 1)")
+    parser.add_argument("--stages", action="store_true", help="time each step of plan with a tariff instead")
     args = parser.parse_args(argv)
     tariff = Tariff.from_toml(TARIFF)
+    if args.stages:
+        stages(tariff, 300)
+        return 0
     texts = backtest_table()
     index = texts.schema.get_field_index("prices")
     decimals = texts.set_column(index, "prices", texts.column("prices").cast(pa.list_(pa.decimal128(12, 2))))

@@ -259,3 +259,32 @@ def test_random_tariffs_agree_with_the_model() -> None:
         assert_agree(tariff, prices, starts, given_times(rng, starts, ZoneInfo(zone)),
                      context=f"seed {seed}: {tariff}\n  again: KESTRAVA_TARIFF_DIFF_SEED={seed} "
                              "KESTRAVA_TARIFF_DIFF_REQUESTS=1 python -m pytest -q test_tariff_differential.py -k random\n  ")
+
+
+@pytest.mark.parametrize("literal", ["paid", "part sums"])
+def test_the_one_loop_composition_writes_each_decimal_as_part_by_part(literal: str) -> None:
+    """plan's paid prices (spot x factor x (1 + rate) + the rest) and cost_parts (products of
+    sums) against the part-by-part composition, as texts: a different exponent prints
+    another cost ("1.50" for "1.5")."""
+    from kestrava_plan.tariffs.composing import sum_of
+    from kestrava_plan.tariffs.exact import EXACT
+    for seed in range(FIRST_SEED, FIRST_SEED + max(1, REQUESTS // 4)):
+        rng = random.Random(seed)
+        zone = rng.choice(sorted(CLOCKS))
+        starts = random_periods(rng, zone)
+        tariff = Tariff.from_dict(random_tariff(rng, sorted({s.astimezone(ZoneInfo(zone)).date() for s in starts}),
+                                                zone))
+        prices = [rng.choice(("-0", "0.000", decimal_text(rng, largest=rng.choice((50, 20000))))) for _ in starts]
+        values, locals_, paid = tariff.priced(prices, starts)
+        chosen = sorted(rng.sample(range(len(values)), rng.randint(0, len(values))))
+        composer = tariff.composer
+        if literal == "paid":
+            found = [str(price) for price in paid]
+            parts = [(composer.spot(value), composer.amounts(local)) for value, local in zip(values, locals_)]
+            expected = [str(composer.rounded(EXACT.add(EXACT.add(spot, amounts.total), composer.vat(spot, amounts))))
+                        for spot, amounts in parts]
+        else:
+            found = repr(tariff.part_sums(values, locals_, chosen))
+            expected = repr({name: sum_of(column) for name, column in composer.parts(
+                [values[i] for i in chosen], [locals_[i] for i in chosen]).items()})
+        assert found == expected, f"seed {seed}: {tariff}, prices {prices}, chosen {chosen}"

@@ -7,6 +7,7 @@ from __future__ import annotations
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from typing import Any
+from zoneinfo import ZoneInfo
 
 import pytest
 
@@ -24,6 +25,10 @@ CASES: dict[str, tuple[dict[str, Any], list[str], list[datetime], list[str]]] = 
     "the repeated hour takes its values both times, in order": (
         {**BERLIN, "component": [{"name": "fee", "table": HOUR_TWO}]}, ["0"] * 6,
         naive("2025-10-26", "01:30", "02:00", "02:30", "02:00", "02:30", "03:00"), ["0", "2", "2", "2", "2", "0"]),
+    "an aware repeated hour is two instants, not one wall time": (
+        {"time_zone": "UTC", "component": [{"name": "fee", "table": ["0", "2", "4"] + ["0"] * 21}]}, ["0"] * 3,
+        [datetime(2025, 10, 26, 2, 30, fold=fold, tzinfo=ZoneInfo("Europe/Berlin")) for fold in (0, 1, 0)],
+        ["0", "2", "0"]),
     "aware times are read in the tariff's zone": (
         {**BERLIN, "component": [{"name": "fee", "table": HOUR_TWO}]}, ["0"] * 3,
         [datetime(2025, 10, 26, 0, 30, tzinfo=timezone.utc) + timedelta(hours=hour) for hour in range(3)],

@@ -30,14 +30,15 @@ def text_of(value: Fraction) -> str:
     return format(Decimal(int(value * 10**places)).scaleb(-places), "f")
 
 
-def plan_both(tariff: dict, days: list[tuple[list[str], list[datetime]]], rules: dict, stream: bool = False) -> None:
+def plan_both(tariff: dict, days: list[tuple[list[str], list[datetime]]], rules: dict, stream: bool = False,
+              price_type: pa.DataType = pa.string()) -> None:
     """Each day planned with the tariff from its spot prices, and without it from the model's paid prices.
     A table's prices are composed on integers; a stream's, whose scale is not known ahead, on decimals."""
     model = TariffModel(tariff)
     paid = [[text_of(model.paid(price, start)) for price, start in zip(*day)] for day in days]
     thresholds = [sorted(texts, key=Decimal)[len(texts) // 4] for texts in paid]
     shared = {"id": pa.array(range(len(days))), "threshold": pa.array(thresholds)}
-    spot = pa.table({**shared, "prices": pa.array([spot for spot, _ in days]),
+    spot = pa.table({**shared, "prices": pa.array([spot for spot, _ in days]).cast(pa.list_(price_type)),
                      "times": pa.array([starts for _, starts in days], pa.list_(pa.timestamp("us", tz="UTC")))})
     with_tariff = plan_table(pa.RecordBatchReader.from_batches(spot.schema, spot.to_batches()) if stream else spot,
                              tariff=Tariff.from_dict(tariff), times="times", low_price_threshold=column("threshold"),
@@ -70,19 +71,37 @@ def test_random_tariffs_plan_on_the_model_paid_prices() -> None:
             starts.append(starts[0] + timedelta(minutes=15))
         local_days = sorted({start.astimezone(ZoneInfo(zone)).date() for start in starts})
         tariff = random_tariff(rng, local_days, zone)
-        if "rounding" in tariff:  # 28 places fail in tables for now: see the test below
-            tariff["rounding"]["places"] = min(tariff["rounding"]["places"], 6)
         days = [([decimal_text(rng, largest=rng.choice((50, 20000))) for _ in starts], starts) for _ in range(3)]
         plan_both(tariff, days, {"min_selections": max(1, len(starts) // 4), "min_consecutive_periods": 1,
                                  "max_gap_between_periods": len(starts), "max_gap_from_start": len(starts),
                                  "aggressive": rng.random() < 0.5}, stream=seed % 2 == 1)
 
 
-@pytest.mark.xfail(strict=True, raises=pa.ArrowInvalid,
-                   reason="plan_table raises ArrowInvalid (Decimal value does not fit in precision 28)")
-def test_rounding_to_28_places_plans_in_tables() -> None:
-    """plan plans this request; plan_table raised ArrowInvalid for the whole call."""
-    starts = [datetime(2024, 1, 1, hour, tzinfo=ZoneInfo("UTC")) for hour in range(2)]
-    plan_both({"time_zone": "UTC", "unit": "EUR/MWh", "rounding": {"places": 28, "mode": "half-even"}},
-              [(["1", "2"], starts)], {"min_selections": 1, "min_consecutive_periods": 1,
-                                        "max_gap_between_periods": 1, "max_gap_from_start": 1})
+ROUND_28 = {"time_zone": "UTC", "unit": "EUR/MWh", "rounding": {"places": 28, "mode": "half-even"}}
+TO_MWH = {"time_zone": "UTC", "spot_unit": "EUR/kWh", "unit": "EUR/MWh"}
+HUGE = "9" * 37  # x 1000: 40 digits, past decimal128
+TWO_HOURS = [datetime(2024, 1, 1, hour, tzinfo=ZoneInfo("UTC")) for hour in range(2)]
+ONE_EACH = {"min_selections": 1, "min_consecutive_periods": 1, "max_gap_between_periods": 1, "max_gap_from_start": 1}
+
+
+@pytest.mark.parametrize(("tariff", "spot", "price_type"), [
+    (ROUND_28, ["1", "2"], pa.string()),  # 29 digits at 28 places: past int64
+    (TO_MWH, [HUGE, "2"], pa.string()),
+    (TO_MWH, [HUGE, "2"], pa.decimal128(38, 0)),
+], ids=["28 places", "40 digits from texts", "40 digits from decimal128"])
+def test_paid_prices_past_the_integer_pass_plan_in_tables(tariff: dict, spot: list[str], price_type) -> None:
+    """plan plans these; plan_table raised ArrowInvalid for the whole call."""
+    plan_both(tariff, [(spot, TWO_HOURS), (["3", "4"], TWO_HOURS)], ONE_EACH, price_type=price_type)
+
+
+def test_a_stream_refuses_only_the_row_whose_paid_price_passes_decimal128() -> None:
+    """A stream's decimals are typed before its first batch: the row past 38 digits is
+    refused in its error column, the other rows plan (the whole call raised)."""
+    spot = pa.table({"id": [0, 1], "prices": pa.array([[Decimal(HUGE), 2], [3, 4]], pa.list_(pa.decimal128(38, 0))),
+                     "times": pa.array([TWO_HOURS] * 2, pa.list_(pa.timestamp("us", tz="UTC")))})
+    rows = plan_table(spot.to_reader(), tariff=Tariff.from_dict(TO_MWH), times="times", low_price_threshold="0",
+                      **ONE_EACH).read_all().to_pylist()
+    assert [(row["periods"], row["cost"], row["error"]) for row in rows] == [
+        (None, None, "tariff: a paid price of 40 digits at scale 0, more than the 38 a stream of decimal prices "
+                     "carries: pass a pyarrow Table, or the prices as texts"),
+        ([0], "3000", None)]

@@ -7,12 +7,13 @@ from __future__ import annotations
 
 import tomllib
 from collections.abc import Iterable, Mapping
+from datetime import datetime
 from decimal import Decimal
 from pathlib import Path
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .composing import Composer, sum_of
+from .composing import Composer
 from .local_time import local_times
 from .reading import rules
 from .spot_prices import spot_values
@@ -32,12 +33,13 @@ class Tariff:
     DatetimeIndex. A period takes the amounts in force at its local start.
     """
 
-    __slots__ = ("_composer", "_zone")
+    __slots__ = ("_composer", "_zone", "_locals")
 
     def __init__(self, mapping: Mapping[str, Any]) -> None:
         """Prefer from_dict or from_toml; ValueError naming the key that is wrong."""
         self._composer = Composer(rules(mapping))
         self._zone = ZoneInfo(self._composer.rules.time_zone)
+        self._locals: dict[datetime, datetime] = {}
 
     @classmethod
     def from_dict(cls, mapping: Mapping[str, Any]) -> Tariff:
@@ -87,11 +89,11 @@ class Tariff:
 
     def local_times(self, times: Any) -> list[Any]:
         """The times as aware datetimes of `time_zone`, naive ones read as wall-clock times."""
-        return local_times(times, self._zone)
+        return local_times(times, self._zone, self._locals)
 
     def paid_prices(self, prices: Iterable[Any], times: Any) -> list[Decimal]:
         values, locals_ = self._periods(prices, times)
-        return [self._composer.paid(price, local) for price, local in zip(values, locals_)]
+        return self._composer.paid_all(values, locals_)
 
     def parts(self, prices: Iterable[Any], times: Any) -> dict[str, list[Decimal]]:
         values, locals_ = self._periods(prices, times)
@@ -100,13 +102,12 @@ class Tariff:
     def priced(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any], list[Decimal]]:
         """(the spot prices, the local times, the paid prices), for `plan`."""
         values, locals_ = self._periods(prices, times)
-        return values, locals_, [self._composer.paid(price, local) for price, local in zip(values, locals_)]
+        return values, locals_, self._composer.paid_all(values, locals_)
 
     def part_sums(self, values: list[Decimal], locals_: list[Any], periods: Iterable[int]) -> dict[str, Decimal]:
         """Each part summed over `periods`, exactly: together they are those periods' paid cost."""
         chosen = list(periods)
-        parts = self._composer.parts([values[i] for i in chosen], [locals_[i] for i in chosen])
-        return {name: sum_of(column) for name, column in parts.items()}
+        return self._composer.part_sums([values[i] for i in chosen], [locals_[i] for i in chosen])
 
     def _periods(self, prices: Iterable[Any], times: Any) -> tuple[list[Decimal], list[Any]]:
         values = spot_values(prices)

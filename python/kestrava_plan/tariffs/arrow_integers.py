@@ -5,7 +5,9 @@ before each product; past it the batch takes the exact path of `Tariff.paid_pric
 
 The paid prices leave as decimal128(38, Q) lists, Q fixed before the first batch (the
 spot prices' scale plus those of factor, rate and amounts, or the rounding's places),
-so that the stream keeps one schema. The amounts of each distinct instant of a batch
+so that the stream keeps one schema. A batch the exact path composes leaves as texts in
+a table (cast to the table's type at the end: texts again when a paid price needs more
+than decimal128's 38 digits); in a stream, a row with such a price is refused. The amounts of each distinct instant of a batch
 are looked up once, and kept for the next call.
 """
 
@@ -20,8 +22,11 @@ from zoneinfo import ZoneInfo
 
 from .arrow_prices import UNTIMED
 from .composing import Composer
+from .exact import EXACT
 from .rules import Rules
 
+# decimal128 holds 38 digits.
+MOST_DIGITS = 38
 # Products are checked against this bound: a sum of two values under it stays in int64.
 LARGEST = 2**62
 MINUTE = 60_000_000  # microseconds
@@ -49,7 +54,7 @@ def amount_scale(rules: Rules) -> int:
 
 def units(value: Decimal, scale: int) -> int:
     """`value` as a whole number of 10**-scale (it has at most `scale` decimals)."""
-    return int(value.scaleb(scale))
+    return int(value.scaleb(scale, EXACT))  # the default context would round past 28 digits
 
 
 def largest(values: Any) -> int:
@@ -138,9 +143,10 @@ class IntegerComposer:
     """Paid prices of a table's batches at the fixed scale `out_scale`, for spot prices
     of `spot_scale` decimals."""
 
-    def __init__(self, composer: Composer, prices: str, times: str, spot_scale: int) -> None:
+    def __init__(self, composer: Composer, prices: str, times: str, spot_scale: int, whole: bool) -> None:
         rules = composer.rules
         self.composer, self.prices, self.times, self.spot_scale = composer, prices, times, spot_scale
+        self.whole = whole  # a table, whose type is chosen after its last batch
         self.row_errors: deque[dict[int, str]] = deque()
         self.factor_scale, self.rate_scale = scale_of(rules.spot_factor), scale_of(rules.vat_rate)
         self.amount_scale = amount_scale(rules)
@@ -258,7 +264,8 @@ class IntegerComposer:
         return [self.composer.paid(value, time.astimezone(self.zone)) for value, time in zip(values, times)]
 
     def exactly(self, prices: Any, times: Any, flags: Any, errors: dict[int, str | None]) -> Any:
-        """The exact path, row by row, for a batch the integer pass could not compose."""
+        """The exact path, row by row, for a batch the integer pass could not compose:
+        texts in a table, decimal128 in a stream."""
         pa, _, _ = _modules()
         rows: list[list[Decimal] | None] = []
         for row, flag in enumerate(flags):
@@ -267,10 +274,17 @@ class IntegerComposer:
                 continue
             try:
                 paid = self._exact_row(prices[row].as_py(), times[row].as_py())
-                self.widest = max([self.widest, *(len(value.scaleb(self.out_scale).to_integral_value().as_tuple()
-                                                      .digits) for value in paid)])
+                digits = max(len(str(abs(units(value, self.out_scale)))) for value in paid) if paid else 1
+                if digits > MOST_DIGITS and not self.whole:
+                    raise ValueError(f"tariff: a paid price of {digits} digits at scale {self.out_scale}, more than "
+                                     f"the {MOST_DIGITS} a stream of decimal prices carries: pass a pyarrow Table, "
+                                     "or the prices as texts")
+                self.widest = max(self.widest, digits)
                 rows.append(paid)
             except (TypeError, ValueError, ArithmeticError) as refused:
                 errors[row] = str(refused)
                 rows.append(None)
+        if self.whole:
+            return pa.array([None if paid is None else [format(value, "f") for value in paid] for paid in rows],
+                            pa.large_list(pa.string()))
         return pa.array(rows, self.output_type())

@@ -20,6 +20,7 @@ from .composing import Composer
 
 # decimal256 holds 76 digits; a composition that needs more is done by the exact path.
 MOST_DIGITS = 76
+MOST_DECIMAL128_DIGITS = 38
 UNTIMED = ("tariff: the amounts of a tariff depend on the local time: pass times, or prices as a pandas Series "
            "with a DatetimeIndex")
 # A decimal text, or a float written by Arrow ("1e-7"): the digits after the point, the exponent.
@@ -275,7 +276,7 @@ def table_composer(schema: Any, table: Any, composer: Composer, prices: str, tim
     from .arrow_integers import IntegerComposer
     scale = spot_scale(schema.field(prices).type.value_type, None if table is None else table.column(prices))
     if scale is not None:
-        return IntegerComposer(composer, prices, times, scale)
+        return IntegerComposer(composer, prices, times, scale, table is not None)
     return TableComposer(composer, prices, times)
 
 
@@ -292,10 +293,27 @@ def paid_reader(reader: Any, composer: Any, whole: bool) -> Any:
         schema = reader.schema.set(index, pa.field(composer.prices, composer.output_type()))
         return pa.RecordBatchReader.from_batches(schema, paid_batches(reader, composer))
     batches = list(paid_batches(reader, composer))
-    output = composer.output_type(composer.widest)
+    texts = composer.widest > MOST_DECIMAL128_DIGITS
+    output = pa.large_list(pa.string()) if texts else composer.output_type(composer.widest)
     schema = reader.schema.set(index, pa.field(composer.prices, output))
     return pa.RecordBatchReader.from_batches(schema, [
-        batch.set_column(index, composer.prices, pc.cast(batch.column(index), output)) for batch in batches])
+        batch.set_column(index, composer.prices, as_type(batch.column(index), output, texts)) for batch in batches])
+
+
+def as_type(paid: Any, output: Any, texts: bool) -> Any:
+    """A batch's paid prices (decimal128 or text lists) as the table's `output` type:
+    decimals become plain texts when some paid price needs more digits than decimal128."""
+    pa, pc = _arrow()
+    if not texts and pa.types.is_decimal(paid.type.value_type):
+        # decimal128 is laid out alike at every precision: the composed values, each
+        # known to fit, take the narrower type without a cast.
+        values = paid.values
+        narrow = pa.Array.from_buffers(output.value_type, len(values), values.buffers(), values.null_count,
+                                       values.offset)
+        return pa.LargeListArray.from_arrays(paid.offsets, narrow)
+    if not texts or not pa.types.is_decimal(paid.type.value_type):
+        return pc.cast(paid, output)
+    return pa.LargeListArray.from_arrays(pc.cast(paid.offsets, pa.int64()), plain_texts(paid.values))
 
 
 class PatchedBatches:

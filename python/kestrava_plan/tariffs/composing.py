@@ -27,6 +27,7 @@ class Amounts:
     each: tuple[Decimal, ...]
     total: Decimal
     taxed: Decimal
+    fixed: Decimal  # total + taxed x rate: the paid price's part that does not depend on spot
 
 
 class Composer:
@@ -39,6 +40,10 @@ class Composer:
         self._taxed_flags = tuple(name in rules.taxed for name in rules.names)
         self._amounts: dict[datetime, Amounts] = {}
         self._quantum = Decimal(1).scaleb(-rules.rounding.places) if rules.rounding else None
+        # With VAT on every base, paid = spot x per_spot + fixed: the same value, and the
+        # same exponent, since the rate's is at most 0 (a decimal text has no exponent).
+        self._per_spot = EXACT.multiply(rules.spot_factor, EXACT.add(Decimal(1), rules.vat_rate)
+                                        if self.spot_taxed else Decimal(1)) if rules.on_negative else None
 
     def amounts(self, local: datetime) -> Amounts:
         wall = local.replace(tzinfo=None, fold=0)
@@ -47,7 +52,8 @@ class Composer:
             each = self.rules.amounts_at(wall)
             total = sum_of(each)
             taxed = sum_of(amount for amount, flag in zip(each, self._taxed_flags) if flag)
-            found = self._amounts[wall] = Amounts(each, total, taxed)
+            fixed = EXACT.add(total, EXACT.multiply(taxed, self.rules.vat_rate))
+            found = self._amounts[wall] = Amounts(each, total, taxed, fixed)
         return found
 
     def spot(self, price: Decimal) -> Decimal:
@@ -68,26 +74,72 @@ class Composer:
         return paid.quantize(self._quantum, rounding=self.rules.rounding.mode, context=ROUNDING)
 
     def paid(self, price: Decimal, local: datetime) -> Decimal:
-        amounts = self.amounts(local)
-        spot = self.spot(price)
-        return self.rounded(EXACT.add(EXACT.add(spot, amounts.total), self.vat(spot, amounts)))
+        return self.paid_all((price,), (local,))[0]
+
+    def paid_all(self, prices: Sequence[Decimal], locals_: Sequence[datetime]) -> list[Decimal]:
+        """paid() of each period in one loop: for a day of periods, calling spot, vat and
+        rounded per period cost more than their arithmetic."""
+        add, multiply, kept, rules = EXACT.add, EXACT.multiply, self._amounts, self.rules
+        factor, rate, quantum = rules.spot_factor, rules.vat_rate, self._quantum
+        mode = rules.rounding.mode if rules.rounding is not None else None
+        zero_negative, taxed_spot, untaxed_negative = rules.negative_zero, self.spot_taxed, not rules.on_negative
+        found: list[Decimal] = []
+        per_spot = self._per_spot
+        if per_spot is not None:
+            for price, local in zip(prices, locals_):
+                fixed = (kept.get(local.replace(tzinfo=None, fold=0)) or self.amounts(local)).fixed
+                paid = add(multiply(ZERO if zero_negative and price < 0 else price, per_spot), fixed)
+                found.append(paid if quantum is None else paid.quantize(quantum, rounding=mode, context=ROUNDING))
+            return found
+        for price, local in zip(prices, locals_):
+            amounts = kept.get(local.replace(tzinfo=None, fold=0)) or self.amounts(local)
+            spot = multiply(ZERO if zero_negative and price < 0 else price, factor)
+            base = add(spot, amounts.taxed) if taxed_spot else amounts.taxed
+            vat = ZERO if untaxed_negative and base < 0 else multiply(base, rate)
+            paid = add(add(spot, amounts.total), vat)
+            found.append(paid if quantum is None else paid.quantize(quantum, rounding=mode, context=ROUNDING))
+        return found
 
     def parts(self, prices: Sequence[Decimal], locals_: Sequence[datetime]) -> dict[str, list[Decimal]]:
         """Each part's amount per period: spot, the components, vat, and rounding (the
         paid price less the others) when the tariff rounds."""
-        names = ("spot", *self.rules.names, "vat", *(("rounding",) if self._quantum is not None else ()))
-        columns: dict[str, list[Decimal]] = {name: [] for name in names}
+        rounds = self._quantum is not None
+        names = ("spot", *self.rules.names, "vat", *(("rounding",) if rounds else ()))
+        add, kept = EXACT.add, self._amounts
+        rows = []
         for price, local in zip(prices, locals_):
-            amounts = self.amounts(local)
+            amounts = kept.get(local.replace(tzinfo=None, fold=0)) or self.amounts(local)
             spot = self.spot(price)
             vat = self.vat(spot, amounts)
             row = (spot, *amounts.each, vat)
-            for name, value in zip(names, row):
-                columns[name].append(value)
-            if self._quantum is not None:
-                exact = EXACT.add(EXACT.add(spot, amounts.total), vat)
-                columns["rounding"].append(EXACT.subtract(self.rounded(exact), exact))
-        return columns
+            if rounds:
+                exact = add(add(spot, amounts.total), vat)
+                row += (EXACT.subtract(self.rounded(exact), exact),)
+            rows.append(row)
+        return {name: list(column) for name, column in zip(names, zip(*rows, strict=True) if rows else [()] * len(names))}
+
+
+    def part_sums(self, prices: Sequence[Decimal], locals_: Sequence[datetime]) -> dict[str, Decimal]:
+        """Each part summed over the periods, exactly. Where paid = spot x per_spot + fixed,
+        spot and VAT are one product of sums (the same values and exponents as the sums
+        of the products: the rate's and every spot value's exponents are at most 0)."""
+        if self._per_spot is None or not prices:
+            return {name: sum_of(column) for name, column in self.parts(prices, locals_).items()}
+        add, multiply, kept, rules = EXACT.add, EXACT.multiply, self._amounts, self.rules
+        spot_sum = taxed = total = ZERO
+        each = [ZERO] * len(rules.names)
+        for price, local in zip(prices, locals_):
+            amounts = kept.get(local.replace(tzinfo=None, fold=0)) or self.amounts(local)
+            spot_sum = add(spot_sum, ZERO if rules.negative_zero and price < 0 else price)
+            taxed, total = add(taxed, amounts.taxed), add(total, amounts.total)
+            each = [add(part, amount) for part, amount in zip(each, amounts.each)]
+        # add(ZERO, ...): a zero sum is +0 as sum_of gives it, whatever the factor's sign.
+        spot = add(ZERO, multiply(spot_sum, rules.spot_factor))
+        vat = add(ZERO, multiply(add(spot, taxed) if self.spot_taxed else taxed, rules.vat_rate))
+        sums = {"spot": spot, **dict(zip(rules.names, each)), "vat": vat}
+        if self._quantum is not None:
+            sums["rounding"] = EXACT.subtract(sum_of(self.paid_all(prices, locals_)), add(add(spot, total), vat))
+        return sums
 
 
 def sum_of(values: object) -> Decimal:

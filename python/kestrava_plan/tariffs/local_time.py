@@ -14,6 +14,9 @@ from zoneinfo import ZoneInfo
 
 from ..period_times import is_pandas
 
+# Two years of quarter-hours.
+MOST_KEPT = 2 * 366 * 96
+
 
 def time_list(times: Any) -> list[datetime]:
     if is_pandas(times, "DatetimeIndex") or is_pandas(times, "Series"):
@@ -39,15 +42,26 @@ def wall_time(time: datetime, zone: ZoneInfo, before: datetime | None, index: in
     return first
 
 
-def local_times(times: Any, zone: ZoneInfo) -> list[datetime]:
-    """Each time as an aware time of `zone`."""
+def local_times(times: Any, zone: ZoneInfo, kept: dict[datetime, datetime]) -> list[datetime]:
+    """Each time as an aware time of `zone`; `kept` holds the aware times converted so far
+    (a conversion into a ZoneInfo costs several lookups in a dict)."""
     found: list[datetime] = []
     before: datetime | None = None
     for index, time in enumerate(time_list(times)):
-        if time.utcoffset() is None:
-            local = wall_time(time, zone, before, index)
-        else:
-            local = time.astimezone(zone)
+        # Only plain datetimes with fold 0 are kept: a time equal to a kept one is then the
+        # same instant (fold 1 would equal the fold 0 wall time of its zone; a naive time
+        # equals no aware one).
+        keeps = type(time) is datetime and not time.fold
+        local = kept.get(time) if keeps else None
+        if local is None:
+            if time.utcoffset() is None:
+                local = wall_time(time, zone, before, index)
+            else:
+                local = time.astimezone(zone)
+                if keeps:
+                    if len(kept) >= MOST_KEPT:
+                        kept.clear()
+                    kept[time] = local
         before = local
         found.append(local)
     return found

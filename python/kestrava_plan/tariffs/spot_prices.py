@@ -38,4 +38,12 @@ def spot_values(prices: Iterable[Any]) -> list[Decimal]:
         prices = prices.to_list()  # type: ignore[attr-defined]
     if isinstance(prices, (str, bytes)) or not isinstance(prices, Iterable):
         raise TypeError(f"prices must be a sequence of prices, not {type(prices).__name__}")
-    return [spot_value(price, index) for index, price in enumerate(prices)]
+    # A plain str that is a decimal text is by far the common price: read it without
+    # spot_value's checks of every other kind (it gives the same Decimal).
+    matches, found = DECIMAL_TEXT.fullmatch, []
+    for index, price in enumerate(prices):
+        if type(price) is str and matches(price):
+            found.append(Decimal(price.replace("_", "")) if "_" in price else Decimal(price))
+        else:
+            found.append(spot_value(price, index))
+    return found
