@@ -69,6 +69,9 @@ def _times_of(prices: Any, times: Any) -> tuple[Any, Any]:
 _Days: TypeAlias = tuple[list[int], list[int], list[str]] | tuple[None, None, None]
 
 
+_NO_DAYS: _Days = (None, None, None)
+
+
 def _given(value: Count) -> bool:
     return value != timedelta(0) if isinstance(value, timedelta) else operator.index(value) != 0
 
@@ -148,7 +151,9 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
         ("min_selections", min_selections), ("min_consecutive_periods", min_consecutive_periods),
         ("max_gap_between_periods", max_gap_between_periods), ("max_gap_from_start", max_gap_from_start),
         ("running_for", running_for), ("off_for", off_for)))
-    day_of, day_quota, day_names = _days(line, min_per_day, done_today, zone, day_start)
+    # The defaults, as ints, skip the days' reading: a plan without a quota costs what it did.
+    no_quota = type(min_per_day) is int and type(done_today) is int and not (min_per_day or done_today)
+    day_of, day_quota, day_names = _NO_DAYS if no_quota else _days(line, min_per_day, done_today, zone, day_start)
     flags = _flags(allowed)
     read: list[Any] = []
     source = _recording(prices, read) if isinstance(prices, Iterator) else prices
@@ -159,9 +164,10 @@ def plan(prices: Iterable[Price], low_price_threshold: Price, min_selections: Co
             source = read
         if isinstance(source, Sized) and len(source) != len(day_of):
             raise ValueError(f"times holds {len(day_of)} times for {len(source)} prices")
+    strict_end = not allow_short_last_run if type(allow_short_last_run) is bool else \
+        _negated_flag(allow_short_last_run)
     periods, base_size = _plan(source, low_price_threshold, selections, run, gap, lead, aggressive, flags,
-                               held, off, most_expensive, _negated_flag(allow_short_last_run), day_of, day_quota,
-                               day_names)
+                               held, off, most_expensive, strict_end, day_of, day_quota, day_names)
     items = read if source is not prices else list(prices)
     if line is not None and len(line.starts) != len(items):
         raise ValueError(f"times holds {len(line.starts)} times for {len(items)} prices")
