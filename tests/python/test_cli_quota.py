@@ -54,7 +54,8 @@ RUNS = [
      lambda: (rows_of("FR-15min.csv"), dict(min_per_day=20, zone="Europe/Paris"))),
     ("naive times' own days, cut by a deadline in a window", naive_csv,
      ["--rows", "52:192", "--min-per-day", "3h", "--deadline", "12:00", "--window", "13:00-10:00"],
-     lambda: (_utc_walls("NL-15min.csv", 52, 144), dict(min_per_day=12, zone="UTC", allowed=[True] * 84 + [False] * 8))),
+     lambda: (_utc_walls("NL-15min.csv", 52, 144),
+              dict(min_per_day=12, zone="UTC", allowed=[True] * 84 + [False] * 8))),
 ]
 
 
@@ -86,8 +87,9 @@ REFUSALS = [
     ("today's quota beyond today", ["--tz", "Europe/Amsterdam", "--min-per-day", "12h", "--done-today", "30min"],
      "no plan meets the rules: 2025-12-16 holds 44 of the periods planned, fewer than its quota of 46 periods "
      "(--min-per-day 12h less --done-today 30min); lower --min-per-day"),
-    ("tomorrow outside the window", ["--tz", "Europe/Amsterdam", "--window", "13:00-20:00", "--min-per-day", "30", "--done-today", "2",
-                                     "--max-gap-between-periods", "20h", "--max-gap-from-start", "20h"],
+    ("tomorrow outside the window", ["--tz", "Europe/Amsterdam", "--window", "13:00-20:00", "--min-per-day", "30",
+                                     "--done-today", "2", "--max-gap-between-periods", "20h",
+                                     "--max-gap-from-start", "20h"],
      "no plan meets the rules: 2025-12-17 holds 28 of the periods planned inside --window 13:00-20:00, fewer than "
      "its quota of 30 periods (--min-per-day 30); widen --window or lower --min-per-day"),
     ("done today alone", ["--tz", "UTC", "--done-today", "2h"],
