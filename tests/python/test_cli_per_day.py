@@ -184,8 +184,8 @@ REFUSALS = [
      "stretch of the day to plan in, such as 22:00-06:00 (leave --window out to allow every period)"),
     (["--window", "22-6"], TIMED, "--window: '22-6' is not a stretch of the day: write START-END as HH:MM-HH:MM, "
      "such as 22:00-06:00"),
-    (["--day-start", "06:00"], TIMED, "--day-start: days start there only with --per-day: add --per-day, or leave "
-     "--day-start out"),
+    (["--day-start", "06:00"], TIMED, "--day-start: days start there only with --per-day or --min-per-day: add one, "
+     "or leave --day-start out"),
     (["--deadline", "07:00"], "5\n1\n", "--deadline needs the input's times, to tell the time of day: the input "
      "has no time column (name one with --time-column)"),
     (["--per-day"], "5\n1\n", "--per-day needs the input's times, to tell its days: the input has no time column "

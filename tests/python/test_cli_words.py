@@ -189,10 +189,11 @@ def test_each_decimal_hint_followed_reads_the_price(stdin, options, threshold, m
 
 
 # The planner's words, which the command's user never typed: its parameters, its word for
-# periods outside --window, its count of prices, and, when the input has times, periods
-# by index.
+# periods outside --window, its count of prices, its horizon and quota, and, when the input
+# has times, periods by index.
 PLANNER_WORDS = re.compile(r"\b(low_price_threshold|min_selections|min_consecutive_periods|max_gap_between_periods|"
-                           r"max_gap_from_start|running_for|off_for|blocked|allowed|number of prices)\b|"
+                           r"max_gap_from_start|running_for|off_for|min_per_day|done_today|blocked|allowed|"
+                           r"number of prices|of the horizon|the quota)\b|"
                            r"\bperiods? [0-9]")
 
 
@@ -217,7 +218,9 @@ def test_no_plan_is_told_in_options_and_times(capsys, monkeypatch):
                                  ["--running-for", "1", "--off-for", "2h"], ["--off-for=-1"], ["--min-selections=-2"]]),
                    *draw.choice([[], ["--window", "22:00-06:00"], ["--window", "06:00-22:00"],
                                  ["--window", "01:00-02:00"]]),
-                   *draw.choice([[], ["--per-day"], ["--deadline", "07:00"]])]
+                   *draw.choice([[], ["--per-day"], ["--deadline", "07:00"]]),
+                   *draw.choice([[], ["--tz", "Europe/Berlin", "--min-per-day", a_rule(draw, 1, 12),
+                                      "--done-today", a_rule(draw, 0, 3)]])]
         status, _, err = told(capsys, hourly(draw, draw.randint(2, 40)), *options, monkeypatch=monkeypatch,
                               rules=rules)
         if status == 2:

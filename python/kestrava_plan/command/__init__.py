@@ -18,9 +18,10 @@ import re
 import sys
 from collections.abc import Iterator, Sequence
 from dataclasses import replace
-from datetime import timedelta
+from datetime import UTC, datetime, time, timedelta, tzinfo
 from importlib import metadata
-from typing import BinaryIO
+from typing import BinaryIO, NamedTuple
+from zoneinfo import ZoneInfo
 
 from ..message_texts import cut
 from ..plan_result import Plan
@@ -59,7 +60,7 @@ number of the input's periods; a plain number is a count of periods."""
 _RULE_OPTIONS = (("--min-selections", "min_selections"), ("--min-consecutive-periods", "min_consecutive_periods"),
                  ("--max-gap-between-periods", "max_gap_between_periods"),
                  ("--max-gap-from-start", "max_gap_from_start"), ("--running-for", "running_for"),
-                 ("--off-for", "off_for"))
+                 ("--off-for", "off_for"), ("--min-per-day", "min_per_day"), ("--done-today", "done_today"))
 
 
 def parse_rows(text: str) -> slice:
@@ -131,6 +132,12 @@ def _rule_options(parser: argparse.ArgumentParser) -> None:
     rules.add_argument("--no-short-last-run", dest="allow_short_last_run", action="store_false",
                        help="no run shorter than --min-consecutive-periods, not even one that ends at the last "
                        "period (with --deadline, none that ends at the deadline)")
+    rules.add_argument("--min-per-day", default="0", metavar="N",
+                       help="the base plan holds at least N periods within each local day the input touches, a day "
+                       "it cuts included; the days are planned as one horizon (needs the input's times)")
+    rules.add_argument("--done-today", default="0", metavar="N",
+                       help="with --min-per-day: the load already ran N periods on the first day (--running-for "
+                       "included), which lowers that day's quota")
 
 
 def _day_options(parser: argparse.ArgumentParser) -> None:
@@ -143,8 +150,8 @@ def _day_options(parser: argparse.ArgumentParser) -> None:
                       "period; a day the input holds only part of is planned as it is and marked partial; "
                       "a day that cannot be planned gets its error line on standard error, the others go on, "
                       "and the exit status is 2")
-    days.add_argument("--day-start", metavar="HH:MM", help="with --per-day: days start at this time "
-                      "(default 00:00) and end at the same time the next day")
+    days.add_argument("--day-start", metavar="HH:MM", help="with --per-day or --min-per-day: days start at this "
+                      "time (default 00:00) and end at the same time the next day")
     days.add_argument("--window", metavar="HH:MM-HH:MM", help="choose only periods that lie wholly inside "
                       "this stretch of every day, such as 22:00-06:00")
     days.add_argument("--deadline", metavar="HH:MM", help="end each plan at the first HH:MM after its start: "
@@ -171,8 +178,9 @@ def build_parser() -> argparse.ArgumentParser:
     output.add_argument("--times", action="store_true",
                         help="print each run of chosen periods as START/END, one a line, instead of the indices "
                         "(times that are not ISO 8601: each chosen period's time as written)")
-    output.add_argument("--tz", metavar="ZONE", help="show times in this IANA zone, with their UTC offset "
-                        "(default: the bidding zone's own zone when the input names it, else the times as written)")
+    output.add_argument("--tz", metavar="ZONE", help="show times in this IANA zone, with their UTC offset, and "
+                        "count --min-per-day's days by its clock (default: the bidding zone's own zone when the "
+                        "input names it, else the times as written)")
     output.add_argument("--png", metavar="FILE", help="also draw the prices and the chosen periods as a PNG "
                         "bar chart (needs matplotlib: pip install 'kestrava[plot]')")
     output.add_argument("--color", choices=("auto", "always", "never"), default="auto",
@@ -304,13 +312,50 @@ def main(argv: Sequence[str] | None = None) -> int:
 
 def _horizon_options(args: argparse.Namespace) -> HorizonOptions | None:
     """The day options, checked before any input is read; None when none is given."""
-    if args.day_start is not None and not args.per_day:
-        raise InputError("--day-start: days start there only with --per-day: add --per-day, or leave --day-start out")
+    if args.day_start is not None and not args.per_day and not _quota_given(args):
+        raise InputError("--day-start: days start there only with --per-day or --min-per-day: add one, or leave "
+                         "--day-start out")
+    if args.per_day and _quota_given(args):
+        raise InputError("--min-per-day plans the days as one horizon, each day with its quota, so that the gap "
+                         "rules hold across midnight: leave out --per-day")
     if not (args.per_day or args.window or args.deadline):
         return None
     return HorizonOptions(args.per_day, time_of_day("--day-start", args.day_start or "00:00"),
                           window_of(args.window) if args.window is not None else None,
                           time_of_day("--deadline", args.deadline) if args.deadline is not None else None)
+
+
+def _quota_given(args: argparse.Namespace) -> bool:
+    """Whether --min-per-day or --done-today asks for a quota (0 and 0h do not)."""
+    return any(rule_value(option, getattr(args, name)) not in (0, timedelta(0))
+               for option, name in (("--min-per-day", "min_per_day"), ("--done-today", "done_today")))
+
+
+class _DayClock(NamedTuple):
+    """plan's times, zone and day_start: how a quota's days are counted."""
+
+    times: list[datetime] | None = None
+    zone: tzinfo | None = None
+    day_start: time = time(0)
+
+
+def _day_clock(args: argparse.Namespace, times: Clock, horizon: Horizon) -> _DayClock:
+    """plan's times, zone and day_start for --min-per-day, counted by the command's
+    clock (--tz, else the bidding zone's); InputError for times that do not tell days."""
+    if not _quota_given(args):
+        return _DayClock()
+    if not times.runs_known():
+        raise InputError(f"--min-per-day needs the input's times, to tell its days: {times.missing()}")
+    if times.offsets_without_zone():
+        assert times.written is not None
+        raise zone_needed("--min-per-day", times.places[0], times.written[0])
+    starts = list(times.starts[horizon.start:horizon.stop]) if times.starts is not None else []
+    zone = times.zone
+    if zone is None:
+        # Naive times are local times as written: their days are the dates they show.
+        starts, zone = [start.replace(tzinfo=UTC) for start in starts], ZoneInfo("UTC")
+    day_start = time_of_day("--day-start", args.day_start) if args.day_start is not None else time(0)
+    return _DayClock(starts, zone, day_start)
 
 
 def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: Clock,
@@ -331,9 +376,9 @@ def _horizons(args: argparse.Namespace, options: HorizonOptions | None, times: C
 
 
 def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], threshold: str, rules: dict[str, int],
-              horizon: Horizon, held: bool, times: Clock) -> Plan | str:
+              horizon: Horizon, held: bool, times: Clock, days: _DayClock = _DayClock()) -> Plan | str:
     """The plan of one horizon, or why there is none; the load's state before the input
-    only when `held`."""
+    only when `held`; `days`: the days of a quota (plan's times, zone and day_start)."""
     if horizon.error is not None:
         return horizon.error
 
@@ -342,7 +387,8 @@ def _plan_one(args: argparse.Namespace, prices: PriceList, texts: list[str], thr
                     rules["min_consecutive_periods"], rules["max_gap_between_periods"], rules["max_gap_from_start"],
                     args.aggressive, allowed=horizon.allowed, running_for=rules["running_for"] if held else 0,
                     off_for=rules["off_for"] if held else 0, most_expensive=args.most_expensive,
-                    allow_short_last_run=args.allow_short_last_run)
+                    allow_short_last_run=args.allow_short_last_run, min_per_day=rules["min_per_day"],
+                    done_today=rules["done_today"], times=days.times, zone=days.zone, day_start=days.day_start)
 
     try:
         spot = texts[horizon.start:horizon.stop]
@@ -556,9 +602,10 @@ def _plan(args: argparse.Namespace) -> int:
         _require_times(args, times)
         period, horizon = _horizons(args, options, times, len(texts))
         rules = _rule_counts(args, times, period)
+        days = _day_clock(args, times, horizon)
     except InputError as error:
         return _fail(str(error))
-    chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True, times)
+    chosen = _plan_one(args, prices, texts, threshold, rules, horizon, True, times, days)
     if isinstance(chosen, str):
         return _fail(_told(args, times, period, chosen, horizon.start))
     _warn_if_everything(args, rules, horizon.stop - horizon.start)

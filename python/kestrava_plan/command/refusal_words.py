@@ -15,10 +15,10 @@ from dataclasses import dataclass
 from datetime import timedelta
 
 from ..period_times import duration_text
-from .command_time import Clock
+from .command_time import Clock, parse_duration
 
 _PARAMETERS = ("low_price_threshold", "min_selections", "min_consecutive_periods", "max_gap_between_periods",
-               "max_gap_from_start", "running_for", "off_for")
+               "max_gap_from_start", "running_for", "off_for", "min_per_day", "done_today")
 _NAME = "|".join(_PARAMETERS)
 _VALUED_PAIR = re.compile(rf"\b({_NAME}) \+ ({_NAME}) \(([^()]*) \+ ([^()]*)\)")
 _VALUED = re.compile(rf"\b({_NAME}) \(([^()]*)\)")
@@ -26,6 +26,10 @@ _BARE = re.compile(rf"\b({_NAME})\b")
 _PERIOD_RANGE = re.compile(r"\bperiods ([0-9]+) to ([0-9]+)")
 _PERIOD = re.compile(r"\bperiod ([0-9]+)\b")
 _COUNT = re.compile(r"[+-]?[0-9]+")
+# A day short of its quota; the command blocks periods only by --window, and a day holds
+# fewer periods only where the input, its --rows or --deadline cut it.
+_QUOTA = re.compile(r" allowed periods of the horizon, fewer than its quota of ([0-9]+); "
+                    r"allow more of its periods or lower the quota")
 _OFF = re.compile(r"\b([0-9]+) (periods?) off\b")
 # A count of periods given by an option, which may have been written as a duration.
 _COUNTED = re.compile(r"\b(after|the carried run of) (off_for|running_for) \(([0-9]+)\) periods")
@@ -63,6 +67,7 @@ class RefusalWords:
     def told(self, message: str, first: int) -> str:
         """`message` of the planner, which planned the periods from `first` on, in the
         user's words."""
+        message = _QUOTA.sub(self._quota, message)
         for words, ours in _WINDOW_WORDS if self.window is not None else _UNBLOCKED_WORDS:
             message = message.replace(words, ours.format(self.window))
         message = message.replace("before period 0", "before the first period")
@@ -79,6 +84,25 @@ class RefusalWords:
         message = _VALUED_PAIR.sub(self._pair, message)
         message = _VALUED.sub(lambda match: f"{option(match[1])} ({self._value(match[1], match[2])})", message)
         return _BARE.sub(lambda match: option(match[1]), message)
+
+    def _quota(self, match: re.Match[str]) -> str:
+        """A day's quota by the options that make it: the first day's is lowered by --done-today."""
+        held = " inside --window " + self.window if self.window is not None else ""
+        full = self._count("min_per_day")
+        given = f"--min-per-day {self.written['min_per_day'].strip()}"
+        if full is not None and int(match[1]) != full:
+            given += f" less --done-today {self.written['done_today'].strip()}"
+        widen = "widen --window or " if self.window is not None else ""
+        return (f" of the periods planned{held}, fewer than its quota of {_periods(match[1])} ({given}); {widen}lower "
+                "--min-per-day")
+
+    def _count(self, name: str) -> int | None:
+        """The count of periods of a rule as written, None when the times do not tell it."""
+        written = self.written[name].strip()
+        if _COUNT.fullmatch(written):
+            return int(written)
+        duration = parse_duration(written)
+        return duration // self.period if duration is not None and self.period else None
 
     def _value(self, name: str, planned: str) -> str:
         """A rule's value as the user wrote it, a duration with its count: 2h = 8 periods."""
