@@ -18,7 +18,8 @@ class _Batches(Protocol):
 # The rules of plan and plan_table by name, in the order _plan_table takes them.
 RULES: tuple[str, ...]
 
-# The entry behind tables._plan_table: stream, id, prices, times, then three tuples in
+# The entry behind tables._plan_table: stream, id, prices, times, the hidden column of
+# each period's local date (or None), then three tuples in
 # the order of RULES (each rule's column name or None, its value for every row, a count's
 # duration as (days, microseconds) or None), and threads; all by position.
 _plan_table: Callable[..., _Batches]

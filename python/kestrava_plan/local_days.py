@@ -55,7 +55,7 @@ def clock_of(zone: str | tzinfo | None, first: datetime) -> tzinfo:
                      "would be a day of that offset; pass zone= (a name such as 'Europe/Berlin' or a ZoneInfo)")
 
 
-def _day_begins(day: date, clock: tzinfo, day_start: time) -> datetime:
+def day_begins(day: date, clock: tzinfo, day_start: time) -> datetime:
     """The first instant of the local date `day` whose clock shows day_start or later:
     the first of two such times where the clocks go back, and where they skip it, the
     instant they skip to."""
@@ -83,7 +83,7 @@ def local_days(starts: tuple[datetime, ...], clock: tzinfo, day_start: time) -> 
     for start in starts:
         day = start.astimezone(clock).date()
         if day not in begins:
-            begins[day] = _day_begins(day, clock, day_start)
+            begins[day] = day_begins(day, clock, day_start)
         if start < begins[day]:
             day -= timedelta(days=1)
         if not dates or dates[-1] != day:

@@ -13,13 +13,16 @@ pyarrow). The answer has one row per input row: the id, `periods` (list<int32>),
 from __future__ import annotations
 
 import importlib
+import operator
 import os
 from dataclasses import dataclass
-from datetime import timedelta
+from datetime import time, timedelta, tzinfo
 from decimal import Decimal
 from typing import Any, SupportsIndex
 
 from . import _planner
+from .arrow_days import clock_of_column, with_days
+from .local_days import day_start_of
 from .period_times import checked_duration, is_pandas
 from .tariffs import Tariff
 
@@ -50,6 +53,9 @@ def column(name: str) -> Column:
 _RULES: tuple[str, ...] = _planner.RULES
 _COUNTS = frozenset(_RULES) - {"low_price_threshold", "aggressive", "allowed", "most_expensive",
                                 "allow_short_last_run"}
+# The quota per day, plan's last two rules: plan refuses its durations and negative
+# counts row by row, after the times, so the planner does too.
+_DAY_COUNTS = _RULES[_RULES.index("allow_short_last_run") + 1:]
 
 
 def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | None:
@@ -57,7 +63,8 @@ def _duration(name: str, value: object, times: str | None) -> tuple[int, int] | 
     planner, which divides it by each row's period; None for anything else."""
     if name not in _COUNTS or not isinstance(value, timedelta):
         return None
-    checked_duration(name, value, times is not None, _untimed)
+    if name not in _DAY_COUNTS:
+        checked_duration(name, value, times is not None, _untimed)
     return value.days, value.seconds * 1_000_000 + value.microseconds
 
 
@@ -131,15 +138,65 @@ def _answer(data: Any, planned: Any) -> Any:
     return table
 
 
-def _plan_table(stream: object, id: str | None, prices: str, times: str | None,
+def _plan_table(stream: object, id: str | None, prices: str, times: str | None, days: str | None,
                 rules: dict[str, tuple[str | None, object, tuple[int, int] | None]], threads: int, /) -> Any:
     """The core of plan_table: an 'arrow_array_stream' capsule or a table's batches as
-    (schema capsule, [array capsule, ...]), the id, prices and times column names, each
-    rule by its name as (its column's name or None, its value for every row, a count's
-    duration as (days, microseconds) or None), and the number of threads. Returns the
-    batches to read with batches() or __arrow_c_stream__."""
+    (schema capsule, [array capsule, ...]), the id, prices and times column names, the
+    hidden column of each period's local day (or None), each rule by its name as (its
+    column's name or None, its value for every row, a count's duration as (days,
+    microseconds) or None), and the number of threads. Returns the batches to read with
+    batches() or __arrow_c_stream__."""
     columns, scalars, durations = zip(*(rules[name] for name in _RULES))
-    return _planner._plan_table(stream, id, prices, times, columns, scalars, durations, threads)
+    return _planner._plan_table(stream, id, prices, times, days, columns, scalars, durations, threads)
+
+
+def _day_count(value: object) -> object:
+    """A day count for every row as plan reads it: a Column or timedelta as it is, else an int."""
+    return value if isinstance(value, (Column, timedelta)) else operator.index(value)  # type: ignore[arg-type]
+
+
+def _quota_possible(given: dict[str, object]) -> bool:
+    return any(isinstance(given[name], Column) or (given[name] != timedelta(0) and given[name] != 0)
+               for name in _DAY_COUNTS)
+
+
+def _timestamp_zone(schema: Any, times: str) -> tuple[bool, str | None]:
+    """(whether `times` is one column of lists of timezone-aware timestamps, its zone)."""
+    pyarrow = _optional_module("pyarrow")
+    if schema.names.count(times) != 1:
+        return False, None
+    kind = schema.field(times).type
+    listed = getattr(kind, "value_type", None)
+    if listed is None or not pyarrow.types.is_timestamp(listed) or listed.tz is None:
+        return False, None
+    return True, listed.tz
+
+
+def _with_days(data: Any, times: str | None, zone: Any, day_start: Any) -> tuple[Any, str | None]:
+    """The data with a hidden column of each period's local day, and its name; the data
+    as it is, and None, where the planner refuses the rows or the call itself (no times,
+    times it cannot read, a fixed offset and no zone)."""
+    start = day_start_of(day_start)
+    if times is None:
+        clock_of_column(zone, None)  # refuses a zone of the wrong type
+        return data, None
+    pyarrow = _optional_module("pyarrow")
+    if pyarrow is None:
+        raise TypeError(f"{_DAY_COUNTS[0]}: plan_table reads the local days with pyarrow; pip install pyarrow")
+    source = pyarrow.Table.from_pandas(data, preserve_index=False) if is_pandas(data, "DataFrame") else data
+    if not _is_pyarrow_table(source):
+        if getattr(type(source), "__arrow_c_stream__", None) is None:
+            _stream_capsule(source)  # raises its TypeError
+        source = pyarrow.RecordBatchReader.from_stream(source)
+    readable, column_zone = _timestamp_zone(source.schema, times)
+    clock = clock_of_column(zone, column_zone)
+    if not readable or clock is None:
+        return data, None
+    reader = source.to_reader() if _is_pyarrow_table(source) else source
+    dated, name = with_days(reader, times, clock, start)
+    if _is_pyarrow_table(source):
+        return dated.read_all(), name
+    return dated, name
 
 
 def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
@@ -151,7 +208,9 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
                aggressive: bool | Column = True, allowed: Column | None = None,
                running_for: SupportsIndex | timedelta | Column = 0, off_for: SupportsIndex | timedelta | Column = 0,
                most_expensive: bool | Column = False, allow_short_last_run: bool | Column = True,
-               times: str | None = None, threads: int | None = None, tariff: Tariff | None = None) -> Any:
+               min_per_day: SupportsIndex | timedelta | Column = 0, done_today: SupportsIndex | timedelta | Column = 0,
+               times: str | None = None, zone: str | tzinfo | None = None, day_start: time | str = time(0),
+               threads: int | None = None, tariff: Tariff | None = None) -> Any:
     """`plan` for every row of `data`, one request a row, in compiled code on `threads`
     threads (None: every core; 1: the calling thread alone; at most 1024, and never more
     than a batch has rows to share).
@@ -195,7 +254,7 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     Ctrl-C stops the batch with KeyboardInterrupt.
     """
     arguments = locals()  # the parameters alone, read by the rules' names
-    given = {name: arguments[name] for name in _RULES}
+    given = {name: _day_count(arguments[name]) if name in _DAY_COUNTS else arguments[name] for name in _RULES}
     durations = {name: _duration(name, value, times) for name, value in given.items()}
     if allowed is not None and not isinstance(allowed, Column):
         raise TypeError(f"allowed: plan_table takes column(name) for a column of lists of bools, or None, not "
@@ -208,15 +267,17 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     for name, value in (("id", id), ("prices", prices), ("times", times)):
         if not isinstance(value, str) and not (name != "prices" and value is None):
             raise TypeError(f"{name}: the name of a column (a str), not {type(value).__name__}")
+    source, days = _with_days(data, times, zone, day_start) if _quota_possible(given) else (data, None)
     if tariff is not None:
-        return _plan_paid_table(data, tariff, id, prices, times, rules, count)
-    planned = _plan_table(_stream_capsule(data), id, prices, times, rules, count)
+        return _plan_paid_table(data, source, tariff, id, prices, times, days, rules, count)
+    planned = _plan_table(_stream_capsule(source), id, prices, times, days, rules, count)
     return _answer(data, planned)
 
 
-def _plan_paid_table(data: Any, tariff: Tariff, id: str | None, prices: str, times: str | None,
-                     rules: dict[str, tuple[str | None, object, tuple[int, int] | None]], threads: int) -> Any:
-    """plan_table on the paid prices under `tariff`."""
+def _plan_paid_table(data: Any, source: Any, tariff: Tariff, id: str | None, prices: str, times: str | None,
+                     days: str | None, rules: dict[str, tuple[str | None, object, tuple[int, int] | None]],
+                     threads: int) -> Any:
+    """plan_table on the paid prices under `tariff`; `source` is the data with its days."""
     if not isinstance(tariff, Tariff):
         raise TypeError(f"tariff must be a kestrava_plan.Tariff, not {type(tariff).__name__}")
     if times is None:
@@ -226,16 +287,15 @@ def _plan_paid_table(data: Any, tariff: Tariff, id: str | None, prices: str, tim
     if pyarrow is None:
         raise TypeError("tariff: plan_table composes the paid prices with pyarrow; pip install pyarrow")
     from .tariffs.arrow_prices import PatchedBatches, paid_reader, table_composer
-    source = data
-    if is_pandas(data, "DataFrame"):
-        source = pyarrow.Table.from_pandas(data, preserve_index=False)
+    if is_pandas(source, "DataFrame"):
+        source = pyarrow.Table.from_pandas(source, preserve_index=False)
     table = source if _is_pyarrow_table(source) else None
     if table is None and getattr(type(source), "__arrow_c_stream__", None) is None:
         _stream_capsule(source)  # raises its TypeError
     reader = source.to_reader() if table is not None else pyarrow.RecordBatchReader.from_stream(source)
     composer = table_composer(reader.schema, table, tariff.composer, prices, times)
     if composer is None:
-        return _answer(data, _plan_table(_stream_capsule(reader), id, prices, times, rules, threads))
+        return _answer(data, _plan_table(_stream_capsule(reader), id, prices, times, days, rules, threads))
     reader = paid_reader(reader, composer, table is not None)
-    return _answer(data, PatchedBatches(_plan_table(_stream_capsule(reader), id, prices, times, rules, threads),
-                                        composer))
+    return _answer(data, PatchedBatches(_plan_table(_stream_capsule(reader), id, prices, times, days, rules,
+                                                    threads), composer))

@@ -13,6 +13,7 @@
 #include "plan_module/python_call.hpp"
 #include "plan_module/rule_arguments.hpp"
 #include "plan_module/shared_run.hpp"
+#include "plan_module/type_name.hpp"
 #include "selection/prices/exact_prices.hpp"
 #include "table/arrow_handles.hpp"
 #include "table/plan_messages.hpp"
@@ -123,6 +124,17 @@ std::int64_t scalar_count(nb::handle value, const char* name) {
     return static_cast<std::int64_t>(count.value);
 }
 
+// A day count as an int of any sign: plan refuses a negative one row by row, after
+// the times (row_days.hpp).
+std::int64_t scalar_day_count(nb::handle value, const char* name) {
+    int overflow = 0;
+    const long long count = PyLong_Check(value.ptr()) ? PyLong_AsLongLongAndOverflow(value.ptr(), &overflow) : 0;
+    if (!PyLong_Check(value.ptr())) throw nb::type_error(messages::count_not_an_int(name, type_name(Py_TYPE(value.ptr()))).c_str());
+    if (count == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow != 0) throw nb::value_error(messages::count_too_large(name, shown(value)).c_str());
+    return count;
+}
+
 // A timedelta as the layer above hands it over: (days, microseconds within the day).
 Nanoseconds scalar_duration(nb::handle value) {
     const auto part = [&](std::size_t index) {
@@ -143,16 +155,15 @@ RuleScalars read_scalars(const ColumnNames& names, nb::tuple scalars, nb::tuple 
     if (is_scalar(Rule::aggressive)) read.aggressive = flag(Rule::aggressive);
     if (is_scalar(Rule::most_expensive)) read.most_expensive = flag(Rule::most_expensive);
     if (is_scalar(Rule::allow_short_last_run)) read.allow_short_last_run = flag(Rule::allow_short_last_run);
-    constexpr std::array<Rule, count_rule_count> counts = {Rule::min_selections, Rule::min_consecutive_periods,
-                                                           Rule::max_gap_between_periods, Rule::max_gap_from_start,
-                                                           Rule::running_for, Rule::off_for};
     for (std::size_t c = 0; c < count_rule_count; ++c) {
-        const auto r = static_cast<std::size_t>(counts[c]);
-        if (!is_scalar(counts[c])) continue;
+        const std::size_t r = table::count_rule_index(c);
+        if (!is_scalar(static_cast<Rule>(r))) continue;
         if (!durations[r].is_none()) {
             read.durations[c] = scalar_duration(durations[r]);
+        } else if (c < table::planner_count_rule_count) {
+            read.counts[c] = scalar_count(scalars[r], rule_names[r]);
         } else {
-            read.counts[c] = scalar_count(scalar(counts[c]), rule_names[r]);
+            read.counts[c] = scalar_day_count(scalars[r], rule_names[r]);
         }
     }
     return read;
@@ -163,11 +174,13 @@ std::string name_of(nb::handle name) {
     return std::string(text_of(name));
 }
 
-ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns) {
+ColumnNames column_names(nb::handle id, nb::handle prices, nb::handle times, nb::handle days,
+                         nb::tuple rule_columns) {
     ColumnNames names;
     if (!id.is_none()) names.id = name_of(id);
     names.prices = name_of(prices);
     if (!times.is_none()) names.times = name_of(times);
+    if (!days.is_none()) names.days = name_of(days);
     for (std::size_t r = 0; r < rule_count; ++r) {
         if (!rule_columns[r].is_none()) names.rules[r] = name_of(rule_columns[r]);
     }
@@ -280,7 +293,8 @@ nb::object export_stream(TablePlan& plan, nb::handle /*requested_schema*/) {
                       [](PyObject* c) { release_capsule<ArrowArrayStream>(c, stream_capsule_name); });
 }
 
-TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::tuple rule_columns,
+TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::handle times, nb::handle days,
+                     nb::tuple rule_columns,
                      nb::tuple rule_scalars, nb::tuple rule_durations, unsigned threads) {
     // The tuples are read by index unchecked: one too short from a caller of the old
     // arity would read past its end.
@@ -289,7 +303,7 @@ TablePlan plan_table(nb::handle stream, nb::handle id, nb::handle prices, nb::ha
             throw nb::type_error("_plan_table: each rule tuple holds one item per rule in RULES");
         }
     }
-    const ColumnNames names = column_names(id, prices, times, rule_columns);
+    const ColumnNames names = column_names(id, prices, times, days, rule_columns);
     RuleScalars scalars = read_scalars(names, rule_scalars, rule_durations);
     return TablePlan{open_run(stream_from(stream), names, std::move(scalars), threads)};
 }
@@ -314,7 +328,7 @@ void define_plan_table(nb::module_& module) {
     // Positional only: kestrava_plan.tables._plan_table binds the arguments in front of
     // it, and orders each rule's three tuples as RULES names them.
     module.def("_plan_table", &plan_table, nb::arg().none(), nb::arg().none(), nb::arg().none(), nb::arg().none(),
-               nb::arg(), nb::arg(), nb::arg(), nb::arg());
+               nb::arg().none(), nb::arg(), nb::arg(), nb::arg(), nb::arg());
     nb::list names;
     for (const char* name : rule_names) names.append(nb::str(name));
     module.attr("RULES") = nb::tuple(names);

@@ -8,6 +8,7 @@
 #include "table/batch_items.hpp"
 #include "table/float_text.hpp"
 #include "table/plan_messages.hpp"
+#include "table/row_days.hpp"
 
 namespace kestrava::table {
 
@@ -83,6 +84,8 @@ rules::Conditions RowRequest::conditions() const noexcept {
     core.off_for = off < 0 ? 0 : static_cast<std::uint64_t>(off);
     core.strict_end = !allow_short_last_run;
     core.most_expensive = most_expensive;
+    core.day_of = day_of;
+    core.day_quota = day_quota;
     return core;
 }
 
@@ -115,7 +118,11 @@ PriceRead append_price(const ArrowArrayView& values, std::int32_t scale, std::in
 }
 
 TableBatch::TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars)
-    : schema_(schema), layout_(layout), scalars_(scalars), views_(static_cast<std::size_t>(schema.n_children)) {}
+    : schema_(schema),
+      layout_(layout),
+      scalars_(scalars),
+      views_(static_cast<std::size_t>(schema.n_children)),
+      has_quota_(quota_possible(layout, scalars)) {}
 
 TableOutcome<std::unique_ptr<TableBatch>> TableBatch::make(const ArrowSchema& schema, const TableLayout& layout,
                                                            const RuleScalars& scalars) {
@@ -126,7 +133,7 @@ TableOutcome<std::unique_ptr<TableBatch>> TableBatch::make(const ArrowSchema& sc
                ArrowArrayViewInitFromSchema(batch->views_[static_cast<std::size_t>(column.index)].get(),
                                             schema.children[column.index], &error) == NANOARROW_OK;
     };
-    bool all = viewed(layout.prices) && viewed(layout.times);
+    bool all = viewed(layout.prices) && viewed(layout.times) && viewed(layout.days);
     for (const Column& column : layout.rules) all = all && viewed(column);
     if (!all) return TableError{TableErrorKind::value, messages::stream_failed(error.message)};
     // The id is only passed on, so a type nanoarrow cannot view is no reason to refuse
@@ -157,6 +164,7 @@ std::optional<std::string> TableBatch::view(const ArrowArray& batch) {
     if (auto fault = view_column(batch, layout_.id, id_viewed_)) return fault;
     if (auto fault = view_column(batch, layout_.prices, true)) return fault;
     if (auto fault = view_column(batch, layout_.times, true)) return fault;
+    if (auto fault = view_column(batch, layout_.days, true)) return fault;
     for (const Column& column : layout_.rules) {
         if (auto fault = view_column(batch, column, true)) return fault;
     }
@@ -198,6 +206,7 @@ std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& r
 
 std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request) const {
     if (auto refusal = read_durations(row, request)) return refusal;
+    if (auto refusal = read_row_days(*this, row, request)) return refusal;
     if (auto refusal = read_prices(row, request)) return refusal;
     if (auto refusal = read_threshold(row, request)) return refusal;
     if (auto refusal = read_counts(row, request, false)) return refusal;
@@ -206,7 +215,7 @@ std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& re
 }
 
 // The counts given as durations, in plan's order; a null one is left to read_counts,
-// as plan leaves None to the planner.
+// as plan leaves None to the planner. The day counts are read_row_days'.
 std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowRequest& request) const {
     const auto duration_of = [&](const Column& column, std::size_t c) -> std::optional<Nanoseconds> {
         if (!column.present()) return scalars_.durations[c];
@@ -214,7 +223,7 @@ std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowReque
         return Nanoseconds{ArrowArrayViewGetIntUnsafe(this->column(column), offset_ + row)} *
                nanoseconds_per_unit(column.time_unit);
     };
-    for (std::size_t c = 0; c < count_rule_count; ++c) {
+    for (std::size_t c = 0; c < planner_count_rule_count; ++c) {
         const std::size_t r = count_rule_index(c);
         request.from_duration[c] = false;
         const std::optional<Nanoseconds> duration = duration_of(layout_.rules[r], c);

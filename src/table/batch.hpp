@@ -47,6 +47,11 @@ struct RowRequest {
     bool allow_short_last_run = true;
     bool restricted = false;  // allowed was given for this row
     std::vector<std::uint8_t> allowed;
+    // A quota per day (row_days.hpp): each period's day, each day's quota and local
+    // date (days since 1970-01-01); all empty without a quota.
+    std::vector<std::uint32_t> day_of;
+    std::vector<std::uint32_t> day_quota;
+    std::vector<std::int32_t> day_dates;
 
     std::int64_t count(CountRule rule) const noexcept { return counts[static_cast<std::size_t>(rule)]; }
     SelectionRules rules() const noexcept;
@@ -78,6 +83,8 @@ public:
 
     const TableLayout& layout() const noexcept { return layout_; }
     const RuleScalars& scalars() const noexcept { return scalars_; }
+    // Whether a row may have a quota per day: without, its days are never read.
+    bool has_quota() const noexcept { return has_quota_; }
     // The view of a rule's column or the prices' (nullptr for a scalar rule).
     const ArrowArrayView* column(const Column& column) const noexcept;
 
@@ -101,6 +108,7 @@ private:
     std::int64_t offset_ = 0;       // the batch's own offset into its columns
     std::int64_t length_ = 0;
     bool id_viewed_ = false;  // nanoarrow views the id's type
+    bool has_quota_ = false;
 };
 
 enum class PriceRead { ok, null, not_finite };

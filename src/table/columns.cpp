@@ -159,6 +159,15 @@ TableOutcome<Column> times_column(const ArrowSchema& schema, const std::string& 
     return times;
 }
 
+TableOutcome<Column> days_column(const ArrowSchema& schema, const std::string& name) {
+    TableOutcome<Column> days = column_named(schema, "days", name);
+    if (!days.ok()) return days;
+    if (!is_list_type(days.value().type) || days.value().item_logical != NANOARROW_TYPE_DATE32) {
+        return type_refusal("days", name, days.value(), "a list (list, large_list or list_view) of date32");
+    }
+    return days;
+}
+
 // Deeper than any type a table holds; a hostile schema may nest without end.
 constexpr int deepest_schema = 64;
 
@@ -225,6 +234,11 @@ TableOutcome<TableLayout> read_layout(const ArrowSchema& schema, const ColumnNam
         const TableOutcome<Column> times = times_column(schema, *names.times);
         if (!times.ok()) return times.error();
         layout.times = times.value();
+    }
+    if (names.days) {
+        const TableOutcome<Column> days = days_column(schema, *names.days);
+        if (!days.ok()) return days.error();
+        layout.days = days.value();
     }
     return layout;
 }

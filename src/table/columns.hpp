@@ -36,6 +36,7 @@ struct TableLayout {
     Column id;
     Column prices;
     Column times;
+    Column days;  // each period's local date (list of date32), where the rows' days have a clock
     std::array<Column, rule_count> rules;  // absent: the rule's scalar applies
 
     const Column& rule(Rule which) const noexcept { return rules[static_cast<std::size_t>(which)]; }
@@ -46,6 +47,9 @@ struct ColumnNames {
     std::optional<std::string> id;
     std::string prices;
     std::optional<std::string> times;
+    // The column of each period's local date, which the library adds for a quota per
+    // day: a date needs a time-zone database, which this engine has not.
+    std::optional<std::string> days;
     std::array<std::optional<std::string>, rule_count> rules;
 };
 

@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "table/rule_names.hpp"
+
 namespace kestrava::table::messages {
 
 namespace {
@@ -163,6 +165,26 @@ std::string day_below_quota(std::string_view day, std::uint64_t allowed, std::ui
     return joined({"no plan meets the rules: ", day, " holds ", std::to_string(allowed),
                    " allowed periods of the horizon, fewer than its quota of ", std::to_string(quota),
                    "; allow more of its periods or lower the quota"});
+}
+
+std::string done_today_without_quota(std::string_view done_today) {
+    return joined({rule_name(Rule::done_today), " (", done_today, ") needs ", rule_name(Rule::min_per_day),
+                   ": it is what already ran toward the first day's quota"});
+}
+
+std::string quota_untimed() {
+    return joined({rule_name(Rule::min_per_day), " needs times to tell the days apart: pass times, or prices as a "
+                   "pandas Series with a DatetimeIndex"});
+}
+
+std::string quota_count_negative(std::string_view name, std::string_view count) {
+    return joined({name, " (", count, ") must not be negative"});
+}
+
+std::string quota_fixed_offset(std::string_view first_time) {
+    return joined({rule_name(Rule::min_per_day), ": the times carry a fixed offset (", first_time,
+                   "), not a time zone, so a day would be a day of that offset; pass zone= (a name such as "
+                   "'Europe/Berlin' or a ZoneInfo)"});
 }
 
 std::string short_last_run(std::string_view min_consecutive) {

@@ -60,6 +60,14 @@ std::string day_below_quota(std::string_view day, std::uint64_t allowed, std::ui
 inline constexpr std::string_view day_quota_mismatch =
     "the days give one day per period, from 0, each the day before or one more, and one quota per day";
 std::string short_last_run(std::string_view min_consecutive);
+
+// The quota per day as plan reads it from its counts and times, in plan's order.
+std::string done_today_without_quota(std::string_view done_today);
+std::string quota_untimed();
+std::string quota_count_negative(std::string_view name, std::string_view count);
+std::string quota_fixed_offset(std::string_view first_time);
+// Python's own words for a count that is None where plan needs an int.
+inline constexpr std::string_view none_not_an_index = "'NoneType' object cannot be interpreted as an integer";
 inline constexpr std::string_view no_plan =
     "no plan meets the rules: no selection of the allowed periods keeps every rule; loosen a rule or allow more "
     "periods";

@@ -27,6 +27,7 @@ public:
     bool off_for_above_gap() const override {
         return request_.count(CountRule::max_gap_between_periods) < request_.count(CountRule::off_for);
     }
+    std::string day_name(std::size_t day) const override { return iso_date(request_.day_dates[day]); }
 
 private:
     std::string shown_price(std::size_t j) const;

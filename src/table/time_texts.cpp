@@ -61,6 +61,19 @@ std::string duration_text(Nanoseconds duration) {
     return std::to_string(days) + (days == 1 ? " day, " : " days, ") + clock;
 }
 
+std::string timedelta_text(Nanoseconds duration) {
+    if (duration >= 0) return duration_text(duration);
+    // Python keeps the seconds of a negative timedelta positive: -1 day, 23:45:00.
+    const Nanoseconds days = floor_div(duration, per_day);
+    const std::string clock = clock_text(duration - days * per_day, "%lld:%02lld:%02lld");
+    return std::to_string(static_cast<long long>(days)) + (days == -1 ? " day, " : " days, ") + clock;
+}
+
+std::string iso_date(std::int64_t days) {
+    const CivilDate date = civil_date(days);
+    return formatted("%04lld-%02lld-%02lld", date.year, date.month, date.day);
+}
+
 std::string iso_time(Nanoseconds utc, Nanoseconds offset) {
     const Nanoseconds local = utc + offset;
     const Nanoseconds days = floor_div(local, per_day);

@@ -33,6 +33,12 @@ inline constexpr Nanoseconds nanoseconds_per_unit(ArrowTimeUnit unit) noexcept {
 // As str(timedelta), with a leading "-" for a negative duration (plan's duration_text).
 std::string duration_text(Nanoseconds duration);
 
+// As str(timedelta): a negative one as Python writes it, "-1 day, 23:45:00".
+std::string timedelta_text(Nanoseconds duration);
+
+// As date.isoformat() of the date `days` after 1970-01-01 (an Arrow date32).
+std::string iso_date(std::int64_t days);
+
 // As datetime.isoformat() of the instant `utc` in a zone `offset` ahead of UTC.
 std::string iso_time(Nanoseconds utc, Nanoseconds offset);
 

@@ -96,7 +96,7 @@ OwnedSchema table_schema(const std::string& zone) {
 }
 
 ColumnNames column_names(bool times) {
-    ColumnNames names{"id", "prices", std::nullopt, {}};
+    ColumnNames names{"id", "prices", std::nullopt, std::nullopt, {}};
     if (times) names.times = "times";
     names.rules[static_cast<std::size_t>(Rule::low_price_threshold)] = "low_price_threshold";
     for (const char* column : count_columns) {

@@ -1,9 +1,12 @@
 """``kestrava_plan.plan_table`` against ``kestrava_plan.plan`` row by row: seeded random
 tables of every accepted price type and list layout, rules as scalars and as columns,
 blocked periods and carried states, the most expensive plan and no short last run, times in every unit and kind of zone with counts as
-durations, and rows that ``plan`` refuses (empty or null lists, null prices, texts that
-are no numbers, NaN, null or negative counts, times that are too few, null, out of
-order, repeated, unevenly spaced or of the wrong length, durations that are no whole periods). Each row must
+durations, a quota per day (across days of 92 and 100 quarter-hours, days cut by the
+horizon, each day_start, the zone of the times or another), and rows that ``plan``
+refuses (empty or null lists, null prices, texts that are no numbers, NaN, null or
+negative counts, times that are too few, null, out of order, repeated, unevenly spaced
+or of the wrong length, durations that are no whole periods, a quota without times or
+on a fixed offset, done_today alone). Each row must
 give plan's periods and exact cost, or plan's message word for word.
 
 A longer run, and one table again from the seed a failure prints:
@@ -19,7 +22,7 @@ import random
 import subprocess
 import sys
 import zoneinfo
-from datetime import datetime, timedelta, timezone
+from datetime import datetime, time, timedelta, timezone
 from typing import Any
 
 import plan_model
@@ -38,6 +41,7 @@ LIST_TYPES = [pa.list_, pa.large_list, pa.list_view, pa.large_list_view]
 COUNTS = ["min_selections", "min_consecutive_periods", "max_gap_between_periods", "max_gap_from_start",
           "running_for", "off_for"]
 FLAGS = ["aggressive", "most_expensive", "allow_short_last_run"]
+DAY_COUNTS = ["min_per_day", "done_today"]
 
 
 def price_of(value: decimal.Decimal, kind: Any) -> Any:
@@ -74,11 +78,13 @@ ZONES = ["UTC", "+05:30", "Europe/Amsterdam"]
 PERIODS = [timedelta(minutes=15), timedelta(hours=1), timedelta(seconds=1)]
 UNITS = ["s", "ms", "us", "ns"]
 DST_CHANGE = datetime(2024, 3, 31, 1, tzinfo=timezone.utc)
+# A quota's days: Amsterdam's midnights before its days of 92 and of 100 quarter-hours.
+DST_DAYS = [datetime(2024, 3, 30, 23, tzinfo=timezone.utc), datetime(2024, 10, 26, 22, tzinfo=timezone.utc)]
 
 
-def random_times(rng: random.Random, n: int, period: timedelta, zone: Any) -> list[Any] | None:
+def random_times(rng: random.Random, n: int, period: timedelta, zone: Any, around: datetime) -> list[Any] | None:
     """The start of each of n periods, or (one row in four) times plan refuses."""
-    first = DST_CHANGE - period * rng.randint(0, n)
+    first = around - period * rng.randint(0, n)
     times: list[Any] = [(first + period * i).astimezone(zone) for i in range(n)]
     choice = rng.choice(["fine"] * 12 + ["null", "null time", "too few", "swapped", "repeated", "missing", "extra"])
     if choice == "null":
@@ -99,10 +105,10 @@ def random_times(rng: random.Random, n: int, period: timedelta, zone: Any) -> li
     return times
 
 
-def as_durations(rng: random.Random, rows: list[dict[str, Any]], period: timedelta) -> list[str]:
+def as_durations(rng: random.Random, rows: list[dict[str, Any]], period: timedelta, counts: list[str]) -> list[str]:
     """Turns some counts of every row into durations, now and then not a whole number of
     periods; answers their names."""
-    names = [name for name in COUNTS if rng.random() < 0.4]
+    names = [name for name in counts if rng.random() < 0.4]
     odd = timedelta(seconds=1) if period > timedelta(seconds=1) else timedelta(0)  # whole in any unit
     for row in rows:
         for name in names:
@@ -111,13 +117,25 @@ def as_durations(rng: random.Random, rows: list[dict[str, Any]], period: timedel
     return names
 
 
-def random_rows(rng: random.Random, kind: Any, count: int) -> list[dict[str, Any]]:
+def give_quotas(rng: random.Random, rows: list[dict[str, Any]]) -> None:
+    """A quota per day for each row: none, a few periods or up to a third of the row's,
+    done_today below, at or above it, now and then done_today alone, None or negative."""
+    for row in rows:
+        quota = rng.choice([0, 1, 2, 4, rng.randint(0, len(row["prices"] or []) // 3 + 1)])
+        row["min_per_day"], row["done_today"] = quota, rng.choice([0, 0, 1, rng.randint(0, quota + 2)])
+        if rng.random() < 0.08:
+            row[rng.choice(DAY_COUNTS)] = rng.choice([None, -1])
+
+
+def random_rows(rng: random.Random, kind: Any, count: int, long_rows: bool) -> list[dict[str, Any]]:
     rows: list[dict[str, Any]] = []
     prices: list[Any] = []
     for number in range(count):
         # A fleet's rows share their prices: a third bring the last row's again.
         shared = bool(prices) and rng.random() < 0.3
-        request = plan_model.random_plan_request(rng, len(prices) if shared else rng.randint(1, 12))
+        # A day of quarter-hours, whole or cut by the horizon, for a quota.
+        size = rng.randint(90, 200) if long_rows and rng.random() < 0.15 else rng.randint(1, 12)
+        request = plan_model.random_plan_request(rng, len(prices) if shared else size)
         prices = prices if shared else [price_of(value, kind) for value in request.prices]
         row = {"id": f"row {number}", "prices": list(prices),
                "low_price_threshold": format(request.threshold, "f"), "aggressive": request.aggressive,
@@ -151,26 +169,36 @@ def random_table(seed: int) -> tuple[Any, list[dict[str, Any]], dict[str, Any], 
     have times, and then some counts are durations."""
     rng = random.Random(seed)
     kind = rng.choice(PRICE_TYPES)
-    rows = random_rows(rng, kind, rng.randint(1, 40))
-    timed, period, unit, zone = rng.random() < 0.5, rng.choice(PERIODS), rng.choice(UNITS), rng.choice(ZONES)
+    quota = rng.random() < 0.5
+    timed = rng.random() < (0.85 if quota else 0.5)
+    rows = random_rows(rng, kind, rng.randint(1, 40), timed and quota)
+    period, unit, zone = rng.choice(PERIODS), rng.choice(UNITS), rng.choice(ZONES)
+    counts = COUNTS + DAY_COUNTS * quota
+    if quota:
+        give_quotas(rng, rows)
+        period = timedelta(minutes=15) if rng.random() < 0.7 else period
     durations = []
     if timed:
         tz = timezone(timedelta(hours=5, minutes=30)) if zone == "+05:30" else zoneinfo.ZoneInfo(zone)
+        around = rng.choice(DST_DAYS) if quota else DST_CHANGE
         for row in rows:
-            row["times"] = random_times(rng, len(row["prices"] or [0]), period, tz)
-        durations = as_durations(rng, rows, period)
+            row["times"] = random_times(rng, len(row["prices"] or [0]), period, tz, around)
+        durations = as_durations(rng, rows, period, counts)
     rules: dict[str, Any] = {}
-    for name in ["low_price_threshold", "allowed"] + FLAGS + COUNTS:
+    if quota:  # the days' clock: the times' zone or another, and when a day starts
+        rules["zone"] = rng.choice([None, None, "Europe/Amsterdam", zoneinfo.ZoneInfo("America/New_York")])
+        rules["day_start"] = rng.choice([time(0), "02:30", time(6, 15)])
+    for name in ["low_price_threshold", "allowed"] + FLAGS + counts:
         first = rows[0][name]
         # A scalar count that is negative refuses the whole call: only the carried two are turned.
         as_column = (rng.random() < 0.75 or name == "allowed" or any(row[name] is None for row in rows)
                      or (name in COUNTS[:4] and first < first * 0))
         negative = not as_column and name in COUNTS[4:] and first < first * 0  # 0 or a timedelta of 0
         rules[name] = column(name) if as_column else (-first if negative else first)
-    counts = [(name, pa.duration(unit) if name in durations else pa.int64()) for name in COUNTS]
+    count_types = [(name, pa.duration(unit) if name in durations else pa.int64()) for name in counts]
     schema = pa.schema([("id", pa.string()), ("prices", rng.choice(LIST_TYPES)(kind)),
                         ("low_price_threshold", pa.string()), ("allowed", pa.list_(pa.bool_()))] +
-                       [(name, pa.bool_()) for name in FLAGS] + counts +
+                       [(name, pa.bool_()) for name in FLAGS] + count_types +
                        [("times", rng.choice(LIST_TYPES)(pa.timestamp(unit, zone)))] * timed)
     if timed:
         rules["times"] = "times"

@@ -214,8 +214,8 @@ EXIT_CHILD = textwrap.dedent("""
             except IndexError:  # every one planned already
                 return time.sleep(0.001)
             rules = len(_planner.RULES)
-            planned = _planner._plan_table(stream, "id", "prices", None, (None,) * rules,
-                                           (threshold, count, run, gap, lead, flag, None, 0, 0, False, flag),
+            planned = _planner._plan_table(stream, "id", "prices", None, None, (None,) * rules,
+                                           (threshold, count, run, gap, lead, flag, None, 0, 0, False, flag, 0, 0),
                                            (None,) * rules, 2)
             if module == "table":
                 return list(planned.batches(pa.RecordBatch._import_from_c_capsule))
