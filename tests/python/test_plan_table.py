@@ -123,8 +123,9 @@ def give_quotas(rng: random.Random, rows: list[dict[str, Any]]) -> None:
     for row in rows:
         quota = rng.choice([0, 1, 2, 4, rng.randint(0, len(row["prices"] or []) // 3 + 1)])
         row["min_per_day"], row["done_today"] = quota, rng.choice([0, 0, 1, rng.randint(0, quota + 2)])
-        if rng.random() < 0.08:
-            row[rng.choice(DAY_COUNTS)] = rng.choice([None, -1])
+        if rng.random() < 0.2:
+            row.update(rng.choice([{"min_per_day": None}, {"done_today": None}, {"min_per_day": -1},
+                                   {"done_today": -1}, {"min_per_day": 0, "done_today": -1}]))
 
 
 def random_rows(rng: random.Random, kind: Any, count: int, long_rows: bool) -> list[dict[str, Any]]:
