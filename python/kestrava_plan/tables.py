@@ -228,9 +228,15 @@ def plan_table(data: Any, *, id: str | None = "id", prices: str = "prices",
     every period).
     times: None, or the column of the start of each period: lists of timezone-aware
         timestamps (any unit), checked per row as `plan` checks its times. With times,
-        each of the four counts, running_for and off_for may be a datetime.timedelta
-        or column("name") of a duration column: a whole number of the row's periods.
-        A row with a null list of times plans without times.
+        each of the four counts, running_for, off_for, min_per_day and done_today may
+        be a datetime.timedelta or column("name") of a duration column: a whole number
+        of the row's periods. A row with a null list of times plans without times.
+    min_per_day, done_today: plan's quota per day, from integer or duration columns
+        too; a row with a quota and without times (or with times whose zone is only an
+        offset, such as "+01:00", and no zone) gets plan's message. zone (a name or a
+        ZoneInfo) and day_start (a datetime.time or "HH:MM") are one for the call: by
+        default the zone the times' type names ("UTC" is one) and 00:00. The local days
+        are read with pyarrow, batch by batch.
     tariff: a Tariff: every row is planned on the prices the user pays (the prices
         column holds spot prices in its spot_unit; low_price_threshold is a paid price
         in its unit) and cost is the paid cost. Needs times and pyarrow; a row with a
