@@ -206,7 +206,10 @@ std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& r
 
 std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request) const {
     if (auto refusal = read_durations(row, request)) return refusal;
-    if (auto refusal = read_row_days(*this, row, request)) return refusal;
+    // A call without a quota never fills a row's days: its rows skip them.
+    if (has_quota_) {
+        if (auto refusal = read_row_days(*this, row, request)) return refusal;
+    }
     if (auto refusal = read_prices(row, request)) return refusal;
     if (auto refusal = read_threshold(row, request)) return refusal;
     if (auto refusal = read_counts(row, request, false)) return refusal;

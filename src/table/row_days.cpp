@@ -101,7 +101,6 @@ std::optional<std::string> read_row_days(const TableBatch& batch, std::int64_t r
     request.day_of.clear();
     request.day_quota.clear();
     request.day_dates.clear();
-    if (!batch.has_quota()) return std::nullopt;
     const DayCount quota = day_count(batch, quota_index, row);
     const DayCount done = day_count(batch, done_index, row);
     if (quota.null) return std::string(messages::none_not_an_index);

@@ -15,8 +15,9 @@
 
 namespace kestrava::table {
 
-// After the row's times and its other durations are read into `request`: fills its
-// days (left empty without a quota), or answers plan's refusal.
+// After the row's times and its other durations are read into `request`, in a call
+// where quota_possible(): fills its days (left empty without a quota), or answers
+// plan's refusal.
 std::optional<std::string> read_row_days(const TableBatch& batch, std::int64_t row, RowRequest& request);
 
 // Whether some row of a call can have a quota: a day count is a column or not zero.
