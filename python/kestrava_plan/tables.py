@@ -174,8 +174,9 @@ def _timestamp_zone(schema: Any, times: str) -> tuple[bool, str | None]:
 
 def _with_days(data: Any, times: str | None, zone: Any, day_start: Any) -> tuple[Any, str | None]:
     """The data with a hidden column of each period's local day, and its name; the data
-    as it is, and None, where the planner refuses the rows or the call itself (no times,
-    times it cannot read, a fixed offset and no zone)."""
+    without, and None, where the planner refuses the rows or the call itself (no times,
+    times it cannot read, a fixed offset and no zone). A stream is read once: what is
+    left of it is the reader made here."""
     start = day_start_of(day_start)
     if times is None:
         clock_of_column(zone, None)  # refuses a zone of the wrong type
@@ -191,7 +192,7 @@ def _with_days(data: Any, times: str | None, zone: Any, day_start: Any) -> tuple
     readable, column_zone = _timestamp_zone(source.schema, times)
     clock = clock_of_column(zone, column_zone)
     if not readable or clock is None:
-        return data, None
+        return source, None
     reader = source.to_reader() if _is_pyarrow_table(source) else source
     dated, name = with_days(reader, times, clock, start)
     if _is_pyarrow_table(source):

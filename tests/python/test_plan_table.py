@@ -327,6 +327,29 @@ def test_each_kind_of_data_gives_its_kind_of_answer(kind: str) -> None:
             connection.close()
 
 
+class OneShot:
+    """A producer whose stream can be exported once, as a query's or a socket's."""
+
+    def __init__(self, table: Any) -> None:
+        self.reader: Any = table.to_reader()
+
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> Any:
+        reader, self.reader = self.reader, None
+        return reader.__arrow_c_stream__(requested_schema)
+
+
+@pytest.mark.parametrize("zone", ["+01:00", "Europe/Berlin"])
+def test_a_stream_with_a_quota_is_read_once_whatever_its_zone(zone: str) -> None:
+    tz = timezone(timedelta(hours=1)) if zone[0] == "+" else zoneinfo.ZoneInfo(zone)
+    times = [datetime(2024, 1, 1, 22, tzinfo=tz) + timedelta(hours=hour) for hour in range(4)]
+    table = pa.table({"id": [1], "prices": [["3", "1", "2", "4"]],
+                      "times": pa.array([times], pa.list_(pa.timestamp("s", tz=zone)))})
+    rules = {"low_price_threshold": "0", "min_selections": 1, "min_consecutive_periods": 1, "min_per_day": 1}
+    got = plan_table(OneShot(table), times="times", **rules).read_all().to_pylist()[0]
+    row = {"prices": ["3", "1", "2", "4"], "times": times}
+    assert (got["periods"], got["cost"], got["count"], got["error"]) == expected(row, rules)
+
+
 def test_a_stream_gives_one_batch_per_batch_as_it_is_read() -> None:
     read: list[int] = []
 
