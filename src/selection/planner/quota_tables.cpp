@@ -80,23 +80,29 @@ void QuotaTables<Int>::fill_column(int c) noexcept {
 }
 
 // A count before s above the day's periods before s, or so low that the rest of the
-// day cannot make up the quota, lies on no selection: its keys read unreachable.
+// day cannot make up the quota, lies on no selection: its keys read unreachable. The
+// later days' windows read count 0 of every start, live or not.
 template <class Int>
 void QuotaTables<Int>::fill_keys(int c, int lowest, int highest) noexcept {
     for (int s = lowest; s <= highest; ++s) {
         const int day = days_.day(s);
-        const int quota = days_.quota(day);
-        const int least = quota - (days_.last(day) - s + 1);
-        const int most = s - days_.first(day);
-        for (int q = 0; q <= quota; ++q) {
-            const Int start_value = q >= least && q <= most ? start(s, c, q) : unreachable_;
-            const std::size_t key = key_at(q, s);
-            kept_keys_[key] = start_value;
-            if (!additions_.adds_blocks()) continue;
-            gap_keys_[key] = start_value + additions_.before_start(s);
-            taken_keys_[key] = start_value + additions_.prefix(s);
+        const CountRange live = live_counts(c, day);
+        const int least = std::max(live.first, days_.quota(day) - (days_.last(day) - s + 1));
+        const int most = std::min(live.last, s - days_.first(day));
+        if (live.first > 0 || live.last < 0) set_keys(0, s, unreachable_);
+        for (int q = live.first; q <= live.last; ++q) {
+            set_keys(q, s, q >= least && q <= most ? start(s, c, q) : unreachable_);
         }
     }
+}
+
+template <class Int>
+void QuotaTables<Int>::set_keys(int q, int s, const Int& start_value) noexcept {
+    const std::size_t key = key_at(q, s);
+    kept_keys_[key] = start_value;
+    if (!additions_.adds_blocks()) return;
+    gap_keys_[key] = start_value + additions_.before_start(s);
+    taken_keys_[key] = start_value + additions_.prefix(s);
 }
 
 // Group g's windows (g < slots_: the own day's at count g; g = slots_: the later
@@ -160,12 +166,14 @@ void QuotaTables<Int>::fill_day(int c, int day, int lowest, int highest) noexcep
     const int top = std::min(band_->last(c), days_.last(day));
     const int bottom = std::max(band_->first(c), days_.first(day));
     const int quota = days_.quota(day);
-    const int least_count = std::min(1, quota);
+    const CountRange live = live_counts(c, day);
+    const int least_count = std::max(std::min(1, quota), live.first);
+    if (least_count > live.last) return;
     const int own_top = std::min(highest, days_.last(day));
     const int later_first = days_.last(day) + 1;
     const int later_top = std::min(highest, days_.reach(day));
     own_windows_.clear();  // within the capacity reserved: no allocation
-    for (int q = least_count; q <= quota; ++q) own_windows_.push_back(windows_for(at(q), q, own_top));
+    for (int q = least_count; q <= live.last; ++q) own_windows_.push_back(windows_for(at(q), q, own_top));
     ExitWindows later = windows_for(slots_, 0, later_top);
     for (int e = top; e >= bottom; --e) {
         const int farthest = e + 1 + shape_->max_gap;
@@ -177,7 +185,7 @@ void QuotaTables<Int>::fill_day(int c, int day, int lowest, int highest) noexcep
         // Counts through e that the day's periods rule out, as in fill_keys.
         const int least = quota - (days_.last(day) - e);
         const int most = e - days_.first(day) + 1;
-        for (int q = least_count; q <= quota; ++q) {
+        for (int q = least_count; q <= live.last; ++q) {
             if (q < least || q > most) {
                 runs_[cell + at(q)] = unreachable_;
                 continue;
@@ -190,8 +198,18 @@ void QuotaTables<Int>::fill_day(int c, int day, int lowest, int highest) noexcep
 }
 
 template <class Int>
+typename QuotaTables<Int>::CountRange QuotaTables<Int>::live_counts(int c, int day) const noexcept {
+    const int quota = days_.quota(day);
+    return {std::max(0, quota + days_.quota_after(day) - c),
+            std::min(quota, shape_->size - c - days_.quota_before(day))};
+}
+
+// Only live counts are stored (fill_day); the others read unreachable.
+template <class Int>
 Int QuotaTables<Int>::run(int p, int c, int q) const noexcept {
-    return band_->holds(p, c) ? runs_[band_->cell(p, c) * slots_ + at(q)] : unreachable_;
+    if (!band_->holds(p, c)) return unreachable_;
+    const CountRange live = live_counts(c, days_.day(p));
+    return q >= live.first && q <= live.last ? runs_[band_->cell(p, c) * slots_ + at(q)] : unreachable_;
 }
 
 // A run from s: its forced head of R periods, or, when fewer than R remain, the run to

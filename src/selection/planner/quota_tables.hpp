@@ -27,9 +27,18 @@
 // of windows per day count over the starts of e's own day and one over the starts of
 // later days (entered with count 0), rebuilt where a day begins.
 //
-// Cost: the band's cells times max_quota + 1 values, O(1) amortized each, and per
-// column and day the G starts the later days' windows take in again: O((cells + days G)
-// (Q + 1)) a pass.
+// Counts that no selection of k periods meeting every quota reaches are never stored:
+// with c main periods still to come, a day's count q needs q + c to cover its quota and
+// every later day's, and q + (every earlier day's quota) <= k - c. Along a valid
+// selection both hold at every state, and a state that keeps the second hands it on to
+// the states after it, so reading the others as unreachable changes no value that a
+// selection reads. Where k is the sum of the quotas this pins q to one count per
+// column and day.
+//
+// Cost: the band's cells times the counts that column's days allow (at most max_quota
+// + 1, one when the quotas add up to k), O(1) amortized each, and per column and day the
+// G starts the later days' windows take in again: O((cells + days G) (Q + 1)) a pass at
+// most.
 #pragma once
 
 #include <cstddef>
@@ -77,6 +86,13 @@ private:
     bool allowed_through(int first, int last) const noexcept {
         return blocked_before_[at(last + 1)] == blocked_before_[at(first)];
     }
+    // The day counts that a state of column c in `day` may hold on a selection of
+    // shape.size periods that meets every quota; empty when first > last.
+    struct CountRange {
+        int first;
+        int last;
+    };
+    CountRange live_counts(int c, int day) const noexcept;
     Int run(int p, int c, int q) const noexcept;
     Int start(int s, int c, int before) const noexcept;
     Int first_start(int s, int c) const noexcept;
@@ -85,6 +101,7 @@ private:
     void fill_column(int c) noexcept;
     void fill_final_column() noexcept;
     void fill_keys(int c, int lowest, int highest) noexcept;
+    void set_keys(int q, int s, const Int& start_value) noexcept;
     void fill_day(int c, int day, int lowest, int highest) noexcept;
 
     // The windows over the starts after an exit e, split as tables.hpp splits them at

@@ -32,6 +32,9 @@ public:
     // The last period a gap from inside `day` may reach: the end of the first later day
     // that needs a main period, or of the horizon.
     int reach(int day) const noexcept { return reach_[at(day)]; }
+    // The quotas of the days before `day`, and of those after it.
+    int quota_before(int day) const noexcept { return quota_before_[at(day)]; }
+    int quota_after(int day) const noexcept { return quota_before_.back() - quota_before_[at(day) + 1]; }
 
     // The count at p + 1 after main periods p (count `count`) and p + 1; nullopt when
     // p + 1 starts a day that p's leaves short.
@@ -62,6 +65,7 @@ private:
     std::vector<int> needing_before_;  // days below d whose quota is positive; one per day and one more
     std::vector<int> short_before_;    // days below d with fewer periods than their quota
     std::vector<int> reach_;
+    std::vector<int> quota_before_;    // the quotas of the days below d; one per day and one more
     int max_quota_ = 0;
 };
 
