@@ -191,8 +191,9 @@ def _plan_paid(tariff: Tariff, prices: Iterable[Price], low_price_threshold: Pri
     if index is not None and not aware:
         index = None  # naive labels cannot tell the repeated hour apart; the local times can
     chosen = planned.periods
+    # The cost is the sum of the chosen paid prices, read back from their texts.
     sums = tariff.composer.part_sums([priced.values[i] for i in chosen], [priced.amounts[i] for i in chosen],
-                                     [priced.paid[i] for i in chosen])
+                                     planned.cost)
     return replace(planned, _cost_parts=tuple(sums.items()), _index=index if index is not None else planned._index)
 
 

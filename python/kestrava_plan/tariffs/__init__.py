@@ -13,7 +13,7 @@ from pathlib import Path
 from typing import Any, NamedTuple
 from zoneinfo import ZoneInfo
 
-from .composing import Amounts, Composer
+from .composing import Amounts, Composer, sum_of
 from .local_time import MOST_KEPT, local_times
 from .reading import rules
 from .spot_prices import spot_values
@@ -120,7 +120,7 @@ class Tariff:
         """Each part summed over `periods`, exactly: together they are those periods' paid cost."""
         chosen = [values[i] for i in periods]
         found = self._composer.amounts_of([locals_[i] for i in periods])
-        return self._composer.part_sums(chosen, found, self._composer.paid_of(chosen, found))
+        return self._composer.part_sums(chosen, found, sum_of(self._composer.paid_of(chosen, found)))
 
     def planned(self, prices: Iterable[Any], times: Any) -> Priced:
         """What `plan` needs: the spot prices, each period's amounts, the paid prices,

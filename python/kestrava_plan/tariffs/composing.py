@@ -136,9 +136,9 @@ class Composer:
             rows.append(row)
         return {name: list(column) for name, column in zip(names, zip(*rows, strict=True) if rows else [()] * len(names))}
 
-    def part_sums(self, prices: Sequence[Decimal], found: Sequence[Amounts], paid: Sequence[Decimal]) -> dict[str, Decimal]:
-        """Each part summed over the periods (their spot prices, amounts and paid prices),
-        exactly. Where paid = spot x per_spot + fixed, spot and VAT are one product of
+    def part_sums(self, prices: Sequence[Decimal], found: Sequence[Amounts], paid_sum: Decimal) -> dict[str, Decimal]:
+        """Each part summed over the periods (their spot prices, amounts, and the sum of
+        their paid prices from ZERO, as a plan's cost is), exactly. Where paid = spot x per_spot + fixed, spot and VAT are one product of
         sums (the same values and exponents as the sums of the products: the rate's and
         every spot value's exponents are at most 0)."""
         if self._per_spot is None or not prices:
@@ -153,7 +153,7 @@ class Composer:
         vat = add(ZERO, multiply(add(spot, taxed) if self.spot_taxed else taxed, rules.vat_rate))
         sums = {"spot": spot, **dict(zip(rules.names, each)), "vat": vat}
         if self._quantum is not None:
-            sums["rounding"] = EXACT.subtract(sum_of(paid), add(add(spot, total), vat))
+            sums["rounding"] = EXACT.subtract(paid_sum, add(add(spot, total), vat))
         return sums
 
 

@@ -36,7 +36,7 @@ def spot_value(price: Any, index: int) -> Decimal:
 
 
 # The characters of decimal texts without `_`, and the line break between them.
-PLAIN_TEXT_CHARACTERS = "0123456789.+-\n"
+PLAIN_TEXT_CHARACTERS = b"0123456789.+-\n"
 
 
 def plain_texts_read(prices: Any) -> list[Decimal] | None:
@@ -46,10 +46,10 @@ def plain_texts_read(prices: Any) -> list[Decimal] | None:
     if type(prices) is not list and type(prices) is not tuple:
         return None
     try:
-        lines = "\n".join(prices)
-    except TypeError:
+        lines = "\n".join(prices).encode("ascii")
+    except (TypeError, UnicodeEncodeError):
         return None
-    if lines.strip(PLAIN_TEXT_CHARACTERS) or lines.count("\n") != len(prices) - 1:
+    if lines.translate(None, PLAIN_TEXT_CHARACTERS) or lines.count(b"\n") != len(prices) - 1:
         return None
     try:
         return list(map(EXACT.create_decimal, prices))
