@@ -59,6 +59,30 @@ std::size_t magnitude_digits(std::array<std::uint64_t, most_words> words, int co
     return start;
 }
 
+// The digits of a magnitude with `scale` of them after the point, signed.
+void append_scaled(bool negative, std::string_view digits, std::int32_t scale, std::string& out) {
+    const bool zero = digits == "0";
+    if (negative && !zero) out += '-';
+    if (scale <= 0) {
+        out += digits;
+        if (!zero) out.append(static_cast<std::size_t>(-scale), '0');
+        return;
+    }
+    const auto decimals = static_cast<std::size_t>(scale);
+    const std::size_t whole = digits.size() > decimals ? digits.size() - decimals : 0;
+    if (whole == 0) out += '0';
+    out.append(digits.substr(0, whole));
+    out += '.';
+    out.append(decimals - (digits.size() - whole), '0');
+    out.append(digits.substr(whole));
+}
+
+// Whether every word above the lowest only extends its sign: the value fits 64 bits.
+bool fits_one_word(const std::array<std::uint64_t, most_words>& words, int count) {
+    const std::uint64_t extension = (words[0] >> 63) != 0 ? ~std::uint64_t{0} : 0;
+    return std::all_of(words.begin() + 1, words.begin() + count, [&](std::uint64_t word) { return word == extension; });
+}
+
 }  // namespace
 
 ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
@@ -81,24 +105,19 @@ void append_decimal_text(const std::uint8_t* bytes, int byte_count, std::int32_t
     std::array<std::uint64_t, most_words> words{};
     std::memcpy(words.data(), bytes, static_cast<std::size_t>(byte_count));
     const bool negative = (words[static_cast<std::size_t>(count - 1)] >> 63) != 0;
+    if (fits_one_word(words, count)) {
+        // Most prices are this small: one 64-bit conversion instead of 128-bit divisions.
+        const std::uint64_t magnitude = negative ? std::uint64_t{0} - words[0] : words[0];
+        std::array<char, 24> buffer{};
+        const std::to_chars_result written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude);
+        append_scaled(negative, std::string_view(buffer.data(), static_cast<std::size_t>(written.ptr - buffer.data())),
+                      scale, out);
+        return;
+    }
     if (negative) negate(words, count);
     DigitBuffer buffer;
     const std::size_t start = magnitude_digits(words, count, buffer);
-    const std::string_view digits(buffer.data() + start, buffer.size() - start);
-    const bool zero = digits == "0";
-    if (negative && !zero) out += '-';
-    if (scale <= 0) {
-        out += digits;
-        if (!zero) out.append(static_cast<std::size_t>(-scale), '0');
-        return;
-    }
-    const auto decimals = static_cast<std::size_t>(scale);
-    const std::size_t whole = digits.size() > decimals ? digits.size() - decimals : 0;
-    if (whole == 0) out += '0';
-    out.append(digits.substr(0, whole));
-    out += '.';
-    out.append(decimals - (digits.size() - whole), '0');
-    out.append(digits.substr(whole));
+    append_scaled(negative, std::string_view(buffer.data() + start, buffer.size() - start), scale, out);
 }
 
 void append_integer_text(std::int64_t value, std::string& out) {
