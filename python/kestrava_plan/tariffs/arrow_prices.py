@@ -262,8 +262,9 @@ def spot_scale(item: Any, column: Any) -> int | None:
     if column is None or pa.types.is_floating(item):
         return None
     texts = pc.list_flatten(column)
+    # Both in bytes: a text that is not ASCII is no decimal text, and is refused.
     point = pc.find_substring(texts, ".")
-    decimals = pc.if_else(pc.less(point, 0), 0, pc.subtract(pc.subtract(pc.utf8_length(texts), point), 1))
+    decimals = pc.if_else(pc.less(point, 0), 0, pc.subtract(pc.subtract(pc.binary_length(texts), point), 1))
     return int(pc.max(decimals).as_py() or 0)
 
 
