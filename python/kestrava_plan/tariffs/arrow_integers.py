@@ -20,7 +20,7 @@ from decimal import ROUND_HALF_EVEN, Decimal
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .arrow_prices import UNTIMED
+from .arrow_prices import PLAIN_TEXT_BYTES, UNTIMED, plain_bytes
 from .composing import Composer
 from .exact import EXACT
 from .rules import Rules
@@ -82,21 +82,9 @@ def rounded(values: Any, shift: int, half_even: bool) -> Any:
     return quotient
 
 
-# The bytes of a decimal text without `_`: Arrow reads these, and refuses what the
-# planner's syntax refuses.
-PLAIN_TEXT_BYTES = b"0123456789.+-"
 # A float within 2**-52 of its value, times 10**s, is within 0.25 of the whole number of
 # units it stands for while that is below 10**15: rounding gives it exactly.
 MOST_FLOAT_UNITS = 10.0**15
-
-
-def plain_bytes(texts: Any) -> bytes:
-    """The bytes of a large_string array's values, end to end."""
-    _, _, np = _modules()
-    offsets = np.frombuffer(texts.buffers()[1], dtype=np.int64)[texts.offset:texts.offset + len(texts) + 1]
-    if not len(texts):
-        return b""
-    return memoryview(texts.buffers()[2])[int(offsets[0]):int(offsets[-1])].tobytes()
 
 
 def small_text_units(texts: Any, scale: int) -> Any:

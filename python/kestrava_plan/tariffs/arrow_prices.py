@@ -31,6 +31,20 @@ def _arrow() -> tuple[Any, Any]:
     return importlib.import_module("pyarrow"), importlib.import_module("pyarrow.compute")
 
 
+# The bytes of a decimal text without `_`: Arrow reads these, and refuses what the
+# planner's syntax refuses.
+PLAIN_TEXT_BYTES = b"0123456789.+-"
+
+
+def plain_bytes(texts: Any) -> bytes:
+    """The bytes of a large_string array's values, end to end."""
+    np = numpy()
+    offsets = np.frombuffer(texts.buffers()[1], dtype=np.int64)[texts.offset:texts.offset + len(texts) + 1]
+    if not len(texts):
+        return b""
+    return memoryview(texts.buffers()[2])[int(offsets[0]):int(offsets[-1])].tobytes()
+
+
 def digits_of(value: Decimal) -> tuple[int, int]:
     """(precision, scale) that hold `value` exactly, at least (1, 0)."""
     sign, digits, exponent = value.as_tuple()
@@ -73,7 +87,11 @@ def spot_decimals(values: Any) -> Any:
                                                    kind.scale)))
     if pa.types.is_integer(kind):
         return tight(pc.cast(values, pa.decimal256(20, 0)))
-    texts = pc.replace_substring(pc.cast(values, pa.string()), "_", "")
+    if not pa.types.is_floating(kind) and plain_bytes(pc.cast(values, pa.large_string())).translate(
+            None, PLAIN_TEXT_BYTES):
+        # An exponent, a `_` or a space, which only the exact path reads as the planner does.
+        raise pa.ArrowInvalid("a price that is no plain decimal text")
+    texts = pc.cast(values, pa.string())
     parts = pc.extract_regex(texts, NUMBER_PARTS)
     if parts.null_count:
         raise pa.ArrowInvalid("a price that is no number")
