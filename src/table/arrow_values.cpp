@@ -86,28 +86,23 @@ bool fits_one_word(const std::array<std::uint64_t, most_words>& words, int count
 // The largest scale of a decimal256: a small value's text then fits one buffer.
 constexpr std::int32_t most_small_scale = 76;
 
-// A 64-bit magnitude at `scale` (0 to most_small_scale) written into one buffer and
-// appended at once: appending piece by piece cost more than the digits.
+// A 64-bit magnitude at `scale` (0 to most_small_scale) written into one buffer from
+// its last digit and appended at once: piece by piece, the calls cost more than the digits.
 void append_small_decimal(bool negative, std::uint64_t magnitude, std::int32_t scale, std::string& out) {
-    std::array<char, 20> digits;  // 2^64 has 20 digits; left unset, as each byte read is written first
-    const auto count = static_cast<std::size_t>(
-        std::to_chars(digits.data(), digits.data() + digits.size(), magnitude).ptr - digits.data());
-    const auto decimals = static_cast<std::size_t>(scale);
-    std::array<char, 24 + most_small_scale> text;  // a sign, the digits, "0." and the zeros before them
-    std::size_t at = 0;
-    if (negative && magnitude != 0) text[at++] = '-';
-    const std::size_t whole = count > decimals ? count - decimals : 0;
-    std::memcpy(text.data() + at, digits.data(), whole);
-    at += whole;
-    if (decimals > 0) {
-        if (whole == 0) text[at++] = '0';
-        text[at++] = '.';
-        std::memset(text.data() + at, '0', decimals + whole - count);
-        at += decimals + whole - count;
-        std::memcpy(text.data() + at, digits.data() + whole, count - whole);
-        at += count - whole;
-    }
-    out.append(text.data(), at);
+    // 20 digits, or a point after `scale` of them, then "0" before it, and a sign.
+    std::array<char, 24 + most_small_scale> text;  // left unset: only what is written is read
+    char* const end = text.data() + text.size();
+    char* first = end;
+    const bool zero = magnitude == 0;
+    std::int32_t written = 0;
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        if (++written == scale) *--first = '.';
+    } while (magnitude != 0 || written < scale);
+    if (*first == '.') *--first = '0';
+    if (negative && !zero) *--first = '-';
+    out.append(first, static_cast<std::size_t>(end - first));
 }
 
 }  // namespace

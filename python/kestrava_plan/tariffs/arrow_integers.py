@@ -20,7 +20,7 @@ from decimal import ROUND_HALF_EVEN, Decimal
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .arrow_prices import PLAIN_TEXT_BYTES, UNTIMED, plain_bytes
+from .arrow_prices import UNTIMED, holds_plain_texts
 from .composing import Composer
 from .exact import EXACT
 from .rules import Rules
@@ -218,7 +218,7 @@ class IntegerComposer:
             raise pa.ArrowInvalid("a null price")
         if not pa.types.is_decimal(spot.type):
             spot = pc.cast(spot, pa.large_string())
-            if plain_bytes(spot).translate(None, PLAIN_TEXT_BYTES):
+            if not holds_plain_texts(spot):
                 # An exponent, a `_` or a space, which only the exact path reads as the planner does.
                 raise pa.ArrowInvalid("a price that is no plain decimal text")
             found = small_text_units(spot, self.spot_scale)

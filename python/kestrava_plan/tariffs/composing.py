@@ -14,7 +14,7 @@ from __future__ import annotations
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
 from datetime import datetime
-from decimal import Decimal
+from decimal import Decimal, localcontext
 from functools import reduce
 from itertools import repeat
 
@@ -138,16 +138,21 @@ class Composer:
 
     def part_sums(self, prices: Sequence[Decimal], found: Sequence[Amounts], paid_sum: Decimal) -> dict[str, Decimal]:
         """Each part summed over the periods (their spot prices, amounts, and the sum of
-        their paid prices from ZERO, as a plan's cost is), exactly. Where paid = spot x per_spot + fixed, spot and VAT are one product of
-        sums (the same values and exponents as the sums of the products: the rate's and
-        every spot value's exponents are at most 0)."""
+        their paid prices from ZERO, as a plan's cost is), exactly. Where paid = spot x
+        per_spot + fixed, spot and VAT are one product of sums (the same values and
+        exponents as the sums of the products: the rate's and every spot value's
+        exponents are at most 0)."""
         if self._per_spot is None or not prices:
             return {name: sum_of(column) for name, column in self.parts_of(prices, found).items()}
         add, multiply, rules = EXACT.add, EXACT.multiply, self.rules
         spots = map(max, prices, repeat(ZERO)) if rules.negative_zero else prices  # as paid_of reads them
-        spot_sum = sum_of(spots)
-        taxed, total = sum_of([amounts.taxed for amounts in found]), sum_of([amounts.total for amounts in found])
-        each = [sum_of(column) for column in zip(*[amounts.each for amounts in found])]
+        # sum() adds with the operators, in EXACT: the values and exponents of sum_of, without
+        # parsing each addition's arguments.
+        with localcontext(EXACT):
+            spot_sum = sum(spots, ZERO)
+            taxed = sum([amounts.taxed for amounts in found], ZERO)
+            total = sum([amounts.total for amounts in found], ZERO)
+            each = [sum(column, ZERO) for column in zip(*[amounts.each for amounts in found])]
         # add(ZERO, ...): a zero sum is +0 as sum_of gives it, whatever the factor's sign.
         spot = add(ZERO, multiply(spot_sum, rules.spot_factor))
         vat = add(ZERO, multiply(add(spot, taxed) if self.spot_taxed else taxed, rules.vat_rate))
