@@ -10,7 +10,7 @@ from collections.abc import Iterable, Mapping
 from datetime import datetime
 from decimal import Decimal
 from pathlib import Path
-from typing import Any, NamedTuple
+from typing import Any, NamedTuple, cast
 from zoneinfo import ZoneInfo
 
 from .composing import Amounts, Composer, sum_of
@@ -143,7 +143,7 @@ class Tariff:
             found = list(map(self._instants.get, times))
         except Exception:  # an item that cannot be hashed: the full reading says what is wrong
             return None
-        return found if all(found) else None
+        return cast(list[Amounts], found) if all(found) else None
 
     def _keep_instants(self, times: Any, found: list[Amounts]) -> None:
         """Keeps the amounts of each aware time that names one instant whatever its fold.

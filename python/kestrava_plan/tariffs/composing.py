@@ -89,17 +89,11 @@ class Composer:
         return self.paid_of(prices, self.amounts_of(locals_))
 
     def paid_of(self, prices: Sequence[Decimal], found: Sequence[Amounts]) -> list[Decimal]:
-        """The paid price of each period given its amounts. With VAT on every base,
-        paid = spot x per_spot + fixed is mapped over all periods by the decimal
-        module's own methods: no bytecode runs per period."""
+        """The paid price of each period given its amounts."""
+        if self._per_spot is not None:
+            return self._affine_paid(prices, found, self._per_spot)
         rules, quantum = self.rules, self._quantum
         mode = rules.rounding.mode if rules.rounding is not None else None
-        per_spot = self._per_spot
-        if per_spot is not None:
-            spots = map(max, prices, repeat(ZERO)) if rules.negative_zero else prices  # max keeps price at 0
-            # fma rounds nothing in EXACT: the value and exponent of add(multiply(...), fixed).
-            paid = map(EXACT.fma, spots, repeat(per_spot), [found.fixed for found in found])
-            return list(paid) if self._rounding is None else list(map(self._rounding.quantize, paid, repeat(quantum)))
         add, multiply = EXACT.add, EXACT.multiply
         factor, rate, zero_negative, taxed_spot = rules.spot_factor, rules.vat_rate, rules.negative_zero, self.spot_taxed
         untaxed_negative = not rules.on_negative
@@ -111,6 +105,17 @@ class Composer:
             paid = add(add(spot, amounts.total), vat)
             composed.append(paid if quantum is None else paid.quantize(quantum, rounding=mode, context=ROUNDING))
         return composed
+
+    def _affine_paid(self, prices: Sequence[Decimal], found: Sequence[Amounts], per_spot: Decimal) -> list[Decimal]:
+        """With VAT on every base, paid = spot x per_spot + fixed, mapped over all periods
+        by the decimal module's own methods: no bytecode runs per period."""
+        # max keeps a price at 0 as it is, as `ZERO if price < 0 else price` does.
+        spots = map(max, prices, repeat(ZERO)) if self.rules.negative_zero else prices
+        # fma rounds nothing in EXACT: the value and exponent of add(multiply(...), fixed).
+        paid = map(EXACT.fma, spots, repeat(per_spot), [amounts.fixed for amounts in found])
+        if self._rounding is None or self._quantum is None:
+            return list(paid)
+        return list(map(self._rounding.quantize, paid, repeat(self._quantum)))
 
     def texts(self, paid: Iterable[Decimal]) -> list[str]:
         """Paid prices as the planner reads them: format "f", or str where it writes the same."""

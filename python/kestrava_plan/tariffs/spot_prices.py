@@ -2,8 +2,8 @@
 
 from __future__ import annotations
 
-import math
 import decimal
+import math
 import operator
 from collections.abc import Iterable
 from decimal import Decimal
