@@ -120,16 +120,17 @@ def stages(tariff: Tariff, calls: int) -> None:
     """Each step of `plan` with a tariff at n = 96 timed alone, best of 5 rounds."""
     from kestrava_plan.tariffs.spot_prices import spot_values
     prices, starts = quarter_hour_day()
-    values, locals_, paid = tariff.priced(prices, starts)
-    chosen = plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff).periods
-    steps = {"read the spot texts": lambda: spot_values(prices), "times into the zone": lambda: tariff.local_times(starts),
-             "compose the paid prices": lambda: tariff.composer.paid_all(values, locals_),
-             "paid prices as texts": lambda: [format(price, "f") for price in paid],
-             "tell aware times": lambda: all(start.utcoffset() is not None for start in starts),
-             f"cost_parts ({len(chosen)} periods)": lambda: tariff.part_sums(values, locals_, chosen),
+    composer = tariff.composer
+    priced = tariff.planned(prices, starts)  # meets the times once, as a reused Tariff has
+    texts = composer.texts(priced.paid)
+    planned = plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)
+    values, amounts = [priced.values[i] for i in planned.periods], [priced.amounts[i] for i in planned.periods]
+    steps = {"read the spot texts": lambda: spot_values(prices),
+             "read, find amounts, compose": lambda: tariff.planned(prices, starts),
+             "paid prices as texts": lambda: composer.texts(priced.paid),
+             f"cost_parts ({len(values)} periods)": lambda: composer.part_sums(values, amounts, planned.cost),
              "plan without tariff": lambda: plan(prices, "60", 16, 4, 24, 24, times=starts),
-             "plan on the paid texts": lambda: plan([format(price, "f") for price in paid], "0.3", 16, 4, 24, 24,
-                                                    times=starts),
+             "plan on the paid texts": lambda: plan(texts, "0.3", 16, 4, 24, 24, times=starts),
              "plan with tariff": lambda: plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)}
     print(f"plan at n = 96 with a tariff, step by step, {calls} calls, best of 5:")
     for name, step in steps.items():
