@@ -13,6 +13,11 @@ timed with times in both runs.
 
     python benchmarks/bench_tariff.py [--repeat N] [--threads N]
     python benchmarks/bench_tariff.py --stages   # where plan's time with a tariff goes
+    python benchmarks/bench_tariff.py --instructions   # the same ratios in instructions (valgrind)
+
+--instructions counts each call's instructions under valgrind's callgrind (after two
+calls that warm the caches a reused Tariff keeps), so that the load of a shared
+machine moves no figure.
 """
 
 from __future__ import annotations
@@ -31,7 +36,9 @@ import pyarrow as pa
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "examples"))
+sys.path.insert(0, str(ROOT / "benchmarks"))
 
+import callgrind_count  # noqa: E402
 from backtest import requests, whole_days  # noqa: E402
 from recipe_common import YEAR_FILES  # noqa: E402
 
@@ -113,20 +120,66 @@ def stages(tariff: Tariff, calls: int) -> None:
     """Each step of `plan` with a tariff at n = 96 timed alone, best of 5 rounds."""
     from kestrava_plan.tariffs.spot_prices import spot_values
     prices, starts = quarter_hour_day()
-    values, locals_, paid = tariff.priced(prices, starts)
-    chosen = plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff).periods
-    steps = {"read the spot texts": lambda: spot_values(prices), "times into the zone": lambda: tariff.local_times(starts),
-             "compose the paid prices": lambda: tariff.composer.paid_all(values, locals_),
-             "paid prices as texts": lambda: [format(price, "f") for price in paid],
-             "tell aware times": lambda: all(start.utcoffset() is not None for start in starts),
-             f"cost_parts ({len(chosen)} periods)": lambda: tariff.part_sums(values, locals_, chosen),
+    composer = tariff.composer
+    priced = tariff.planned(prices, starts)  # meets the times once, as a reused Tariff has
+    texts = composer.texts(priced.paid)
+    planned = plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)
+    values, amounts = [priced.values[i] for i in planned.periods], [priced.amounts[i] for i in planned.periods]
+    steps = {"read the spot texts": lambda: spot_values(prices),
+             "read, find amounts, compose": lambda: tariff.planned(prices, starts),
+             "paid prices as texts": lambda: composer.texts(priced.paid),
+             f"cost_parts ({len(values)} periods)": lambda: composer.part_sums(values, amounts, planned.cost),
              "plan without tariff": lambda: plan(prices, "60", 16, 4, 24, 24, times=starts),
-             "plan on the paid texts": lambda: plan([format(price, "f") for price in paid], "0.3", 16, 4, 24, 24,
-                                                    times=starts),
+             "plan on the paid texts": lambda: plan(texts, "0.3", 16, 4, 24, 24, times=starts),
              "plan with tariff": lambda: plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)}
     print(f"plan at n = 96 with a tariff, step by step, {calls} calls, best of 5:")
     for name, step in steps.items():
         print(f"  {name:28} {min(timeit.repeat(step, number=calls, repeat=5)) / calls * 1e6:8.1f} us per call")
+
+
+def counted_runs(tariff: Tariff, threads: int) -> dict[str, Callable[[], object]]:
+    """One call of each figure that --instructions counts, by name."""
+    texts = backtest_table()
+    index = texts.schema.get_field_index("prices")
+    decimals = texts.set_column(index, "prices", texts.column("prices").cast(pa.list_(pa.decimal128(12, 2))))
+    runs: dict[str, Callable[[], object]] = {}
+    for kind, table in {"texts": texts, "decimal128": decimals}.items():
+        table_calls = table_runs(table, tariff, threads)
+        runs.update({f"{kind} {name}": table_calls[name] for name in ("without", "with")})
+    prices, starts = quarter_hour_day()
+    runs["plan without"] = lambda: plan(prices, "60", 16, 4, 24, 24, times=starts)
+    runs["plan with"] = lambda: plan(prices, "0.3", 16, 4, 24, 24, times=starts, tariff=tariff)
+    return runs
+
+
+def count_one(name: str, tariff: Tariff, threads: int) -> None:
+    """In the counted process: two calls of `name` to warm up, then two counted."""
+    run = counted_runs(tariff, threads)[name]
+    run()
+    run()
+
+    def twice() -> int:
+        run()
+        run()
+        return 2
+    callgrind_count.count_calls(twice)
+
+
+def print_instructions(threads: int) -> None:
+    names = ("texts without", "texts with", "decimal128 without", "decimal128 with", "plan without", "plan with")
+    counts = {}
+    with callgrind_count.switch_library() as switch:
+        for name in names:
+            counted = [__file__, "--count", name, "--threads", str(threads)]
+            counts[name] = callgrind_count.instructions_per_call(counted, switch)
+    print(f"instructions per call (callgrind; plan_table threads={threads}):")
+    for kind in ("texts", "decimal128"):
+        without, with_ = counts[f"{kind} without"], counts[f"{kind} with"]
+        print(f"  plan_table, prices as {kind:10} without {without:14,.0f}  with {with_:14,.0f}  "
+              f"rows per instruction with / without {without / with_:6.1%}")
+    without, with_ = counts["plan without"], counts["plan with"]
+    print(f"  plan at n = 96                   without {without:14,.0f}  with {with_:14,.0f}  "
+          f"with / without {with_ / without:.2f}x")
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -134,10 +187,18 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--repeat", type=int, default=5, help="rounds; each figure is the best (default 5)")
     parser.add_argument("--threads", type=int, default=1, help="plan_table's threads (default 1)")
     parser.add_argument("--stages", action="store_true", help="time each step of plan with a tariff instead")
+    parser.add_argument("--instructions", action="store_true", help="count instructions instead (valgrind)")
+    parser.add_argument("--count", help=argparse.SUPPRESS)  # the counted process: which call
     args = parser.parse_args(argv)
     tariff = Tariff.from_toml(TARIFF)
     if args.stages:
         stages(tariff, 300)
+        return 0
+    if args.count:
+        count_one(args.count, tariff, args.threads)
+        return 0
+    if args.instructions:
+        print_instructions(args.threads)
         return 0
     texts = backtest_table()
     index = texts.schema.get_field_index("prices")

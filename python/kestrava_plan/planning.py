@@ -182,15 +182,19 @@ def _plan_paid(tariff: Tariff, prices: Iterable[Price], low_price_threshold: Pri
     if times is None:
         raise TypeError("tariff: the amounts of a tariff depend on the local time: pass times, or prices as a "
                         "pandas Series with a DatetimeIndex")
-    values, locals_, paid = tariff.priced(prices, times)
-    aware = all(time.utcoffset() is not None for time in _listed(times))
+    priced = tariff.planned(prices, times)
+    locals_ = priced.locals_
+    aware = locals_ is None or all(time.utcoffset() is not None for time in _listed(times))
     # As texts: the planner reads a text faster than a Decimal, and the value is the same.
-    planned = plan([format(price, "f") for price in paid], low_price_threshold, *rules,
+    planned = plan(tariff.composer.texts(priced.paid), low_price_threshold, *rules,
                    times=times if aware else locals_, **conditions)
     if index is not None and not aware:
         index = None  # naive labels cannot tell the repeated hour apart; the local times can
-    return replace(planned, _cost_parts=tuple(tariff.part_sums(values, locals_, planned.periods).items()),
-                   _index=index if index is not None else planned._index)
+    chosen = planned.periods
+    # The cost is the sum of the chosen paid prices, read back from their texts.
+    sums = tariff.composer.part_sums([priced.values[i] for i in chosen], [priced.amounts[i] for i in chosen],
+                                     planned.cost)
+    return replace(planned, _cost_parts=tuple(sums.items()), _index=index if index is not None else planned._index)
 
 
 def _listed(times: Any) -> list[Any]:

@@ -59,6 +59,52 @@ std::size_t magnitude_digits(std::array<std::uint64_t, most_words> words, int co
     return start;
 }
 
+// The digits of a magnitude with `scale` of them after the point, signed.
+void append_scaled(bool negative, std::string_view digits, std::int32_t scale, std::string& out) {
+    const bool zero = digits == "0";
+    if (negative && !zero) out += '-';
+    if (scale <= 0) {
+        out += digits;
+        if (!zero) out.append(static_cast<std::size_t>(-scale), '0');
+        return;
+    }
+    const auto decimals = static_cast<std::size_t>(scale);
+    const std::size_t whole = digits.size() > decimals ? digits.size() - decimals : 0;
+    if (whole == 0) out += '0';
+    out.append(digits.substr(0, whole));
+    out += '.';
+    out.append(decimals - (digits.size() - whole), '0');
+    out.append(digits.substr(whole));
+}
+
+// Whether every word above the lowest only extends its sign: the value fits 64 bits.
+bool fits_one_word(const std::array<std::uint64_t, most_words>& words, int count) {
+    const std::uint64_t extension = (words[0] >> 63) != 0 ? ~std::uint64_t{0} : 0;
+    return std::all_of(words.begin() + 1, words.begin() + count, [&](std::uint64_t word) { return word == extension; });
+}
+
+// The largest scale of a decimal256: a small value's text then fits one buffer.
+constexpr std::int32_t most_small_scale = 76;
+
+// A 64-bit magnitude at `scale` (0 to most_small_scale) written into one buffer from
+// its last digit and appended at once: piece by piece, the calls cost more than the digits.
+void append_small_decimal(bool negative, std::uint64_t magnitude, std::int32_t scale, std::string& out) {
+    // 20 digits, or a point after `scale` of them, then "0" before it, and a sign.
+    std::array<char, 24 + most_small_scale> text;  // left unset: only what is written is read
+    char* const end = text.data() + text.size();
+    char* first = end;
+    const bool zero = magnitude == 0;
+    std::int32_t written = 0;
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        if (++written == scale) *--first = '.';
+    } while (magnitude != 0 || written < scale);
+    if (*first == '.') *--first = '0';
+    if (negative && !zero) *--first = '-';
+    out.append(first, static_cast<std::size_t>(end - first));
+}
+
 }  // namespace
 
 ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
@@ -79,26 +125,22 @@ ListItems list_items(const ArrowArrayView& list, std::int64_t index) noexcept {
 void append_decimal_text(const std::uint8_t* bytes, int byte_count, std::int32_t scale, std::string& out) {
     const int count = byte_count / 8;
     std::array<std::uint64_t, most_words> words{};
-    std::memcpy(words.data(), bytes, static_cast<std::size_t>(byte_count));
+    // Constant sizes, so that each copy is a few moves rather than a call.
+    if (byte_count == 16) {
+        std::memcpy(words.data(), bytes, 16);
+    } else {
+        std::memcpy(words.data(), bytes, 32);
+    }
     const bool negative = (words[static_cast<std::size_t>(count - 1)] >> 63) != 0;
+    if (scale >= 0 && scale <= most_small_scale && fits_one_word(words, count)) {
+        // Most prices are this small: one 64-bit conversion instead of 128-bit divisions.
+        append_small_decimal(negative, negative ? std::uint64_t{0} - words[0] : words[0], scale, out);
+        return;
+    }
     if (negative) negate(words, count);
     DigitBuffer buffer;
     const std::size_t start = magnitude_digits(words, count, buffer);
-    const std::string_view digits(buffer.data() + start, buffer.size() - start);
-    const bool zero = digits == "0";
-    if (negative && !zero) out += '-';
-    if (scale <= 0) {
-        out += digits;
-        if (!zero) out.append(static_cast<std::size_t>(-scale), '0');
-        return;
-    }
-    const auto decimals = static_cast<std::size_t>(scale);
-    const std::size_t whole = digits.size() > decimals ? digits.size() - decimals : 0;
-    if (whole == 0) out += '0';
-    out.append(digits.substr(0, whole));
-    out += '.';
-    out.append(decimals - (digits.size() - whole), '0');
-    out.append(digits.substr(whole));
+    append_scaled(negative, std::string_view(buffer.data() + start, buffer.size() - start), scale, out);
 }
 
 void append_integer_text(std::int64_t value, std::string& out) {

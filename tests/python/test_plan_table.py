@@ -255,6 +255,20 @@ def test_costs_near_the_word_limits_match_plan() -> None:
         assert (got["cost"], got["error"]) == (cost, error), row
 
 
+# Decimal prices, in units of their last place, on either side of 64 bits (which are
+# read without 128-bit division) and of the sign.
+DECIMAL_EDGES = [0, 1, -1, 2**63 - 1, -2**63, 2**63, -2**63 - 1, 2**64 - 1, -2**64, 2**64 + 1, -10**37 - 5]
+
+
+@pytest.mark.parametrize("kind", [pa.decimal128(38, 2), pa.decimal256(76, 2), pa.decimal128(38, 0)])
+def test_decimal_prices_on_either_side_of_64_bits_read_as_written(kind: Any) -> None:
+    values = [decimal.Decimal(f"{units}E{-kind.scale}") for units in DECIMAL_EDGES]
+    rows = pa.array([[value] for value in values], pa.list_(kind))
+    answer = plan_table(pa.table({"id": range(len(values)), "prices": rows}), **dict(
+        RULES, low_price_threshold="0", min_selections=1, max_gap_between_periods=0, max_gap_from_start=0))
+    assert answer.column("cost").to_pylist() == [format(plan([value], "0", 1, 1).cost, "f") for value in values]
+
+
 # A float is its shortest repr, written plainly from 1e-4 to below 1e16: the floats on
 # either side of both edges, each alone and beside its negation.
 FLOAT_EDGES = [1e-5, 9.9999e-5, 1e-4, 1.5e-4, 1e15, 9.999999999999998e15, 1e16, 1.2345678901234568e16, 9.9e16, 1e17]

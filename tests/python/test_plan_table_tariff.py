@@ -27,7 +27,11 @@ def price(rng: random.Random, kind: str) -> Any:
             "double": cents / 100}[kind]
 
 
-def random_rows(rng: random.Random, kind: str) -> list[tuple[list[Any] | None, list[datetime] | None]]:
+# Texts Arrow reads as numbers, or not, that the planner refuses or reads: one a seed.
+ODD_TEXTS = ["x", "1e5", "2E-1", " 7", "1_000", "+.5"]
+
+
+def random_rows(rng: random.Random, kind: str, odd_text: str) -> list[tuple[list[Any] | None, list[datetime] | None]]:
     rows: list[tuple[list[Any] | None, list[datetime] | None]] = []
     for _ in range(12):
         step = timedelta(minutes=rng.choice([15, 60]))
@@ -35,8 +39,8 @@ def random_rows(rng: random.Random, kind: str) -> list[tuple[list[Any] | None, l
         count = rng.randint(6, 30)
         rows.append(([price(rng, kind) for _ in range(count)], [first + step * n for n in range(count)]))
     rows.append((rows[0][0], None))  # no times
-    if kind == "string":
-        rows.append((["1.5", "x", "2"], rows[0][1][:3]))  # no decimal: its batch takes the exact path
+    if kind == "string":  # the batch's one odd text
+        rows.append((["1.5", odd_text, "2"], rows[0][1][:3]))
     return rows
 
 
@@ -50,11 +54,11 @@ def expected(prices: list[Any] | None, times: list[datetime] | None, threshold: 
 
 @pytest.mark.parametrize("source", ["table", "stream"])
 @pytest.mark.parametrize("kind", KINDS)
-@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("seed", range(len(ODD_TEXTS)))
 def test_plan_table_with_a_tariff_answers_as_plan_does(seed: int, kind: str, source: str) -> None:
     rng = random.Random(seed)
     tariff = Tariff.from_dict(random_tariff(rng))
-    rows = random_rows(rng, kind)
+    rows = random_rows(rng, kind, ODD_TEXTS[seed % len(ODD_TEXTS)])
     threshold = format(sorted(tariff.paid_prices(rows[0][0], rows[0][1]))[3], "f")  # type: ignore[arg-type]
     table = pa.table({"id": list(range(len(rows))),
                       "prices": pa.array([prices for prices, _ in rows], pa.list_(KINDS[kind])),

@@ -79,3 +79,23 @@ def test_a_tariff_without_times_is_refused() -> None:
         plan(["1", "2"], "1", 1, 1, 1, 1, tariff=tariff)
     assert str(refused.value) == ("tariff: the amounts of a tariff depend on the local time: pass times, or prices "
                                   "as a pandas Series with a DatetimeIndex")
+
+
+# Berlin prices 07:00 to 09:00 higher; New York's repeated 01:00 is 06:00 and 07:00 there.
+MORNING_FEE = {"time_zone": "Europe/Berlin", "component": [
+    {"name": "grid fee", "default": "0.08", "zone": [{"amount": "0.15", "hours": ["07:00-09:00"]}]}],
+    "vat": {"rate": "0.19"}}
+
+
+@pytest.mark.parametrize("given_zone", ["America/New_York", "Europe/Berlin", "UTC"])
+def test_a_reused_tariff_plans_as_a_fresh_one_across_a_repeated_hour(given_zone: str) -> None:
+    """A Tariff keeps each aware time's amounts for its next call. Times of one tzinfo
+    compare by their wall clock, so a time that zone repeats equals its twin, which the
+    tariff's zone may price otherwise."""
+    starts = [(datetime(2025, 11, 2, 3, tzinfo=timezone.utc) + timedelta(hours=hour)).astimezone(ZoneInfo(given_zone))
+              for hour in range(6)]
+    prices = ["50", "60", "70", "80", "90", "100"]
+    reused = Tariff.from_dict(MORNING_FEE)
+    plans = [repr(plan(prices, "1", len(prices), 1, times=starts, tariff=tariff))
+             for tariff in (reused, reused, Tariff.from_dict(MORNING_FEE))]
+    assert plans[0] == plans[1] == plans[2]

@@ -92,3 +92,25 @@ def test_a_time_the_clocks_skip_is_refused() -> None:
     with pytest.raises(ValueError) as refused:
         Tariff.from_dict(BERLIN).paid_prices(["1", "1"], naive("2025-03-30", "01:45", "02:00"))
     assert str(refused.value) == "times[1]: 2025-03-30T02:00:00 does not exist in Europe/Berlin (the clocks skip it)"
+
+
+def test_a_list_of_texts_read_at_once_reads_as_one_by_one() -> None:
+    """Random texts over the characters of decimal texts and a few others, a line break
+    among them: the one-pass reading of a list gives the Decimals, or the refusal, of
+    reading each text alone."""
+    import random
+
+    from kestrava_plan.tariffs.spot_prices import spot_value, spot_values
+    rng = random.Random(40)
+    for _ in range(3000):
+        texts = ["".join(rng.choice("0123456789.+-\n_e ") for _ in range(rng.randint(0, 5)))
+                 for _ in range(rng.randint(1, 4))]
+        try:
+            expected: object = [str(spot_value(text, index)) for index, text in enumerate(texts)]
+        except (TypeError, ValueError) as refused:
+            expected = str(refused)
+        try:
+            found: object = [str(value) for value in spot_values(texts)]
+        except (TypeError, ValueError) as refused:
+            found = str(refused)
+        assert found == expected, texts

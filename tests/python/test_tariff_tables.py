@@ -105,3 +105,18 @@ def test_a_stream_refuses_only_the_row_whose_paid_price_passes_decimal128() -> N
         (None, None, "tariff: a paid price of 40 digits at scale 0, more than the 38 a stream of decimal prices "
                      "carries: pass a pyarrow Table, or the prices as texts"),
         ([0], "3000", None)]
+
+
+@pytest.mark.parametrize("mode", ["ROUND_HALF_EVEN", "ROUND_HALF_UP"])
+def test_the_integer_pass_rounds_as_decimal_does(mode: str) -> None:
+    """Ties, their neighbours and random units of both signs, rounded by the table's
+    integer pass and by Decimal."""
+    np = pytest.importorskip("numpy")
+    from kestrava_plan.tariffs.arrow_integers import rounded
+    rng = random.Random(40)
+    for shift in range(1, 7):
+        half = 10**shift // 2
+        values = [whole * 2 * half + offset for whole in range(-3, 4) for offset in range(-half - 1, half + 2, half)]
+        values += [rng.randint(-2**61, 2**61) for _ in range(300)]
+        found = rounded(np.array(values, dtype=np.int64), shift, mode == "ROUND_HALF_EVEN").tolist()
+        assert found == [int(Decimal(value).scaleb(-shift).quantize(Decimal(1), rounding=mode)) for value in values], shift

@@ -20,7 +20,7 @@ from decimal import ROUND_HALF_EVEN, Decimal
 from typing import Any
 from zoneinfo import ZoneInfo
 
-from .arrow_prices import UNTIMED
+from .arrow_prices import UNTIMED, holds_plain_texts
 from .composing import Composer
 from .exact import EXACT
 from .rules import Rules
@@ -72,25 +72,44 @@ def checked_product(left: Any, right: Any) -> Any:
 
 
 def rounded(values: Any, shift: int, half_even: bool) -> Any:
-    """values / 10**shift rounded half-even or half away from zero."""
+    """values / 10**shift rounded half-even or half away from zero: half a divisor
+    added and floored, then a tie (nothing left over) taken one down where it must.
+    Floor division by a number is numpy's fast one; divmod is not."""
     _, _, np = _modules()
     divisor = 10**shift
-    magnitude = np.abs(values)
-    quotient = (magnitude + divisor // 2) // divisor  # ties away from zero
-    if half_even:
-        quotient -= ((magnitude % divisor) == divisor // 2) & (quotient % 2 == 1)
-    return np.where(values < 0, -quotient, quotient)
+    shifted = values + divisor // 2
+    quotient = shifted // divisor
+    tie = shifted == quotient * divisor
+    down = tie & ((quotient & 1) == 1) if half_even else tie & (values < 0)
+    return np.where(down, quotient - 1, quotient)
+
+
+# A float within 2**-52 of its value, times 10**s, is within 0.25 of the whole number of
+# units it stands for while that is below 10**15: rounding gives it exactly.
+MOST_FLOAT_UNITS = 10.0**15
+
+
+def small_text_units(texts: Any, scale: int) -> Any:
+    """Plain decimal texts of at most `scale` decimals as int64 units of 10**-scale, read
+    as floats (Arrow's float reading is several times faster than its decimal one);
+    None when some value is too large for that to be exact."""
+    pa, pc, np = _modules()
+    scaled = pc.cast(texts, pa.float64()).to_numpy(zero_copy_only=False) * 10.0**scale
+    if len(scaled) and np.abs(scaled).max() >= MOST_FLOAT_UNITS:
+        return None
+    return np.rint(scaled).astype(np.int64)
 
 
 class InstantAmounts:
-    """Each instant's (components' sum, taxed sum) in units of 10**-amount_scale, kept
-    sorted by instant across calls: a table of the same year finds every instant at
-    once with one search, and only new instants are looked up in Python."""
+    """Each instant's row of integers (what its amounts add), kept sorted by instant
+    across calls: a table of the same year finds every instant at once with one
+    search, and only new instants are looked up in Python."""
 
-    def __init__(self) -> None:
+    def __init__(self, width: int) -> None:
         _, _, np = _modules()
         self.instants = np.empty(0, dtype=np.int64)
-        self.values = np.empty((0, 2), dtype=np.int64)
+        self.values = np.empty((0, width), dtype=np.int64)
+        self.largest = 0  # the largest magnitude of any value kept
         self.grid: Any = None  # the rows by minute from the first instant, once built
         self.kept_mask: Any = None
 
@@ -108,7 +127,9 @@ class InstantAmounts:
             merged = np.concatenate([self.instants, missing])
             order = np.argsort(merged, kind="stable")
             self.instants = merged[order]
-            self.values = np.concatenate([self.values, new(missing)])[order]
+            added = new(missing)
+            self.largest = max(self.largest, largest(added))
+            self.values = np.concatenate([self.values, added])[order]
             self.grid = None
             where = np.searchsorted(self.instants, instants)
         return self.values[where]
@@ -123,20 +144,21 @@ class InstantAmounts:
         if self.grid is None:
             if (last - first) // MINUTE > MOST_MINUTES or (self.instants % MINUTE).any():
                 return None
-            self.grid = np.full(((last - first) // MINUTE + 1, 2), -1, dtype=np.int64)
+            self.grid = np.full(((last - first) // MINUTE + 1, self.values.shape[1]), -1, dtype=np.int64)
             self.kept_mask = np.zeros(len(self.grid), dtype=bool)
             self.grid[(self.instants - first) // MINUTE] = self.values
             self.kept_mask[(self.instants - first) // MINUTE] = True
-        if int(instants.min()) < first or int(instants.max()) > last or (instants % MINUTE).any():
-            return None
-        index = (instants - first) // MINUTE
+        since = instants - first
+        index = since // MINUTE
+        if not (index * MINUTE == since).all() or not (index.view(np.uint64) < len(self.grid)).all():
+            return None  # not a whole minute, or outside the grid (a negative index is past its end)
         if not self.kept_mask[index].all():
             return None
         return self.grid[index]
 
 
-# One store per tariff's composer, let go with it.
-_KEPT: weakref.WeakKeyDictionary[Composer, InstantAmounts] = weakref.WeakKeyDictionary()
+# The stores of each tariff's composer, by what their rows hold, let go with it.
+_KEPT: weakref.WeakKeyDictionary[Composer, dict[tuple[str, int], InstantAmounts]] = weakref.WeakKeyDictionary()
 
 
 class IntegerComposer:
@@ -156,7 +178,15 @@ class IntegerComposer:
         self.exact_scale = exact
         self.out_scale = rules.rounding.places if rules.rounding is not None else exact
         self.zone = ZoneInfo(rules.time_zone)
-        self.kept = _KEPT.setdefault(composer, InstantAmounts())
+        stores = _KEPT.setdefault(composer, {})
+        self.kept = stores.setdefault(("sums", self.amount_scale), InstantAmounts(2))
+        self.fixed_kept = stores.setdefault(("fixed", exact), InstantAmounts(1))
+        # With VAT on every base, paid = spot x per_spot + fixed: per_spot in units of
+        # 10**-exact per unit of spot, fixed (what the amounts add, VAT included) in units
+        # of 10**-exact, kept per instant.
+        taxed_spot = units(rules.vat_rate, self.rate_scale) if composer.spot_taxed else 0
+        self.per_spot = (units(rules.spot_factor, self.factor_scale) * 10**(self.common - spot_scale - self.factor_scale)
+                         * (10**self.rate_scale + taxed_spot)) if rules.on_negative else None
         self.widest = 1  # the most digits of a paid price composed so far
 
     def output_type(self, digits: int = 38) -> Any:
@@ -173,21 +203,31 @@ class IntegerComposer:
         return np.array([(units(amounts.total, self.amount_scale), units(amounts.taxed, self.amount_scale))
                          for amounts in found], dtype=np.int64).reshape(-1, 2)
 
+    def new_fixed(self, instants: Any) -> Any:
+        """What the amounts add at instants in microseconds since 1970, VAT included, in
+        units of 10**-exact_scale."""
+        pa, pc, np = _modules()
+        walls = pc.local_timestamp(pa.array(instants, pa.timestamp("us", tz=self.zone.key)))
+        found = [self.composer.amounts(wall) for wall in walls.to_numpy(zero_copy_only=False).tolist()]
+        return np.array([units(amounts.fixed, self.exact_scale) for amounts in found], dtype=np.int64).reshape(-1, 1)
+
     def spot_units(self, spot: Any) -> Any:
         """Spot prices as int64 units of 10**-spot_scale; ArrowInvalid for one that is
         no number or has more decimals or digits than that holds."""
         pa, pc, np = _modules()
         if pa.types.is_integer(spot.type):
             return np.asarray(pc.cast(spot, pa.int64()).to_numpy(zero_copy_only=False)) * 10**self.spot_scale
-        try:
-            decimals = pc.cast(spot, pa.decimal128(18, self.spot_scale))
-        except pa.ArrowInvalid:
-            if pa.types.is_decimal(spot.type):
-                raise
-            # The planner's texts may hold `_` between digits, which Arrow does not read.
-            decimals = pc.cast(pc.replace_substring(spot, "_", ""), pa.decimal128(18, self.spot_scale))
-        if decimals.null_count:
+        if spot.null_count:
             raise pa.ArrowInvalid("a null price")
+        if not pa.types.is_decimal(spot.type):
+            spot = pc.cast(spot, pa.large_string())
+            if not holds_plain_texts(spot):
+                # An exponent, a `_` or a space, which only the exact path reads as the planner does.
+                raise pa.ArrowInvalid("a price that is no plain decimal text")
+            found = small_text_units(spot, self.spot_scale)
+            if found is not None:
+                return found
+        decimals = pc.cast(spot, pa.decimal128(18, self.spot_scale))
         # decimal128 is two little-endian 64-bit words; below 10**18 the low one is the value.
         words = np.frombuffer(decimals.buffers()[1], dtype=np.int64)
         return words[2 * decimals.offset:2 * (decimals.offset + len(decimals)):2].copy()
@@ -198,22 +238,38 @@ class IntegerComposer:
         rules = self.composer.rules
         values = self.spot_units(spot)
         if rules.negative_zero:
-            values = np.maximum(values, 0)
+            np.maximum(values, 0, out=values)
+        instants = pc.cast(pc.cast(starts, pa.timestamp("us", tz="UTC")), pa.int64()).to_numpy(zero_copy_only=False)
+        paid = self.exact_units(values, instants) if self.per_spot is None else self.affine_units(values, instants)
+        if self.out_scale >= self.exact_scale:
+            return checked_product(paid, 10**(self.out_scale - self.exact_scale))
+        assert rules.rounding is not None
+        return rounded(paid, self.exact_scale - self.out_scale, rules.rounding.mode == ROUND_HALF_EVEN)
+
+    def affine_units(self, values: Any, instants: Any) -> Any:
+        """spot x per_spot + fixed, in units of 10**-exact_scale, in place of `values`."""
+        assert self.per_spot is not None
+        fixed = self.fixed_kept.lookup(instants, self.new_fixed)[:, 0]
+        if largest(values) * abs(self.per_spot) + self.fixed_kept.largest >= LARGEST:
+            raise OverflowError("a paid price past 64-bit integers")
+        values *= self.per_spot
+        values += fixed
+        return values
+
+    def exact_units(self, values: Any, instants: Any) -> Any:
+        """The paid prices part by part, in units of 10**-exact_scale: VAT depends on the
+        sign of each base."""
+        _, _, np = _modules()
+        rules = self.composer.rules
         values = checked_product(values, units(rules.spot_factor, self.factor_scale))
         values = checked_product(values, 10**(self.common - self.spot_scale - self.factor_scale))
-        instants = pc.cast(pc.cast(starts, pa.timestamp("us", tz="UTC")), pa.int64())
-        found = checked_product(self.kept.lookup(instants.to_numpy(zero_copy_only=False), self.new_amounts),
-                                10**(self.common - self.amount_scale))
+        found = checked_product(self.kept.lookup(instants, self.new_amounts), 10**(self.common - self.amount_scale))
         total, taxed = found[:, 0], found[:, 1]
         base = values + taxed if self.composer.spot_taxed else taxed
         vat = checked_product(base, units(rules.vat_rate, self.rate_scale))
         if not rules.on_negative:
             vat = np.where(base < 0, 0, vat)
-        paid = checked_product(values + total, 10**self.rate_scale) + vat
-        if self.out_scale >= self.exact_scale:
-            return checked_product(paid, 10**(self.out_scale - self.exact_scale))
-        assert rules.rounding is not None
-        return rounded(paid, self.exact_scale - self.out_scale, rules.rounding.mode == ROUND_HALF_EVEN)
+        return checked_product(values + total, 10**self.rate_scale) + vat
 
     def decimal_lists(self, paid: Any, lengths: Any) -> Any:
         """int64 units as lists of decimal128(38, out_scale), sign-extended into two words

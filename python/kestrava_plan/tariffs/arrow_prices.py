@@ -31,6 +31,19 @@ def _arrow() -> tuple[Any, Any]:
     return importlib.import_module("pyarrow"), importlib.import_module("pyarrow.compute")
 
 
+def holds_plain_texts(texts: Any) -> bool:
+    """Whether a large_string array's values hold only the bytes of decimal texts
+    without `_` (digits, "+", "-", "."): Arrow reads these, and refuses what the
+    planner's syntax refuses. "+" to "9" are one range, less "," and "/"."""
+    np = numpy()
+    if not len(texts):
+        return True
+    offsets = np.frombuffer(texts.buffers()[1], dtype=np.int64)[texts.offset:texts.offset + len(texts) + 1]
+    data = np.frombuffer(texts.buffers()[2], dtype=np.uint8)[int(offsets[0]):int(offsets[-1])]
+    inside = (data >= ord("+")) & (data <= ord("9")) & (data != ord(",")) & (data != ord("/"))
+    return bool(inside.all())
+
+
 def digits_of(value: Decimal) -> tuple[int, int]:
     """(precision, scale) that hold `value` exactly, at least (1, 0)."""
     sign, digits, exponent = value.as_tuple()
@@ -73,7 +86,10 @@ def spot_decimals(values: Any) -> Any:
                                                    kind.scale)))
     if pa.types.is_integer(kind):
         return tight(pc.cast(values, pa.decimal256(20, 0)))
-    texts = pc.replace_substring(pc.cast(values, pa.string()), "_", "")
+    if not pa.types.is_floating(kind) and not holds_plain_texts(pc.cast(values, pa.large_string())):
+        # An exponent, a `_` or a space, which only the exact path reads as the planner does.
+        raise pa.ArrowInvalid("a price that is no plain decimal text")
+    texts = pc.cast(values, pa.string())
     parts = pc.extract_regex(texts, NUMBER_PARTS)
     if parts.null_count:
         raise pa.ArrowInvalid("a price that is no number")
@@ -262,8 +278,9 @@ def spot_scale(item: Any, column: Any) -> int | None:
     if column is None or pa.types.is_floating(item):
         return None
     texts = pc.list_flatten(column)
+    # Both in bytes: a text that is not ASCII is no decimal text, and is refused.
     point = pc.find_substring(texts, ".")
-    decimals = pc.if_else(pc.less(point, 0), 0, pc.subtract(pc.subtract(pc.utf8_length(texts), point), 1))
+    decimals = pc.if_else(pc.less(point, 0), 0, pc.subtract(pc.subtract(pc.binary_length(texts), point), 1))
     return int(pc.max(decimals).as_py() or 0)
 
 

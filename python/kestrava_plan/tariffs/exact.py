@@ -12,3 +12,10 @@ EXACT = decimal.Context(prec=decimal.MAX_PREC, Emax=decimal.MAX_EMAX, Emin=decim
 # refuses a result too long to hold.
 ROUNDING = decimal.Context(prec=decimal.MAX_PREC, Emax=decimal.MAX_EMAX, Emin=decimal.MIN_EMIN,
                            traps=[decimal.Overflow, decimal.InvalidOperation])
+
+
+def rounding_in(mode: str) -> decimal.Context:
+    """ROUNDING with `mode` as its own: its quantize takes no rounding argument to parse."""
+    return ROUNDING.copy() if mode == ROUNDING.rounding else decimal.Context(
+        prec=decimal.MAX_PREC, rounding=mode, Emax=decimal.MAX_EMAX, Emin=decimal.MIN_EMIN,
+        traps=[decimal.Overflow, decimal.InvalidOperation])
