@@ -71,8 +71,8 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowMemory& kept, const 
     result.state = RowResult::State::planned;
     result.periods = std::move(outcome).value().periods;
     // The units the planner read give the cost without reading the texts again.
-    const planner::ShortPrices* read = memory.reading.last_read();
-    std::optional<std::string> cost = read != nullptr ? exact_cost(*read, result.periods) : std::nullopt;
+    const planner::PriceUnits& read = memory.reading.units();
+    std::optional<std::string> cost = read.in_words() ? exact_cost(read.word_prices(), result.periods) : std::nullopt;
     result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, kept.scratch);
     return true;
 }

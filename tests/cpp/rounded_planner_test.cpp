@@ -17,6 +17,7 @@
 #include "selection/planner/rounded/merge_walk.hpp"
 #include "selection/planner/rounded/rounding_error.hpp"
 #include "selection/price_sums.hpp"
+#include "selection/prices/decimal_units.hpp"
 #include "selection/rules/shape.hpp"
 
 namespace kestrava {
@@ -33,8 +34,14 @@ struct TieCase {
 std::vector<std::string> repeated(const char* price, std::size_t n) { return std::vector<std::string>(n, price); }
 
 // The prices with the r of the global bound B, or nullopt when B + n > 2^96 - 1.
+planner::RoundedPrices price_units(std::span<const Item> items) {
+    planner::PriceUnits units;
+    planner::decimal_price_units(items, units);
+    return planner::price_units(units);
+}
+
 std::optional<planner::RoundedPrices> rounded_prices(std::span<const Item> items) {
-    planner::RoundedPrices prices = planner::price_units(items);
+    planner::RoundedPrices prices = price_units(items);
     if (!planner::assign_error_scale(prices, planner::global_bound(prices))) return std::nullopt;
     return prices;
 }
@@ -253,7 +260,7 @@ TEST(RoundedPlanner, MergeWalkFindsTheBestMergeWithinItsLimits) {
         const testing::PlannerRequest request = whole_day_tie(number);
         const testing::PlannerInput input = testing::input_of(request);
         if (input.cheap_items.size() == input.items.size()) continue;
-        const planner::RoundedPrices prices = planner::price_units(input.items);
+        const planner::RoundedPrices prices = price_units(input.items);
         const std::vector<PeriodMask> merges = merges_in_order(input, request.rules);
         if (merges.empty()) continue;
         // The lowest exact average, as the planner's K and Cost.

@@ -13,6 +13,7 @@
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/requests/cheapest_periods.hpp"
 #include "selection/planner/item_plans.hpp"
+#include "selection/prices/decimal_units.hpp"
 #include "selection/prices/exact_units.hpp"
 #include "selection/requests/request.hpp"
 #include "selection_test_support.hpp"
@@ -114,7 +115,9 @@ TEST(WorkedRequests, EveryEngineGivesTheWorkedAnswers) {
 
             // The planner may decline only prices outside its exact integers.
             const Outcome<IndexList, DeclineReason> planned = plan_exact(items, cheap, row.rules, aggressive);
-            EXPECT_EQ(planned.ok(), planner::exact_integer_prices(items, aggressive).ok());
+            planner::PriceUnits units;
+            planner::decimal_price_units(items, units);
+            EXPECT_EQ(planned.ok(), planner::exact_integer_prices(units, aggressive).ok());
             if (planned.ok()) {
                 EXPECT_EQ(planned.value(), expected);
             }

@@ -14,6 +14,7 @@
 
 #include "selection/item.hpp"
 #include "selection/outcome.hpp"
+#include "selection/requests/prepared_request.hpp"
 #include "selection/rules/selection_rules.hpp"
 
 namespace kestrava {
@@ -26,6 +27,9 @@ namespace kestrava {
 // allocation failure is the only way it can throw (std::bad_alloc).
 Outcome<IndexList, DeclineReason> plan_exact(std::span<const Item> items, std::span<const Item> cheap_items,
                                              const SelectionRules& rules, bool aggressive);
+// The same on a request prepared from those items (the shape made, the units from the
+// decimal adapter): what the entry calls, having prepared it once for every tier.
+Outcome<IndexList, DeclineReason> plan_exact(const planner::PreparedRequest& request);
 
 // The same answers for requests whose sums and averages round (rounded/rounded_plan.cpp),
 // with the same preconditions. Declines (sums_near_96_bits) when some sum the search
@@ -41,5 +45,13 @@ enum class RoundedWalk { quick_first, swept };
 Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
                                                const SelectionRules& rules, bool aggressive,
                                                RoundedWalk walk = RoundedWalk::quick_first);
+Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, const planner::PreparedRequest& request,
+                                               RoundedWalk walk = RoundedWalk::quick_first);
+
+// The request of `items` prepared into `space` (the units without a threshold, the
+// cheap flags from cheap_items, the shape), for the two entries above that take items.
+const planner::PreparedRequest& prepare_items(planner::PreparedSpace& space, std::span<const Item> items,
+                                              std::span<const Item> cheap_items, const SelectionRules& rules,
+                                              bool aggressive);
 
 }  // namespace kestrava

@@ -1,6 +1,6 @@
-// Workspace<Int>: a planner and what it reads (the shape, the cheap flags, the prices
-// in units), kept per thread and per width, so that a call plans in the arrays of the
-// calls before it instead of allocating its own. A lease lends it, or any other
+// Workspace<Int>: a planner and the units it reads at its width, kept per thread and
+// per width, so that a call plans in the arrays of the calls before it instead of
+// allocating its own (the prepared request, requests/prepared_request.hpp, holds the rest). A lease lends it, or any other
 // space a call keeps per thread, for one call.
 #pragma once
 
@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "selection/planner/planner.hpp"
-#include "selection/rules/shape.hpp"
 
 namespace kestrava::planner {
 
 template <class Int>
 struct Workspace {
-    std::vector<std::uint8_t> cheap;
-    rules::Shape shape;
     std::vector<Int> units;
     Planner<Int> planner;
 

@@ -1,6 +1,6 @@
-// The prices of a request as exact integers at one common scale, and the bounds
-// inside which the planner's integer arithmetic reaches the same outcomes as
-// the decimal sums and rounded decimal averages that define an answer.
+// The bounds on a request's units (price_units.hpp) inside which the planner's integer
+// arithmetic reaches the same outcomes as the decimal sums and rounded decimal averages
+// that define an answer.
 //
 // Why the bounds are enough. Let every price be c_i / 10^s with integer c_i (s the
 // common scale: the smallest scale at which every price is a whole number of units).
@@ -36,7 +36,7 @@
 #include "decimal/decimal.hpp"
 #include "selection/item.hpp"
 #include "selection/outcome.hpp"
-#include <array>
+#include "selection/prices/price_units.hpp"
 
 namespace kestrava::planner {
 
@@ -45,10 +45,10 @@ using int128 = __int128;
 // The largest sum of price magnitudes, in units of the common scale, that the planner takes.
 inline constexpr uint128 exact_magnitude_limit = uint128{1} << 90;
 
+// The bounds above, checked: what the planner's arithmetic then relies on.
 struct IntegerPrices {
     int count = 0;
     unsigned scale = 0;             // the common scale s
-    std::array<int128, max_price_count> units{};  // price i * 10^s, exactly
     uint128 magnitude_sum = 0;      // sum of |units|
     uint128 largest_magnitude = 0;  // max of |units|
 };
@@ -57,10 +57,9 @@ struct IntegerPrices {
 // n periods apart after rounding.
 unsigned average_guard_digits(std::size_t n) noexcept;
 
-// The prices as integers at their common scale, or the first bound above that the
-// request lies outside. `compares_averages` adds the bound that the aggressive
-// strategy needs. Precondition: 1 <= items.size() <= 28. Does not allocate.
-Outcome<IntegerPrices, DeclineReason> exact_integer_prices(std::span<const Item> items,
-                                                            bool compares_averages) noexcept;
+// The bounds that `units` meet, or the first they break; `compares_averages` adds the
+// bound that the aggressive strategy needs. Where they hold, every unit fits an
+// int128. Precondition: at most 28 prices. Does not allocate.
+Outcome<IntegerPrices, DeclineReason> exact_integer_prices(const PriceUnits& units, bool compares_averages) noexcept;
 
 }  // namespace kestrava::planner

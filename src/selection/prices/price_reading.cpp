@@ -5,17 +5,17 @@
 
 namespace kestrava::planner {
 
-const ShortPrices* PriceReading::read(std::span<const std::string_view> texts, std::string_view threshold) {
+std::optional<Error> PriceReading::read(std::span<const std::string_view> texts, std::string_view threshold) {
     if (!held_ || !holds(texts)) {
         // Held only once kept whole: a failed allocation leaves nothing to compare with.
         held_ = false;
-        if (read_short_price_texts(texts, prices_)) {
+        if (read_price_words(texts, units_)) {
             keep(texts);
             held_ = true;
         }
     }
-    answered_ = held_ && read_short_threshold(threshold, prices_);
-    return last_read();
+    if (held_ && read_word_threshold(threshold, units_)) return std::nullopt;
+    return read_price_digits(texts, threshold, units_);
 }
 
 namespace {

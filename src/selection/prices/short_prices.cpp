@@ -54,17 +54,6 @@ bool read_short_decimal(std::string_view text, ShortDecimal& value) noexcept {
     return true;
 }
 
-// The threshold against units at common_scale: both sides brought to the larger scale.
-bool set_threshold(const ShortDecimal& threshold, int common_scale, ShortPrices& prices) noexcept {
-    const int own_scale = threshold.scale();
-    if (own_scale > word_digits) return false;
-    const std::uint64_t digits = threshold.digits / power_of_ten(threshold.trailing_zeros);
-    const int scale = std::max(common_scale, own_scale);
-    const __int128 magnitude = static_cast<__int128>(digits) * power_of_ten(scale - own_scale);
-    prices.threshold_units = threshold.negative ? -magnitude : magnitude;
-    prices.threshold_factor = power_of_ten(scale - common_scale);
-    return true;
-}
 
 // Units at the common scale as the prices come: a price of more decimals than any
 // before it pads those already read. Each padded magnitude stays below 10^18, checked
@@ -102,6 +91,16 @@ bool read_padded(std::span<const std::string_view> price_texts, ShortPrices& pri
 
 }  // namespace
 
+bool set_short_threshold(bool negative, std::uint64_t digits, int scale, ShortPrices& prices) noexcept {
+    if (scale > word_digits || digits >= power_of_ten(word_digits)) return false;
+    // Both sides at the larger scale, at most 18: each below 10^18 * 10^18 < 2^127.
+    const int common = std::max(prices.common_scale, scale);
+    const __int128 magnitude = static_cast<__int128>(digits) * power_of_ten(common - scale);
+    prices.threshold_units = negative ? -magnitude : magnitude;
+    prices.threshold_factor = power_of_ten(common - prices.common_scale);
+    return true;
+}
+
 bool read_short_price_texts(std::span<const std::string_view> price_texts, ShortPrices& prices) {
     prices.units.resize(price_texts.size());
     prices.written.resize(price_texts.size());
@@ -110,7 +109,9 @@ bool read_short_price_texts(std::span<const std::string_view> price_texts, Short
 
 bool read_short_threshold(std::string_view threshold, ShortPrices& prices) noexcept {
     ShortDecimal limit;
-    return read_short_decimal(threshold, limit) && set_threshold(limit, prices.common_scale, prices);
+    return read_short_decimal(threshold, limit) &&
+           set_short_threshold(limit.negative, limit.digits / power_of_ten(limit.trailing_zeros), limit.scale(),
+                               prices);
 }
 
 bool read_short_prices(std::span<const std::string_view> price_texts, std::string_view threshold,

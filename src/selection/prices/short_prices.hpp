@@ -41,4 +41,8 @@ bool read_short_prices(std::span<const std::string_view> price_texts, std::strin
 bool read_short_price_texts(std::span<const std::string_view> price_texts, ShortPrices& prices);
 bool read_short_threshold(std::string_view threshold, ShortPrices& prices) noexcept;
 
+// The threshold ±digits / 10^scale (no trailing zero in the digits) against prices
+// already read; false unless digits < 10^18 and scale <= 18.
+bool set_short_threshold(bool negative, std::uint64_t digits, int scale, ShortPrices& prices) noexcept;
+
 }  // namespace kestrava::planner

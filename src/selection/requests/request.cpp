@@ -1,7 +1,6 @@
 // The selection entry: converts the price texts and the threshold to decimals,
-// builds the Item list and the cheap-item list, checks the seven request rules in
-// their fixed order, answers the two cases that need no search, and otherwise hands
-// the request to one strategy.
+// checks the seven request rules in their fixed order, prepares the request once,
+// answers the two cases that need no search, and otherwise hands it to the tiers.
 #include "selection/requests/request.hpp"
 
 #include <algorithm>
@@ -13,6 +12,9 @@
 #include "decimal/decimal.hpp"
 #include "selection/exhaustive/exhaustive.hpp"
 #include "selection/planner/item_plans.hpp"
+#include "selection/planner/workspace.hpp"
+#include "selection/prices/decimal_units.hpp"
+#include "selection/requests/prepared_request.hpp"
 
 namespace kestrava {
 Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_view low_price_threshold,
@@ -39,27 +41,38 @@ Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_vie
     items.reserve(price_list.size());
     for (std::size_t i = 0; i < price_list.size(); ++i) items.push_back(Item{i, price_list[i]});
 
-    // Equal to the threshold counts as cheap; comparison is by value, whatever the scales.
-    std::vector<Item> cheap_items;
-    for (const Item& item : items) {
-        if (item.price <= *threshold) cheap_items.push_back(item);
-    }
-
     if (const auto rule = broken_rule(items.size(), max_price_count, rules)) return Error{*rule};
+
+    // The request prepared once for every tier. Equal to the threshold counts as cheap;
+    // the units compare by value, whatever the scales.
+    const planner::ThreadLease<planner::PreparedSpace> space;
+    planner::PreparedRequest& request = space->request;
+    request.units = &space->units;
+    request.rules = rules;
+    request.conditions = &planner::no_conditions;
+    request.aggressive = aggressive;
+    request.memory = nullptr;
+    planner::decimal_price_units(items, *threshold, space->units);
+    const std::size_t cheap_count = planner::mark_cheap(request);
 
     // Selecting every period meets every rule once the request is valid.
     if (rules.min_selections == items.size()) return every_period(items.size());
-    if (cheap_items.size() == items.size()) return every_period(items.size());
+    if (cheap_count == items.size()) return every_period(items.size());
 
     // The planner gives the exhaustive search's answer whenever exact integer
     // arithmetic can reproduce it; it declines with the bound the prices break.
-    if (Outcome<IndexList, DeclineReason> planned = plan_exact(items, cheap_items, rules, aggressive); planned.ok()) {
+    rules::make_shape(request.shape, request.cheap, rules);
+    if (Outcome<IndexList, DeclineReason> planned = plan_exact(request); planned.ok()) {
         return std::move(planned).value();
     }
     // Requests whose sums round: the same answers, unless the prices are astronomical
     // or rounding leaves too many candidates.
-    if (Outcome<IndexList, DeclineReason> planned = plan_rounded(items, cheap_items, rules, aggressive); planned.ok()) {
+    if (Outcome<IndexList, DeclineReason> planned = plan_rounded(items, request); planned.ok()) {
         return std::move(planned).value();
+    }
+    std::vector<Item> cheap_items;
+    for (const Item& item : items) {
+        if (request.cheap[static_cast<std::size_t>(item.index)] != 0) cheap_items.push_back(item);
     }
     return aggressive ? exhaustive::search_aggressive(items, cheap_items, rules, stop)
                       : exhaustive::search_conservative(items, cheap_items, rules, stop);

@@ -2,7 +2,8 @@
 // table, keeps from one request to the next: the last prices' reading, and the last
 // cheapest main combination, which also answers the same request again with the
 // cheapest main's strategy (kept_main.hpp). One per thread of planning; plan_periods
-// (cheapest_periods.hpp) reads and refreshes it.
+// (cheapest_periods.hpp) reads the prices through it and hangs it on the prepared
+// request (prepared_request.hpp), where the planner finds and refreshes the kept main.
 #pragma once
 
 #include "selection/prices/price_reading.hpp"

@@ -273,17 +273,16 @@ Outcome<IndexList, DeclineReason> plan_rounded_within(std::span<const Item> item
 
 namespace kestrava {
 
-Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
-                                               const SelectionRules& rules, bool aggressive, RoundedWalk walk) {
+Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, const planner::PreparedRequest& request,
+                                               RoundedWalk walk) {
     using namespace planner;
-    std::vector<std::uint8_t> cheap(items.size(), 0);
-    for (const Item& item : cheap_items) cheap[static_cast<std::size_t>(item.index)] = 1;
-    const rules::Shape shape = rules::make_shape(cheap, rules);
-    RoundedPrices prices = price_units(items);
+    const rules::Shape& shape = request.shape;
+    const bool aggressive = request.aggressive;
+    RoundedPrices prices = price_units(*request.units);
     const bool within_global_bound = assign_error_scale(prices, global_bound(prices));
     if (!within_global_bound) {
         // Taking every period sums every price twice over: the search is as quick.
-        if (shape.size >= shape.n || !bound_formed_sums(items, prices, cheap, shape, aggressive)) {
+        if (shape.size >= shape.n || !bound_formed_sums(items, prices, request.cheap, shape, aggressive)) {
             return DeclineReason::sums_near_96_bits;
         }
     }
@@ -292,6 +291,12 @@ Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std:
     prices.merges_unbounded = !within_global_bound && !aggressive;
     prices.walk = walk;
     return plan_rounded_within(items, prices, shape, aggressive);
+}
+
+Outcome<IndexList, DeclineReason> plan_rounded(std::span<const Item> items, std::span<const Item> cheap_items,
+                                               const SelectionRules& rules, bool aggressive, RoundedWalk walk) {
+    const planner::ThreadLease<planner::PreparedSpace> space;
+    return plan_rounded(items, prepare_items(*space, items, cheap_items, rules, aggressive), walk);
 }
 
 }  // namespace kestrava

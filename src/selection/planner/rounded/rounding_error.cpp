@@ -14,21 +14,6 @@ using planner::Int512;
 
 Int512 wide(uint128 value) noexcept { return Int512::from_int128(static_cast<__int128>(value)); }
 
-// Precondition: value < 2^127 (a coefficient below 2^96 times at most 10^28 needs a
-// 256-bit product, made here).
-Int256 units_of(const Decimal& price, unsigned common_scale) noexcept {
-    uint128 coefficient = price.coefficient();
-    unsigned scale = price.scale();
-    // Digits beyond the common scale are trailing zeros.
-    if (scale > common_scale) {
-        coefficient /= pow10_u128[scale - common_scale];
-        scale = common_scale;
-    }
-    const Int256 magnitude = Int256::from_int128(static_cast<__int128>(coefficient)) *
-                             Int256::from_int128(static_cast<__int128>(pow10_u128[common_scale - scale]));
-    return price.is_negative() ? -magnitude : magnitude;
-}
-
 Int512 widen(const Int256& value) noexcept {
     Int512 result{};
     for (int limb = 3; limb >= 0; --limb) {
@@ -76,17 +61,18 @@ unsigned error_scale_below(const RoundedPrices& prices, const Int512& scaled_mag
 
 }  // namespace
 
-RoundedPrices price_units(std::span<const Item> items) {
+RoundedPrices price_units(const PriceUnits& units) {
     RoundedPrices prices;
-    prices.count = static_cast<int>(items.size());
-    prices.units.reserve(items.size());
-    for (const Item& item : items) prices.scale = std::max(prices.scale, reduced_scale(item.price));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const Int256 units = units_of(items[i].price, prices.scale);
-        prices.units.push_back(units);
-        const Int256 magnitude = units.is_negative() ? -units : units;
+    prices.count = static_cast<int>(units.size());
+    prices.scale = units.common_scale();
+    prices.units.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        // A decimal's units are below 2^96 10^28 < 2^190 (rounding_error.hpp): Int256 holds them.
+        const Int256 unit = units.unit<Int256>(i);
+        prices.units.push_back(unit);
+        const Int256 magnitude = unit.is_negative() ? -unit : unit;
         prices.magnitudes += widen(magnitude);
-        if (units.is_negative()) prices.negatives += widen(magnitude);
+        if (unit.is_negative()) prices.negatives += widen(magnitude);
         prices.largest_bits = std::max(prices.largest_bits, magnitude.magnitude_bit_width());
     }
     return prices;

@@ -89,6 +89,7 @@
 #include "selection/planner/fixed_int.hpp"
 #include "selection/item.hpp"
 #include "selection/planner/item_plans.hpp"
+#include "selection/prices/price_units.hpp"
 
 namespace kestrava::planner {
 
@@ -104,11 +105,11 @@ struct RoundedPrices {
     RoundedWalk walk = RoundedWalk::quick_first;
 };
 
-// The prices as integers, with no r yet (precondition: 1 <= items.size() <= 28;
-// allocates the list of units); B (in units of 10^-s); and the r of a bound on the
+// The prices as integers, with no r yet (precondition: 1 <= units.size() <= 28, the
+// units of decimals; allocates the list of units); B (in units of 10^-s); and the r of a bound on the
 // sums compared (B, or B_k of point 5), false when bound + n > 2^96 - 1 leaves none
 // (bound >= 2^96 - 1 for whole prices, which need no slack).
-RoundedPrices price_units(std::span<const Item> items);
+RoundedPrices price_units(const PriceUnits& units);
 planner::Int512 global_bound(const RoundedPrices& prices) noexcept;
 bool assign_error_scale(RoundedPrices& prices, const planner::Int512& bound) noexcept;
 // Whether sums bounded so stay within 96 bits at the scale 0 (point 1 with r = 0).

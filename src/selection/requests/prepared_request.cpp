@@ -1,0 +1,34 @@
+// The cheap flags of a prepared request, and what its space holds.
+#include "selection/requests/prepared_request.hpp"
+
+namespace kestrava::planner {
+
+std::size_t mark_cheap(PreparedRequest& request) {
+    const PriceUnits& units = *request.units;
+    const rules::Conditions& conditions = *request.conditions;
+    std::vector<std::uint8_t>& cheap = request.cheap;
+    cheap.resize(units.size());
+    std::size_t count = 0;
+    if (conditions.most_expensive) {
+        for (std::size_t i = 0; i < cheap.size(); ++i) {
+            cheap[i] = conditions.is_allowed(i) && units.is_dear(i) ? 1 : 0;
+            count += cheap[i];
+        }
+        return count;
+    }
+    for (std::size_t i = 0; i < cheap.size(); ++i) {
+        cheap[i] = conditions.is_allowed(i) && units.is_cheap(i) ? 1 : 0;
+        count += cheap[i];
+    }
+    return count;
+}
+
+std::size_t PreparedSpace::held_bytes() const noexcept {
+    const rules::Shape& shape = request.shape;
+    return units.held_bytes() + request.cheap.capacity() +
+           shape.cheap.capacity() + shape.allowed.capacity() +
+           (shape.run_first.capacity() + shape.run_last.capacity()) * sizeof(int) +
+           shape.stalled.capacity() * sizeof(rules::PeriodStretch);
+}
+
+}  // namespace kestrava::planner
