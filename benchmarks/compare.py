@@ -84,7 +84,7 @@ def instructions(python: str, suite: str, strategy: str, calls: int) -> int:
 def report_instructions(base: str, new: str) -> None:
     print(f"\nInstructions per call (callgrind, {COUNTED_CALLS} calls over the suite's requests in turn)")
     rows = [("suite strategy", "base", "new", "new / base")]
-    for suite in ("realistic", "hard"):
+    for suite in ("realistic", "hard", "converted"):
         for strategy in ("aggressive", "conservative"):
             counts = [(instructions(python, suite, strategy, COUNTED_CALLS) - instructions(python, suite, strategy, 0))
                       // COUNTED_CALLS for python in (base, new)]

@@ -17,7 +17,7 @@ Outcome<IndexList, DeclineReason> plan_at_width(const planner::PreparedRequest& 
     const planner::WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
     units.resize(request.size());
-    for (std::size_t i = 0; i < units.size(); ++i) units[i] = request.units->unit<Int>(i);
+    request.units->write_units(std::span<Int>(units), false);
     planner::Planner<Int>& planner = lease->planner;
     planner.reset(request.shape, units);
     const auto status = request.aggressive ? planner.plan_lowest_average(StopCheck{})

@@ -7,12 +7,39 @@
 
 namespace kestrava::planner {
 
+std::size_t PriceUnits::size() const noexcept {
+    switch (form_) {
+        case Form::words:
+            return words_.units.size();
+        case Form::digits:
+            return digits_.prices.size();
+        case Form::decimals:
+            break;
+    }
+    return decimals_.units.size();
+}
+
 unsigned PriceUnits::common_scale() const noexcept {
-    return in_words_ ? static_cast<unsigned>(words_.common_scale) : static_cast<unsigned>(digits_.common_scale);
+    switch (form_) {
+        case Form::words:
+            return static_cast<unsigned>(words_.common_scale);
+        case Form::digits:
+            return static_cast<unsigned>(digits_.common_scale);
+        case Form::decimals:
+            break;
+    }
+    return decimals_.common_scale;
 }
 
 unsigned PriceUnits::largest_bits() const noexcept {
-    if (in_words_) return static_cast<unsigned>(std::bit_width(words_.largest_magnitude));
+    switch (form_) {
+        case Form::words:
+            return static_cast<unsigned>(std::bit_width(words_.largest_magnitude));
+        case Form::decimals:
+            return decimals_.largest_bits;
+        case Form::digits:
+            break;
+    }
     const std::size_t largest = largest_magnitude(digits_);
     if (digits_.unit_digits(largest) > ExactDecimal::word_digits) {
         return magnitude_bit_width(units_of<Int512>(digits_, largest));
@@ -21,14 +48,40 @@ unsigned PriceUnits::largest_bits() const noexcept {
     return magnitude_bit_width(units_of<std::int64_t>(digits_, largest));
 }
 
+bool PriceUnits::is_cheap(std::size_t i) const noexcept {
+    switch (form_) {
+        case Form::words:
+            return words_.is_cheap(i);
+        case Form::digits:
+            return digits_.is_cheap(i);
+        case Form::decimals:
+            break;
+    }
+    return decimals_.sides[i] <= 0;
+}
+
+bool PriceUnits::is_dear(std::size_t i) const noexcept {
+    switch (form_) {
+        case Form::words:
+            return words_.is_dear(i);
+        case Form::digits:
+            return digits_.is_dear(i);
+        case Form::decimals:
+            break;
+    }
+    return decimals_.sides[i] >= 0;
+}
+
 std::optional<Error> PriceUnits::check_digits(std::size_t digit_limit) const noexcept {
-    // Words are below 10^18, far within any limit a request has.
-    return in_words_ ? std::nullopt : check_unit_digits(digits_, digit_limit);
+    // Words are below 10^18 and decimals below 2^190 < 10^58, far within any limit a
+    // request has.
+    return form_ == Form::digits ? check_unit_digits(digits_, digit_limit) : std::nullopt;
 }
 
 std::size_t PriceUnits::held_bytes() const noexcept {
     return words_.units.capacity() * sizeof(std::int64_t) + words_.written.capacity() + digits_.digits.capacity() +
-           digits_.prices.capacity() * sizeof(ExactDecimal);
+           digits_.prices.capacity() * sizeof(ExactDecimal) + decimals_.units.capacity() * sizeof(DecimalUnit) +
+           decimals_.sides.capacity();
 }
 
 bool read_price_words(std::span<const std::string_view> price_texts, PriceUnits& units) {
@@ -36,13 +89,14 @@ bool read_price_words(std::span<const std::string_view> price_texts, PriceUnits&
 }
 
 bool read_word_threshold(std::string_view threshold, PriceUnits& units) noexcept {
-    units.in_words_ = read_short_threshold(threshold, units.words_);
-    return units.in_words_;
+    if (!read_short_threshold(threshold, units.words_)) return false;
+    units.form_ = PriceUnits::Form::words;
+    return true;
 }
 
 std::optional<Error> read_price_digits(std::span<const std::string_view> price_texts, std::string_view threshold,
                                        PriceUnits& units) {
-    units.in_words_ = false;
+    units.form_ = PriceUnits::Form::digits;
     return read_exact_prices(price_texts, threshold, units.digits_);
 }
 

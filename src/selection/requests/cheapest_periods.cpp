@@ -44,10 +44,7 @@ Outcome<IndexList> search_at_width(const PreparedRequest& request, bool aggressi
     const WorkspaceLease<Int> lease;
     std::vector<Int>& units = lease->units;
     units.resize(request.size());
-    for (std::size_t i = 0; i < units.size(); ++i) units[i] = request.units->unit<Int>(i);
-    if (request.mirrored()) {
-        for (Int& unit : units) unit = -unit;
-    }
+    request.units->write_units(std::span<Int>(units), request.mirrored());
     const IndexList* known = kept_for(request, units);
     Planner<Int>& planner = lease->planner;
     planner.reset(request.shape, units);

@@ -3,24 +3,33 @@
 
 namespace kestrava::planner {
 
-std::size_t mark_cheap(PreparedRequest& request) {
-    const PriceUnits& units = *request.units;
-    const rules::Conditions& conditions = *request.conditions;
-    std::vector<std::uint8_t>& cheap = request.cheap;
-    cheap.resize(units.size());
+namespace {
+
+// Over the form's own comparison: words compare inline, in the loop.
+template <class Prices>
+std::size_t mark_with(const Prices& prices, const rules::Conditions& conditions, std::vector<std::uint8_t>& cheap) {
     std::size_t count = 0;
     if (conditions.most_expensive) {
         for (std::size_t i = 0; i < cheap.size(); ++i) {
-            cheap[i] = conditions.is_allowed(i) && units.is_dear(i) ? 1 : 0;
+            cheap[i] = conditions.is_allowed(i) && prices.is_dear(i) ? 1 : 0;
             count += cheap[i];
         }
         return count;
     }
     for (std::size_t i = 0; i < cheap.size(); ++i) {
-        cheap[i] = conditions.is_allowed(i) && units.is_cheap(i) ? 1 : 0;
+        cheap[i] = conditions.is_allowed(i) && prices.is_cheap(i) ? 1 : 0;
         count += cheap[i];
     }
     return count;
+}
+
+}  // namespace
+
+std::size_t mark_cheap(PreparedRequest& request) {
+    const PriceUnits& units = *request.units;
+    request.cheap.resize(units.size());
+    if (units.in_words()) return mark_with(units.word_prices(), *request.conditions, request.cheap);
+    return mark_with(units, *request.conditions, request.cheap);
 }
 
 std::size_t PreparedSpace::held_bytes() const noexcept {
