@@ -6,6 +6,7 @@
 #include "selection/planner/integer_ladder.hpp"
 #include "table/arrow_values.hpp"
 #include "table/batch_items.hpp"
+#include "table/exact_cost.hpp"
 #include "table/float_text.hpp"
 #include "table/plan_messages.hpp"
 #include "table/row_days.hpp"
@@ -63,6 +64,32 @@ std::optional<std::string> read_price_texts(const ArrowArrayView& values, ListIt
         request.prices.emplace_back(text.data, static_cast<std::size_t>(text.size_bytes));
     }
     return std::nullopt;
+}
+
+// A decimal128 column's prices straight as units, where each is below 10^18 in magnitude
+// and none is null: the planner then reads no text. At most short_cost_decimals, so that
+// the cost is written from the words alone. False leaves them to the texts.
+bool read_decimal_words(const ArrowArrayView& values, std::int32_t scale, ListItems items, RowRequest& request) {
+    constexpr std::int64_t word_limit = 1'000'000'000'000'000'000;  // 10^18
+    if (values.storage_type != NANOARROW_TYPE_DECIMAL128 || scale < 0 ||
+        scale > static_cast<std::int32_t>(short_cost_decimals)) {
+        return false;
+    }
+    if (values.buffer_views[0].data.data != nullptr && values.null_count != 0) return false;
+    const std::uint8_t* const data = values.buffer_views[1].data.as_uint8 + 16 * (values.offset + items.start);
+    request.words.resize(static_cast<std::size_t>(items.count));
+    for (std::size_t j = 0; j < request.words.size(); ++j) {
+        // Little-endian two's complement: the low word, and a high word that is only its sign.
+        std::uint64_t low = 0;
+        std::int64_t high = 0;
+        std::memcpy(&low, data + 16 * j, sizeof low);
+        std::memcpy(&high, data + 16 * j + 8, sizeof high);
+        const auto value = static_cast<std::int64_t>(low);
+        if (high != (value < 0 ? -1 : 0) || value <= -word_limit || value >= word_limit) return false;
+        request.words[j] = value;
+    }
+    request.words_scale = scale;
+    return true;
 }
 
 }  // namespace
@@ -204,13 +231,13 @@ std::optional<TimesFault> TableBatch::read_times(std::int64_t row, RowRequest& r
     return read_row_times(*times, layout_.times.time_unit, offset_ + row, request.times);
 }
 
-std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request) const {
+std::optional<std::string> TableBatch::read_row(std::int64_t row, RowRequest& request, bool as_texts) const {
     if (auto refusal = read_durations(row, request)) return refusal;
     // A call without a quota never fills a row's days: its rows skip them.
     if (has_quota_) {
         if (auto refusal = read_row_days(*this, row, request)) return refusal;
     }
-    if (auto refusal = read_prices(row, request)) return refusal;
+    if (auto refusal = read_prices(row, request, as_texts)) return refusal;
     if (auto refusal = read_threshold(row, request)) return refusal;
     if (auto refusal = read_counts(row, request, false)) return refusal;
     if (auto refusal = read_flag_and_allowed(row, request)) return refusal;
@@ -237,7 +264,7 @@ std::optional<std::string> TableBatch::read_durations(std::int64_t row, RowReque
     return std::nullopt;
 }
 
-std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest& request) const {
+std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest& request, bool as_texts) const {
     const ArrowArrayView& list = *column(layout_.prices);
     if (ArrowArrayViewIsNull(&list, offset_ + row)) return messages::prices_not_a_sequence(none_type);
     const ListItems items = list_items(list, offset_ + row);
@@ -246,7 +273,9 @@ std::optional<std::string> TableBatch::read_prices(std::int64_t row, RowRequest&
     if (count == 0) return std::string(messages::prices_empty);
     const ArrowArrayView& values = *list.children[0];
     request.prices.clear();
+    request.words_scale = -1;
     if (is_text_type(values.storage_type)) return read_price_texts(values, items, request);
+    if (!as_texts && read_decimal_words(values, layout_.prices.scale, items, request)) return std::nullopt;
     request.texts.clear();
     request.ends.clear();
     for (std::size_t j = 0; j < count; ++j) {

@@ -38,6 +38,10 @@ struct RowRequest {
     std::string texts;               // the prices' texts, one after another
     std::vector<std::size_t> ends;   // where each ends in `texts`
     std::vector<std::string_view> prices;
+    // A decimal column's prices, where each fits: units of 10^-words_scale below 10^18,
+    // with no texts; words_scale < 0 when the prices are texts.
+    std::vector<std::int64_t> words;
+    int words_scale = -1;
     std::string threshold;
     std::array<std::int64_t, count_rule_count> counts{};
     std::array<bool, count_rule_count> from_duration{};  // the count was a duration, already converted
@@ -54,6 +58,8 @@ struct RowRequest {
     std::vector<std::int32_t> day_dates;
 
     std::int64_t count(CountRule rule) const noexcept { return counts[static_cast<std::size_t>(rule)]; }
+    bool in_words() const noexcept { return words_scale >= 0; }
+    std::size_t price_count() const noexcept { return in_words() ? words.size() : prices.size(); }
     SelectionRules rules() const noexcept;
     // The core's conditions; the mask is a view of `allowed`.
     rules::Conditions conditions() const noexcept;
@@ -78,8 +84,9 @@ public:
     // answers what plan refuses in them.
     std::optional<TimesFault> read_times(std::int64_t row, RowRequest& request) const noexcept;
     // After read_times found no fault: fills `request` with row `row`, or answers the
-    // message of plan's refusal.
-    std::optional<std::string> read_row(std::int64_t row, RowRequest& request) const;
+    // message of plan's refusal. A decimal column's prices are read as words where
+    // they fit, unless `as_texts` asks for the texts, which a refusal's message shows.
+    std::optional<std::string> read_row(std::int64_t row, RowRequest& request, bool as_texts = false) const;
 
     const TableLayout& layout() const noexcept { return layout_; }
     const RuleScalars& scalars() const noexcept { return scalars_; }
@@ -92,7 +99,7 @@ private:
     TableBatch(const ArrowSchema& schema, const TableLayout& layout, const RuleScalars& scalars);
 
     std::optional<std::string> read_durations(std::int64_t row, RowRequest& request) const;
-    std::optional<std::string> read_prices(std::int64_t row, RowRequest& request) const;
+    std::optional<std::string> read_prices(std::int64_t row, RowRequest& request, bool as_texts) const;
     std::optional<std::string> read_threshold(std::int64_t row, RowRequest& request) const;
     std::optional<std::string> read_counts(std::int64_t row, RowRequest& request, bool carried) const;
     std::optional<std::string> read_flag_and_allowed(std::int64_t row, RowRequest& request) const;

@@ -79,7 +79,6 @@ std::string written(const std::vector<std::uint32_t>& digits, std::size_t scale,
 // The common case in one machine word. A text of at most 18 digits and 15 decimals,
 // brought to at most 15 decimals, is below 10^33; 10^4 of them sum below 10^37 < 2^127.
 constexpr std::size_t short_digits = 18;
-constexpr std::size_t short_decimals = 15;
 
 using int128 = __int128;
 using uint128 = unsigned __int128;
@@ -99,7 +98,7 @@ bool read_short_cost_price(std::string_view text, ShortPrice& price) {
         units = units * 10 + (c - '0');
         if (after_point) ++decimals;
     }
-    if (decimals > short_decimals) return false;
+    if (decimals > short_cost_decimals) return false;
     price = {negative ? -units : units, decimals};
     return true;
 }
@@ -159,7 +158,7 @@ std::optional<std::string> short_cost(std::span<const std::string_view> prices, 
 std::optional<std::string> exact_cost(const planner::ShortPrices& prices, const IndexList& chosen) {
     std::size_t written = 0;
     for (const std::size_t i : chosen) written = std::max<std::size_t>(written, prices.written[i]);
-    if (written > short_decimals) return std::nullopt;
+    if (written > short_cost_decimals) return std::nullopt;
     // Each unit count is below 10^18 and at most max_periods are chosen, so the sum is
     // below 10^22, and below 10^37 < 2^127 once brought up by at most 15 places.
     static_assert(planner::max_periods <= 10'000);

@@ -33,6 +33,9 @@ struct CostScratch {
 // '_' with at most one point).
 std::string exact_cost(std::span<const std::string_view> prices, const IndexList& chosen, CostScratch& scratch);
 
+// The most decimals a price may have for the sums below to be kept in 128 bits.
+inline constexpr std::size_t short_cost_decimals = 15;
+
 // The same text from the prices as the planner's short reader read them: their units
 // at the common scale, brought to the decimals the chosen prices are written with.
 // Empty when a chosen price is written with more than 15 decimals.

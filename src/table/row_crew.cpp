@@ -53,9 +53,12 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowMemory& kept, const 
         result.message = std::move(*refusal);
         return true;
     }
-    Outcome<planner::PlanAnswer> outcome = planner::plan_periods(memory, request.prices, request.threshold,
-                                                                 request.rules(), request.conditions(),
-                                                                 request.aggressive, stop);
+    Outcome<planner::PlanAnswer> outcome =
+        request.in_words()
+            ? planner::plan_periods(memory, planner::PriceWords{request.words, static_cast<unsigned>(request.words_scale)},
+                                    request.threshold, request.rules(), request.conditions(), request.aggressive, stop)
+            : planner::plan_periods(memory, request.prices, request.threshold, request.rules(), request.conditions(),
+                                    request.aggressive, stop);
     if (!outcome.ok()) {
         if (outcome.error().kind == ErrorKind::interrupted) return false;
         result.state = RowResult::State::failed;
@@ -63,16 +66,20 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowMemory& kept, const 
         return true;
     }
     // plan compares the lengths once it has planned: a planner's refusal comes first.
-    if (request.times.given && request.times.count != request.prices.size()) {
+    if (request.times.given && request.times.count != request.price_count()) {
         result.state = RowResult::State::refused;
-        result.message = times_length_message(request.times.count, request.prices.size());
+        result.message = times_length_message(request.times.count, request.price_count());
         return true;
     }
     result.state = RowResult::State::planned;
     result.periods = std::move(outcome).value().periods;
     // The units the planner read give the cost without reading the texts again.
+    // A row's words stay in place under the digits of a threshold words do not take, and
+    // hold at most short_cost_decimals: they always give the cost.
     const planner::PriceUnits& read = memory.reading.units();
-    std::optional<std::string> cost = read.in_words() ? exact_cost(read.word_prices(), result.periods) : std::nullopt;
+    std::optional<std::string> cost = read.in_words() || request.in_words()
+                                          ? exact_cost(read.word_prices(), result.periods)
+                                          : std::nullopt;
     result.cost = cost ? std::move(*cost) : exact_cost(request.prices, result.periods, kept.scratch);
     return true;
 }

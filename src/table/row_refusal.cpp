@@ -66,7 +66,7 @@ std::string RowTexts::shown_price(std::size_t j) const {
 std::string row_refusal(const TableBatch& batch, std::int64_t row, const Error& error, Formatter& formatter) {
     RowRequest request;
     batch.read_times(row, request);
-    batch.read_row(row, request);
+    batch.read_row(row, request, true);
     return refusal_message(error, request.prices.size(), RowTexts(batch, row, request, formatter));
 }
 

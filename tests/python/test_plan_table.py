@@ -269,6 +269,28 @@ def test_decimal_prices_on_either_side_of_64_bits_read_as_written(kind: Any) -> 
     assert answer.column("cost").to_pylist() == [format(plan([value], "0", 1, 1).cost, "f") for value in values]
 
 
+# Thresholds that 64-bit units at the prices' scale cannot hold, against decimal prices
+# a table reads as integers: beside, on and below a price by less than a unit, and not
+# a decimal text at all.
+WIDE_THRESHOLDS = ["1.5000000000000000000000001", "1.4999999999999999999999999", "1.50000000000000000000",
+                   "-0.0000000000000000000001", "1234567890123456789012", "1e3", "1.5_0"]
+
+
+@pytest.mark.parametrize("kind", [pa.decimal128(38, 2), pa.decimal128(18, 0)])
+def test_decimal_prices_against_thresholds_wider_than_their_units(kind: Any) -> None:
+    prices = [decimal.Decimal(text).quantize(decimal.Decimal(1).scaleb(-kind.scale))
+              for text in ("1.50", "1.49", "2.00", "1.51", "-3")]
+    rows = [{"id": index, "prices": prices, "low_price_threshold": threshold}
+            for index, threshold in enumerate(WIDE_THRESHOLDS)]
+    data = pa.Table.from_pylist(rows, pa.schema([("id", pa.int64()), ("prices", pa.list_(kind)),
+                                                 ("low_price_threshold", pa.string())]))
+    # Every cheap period joins the plan: the cheap flags show.
+    rules = dict(RULES, low_price_threshold=column("low_price_threshold"), max_gap_between_periods=4,
+                 max_gap_from_start=4, aggressive=False)
+    for row, got in zip(rows, plan_table(data, **rules).to_pylist()):
+        assert (got["periods"], got["cost"], got["count"], got["error"]) == expected(row, rules), row
+
+
 # A float is its shortest repr, written plainly from 1e-4 to below 1e16: the floats on
 # either side of both edges, each alone and beside its negation.
 FLOAT_EDGES = [1e-5, 9.9999e-5, 1e-4, 1.5e-4, 1e15, 9.999999999999998e15, 1e16, 1.2345678901234568e16, 9.9e16, 1e17]

@@ -1,6 +1,7 @@
 // The kept reading of price_reading.hpp.
 #include "selection/prices/price_reading.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrava::planner {
@@ -9,6 +10,7 @@ std::optional<Error> PriceReading::read(std::span<const std::string_view> texts,
     if (!held_ || !holds(texts)) {
         // Held only once kept whole: a failed allocation leaves nothing to compare with.
         held_ = false;
+        words_held_ = false;
         if (read_price_words(texts, units_)) {
             keep(texts);
             held_ = true;
@@ -16,6 +18,26 @@ std::optional<Error> PriceReading::read(std::span<const std::string_view> texts,
     }
     if (held_ && read_word_threshold(threshold, units_)) return std::nullopt;
     return read_price_digits(texts, threshold, units_);
+}
+
+std::optional<Error> PriceReading::read_words(std::span<const std::int64_t> units, unsigned scale,
+                                              std::string_view threshold) {
+    const bool same = words_held_ && words_scale_ == scale && words_.size() == units.size() &&
+                      std::equal(units.begin(), units.end(), words_.begin());
+    if (!same) {
+        held_ = false;
+        words_held_ = false;
+        read_unit_words(units, scale, units_);
+        words_.assign(units.begin(), units.end());
+        words_scale_ = scale;
+        words_held_ = true;
+    }
+    if (read_word_threshold(threshold, units_)) return std::nullopt;
+    // A threshold words do not take (or no decimal text at all): the exact reader
+    // compares it, or names it, against the prices written out.
+    const std::vector<std::string> texts = word_texts(units_);
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    return read_price_digits(views, threshold, units_);
 }
 
 namespace {

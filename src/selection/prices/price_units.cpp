@@ -1,6 +1,7 @@
 // The one value of price_units.hpp and its text reader.
 #include "selection/prices/price_units.hpp"
 
+#include <algorithm>
 #include <bit>
 
 #include "selection/planner/integer_ladder.hpp"
@@ -92,6 +93,42 @@ bool read_word_threshold(std::string_view threshold, PriceUnits& units) noexcept
     if (!read_short_threshold(threshold, units.words_)) return false;
     units.form_ = PriceUnits::Form::words;
     return true;
+}
+
+void read_unit_words(std::span<const std::int64_t> units, unsigned scale, PriceUnits& prices) {
+    ShortPrices& words = prices.words_;
+    words.units.assign(units.begin(), units.end());
+    words.written.assign(units.size(), static_cast<std::uint8_t>(scale));
+    std::uint64_t largest = 0;
+    for (const std::int64_t unit : units) largest = std::max(largest, static_cast<std::uint64_t>(unit < 0 ? -unit : unit));
+    // The common scale drops the zeros every price ends with, as the text reader's does.
+    // The first price that does not end in one nearly always ends the search.
+    const auto all_end_in_zero = [&] {
+        for (const std::int64_t unit : words.units) {
+            if (unit % 10 != 0) return false;
+        }
+        return true;
+    };
+    for (; scale > 0 && largest != 0 && all_end_in_zero(); --scale) {
+        for (std::int64_t& unit : words.units) unit /= 10;
+        largest /= 10;
+    }
+    words.largest_magnitude = largest;
+    words.common_scale = static_cast<int>(largest == 0 ? 0 : scale);
+}
+
+std::vector<std::string> word_texts(const PriceUnits& units) {
+    const ShortPrices& words = units.word_prices();
+    const auto scale = static_cast<std::size_t>(words.common_scale);
+    std::vector<std::string> texts;
+    texts.reserve(words.units.size());
+    for (const std::int64_t unit : words.units) {
+        std::string digits = std::to_string(unit < 0 ? -unit : unit);
+        if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+        if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
+        texts.push_back(unit < 0 ? "-" + digits : digits);
+    }
+    return texts;
 }
 
 std::optional<Error> read_price_digits(std::span<const std::string_view> price_texts, std::string_view threshold,

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -63,6 +64,7 @@ private:
     friend bool read_word_threshold(std::string_view, PriceUnits&) noexcept;
     friend bool read_price_words(std::span<const std::string_view>, PriceUnits&);
     friend std::optional<Error> read_price_digits(std::span<const std::string_view>, std::string_view, PriceUnits&);
+    friend void read_unit_words(std::span<const std::int64_t>, unsigned, PriceUnits&);
     friend class DecimalUnitsWriter;
 
     // ±digits * 10^padding units: below 2^96 * 10^28 < 2^190.
@@ -95,6 +97,14 @@ std::optional<Error> read_price_units(std::span<const std::string_view> price_te
 // does not take them. The units are in words once both halves have read.
 bool read_price_words(std::span<const std::string_view> price_texts, PriceUnits& units);
 bool read_word_threshold(std::string_view threshold, PriceUnits& units) noexcept;
+// Prices a caller holds as integers already (a table's decimal column): units of
+// 10^-scale, each below 10^18 in magnitude, scale at most 18. Read as words; their
+// threshold then by read_word_threshold, or, for a threshold words do not take, by
+// read_price_digits from the prices' texts (word_texts).
+void read_unit_words(std::span<const std::int64_t> units, unsigned scale, PriceUnits& prices);
+// The texts of the words, at their common scale.
+std::vector<std::string> word_texts(const PriceUnits& units);
+
 // The digits form alone, which leaves a words reading of the prices as it was.
 std::optional<Error> read_price_digits(std::span<const std::string_view> price_texts, std::string_view threshold,
                                        PriceUnits& units);

@@ -230,6 +230,16 @@ Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::str
     return plan_prepared(request, stop);
 }
 
+Outcome<PlanAnswer> plan_periods(RequestMemory& memory, PriceWords prices, std::string_view low_price_threshold,
+                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
+                                 const StopCheck& stop) {
+    const ThreadLease<PreparedSpace> space;
+    PreparedRequest& request = prepare(*space, rules, conditions, aggressive, &memory);
+    if (const auto failure = memory.reading.read_words(prices.units, prices.scale, low_price_threshold)) return *failure;
+    request.units = &memory.reading.units();
+    return plan_prepared(request, stop);
+}
+
 Outcome<IndexList> cheapest_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,
                                     const SelectionRules& rules, bool aggressive, const StopCheck& stop) {
     const ThreadLease<PreparedSpace> space;

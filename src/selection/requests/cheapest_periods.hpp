@@ -18,6 +18,7 @@
 // planner.hpp has the method, merges.hpp the admissible blocks.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -65,5 +66,15 @@ Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> prices, std::
 Outcome<PlanAnswer> plan_periods(RequestMemory& memory, std::span<const std::string_view> prices,
                                  std::string_view low_price_threshold, const SelectionRules& rules,
                                  const rules::Conditions& conditions, bool aggressive, const StopCheck& stop = {});
+
+// Prices held as integers already (a table's decimal column): units of 10^-scale, each
+// below 10^18 in magnitude, scale at most 18; the same answer and errors as their texts.
+struct PriceWords {
+    std::span<const std::int64_t> units;
+    unsigned scale = 0;
+};
+Outcome<PlanAnswer> plan_periods(RequestMemory& memory, PriceWords prices, std::string_view low_price_threshold,
+                                 const SelectionRules& rules, const rules::Conditions& conditions, bool aggressive,
+                                 const StopCheck& stop = {});
 
 }  // namespace kestrava::planner
