@@ -74,8 +74,9 @@ bool plan_row(const TableBatch& batch, std::int64_t row, RowMemory& kept, const 
     result.state = RowResult::State::planned;
     result.periods = std::move(outcome).value().periods;
     // The units the planner read give the cost without reading the texts again.
-    // A row's words stay in place under the digits of a threshold words do not take, and
-    // hold at most short_cost_decimals: they always give the cost.
+    // A decimal column's words stay in place under the digits of a threshold words do not
+    // take, and hold at most short_cost_decimals: they always give the cost. Words read
+    // from texts may not (more decimals), and then the texts give it.
     const planner::PriceUnits& read = memory.reading.units();
     std::optional<std::string> cost = read.in_words() || request.in_words()
                                           ? exact_cost(read.word_prices(), result.periods)

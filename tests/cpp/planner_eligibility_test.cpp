@@ -89,6 +89,11 @@ std::vector<BoundaryCase> boundary_cases() {
                          request_of({5, -10000, two_to_the(89), rest + 1}, 1, aggressive), past_limit});
     }
 
+    // One price may be the whole sum: 2^90 units, a 91-bit magnitude (sums only: its
+    // averages would pass 96 bits).
+    cases.push_back({"one price of 2^90 units, the rest zero", request_of({two_to_the(90), 0, 0}, 0, false), answered});
+    cases.push_back({"one price of 2^90 + 1 units", request_of({two_to_the(90) + 1, 0, 0}, 0, false), past_limit});
+
     // Averages need the largest price times 10^d to fit in 96 bits: d = 2 for 3 prices,
     // 4 for 23. The conservative strategy compares sums only and takes both.
     for (const bool aggressive : {true, false}) {

@@ -1,6 +1,7 @@
 // Workspace<Int>: a planner and the units it reads at its width, kept per thread and
 // per width, so that a call plans in the arrays of the calls before it instead of
-// allocating its own (the prepared request, requests/prepared_request.hpp, holds the rest). A lease lends it, or any other
+// allocating its own (the prepared request, requests/prepared_request.hpp, holds the
+// rest). A lease lends it, or any other
 // space a call keeps per thread, for one call.
 #pragma once
 

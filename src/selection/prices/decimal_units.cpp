@@ -52,10 +52,10 @@ bool DecimalUnitsWriter::write_words(std::span<const Item> items, unsigned commo
         const unsigned padding = common_scale - std::min(price.scale(), common_scale);
         // digits * 10^padding < 10^18, asked without the product.
         if (digits >= word_limit / pow10_u128[padding]) return false;
-        const auto magnitude = static_cast<std::uint64_t>(digits * pow10_u128[padding]);
-        words.units[i] = price.is_negative() ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+        const auto magnitude = static_cast<std::int64_t>(digits * pow10_u128[padding]);
+        words.units[i] = price.is_negative() ? -magnitude : magnitude;
         words.written[i] = static_cast<std::uint8_t>(price.scale());
-        largest = std::max(largest, magnitude);
+        largest = std::max(largest, static_cast<std::uint64_t>(magnitude));
     }
     words.largest_magnitude = largest;
     words.common_scale = static_cast<int>(common_scale);

@@ -19,9 +19,10 @@ Outcome<IntegerPrices, DeclineReason> exact_integer_prices(const PriceUnits& uni
     IntegerPrices prices;
     prices.count = static_cast<int>(units.size());  // at most 28
     prices.scale = units.common_scale();
-    // Digits may hold any magnitude: one past the limit ends the sum before it is read
-    // into 128 bits. Words are below 2^63, and 28 of them sum within 128 bits.
-    if (!units.in_words() && units.largest_bits() > 90) return DeclineReason::magnitudes_past_exact_limit;
+    // The other forms may hold any magnitude: one of 92 bits or more is past the limit
+    // before it is read into 128 bits (2^90 itself, 91 bits, may still be the whole sum).
+    // Words are below 2^63, and 28 of them sum within 128 bits.
+    if (!units.in_words() && units.largest_bits() > 91) return DeclineReason::magnitudes_past_exact_limit;
     for (std::size_t i = 0; i < units.size(); ++i) {
         const int128 unit = units.unit<int128>(i);
         const uint128 magnitude = unit < 0 ? static_cast<uint128>(-unit) : static_cast<uint128>(unit);

@@ -35,9 +35,8 @@ std::optional<Error> PriceReading::read_words(std::span<const std::int64_t> unit
     if (read_word_threshold(threshold, units_)) return std::nullopt;
     // A threshold words do not take (or no decimal text at all): the exact reader
     // compares it, or names it, against the prices written out.
-    const std::vector<std::string> texts = word_texts(units_);
-    const std::vector<std::string_view> views(texts.begin(), texts.end());
-    return read_price_digits(views, threshold, units_);
+    write_word_texts(units_, word_texts_, word_views_);
+    return read_price_digits(word_views_, threshold, units_);
 }
 
 namespace {

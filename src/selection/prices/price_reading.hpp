@@ -38,6 +38,9 @@ private:
     std::vector<std::int64_t> words_;  // the integers last read by read_words
     unsigned words_scale_ = 0;
     bool words_held_ = false;  // units_ holds their words
+    // The words written as texts, for a threshold words do not take.
+    std::string word_texts_;
+    std::vector<std::string_view> word_views_;
 };
 
 }  // namespace kestrava::planner

@@ -117,18 +117,29 @@ void read_unit_words(std::span<const std::int64_t> units, unsigned scale, PriceU
     words.common_scale = static_cast<int>(largest == 0 ? 0 : scale);
 }
 
-std::vector<std::string> word_texts(const PriceUnits& units) {
+void write_word_texts(const PriceUnits& units, std::string& texts, std::vector<std::string_view>& views) {
     const ShortPrices& words = units.word_prices();
     const auto scale = static_cast<std::size_t>(words.common_scale);
-    std::vector<std::string> texts;
-    texts.reserve(words.units.size());
+    texts.clear();
+    views.clear();
+    // A sign, at most 19 digits or scale + 1, and a point: the buffer never moves below.
+    texts.reserve(words.units.size() * (scale + 21));
     for (const std::int64_t unit : words.units) {
-        std::string digits = std::to_string(unit < 0 ? -unit : unit);
-        if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
-        if (scale > 0) digits.insert(digits.size() - scale, 1, '.');
-        texts.push_back(unit < 0 ? "-" + digits : digits);
+        // Least significant digit first, then reversed: at least scale + 1 digits, so that a
+        // value below 1 reads "0.0..".
+        const std::size_t start = texts.size();
+        auto magnitude = static_cast<std::uint64_t>(unit < 0 ? -unit : unit);
+        std::size_t digits = 0;
+        do {
+            if (scale > 0 && digits == scale) texts.push_back('.');
+            texts.push_back(static_cast<char>('0' + magnitude % 10));
+            magnitude /= 10;
+            ++digits;
+        } while (magnitude != 0 || digits <= scale);
+        if (unit < 0) texts.push_back('-');
+        std::reverse(texts.begin() + static_cast<std::ptrdiff_t>(start), texts.end());
+        views.emplace_back(texts.data() + start, texts.size() - start);
     }
-    return texts;
 }
 
 std::optional<Error> read_price_digits(std::span<const std::string_view> price_texts, std::string_view threshold,

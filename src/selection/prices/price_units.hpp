@@ -100,10 +100,11 @@ bool read_word_threshold(std::string_view threshold, PriceUnits& units) noexcept
 // Prices a caller holds as integers already (a table's decimal column): units of
 // 10^-scale, each below 10^18 in magnitude, scale at most 18. Read as words; their
 // threshold then by read_word_threshold, or, for a threshold words do not take, by
-// read_price_digits from the prices' texts (word_texts).
+// read_price_digits from the prices' texts (write_word_texts).
 void read_unit_words(std::span<const std::int64_t> units, unsigned scale, PriceUnits& prices);
-// The texts of the words, at their common scale.
-std::vector<std::string> word_texts(const PriceUnits& units);
+// The texts of the words, at their common scale, one after another in `texts`, and
+// `views` of each (both kept by the caller, so that a row allocates nothing once they grew).
+void write_word_texts(const PriceUnits& units, std::string& texts, std::vector<std::string_view>& views);
 
 // The digits form alone, which leaves a words reading of the prices as it was.
 std::optional<Error> read_price_digits(std::span<const std::string_view> price_texts, std::string_view threshold,
