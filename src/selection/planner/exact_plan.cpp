@@ -26,12 +26,6 @@ Outcome<IndexList, DeclineReason> plan_at_width(const planner::PreparedRequest& 
     return planner.selection();
 }
 
-unsigned bit_width(uint128 value) noexcept {
-    const auto high = static_cast<std::uint64_t>(value >> 64);
-    return high != 0 ? 64 + static_cast<unsigned>(std::bit_width(high))
-                     : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(value)));
-}
-
 }  // namespace
 
 Outcome<IndexList, DeclineReason> plan_exact(const planner::PreparedRequest& request) {
@@ -40,7 +34,7 @@ Outcome<IndexList, DeclineReason> plan_exact(const planner::PreparedRequest& req
     if (!prices.ok()) return prices.error();
     if (request.shape.size >= request.shape.n) return every_period(request.size());
     // Within the bounds every unit fits 128 bits (exact_units.hpp).
-    if (planner::rung_for(request.size(), bit_width(prices.value().largest_magnitude)) == planner::Rung::bits64) {
+    if (planner::rung_for(request.size(), planner::unsigned_bit_width(prices.value().largest_magnitude)) == planner::Rung::bits64) {
         return plan_at_width<std::int64_t>(request);
     }
     return plan_at_width<__int128>(request);
@@ -50,12 +44,7 @@ const planner::PreparedRequest& prepare_items(planner::PreparedSpace& space, std
                                               std::span<const Item> cheap_items, const SelectionRules& rules,
                                               bool aggressive) {
     planner::decimal_price_units(items, space.units);
-    planner::PreparedRequest& request = space.request;
-    request.units = &space.units;
-    request.rules = rules;
-    request.conditions = &planner::no_conditions;
-    request.aggressive = aggressive;
-    request.memory = nullptr;
+    planner::PreparedRequest& request = planner::prepare(space, rules, planner::no_conditions, aggressive, nullptr);
     request.cheap.assign(items.size(), 0);
     for (const Item& item : cheap_items) request.cheap[static_cast<std::size_t>(item.index)] = 1;
     rules::make_shape(request.shape, request.cheap, rules);

@@ -75,6 +75,13 @@ constexpr Int unreachable_sentinel() noexcept {
     return power_of_two<Int>(IntegerWidth<Int>::bits - 3);
 }
 
+// The bit width of a 128-bit magnitude (std::bit_width takes no __int128).
+constexpr unsigned unsigned_bit_width(unsigned __int128 value) noexcept {
+    const auto high = static_cast<std::uint64_t>(value >> 64);
+    return high != 0 ? 64 + static_cast<unsigned>(std::bit_width(high))
+                     : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(value)));
+}
+
 // The number of significant bits of |value|. Precondition: value is not the most
 // negative value of its type.
 template <class Int>
@@ -85,9 +92,7 @@ constexpr unsigned magnitude_bit_width(const Int& value) noexcept {
         if constexpr (IntegerWidth<Int>::bits == 64) {
             return static_cast<unsigned>(std::bit_width(magnitude));
         } else {
-            const auto high = static_cast<std::uint64_t>(magnitude >> 64);
-            return high != 0 ? 64 + static_cast<unsigned>(std::bit_width(high))
-                             : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(magnitude)));
+            return unsigned_bit_width(magnitude);
         }
     } else {
         return value.magnitude_bit_width();

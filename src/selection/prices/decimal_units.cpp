@@ -6,6 +6,7 @@
 
 #include "decimal/powers_of_ten.hpp"
 #include "selection/planner/fixed_int.hpp"
+#include "selection/planner/integer_ladder.hpp"
 
 namespace kestrava::planner {
 namespace {
@@ -19,15 +20,9 @@ uint128 digits_at(const Decimal& value, unsigned scale) noexcept {
     return value.scale() > scale ? value.coefficient() / pow10_u128[value.scale() - scale] : value.coefficient();
 }
 
-unsigned bit_width(uint128 value) noexcept {
-    const auto high = static_cast<std::uint64_t>(value >> 64);
-    return high != 0 ? 64 + static_cast<unsigned>(std::bit_width(high))
-                     : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(value)));
-}
-
 // The bit width of digits * 10^padding, a product below 2^190.
 unsigned padded_bits(uint128 digits, unsigned padding) noexcept {
-    if (digits <= max_u128_over_pow10[padding]) return bit_width(digits * pow10_u128[padding]);
+    if (digits <= max_u128_over_pow10[padding]) return unsigned_bit_width(digits * pow10_u128[padding]);
     const Int256 product = Int256::from_int128(static_cast<__int128>(digits)) *
                            Int256::from_int128(static_cast<__int128>(pow10_u128[padding]));
     return product.magnitude_bit_width();
@@ -90,20 +85,22 @@ void DecimalUnitsWriter::write_decimals(std::span<const Item> items, unsigned co
     units.form_ = PriceUnits::Form::decimals;
 }
 
-void decimal_price_units(std::span<const Item> items, const Decimal& threshold, PriceUnits& units) {
+namespace {
+
+void adapt(std::span<const Item> items, const Decimal* threshold, PriceUnits& units) {
     unsigned common_scale = 0;
     for (const Item& item : items) common_scale = std::max(common_scale, reduced_scale(item.price));
-    if (!DecimalUnitsWriter::write_words(items, common_scale, &threshold, units)) {
-        DecimalUnitsWriter::write_decimals(items, common_scale, &threshold, units);
+    if (!DecimalUnitsWriter::write_words(items, common_scale, threshold, units)) {
+        DecimalUnitsWriter::write_decimals(items, common_scale, threshold, units);
     }
 }
 
-void decimal_price_units(std::span<const Item> items, PriceUnits& units) {
-    unsigned common_scale = 0;
-    for (const Item& item : items) common_scale = std::max(common_scale, reduced_scale(item.price));
-    if (!DecimalUnitsWriter::write_words(items, common_scale, nullptr, units)) {
-        DecimalUnitsWriter::write_decimals(items, common_scale, nullptr, units);
-    }
+}  // namespace
+
+void decimal_price_units(std::span<const Item> items, const Decimal& threshold, PriceUnits& units) {
+    adapt(items, &threshold, units);
 }
+
+void decimal_price_units(std::span<const Item> items, PriceUnits& units) { adapt(items, nullptr, units); }
 
 }  // namespace kestrava::planner

@@ -49,28 +49,16 @@ unsigned PriceUnits::largest_bits() const noexcept {
     return magnitude_bit_width(units_of<std::int64_t>(digits_, largest));
 }
 
-bool PriceUnits::is_cheap(std::size_t i) const noexcept {
+std::strong_ordering PriceUnits::against_threshold(std::size_t i) const noexcept {
     switch (form_) {
         case Form::words:
-            return words_.is_cheap(i);
+            return words_.units[i] * words_.threshold_factor <=> words_.threshold_units;
         case Form::digits:
-            return digits_.is_cheap(i);
+            return digits_.compare(digits_.prices[i], digits_.threshold);
         case Form::decimals:
             break;
     }
-    return decimals_.sides[i] <= 0;
-}
-
-bool PriceUnits::is_dear(std::size_t i) const noexcept {
-    switch (form_) {
-        case Form::words:
-            return words_.is_dear(i);
-        case Form::digits:
-            return digits_.is_dear(i);
-        case Form::decimals:
-            break;
-    }
-    return decimals_.sides[i] >= 0;
+    return decimals_.sides[i] <=> 0;
 }
 
 std::optional<Error> PriceUnits::check_digits(std::size_t digit_limit) const noexcept {

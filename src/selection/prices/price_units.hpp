@@ -10,6 +10,7 @@
 // The last two make units of any width on demand.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -49,9 +50,11 @@ public:
     template <class Int>
     void write_units(std::span<Int> out, bool negated) const noexcept;
 
-    bool is_cheap(std::size_t i) const noexcept;
+    // Price i against the threshold, by value.
+    std::strong_ordering against_threshold(std::size_t i) const noexcept;
+    bool is_cheap(std::size_t i) const noexcept { return against_threshold(i) <= 0; }
     // At or above the threshold: cheap once prices and threshold are negated.
-    bool is_dear(std::size_t i) const noexcept;
+    bool is_dear(std::size_t i) const noexcept { return against_threshold(i) >= 0; }
 
     // price_too_large or price_too_precise when some price's units need more than
     // `digit_limit` significant digits (check_unit_digits); only digits may.

@@ -197,18 +197,6 @@ Outcome<IndexList> cheapest_prepared(PreparedRequest& request, const StopCheck& 
     return outcome;
 }
 
-// The request as the entry gives it, its prices still to be read into space.units.
-PreparedRequest& prepare(PreparedSpace& space, const SelectionRules& rules, const rules::Conditions& conditions,
-                         bool aggressive, RequestMemory* memory) noexcept {
-    PreparedRequest& request = space.request;
-    request.units = &space.units;
-    request.rules = rules;
-    request.conditions = &conditions;
-    request.aggressive = aggressive;
-    request.memory = memory;
-    return request;
-}
-
 }  // namespace
 
 Outcome<PlanAnswer> plan_periods(std::span<const std::string_view> price_texts, std::string_view low_price_threshold,

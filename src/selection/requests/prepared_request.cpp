@@ -32,6 +32,17 @@ std::size_t mark_cheap(PreparedRequest& request) {
     return mark_with(units, *request.conditions, request.cheap);
 }
 
+PreparedRequest& prepare(PreparedSpace& space, const SelectionRules& rules, const rules::Conditions& conditions,
+                         bool aggressive, RequestMemory* memory) noexcept {
+    PreparedRequest& request = space.request;
+    request.units = &space.units;
+    request.rules = rules;
+    request.conditions = &conditions;
+    request.aggressive = aggressive;
+    request.memory = memory;
+    return request;
+}
+
 std::size_t PreparedSpace::held_bytes() const noexcept {
     const rules::Shape& shape = request.shape;
     return units.held_bytes() + request.cheap.capacity() +

@@ -48,4 +48,9 @@ struct PreparedSpace {
     std::size_t held_bytes() const noexcept;
 };
 
+// The request as an entry gives it, in `space`, its prices still to be read into
+// space.units and its flags and shape still to be made.
+PreparedRequest& prepare(PreparedSpace& space, const SelectionRules& rules, const rules::Conditions& conditions,
+                         bool aggressive, RequestMemory* memory) noexcept;
+
 }  // namespace kestrava::planner

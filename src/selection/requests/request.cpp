@@ -46,12 +46,7 @@ Outcome<IndexList> get_cheapest_periods(PriceTextSource& prices, std::string_vie
     // The request prepared once for every tier. Equal to the threshold counts as cheap;
     // the units compare by value, whatever the scales.
     const planner::ThreadLease<planner::PreparedSpace> space;
-    planner::PreparedRequest& request = space->request;
-    request.units = &space->units;
-    request.rules = rules;
-    request.conditions = &planner::no_conditions;
-    request.aggressive = aggressive;
-    request.memory = nullptr;
+    planner::PreparedRequest& request = planner::prepare(*space, rules, planner::no_conditions, aggressive, nullptr);
     planner::decimal_price_units(items, *threshold, space->units);
     const std::size_t cheap_count = planner::mark_cheap(request);
 
